@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vaultix needs to build and test; does nothing
+# when they are all present already.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  zlib1g-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  clang libclang-rt-14-dev
+  libiscsi-dev libiscsi-bin tgt
+  python3 python3-pyftpdlib vsftpd curl
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
+fi
