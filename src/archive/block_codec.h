@@ -1,0 +1,40 @@
+#pragma once
+// Encoding and decoding of one data block: zlib per block (kept only when
+// smaller), Blowfish ECB per block, and the 10-byte block header.  Owns its
+// work buffers and compressor states, so no allocation happens per block.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "archive/crypto.h"
+#include "archive/format.h"
+
+namespace vx {
+
+class TBlockCodec {
+ public:
+  // level: 0 none, 1 quick, 9 maximal.  cipher may be null (no encryption).
+  TBlockCodec();
+  ~TBlockCodec();
+  TBlockCodec(const TBlockCodec&) = delete;
+  TBlockCodec& operator=(const TBlockCodec&) = delete;
+
+  // Encodes n (1..32768) raw bytes.  The result (block header followed by the
+  // stored bytes, rounded up to 8 when encrypting) stays valid until the next
+  // call; its length is returned in outLen.  Throws EVX_ZipError when zlib fails.
+  const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
+                             std::size_t& outLen, TBlockHeader* header = nullptr);
+
+  // Decodes the stored bytes of one block (onMedium = StoredBytesOnMedium
+  // bytes as read) into raw bytes; returns a pointer to header.rawLength bytes,
+  // valid until the next call.  Throws EVX_ZipError "Dekomprimovaný blok nemá
+  // správnu dĺžku" when inflation does not give exactly the raw length.
+  const std::uint8_t* Decode(const TBlockHeader& header, const std::uint8_t* stored,
+                             std::size_t onMedium, TCrypto* cipher);
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace vx

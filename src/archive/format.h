@@ -1,0 +1,69 @@
+#pragma once
+// The bytes of a backup set: 263-byte header, file count, 277-byte directory
+// records, and per file a run of data blocks (10-byte block header + stored
+// bytes) ending with an end-of-data block.  All integers little-endian.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vx {
+
+inline constexpr std::uint32_t kArchiveMagic = 0x7ABBCCDDu;
+inline constexpr std::size_t kHeaderSize = 263;
+inline constexpr std::size_t kCountSize = 4;
+inline constexpr std::size_t kRecordSize = 277;
+inline constexpr std::size_t kBlockHeaderSize = 10;
+inline constexpr std::size_t kBlockSize = 32768;  // data blocks and transfer blocks
+inline constexpr std::size_t kMaxStringBytes = 255;
+
+struct TArchiveHeader {
+  bool compressed = false;
+  bool encrypted = false;
+  bool spanned = false;
+  std::string comment;  // at most 255 bytes are stored
+};
+
+// One directory record (also the engine's file-list element).
+struct TDirRecord {
+  std::string path;     // at most 255 bytes are stored
+  std::int32_t size = 0;
+  std::uint32_t crc = 0;
+  std::uint32_t attr = 0;
+  double time = 0.0;    // date-time double, local time
+  std::uint8_t mark = 0;
+};
+
+struct TBlockHeader {
+  std::int32_t rawLength = 0;
+  std::int32_t storedLength = 0;
+  std::uint8_t compressed = 0;
+  std::uint8_t reserved = 0;
+  bool IsEnd() const { return storedLength == 0; }
+};
+
+// Cuts text to at most 255 bytes without splitting a UTF-8 character.
+std::string CutStoredString(const std::string& text);
+
+void EncodeHeader(const TArchiveHeader& h, std::uint8_t out[kHeaderSize]);
+// false when the magic number is wrong (h is then left untouched).
+bool DecodeHeader(const std::uint8_t in[kHeaderSize], TArchiveHeader& h);
+
+void EncodeCount(std::int32_t count, std::uint8_t out[kCountSize]);
+std::int32_t DecodeCount(const std::uint8_t in[kCountSize]);
+
+void EncodeRecord(const TDirRecord& r, std::uint8_t out[kRecordSize]);
+TDirRecord DecodeRecord(const std::uint8_t in[kRecordSize]);
+
+void EncodeBlockHeader(const TBlockHeader& b, std::uint8_t out[kBlockHeaderSize]);
+TBlockHeader DecodeBlockHeader(const std::uint8_t in[kBlockHeaderSize]);
+// Raw and stored lengths both within 0..32768.
+bool BlockHeaderValid(const TBlockHeader& b);
+
+// Bytes that follow a block header: the stored length, rounded up to a
+// multiple of 8 when the archive is encrypted.
+inline std::size_t StoredBytesOnMedium(std::int32_t storedLength, bool encrypted) {
+  std::size_t n = static_cast<std::size_t>(storedLength);
+  return encrypted ? ((n + 7) & ~static_cast<std::size_t>(7)) : n;
+}
+
+}  // namespace vx

@@ -1,0 +1,173 @@
+#pragma once
+// TVaultrex: the backup engine.  Holds a job's whole configuration in public
+// properties, carries out the operations and talks to its caller only through
+// result codes and events.  Each operation lives in its own source file.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_stream.h"
+#include "archive/block_codec.h"
+#include "archive/crypto.h"
+#include "archive/format.h"
+#include "engine/types.h"
+#include "support/log_file.h"
+
+namespace vx {
+
+class TVaultrex {
+ public:
+  TVaultrex();
+  ~TVaultrex();
+  TVaultrex(const TVaultrex&) = delete;
+  TVaultrex& operator=(const TVaultrex&) = delete;
+
+  // ---- Properties, in published order ----
+  bool DebugAttrib = false;
+  TLogFileMode LogFileMode = LFM_NoLog;
+  std::string LogFileName;
+  bool EncryptData = false;
+  std::string EncryptKey;
+  TCompressData CompressData = CDM_NoCompression;
+  std::int32_t ExtendedErrorCode() const { return 0; }
+  std::string Comment;
+  bool RunInBackground = false;
+  TStrings Messages;
+  TStrings IncludeNames;
+  TStrings ExcludeNames;
+  bool RecurseSubDir = false;
+  bool BackupHiddenSysFiles = false;
+  bool BackupOpenFiles = false;
+  TBackupMode BackupMode = BM_Full;
+  double SpecialBackupDate = 0.0;
+  bool VerifyDuringBackup = false;
+  TReaction HandleOpenError = AW_RETRY;
+  TReaction HandleFileReadError = AW_RETRY;
+  TWarningEvent OnWarning;
+  std::string BackupDestination;
+  std::string ArchiveBaseName;
+  bool BackupToTape = false;
+  bool BackupToFTP = false;
+  bool EraseTargetDir = false;
+  bool SpanDisks = false;
+  bool AskForNextDisk = true;
+  std::int64_t MaxSplitSize = 0;
+  bool KeepArchiveFlags = false;
+  bool AskForFirstDisk = false;
+  bool NoFileCRCs = false;
+  bool TapeFileMarks = false;
+  bool EjectTape = false;
+  TFTPConnection FTPConnection;
+  bool UseExtStatistic = false;
+  TStatisticEvent OnStatistic;
+  TExtStatisticEvent OnExtStatistic;
+  TBLockStatEvent OnNextBlock;
+  TNextDiskEvent OnNextDisk;
+  TExtStatisticEvent OnResetAttributes;
+  TAskFileReaction OnCantOpenFile;
+  TAskFileReaction OnCantReadFromFile;
+  TScanEvent OnStartFileScan;
+  TScanEvent OnScanNextDir;
+  TAskFileReaction OnScanNextFile;
+  TScanEvent OnEndFileScan;
+  bool RedirectRestore = false;
+  std::string RestoreTo;
+  bool FlatRestore = false;
+  TRestoreMode RestoreMode = RM_All;
+  bool RestoreAttributes = false;
+
+  // ---- Operations: each returns its result code ----
+  int Backup();
+  int Restore();
+  int Verify();
+  int Catalog();
+  int RetrieveComment(std::string& comment);
+  int DeleteFiles();
+  void SaveSet(const std::string& fileName);  // throws std::runtime_error "Unable to write to %s"
+  void LoadSet(const std::string& fileName);  // throws std::runtime_error "Vadný formát súboru"
+
+  // ---- Helpers of the published interface ----
+  void WriteLog(const std::string& text);
+  void SetIncludes(const TStrings& lines) { IncludeNames = lines; }
+  void SetExcludes(const TStrings& lines) { ExcludeNames = lines; }
+  void SetMessageLines(const TStrings& lines) { Messages = lines; }
+  void ClearIncludes() { IncludeNames.clear(); }
+  void ClearExcludes() { ExcludeNames.clear(); }
+  void AddToIncludes(const std::string& entry) { IncludeNames.push_back(entry); }
+  void AddToExcludes(const std::string& entry) { ExcludeNames.push_back(entry); }
+  static std::string ErrorText(int code);
+  // The next-medium question.  Returns false when nobody could be asked
+  // (AskForNextDisk off, or no handler and no question box available); the
+  // answer then keeps the caller's preset.
+  bool AskForDisk(int diskNo, TReaction& reaction);
+  bool ReportStatistic(const TExtBackupStatistic& stat);  // the cancel answer
+  int IndexOfPath(const std::string& path) const;
+
+  // The file list: directory records in archive order (mark 1 = not selected).
+  const std::vector<TDirRecord>& FileList() const { return fileList_; }
+
+  // Counters of the last run.
+  int ErrorCount() const { return errors_; }
+  int WarningCount() const { return warnings_; }
+  int LeftOutCount() const { return leftOut_; }
+
+  // Mask matching of exclusions and of restore / delete selections.
+  static bool MatchMask(const std::string& mask, const std::string& name);
+  static bool MatchExclude(const std::string& pattern, const std::string& path, bool recurse);
+  // Whether a list line selects a stored path (restore and delete selection).
+  static bool MatchIncludeLine(const std::string& line, const std::string& path, bool recurse);
+
+  // Byte comparison of a verify: 0 same, 1 copy unopenable, 2 disk file
+  // unopenable, 3 different, 4 reads of different length.
+  static int CompareFiles(const std::string& copy, const std::string& diskFile);
+
+ private:
+  // scan.cpp
+  void ScanFiles();
+  int ScanFolder(const std::string& entry, bool recurse);
+  // backup.cpp / archive_file.cpp
+  void WriteArchiveHeader();
+  void WriteDirectory(const std::vector<TDirRecord>& records);
+  void ArchiveFile(std::size_t index);
+  void ResetArchiveAttributes();
+  void WriteBackupSummary(int insertLine);
+  // restore.cpp
+  void ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
+                   const std::string& target);
+  // catalog.cpp
+  void CheckFirstMedium();
+  std::int32_t ReadDirectory(TArchiveStream& stream);
+  void ReadArchiveHeader(TArchiveStream& stream, TArchiveHeader& header,
+                         const char* shortMessage, const char* magicMessage);
+  // open_stream.cpp: opens the archive stream on disk, tape or FTP.
+  std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
+                                             std::int64_t sizeLimit);
+  // vaultrex.cpp
+  void OpenLog(int& insertLine);
+  void CloseLog() noexcept;
+  void PrepareCipher();
+  void LetMessagesRun();
+
+  std::vector<TDirRecord> fileList_;
+  int errors_ = 0;
+  int warnings_ = 0;
+  int leftOut_ = 0;
+  std::unique_ptr<TBlowFish> cipher_;
+  std::unique_ptr<TBlockCodec> codec_;
+  std::vector<std::uint8_t> buffer1_;  // 65,537 bytes: the block being worked on
+  std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
+  std::unique_ptr<TArchiveStream> stream_;  // of the running operation
+  std::unique_ptr<TLogFile> log_;           // of the running operation
+  std::uint64_t startTick_ = 0;
+  double startTime_ = 0.0;
+};
+
+// Maps an exception ending an operation to its result code: the common chain
+// (3, 2, 4, 5, 1, 6, 9, 7, 8, 10) followed by the operation's further classes
+// in the order given; anything else is 99.
+enum class TFurther { FileWrite, UserAbortion, VerificationFailed, WrongMedium, WrongPassword, FTP };
+int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further);
+
+}  // namespace vx

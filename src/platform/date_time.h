@@ -1,0 +1,32 @@
+#pragma once
+// Date-times: DOS date-time (date in the high half, time in the low half,
+// local time, two-second resolution) and the date-time double (days since
+// 1899-12-30, local time, time of day as the fraction).
+#include <cstdint>
+#include <string>
+
+namespace vx {
+
+// Local DOS date-time of a POSIX time, truncated to two seconds; years before
+// 1980 become 1980-01-01 00:00:00, after 2107 2107-12-31 23:59:58.
+std::uint32_t UnixToDos(std::int64_t unixSeconds);
+std::int64_t DosToUnix(std::uint32_t dos);
+
+double DosToDateTime(std::uint32_t dos);
+std::uint32_t DateTimeToDos(double dateTime);
+
+double UnixToDateTime(std::int64_t unixSeconds);
+std::int64_t DateTimeToUnix(double dateTime);
+
+double NowDateTime();
+
+// Builds a date-time from its fields; false when the date or time is invalid.
+bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                       double& out);
+void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute,
+                    int& second);
+
+// Milliseconds of a monotonic clock, for elapsed times.
+std::uint64_t TickCountMs();
+
+}  // namespace vx

@@ -1,0 +1,20 @@
+#pragma once
+// Formatting that follows the user's locale.
+#include <string>
+
+namespace vx {
+
+// Takes the user's locale from the environment (LC_ALL, LC_TIME, LANG ...).
+void InitLocale();
+
+// The "c" format: the locale's short date, a space and its long time; the time
+// is left out at exactly midnight.
+std::string FormatDateTimeC(double dateTime);
+
+// "yyyy/mm/dd hh:nn:ss" with "/" and ":" replaced by the locale's date and
+// time separators.
+std::string FormatDateTimeStamp(double dateTime);
+char DateSeparator();
+char TimeSeparator();
+
+}  // namespace vx
