@@ -13,6 +13,7 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/types.h"
+#include "platform/file_system.h"
 #include "support/log_file.h"
 
 namespace vx {
@@ -162,6 +163,17 @@ class TVaultrex {
   std::unique_ptr<TLogFile> log_;           // of the running operation
   std::uint64_t startTick_ = 0;
   double startTime_ = 0.0;
+
+  // backup: what became of each record of the file list in the data pass.
+  // Only a file stored whole (and, with VerifyDuringBackup, verified) has its
+  // archive attribute reset; the stamp is the one taken when it was opened.
+  struct TFileOutcome {
+    bool stored = false;
+    TFileStamp stamp;
+  };
+  std::vector<TFileOutcome> outcomes_;
+  bool verifyFailed_ = false;       // a file of this run failed its verification
+  TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
 };
 
 // Maps an exception ending an operation to its result code: the common chain
