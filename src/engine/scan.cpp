@@ -1,0 +1,196 @@
+// The file selection scan: include entries become directory records, the
+// backup mode and the hidden/system rule decide per file, exclude entries
+// remove records afterwards.
+#include <algorithm>
+#include <cctype>
+
+#include "archive/errors.h"
+#include "engine/vaultrex.h"
+#include "platform/archive_bits.h"
+#include "platform/date_time.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "support/utils.h"
+
+namespace vx {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const auto last = s.find_last_not_of(' ');
+  return s.substr(first, last - first + 1);
+}
+
+std::string TrimRightBlanks(const std::string& s) {
+  const auto last = s.find_last_not_of(' ');
+  return last == std::string::npos ? std::string() : s.substr(0, last + 1);
+}
+
+}  // namespace
+
+// A single left-to-right pass without backtracking: "*" swallows at least one
+// character and stops at the first occurrence of the character after it, and
+// unused characters at the end of the name do not matter.
+bool TVaultrex::MatchMask(const std::string& mask, const std::string& name) {
+  std::string m = Lower(mask);
+  std::string n = Lower(name);
+  if (n.find('.') == std::string::npos) n += '.';
+  if (!n.empty() && n.front() == '.') {
+    const auto dot = m.find('.');
+    if (dot != std::string::npos) m.erase(0, dot);
+  }
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < m.size() && j < n.size()) {
+    if (m[i] == '?' || m[i] == n[j]) {
+      ++i;
+      ++j;
+    } else if (m[i] != '*') {
+      return false;
+    } else {
+      if (i + 1 == m.size()) return true;
+      ++j;
+      if (j < n.size() && n[j] == m[i + 1]) ++i;
+    }
+  }
+  return i >= m.size();
+}
+
+bool TVaultrex::MatchExclude(const std::string& pattern, const std::string& path, bool recurse) {
+  if (!MatchMask(ExtractFileName(pattern), ExtractFileName(path))) return false;
+  const std::string patternFolder = ExtractFilePath(pattern);
+  if (patternFolder.empty()) return true;
+  const std::string pathFolder = Lower(ExtractFilePath(path));
+  if (recurse) return pathFolder.find(Lower(patternFolder)) != std::string::npos;
+  return pathFolder == Lower(patternFolder);
+}
+
+void TVaultrex::ScanFiles() {
+  leftOut_ = 0;
+  scanAnswer_ = AW_RETRY;
+  if (OnStartFileScan) {
+    OnStartFileScan("", scanAnswer_);
+    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Terminated by user during file scan");
+  }
+  fileList_.clear();
+
+  for (const std::string& line : IncludeNames) {
+    if (line.empty()) continue;
+    std::string entry = line;
+    const bool ownRecursion = StripRecursionMarker(entry);
+    const int found = ScanFolder(entry, RecurseSubDir || ownRecursion);
+    if (found == 0 && BackupMode == BM_Full && LogFileMode != LFM_NoLog) {
+      ++warnings_;
+      if (OnWarning) {
+        scanAnswer_ = AW_IGNORE;
+        OnWarning(WT_NoFilesFound, entry, scanAnswer_);
+        if (scanAnswer_ == AW_ABORT) {
+          throw EVX_UserAbortion("Prerušené užívateľom počas načítania súborov");
+        }
+      }
+      WriteLog("Upozornenie :" + entry + " neexistuje");
+    }
+  }
+
+  for (const std::string& line : ExcludeNames) {
+    if (line.empty()) continue;
+    std::string entry = line;
+    const bool recurse = StripRecursionMarker(entry) || RecurseSubDir;
+    entry = TrimBlanks(entry);
+    std::erase_if(fileList_, [&](const TDirRecord& r) {
+      return MatchExclude(entry, r.path, recurse);
+    });
+  }
+
+  if (OnEndFileScan) {
+    OnEndFileScan("", scanAnswer_);
+    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Prerušené užívateľom");
+  }
+}
+
+int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
+  LetMessagesRun();
+  const std::string folder = ExtractFilePath(entry);
+  if (folder.empty() || !DirectoryExists(folder)) return 0;
+  const std::string mask = TrimRightBlanks(entry.substr(folder.size()));
+  std::string subMask = mask;
+  if (subMask.find('.') == std::string::npos) subMask += ".*";
+
+  if (OnScanNextDir) {
+    scanAnswer_ = AW_IGNORE;
+    OnScanNextDir(folder, scanAnswer_);
+    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+  }
+
+  // Listed first, handled afterwards: the handling may raise, and the
+  // search must be over by then.
+  std::vector<TSearchRec> found;
+  FindFiles(folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); });
+
+  int count = 0;
+  for (const TSearchRec& rec : found) {
+    if (rec.attr & (faDirectory | faVolumeID)) continue;
+    if (OnScanNextFile) {
+      scanAnswer_ = AW_IGNORE;
+      OnScanNextFile(rec.name, scanAnswer_);
+      if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+    }
+    LetMessagesRun();
+
+    // Devices, FIFOs, sockets and links that lead nowhere are never taken:
+    // reading a FIFO would hang.  They are not counted as left out either.
+    if (rec.attr & faSysFile) continue;
+
+    const std::string path = folder + rec.name;
+    const double time = DosToDateTime(rec.dosTime);
+    bool archiveBit = false;
+    bool archiveBitKnown = false;
+    bool taken = true;
+    switch (BackupMode) {
+      case BM_Full:
+        break;
+      case BM_Incremental:
+      case BM_Differential:
+        archiveBit = TArchiveBitStore::Instance().IsSet(path, rec.stamp);
+        archiveBitKnown = true;
+        taken = archiveBit;
+        break;
+      case BM_Special:
+        taken = time >= SpecialBackupDate;
+        break;
+    }
+    if (!taken) {
+      ++leftOut_;
+      continue;
+    }
+    if ((rec.attr & faHidden) && !BackupHiddenSysFiles) continue;
+
+    if (!archiveBitKnown) archiveBit = TArchiveBitStore::Instance().IsSet(path, rec.stamp);
+    TDirRecord r;
+    r.path = CutStoredString(path);
+    r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
+    r.attr = rec.attr | (archiveBit ? faArchive : 0u);
+    r.time = time;
+    r.mark = 0;
+    r.crc = NoFileCRCs ? 0u : CalcFileCRC(r.path);
+    fileList_.push_back(std::move(r));
+    ++count;
+  }
+
+  if (recurse) {
+    for (const std::string& name : FindSubfolders(folder, BackupHiddenSysFiles)) {
+      if (name == "." || name == "..") continue;
+      count += ScanFolder(folder + name + "/" + subMask, recurse);
+    }
+  }
+  return count;
+}
+
+}  // namespace vx
