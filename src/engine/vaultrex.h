@@ -174,6 +174,11 @@ class TVaultrex {
   std::vector<TFileOutcome> outcomes_;
   bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
+
+  // restore / verify: checksum of the bytes the last ExtractFile wrote, and
+  // the folder a redirected restore must not leave (empty otherwise).
+  std::uint32_t extractCrc_ = 0;
+  std::string restoreRoot_;
 };
 
 // Maps an exception ending an operation to its result code: the common chain
