@@ -89,6 +89,9 @@ class TArchiveStream {
   void DiskFetch();
   void OpenDiskVolume(bool first);
   void EraseTarget();
+  void NextWriteVolume();
+  void NextReadVolume();
+  void CloseDiskFile(bool flush);
 
   TStreamMode mode_;
   std::string baseName_;
@@ -103,6 +106,7 @@ class TArchiveStream {
   std::size_t avail_ = 0;  // reading: bytes of the current block still unread
   bool pending_ = false;
   bool closed_ = false;
+  bool failed_ = false;  // a transfer failed: tearing down sends nothing more
   int fd_ = -1;
   std::unique_ptr<TArchiveDestination> dest_;
 };

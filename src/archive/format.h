@@ -51,6 +51,17 @@ bool DecodeHeader(const std::uint8_t in[kHeaderSize], TArchiveHeader& h);
 void EncodeCount(std::int32_t count, std::uint8_t out[kCountSize]);
 std::int32_t DecodeCount(const std::uint8_t in[kCountSize]);
 
+// The largest file count a reader accepts: the directory records of a larger
+// count would not fit into 2^31 bytes.  Every record also needs its 10-byte
+// end-of-data block, so no archive this program writes comes near it.
+inline constexpr std::int32_t kMaxFileCount =
+    static_cast<std::int32_t>(0x7FFFFFFF / (kRecordSize + kBlockHeaderSize));
+// A decoded file count is plausible when it is 0..kMaxFileCount.  Anything
+// else means a damaged archive; check before allocating for the records.
+inline bool PlausibleFileCount(std::int32_t count) {
+  return count >= 0 && count <= kMaxFileCount;
+}
+
 void EncodeRecord(const TDirRecord& r, std::uint8_t out[kRecordSize]);
 TDirRecord DecodeRecord(const std::uint8_t in[kRecordSize]);
 

@@ -1,0 +1,400 @@
+// TArchiveStream: the archive bytes in 32,768-byte transfer blocks to and
+// from a disk file, a chain of volume files or a TArchiveDestination.
+#include "archive/archive_stream.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/errors.h"
+#include "archive/format.h"
+
+namespace vx {
+namespace {
+
+const char* const kDiskFull = "Na disku nie je dostatok miesta";
+const char* const kCannotCreate = "nedá sa vytvoriť záložný súbor";
+const char* const kCannotOpenVolume = "Nemožno otvoriť súbor zálohy";
+const char* const kUserAbort = "Prerušené užívateľom";
+const char* const kReadIo = "I/O chyba počas čítania záložného súboru";
+const char* const kEarlyEnd = "Early end of file detected";
+const char* const kWriteIo = "I/O chyba počas zápisu záložného súboru";
+const char* const kFileMark = "Chyba páskového zariadenia - chýba značka súboru";
+
+std::string FolderOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Cuts the extension of the file name; a name's leading dot is not one.
+std::string CutExtension(const std::string& path) {
+  auto slash = path.rfind('/');
+  std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  auto dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= nameStart) return path;
+  return path.substr(0, dot);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return true;
+  std::string path;
+  std::size_t i = 0;
+  while (i < folder.size()) {
+    std::size_t next = folder.find('/', i);
+    if (next == std::string::npos) next = folder.size();
+    path = folder.substr(0, next);
+    if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    i = next + 1;
+  }
+  struct stat st;
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes the whole block; returns the bytes written before a failure.
+std::size_t WriteAll(int fd, const std::uint8_t* p, std::size_t n, int& err) {
+  std::size_t done = 0;
+  err = 0;
+  while (done < n) {
+    ssize_t w = ::write(fd, p + done, n - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    if (w == 0) {
+      err = ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return done;
+}
+
+// Reads until n bytes or the end of the file; -1 on a read error.
+ssize_t ReadAll(int fd, std::uint8_t* p, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::read(fd, p + got, n - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+// Defaults for destinations that are not tapes.
+void TArchiveDestination::WriteFileMark() { throw EVX_TapeError(kFileMark); }
+void TArchiveDestination::SkipFilemarks(int) { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
+void TArchiveDestination::Unload() { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
+
+TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
+                               std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask)
+    : mode_(mode),
+      baseName_(span ? CutExtension(baseName) : baseName),
+      span_(span),
+      sizeLimit_(mode == TStreamMode::Read ? 0 : sizeLimit),
+      eraseTarget_(eraseTarget),
+      ask_(std::move(ask)),
+      buffer_(kBlockSize, 0) {
+  OpenDiskVolume(true);
+}
+
+TArchiveStream::TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination)
+    : mode_(mode), buffer_(kBlockSize, 0), dest_(std::move(destination)) {
+  if (!dest_) throw EVX_CreateStreamError(kCannotCreate);
+}
+
+TArchiveStream::~TArchiveStream() {
+  if (closed_) return;
+  closed_ = true;
+  if (mode_ == TStreamMode::Write && pending_ && !failed_) {
+    try {
+      std::memset(buffer_.data() + pos_, 0, kBlockSize - pos_);
+      SendBlock();
+    } catch (...) {
+      // Nothing more can be done while tearing down.
+    }
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (dest_) dest_->Close();
+}
+
+bool TArchiveStream::IsTape() const { return dest_ && dest_->IsTape(); }
+
+std::string TArchiveStream::VolumeFileName(int n) const {
+  if (!span_) return baseName_;
+  char num[16];
+  std::snprintf(num, sizeof num, "%03d", n);
+  return baseName_ + "." + num;
+}
+
+void TArchiveStream::OpenDiskVolume(bool first) {
+  const std::string name = VolumeFileName(volume_);
+  if (mode_ == TStreamMode::Write) {
+    if (first && !MakeFolders(FolderOf(baseName_))) throw EVX_CreateStreamError(kCannotCreate);
+    if (eraseTarget_) EraseTarget();
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  } else {
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
+  bytesInVolume_ = 0;
+}
+
+// Deletes the regular files of the target folder, never in "/".  Volumes this
+// stream has already written there (a size-limited set keeps all its volumes
+// in one folder) are kept: deleting them would destroy the set being written.
+void TArchiveStream::EraseTarget() {
+  std::string folder = FolderOf(baseName_);
+  if (folder.empty()) folder = "./";
+  char real[PATH_MAX];
+  if (::realpath(folder.c_str(), real) == nullptr) return;
+  if (std::strcmp(real, "/") == 0) return;
+  int dfd = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return;
+  DIR* dir = ::fdopendir(dfd);
+  if (dir == nullptr) {
+    ::close(dfd);
+    return;
+  }
+  std::vector<std::string> victims;
+  while (dirent* e = ::readdir(dir)) {
+    struct stat st;
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::string full = folder + e->d_name;
+    bool ours = false;
+    for (int v = 1; v < volume_ && !ours; ++v) ours = full == VolumeFileName(v);
+    if (!ours) victims.push_back(e->d_name);
+  }
+  for (const auto& name : victims) ::unlinkat(dfd, name.c_str(), 0);
+  ::closedir(dir);
+}
+
+void TArchiveStream::WriteBytes(const void* data, std::size_t count) {
+  Statistic.BytesWritten += static_cast<std::int64_t>(count);
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (count > 0) {
+    std::size_t piece = std::min(count, kBlockSize - pos_);
+    std::memcpy(buffer_.data() + pos_, p, piece);
+    pos_ += piece;
+    p += piece;
+    count -= piece;
+    pending_ = true;
+    if (pos_ == kBlockSize) SendBlock();
+  }
+}
+
+void TArchiveStream::ReadBytes(void* data, std::size_t count) {
+  auto* p = static_cast<std::uint8_t*>(data);
+  std::size_t left = count;
+  while (left > 0) {
+    if (avail_ == 0) FetchBlock();
+    std::size_t piece = std::min(left, avail_);
+    std::memcpy(p, buffer_.data() + pos_, piece);
+    pos_ += piece;
+    avail_ -= piece;
+    p += piece;
+    left -= piece;
+  }
+  Statistic.BytesRead += static_cast<std::int64_t>(count);
+}
+
+void TArchiveStream::FlushToBlockEnd() {
+  if (mode_ == TStreamMode::Write) {
+    if (pending_) {
+      Statistic.BytesWritten += static_cast<std::int64_t>(kBlockSize - pos_);
+      std::memset(buffer_.data() + pos_, 0xFF, kBlockSize - pos_);
+      SendBlock();
+    }
+  } else {
+    avail_ = 0;
+    pos_ = 0;
+  }
+  std::memset(buffer_.data(), 0xFF, kBlockSize);
+}
+
+void TArchiveStream::WriteTapeFileMark() {
+  if (mode_ != TStreamMode::Write || !IsTape()) throw EVX_TapeError(kFileMark);
+  try {
+    dest_->WriteFileMark();
+  } catch (const EVX_TapeError&) {
+    throw;
+  } catch (...) {
+    throw EVX_TapeError(kFileMark);
+  }
+}
+
+void TArchiveStream::Close() {
+  if (closed_) return;
+  closed_ = true;
+  try {
+    if (mode_ == TStreamMode::Write && pending_ && !failed_) {
+      // The unused end of the last block is not significant: zeros.
+      std::memset(buffer_.data() + pos_, 0, kBlockSize - pos_);
+      SendBlock();
+    }
+    if (fd_ >= 0) CloseDiskFile(mode_ == TStreamMode::Write);
+    if (dest_ && mode_ == TStreamMode::Write) dest_->FinishWrite();
+  } catch (...) {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    if (dest_) dest_->Close();
+    throw;
+  }
+  if (dest_) dest_->Close();
+}
+
+void TArchiveStream::CloseDiskFile(bool flush) {
+  int fd = fd_;
+  fd_ = -1;
+  int err = 0;
+  if (flush && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) err = errno;
+  if (::close(fd) != 0 && flush && err == 0 && errno != EINTR) err = errno;
+  if (err != 0) {
+    failed_ = true;
+    if (err == ENOSPC || err == EDQUOT) throw EVX_DiskFullError(kDiskFull);
+    throw EVX_BackupWriteError(kWriteIo);
+  }
+}
+
+void TArchiveStream::SendBlock() {
+  try {
+    if (dest_) {
+      dest_->SendBlock(buffer_.data(), kBlockSize);
+      pos_ = 0;
+      pending_ = false;
+      if (dest_->IsTape()) std::memset(buffer_.data(), 0xFF, kBlockSize);
+    } else {
+      DiskSend();
+    }
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+}
+
+void TArchiveStream::FetchBlock() {
+  if (dest_) {
+    dest_->FetchBlock(buffer_.data(), kBlockSize);
+  } else {
+    DiskFetch();
+  }
+  pos_ = 0;
+  avail_ = kBlockSize;
+}
+
+// A volume takes blocks while it holds less than the size limit; a block is
+// never split between volumes.
+void TArchiveStream::DiskSend() {
+  for (;;) {
+    bool written = false;
+    if (fd_ >= 0 && (sizeLimit_ == 0 || bytesInVolume_ < sizeLimit_)) {
+      int err = 0;
+      std::size_t done = WriteAll(fd_, buffer_.data(), kBlockSize, err);
+      written = done == kBlockSize;
+      // A partly written block is cut off again: the volume ends with whole
+      // blocks and the block goes to the next volume complete.
+      if (!written && done > 0) (void)::ftruncate(fd_, bytesInVolume_);
+    }
+    if (written) {
+      bytesInVolume_ += static_cast<std::int64_t>(kBlockSize);
+      pos_ = 0;
+      pending_ = false;
+      return;
+    }
+    if (!span_) throw EVX_DiskFullError(kDiskFull);
+    NextWriteVolume();
+  }
+}
+
+// Ends the current volume and opens the next one for writing.  When nobody
+// can be asked, the cases that would otherwise repeat without end (the disk
+// was not changed, or a fresh volume cannot take a single block) end with the
+// disk-full error.
+void TArchiveStream::NextWriteVolume() {
+  const bool freshVolumeFailed = fd_ >= 0 && bytesInVolume_ == 0;
+  if (fd_ >= 0) {
+    ::fsync(fd_);
+    ::close(fd_);
+    fd_ = -1;
+  }
+  ++volume_;
+  for (;;) {
+    TReaction answer = AW_IGNORE;
+    const bool asked = ask_ ? ask_(volume_, answer) : false;
+    if (answer == AW_ABORT) throw EVX_UserAbortion(kUserAbort);
+    if (!asked && (answer == AW_RETRY || freshVolumeFailed)) throw EVX_DiskFullError(kDiskFull);
+    if (answer == AW_RETRY) continue;
+    if (sizeLimit_ == 0 && Exists(VolumeFileName(volume_ - 1))) {
+      // The previous volume is still there: the disk was not changed.
+      if (!asked) throw EVX_DiskFullError(kDiskFull);
+      continue;
+    }
+    if (eraseTarget_) EraseTarget();
+    fd_ = ::open(VolumeFileName(volume_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
+    bytesInVolume_ = 0;
+    return;
+  }
+}
+
+void TArchiveStream::DiskFetch() {
+  for (;;) {
+    ssize_t got = fd_ >= 0 ? ReadAll(fd_, buffer_.data(), kBlockSize) : 0;
+    if (got < 0) throw EVX_BackupReadError(kReadIo);
+    if (static_cast<std::size_t>(got) == kBlockSize) return;
+    if (!span_) throw EVX_BackupReadError(kEarlyEnd);
+    // The volume has ended; its partial bytes are discarded.
+    NextReadVolume();
+  }
+}
+
+// Opens the next volume for reading.  A volume present on the disk is opened
+// without a question.  When nobody can be asked and the volume cannot be
+// opened, the read ends with the cannot-open error of a volume instead of
+// asking for ever.
+void TArchiveStream::NextReadVolume() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  ++volume_;
+  for (;;) {
+    const std::string name = VolumeFileName(volume_);
+    TReaction answer = AW_IGNORE;
+    bool asked = true;
+    if (!Exists(name)) asked = ask_ ? ask_(volume_, answer) : false;
+    if (answer == AW_ABORT) throw EVX_UserAbortion(kUserAbort);
+    if (!Exists(name) && Exists(VolumeFileName(volume_ - 1))) {
+      if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+      continue;
+    }
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ >= 0) return;
+    if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+  }
+}
+
+}  // namespace vx

@@ -1,0 +1,248 @@
+// TCrypto: turns a byte array, a string or a file into 8-byte block
+// operations in ECB, CBC or CFB mode.
+#include "archive/crypto.h"
+
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+namespace vx {
+namespace {
+
+constexpr std::size_t kFileChunk = 4096;
+
+std::size_t RoundUp8(std::size_t n) { return (n + 7) & ~static_cast<std::size_t>(7); }
+
+void Wipe(std::string& s) {
+  if (!s.empty()) explicit_bzero(s.data(), s.size());
+  s.clear();
+}
+
+// Reads until count bytes or the end of the file; throws on a read error.
+std::size_t ReadFull(int fd, std::uint8_t* p, std::size_t count, const std::string& path) {
+  std::size_t got = 0;
+  while (got < count) {
+    ssize_t r = ::read(fd, p + got, count - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "cannot read " + path);
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return got;
+}
+
+void WriteFull(int fd, const std::uint8_t* p, std::size_t count, const std::string& path) {
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t w = ::write(fd, p + done, count - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "cannot write " + path);
+    }
+    if (w == 0) throw std::system_error(ENOSPC, std::generic_category(), "cannot write " + path);
+    done += static_cast<std::size_t>(w);
+  }
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+TCrypto::TCrypto() = default;
+
+TCrypto::~TCrypto() {
+  Wipe(key_);
+  Wipe(scheduledKey_);
+  if (!chain_.empty()) explicit_bzero(chain_.data(), chain_.size());
+}
+
+void TCrypto::SetKey(const std::string& key) {
+  Wipe(key_);
+  key_ = key;
+}
+
+void TCrypto::Prepare(bool continued) {
+  // The schedule depends on the key alone, so it is rebuilt only when the key
+  // differs from the one it was built from; the result is the same as
+  // building it at every call.
+  if (!continued || !scheduleValid_) {
+    if (!scheduleValid_ || scheduledKey_ != key_) {
+      SetupKey();
+      Wipe(scheduledKey_);
+      scheduledKey_ = key_;
+      scheduleValid_ = true;
+    }
+  }
+  if (CipherMode == ECBMode) return;
+  if (chain_.empty()) chain_.assign(blockSize_, 0);
+  if (continued) return;
+  if (IVector.empty()) {
+    std::mt19937 gen(std::random_device{}());
+    std::uniform_int_distribution<int> dist(0, 92);
+    for (std::size_t i = 0; i < blockSize_; ++i) IVector.push_back(static_cast<char>(33 + dist(gen)));
+  }
+  // A shorter vector leaves the rest of the register zero.
+  std::fill(chain_.begin(), chain_.end(), 0);
+  std::memcpy(chain_.data(), IVector.data(), std::min(IVector.size(), blockSize_));
+}
+
+void TCrypto::Encrypt(bool continued) {
+  Prepare(continued);
+  switch (InputType) {
+    case SourceFile:
+      RunFile(true);
+      return;
+    case SourceString:
+      if (InputString.size() > 0xFFFF) throw std::length_error("TCrypto: input string longer than 65535 bytes");
+      if (OutputArray == nullptr) throw std::invalid_argument("TCrypto: no output array");
+      InputLength = static_cast<std::uint16_t>(InputString.size());
+      staging_.assign(InputString.begin(), InputString.end());
+      EncipherBuffer();
+      return;
+    case SourceByteArray:
+      if (InputLength > 0 && (InputArray == nullptr || OutputArray == nullptr))
+        throw std::invalid_argument("TCrypto: no input or output array");
+      staging_.assign(InputArray, InputArray + InputLength);
+      EncipherBuffer();
+      return;
+  }
+}
+
+void TCrypto::Decrypt(bool continued) {
+  Prepare(continued);
+  switch (InputType) {
+    case SourceFile:
+      RunFile(false);
+      return;
+    case SourceString:
+      throw std::invalid_argument("TCrypto: string input can only be encrypted");
+    case SourceByteArray:
+      if (InputLength > 0 && (InputArray == nullptr || OutputArray == nullptr))
+        throw std::invalid_argument("TCrypto: no input or output array");
+      staging_.assign(InputArray, InputArray + InputLength);
+      DecipherBuffer();
+      return;
+  }
+}
+
+namespace {
+
+// ECB and CBC work on whole blocks: pad the staged input with zeros.  The
+// rounded length must still fit InputLength.
+std::size_t PadStaging(std::vector<std::uint8_t>& staging, std::uint16_t& inputLength) {
+  std::size_t n = RoundUp8(inputLength);
+  if (n > 0xFFFF) throw std::length_error("TCrypto: padded input longer than 65535 bytes");
+  staging.resize(n, 0);
+  inputLength = static_cast<std::uint16_t>(n);
+  return n;
+}
+
+}  // namespace
+
+void TCrypto::EncipherBuffer() {
+  std::uint8_t* out = OutputArray;
+  if (CipherMode == CFBMode) {
+    std::size_t n = InputLength;
+    std::uint8_t ks[8];
+    for (std::size_t i = 0; i < n; i += 8) {
+      std::size_t seg = std::min<std::size_t>(8, n - i);
+      std::memcpy(ks, chain_.data(), 8);
+      EncipherBlock(ks);
+      for (std::size_t k = 0; k < seg; ++k) out[i + k] = staging_[i + k] ^ ks[k];
+      std::memmove(chain_.data(), chain_.data() + seg, 8 - seg);
+      std::memcpy(chain_.data() + 8 - seg, out + i, seg);
+    }
+    return;
+  }
+  std::size_t n = PadStaging(staging_, InputLength);
+  for (std::size_t i = 0; i < n; i += 8) {
+    std::uint8_t* b = staging_.data() + i;
+    if (CipherMode == CBCMode)
+      for (int k = 0; k < 8; ++k) b[k] ^= chain_[k];
+    EncipherBlock(b);
+    if (CipherMode == CBCMode) std::memcpy(chain_.data(), b, 8);
+  }
+  if (n > 0) std::memcpy(out, staging_.data(), n);
+}
+
+void TCrypto::DecipherBuffer() {
+  std::uint8_t* out = OutputArray;
+  if (CipherMode == CFBMode) {
+    std::size_t n = InputLength;
+    std::uint8_t ks[8];
+    for (std::size_t i = 0; i < n; i += 8) {
+      std::size_t seg = std::min<std::size_t>(8, n - i);
+      std::memcpy(ks, chain_.data(), 8);
+      EncipherBlock(ks);
+      std::memmove(chain_.data(), chain_.data() + seg, 8 - seg);
+      std::memcpy(chain_.data() + 8 - seg, staging_.data() + i, seg);
+      for (std::size_t k = 0; k < seg; ++k) out[i + k] = staging_[i + k] ^ ks[k];
+    }
+    return;
+  }
+  std::size_t n = PadStaging(staging_, InputLength);
+  std::uint8_t cipherText[8];
+  for (std::size_t i = 0; i < n; i += 8) {
+    std::uint8_t* b = staging_.data() + i;
+    if (CipherMode == CBCMode) std::memcpy(cipherText, b, 8);
+    DecipherBlock(b);
+    if (CipherMode == CBCMode) {
+      for (int k = 0; k < 8; ++k) b[k] ^= chain_[k];
+      std::memcpy(chain_.data(), cipherText, 8);
+    }
+  }
+  if (n > 0) std::memcpy(out, staging_.data(), n);
+}
+
+// The file is processed in 4096-byte chunks in place; ECB and CBC pad the
+// last chunk, so the output may be up to 7 bytes longer than the input.
+void TCrypto::RunFile(bool encrypt) {
+  Fd in, out;
+  in.fd = ::open(InputFilePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + InputFilePath);
+  out.fd = ::open(OutputFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out.fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + OutputFilePath);
+  std::vector<std::uint8_t> chunk(kFileChunk + 8);
+  std::uint8_t* const savedOut = OutputArray;
+  OutputArray = chunk.data();
+  try {
+    for (;;) {
+      std::size_t got = ReadFull(in.fd, chunk.data(), kFileChunk, InputFilePath);
+      InputLength = static_cast<std::uint16_t>(got);
+      if (got > 0) {
+        staging_.assign(chunk.data(), chunk.data() + got);
+        if (encrypt)
+          EncipherBuffer();
+        else
+          DecipherBuffer();
+        WriteFull(out.fd, chunk.data(), InputLength, OutputFilePath);
+      }
+      if (got < kFileChunk) break;
+    }
+  } catch (...) {
+    OutputArray = savedOut;
+    throw;
+  }
+  OutputArray = savedOut;
+  if (::close(out.fd) != 0) {
+    out.fd = -1;
+    throw std::system_error(errno, std::generic_category(), "cannot write " + OutputFilePath);
+  }
+  out.fd = -1;
+}
+
+}  // namespace vx
