@@ -1,0 +1,18 @@
+// Opening the archive stream of an operation on its destination.
+#include "engine/vaultrex.h"
+
+namespace vx {
+
+std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const std::string& baseName,
+                                                      std::int64_t sizeLimit) {
+  TNextVolumeAsk ask = [this](int volumeNo, TReaction& answer) {
+    return AskForDisk(volumeNo, answer);
+  };
+  // Disk: one file, or numbered volumes with SpanDisks.  Erasing the target
+  // folder only ever happens while writing.
+  return std::make_unique<TArchiveStream>(mode, baseName, SpanDisks, sizeLimit,
+                                          mode == TStreamMode::Write && EraseTargetDir,
+                                          std::move(ask));
+}
+
+}  // namespace vx
