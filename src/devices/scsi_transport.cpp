@@ -1,0 +1,33 @@
+#include "devices/scsi_transport.h"
+
+namespace vx {
+
+int SenseByte2(const std::uint8_t* sense, std::size_t len) {
+  if (sense == nullptr || len < 1) return -1;
+  const int code = sense[0] & 0x7F;
+  if (code == 0x70 || code == 0x71) {
+    if (len < 3) return -1;
+    return sense[2];
+  }
+  if (code == 0x72 || code == 0x73) {
+    if (len < 2) return -1;
+    int byte2 = sense[1] & 0x0F;
+    // Descriptors follow the 8-byte header; the stream-commands descriptor
+    // (type 04h) carries the filemark, end-of-medium and length bits.
+    std::size_t end = len;
+    if (len >= 8 && 8u + sense[7] < end) end = 8u + sense[7];
+    std::size_t at = 8;
+    while (at + 2 <= end) {
+      const std::size_t descLen = 2u + sense[at + 1];
+      if (sense[at] == 0x04 && at + 3 < end) {
+        byte2 |= sense[at + 3] & 0xE0;
+        break;
+      }
+      at += descLen;
+    }
+    return byte2;
+  }
+  return -1;
+}
+
+}  // namespace vx

@@ -1,0 +1,88 @@
+// SG_IO on a Linux SCSI generic device node: each node is one device.
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "devices/scsi_transport.h"
+
+namespace vx {
+namespace {
+
+constexpr unsigned char kCheckCondition = 0x02;
+constexpr std::size_t kSenseMax = 64;
+
+class TSgTransport final : public TScsiTransport {
+ public:
+  TSgTransport(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~TSgTransport() override { ::close(fd_); }
+  TSgTransport(const TSgTransport&) = delete;
+  TSgTransport& operator=(const TSgTransport&) = delete;
+
+  TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
+                      std::uint8_t* data, std::size_t dataLen) override {
+    TScsiResult result;
+    if (cdbLen == 0 || cdbLen > 16 || dataLen > UINT_MAX) return result;
+    unsigned char cmd[16] = {};
+    std::memcpy(cmd, cdb, cdbLen);
+    unsigned char sense[kSenseMax] = {};
+    sg_io_hdr_t hdr;
+    std::memset(&hdr, 0, sizeof hdr);
+    hdr.interface_id = 'S';
+    hdr.cmd_len = static_cast<unsigned char>(cdbLen);
+    hdr.cmdp = cmd;
+    hdr.mx_sb_len = sizeof sense;
+    hdr.sbp = sense;
+    hdr.dxfer_len = static_cast<unsigned int>(dataLen);
+    hdr.dxferp = data;
+    if (dataLen == 0)
+      hdr.dxfer_direction = SG_DXFER_NONE;
+    else
+      hdr.dxfer_direction = dir == TScsiDirection::Out ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+    // Tape commands (rewind, unload, space) may run for minutes: no time-out.
+    hdr.timeout = UINT_MAX;
+    int rc;
+    do {
+      rc = ::ioctl(fd_, SG_IO, &hdr);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return result;
+    if ((hdr.info & SG_INFO_OK_MASK) == SG_INFO_OK) {
+      result.Outcome = TScsiOutcome::Good;
+    } else if (hdr.status == kCheckCondition && hdr.sb_len_wr > 0) {
+      result.Outcome = TScsiOutcome::CheckCondition;
+      result.Sense.assign(sense, sense + hdr.sb_len_wr);
+    }
+    return result;
+  }
+
+  std::string Name() const override { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<TScsiTransport> OpenSgTransport(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  int version = 0;
+  if (::ioctl(fd, SG_GET_VERSION_NUM, &version) < 0 || version < 30000) {
+    ::close(fd);
+    error = path + ": not a SCSI generic device";
+    return nullptr;
+  }
+  // SG_IO itself always blocks; the node is kept non-blocking only so that
+  // opening never waits for a busy device.
+  return std::make_unique<TSgTransport>(fd, path);
+}
+
+}  // namespace vx
