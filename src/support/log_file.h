@@ -30,6 +30,9 @@ class TLogFile {
   std::FILE* log_ = nullptr;
   std::FILE* copy_ = nullptr;
   std::string copyPath_;
+
+  void MovePendingLines();  // state 3: the rest of the copy back into the log
+  void DropCopy();          // closes and removes the private copy
 };
 
 }  // namespace vx

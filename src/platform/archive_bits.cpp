@@ -1,0 +1,245 @@
+#include "platform/archive_bits.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/paths.h"
+#include "support/utils.h"
+
+namespace vx {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 2000;
+constexpr int kSchemaVersion = 1;
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string HomeDir() {
+  std::string home = Env("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/tmp";
+}
+
+// The store's key: an absolute, lexically normal path (links are not
+// resolved, so a link and its target keep separate records).
+std::string Key(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  if (ec) p = path;
+  return p.lexically_normal().string();
+}
+
+// Creates the store's folder (and missing parents); the last level is made
+// private because the store lists the user's file names.
+void MakeStoreFolder(const std::string& folder) {
+  if (folder.empty() || DirectoryExists(folder)) return;
+  std::string parent = folder;
+  while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+  parent = ExtractFilePath(parent);
+  if (!parent.empty() && !ForceDirectories(parent)) {
+    throw EArchiveStore("Archive-attribute store: cannot create the folder " + parent);
+  }
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw EArchiveStore("Archive-attribute store: cannot create the folder " + folder);
+  }
+}
+
+}  // namespace
+
+struct TArchiveBitStore::Statements {
+  sqlite3_stmt* select = nullptr;
+  sqlite3_stmt* upsert = nullptr;
+  sqlite3_stmt* remove = nullptr;
+  ~Statements() {
+    sqlite3_finalize(select);
+    sqlite3_finalize(upsert);
+    sqlite3_finalize(remove);
+  }
+};
+
+namespace {
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& path, const std::string& what) {
+  std::string msg = "Archive-attribute store " + path + ": " + what;
+  if (db) {
+    const int code = sqlite3_errcode(db);
+    msg += ": ";
+    msg += sqlite3_errmsg(db);
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+      msg += " (another program holds the store locked)";
+    } else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) {
+      msg += " (the store is damaged; move it away to start afresh)";
+    }
+  }
+  throw EArchiveStore(msg);
+}
+
+void Exec(sqlite3* db, const std::string& path, const char* sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+    sqlite3_free(err);
+    Fail(db, path, std::string("cannot run \"") + sql + "\"");
+  }
+}
+
+sqlite3_stmt* Prepare(sqlite3* db, const std::string& path, const char* sql) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+    Fail(db, path, "cannot prepare a query");
+  }
+  return st;
+}
+
+// Runs a prepared statement that returns no rows, then resets it.
+void StepDone(sqlite3* db, const std::string& path, sqlite3_stmt* st, const char* what) {
+  const int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  if (rc != SQLITE_DONE) Fail(db, path, what);
+}
+
+}  // namespace
+
+TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
+  MakeStoreFolder(ExtractFilePath(dbPath));
+  if (sqlite3_open_v2(dbPath.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw EArchiveStore("Archive-attribute store " + dbPath + ": cannot open: " + msg);
+  }
+  try {
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    Exec(db_, path_,
+         "CREATE TABLE IF NOT EXISTS cleared ("
+         " path TEXT PRIMARY KEY NOT NULL,"
+         " dev INTEGER NOT NULL, ino INTEGER NOT NULL, size INTEGER NOT NULL,"
+         " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL) WITHOUT ROWID");
+    Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    st_ = std::make_unique<Statements>();
+    st_->select = Prepare(db_, path_,
+                          "SELECT dev, ino, size, mtime_ns, ctime_ns FROM cleared WHERE path = ?1");
+    st_->upsert = Prepare(db_, path_,
+                          "INSERT OR REPLACE INTO cleared (path, dev, ino, size, mtime_ns, ctime_ns)"
+                          " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    st_->remove = Prepare(db_, path_, "DELETE FROM cleared WHERE path = ?1");
+  } catch (...) {
+    st_.reset();
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
+}
+
+TArchiveBitStore::~TArchiveBitStore() {
+  if (inBatch_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  st_.reset();
+  sqlite3_close(db_);
+}
+
+std::string TArchiveBitStore::DefaultPath() {
+  const std::string file = "archive-bits.sqlite";
+  const std::string stateDir = Env("VAULTIX_STATE_DIR");
+  if (!stateDir.empty()) return IncludeBackslash(stateDir) + file;
+  std::string xdg = Env("XDG_STATE_HOME");
+  // Relative values are invalid by the XDG rules and are ignored.
+  if (xdg.empty() || xdg[0] != '/') xdg = IncludeBackslash(HomeDir()) + ".local/state";
+  return IncludeBackslash(xdg) + "vaultix/" + file;
+}
+
+TArchiveBitStore& TArchiveBitStore::Instance() {
+  static std::mutex mutex;
+  static std::unique_ptr<TArchiveBitStore> instance;
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::string want = DefaultPath();
+  if (!instance || instance->path() != want) {
+    instance.reset();
+    instance = std::make_unique<TArchiveBitStore>(want);
+  }
+  return *instance;
+}
+
+bool TArchiveBitStore::IsSet(const std::string& path, const TFileStamp& stamp) {
+  const std::string key = Key(path);
+  sqlite3_stmt* st = st_->select;
+  sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(st);
+  bool set = true;
+  if (rc == SQLITE_ROW) {
+    set = static_cast<std::uint64_t>(sqlite3_column_int64(st, 0)) != stamp.dev ||
+          static_cast<std::uint64_t>(sqlite3_column_int64(st, 1)) != stamp.ino ||
+          sqlite3_column_int64(st, 2) != stamp.size ||
+          sqlite3_column_int64(st, 3) != stamp.mtimeNs ||
+          sqlite3_column_int64(st, 4) != stamp.ctimeNs;
+  }
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(db_, path_, "cannot read the record of " + key);
+  return set;
+}
+
+bool TArchiveBitStore::IsSet(const std::string& path) {
+  TFileStamp stamp;
+  if (!GetFileStamp(path, stamp)) return true;
+  return IsSet(path, stamp);
+}
+
+void TArchiveBitStore::Set(const std::string& path) {
+  const std::string key = Key(path);
+  sqlite3_bind_text(st_->remove, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  StepDone(db_, path_, st_->remove, ("cannot set the archive attribute of " + key).c_str());
+}
+
+void TArchiveBitStore::BeginBatch() {
+  if (inBatch_) return;
+  Exec(db_, path_, "BEGIN IMMEDIATE");
+  inBatch_ = true;
+}
+
+void TArchiveBitStore::Clear(const std::string& path) {
+  TFileStamp stamp;
+  if (!GetFileStamp(path, stamp)) {
+    Set(path);  // nothing left to describe: no record
+    return;
+  }
+  Clear(path, stamp);
+}
+
+void TArchiveBitStore::Clear(const std::string& path, const TFileStamp& stamp) {
+  const std::string key = Key(path);
+  sqlite3_stmt* st = st_->upsert;
+  sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(stamp.dev));
+  sqlite3_bind_int64(st, 3, static_cast<sqlite3_int64>(stamp.ino));
+  sqlite3_bind_int64(st, 4, stamp.size);
+  sqlite3_bind_int64(st, 5, stamp.mtimeNs);
+  sqlite3_bind_int64(st, 6, stamp.ctimeNs);
+  StepDone(db_, path_, st, ("cannot clear the archive attribute of " + key).c_str());
+}
+
+void TArchiveBitStore::CommitBatch() {
+  if (!inBatch_) return;
+  Exec(db_, path_, "COMMIT");
+  inBatch_ = false;
+}
+
+void TArchiveBitStore::RollbackBatch() {
+  if (!inBatch_) return;
+  inBatch_ = false;
+  Exec(db_, path_, "ROLLBACK");
+}
+
+}  // namespace vx

@@ -1,0 +1,33 @@
+#include "platform/hooks.h"
+
+#include <utility>
+
+namespace vx {
+
+namespace {
+std::function<void()>& ProcessHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+std::function<TBoxAnswer(const std::string&)>& BoxHook() {
+  static std::function<TBoxAnswer(const std::string&)> hook;
+  return hook;
+}
+}  // namespace
+
+void ProcessMessages() {
+  if (const auto& hook = ProcessHook()) hook();
+}
+
+void SetProcessMessagesHook(std::function<void()> hook) { ProcessHook() = std::move(hook); }
+
+TBoxAnswer AskQuestionBox(const std::string& text) {
+  if (const auto& hook = BoxHook()) return hook(text);
+  return TBoxAnswer::Unavailable;
+}
+
+void SetQuestionBoxHook(std::function<TBoxAnswer(const std::string&)> hook) {
+  BoxHook() = std::move(hook);
+}
+
+}  // namespace vx
