@@ -1,0 +1,253 @@
+// The component's set file: every setting in section "VAULTRex" of an INI
+// file, texts in an escaped form, lists as one TAB-separated line.
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/locale.h"
+#include "platform/profile.h"
+
+namespace vx {
+
+namespace {
+
+constexpr const char* kSection = "VAULTRex";
+constexpr std::int64_t kSetMagic = 2059128029;  // 0x7ABBCCDD
+constexpr const char* kFtpPasswordDefault = "vaultix@localhost";
+
+// Bytes 32..128 stay, except the apostrophe and the backslash; every other
+// byte becomes "\x" and two upper-case hexadecimal digits.
+std::string EscapeText(const std::string& text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c >= 32 && c <= 128 && c != 39 && c != 92) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;  // lower-case digits included: hand-edited values read wrong
+}
+
+// A backslash with three characters behind it starts a four-character group
+// whose last two characters are the byte in hexadecimal.  A backslash with
+// fewer characters behind it (a value cut at the length limit) ends the text.
+std::string UnescapeText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != '\\') {
+      out += text[i++];
+      continue;
+    }
+    if (i + 3 >= text.size()) break;
+    out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+    i += 4;
+  }
+  return out;
+}
+
+std::string JoinList(const TStrings& lines) {
+  std::string s;
+  for (const std::string& l : lines) {
+    s += l;
+    s += '\t';
+  }
+  return s;
+}
+
+TStrings SplitList(const std::string& value) {
+  TStrings lines;
+  std::string piece;
+  for (char c : value) {
+    if (c == '\t') {
+      lines.push_back(piece);
+      piece.clear();
+    } else {
+      piece += c;
+    }
+  }
+  if (!piece.empty()) lines.push_back(piece);
+  return lines;
+}
+
+bool ParseInt(const std::string& text, std::int64_t& value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    first += 2;
+    base = 16;
+  }
+  if (first == last) return false;
+  std::int64_t v = 0;
+  const auto [ptr, ec] = std::from_chars(first, last, v, base);
+  if (ec != std::errc() || ptr != last) return false;
+  if (base == 10 && (v < INT32_MIN || v > INT32_MAX)) return false;
+  if (base == 16) {
+    if (v < 0 || v > 0xFFFFFFFFLL) return false;
+    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+  }
+  value = v;
+  return true;
+}
+
+class TSetWriter {
+ public:
+  explicit TSetWriter(const std::string& file) : file_(file) {}
+  void Raw(const char* key, const std::string& value) {
+    if (!WriteProfileString(file_, kSection, key, value))
+      throw std::runtime_error("Unable to write to " + file_);
+  }
+  void Text(const char* key, const std::string& value) { Raw(key, EscapeText(value)); }
+  void Int(const char* key, std::int64_t value) { Raw(key, std::to_string(value)); }
+  void Bool(const char* key, bool value) { Raw(key, value ? "1" : "0"); }
+  void List(const char* key, const TStrings& lines) { Text(key, JoinList(lines)); }
+  void Date(const char* key, double value) { Text(key, FormatDateTimeStamp(value)); }
+
+ private:
+  std::string file_;
+};
+
+class TSetReader {
+ public:
+  explicit TSetReader(const std::string& file) : file_(file) {}
+  std::string Text(const char* key, const std::string& def) {
+    return UnescapeText(GetProfileString(file_, kSection, key, EscapeText(def), 2048));
+  }
+  std::int64_t Int(const char* key, std::int64_t def) {
+    std::int64_t v = def;
+    const std::string text = GetProfileString(file_, kSection, key, std::to_string(def), 2048);
+    return ParseInt(text, v) ? v : def;
+  }
+  bool Bool(const char* key, bool def) { return Int(key, def ? 1 : 0) != 0; }
+  TStrings List(const char* key) { return SplitList(Text(key, "")); }
+  // Fields by position: yyyy?mm?dd?hh?nn?ss, whatever the separators.
+  double Date(const char* key) {
+    const std::string text = Text(key, "");
+    const double now = NowDateTime();
+    if (text.size() < 19) return now;
+    int f[6] = {};
+    const std::size_t pos[6] = {0, 5, 8, 11, 14, 17};
+    const std::size_t len[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0; i < 6; ++i) {
+      int v = 0;
+      for (std::size_t k = 0; k < len[i]; ++k) {
+        const char c = text[pos[i] + k];
+        if (!std::isdigit(static_cast<unsigned char>(c))) return now;
+        v = v * 10 + (c - '0');
+      }
+      f[i] = v;
+    }
+    double out = 0.0;
+    if (!TryEncodeDateTime(f[0], f[1], f[2], f[3], f[4], f[5], out)) return now;
+    return out;
+  }
+
+ private:
+  std::string file_;
+};
+
+}  // namespace
+
+void TVaultrex::SaveSet(const std::string& fileName) {
+  TSetWriter w(fileName);
+  w.Int("Magicnumber", kSetMagic);
+  w.Date("Created", NowDateTime());
+  w.Int("LogFileMode", LogFileMode);
+  w.Text("LogFileName", LogFileName);
+  w.Bool("EncryptData", EncryptData);
+  w.Text("EncryptKey", EncryptKey);
+  w.Int("CompressData", CompressData);
+  w.Text("Comment", Comment);
+  w.Bool("RuninBackground", RunInBackground);
+  w.List("Messages", Messages);
+  w.List("IncludeNames", IncludeNames);
+  w.List("ExcludeNames", ExcludeNames);
+  w.Bool("RecurseSubDir", RecurseSubDir);
+  w.Bool("BackupHiddenSysFiles", BackupHiddenSysFiles);
+  w.Bool("BackupOpenFiles", BackupOpenFiles);
+  w.Int("BackupMode", BackupMode);
+  w.Date("SpecialBackupDate", SpecialBackupDate);
+  w.Bool("VerifyDuringBackup", VerifyDuringBackup);
+  w.Int("HandleOpenErrors", HandleOpenError);
+  w.Int("HandleFileReadError", HandleFileReadError);
+  w.Text("BackupDestination", BackupDestination);
+  w.Text("ArchiveBaseName", ArchiveBaseName);
+  w.Bool("BackupToTape", BackupToTape);
+  w.Bool("BackupToFTP", BackupToFTP);
+  w.Text("FTP_Hostname", FTPConnection.HostName);
+  w.Text("FTP_username", FTPConnection.UserName);
+  w.Text("FTP_password", FTPConnection.Password);
+  w.Int("FTP_port", FTPConnection.Port);
+  w.Bool("EraseTargetDir", EraseTargetDir);
+  w.Bool("SpanDisks", SpanDisks);
+  w.Bool("KeepArchiveFlags", KeepArchiveFlags);
+  w.Bool("AskForFirstDisk", AskForFirstDisk);
+  w.Bool("TapeFileMarks", TapeFileMarks);
+  w.Bool("EjectTape", EjectTape);
+  w.Bool("RedirectRestore", RedirectRestore);
+  w.Text("RestoreTo", RestoreTo);
+  w.Bool("FlatRestore", FlatRestore);
+  w.Int("RestoreMode", RestoreMode);
+  w.Bool("RestoreAttributes", RestoreAttributes);
+}
+
+void TVaultrex::LoadSet(const std::string& fileName) {
+  TSetReader r(fileName);
+  // Nothing changes unless the file is a set file.
+  if (r.Int("Magicnumber", -1) != kSetMagic) throw std::runtime_error("Vadný formát súboru");
+  LogFileMode = static_cast<TLogFileMode>(r.Int("LogFileMode", 0));
+  LogFileName = r.Text("LogFileName", "");
+  EncryptData = r.Bool("EncryptData", false);
+  EncryptKey = r.Text("EncryptKey", "");
+  CompressData = static_cast<TCompressData>(r.Int("CompressData", 0));
+  Comment = r.Text("Comment", "");
+  RunInBackground = r.Bool("RuninBackground", false);
+  Messages = r.List("Messages");
+  IncludeNames = r.List("IncludeNames");
+  ExcludeNames = r.List("ExcludeNames");
+  RecurseSubDir = r.Bool("RecurseSubDir", false);
+  BackupHiddenSysFiles = r.Bool("BackupHiddenSysFiles", false);
+  BackupOpenFiles = r.Bool("BackupOpenFiles", false);
+  BackupMode = static_cast<TBackupMode>(r.Int("BackupMode", 0));
+  SpecialBackupDate = r.Date("SpecialBackupDate");
+  VerifyDuringBackup = r.Bool("VerifyDuringBackup", false);
+  HandleOpenError = static_cast<TReaction>(r.Int("HandleOpenErrors", 0));
+  HandleFileReadError = static_cast<TReaction>(r.Int("HandleFileReadError", 0));
+  BackupDestination = r.Text("BackupDestination", "");
+  ArchiveBaseName = r.Text("ArchiveBaseName", "");
+  BackupToTape = r.Bool("BackupToTape", false);
+  BackupToFTP = r.Bool("BackupToFTP", false);
+  FTPConnection.HostName = r.Text("FTP_Hostname", "");
+  FTPConnection.UserName = r.Text("FTP_username", "anonymous");
+  FTPConnection.Password = r.Text("FTP_password", kFtpPasswordDefault);
+  FTPConnection.Port = static_cast<std::int32_t>(r.Int("FTP_port", 21));
+  EraseTargetDir = r.Bool("EraseTargetDir", false);
+  SpanDisks = r.Bool("SpanDisks", false);
+  KeepArchiveFlags = r.Bool("KeepArchiveFlags", false);
+  AskForFirstDisk = r.Bool("AskForFirstDisk", false);
+  TapeFileMarks = r.Bool("TapeFileMarks", false);
+  EjectTape = r.Bool("EjectTape", false);
+  RedirectRestore = r.Bool("RedirectRestore", false);
+  RestoreTo = r.Text("RestoreTo", "");
+  FlatRestore = r.Bool("FlatRestore", false);
+  RestoreMode = static_cast<TRestoreMode>(r.Int("RestoreMode", 0));
+  RestoreAttributes = r.Bool("RestoreAttributes", false);
+}
+
+}  // namespace vx

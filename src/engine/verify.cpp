@@ -1,0 +1,238 @@
+// Verify: unpacks every file of an archive into a temporary file and compares
+// it byte for byte with the file at its stored path.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <ios>
+#include <memory>
+#include <system_error>
+
+#include "archive/errors.h"
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/locale.h"
+#include "platform/temp_files.h"
+#include "support/utils.h"
+
+namespace vx {
+
+namespace {
+
+constexpr std::size_t kChunk = 32768;
+
+class TReadFd {
+ public:
+  explicit TReadFd(int fd) : fd_(fd) {}
+  ~TReadFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TReadFd(const TReadFd&) = delete;
+  TReadFd& operator=(const TReadFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens a regular file for reading only; a FIFO or device never makes it wait.
+int OpenForReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// Reads up to count bytes, fewer only at the end of the file.
+std::size_t ReadChunk(int fd, std::uint8_t* data, std::size_t count) {
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd, data + got, count - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw std::ios_base::failure("I/O error while comparing files",
+                                   std::error_code(errno, std::generic_category()));
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+std::int64_t SizeOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    throw std::ios_base::failure("I/O error while comparing files",
+                                 std::error_code(errno, std::generic_category()));
+  return st.st_size;
+}
+
+std::string Now() { return FormatDateTimeC(NowDateTime()); }
+
+}  // namespace
+
+int TVaultrex::CompareFiles(const std::string& copy, const std::string& diskFile) {
+  TReadFd a(OpenForReading(copy));
+  if (a.get() < 0) return 1;
+  // Read-only access is all a comparison needs: a write-protected or
+  // read-only file on disk is compared, not reported as missing.
+  TReadFd b(OpenForReading(diskFile));
+  if (b.get() < 0) return 2;
+  if (SizeOf(a.get()) != SizeOf(b.get())) return 3;
+  std::unique_ptr<std::uint8_t[]> bufA(new std::uint8_t[kChunk]);
+  std::unique_ptr<std::uint8_t[]> bufB(new std::uint8_t[kChunk]);
+  for (;;) {
+    const std::size_t na = ReadChunk(a.get(), bufA.get(), kChunk);
+    const std::size_t nb = ReadChunk(b.get(), bufB.get(), kChunk);
+    if (na != nb) return 4;
+    if (std::memcmp(bufA.get(), bufB.get(), na) != 0) return 3;
+    if (na < kChunk) return 0;
+  }
+}
+
+int TVaultrex::Verify() {
+  PrepareCipher();
+  int ok = 0;
+  int missing = 0;
+  int different = 0;
+  int other = 0;
+  bool failed = false;
+  int result = 0;
+  int insertLine = 0;
+  std::exception_ptr foreign;
+  std::unique_ptr<TArchiveStream> stream;
+  std::unique_ptr<TTempFile> temp;
+  restoreRoot_.clear();
+  try {
+    OpenLog(insertLine);
+    if (!BackupToTape && (BackupDestination.empty() || ArchiveBaseName.empty()))
+      throw EVX_ParameterError("Nie je určené miesto pre uloženie zálohy");
+    if (EncryptData && EncryptKey.empty())
+      throw EVX_ParameterError("Chýba heslo pre dešifrovanie");
+    if (EncryptData && EncryptKey.size() < 8)
+      throw EVX_WrongPassword("Krátke heslo (min. 8 znakov)");
+    if (SpanDisks && ArchiveBaseName.find('.') != std::string::npos)
+      throw EVX_ParameterError("Pri delení archívu nesmie byť určená koncovka súboru");
+
+    if (BackupToTape)
+      WriteLog("Štart overovania zálohy na páske  " + Now());
+    else
+      WriteLog("Štart overovania zálohy z " + BackupDestination + "  " + Now());
+    WriteLog("");
+
+    if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
+    stream = OpenStream(TStreamMode::Read, IncludeBackslash(BackupDestination) + ArchiveBaseName, 0);
+    TArchiveHeader header;
+    ReadArchiveHeader(*stream, header, "Poškodený záložný súbor", "Vadný formá súboru zálohy");
+    ReadDirectory(*stream);
+
+    TExtBackupStatistic& stat = stream->Statistic;
+    stat.PercentDone = 0;
+    stat.TotalBytes = 0;
+    stat.BytesRead = 0;
+    stat.BytesWritten = 0;
+    stat.FilesDone = 0;
+    for (const TDirRecord& r : fileList_) stat.TotalBytes += r.size;
+
+    // One private temporary file for the whole run, removed afterwards.
+    try {
+      temp = std::make_unique<TTempFile>("tmpcompare", GetTempFolder());
+      temp->CloseFd();
+    } catch (const std::system_error& e) {
+      throw EVX_FileWriteError("Chyba I/O  (#" + std::to_string(e.code().value()) + ") počas " +
+                               "vytvárania dočasného súboru");
+    }
+
+    for (const TDirRecord& r : fileList_) {
+      try {
+        ExtractFile(r, *stream, header.encrypted, temp->path());
+        const int code = CompareFiles(temp->path(), r.path);
+        switch (code) {
+          case 0:
+            ++ok;
+            WriteLog(r.path + " bez chýb");
+            break;
+          case 1:
+            ++other;
+            WriteLog(r.path + " chyba počas kontroly");
+            break;
+          case 2:
+            ++missing;
+            WriteLog(r.path + " súbor chýba alebo je uzmaknutý");
+            break;
+          case 3:
+            ++different;
+            WriteLog(r.path + " rozdiel v  súbore v zálohe");
+            break;
+          default:
+            ++other;
+            WriteLog("Chyba počas kontroly " + r.path);
+            break;
+        }
+        if (code != 0) failed = true;
+      } catch (const EVX_FileWriteError& e) {
+        WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
+      } catch (const EVX_BackupReadError& e) {
+        WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
+      }
+      stat.BytesWritten += r.size;
+      stat.FilesDone += 1;
+      stat.PercentDone =
+          stat.TotalBytes == 0
+              ? 100
+              : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) *
+                                                      100.0 / static_cast<double>(stat.TotalBytes)));
+      stat.CurrentFile = r.path;
+      stat.CurrentFileSize = r.size;
+      LetMessagesRun();
+      if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
+    }
+    stream->Close();
+  } catch (const std::exception& e) {
+    result = ResultCodeOf(e, {TFurther::FileWrite, TFurther::UserAbortion, TFurther::WrongMedium,
+                              TFurther::WrongPassword, TFurther::FTP});
+    if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
+  }
+  stream.reset();
+  temp.reset();
+  errors_ = missing + different + other;
+  try {
+    if (result != 0) {
+      WriteLog(ErrorText(result));
+    } else {
+      // The summary stands in front of this run's lines.
+      if (log_ && LogFileMode != LFM_NoLog) log_->InsertAt(insertLine);
+      WriteLog("Kontrola ukončená " + Now());
+      WriteLog(std::to_string(ok) + " Súbor/y skontrolované OK");
+      const int bad = missing + different + other;
+      if (bad > 0) {
+        WriteLog(std::to_string(bad) + " kontrola  súboru/ov neprebehla v poriadku z dôvodu:");
+        if (missing > 0) WriteLog("   " + std::to_string(missing) + " Súbor/y chýbajú na harddisku");
+        if (different > 0)
+          WriteLog("   " + std::to_string(different) + " Súbor/y jeúsú odlišné od originálu");
+        if (other > 0)
+          WriteLog("   " + std::to_string(other) + " Došlo k inej chybe pri porovnávaní súboru");
+        WriteLog("");
+      }
+      if (failed) result = 98;
+    }
+  } catch (const std::exception&) {
+    if (!foreign) foreign = std::current_exception();
+    result = 99;
+  }
+  CloseLog();
+  if (foreign) std::rethrow_exception(foreign);
+  return result;
+}
+
+}  // namespace vx
