@@ -1,0 +1,287 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "archive/errors.h"
+#include "cli/configure.h"
+#include "cli/options.h"
+#include "cli/progress.h"
+#include "cli/signals.h"
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/hooks.h"
+#include "support/version.h"
+
+namespace vx {
+namespace {
+
+// Tries of opening a file, after the first, when nobody can be asked.
+constexpr int kOpenRetries = 3;
+
+// Restores the default question box when a run ends, however it ends.
+struct TQuestionBoxScope {
+  explicit TQuestionBoxScope(std::function<TBoxAnswer(const std::string&)> hook) {
+    SetQuestionBoxHook(std::move(hook));
+  }
+  ~TQuestionBoxScope() {
+    SetQuestionBoxHook([](const std::string&) { return TBoxAnswer::Unavailable; });
+  }
+  TQuestionBoxScope(const TQuestionBoxScope&) = delete;
+  TQuestionBoxScope& operator=(const TQuestionBoxScope&) = delete;
+};
+
+TExtBackupStatistic Widen(const TBackupStatistic& s) {
+  TExtBackupStatistic e;
+  e.PercentDone = s.PercentDone;
+  e.TotalBytes = s.TotalBytes;
+  e.BytesRead = s.BytesRead;
+  e.BytesWritten = s.BytesWritten;
+  e.BytesVerified = s.BytesVerified;
+  e.FilesDone = s.FilesDone;
+  e.CurrentFile = s.CurrentFile;
+  e.CurrentFileSize = s.CurrentFileSize;
+  return e;
+}
+
+// Everything the engine's events need during one run.
+struct TRunContext {
+  TCliEnvironment& env;
+  TVaultrex& engine;
+  bool quiet = false;
+  std::unique_ptr<TProgressLine> progress;
+  TPrompt prompt;
+  TBoundedOpenRetry openRetry;
+
+  TRunContext(TCliEnvironment& e, TVaultrex& v, bool q)
+      : env(e),
+        engine(v),
+        quiet(q),
+        prompt(e.readLine, e.err),
+        openRetry(kOpenRetries, e.retryPause, [this](const std::string& file) {
+          Note("cannot open " + file + "; skipped after " + std::to_string(kOpenRetries + 1) +
+               " tries");
+        }) {}
+
+  void ClearLine() {
+    if (progress) progress->Finish();
+  }
+  void Note(const std::string& text) {
+    if (quiet) return;
+    ClearLine();
+    env.err << "vaultix-cli: " << text << "\n" << std::flush;
+  }
+};
+
+void AttachEvents(TRunContext& ctx, TCliOperation op) {
+  TVaultrex& e = ctx.engine;
+  auto stopScan = [](const std::string&, TReaction& r) {
+    if (CancelRequested()) r = AW_ABORT;
+  };
+  e.OnStartFileScan = stopScan;
+  e.OnScanNextDir = stopScan;
+  e.OnScanNextFile = stopScan;
+  e.OnEndFileScan = stopScan;
+  e.OnResetAttributes = [](const TExtBackupStatistic&, bool& cancel) {
+    if (CancelRequested()) cancel = true;
+  };
+  e.OnExtStatistic = [&ctx](const TExtBackupStatistic& s, bool& cancel) {
+    if (ctx.progress) ctx.progress->Statistic(s);
+    if (CancelRequested()) cancel = true;
+  };
+  e.OnStatistic = [&ctx](const TBackupStatistic& s, bool& cancel) {
+    if (ctx.progress) ctx.progress->Statistic(Widen(s));
+    if (CancelRequested()) cancel = true;
+  };
+  e.OnNextBlock = [&ctx](const std::string& name, std::int32_t done, std::int32_t total) {
+    if (ctx.progress) ctx.progress->Block(name, done, total);
+  };
+
+  // The default answer AW_RETRY means "ask": the person at the terminal, or,
+  // without one, a few more tries before the file is skipped.  The explicit
+  // answers AW_IGNORE and AW_ABORT of the set file are used as they are.
+  if (ctx.env.interactive) {
+    if (e.HandleOpenError == AW_RETRY) {
+      e.OnCantOpenFile = [&ctx](const std::string& file, TReaction& r) {
+        ctx.ClearLine();
+        r = CancelRequested() ? AW_ABORT : AskFileOnTerminal(ctx.prompt, kCantOpenQuestion, file);
+      };
+    }
+    if (e.HandleFileReadError == AW_RETRY) {
+      e.OnCantReadFromFile = [&ctx](const std::string& file, TReaction& r) {
+        ctx.ClearLine();
+        r = CancelRequested() ? AW_ABORT : AskFileOnTerminal(ctx.prompt, kCantReadQuestion, file);
+      };
+    }
+  } else if (e.HandleOpenError == AW_RETRY) {
+    e.OnCantOpenFile = [&ctx](const std::string& file, TReaction& r) {
+      r = CancelRequested() ? AW_ABORT : ctx.openRetry.Answer(file);
+    };
+  }
+
+  if (ctx.progress == nullptr && ctx.env.progress && !ctx.quiet &&
+      (op == TCliOperation::Backup || op == TCliOperation::Restore ||
+       op == TCliOperation::Verify)) {
+    auto count = op == TCliOperation::Restore ? TProgressLine::TCount::BytesWritten
+                                              : TProgressLine::TCount::BytesRead;
+    TVaultrex* engine = &e;
+    ctx.progress = std::make_unique<TProgressLine>(
+        ctx.env.err, count, ctx.env.terminalWidth, [] { return TickCountMs(); },
+        [engine, op] {
+          std::int64_t sum = 0;
+          for (const auto& r : engine->FileList()) {
+            if (op == TCliOperation::Restore && r.mark != 0) continue;
+            sum += static_cast<std::uint32_t>(r.size);
+          }
+          return sum;
+        });
+  }
+}
+
+const char* TaskText(TCliOperation op) {
+  switch (op) {
+    case TCliOperation::Backup: return "Záloha dát ";
+    case TCliOperation::Restore: return "Obnova dát ";
+    case TCliOperation::Verify: return "Kontrola dát ";
+    default: return nullptr;
+  }
+}
+
+int ExceptionCode(const std::exception& ex) {
+  return ResultCodeOf(ex, {TFurther::FileWrite, TFurther::UserAbortion,
+                           TFurther::VerificationFailed, TFurther::WrongMedium,
+                           TFurther::WrongPassword, TFurther::FTP});
+}
+
+int RunOperation(TRunContext& ctx, TCliOperation op) {
+  TVaultrex& e = ctx.engine;
+  switch (op) {
+    case TCliOperation::Backup: return e.Backup();
+    case TCliOperation::Restore: return e.Restore();
+    case TCliOperation::Verify: return e.Verify();
+    case TCliOperation::Delete: return e.DeleteFiles();
+    case TCliOperation::Catalog: {
+      int code = e.Catalog();
+      if (code == 0) {
+        for (const auto& r : e.FileList()) ctx.env.out << FormatCatalogLine(r) << '\n';
+      }
+      return code;
+    }
+    case TCliOperation::Comment: {
+      std::string comment;
+      int code = e.RetrieveComment(comment);
+      if (code == 0) ctx.env.out << comment << '\n';
+      return code;
+    }
+  }
+  return 99;
+}
+
+}  // namespace
+
+std::string FormatCatalogLine(const TDirRecord& r) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  DecodeDateTime(r.time, year, month, day, hour, minute, second);
+  char head[96];
+  std::snprintf(head, sizeof head, "%u\t%08X\t%X\t%04d/%02d/%02d %02d:%02d:%02d\t",
+                static_cast<unsigned>(static_cast<std::uint32_t>(r.size)),
+                static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day,
+                hour, minute, second);
+  std::string line = head;
+  for (unsigned char c : r.path) {
+    if (c < 32 || c == 127) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      line += esc;
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  return line;
+}
+
+int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
+  TCliParse parse = ParseCommandLine(args);
+  if (!parse.ok) {
+    env.err << "vaultix-cli: " << parse.error << "\n" << UsageText() << std::flush;
+    return kExitUsage;
+  }
+  const TCliOptions& o = parse.options;
+  if (o.help) {
+    env.out << HelpText() << std::flush;
+    return env.out ? 0 : 99;
+  }
+  if (o.version) {
+    if (VersionString(VS_FileVersion).empty()) ReadVersionInfo();
+    env.out << "vaultix-cli " << VersionString(VS_FileVersion) << "\n" << std::flush;
+    return env.out ? 0 : 99;
+  }
+
+  TVaultrex engine;
+  try {
+    std::string warnings = ConfigureEngine(engine, o);
+    if (!warnings.empty()) env.err << warnings << std::flush;
+  } catch (const ECliSetting& ex) {
+    env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
+    return 1;
+  } catch (const std::exception& ex) {
+    env.err << "vaultix-cli: " << o.setFile << ": " << ex.what() << "\n" << std::flush;
+    return 99;
+  }
+  // A set file without prompt text still gets a readable next-medium question.
+  if (engine.Messages.empty() || engine.Messages.front().empty()) {
+    engine.SetMessageLines(TVaultrex().Messages);
+  }
+
+  TRunContext ctx(env, engine, o.quiet);
+  AttachEvents(ctx, o.operation);
+  TQuestionBoxScope box([&ctx](const std::string& text) {
+    if (!ctx.env.interactive) return TBoxAnswer::Unavailable;
+    if (CancelRequested()) return TBoxAnswer::Abort;
+    ctx.ClearLine();
+    return AskBoxOnTerminal(ctx.prompt, text);
+  });
+
+  int code = 99;
+  std::string failure;
+  try {
+    code = RunOperation(ctx, o.operation);
+  } catch (const EVX_Error& ex) {
+    code = ExceptionCode(ex);
+    failure = ex.what();
+  } catch (const std::exception& ex) {
+    code = 99;
+    failure = ex.what();
+  } catch (...) {
+    code = 99;
+    failure = "unknown failure";
+  }
+  ctx.ClearLine();
+
+  env.out << std::flush;
+  if (!env.out) {
+    env.err << "vaultix-cli: cannot write to standard output\n" << std::flush;
+    if (code == 0) code = 99;
+  }
+
+  if (!failure.empty()) env.err << "vaultix-cli: " << failure << "\n";
+  const char* task = TaskText(o.operation);
+  if (code != 0) {
+    if (task != nullptr) env.err << task << "bola prerušená.\n";
+    env.err << TVaultrex::ErrorText(code) << "\n";
+  } else if (!o.quiet && task != nullptr) {
+    env.err << task << (CancelRequested() ? "bola prerušená." : "je ukončená.") << "\n";
+  }
+  if (!o.quiet && o.operation == TCliOperation::Backup && engine.ErrorCount() > 0) {
+    env.err << "Chyba počas zálohovania: " << engine.ErrorCount() << "\n";
+  }
+  if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {
+    env.err << "log: " << engine.LogFileName << "\n";
+  }
+  env.err << std::flush;
+  return code;
+}
+
+}  // namespace vx

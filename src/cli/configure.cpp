@@ -1,0 +1,202 @@
+#include "cli/configure.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/profile.h"
+
+namespace vx {
+namespace {
+
+constexpr const char* kSection = "VAULTRex";
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+std::optional<std::int64_t> ReadInteger(const std::string& setFile, const char* key) {
+  std::string raw = GetProfileString(setFile, kSection, key, "");
+  if (Trim(raw).empty()) return std::nullopt;
+  auto value = ParseSetInteger(raw);
+  if (!value) {
+    throw ECliSetting(std::string("set file: ") + key + "=" + raw + " is not a number");
+  }
+  return value;
+}
+
+std::optional<bool> ReadBoolean(const std::string& setFile, const char* key) {
+  auto value = ReadInteger(setFile, key);
+  if (!value) return std::nullopt;
+  return *value != 0;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseSetInteger(const std::string& text) {
+  std::string t = Trim(text);
+  if (t.empty()) return std::nullopt;
+  int base = 10;
+  std::size_t pos = 0;
+  bool negative = false;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    base = 16;
+    pos = 2;
+  } else if (t[0] == '-' || t[0] == '+') {
+    negative = t[0] == '-';
+    pos = 1;
+  }
+  if (pos >= t.size()) return std::nullopt;
+  // Accumulate as unsigned with an overflow check; the limit is that of a
+  // signed 64-bit value (one more for a negative one).
+  const unsigned long long limit =
+      negative ? 9223372036854775808ull : 9223372036854775807ull;
+  unsigned long long value = 0;
+  for (; pos < t.size(); ++pos) {
+    int c = static_cast<unsigned char>(t[pos]);
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    if (value > (limit - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) {
+      return std::nullopt;
+    }
+    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+  }
+  if (negative) {
+    if (value == 9223372036854775808ull) return INT64_MIN;
+    return -static_cast<std::int64_t>(value);
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+TSetExtras ReadSetExtras(const std::string& setFile) {
+  TSetExtras extras;
+  extras.maxSplitSize = ReadInteger(setFile, "MaxSplitSize");
+  if (extras.maxSplitSize && *extras.maxSplitSize < 0) {
+    throw ECliSetting("set file: MaxSplitSize must not be negative");
+  }
+  extras.noFileCRCs = ReadBoolean(setFile, "NoFileCRCs");
+  extras.askForNextDisk = ReadBoolean(setFile, "AskForNextDisk");
+  extras.useExtStatistic = ReadBoolean(setFile, "UseExtStatistic");
+  return extras;
+}
+
+std::string ReadPasswordFile(const std::string& fileName, bool& looseMode) {
+  looseMode = false;
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) {
+    throw ECliSetting("cannot read password file " + fileName + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw ECliSetting("password file " + fileName + " is not a regular file");
+  }
+  looseMode = (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) {
+    throw ECliSetting("cannot read password file " + fileName + ": " + std::strerror(errno));
+  }
+  std::string line;
+  std::getline(in, line);
+  if (in.bad()) throw ECliSetting("cannot read password file " + fileName);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
+  std::string warnings;
+  engine.LoadSet(o.setFile);
+
+  const TSetExtras extras = ReadSetExtras(o.setFile);
+  if (extras.maxSplitSize) engine.MaxSplitSize = *extras.maxSplitSize;
+  if (extras.noFileCRCs) engine.NoFileCRCs = *extras.noFileCRCs;
+  if (extras.askForNextDisk) engine.AskForNextDisk = *extras.askForNextDisk;
+  if (extras.useExtStatistic) engine.UseExtStatistic = *extras.useExtStatistic;
+
+  // Log.
+  if (o.noLog) {
+    engine.LogFileMode = LFM_NoLog;
+  } else if (o.logFile || o.appendLog) {
+    if (o.logFile) engine.LogFileName = *o.logFile;
+    if (o.appendLog || engine.LogFileMode == LFM_Append) {
+      engine.LogFileMode = LFM_Append;
+    } else {
+      engine.LogFileMode = LFM_CreateNew;
+    }
+  }
+  const bool logging = o.operation == TCliOperation::Backup ||
+                       o.operation == TCliOperation::Restore ||
+                       o.operation == TCliOperation::Verify ||
+                       o.operation == TCliOperation::Delete;
+  if (logging && engine.LogFileMode != LFM_NoLog && engine.LogFileName.empty()) {
+    throw ECliSetting("a log is asked for (LogFileMode) but no log file is named; "
+                      "give --log FILE or --no-log");
+  }
+
+  // Password.
+  if (o.passwordFile) {
+    bool loose = false;
+    engine.EncryptKey = ReadPasswordFile(*o.passwordFile, loose);
+    if (o.operation == TCliOperation::Backup) engine.EncryptData = true;
+    if (loose) {
+      warnings += "warning: password file " + *o.passwordFile +
+                  " can be read by other users (chmod 600 it)\n";
+    }
+  }
+
+  // Where the archive is.
+  if (o.destination) engine.BackupDestination = *o.destination;
+  if (o.archiveName) engine.ArchiveBaseName = *o.archiveName;
+
+  // What to take.
+  if (o.recurse) engine.RecurseSubDir = true;
+  switch (o.operation) {
+    case TCliOperation::Backup:
+      if (!o.includes.empty()) engine.SetIncludes(o.includes);
+      if (!o.excludes.empty()) engine.SetExcludes(o.excludes);
+      if (o.comment) engine.Comment = *o.comment;
+      if (o.compress) engine.CompressData = *o.compress;
+      if (o.backupMode) engine.BackupMode = *o.backupMode;
+      break;
+    case TCliOperation::Restore:
+      if (o.all) {
+        engine.SetIncludes({"*"});
+      } else if (!o.includes.empty()) {
+        engine.SetIncludes(o.includes);
+      }
+      if (o.restoreTo) {
+        engine.RedirectRestore = true;
+        engine.RestoreTo = *o.restoreTo;
+      }
+      if (o.flat) engine.FlatRestore = true;
+      if (o.restoreMode) engine.RestoreMode = *o.restoreMode;
+      if (o.restoreAttributes) engine.RestoreAttributes = true;
+      break;
+    case TCliOperation::Delete:
+      // The set file's lists say what a backup takes; what a delete keeps or
+      // removes comes from the command line only.
+      engine.SetIncludes(o.includes);
+      engine.SetExcludes(o.excludes);
+      break;
+    case TCliOperation::Verify:
+    case TCliOperation::Catalog:
+    case TCliOperation::Comment:
+      break;
+  }
+  return warnings;
+}
+
+}  // namespace vx

@@ -1,0 +1,172 @@
+// The usage synopsis and the full help of vaultix-cli.
+#include "cli/options.h"
+
+namespace vx {
+
+std::string UsageText() {
+  return "usage: vaultix-cli <operation> --set SET-FILE [options]\n"
+         "operations: backup, restore, verify, catalog, comment, delete\n"
+         "vaultix-cli --help shows every option, set-file key and exit code.\n";
+}
+
+std::string HelpText() {
+  return R"(vaultix-cli - backup, restore and check backup sets from the command line
+
+USAGE
+  vaultix-cli <operation> --set SET-FILE [options]
+  vaultix-cli --help | --version
+
+OPERATIONS
+  backup    Scan IncludeNames (minus ExcludeNames) and write the archive
+            BackupDestination/ArchiveBaseName (numbered volumes .001, .002 ...
+            with SpanDisks).
+  restore   Write the selected files of the archive back: to their stored
+            paths, or below RestoreTo with RedirectRestore (--restore-to).
+            The selection is IncludeNames of the set file unless --include or
+            --all is given; an empty selection restores nothing.
+  verify    Unpack every file of the archive and compare it byte for byte
+            with the file at its stored path (exit code 98 on a mismatch).
+  catalog   Print one line per file of the archive, in archive order:
+            size, checksum (8 hex digits), attributes (hex), stored time
+            "yyyy/mm/dd hh:nn:ss" (local), stored path, separated by TABs.
+            Nothing else goes to standard output.
+  comment   Print the comment stored in the archive.
+  delete    Remove files from the archive: --include names the files to
+            keep, --exclude the files to remove (one of the two).
+
+OPTIONS
+  --set FILE            the set file (required)
+  --log FILE            log into FILE (a new log each run, or appended when
+                        the set file says LogFileMode=2)
+  --append-log          append to the log instead of starting it anew
+  --no-log              keep no log
+  --password-file FILE  the password is the first line of FILE, so that it
+                        need not sit in the set file; a backup given a
+                        password is encrypted
+  --quiet, -q           no progress line and no closing summary; failures
+                        are still reported on stderr
+  --destination DIR     the archive's folder (BackupDestination)
+  --archive NAME        the archive's file name (ArchiveBaseName)
+  --include ENTRY       replaces IncludeNames (repeatable); backup: a folder
+                        and mask such as "/home/eva/docs/*.*", a blank and /S
+                        at the end to descend; restore and delete: a stored
+                        path, a mask, or a folder and mask
+  --exclude ENTRY       replaces ExcludeNames (repeatable); backup, delete
+  --recurse             RecurseSubDir on (every entry descends)
+  --all                 restore: select every file of the archive
+  --comment TEXT        backup: comment stored in the archive
+  --compress none|quick|max            backup: block compression
+  --mode full|incremental|differential backup: which files are taken
+  --restore-to DIR      restore below DIR (RedirectRestore on)
+  --flat                with --restore-to: without the stored folders
+  --restore-mode all|newer|newer-and-new
+                        restore: all files, only files newer than on disk,
+                        or newer and missing files
+  --attributes          restore: give files their stored attributes
+  --help, -h            this text
+  --version             the program's version
+  Options take their value as the next argument or after "=".
+
+QUESTIONS
+  When standard input is a terminal, vaultix-cli asks on the terminal for
+  the next medium (OK / Storno) and about files that cannot be opened or read
+  (Prerušiť / Opakovať / Ignorovať) while HandleOpenErrors or
+  HandleFileReadError is 0. Otherwise it never waits: the set file's answers
+  apply; a file that cannot be opened with HandleOpenErrors=0 is tried 3 more
+  times, one second apart, then skipped (logged as an error, and kept for the
+  next incremental backup); a missing next or first volume ends the run with
+  its error. Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops the run at the next file
+  with exit code 12. On a terminal a progress line is shown on stderr.
+
+SET FILE
+  An INI file with the section [VAULTRex]; the program's own editor writes it,
+  and it can be written by hand. Text values are escaped: every byte outside
+  32..128, the apostrophe and the backslash are written \xNN (upper-case hex);
+  a list is its lines each followed by \x09. Booleans are 0 or 1; integers are
+  decimal or 0x hexadecimal; dates are "yyyy/mm/dd hh:nn:ss".
+  Magicnumber=2059128029  required; anything else is "not a set file" (exit 99)
+  LogFileMode           0 no log, 1 new log each run, 2 append
+  LogFileName           text
+  EncryptData           Boolean: encrypt the archive (password of 8..65 bytes)
+  EncryptKey            text: the password (better: --password-file)
+  CompressData          0 none, 1 quick, 2 maximal
+  Comment               text, at most 255 bytes are stored
+  RuninBackground       Boolean (no effect here)
+  Messages              list: line 1 is the next-medium question, %d = disk,
+                        %s = BackupDestination
+  IncludeNames          list: what to back up ("/home/eva/*.* /S")
+  ExcludeNames          list: what to leave out
+  RecurseSubDir         Boolean: every entry descends into subfolders
+  BackupHiddenSysFiles  Boolean: also names beginning with "."
+  BackupOpenFiles       Boolean (stored only)
+  BackupMode            0 full, 1 incremental, 2 differential, 3 files changed
+                        since SpecialBackupDate
+  SpecialBackupDate     date
+  VerifyDuringBackup    Boolean: read every stored block back while writing
+  HandleOpenErrors      0 ask / retry, 1 skip the file, 2 end the run
+  HandleFileReadError   0 ask / end the run, 1 keep what was read, 2 end the run
+  BackupDestination     text: folder of the archive
+  ArchiveBaseName       text: file name of the archive (no extension with
+                        SpanDisks)
+  BackupToTape          Boolean: the archive goes to the tape drive
+  BackupToFTP           Boolean: the archive goes to an FTP server
+  FTP_Hostname, FTP_username, FTP_password (text), FTP_port (integer)
+  EraseTargetDir        Boolean: empty the destination folder first
+  SpanDisks             Boolean: numbered volumes
+  KeepArchiveFlags      Boolean: do not mark files as backed up
+  AskForFirstDisk       Boolean: ask for medium 1 before writing
+  TapeFileMarks         Boolean (stored only)
+  EjectTape             Boolean: unload the tape after a backup
+  RedirectRestore       Boolean: restore below RestoreTo
+  RestoreTo             text
+  FlatRestore           Boolean: restore without the stored folders
+  RestoreMode           0 all, 1 newer, 2 newer and new
+  RestoreAttributes     Boolean
+  Read only by vaultix-cli:
+  MaxSplitSize          integer: bytes per volume with SpanDisks (0 = until
+                        the medium is full)
+  NoFileCRCs            Boolean: no checksums
+  AskForNextDisk        Boolean, default 1: ask for every further medium
+  UseExtStatistic       Boolean: 64-bit progress counters
+
+EXIT CODES
+   0  success
+   1  Chyba spôsobená neplatnou hodnotou nastavení (a setting is invalid)
+   2  Chyba - plný disk (disk full)
+   3  Interná chyba komprimovaných dát (compressed data damaged)
+   4  Chyba - súbor má otvorený iný proces (a file could not be opened)
+   5  Chyba pri čítaní súboru (a file could not be read)
+   6  Chyba pri zápise do zálovovacieho súboru (writing the archive failed)
+   7  Chyba pri vytváraní zálohovacieho súboru (the archive cannot be created)
+   8  Chyba - poškodená hlavička zálohovacieho súboru (not an archive)
+   9  Chyba pri čítaní zálohového súboru (reading the archive failed)
+  10  Chyba pri použití páskového zariadenia (tape error)
+  11  Chyba pri vytváraní Temp súboru (a temporary or target file failed)
+  12  Prerušené volajúcou aplikáciou / užívateľom (cancelled)
+  13  Chyba pri detekcii prvého média (first volume missing)
+  14  Heslo je neplatné alebo krátke (password too short or too long)
+  15  Chyba počas FTP komunikácie (FTP error)
+  64  malformed command line (usage on stderr)
+  98  Chyba pri verifikácii súboru (verify found differences)
+  99  Ostatné nešpecifikované chyby (anything else; a missing set file)
+
+EXAMPLE
+  /home/eva/daily.set:
+    [VAULTRex]
+    Magicnumber=2059128029
+    LogFileMode=1
+    LogFileName=/home/eva/backup/daily.log
+    CompressData=1
+    IncludeNames=/home/eva/docs/*.* /S\x09/home/eva/mail/*.*\x09
+    ExcludeNames=*.tmp\x09
+    BackupMode=1
+    BackupDestination=/mnt/backup/
+    ArchiveBaseName=daily.arc
+    HandleOpenErrors=1
+
+  crontab line (every night at 02:30):
+    30 2 * * * /usr/local/bin/vaultix-cli backup --set /home/eva/daily.set --quiet
+)";
+}
+
+}  // namespace vx

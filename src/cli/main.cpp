@@ -1,0 +1,46 @@
+// vaultix-cli: runs one operation of a set file and exits with its result code.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/prompts.h"
+#include "cli/signals.h"
+#include "platform/locale.h"
+#include "support/version.h"
+
+int main(int argc, char** argv) {
+  try {
+    vx::InstallSignalHandling();
+    vx::InitLocale();
+    vx::ReadVersionInfo();
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool interactive = ::isatty(STDIN_FILENO) == 1;
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    std::size_t width = 80;
+    winsize ws{};
+    if (progress && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
+      width = ws.ws_col;
+    }
+    vx::TCliEnvironment env{
+        std::cout,
+        std::cerr,
+        [](std::string& line) { return vx::ReadLineFromFd(STDIN_FILENO, line); },
+        interactive,
+        progress,
+        width,
+        [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+    };
+    return vx::RunCli(args, env);
+  } catch (const std::exception& ex) {
+    std::cerr << "vaultix-cli: " << ex.what() << std::endl;
+  } catch (...) {
+    std::cerr << "vaultix-cli: unknown failure" << std::endl;
+  }
+  return 99;
+}

@@ -1,0 +1,251 @@
+#include "cli/options.h"
+
+#include <functional>
+#include <map>
+
+namespace vx {
+namespace {
+
+using Op = TCliOperation;
+
+constexpr unsigned Bit(Op op) { return 1u << static_cast<unsigned>(op); }
+constexpr unsigned kAll = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
+                          Bit(Op::Catalog) | Bit(Op::Comment) | Bit(Op::Delete);
+constexpr unsigned kLogging = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
+                              Bit(Op::Delete);
+constexpr unsigned kReading = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
+                              Bit(Op::Comment);
+
+struct TOptionSpec {
+  bool takesValue;
+  unsigned operations;
+  // Stores the value; returns an error text or "".
+  std::function<std::string(TCliOptions&, const std::string&)> apply;
+};
+
+template <typename E>
+std::string PickEnum(const std::map<std::string, E>& names, const std::string& value,
+                     const char* option, std::optional<E>& target) {
+  auto it = names.find(value);
+  if (it == names.end()) {
+    std::string known;
+    for (const auto& [name, e] : names) known += (known.empty() ? "" : ", ") + name;
+    return std::string("invalid value '") + value + "' for " + option + " (one of: " + known +
+           ")";
+  }
+  target = it->second;
+  return "";
+}
+
+const std::map<std::string, TOptionSpec>& Options() {
+  static const std::map<std::string, TOptionSpec> options = {
+      {"--log", {true, kLogging, [](TCliOptions& o, const std::string& v) {
+                   o.logFile = v;
+                   return std::string(v.empty() ? "--log needs a file name" : "");
+                 }}},
+      {"--append-log", {false, kLogging, [](TCliOptions& o, const std::string&) {
+                          o.appendLog = true;
+                          return std::string();
+                        }}},
+      {"--no-log", {false, kLogging, [](TCliOptions& o, const std::string&) {
+                      o.noLog = true;
+                      return std::string();
+                    }}},
+      {"--password-file", {true, kReading, [](TCliOptions& o, const std::string& v) {
+                             o.passwordFile = v;
+                             return std::string(v.empty() ? "--password-file needs a file name"
+                                                          : "");
+                           }}},
+      {"--quiet", {false, kAll, [](TCliOptions& o, const std::string&) {
+                     o.quiet = true;
+                     return std::string();
+                   }}},
+      {"--include", {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+                     [](TCliOptions& o, const std::string& v) {
+                       o.includes.push_back(v);
+                       return std::string();
+                     }}},
+      {"--exclude", {true, Bit(Op::Backup) | Bit(Op::Delete),
+                     [](TCliOptions& o, const std::string& v) {
+                       o.excludes.push_back(v);
+                       return std::string();
+                     }}},
+      {"--all", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
+                   o.all = true;
+                   return std::string();
+                 }}},
+      {"--recurse", {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+                     [](TCliOptions& o, const std::string&) {
+                       o.recurse = true;
+                       return std::string();
+                     }}},
+      {"--destination", {true, kAll, [](TCliOptions& o, const std::string& v) {
+                           o.destination = v;
+                           return std::string();
+                         }}},
+      {"--archive", {true, kAll, [](TCliOptions& o, const std::string& v) {
+                       o.archiveName = v;
+                       return std::string();
+                     }}},
+      {"--comment", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
+                       o.comment = v;
+                       return std::string();
+                     }}},
+      {"--compress", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
+                        static const std::map<std::string, TCompressData> names = {
+                            {"none", CDM_NoCompression},
+                            {"quick", CDM_QuickCompression},
+                            {"max", CDM_MaxCompression}};
+                        return PickEnum(names, v, "--compress", o.compress);
+                      }}},
+      {"--mode", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
+                    static const std::map<std::string, TBackupMode> names = {
+                        {"full", BM_Full},
+                        {"incremental", BM_Incremental},
+                        {"differential", BM_Differential}};
+                    return PickEnum(names, v, "--mode", o.backupMode);
+                  }}},
+      {"--restore-to", {true, Bit(Op::Restore), [](TCliOptions& o, const std::string& v) {
+                          o.restoreTo = v;
+                          return std::string(v.empty() ? "--restore-to needs a folder" : "");
+                        }}},
+      {"--flat", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
+                    o.flat = true;
+                    return std::string();
+                  }}},
+      {"--restore-mode", {true, Bit(Op::Restore), [](TCliOptions& o, const std::string& v) {
+                            static const std::map<std::string, TRestoreMode> names = {
+                                {"all", RM_All},
+                                {"newer", RM_Newer},
+                                {"newer-and-new", RM_NewerAndNew}};
+                            return PickEnum(names, v, "--restore-mode", o.restoreMode);
+                          }}},
+      {"--attributes", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
+                          o.restoreAttributes = true;
+                          return std::string();
+                        }}},
+  };
+  return options;
+}
+
+std::optional<Op> OperationOf(const std::string& word) {
+  static const std::map<std::string, Op> ops = {
+      {"backup", Op::Backup},   {"restore", Op::Restore}, {"verify", Op::Verify},
+      {"catalog", Op::Catalog}, {"comment", Op::Comment}, {"delete", Op::Delete}};
+  auto it = ops.find(word);
+  if (it == ops.end()) return std::nullopt;
+  return it->second;
+}
+
+TCliParse Fail(std::string error) {
+  TCliParse r;
+  r.error = std::move(error);
+  return r;
+}
+
+}  // namespace
+
+const char* OperationName(TCliOperation op) {
+  switch (op) {
+    case Op::Backup: return "backup";
+    case Op::Restore: return "restore";
+    case Op::Verify: return "verify";
+    case Op::Catalog: return "catalog";
+    case Op::Comment: return "comment";
+    case Op::Delete: return "delete";
+  }
+  return "?";
+}
+
+TCliParse ParseCommandLine(const std::vector<std::string>& args) {
+  TCliParse result;
+  TCliOptions& o = result.options;
+  if (args.empty()) return Fail("no operation given");
+
+  // --help and --version stand alone, wherever they appear before "--".
+  for (const auto& a : args) {
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+      result.ok = true;
+      return result;
+    }
+    if (a == "--version") {
+      o.version = true;
+      result.ok = true;
+      return result;
+    }
+  }
+
+  auto op = OperationOf(args[0]);
+  if (!op) return Fail("unknown operation '" + args[0] + "'");
+  o.operation = *op;
+
+  bool haveSet = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;
+    if (name.rfind("--", 0) == 0) {
+      auto eq = name.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = name.substr(eq + 1);
+        name.resize(eq);
+      }
+    }
+    if (name == "-q") name = "--quiet";
+
+    if (name == "--set") {
+      std::string value;
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return Fail("--set needs a file name");
+      }
+      if (value.empty()) return Fail("--set needs a file name");
+      if (haveSet) return Fail("--set given twice");
+      o.setFile = value;
+      haveSet = true;
+      continue;
+    }
+
+    auto it = Options().find(name);
+    if (it == Options().end()) {
+      if (name.rfind("-", 0) == 0) return Fail("unknown option '" + name + "'");
+      return Fail("unexpected argument '" + name + "'");
+    }
+    const TOptionSpec& spec = it->second;
+    if ((spec.operations & Bit(o.operation)) == 0)
+      return Fail(name + " cannot be used with " + OperationName(o.operation));
+    std::string value;
+    if (spec.takesValue) {
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return Fail(name + " needs a value");
+      }
+    } else if (inlineValue) {
+      return Fail(name + " takes no value");
+    }
+    std::string error = spec.apply(o, value);
+    if (!error.empty()) return Fail(error);
+  }
+
+  if (!haveSet) return Fail("--set FILE is required");
+  if (o.noLog && (o.logFile || o.appendLog))
+    return Fail("--no-log cannot be combined with --log or --append-log");
+  if (o.all && !o.includes.empty()) return Fail("--all cannot be combined with --include");
+  if (o.flat && !o.restoreTo) return Fail("--flat needs --restore-to");
+  if (o.operation == Op::Delete) {
+    if (o.includes.empty() == o.excludes.empty())
+      return Fail("delete needs either --include (files to keep) or --exclude (files to "
+                  "remove), not both");
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace vx

@@ -1,0 +1,94 @@
+#include "cli/prompts.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+
+#include "cli/signals.h"
+
+namespace vx {
+namespace {
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trimmed(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  std::size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+int TPrompt::Ask(const std::string& text, const std::vector<TChoice>& choices) {
+  std::string menu;
+  for (const auto& c : choices) menu += (menu.empty() ? "" : " / ") + c.label;
+  out_ << "\n" << text << "\n";
+  for (;;) {
+    out_ << menu << "? " << std::flush;
+    std::string line;
+    if (!readLine_(line)) {
+      out_ << "\n" << std::flush;
+      return -1;
+    }
+    std::string answer = Lower(Trimmed(line));
+    if (answer.empty()) continue;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      if (choices[i].letters.find(answer[0]) != std::string::npos) {
+        return static_cast<int>(i);
+      }
+    }
+  }
+}
+
+bool ReadLineFromFd(int fd, std::string& line) {
+  line.clear();
+  for (;;) {
+    if (CancelRequested()) return false;
+    pollfd p{fd, POLLIN, 0};
+    int ready = ::poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char c;
+    ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line.empty();
+    if (c == '\n') return true;
+    line += c;
+  }
+}
+
+TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text) {
+  int i = prompt.Ask(text, {{"[O]K", "oy"}, {"[S]torno", "sca"}});
+  return i == 0 ? TBoxAnswer::Ok : TBoxAnswer::Abort;
+}
+
+TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
+                            const std::string& fileName) {
+  int i = prompt.Ask(question + fileName,
+                     {{"[P]rerušiť", "pa"}, {"[O]pakovať", "or"}, {"[I]gnorovať", "i"}});
+  switch (i) {
+    case 1: return AW_RETRY;
+    case 2: return AW_IGNORE;
+    default: return AW_ABORT;
+  }
+}
+
+TReaction TBoundedOpenRetry::Answer(const std::string& fileName) {
+  int& tries = tries_[fileName];
+  if (tries < maxRetries_) {
+    ++tries;
+    if (pause_) pause_();
+    return AW_RETRY;
+  }
+  tries_.erase(fileName);
+  if (onGiveUp_) onGiveUp_(fileName);
+  return AW_IGNORE;
+}
+
+}  // namespace vx

@@ -1,0 +1,44 @@
+#include "cli/signals.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+
+namespace vx {
+namespace {
+
+std::atomic<bool> cancelFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+  if (!cancelFlag.exchange(true)) {
+    static const char text[] = "\nPrerušuje sa...\n";
+    // Best effort; nothing to do when stderr is gone.
+    ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+    (void)ignored;
+  }
+}
+
+}  // namespace
+
+void InstallSignalHandling() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  stop.sa_flags = SA_RESTART;  // file I/O goes on; the engine stops at its next event
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGHUP, &stop, nullptr);
+}
+
+bool CancelRequested() { return cancelFlag.load(); }
+void RequestCancel() { cancelFlag.store(true); }
+void ClearCancel() { cancelFlag.store(false); }
+
+}  // namespace vx
