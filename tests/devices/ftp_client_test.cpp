@@ -1,0 +1,262 @@
+// The FTP client against a real pyftpdlib server on 127.0.0.1: transfers,
+// the commands it sends, login replies of every kind, and the text helpers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "devices/ftp_client.h"
+#include "devices/ftp_test_server.h"
+
+namespace vx {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FtpTestServer;
+using testing::kFtpPassword;
+using testing::kFtpUser;
+
+std::string Dotted(std::uint32_t networkOrder) {
+  in_addr a{networkOrder};
+  return ::inet_ntoa(a);
+}
+
+std::string FailureOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const TVFTPException& e) {
+    return e.what();
+  }
+  return "(no failure)";
+}
+
+TEST(FtpTextHelpers, FindNthCountsOccurrencesFromOne) {
+  EXPECT_EQ(FindNth(",", "10,0,0,7,4,1", 1), 3);
+  EXPECT_EQ(FindNth(",", "10,0,0,7,4,1", 4), 9);
+  EXPECT_EQ(FindNth(",", "10,0,0,7,4,1", 5), 11);
+  EXPECT_EQ(FindNth("ab", "xabab", 2), 4);
+  // Fewer occurrences: beyond the end; n = 0: zero.
+  EXPECT_GT(FindNth(",", "1,2", 2), 3);
+  EXPECT_GT(FindNth(",", "", 1), 0);
+  EXPECT_EQ(FindNth(",", "1,2", 0), 0);
+}
+
+TEST(FtpTextHelpers, PassiveReplyGivesAddressAndPort) {
+  std::uint32_t address = 0;
+  int port = 0;
+  ASSERT_TRUE(ParsePassiveReply("Entering Passive Mode (10,0,0,7,4,1).", address, port));
+  EXPECT_EQ(Dotted(address), "10.0.0.7");
+  EXPECT_EQ(port, 1025);
+  ASSERT_TRUE(ParsePassiveReply("=(127,0,0,1,255,255)", address, port));
+  EXPECT_EQ(Dotted(address), "127.0.0.1");
+  EXPECT_EQ(port, 65535);
+
+  for (const char* bad : {"Entering Passive Mode", "(10,0,0,7,4", "(10,0,0,7)", "(10,0,0,7,4,)",
+                          "(10,0,0,7,x,1)", "(10,0,0,7,256,1)", "(10,0,0,7,4,1,9)",
+                          "(a,b,c,d,4,1)", "()"}) {
+    EXPECT_FALSE(ParsePassiveReply(bad, address, port)) << bad;
+  }
+}
+
+TEST(FtpTextHelpers, RemotePathSplitsAtItsLastSeparator) {
+  std::string folder, name;
+  TV_FTP::SplitRemotePath("/backups/Backup", folder, name);
+  EXPECT_EQ(folder, "/backups/");
+  EXPECT_EQ(name, "Backup");
+  TV_FTP::SplitRemotePath("/a/b\\c:d", folder, name);
+  EXPECT_EQ(folder, "/a/b\\c:");
+  EXPECT_EQ(name, "d");
+  TV_FTP::SplitRemotePath("Backup", folder, name);
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(name, "Backup");
+  TV_FTP::SplitRemotePath("/set/", folder, name);
+  EXPECT_EQ(folder, "/set/");
+  EXPECT_EQ(name, "");
+}
+
+TEST(FtpTextHelpers, HostResolution) {
+  EXPECT_EQ(Dotted(ResolveHost("127.0.0.1")), "127.0.0.1");
+  EXPECT_EQ(Dotted(ResolveHost("localhost")), "127.0.0.1");
+  // No host, and the dotted form that means "none".
+  EXPECT_EQ(ResolveHost(""), kNoAddress);
+  EXPECT_EQ(ResolveHost("255.255.255.255"), kNoAddress);
+
+  TV_FTP ftp;
+  EXPECT_EQ(FailureOf([&] { ftp.Connect("255.255.255.255", kFtpUser, 21, kFtpPassword); }),
+            "Couldn't resolve hostname 255.255.255.255");
+  EXPECT_EQ(FailureOf([&] { ftp.Connect("", kFtpUser, 21, kFtpPassword); }),
+            "Couldn't resolve hostname ");
+}
+
+class FtpClientTest : public ::testing::Test {
+ protected:
+  void StartServer(const std::vector<std::string>& faults = {}) {
+    ASSERT_TRUE(server_.StartFaulty(faults)) << "the test FTP server did not start";
+  }
+  void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
+
+  // Uploads bytes in pieces of `piece` bytes to remotePath.
+  void Upload(const std::string& remotePath, const std::string& bytes, std::size_t piece) {
+    TV_FTP ftp;
+    Login(ftp);
+    ftp.OpenWrite(remotePath);
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+      int len = static_cast<int>(std::min(piece, bytes.size() - at));
+      int sent = 0;
+      ftp.WriteData(bytes.data() + at, len, sent);
+      ASSERT_EQ(sent, len);
+    }
+    ftp.CloseFile();
+  }
+
+  FtpTestServer server_;
+};
+
+TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
+  StartServer();
+  std::filesystem::create_directory(server_.root() + "/backups");
+  const std::string data = testing::RandomBytes(5 * 32768 + 1234, 7);
+  Upload("/backups/Backup", data, 32768);
+  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/backups/Backup"), data);
+
+  // The folder goes with CWD, the name with STOR, in binary type.
+  std::string commands = server_.Commands();
+  EXPECT_NE(commands.find("CWD /backups/\n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("STOR Backup\n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("TYPE I\n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("PASV\n"), std::string::npos) << commands;
+
+  TV_FTP ftp;
+  Login(ftp);
+  ftp.OpenRead("/backups/Backup");
+  std::string back;
+  std::vector<char> block(32768);
+  int received = 0;
+  // Whole blocks fill the caller's buffer; the end of the file gives the
+  // short rest, and then nothing.
+  for (int i = 0; i < 5; ++i) {
+    ftp.ReadData(block.data(), static_cast<int>(block.size()), received);
+    ASSERT_EQ(received, 32768) << "block " << i;
+    back.append(block.data(), static_cast<std::size_t>(received));
+  }
+  ftp.ReadData(block.data(), static_cast<int>(block.size()), received);
+  EXPECT_EQ(received, 1234);
+  back.append(block.data(), static_cast<std::size_t>(received));
+  ftp.ReadData(block.data(), static_cast<int>(block.size()), received);
+  EXPECT_EQ(received, 0);
+  ftp.CloseFile();
+  EXPECT_EQ(back, data);
+}
+
+TEST_F(FtpClientTest, PathWithoutFolderSendsEmptyCwd) {
+  StartServer();
+  Upload("plain.bin", "abc", 3);
+  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/plain.bin"), "abc");
+  std::string commands = server_.Commands();
+  EXPECT_NE(commands.find("\nCWD \n"), std::string::npos) << commands;
+  EXPECT_NE(commands.find("STOR plain.bin\n"), std::string::npos) << commands;
+}
+
+TEST_F(FtpClientTest, RepliesOfSeveralLinesAreReadWhole) {
+  // A greeting whose middle lines are hyphen lines, a line beginning with a
+  // space and a plain text line; USER, PASS and CWD answered in several lines.
+  StartServer({"--greeting", "220-Welcome to the test server", "--greeting", " indented line",
+               "--greeting", "plain text line", "--greeting", "220-still the greeting",
+               "--greeting", "220 Ready", "--multiline", "USER", "--multiline", "PASS",
+               "--multiline", "CWD", "--multiline", "STOR"});
+  std::filesystem::create_directory(server_.root() + "/d");
+  Upload("/d/f", "payload", 7);
+  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/d/f"), "payload");
+}
+
+TEST_F(FtpClientTest, CodeAndTextComeFromTheFirstLine) {
+  StartServer({"--reply", "PASV=502-No passive mode here|502-second line|502 last line"});
+  TV_FTP ftp;
+  Login(ftp);
+  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/f"); }), "FTPNo passive mode here");
+  EXPECT_EQ(ftp.ReplyText(), "No passive mode here");
+}
+
+TEST_F(FtpClientTest, LoginReplies) {
+  StartServer({"--reply", "USER=230 Already logged in"});
+  TV_FTP ftp;
+  EXPECT_EQ(FailureOf([&] { Login(ftp); }), "USER resulted in 230");
+}
+
+TEST_F(FtpClientTest, PasswordRepliesAcceptedAndRefused) {
+  StartServer({"--reply", "PASS=202 Superfluous"});
+  TV_FTP ftp;
+  // 202 is accepted; this server then refuses TYPE I since nobody logged in.
+  EXPECT_EQ(FailureOf([&] { Login(ftp); }), "TYPE I resulted in 530");
+  server_.Stop();
+
+  StartServer({"--reply", "PASS=332 Need account"});
+  TV_FTP ftp2;
+  EXPECT_EQ(FailureOf([&] { Login(ftp2); }), "PASS resulted in 332");
+}
+
+TEST_F(FtpClientTest, WrongCredentials) {
+  StartServer();
+  TV_FTP ftp;
+  EXPECT_EQ(FailureOf([&] { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), "wrong"); }),
+            "PASS resulted in 530");
+  TV_FTP ftp2;
+  EXPECT_EQ(FailureOf([&] { ftp2.Connect("127.0.0.1", "nobody", server_.port(), kFtpPassword); }),
+            "PASS resulted in 530");
+}
+
+TEST_F(FtpClientTest, RefusedFolderAndMissingFile) {
+  StartServer();
+  TV_FTP ftp;
+  Login(ftp);
+  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/no/such/folder/f"); }), "CWD resulted in 550");
+  TV_FTP ftp2;
+  Login(ftp2);
+  EXPECT_EQ(FailureOf([&] { ftp2.OpenRead("/missing"); }), "RETR resulted in 550");
+}
+
+TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
+  // A listener of the test's own stands in for the server's data port.
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
+  int port = ntohs(sa.sin_port);
+  std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) +
+                      "," + std::to_string(port % 256) + ")";
+  StartServer({"--reply", reply});
+
+  TV_FTP ftp;
+  Login(ftp);
+  // The server itself opened no data port; whatever it answers to STOR, the
+  // client must have gone to the address and port of the reply.
+  FailureOf([&] { ftp.OpenWrite("/f"); });
+  EXPECT_EQ(Dotted(ftp.Address()), "127.0.0.1");
+  pollfd pfd{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&pfd, 1, 0), 1) << "the client did not connect to the named data port";
+  ::close(listener);
+}
+
+TEST_F(FtpClientTest, DataPortThatRefusesFailsTheOpen) {
+  int closedPort = testing::FreeLoopbackPort();
+  std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," +
+                      std::to_string(closedPort / 256) + "," + std::to_string(closedPort % 256) + ")";
+  StartServer({"--reply", reply});
+  TV_FTP ftp;
+  Login(ftp);
+  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/f"); }), "Couldnt open output socket");
+  EXPECT_FALSE(ftp.HasDataConnection());
+
+  server_.Stop();
+  StartServer({"--reply", "PASV=227 Entering Passive Mode (127,0,0,1,999,1)"});
+  TV_FTP ftp3;
+  Login(ftp3);
+  EXPECT_EQ(FailureOf([&] { ftp3.OpenRead("/f"); }), "Couldnt open output socket");
+}
+
+}  // namespace
+}  // namespace vx

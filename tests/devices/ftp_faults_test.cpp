@@ -1,0 +1,163 @@
+// The FTP client against servers that misbehave: refused or cut connections,
+// silent servers, data connections dropped or stalled in the middle of a
+// transfer.  Every case must end with an error, never hang.  The guards
+// (FinishesWithin) are far above the time each case needs.
+#include <gtest/gtest.h>
+
+#include "devices/ftp_client.h"
+#include "devices/ftp_test_server.h"
+
+namespace vx {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FinishesWithin;
+using testing::FtpTestServer;
+using testing::kFtpPassword;
+using testing::kFtpUser;
+
+constexpr int kShortReplyMs = 400;
+constexpr int kShortDataMs = 300;
+
+class FtpFaultTest : public ::testing::Test {
+ protected:
+  void StartServer(const std::vector<std::string>& faults = {}) {
+    ASSERT_TRUE(server_.StartFaulty(faults)) << "the test FTP server did not start";
+  }
+  void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
+  void PutFile(const std::string& name, const std::string& bytes) {
+    testing::WriteWholeFile(server_.root() + "/" + name, bytes);
+  }
+  std::string Failure(const std::function<void()>& fn) {
+    std::string what = "(no failure)";
+    bool finished = FinishesWithin(30s, [&] {
+      try {
+        fn();
+      } catch (const TVFTPException& e) {
+        what = e.what();
+      }
+    });
+    return finished ? what : "(hangs)";
+  }
+
+  FtpTestServer server_;
+};
+
+TEST_F(FtpFaultTest, PortWithoutServerIsRefused) {
+  int port = testing::FreeLoopbackPort();
+  TV_FTP ftp;
+  EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, port, kFtpPassword); }),
+            "Couldnt open output socket");
+  EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, 70000, kFtpPassword); }),
+            "Couldnt open output socket");
+}
+
+TEST_F(FtpFaultTest, ConnectionClosedInsideTheGreeting) {
+  // The greeting is cut after its first line of several: the client gets no
+  // further line, every reply from then on reads as 999.
+  StartServer({"--greeting", "220-first of several lines", "--close-after-greeting"});
+  TV_FTP ftp(kShortReplyMs);
+  EXPECT_EQ(Failure([&] { Login(ftp); }), "USER resulted in 999");
+  EXPECT_TRUE(ftp.ReceiveError());
+}
+
+TEST_F(FtpFaultTest, SilentServerTimesOut) {
+  StartServer({"--silent", "PASS"});
+  TV_FTP ftp(kShortReplyMs);
+  EXPECT_EQ(Failure([&] { Login(ftp); }), "PASS resulted in 999");
+  EXPECT_TRUE(ftp.ReceiveError());
+  server_.Stop();
+
+  // A reply that never arrives after STOR.
+  StartServer({"--silent", "STOR"});
+  TV_FTP ftp2(kShortReplyMs);
+  Login(ftp2);
+  EXPECT_EQ(Failure([&] { ftp2.OpenWrite("/f"); }), "STOR resulted in 999");
+}
+
+TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
+  StartServer({"--silent-close"});
+  TV_FTP ftp(kShortReplyMs);
+  Login(ftp);
+  ftp.OpenWrite("/f");
+  int sent = 0;
+  ftp.WriteData("abc", 3, sent);
+  ASSERT_EQ(sent, 3);
+  EXPECT_EQ(Failure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
+}
+
+TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
+  // The server closes the data connection after 40,000 of 100,000 bytes.
+  // The data time-out is made long: only the end of the connection may end
+  // the read.
+  StartServer({"--retr-limit", "40000", "--retr-mode", "drop"});
+  const std::string data = testing::RandomBytes(100000, 3);
+  PutFile("f", data);
+  TV_FTP ftp(kShortReplyMs, 10 * 60 * 1000);
+  Login(ftp);
+  ftp.OpenRead("/f");
+  std::string block(65536, '\0');
+  int got = -1;
+  ASSERT_TRUE(FinishesWithin(30s, [&] { ftp.ReadData(block.data(), 65536, got); }));
+  EXPECT_EQ(got, 40000);
+  EXPECT_EQ(block.substr(0, 40000), data.substr(0, 40000));
+}
+
+TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
+  StartServer({"--retr-limit", "40000", "--retr-mode", "stall"});
+  PutFile("f", testing::RandomBytes(100000, 4));
+  TV_FTP ftp(kShortReplyMs, kShortDataMs);
+  Login(ftp);
+  ftp.OpenRead("/f");
+  std::string block(65536, '\0');
+  int got = -1;
+  ASSERT_TRUE(FinishesWithin(30s, [&] { ftp.ReadData(block.data(), 65536, got); }));
+  EXPECT_EQ(got, 40000);
+}
+
+// Writes up to `total` bytes in 32 KiB pieces; returns the first count that
+// fell short, or the piece length when all went out.
+int WriteUntilShort(TV_FTP& ftp, std::size_t total) {
+  const std::string piece = testing::RandomBytes(32768, 5);
+  for (std::size_t at = 0; at < total; at += piece.size()) {
+    int sent = 0;
+    ftp.WriteData(piece.data(), static_cast<int>(piece.size()), sent);
+    if (sent != static_cast<int>(piece.size())) return sent;
+  }
+  return static_cast<int>(piece.size());
+}
+
+TEST_F(FtpFaultTest, UploadDroppedByTheServerGivesAShortSend) {
+  StartServer({"--stor-limit", "65536", "--stor-mode", "drop"});
+  TV_FTP ftp(kShortReplyMs);
+  Login(ftp);
+  ftp.OpenWrite("/f");
+  int last = 0;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { last = WriteUntilShort(ftp, 256u << 20); }));
+  EXPECT_LT(last, 32768);
+}
+
+TEST_F(FtpFaultTest, UploadThatTheServerStopsReadingGivesAShortSend) {
+  StartServer({"--stor-limit", "65536", "--stor-mode", "stall"});
+  TV_FTP ftp(kShortReplyMs);
+  Login(ftp);
+  ftp.OpenWrite("/f");
+  int last = 0;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { last = WriteUntilShort(ftp, 256u << 20); }));
+  EXPECT_LT(last, 32768);
+}
+
+TEST_F(FtpFaultTest, NoConnectionMeansNoData) {
+  TV_FTP ftp;
+  int count = 5;
+  ftp.WriteData("abc", 3, count);
+  EXPECT_EQ(count, -1);
+  char buf[4];
+  ftp.ReadData(buf, 4, count);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(Failure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
+  EXPECT_TRUE(ftp.ReceiveError());
+}
+
+}  // namespace
+}  // namespace vx
