@@ -1,0 +1,193 @@
+#include "support/log_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ios>
+
+#include "support/scratch_dir.h"
+
+namespace vx {
+namespace {
+
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
+
+const std::string kFiveLines = "old1\r\nold2\r\nold3\r\nold4\r\nold5\r\n";
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  std::string log = dir / "run.log";
+};
+
+TEST_F(LogFileTest, CreateAppendAndClosedState) {
+  {
+    TLogFile f(log);
+    EXPECT_EQ(f.state(), TLogFile::Closed);
+    f.WriteLine("ignored while closed");
+    EXPECT_TRUE(dir.Names().empty());  // nothing created either
+    f.CreateNew();
+    EXPECT_EQ(f.state(), TLogFile::CreatedNew);
+    f.WriteLine("first");
+    f.WriteLine("");
+    f.WriteLine("third");
+  }
+  EXPECT_EQ(ReadFile(log), "first\r\n\r\nthird\r\n");
+  {
+    TLogFile f(log);
+    EXPECT_EQ(f.LineCount(), -1);  // closed, even though the file exists
+    f.OpenAppend();
+    EXPECT_EQ(f.state(), TLogFile::Appending);
+    EXPECT_EQ(f.LineCount(), 3);
+    f.OpenAppend();  // no change while open
+    f.WriteLine("fourth");
+  }
+  EXPECT_EQ(ReadFile(log), "first\r\n\r\nthird\r\nfourth\r\n");
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.CreateNew();  // from appending: starts empty
+    f.WriteLine("fresh");
+  }
+  EXPECT_EQ(ReadFile(log), "fresh\r\n");
+}
+
+TEST_F(LogFileTest, OpenAppendCreatesAMissingFile) {
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.WriteLine("x");
+  }
+  EXPECT_EQ(ReadFile(log), "x\r\n");
+}
+
+TEST_F(LogFileTest, InsertKeepsLinesBeforeThePositionAndMovesTheRestBehind) {
+  WriteFile(log, kFiveLines);
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.InsertAt(3);
+    EXPECT_EQ(f.state(), TLogFile::Inserting);
+    f.WriteLine("new1");
+    f.WriteLine("new2");
+  }
+  EXPECT_EQ(ReadFile(log), "old1\r\nold2\r\nnew1\r\nnew2\r\nold3\r\nold4\r\nold5\r\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});  // the copy is gone
+}
+
+TEST_F(LogFileTest, InsertAtOneOrLessPutsNewLinesFirst) {
+  for (int at : {1, 0, -1}) {
+    WriteFile(log, "a\r\nb\n");  // the old last line has an LF only
+    {
+      TLogFile f(log);
+      f.OpenAppend();
+      f.InsertAt(at);
+      f.WriteLine("summary");
+    }
+    EXPECT_EQ(ReadFile(log), "summary\r\na\r\nb\r\n") << "InsertAt(" << at << ")";
+  }
+}
+
+TEST_F(LogFileTest, InsertBeyondTheEndAppends) {
+  WriteFile(log, "a\r\nb\r\n");
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.InsertAt(10);
+    f.WriteLine("c");
+  }
+  EXPECT_EQ(ReadFile(log), "a\r\nb\r\nc\r\n");
+}
+
+TEST_F(LogFileTest, LinesWrittenBeforeTheInsertionAreKept) {
+  // The engine's own use: lines of a run, then the summary in front of them.
+  {
+    TLogFile f(log);
+    f.CreateNew();
+    f.WriteLine("run1");
+    f.WriteLine("run2");
+    f.InsertAt(0);
+    f.WriteLine("sum");
+    f.Close();
+    EXPECT_EQ(f.state(), TLogFile::Closed);
+  }
+  EXPECT_EQ(ReadFile(log), "sum\r\nrun1\r\nrun2\r\n");
+}
+
+TEST_F(LogFileTest, OpenAppendWhileInsertingMovesPendingLinesThenAppends) {
+  WriteFile(log, kFiveLines);
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.InsertAt(2);
+    f.WriteLine("ins");
+    f.OpenAppend();
+    EXPECT_EQ(f.state(), TLogFile::Appending);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});
+    f.WriteLine("tail");
+  }
+  EXPECT_EQ(ReadFile(log), "old1\r\nins\r\nold2\r\nold3\r\nold4\r\nold5\r\ntail\r\n");
+}
+
+TEST_F(LogFileTest, CreateNewWhileInsertingDropsPendingLines) {
+  WriteFile(log, kFiveLines);
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.InsertAt(3);
+    f.CreateNew();
+    EXPECT_EQ(f.state(), TLogFile::CreatedNew);
+  }
+  EXPECT_EQ(ReadFile(log), "");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});
+}
+
+TEST_F(LogFileTest, SecondInsertionLosesNoPendingLine) {
+  WriteFile(log, "o1\r\no2\r\no3\r\n");
+  {
+    TLogFile f(log);
+    f.OpenAppend();
+    f.InsertAt(2);
+    f.WriteLine("n1");
+    f.InsertAt(1);
+    f.WriteLine("n2");
+  }
+  EXPECT_EQ(ReadFile(log), "n2\r\no1\r\nn1\r\no2\r\no3\r\n");
+}
+
+TEST_F(LogFileTest, PendingCopyIsPrivateAndBesideTheLog) {
+  WriteFile(log, kFiveLines);
+  TLogFile f(log);
+  f.OpenAppend();
+  f.InsertAt(2);
+  const auto names = dir.Names();
+  ASSERT_EQ(names.size(), 2u);
+  const std::string copy = names[0] == "run.log" ? names[1] : names[0];
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / copy).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFile(dir / copy), kFiveLines);
+  f.Close();
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});
+}
+
+TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
+  TLogFile missingFolder(dir / "no/such/folder/x.log");
+  EXPECT_THROW(missingFolder.CreateNew(), std::ios_base::failure);
+  EXPECT_EQ(missingFolder.state(), TLogFile::Closed);
+  EXPECT_THROW(missingFolder.OpenAppend(), std::ios_base::failure);
+
+  // The log vanished under an open object: inserting cannot copy it.
+  TLogFile f(log);
+  f.CreateNew();
+  f.WriteLine("a");
+  ASSERT_EQ(::unlink(log.c_str()), 0);
+  EXPECT_THROW(f.InsertAt(1), std::ios_base::failure);
+  EXPECT_EQ(f.state(), TLogFile::CreatedNew);
+  EXPECT_TRUE(dir.Names().empty());  // no copy left behind
+}
+
+}  // namespace
+}  // namespace vx
