@@ -1,0 +1,353 @@
+// The command blocks the tape drive receives and how each answer is treated,
+// checked against a scripted transport.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "devices/recording_transport.h"
+#include "platform/hooks.h"
+
+namespace vx {
+namespace {
+
+using test::CheckCondition;
+using test::Good;
+using test::OpenScriptedTape;
+using test::ScriptedAspi;
+using test::TDeviceScript;
+using Bytes = std::vector<std::uint8_t>;
+
+std::shared_ptr<TDeviceScript> Drive(int type = 1) {
+  auto s = std::make_shared<TDeviceScript>();
+  s->DeviceType = type;
+  return s;
+}
+
+TEST(TapeCommands, EachOperationSendsItsCommandBlockDirectionAndLength) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  std::vector<std::uint8_t> block(32768, 0x5A);
+  std::uint32_t got = 0;
+  tape->WriteBlock(block.data(), 32768);
+  tape->ReadBlock(block.data(), 32768, got);
+  tape->WriteFilemark();
+  tape->FlushWrites();
+  tape->Unload();
+  tape->SkipFilemarks(3);
+  ASSERT_EQ(drive->Commands.size(), 6u);
+  const auto& c = drive->Commands;
+  EXPECT_EQ(c[0].Cdb, (Bytes{0x0A, 0x01, 0x00, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(c[0].Direction, TScsiDirection::Out);
+  EXPECT_EQ(c[0].Length, 32768u);
+  EXPECT_EQ(c[0].DataOut, block);
+  EXPECT_EQ(c[1].Cdb, (Bytes{0x08, 0x01, 0x00, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(c[1].Direction, TScsiDirection::In);
+  EXPECT_EQ(c[1].Length, 32768u);
+  EXPECT_EQ(got, 32768u);
+  EXPECT_EQ(c[2].Cdb, (Bytes{0x10, 0x01, 0x00, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(c[3].Cdb, (Bytes{0x10, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(c[4].Cdb, (Bytes{0x1B, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(c[5].Cdb, (Bytes{0x11, 0x01, 0x00, 0x00, 0x03, 0x00}));
+  for (std::size_t i = 2; i < 6; ++i) {
+    EXPECT_EQ(c[i].Length, 0u) << i;
+    EXPECT_EQ(c[i].Direction, TScsiDirection::In) << i;
+  }
+}
+
+TEST(TapeCommands, RewindWaitsOrReturnsAtOnceAndDestructionRewindsWithoutWaiting) {
+  auto drive = Drive();
+  {
+    auto tape = OpenScriptedTape(drive);
+    tape->Rewind(true);
+    tape->Rewind(false);
+  }
+  ASSERT_EQ(drive->Commands.size(), 3u);
+  EXPECT_EQ(drive->Commands[0].Cdb, (Bytes{0x01, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(drive->Commands[1].Cdb, (Bytes{0x01, 0x01, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(drive->Commands[2].Cdb, (Bytes{0x01, 0x01, 0x00, 0x00, 0x00, 0x00}));
+}
+
+TEST(TapeCommands, DestructionSurvivesAFailingRewind) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  drive->Answer(CheckCondition(0x03));
+  EXPECT_NO_THROW(tape.reset());
+  EXPECT_EQ(drive->Commands.size(), 1u);
+}
+
+TEST(TapeCommands, SetBlockSizeSendsModeSelectWithBlockDescriptor) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  tape->SetBlockSize(32768);
+  ASSERT_EQ(drive->Commands.size(), 1u);
+  const auto& c = drive->Commands[0];
+  EXPECT_EQ(c.Cdb, (Bytes{0x15, 0x00, 0x00, 0x00, 0x0C, 0x00}));
+  EXPECT_EQ(c.Direction, TScsiDirection::Out);
+  EXPECT_EQ(c.DataOut, (Bytes{0x00, 0x00, 0x10, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00}));
+  EXPECT_EQ(tape->BlockSize(), 32768u);
+
+  drive->Commands.clear();
+  tape->SetBlockSize(0x123456);
+  ASSERT_EQ(drive->Commands.size(), 1u);
+  const Bytes& p = drive->Commands[0].DataOut;
+  EXPECT_EQ(Bytes(p.begin() + 9, p.end()), (Bytes{0x12, 0x34, 0x56}));
+}
+
+TEST(TapeCommands, OpenSetsSmallBlocksOnTheDriveItFound) {
+  auto drive = Drive();
+  TSCSITape tape(ScriptedAspi({drive}));
+  EXPECT_EQ(tape.Target(), -1);
+  EXPECT_EQ(tape.BlockSize(), 0u);
+  ASSERT_EQ(tape.Open(), 0);
+  EXPECT_EQ(tape.BlockSize(), 8192u);
+  ASSERT_EQ(drive->Commands.size(), 1u);
+  EXPECT_EQ(Bytes(drive->Commands[0].DataOut.begin() + 9, drive->Commands[0].DataOut.end()),
+            (Bytes{0x00, 0x20, 0x00}));
+}
+
+TEST(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  drive->Answer(CheckCondition(0x05));
+  tape->SetBlockSize(32768);
+  ASSERT_EQ(drive->Commands.size(), 2u);
+  EXPECT_EQ(drive->Commands[1].Cdb, (Bytes{0x15, 0x10, 0x00, 0x00, 0x0C, 0x00}));
+  EXPECT_EQ(drive->Commands[1].DataOut, drive->Commands[0].DataOut);
+
+  // Refused both ways: nothing more is tried and nothing is raised.
+  drive->Commands.clear();
+  drive->Answer(CheckCondition(0x05));
+  drive->Answer(CheckCondition(0x05));
+  EXPECT_NO_THROW(tape->SetBlockSize(65536));
+  EXPECT_EQ(drive->Commands.size(), 2u);
+}
+
+TEST(TapeCommands, ReadThatMeetsAFilemarkIsRepeatedAndReturnsTheNextBlock) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  drive->Answer(CheckCondition(0x80));
+  drive->Answer(CheckCondition(0x80));
+  drive->Answer(Good(), Bytes(16, 0xAB));
+  Bytes buf(16, 0);
+  std::uint32_t got = 0;
+  EXPECT_EQ(tape->ReadBlock(buf.data(), 16, got), 0);
+  EXPECT_EQ(buf, Bytes(16, 0xAB));
+  EXPECT_EQ(got, 16u);
+  EXPECT_EQ(drive->Commands.size(), 3u);
+}
+
+TEST(TapeCommands, SkipFilemarksCountIsBigEndianAndRepeatsOnFilemark) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  tape->SkipFilemarks(0x012345);
+  ASSERT_EQ(drive->Commands.size(), 1u);
+  EXPECT_EQ(drive->Commands[0].Cdb, (Bytes{0x11, 0x01, 0x01, 0x23, 0x45, 0x00}));
+  drive->Commands.clear();
+  drive->Answer(CheckCondition(0x80));
+  EXPECT_EQ(tape->SkipFilemarks(2), 0);
+  EXPECT_EQ(drive->Commands.size(), 2u);
+}
+
+struct TSenseCase {
+  std::uint8_t byte2;
+  const char* message;  // nullptr: returned without exception
+};
+
+TEST(TapeCommands, SenseKeysBecomeTypedExceptionsWithContext) {
+  const TSenseCase cases[] = {
+      {0x03, "Medium error during write block"},     {0x04, "Hardware error during write block"},
+      {0x06, "Unit needs attention during write block"}, {0x07, "Write protection during write block"},
+      {0x0D, "Volume full during write block"},       {0x83, "Medium error during write block"},
+      {0x4D, nullptr}, {0x2D, nullptr}, {0x02, nullptr}, {0x05, nullptr}, {0x08, nullptr}, {0x40, nullptr},
+  };
+  for (const auto& tc : cases) {
+    auto drive = Drive();
+    auto tape = OpenScriptedTape(drive);
+    drive->Answer(CheckCondition(tc.byte2));
+    const std::uint8_t block[4] = {1, 2, 3, 4};
+    if (tc.message == nullptr) {
+      EXPECT_EQ(tape->WriteBlock(block, 4), tc.byte2) << int(tc.byte2);
+      continue;
+    }
+    try {
+      tape->WriteBlock(block, 4);
+      ADD_FAILURE() << "no exception for " << int(tc.byte2);
+    } catch (const TP_TapeException& e) {
+      EXPECT_STREQ(e.what(), tc.message);
+    }
+  }
+}
+
+TEST(TapeCommands, EachKeyRaisesItsOwnClass) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  drive->Answer(CheckCondition(0x03));
+  EXPECT_THROW(tape->WriteFilemark(), TPT_MediumError);
+  drive->Answer(CheckCondition(0x04));
+  EXPECT_THROW(tape->Rewind(true), TPT_HardwareError);
+  drive->Answer(CheckCondition(0x06));
+  EXPECT_THROW(tape->SkipFilemarks(1), TPT_UnitAttention);
+  drive->Answer(CheckCondition(0x07));
+  EXPECT_THROW(tape->SetBlockSize(32768), TPT_DataProtection);
+  drive->Answer(CheckCondition(0x0D));
+  EXPECT_THROW(tape->FlushWrites(), TPT_TapeFull);
+  drive->Answer(CheckCondition(0x03));
+  try {
+    tape->Unload();
+    ADD_FAILURE();
+  } catch (const TPT_MediumError& e) {
+    EXPECT_STREQ(e.what(), "Medium error during unloading a new medium");
+  }
+  drive->Answer(CheckCondition(0x03));
+  std::uint8_t b[8];
+  std::uint32_t got = 0;
+  try {
+    tape->ReadBlock(b, 8, got);
+    ADD_FAILURE();
+  } catch (const TPT_MediumError& e) {
+    EXPECT_STREQ(e.what(), "Medium error during read block");
+  }
+}
+
+TEST(TapeCommands, TransportFailuresAndUnusableSenseGiveNine) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  drive->Answer(TScsiResult{});  // Failed
+  EXPECT_EQ(tape->WriteFilemark(), 9);
+  TScsiResult junk;
+  junk.Outcome = TScsiOutcome::CheckCondition;
+  junk.Sense = {0x70, 0x00};
+  drive->Answer(junk);
+  EXPECT_EQ(tape->WriteFilemark(), 9);
+}
+
+TEST(TapeCommands, WithoutADriveOnlyTheBlockCommandsAreTriedAndFail) {
+  auto disk = Drive(0);
+  TSCSITape tape(ScriptedAspi({disk}));
+  ASSERT_EQ(tape.Open(), -3);
+  tape.SetBlockSize(32768);
+  EXPECT_EQ(tape.BlockSize(), 32768u);
+  EXPECT_EQ(tape.Unload(), 9);
+  EXPECT_EQ(tape.SkipFilemarks(1), 9);
+  std::uint8_t b[4] = {};
+  EXPECT_EQ(tape.WriteBlock(b, 4), 9);
+  EXPECT_EQ(tape.Rewind(true), 9);
+  EXPECT_TRUE(disk->Commands.empty());
+}
+
+TEST(TapeOpen, FindsTheFirstSequentialDeviceAmongTheTargets) {
+  auto disk = Drive(0);
+  auto changer = Drive(8);
+  auto tape1 = Drive(1);
+  auto tape2 = Drive(1);
+  TSCSITape tape(ScriptedAspi({disk, nullptr, changer, tape1, tape2}));
+  ASSERT_EQ(tape.Open(), 0);
+  EXPECT_EQ(tape.Target(), 3);
+  EXPECT_EQ(tape.Aspi().DeviceName(3), "/dev/sg3");
+  EXPECT_EQ(tape.Aspi().OpenErrors().size(), 1u);
+  tape.WriteFilemark();
+  EXPECT_EQ(tape1->Commands.size(), 2u);  // block size at opening, then the mark
+  EXPECT_TRUE(tape2->Commands.empty());
+  EXPECT_TRUE(disk->Commands.empty());
+}
+
+TEST(TapeOpen, AnswersWhyNoDriveIsThere) {
+  EXPECT_EQ(TSCSITape(ScriptedAspi({})).Open(), -1);
+  EXPECT_EQ(TSCSITape(ScriptedAspi({nullptr, nullptr})).Open(), -2);
+  EXPECT_EQ(TSCSITape(ScriptedAspi({Drive(0), nullptr, Drive(5)})).Open(), -3);
+}
+
+TEST(TapeOpen, DeviceTypeComesFromInquiryOrIsMinusOne) {
+  auto aspi = ScriptedAspi({Drive(0x21), nullptr});
+  EXPECT_EQ(aspi->DeviceType(0), 1);  // peripheral qualifier bits are masked off
+  EXPECT_EQ(aspi->DeviceType(1), -1);
+  EXPECT_EQ(aspi->DeviceType(2), -1);
+  EXPECT_EQ(aspi->DeviceType(-1), -1);
+}
+
+TEST(TapeOpen, UserInterfaceRunsAfterEveryCommand) {
+  int calls = 0;
+  SetProcessMessagesHook([&calls] { ++calls; });
+  {
+    auto drive = Drive();
+    TSCSITape tape(ScriptedAspi({drive}));
+    tape.Open();  // INQUIRY + MODE SELECT
+    EXPECT_EQ(calls, 2);
+    drive->Answer(CheckCondition(0x80));
+    std::uint8_t b[4];
+    std::uint32_t got;
+    tape.ReadBlock(b, 4, got);
+    EXPECT_EQ(calls, 4);
+  }
+  SetProcessMessagesHook(nullptr);
+  EXPECT_EQ(calls, 5);  // the rewind at destruction
+}
+
+class TapeTrace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vx-trace-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string ReadAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(TapeTrace, EveryTracedCommandAppendsOneLine) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  const auto file = dir_ / "tape.trc";
+  {
+    std::ofstream(file, std::ios::binary) << "earlier\r\n";
+  }
+  tape->TraceFileName = file.string();
+  std::uint8_t block[32768] = {};
+  std::uint32_t got;
+  drive->Answer(Good());
+  drive->Answer(CheckCondition(0x80));
+  tape->WriteBlock(block, 32768);
+  tape->ReadBlock(block, 32768, got);
+  tape->WriteFilemark();
+  tape->FlushWrites();
+  tape->SetBlockSize(32768);
+  tape->Unload();
+  tape->SkipFilemarks(4);
+  tape->Rewind(true);
+  EXPECT_EQ(ReadAll(file),
+            "earlier\r\n"
+            "Writeblock size 32768 Bytes with Result 0\r\n"
+            "Readblock size 32768 Bytes with Result 128\r\n"
+            "Readblock size 32768 Bytes with Result 0\r\n"
+            "Write filemark with Result 0\r\n"
+            "Flush all writes with Result 0\r\n"
+            "Set block size to 32768 with Result 0\r\n"
+            "Skip Forward 4 with Result 0\r\n"
+            "Rewind tape with Result 0\r\n");
+}
+
+TEST_F(TapeTrace, FailedFlushLeavesNoLineButOthersTraceBeforeRaising) {
+  auto drive = Drive();
+  auto tape = OpenScriptedTape(drive);
+  const auto file = dir_ / "new.trc";
+  tape->TraceFileName = file.string();
+  drive->Answer(CheckCondition(0x07));
+  drive->Answer(CheckCondition(0x07));
+  std::uint8_t block[8] = {};
+  EXPECT_THROW(tape->FlushWrites(), TPT_DataProtection);
+  EXPECT_THROW(tape->WriteBlock(block, 8), TPT_DataProtection);
+  EXPECT_EQ(ReadAll(file), "Writeblock size 8 Bytes with Result 7\r\n");
+}
+
+}  // namespace
+}  // namespace vx
