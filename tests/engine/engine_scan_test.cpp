@@ -1,0 +1,442 @@
+// The file selection scan on real folders, and the mask matchers.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/vaultrex.h"
+#include "engine_test_util.h"
+#include "platform/date_time.h"
+#include "platform/file_system.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadLines;
+using test::WriteFile;
+
+// ---- The matchers ----
+
+TEST(EngineMatchMask, SinglePassQuirks) {
+  EXPECT_TRUE(TVaultrex::MatchMask("*.tm", "a.tmp"));       // a matching beginning suffices
+  EXPECT_TRUE(TVaultrex::MatchMask("*", "Makefile"));
+  EXPECT_TRUE(TVaultrex::MatchMask("*", ""));
+  EXPECT_FALSE(TVaultrex::MatchMask("*.*", "Makefile"));    // no extension: final * never reached
+  EXPECT_TRUE(TVaultrex::MatchMask("*.*", "a.txt"));
+  EXPECT_FALSE(TVaultrex::MatchMask("*.txt", "a.b.txt"));   // * stops at the first "."
+  EXPECT_TRUE(TVaultrex::MatchMask("*.TXT", "Notes.txt"));  // without regard to case
+  EXPECT_TRUE(TVaultrex::MatchMask("a?c.*", "abc.d"));
+  EXPECT_FALSE(TVaultrex::MatchMask("a?c", "ac"));
+  EXPECT_TRUE(TVaultrex::MatchMask("readme", "readme"));
+  EXPECT_TRUE(TVaultrex::MatchMask("read", "readme"));      // unused name characters do not matter
+  EXPECT_FALSE(TVaultrex::MatchMask("readme.txt", "readme"));
+  EXPECT_FALSE(TVaultrex::MatchMask("*a", "ab"));           // * swallows at least one character
+  // A name beginning with "." drops the mask's text before its first ".".
+  EXPECT_TRUE(TVaultrex::MatchMask("x.bashrc", ".bashrc"));
+  EXPECT_TRUE(TVaultrex::MatchMask("*.*", ".profile"));
+  EXPECT_FALSE(TVaultrex::MatchMask("x.cfg", ".bashrc"));
+}
+
+TEST(EngineMatchExclude, FolderPartsDecideWhere) {
+  // No folder part: every folder.
+  EXPECT_TRUE(TVaultrex::MatchExclude("*.tmp", "/data/x/a.tmp", false));
+  EXPECT_FALSE(TVaultrex::MatchExclude("*.tmp", "/data/x/a.txt", false));
+  // With a folder part and no recursion: that folder only, case ignored.
+  EXPECT_TRUE(TVaultrex::MatchExclude("/Data/*.tmp", "/data/a.tmp", false));
+  EXPECT_FALSE(TVaultrex::MatchExclude("/data/*.tmp", "/data/sub/a.tmp", false));
+  // With recursion: any folder whose path contains the pattern's folder.
+  EXPECT_TRUE(TVaultrex::MatchExclude("/data/*.tmp", "/data/sub/a.tmp", true));
+  EXPECT_TRUE(TVaultrex::MatchExclude("/data/*.tmp", "/backup/DATA/a.tmp", true));
+  EXPECT_FALSE(TVaultrex::MatchExclude("/data/*.tmp", "/database/a.tmp", true));
+  EXPECT_FALSE(TVaultrex::MatchExclude("/data/*.tmp", "/data/a.txt", true));
+}
+
+// ---- The scan, driven through Backup on real folders ----
+
+class EngineScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dst.path());
+    v.BackupDestination = dst.path();
+    v.ArchiveBaseName = "set.arc";
+    v.NoFileCRCs = true;
+  }
+
+  std::string Src(const std::string& rel) const { return src / rel; }
+
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> out;
+    for (const TDirRecord& r : v.FileList()) out.push_back(r.path);
+    return out;
+  }
+  std::vector<std::string> SortedPaths() const {
+    auto p = Paths();
+    std::sort(p.begin(), p.end());
+    return p;
+  }
+  int IndexIn(const std::string& path) const {
+    const auto p = Paths();
+    const auto it = std::find(p.begin(), p.end(), path);
+    return it == p.end() ? -1 : static_cast<int>(it - p.begin());
+  }
+
+  test::TStateScope state;
+  test::TTempFolder src;
+  test::TTempFolder dst;
+  TVaultrex v;
+};
+
+TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("Makefile"), "m");
+  WriteFile(Src("sub/b.txt"), "b");
+  WriteFile(Src("sub/deep/c.txt"), "c");
+  WriteFile(Src("sub2/d.txt"), "d");
+
+  v.AddToIncludes(src.path() + "/*.*");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("Makefile"), Src("a.txt")}));
+
+  v.ClearIncludes();
+  v.AddToIncludes(src.path() + "/*.* /s  ");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("Makefile"), Src("a.txt"),
+                                                      Src("sub/b.txt"), Src("sub/deep/c.txt"),
+                                                      Src("sub2/d.txt")}));
+  EXPECT_LT(IndexIn(Src("a.txt")), IndexIn(Src("sub/b.txt")));
+  EXPECT_LT(IndexIn(Src("Makefile")), IndexIn(Src("sub2/d.txt")));
+  EXPECT_LT(IndexIn(Src("sub/b.txt")), IndexIn(Src("sub/deep/c.txt")));
+  // Depth first: sub's whole subtree is together, not interleaved with sub2.
+  const int b = IndexIn(Src("sub/b.txt"));
+  const int c = IndexIn(Src("sub/deep/c.txt"));
+  const int d = IndexIn(Src("sub2/d.txt"));
+  EXPECT_TRUE(d < b || d > c);
+
+  // RecurseSubDir does the same for entries without the marker.
+  v.ClearIncludes();
+  v.AddToIncludes(src.path() + "/*.*");
+  v.RecurseSubDir = true;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.FileList().size(), 5u);
+}
+
+TEST_F(EngineScan, AFolderNamedLikeTheMarkerIsNoMarker) {
+  WriteFile(Src("s/x.txt"), "x");
+  WriteFile(Src("s/sub/y.txt"), "y");
+  v.AddToIncludes(src.path() + "/s/*.*");  // ends in "/s/*.*", not in " /S"
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Paths(), std::vector<std::string>{Src("s/x.txt")});
+}
+
+TEST_F(EngineScan, EntryNamingOneFileSearchesSubfoldersWithItsNameAndAnyExtension) {
+  WriteFile(Src("readme"), "r");
+  WriteFile(Src("other"), "o");
+  WriteFile(Src("sub/readme.md"), "r2");
+  WriteFile(Src("sub/readme"), "r3");
+  WriteFile(Src("sub/notes.md"), "n");
+  v.AddToIncludes(Src("readme"));
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Paths(), std::vector<std::string>{Src("readme")});
+
+  v.RecurseSubDir = true;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Src("readme"), Src("sub/readme"), Src("sub/readme.md")}));
+  EXPECT_EQ(IndexIn(Src("readme")), 0);
+}
+
+TEST_F(EngineScan, HiddenFilesAndFoldersNeedTheFlagAndAreNotLeftOut) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src(".hidden"), "h");
+  WriteFile(Src(".config/app.conf"), "c");
+  v.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Paths(), std::vector<std::string>{Src("a.txt")});
+  EXPECT_EQ(v.LeftOutCount(), 0);
+
+  v.BackupHiddenSysFiles = true;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Src(".config/app.conf"), Src(".hidden"), Src("a.txt")}));
+  const auto& hidden = v.FileList()[static_cast<std::size_t>(IndexIn(Src(".hidden")))];
+  EXPECT_NE(hidden.attr & faHidden, 0u);
+}
+
+TEST_F(EngineScan, SpecialFilesAreNeverTakenNorCounted) {
+  WriteFile(Src("a.txt"), "a");
+  ASSERT_EQ(::mkfifo(Src("pipe").c_str(), 0600), 0);
+  v.BackupHiddenSysFiles = true;
+  v.BackupMode = BM_Incremental;
+  v.AddToIncludes(src.path() + "/*");
+  ASSERT_EQ(v.Backup(), 0);  // would hang reading the FIFO if it were taken
+  EXPECT_EQ(Paths(), std::vector<std::string>{Src("a.txt")});
+  EXPECT_EQ(v.LeftOutCount(), 0);
+}
+
+TEST_F(EngineScan, LinksToFilesAreTheirTargetsLinksToFoldersAreNotDescended) {
+  WriteFile(Src("real/data.bin"), std::string(1000, 'x'));
+  WriteFile(dst / "elsewhere/far.txt", "far");
+  fs::create_symlink(Src("real/data.bin"), Src("link.bin"));
+  fs::create_directories(Src("dirs"));
+  fs::create_directory_symlink(dst / "elsewhere", Src("dirs/loop"));
+  fs::create_directory_symlink(src.path(), Src("dirs/up"));  // a loop if followed
+  v.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("link.bin"), Src("real/data.bin")}));
+  EXPECT_EQ(v.FileList()[static_cast<std::size_t>(IndexIn(Src("link.bin")))].size, 1000);
+}
+
+TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
+  const std::string content = test::NoiseBytes(5000, 7);
+  WriteFile(Src("data.bin"), content);
+  WriteFile(Src("empty.txt"), "");
+  WriteFile(Src("ro.txt"), "read only");
+  ASSERT_EQ(::chmod(Src("ro.txt").c_str(), 0444), 0);
+  v.NoFileCRCs = false;
+  v.AddToIncludes(src.path() + "/*");
+  ASSERT_EQ(v.Backup(), 0);
+
+  const auto& rec = v.FileList()[static_cast<std::size_t>(IndexIn(Src("data.bin")))];
+  EXPECT_EQ(rec.size, 5000);
+  const uLong zlibCrc =
+      crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+  EXPECT_EQ(rec.crc, static_cast<std::uint32_t>(zlibCrc) ^ 0xFFFFFFFFu);  // no final inversion
+  EXPECT_EQ(rec.mark, 0);
+  EXPECT_NE(rec.attr & faArchive, 0u);  // never backed up before
+  EXPECT_EQ(rec.attr & (faReadOnly | faHidden | faDirectory), 0u);
+  EXPECT_DOUBLE_EQ(rec.time, DosToDateTime(GetFileDate(Src("data.bin"))));
+
+  EXPECT_EQ(v.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc, 0xFFFFFFFFu);
+  EXPECT_NE(v.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly, 0u);
+
+  v.NoFileCRCs = true;
+  ASSERT_EQ(v.Backup(), 0);
+  for (const auto& r : v.FileList()) EXPECT_EQ(r.crc, 0u);
+  // After a full backup the attribute reads clear.
+  for (const auto& r : v.FileList()) EXPECT_EQ(r.attr & faArchive, 0u) << r.path;
+}
+
+TEST_F(EngineScan, ModesDecideByArchiveAttributeAndDate) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("b.txt"), "b");
+  v.AddToIncludes(src.path() + "/*.*");
+
+  v.BackupMode = BM_Incremental;
+  ASSERT_EQ(v.Backup(), 0);  // nothing backed up yet: all taken, then cleared
+  EXPECT_EQ(v.FileList().size(), 2u);
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_TRUE(v.FileList().empty());
+  EXPECT_EQ(v.LeftOutCount(), 2);
+
+  v.BackupMode = BM_Special;
+  v.KeepArchiveFlags = true;
+  ASSERT_EQ(v.Backup(), 0);  // date 0: everything is newer
+  ASSERT_EQ(v.FileList().size(), 2u);
+  const double stamp = v.FileList()[0].time;
+  const std::string path = v.FileList()[0].path;
+  v.SpecialBackupDate = stamp;  // equal: taken
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_NE(IndexIn(path), -1);
+  v.SpecialBackupDate = stamp + 1.0 / 86400.0 * 4;  // four seconds later: left out
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(IndexIn(path), -1);
+  EXPECT_GE(v.LeftOutCount(), 1);
+}
+
+TEST_F(EngineScan, ExclusionsByMaskFolderAndRecursion) {
+  for (const char* rel : {"a.tmp", "a.txt", "Makefile", "sub/b.tmp", "sub/b.txt"}) {
+    WriteFile(Src(rel), rel);
+  }
+  WriteFile(dst / "other/c.tmp", "c");
+  v.AddToIncludes(src.path() + "/*.* /S");
+  v.AddToIncludes(dst.path() + "/other/*.*");
+  v.ArchiveBaseName = "x.arc";
+
+  v.AddToExcludes("*.tmp");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Src("Makefile"), Src("a.txt"), Src("sub/b.txt")}));
+
+  v.ClearExcludes();
+  std::string upper = src.path();
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  v.AddToExcludes(upper + "/*.TMP");  // that folder only, case ignored
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(IndexIn(Src("a.tmp")), -1);
+  EXPECT_NE(IndexIn(Src("sub/b.tmp")), -1);
+  EXPECT_NE(IndexIn(dst / "other/c.tmp"), -1);
+
+  v.ClearExcludes();
+  v.AddToExcludes("  " + src.path() + "/*.tmp /S  ");  // and its subfolders
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(IndexIn(Src("a.tmp")), -1);
+  EXPECT_EQ(IndexIn(Src("sub/b.tmp")), -1);
+  EXPECT_NE(IndexIn(dst / "other/c.tmp"), -1);
+
+  v.ClearExcludes();
+  v.AddToExcludes("*.*");  // removes names with an extension only
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Paths(), std::vector<std::string>{Src("Makefile")});
+}
+
+TEST_F(EngineScan, AFileFoundTwiceIsListedTwiceAndFoundWithoutRegardToCase) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(src.path() + "/*.*");
+  v.AddToIncludes(Src("a.txt"));
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Paths(), (std::vector<std::string>{Src("a.txt"), Src("a.txt")}));
+  std::string upper = Src("a.txt");
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  EXPECT_EQ(v.IndexOfPath(upper), 0);
+  EXPECT_EQ(v.IndexOfPath(Src("b.txt")), -1);
+}
+
+TEST_F(EngineScan, EventsComeInTheirOrder) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("sub/b.txt"), "b");
+  std::vector<std::string> events;
+  v.OnStartFileScan = [&](const std::string& d, TReaction&) { events.push_back("start:" + d); };
+  v.OnScanNextDir = [&](const std::string& d, TReaction& r) {
+    EXPECT_EQ(r, AW_IGNORE);
+    events.push_back("dir:" + d);
+  };
+  v.OnScanNextFile = [&](const std::string& f, TReaction& r) {
+    EXPECT_EQ(r, AW_IGNORE);
+    events.push_back("file:" + f);
+  };
+  v.OnEndFileScan = [&](const std::string& d, TReaction&) { events.push_back("end:" + d); };
+  v.OnCantOpenFile = [&](const std::string&, TReaction&) { events.push_back("open?"); };
+  v.OnNextBlock = [&](const std::string& n, std::int32_t, std::int32_t) {
+    events.push_back("block:" + n);
+  };
+  v.OnStatistic = [&](const TBackupStatistic& s, bool&) {
+    events.push_back("stat:" + s.CurrentFile);
+  };
+  v.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(v.Backup(), 0);
+  const std::vector<std::string> expected = {
+      "start:",           "dir:" + src.path() + "/", "file:a.txt", "dir:" + src.path() + "/sub/",
+      "file:b.txt",       "end:",                    "block:" + Src("a.txt"),
+      "stat:" + Src("a.txt"), "block:" + Src("sub/b.txt"), "stat:" + Src("sub/b.txt")};
+  EXPECT_EQ(events, expected);
+}
+
+struct AbortCase {
+  const char* name;
+  void (*arm)(TVaultrex&);
+};
+
+class EngineScanAbort : public EngineScan, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(EngineScanAbort, EveryScanQuestionCanEndTheBackup) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(src.path() + "/*.*");
+  v.AddToIncludes(src.path() + "/nothing/*.*");  // for the warning
+  v.LogFileMode = LFM_CreateNew;
+  v.LogFileName = dst / "scan.log";
+  GetParam().arm(v);
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_FALSE(fs::exists(dst / "set.arc"));
+  const auto lines = ReadLines(v.LogFileName);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "Prerušenie zálohovania spôsobené Prerušené volajúcou aplikáciou / užívateľom");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, EngineScanAbort,
+    ::testing::Values(
+        AbortCase{"Start",
+                  [](TVaultrex& v) {
+                    v.OnStartFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  }},
+        AbortCase{"Dir",
+                  [](TVaultrex& v) {
+                    v.OnScanNextDir = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  }},
+        AbortCase{"File",
+                  [](TVaultrex& v) {
+                    v.OnScanNextFile = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  }},
+        AbortCase{"Warning",
+                  [](TVaultrex& v) {
+                    v.OnWarning = [](TWarningType, const std::string&, TReaction& r) {
+                      r = AW_ABORT;
+                    };
+                  }},
+        AbortCase{"End",
+                  [](TVaultrex& v) {
+                    v.OnEndFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  }}),
+    [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.name); });
+
+TEST_F(EngineScan, OtherAnswersLetTheScanGoOn) {
+  WriteFile(Src("a.txt"), "a");
+  v.OnScanNextDir = [](const std::string&, TReaction& r) { r = AW_RETRY; };
+  v.OnScanNextFile = [](const std::string&, TReaction& r) { r = AW_RETRY; };
+  v.AddToIncludes(src.path() + "/*.*");
+  EXPECT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.FileList().size(), 1u);
+}
+
+TEST_F(EngineScan, EmptyIncludeWarnsOnlyForFullBackupsWithALog) {
+  WriteFile(Src("a.txt"), "a");
+  const std::string missing = src.path() + "/missing/*.*";
+  v.AddToIncludes(src.path() + "/*.*");
+  v.AddToIncludes(missing);
+  v.LogFileMode = LFM_CreateNew;
+  v.LogFileName = dst / "w.log";
+  std::vector<std::string> warned;
+  v.OnWarning = [&](TWarningType t, const std::string& at, TReaction& r) {
+    EXPECT_EQ(t, WT_NoFilesFound);
+    EXPECT_EQ(r, AW_IGNORE);
+    warned.push_back(at);
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.WarningCount(), 1);
+  EXPECT_EQ(warned, std::vector<std::string>{missing});
+  auto lines = ReadLines(v.LogFileName);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Upozornenie :" + missing + " neexistuje"),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Upozornenia počas zálohy: 1"), lines.end());
+
+  v.BackupMode = BM_Incremental;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.WarningCount(), 0);
+  lines = ReadLines(v.LogFileName);
+  for (const auto& l : lines) EXPECT_EQ(l.find("Upozornenie"), std::string::npos) << l;
+
+  v.BackupMode = BM_Full;
+  v.LogFileMode = LFM_NoLog;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.WarningCount(), 0);
+  EXPECT_EQ(warned.size(), 1u);
+}
+
+TEST_F(EngineScan, LongPathsAreCutAndThenFailToOpen) {
+  std::string rel;
+  while (rel.size() < 260) rel += std::string(40, 'd') + "/";
+  WriteFile(Src(rel + "long-name.txt"), "long");
+  v.AddToIncludes(src.path() + "/*.* /S");
+  v.HandleOpenError = AW_IGNORE;
+  v.LogFileMode = LFM_CreateNew;
+  v.LogFileName = dst / "long.log";
+  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(v.FileList().size(), 1u);
+  const std::string& stored = v.FileList()[0].path;
+  EXPECT_EQ(stored.size(), 255u);
+  EXPECT_EQ(Src(rel + "long-name.txt").substr(0, 255), stored);
+  EXPECT_EQ(v.ErrorCount(), 1);
+  const auto lines = ReadLines(v.LogFileName);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "CHYBA #1: Súbor " + stored +
+                          " nie je zazálohovaný - chyba pri otvorení súboru"),
+            lines.end());
+}
+
+}  // namespace
+}  // namespace vx
