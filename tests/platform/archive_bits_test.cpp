@@ -1,0 +1,195 @@
+#include "platform/archive_bits.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/paths.h"
+#include "platform/state_dir.h"
+
+namespace vx {
+namespace {
+
+using test::ScopedEnv;
+using test::ScratchDir;
+using test::WriteFile;
+
+// Waits until the file system clock has moved past `ctimeNs`, so that the
+// next change of a file shows in its change time (the kernel stamps files
+// with a coarse clock).
+void PassClockTick(const std::string& folder, std::int64_t ctimeNs) {
+  const std::string probe = folder + "/.tick";
+  for (;;) {
+    WriteFile(probe, "x");
+    struct stat st {};
+    ::stat(probe.c_str(), &st);
+    ::unlink(probe.c_str());
+    if (static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec > ctimeNs) return;
+    ::usleep(1000);
+  }
+}
+
+class ArchiveBitStoreTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  TArchiveBitStore store{dir / "state/bits.sqlite"};
+  std::string file = dir / "doc.txt";
+
+  void SetUp() override { WriteFile(file, "content"); }
+  TFileStamp Stamp(const std::string& path) {
+    TFileStamp s;
+    EXPECT_TRUE(GetFileStamp(path, s));
+    return s;
+  }
+};
+
+TEST_F(ArchiveBitStoreTest, NewFilesAreSetAndClearedOnesNot) {
+  EXPECT_TRUE(DirectoryExists(dir / "state"));  // created with the store
+  EXPECT_TRUE(store.IsSet(file));
+  store.Clear(file);
+  EXPECT_FALSE(store.IsSet(file));
+  EXPECT_FALSE(store.IsSet(dir.path() + "/./state/../doc.txt"));  // same absolute path
+  store.Set(file);
+  EXPECT_TRUE(store.IsSet(file));
+  EXPECT_TRUE(store.IsSet(dir / "missing"));
+}
+
+TEST_F(ArchiveBitStoreTest, WrittenRenamedOrChmodedFilesAreSetAgain) {
+  store.Clear(file);
+  {
+    std::ofstream out(file, std::ios::app);
+    out << "!";
+  }
+  EXPECT_TRUE(store.IsSet(file)) << "written";
+
+  store.Clear(file);
+  ASSERT_EQ(std::rename(file.c_str(), (dir / "moved.txt").c_str()), 0);
+  EXPECT_TRUE(store.IsSet(dir / "moved.txt")) << "renamed";
+
+  const std::string f = dir / "moved.txt";
+  store.Clear(f);
+  PassClockTick(dir.path(), Stamp(f).ctimeNs);
+  ASSERT_EQ(::chmod(f.c_str(), 0600), 0);
+  EXPECT_TRUE(store.IsSet(f)) << "chmod-ed";
+
+  // Replaced by another file under the same name and size.
+  store.Clear(f);
+  ASSERT_EQ(::unlink(f.c_str()), 0);
+  WriteFile(dir / "other", "content!");
+  ASSERT_EQ(std::rename((dir / "other").c_str(), f.c_str()), 0);
+  EXPECT_TRUE(store.IsSet(f)) << "replaced";
+}
+
+TEST_F(ArchiveBitStoreTest, EveryStampFieldCounts) {
+  const TFileStamp base = Stamp(file);
+  store.Clear(file, base);
+  EXPECT_FALSE(store.IsSet(file, base));
+  TFileStamp s = base;
+  s.dev += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
+  s = base;
+  s.ino += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
+  s = base;
+  s.size += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
+  s = base;
+  s.mtimeNs += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
+  s = base;
+  s.ctimeNs += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
+  // Values beyond the signed range survive the database.
+  s = base;
+  s.dev = ~0ull;
+  s.ino = 1ull << 63;
+  store.Clear(file, s);
+  EXPECT_FALSE(store.IsSet(file, s));
+}
+
+TEST_F(ArchiveBitStoreTest, BatchesCommitOrRollBackAsOne) {
+  WriteFile(dir / "b", "b");
+  store.BeginBatch();
+  store.Clear(file);
+  store.Clear(dir / "b");
+  store.RollbackBatch();
+  EXPECT_TRUE(store.IsSet(file));
+  EXPECT_TRUE(store.IsSet(dir / "b"));
+
+  store.BeginBatch();
+  store.Clear(file);
+  store.Clear(dir / "b");
+  store.CommitBatch();
+  TArchiveBitStore other(store.path());  // visible to another connection
+  EXPECT_FALSE(other.IsSet(file));
+  EXPECT_FALSE(other.IsSet(dir / "b"));
+}
+
+TEST_F(ArchiveBitStoreTest, LockedStoreRaisesInsteadOfGuessing) {
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(store.path().c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  try {
+    store.IsSet(file);
+    ADD_FAILURE() << "a locked store answered";
+  } catch (const EArchiveStore& e) {
+    EXPECT_NE(std::string(e.what()).find("locked"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(store.Clear(file), EArchiveStore);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  store.Clear(file);
+  EXPECT_FALSE(store.IsSet(file));
+}
+
+TEST(ArchiveBitStoreFailures, DamagedOrUncreatableStoreRaises) {
+  ScratchDir dir;
+  WriteFile(dir / "bad.sqlite", std::string(4096, 'x'));
+  try {
+    TArchiveBitStore bad(dir / "bad.sqlite");
+    ADD_FAILURE() << "a damaged store opened";
+  } catch (const EArchiveStore& e) {
+    EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
+  }
+  WriteFile(dir / "plainfile", "");
+  EXPECT_THROW(TArchiveBitStore(dir / "plainfile/sub/bits.sqlite"), EArchiveStore);
+}
+
+TEST(ArchiveBitStoreLocation, EnvironmentChoosesTheFolder) {
+  ScratchDir dir;
+  {
+    ScopedEnv state("VAULTIX_STATE_DIR", dir / "s1");
+    EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "s1/archive-bits.sqlite");
+  }
+  ScopedEnv noState("VAULTIX_STATE_DIR", "");
+  {
+    ScopedEnv xdg("XDG_STATE_HOME", dir / "xdg");
+    EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "xdg/vaultix/archive-bits.sqlite");
+  }
+  ScopedEnv relativeXdg("XDG_STATE_HOME", "relative/path");  // not valid: ignored
+  ScopedEnv home("HOME", dir / "home");
+  EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "home/.local/state/vaultix/archive-bits.sqlite");
+}
+
+TEST(ArchiveBitStoreLocation, InstanceFollowsTheEnvironment) {
+  ScratchDir dir;
+  WriteFile(dir / "f", "x");
+  {
+    ScopedEnv state("VAULTIX_STATE_DIR", dir / "one");
+    TArchiveBitStore::Instance().Clear(dir / "f");
+    EXPECT_EQ(TArchiveBitStore::Instance().path(), dir / "one/archive-bits.sqlite");
+    EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(dir / "f"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "one").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);  // the list of file names is private
+  }
+  ScopedEnv state("VAULTIX_STATE_DIR", dir / "two");
+  EXPECT_EQ(TArchiveBitStore::Instance().path(), dir / "two/archive-bits.sqlite");
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(dir / "f"));
+}
+
+}  // namespace
+}  // namespace vx
