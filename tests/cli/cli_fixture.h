@@ -1,0 +1,90 @@
+#pragma once
+// A scratch folder with source files, a set file and a private archive-bit
+// store for the tests that drive vaultix-cli.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli_runner.h"
+
+namespace vxtest {
+
+namespace fs = std::filesystem;
+
+class CliFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vx-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    fs::create_directories(root_ / "src" / "sub");
+    fs::create_directories(root_ / "state");
+    Write("src/a.txt", "alpha file\n");
+    Write("src/sub/b.txt", std::string(70000, 'b') + "MARKER-PLAIN-TEXT");
+    std::string bin;
+    for (int i = 0; i < 50000; ++i) bin += static_cast<char>((i * 7919 + i / 13) & 0xFF);
+    Write("src/sub/c.bin", bin);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(root_, ec);
+  }
+
+  std::string Path(const std::string& rel) const { return (root_ / rel).string(); }
+  void Write(const std::string& rel, const std::string& data) const {
+    std::ofstream(Path(rel), std::ios::binary) << data;
+  }
+  std::string Read(const std::string& rel) const { return ReadAbs(Path(rel)); }
+  static std::string ReadAbs(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  // A set file backing up src/ (recursively) into arc/<name>; extra keys
+  // are added or replace the defaults.  Values are written as they are.
+  std::string MakeSet(const std::map<std::string, std::string>& extra = {},
+                      const std::string& file = "job.set") const {
+    std::map<std::string, std::string> keys = {
+        {"Magicnumber", "2059128029"},
+        {"IncludeNames", Path("src") + "/*.* /S\\x09"},
+        {"BackupDestination", Path("arc") + "/"},
+        {"ArchiveBaseName", "job.arc"},
+        {"CompressData", "1"},
+    };
+    for (const auto& [k, v] : extra) keys[k] = v;
+    std::ofstream out(Path(file));
+    out << "[VAULTRex]\n";
+    for (const auto& [k, v] : keys) out << k << "=" << v << "\n";
+    return Path(file);
+  }
+
+  TCliRun Run(std::vector<std::string> args, TCliCall call = {}) const {
+    call.args = std::move(args);
+    call.env.emplace_back("VAULTIX_STATE_DIR", Path("state"));
+    call.env.emplace_back("LC_ALL", "C");
+    return RunCli(call);
+  }
+
+  fs::path root_;
+};
+
+// The output of a run, for failure messages.
+inline std::string Show(const TCliRun& r) {
+  return "exit " + std::to_string(r.exitCode) + " signal " + std::to_string(r.signal) +
+         (r.killedByGuard ? " (killed: still running)" : "") + "\n--- stdout\n" + r.out +
+         "--- stderr\n" + r.err;
+}
+
+}  // namespace vxtest

@@ -1,0 +1,39 @@
+#pragma once
+// Runs the vaultix-cli binary as a child process for the tests: arguments,
+// extra environment, standard input from a file (or a pseudo-terminal), and
+// captured standard output and error.  A child still running after the guard
+// time is killed, so that a run that waits for ever fails instead of hanging.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vxtest {
+
+struct TCliRun {
+  bool exited = false;    // ended by exit() (not by a signal, not killed)
+  int exitCode = -1;
+  int signal = 0;         // the signal that ended it, when !exited
+  bool killedByGuard = false;
+  std::string out;
+  std::string err;
+};
+
+struct TCliCall {
+  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> env;  // added to the environment
+  std::string stdinPath = "/dev/null";
+  bool closeStdoutReader = false;  // stdout is a pipe nobody reads (closed at once)
+  std::string runAsUser;           // drop to this user (setpriv), when not empty
+  int guardSeconds = 60;
+};
+
+std::string CliBinary();
+TCliRun RunCli(const TCliCall& call);
+
+// Runs with standard input and standard error on a pseudo-terminal; every
+// time the terminal output contains the next trigger text, the matching
+// answer is typed.  The terminal output lands in err.
+TCliRun RunCliOnTerminal(const TCliCall& call,
+                         const std::vector<std::pair<std::string, std::string>>& answers);
+
+}  // namespace vxtest
