@@ -83,31 +83,14 @@ TEST_F(ArchiveBitStoreTest, WrittenRenamedOrChmodedFilesAreSetAgain) {
   EXPECT_TRUE(store.IsSet(f)) << "replaced";
 }
 
-TEST_F(ArchiveBitStoreTest, EveryStampFieldCounts) {
-  const TFileStamp base = Stamp(file);
-  store.Clear(file, base);
-  EXPECT_FALSE(store.IsSet(file, base));
-  TFileStamp s = base;
-  s.dev += 1;
-  EXPECT_TRUE(store.IsSet(file, s));
-  s = base;
-  s.ino += 1;
-  EXPECT_TRUE(store.IsSet(file, s));
-  s = base;
-  s.size += 1;
-  EXPECT_TRUE(store.IsSet(file, s));
-  s = base;
-  s.mtimeNs += 1;
-  EXPECT_TRUE(store.IsSet(file, s));
-  s = base;
-  s.ctimeNs += 1;
-  EXPECT_TRUE(store.IsSet(file, s));
-  // Values beyond the signed range survive the database.
-  s = base;
-  s.dev = ~0ull;
+TEST_F(ArchiveBitStoreTest, FullRangeIdentitiesSurviveTheDatabase) {
+  TFileStamp s = Stamp(file);
+  s.dev = ~0ull;  // beyond the signed range SQLite stores
   s.ino = 1ull << 63;
   store.Clear(file, s);
   EXPECT_FALSE(store.IsSet(file, s));
+  s.ino += 1;
+  EXPECT_TRUE(store.IsSet(file, s));
 }
 
 TEST_F(ArchiveBitStoreTest, BatchesCommitOrRollBackAsOne) {

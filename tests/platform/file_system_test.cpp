@@ -163,16 +163,5 @@ TEST_F(FileSystemTest, SettingTimesNeverFollowsALink) {
   EXPECT_EQ(GetFileDate(target), before);
 }
 
-TEST_F(FileSystemTest, StampFollowsLinks) {
-  WriteFile(dir / "t", "12");
-  ASSERT_EQ(::symlink("t", (dir / "l").c_str()), 0);
-  TFileStamp a, b;
-  ASSERT_TRUE(GetFileStamp(dir / "t", a));
-  ASSERT_TRUE(GetFileStamp(dir / "l", b));
-  EXPECT_EQ(a.ino, b.ino);
-  EXPECT_EQ(b.size, 2);
-  EXPECT_FALSE(GetFileStamp(dir / "missing", a));
-}
-
 }  // namespace
 }  // namespace vx
