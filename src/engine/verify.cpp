@@ -210,8 +210,9 @@ int TVaultrex::Verify() {
     if (result != 0) {
       WriteLog(ErrorText(result));
     } else {
-      // The summary stands in front of this run's lines.
-      if (log_ && LogFileMode != LFM_NoLog) log_->InsertAt(insertLine);
+      // The summary stands in front of this run's lines: the lines the log
+      // held when it opened stay above it.
+      if (log_ && LogFileMode != LFM_NoLog) log_->InsertAt(insertLine + 1);
       WriteLog("Kontrola ukončená " + Now());
       WriteLog(std::to_string(ok) + " Súbor/y skontrolované OK");
       const int bad = missing + different + other;
