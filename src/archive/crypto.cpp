@@ -195,7 +195,7 @@ void TCrypto::DecipherBuffer() {
     return;
   }
   std::size_t n = PadStaging(staging_, InputLength);
-  std::uint8_t cipherText[8];
+  std::uint8_t cipherText[8] = {};
   for (std::size_t i = 0; i < n; i += 8) {
     std::uint8_t* b = staging_.data() + i;
     if (CipherMode == CBCMode) std::memcpy(cipherText, b, 8);

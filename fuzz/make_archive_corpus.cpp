@@ -1,0 +1,40 @@
+// Writes the seed corpus of fuzz_archive_reader: small intact archives of
+// every kind (plain, compressed, encrypted with the fuzz key, empty files,
+// a foreign file) and a few damaged ones.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive_builder.h"
+#include "temp_dir.h"
+
+using vx::testing::BuildArchive;
+using vx::testing::NoiseBytes;
+using vx::testing::TextBytes;
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  auto put = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
+    vx::testing::WriteWholeFile(dir + "/" + name, bytes);
+  };
+  put("empty-set", BuildArchive({}, 0, ""));
+  put("plain", BuildArchive({{"/a.txt", TextBytes(300)}, {"/b", {}}}, 0, "", "plain"));
+  put("quick", BuildArchive({{"/home/eva/t.txt", TextBytes(900)}}, 1, ""));
+  put("max-two-blocks", BuildArchive({{"/big", TextBytes(33000)}}, 9, ""));
+  put("encrypted", BuildArchive({{"/s", TextBytes(400)}, {"/n", NoiseBytes(77)}}, 9, "fuzzpassword"));
+  put("encrypted-raw", BuildArchive({{"/r", NoiseBytes(13)}}, 0, "fuzzpassword"));
+  auto bad = BuildArchive({{"/x", TextBytes(500)}}, 9, "");
+  bad[263 + 4 + 277 + 10 + 5] ^= 0x40;
+  put("bad-zip", bad);
+  auto foreign = BuildArchive({}, 0, "");
+  foreign[0] = 'P';
+  put("foreign", foreign);
+  auto neg = BuildArchive({{"/x", {}}}, 0, "");
+  neg[266] = 0xFF;
+  put("negative-count", neg);
+  return 0;
+}
