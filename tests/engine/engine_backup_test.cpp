@@ -1,0 +1,720 @@
+// Backup on real folders: the archive checked byte by byte, the log summary,
+// per-file failures, verification, the attribute pass and cancellation.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "archive/crypto.h"
+#include "archive/format.h"
+#include "engine/vaultrex.h"
+#include "engine_test_util.h"
+#include "platform/archive_bits.h"
+#include "support/utils.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::NoiseBytes;
+using test::ReadFile;
+using test::ReadLines;
+using test::WriteFile;
+
+// ---- An archive taken apart with the format's decoders, zlib and the cipher ----
+
+struct ParsedBlock {
+  TBlockHeader header;
+  std::size_t onMedium = 0;
+  std::string raw;  // deciphered and inflated
+};
+
+struct ParsedArchive {
+  TArchiveHeader header;
+  std::vector<TDirRecord> records;
+  std::vector<std::vector<ParsedBlock>> files;  // data blocks, end block left out
+  std::size_t size = 0;     // bytes up to the last end block
+  std::size_t padding = 0;  // the rest of the last 32,768-byte transfer block
+};
+
+ParsedArchive Parse(const std::string& bytes, const std::string& key = "") {
+  ParsedArchive a;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t pos = 0;
+  auto need = [&](std::size_t n) {
+    if (pos + n > bytes.size()) throw std::runtime_error("archive ends early");
+  };
+  need(kHeaderSize);
+  if (!DecodeHeader(p, a.header)) throw std::runtime_error("bad magic");
+  pos += kHeaderSize;
+  need(kCountSize);
+  const std::int32_t count = DecodeCount(p + pos);
+  pos += kCountSize;
+  for (std::int32_t i = 0; i < count; ++i) {
+    need(kRecordSize);
+    a.records.push_back(DecodeRecord(p + pos));
+    pos += kRecordSize;
+  }
+  TBlowFish cipher;
+  cipher.SetKey(key);
+  cipher.InputType = SourceByteArray;
+  cipher.CipherMode = ECBMode;
+  for (std::int32_t i = 0; i < count; ++i) {
+    std::vector<ParsedBlock> blocks;
+    for (;;) {
+      need(kBlockHeaderSize);
+      ParsedBlock b;
+      b.header = DecodeBlockHeader(p + pos);
+      pos += kBlockHeaderSize;
+      if (b.header.IsEnd()) break;
+      const auto stored = static_cast<std::size_t>(b.header.storedLength);
+      b.onMedium = a.header.encrypted ? (stored + 7) / 8 * 8 : stored;
+      need(b.onMedium);
+      std::string data(bytes, pos, b.onMedium);
+      pos += b.onMedium;
+      if (a.header.encrypted) {
+        std::string plain(b.onMedium, '\0');
+        cipher.InputArray = reinterpret_cast<const std::uint8_t*>(data.data());
+        cipher.OutputArray = reinterpret_cast<std::uint8_t*>(plain.data());
+        cipher.InputLength = static_cast<std::uint16_t>(b.onMedium);
+        cipher.Decrypt();
+        data = plain;
+      }
+      data.resize(stored);
+      if (b.header.compressed) {
+        std::string out(kBlockSize, '\0');
+        uLongf outLen = kBlockSize;
+        if (uncompress(reinterpret_cast<Bytef*>(out.data()), &outLen,
+                       reinterpret_cast<const Bytef*>(data.data()), stored) != Z_OK) {
+          throw std::runtime_error("inflate failed");
+        }
+        out.resize(outLen);
+        data = out;
+      }
+      b.raw = data;
+      blocks.push_back(b);
+    }
+    a.files.push_back(blocks);
+  }
+  // The disk file is written in whole transfer blocks.
+  if (bytes.size() % kBlockSize != 0 || bytes.size() - pos >= kBlockSize) {
+    throw std::runtime_error("archive is not padded to its transfer block");
+  }
+  a.size = pos;
+  a.padding = bytes.size() - pos;
+  return a;
+}
+
+std::string Joined(const std::vector<ParsedBlock>& blocks) {
+  std::string s;
+  for (const auto& b : blocks) s += b.raw;
+  return s;
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class EngineBackup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    v.BackupDestination = dst.path();
+    v.ArchiveBaseName = "set.arc";
+    v.LogFileMode = LFM_CreateNew;
+    v.LogFileName = dst / "backup.log";
+  }
+  std::string Src(const std::string& rel) const { return src / rel; }
+  std::string Archive() const { return dst / "set.arc"; }
+  std::vector<std::string> Log() const { return ReadLines(v.LogFileName); }
+
+  test::TStateScope state;
+  test::TTempFolder src;
+  test::TTempFolder dst;
+  TVaultrex v;
+};
+
+TEST_F(EngineBackup, PlainArchiveHasHeaderDirectoryAndBlocksOfTheFormat) {
+  const std::string big = NoiseBytes(70000, 3);
+  WriteFile(Src("a/big.bin"), big);
+  WriteFile(Src("a/empty.txt"), "");
+  WriteFile(Src("a/small.txt"), "hello");
+  v.AddToIncludes(Src("a/big.bin"));
+  v.AddToIncludes(Src("a/empty.txt"));
+  v.AddToIncludes(Src("a/small.txt"));
+  v.Comment = std::string(300, 'c');
+  std::vector<std::pair<std::int32_t, std::int32_t>> progress;
+  v.OnNextBlock = [&](const std::string& name, std::int32_t done, std::int32_t total) {
+    if (name == Src("a/big.bin")) progress.emplace_back(done, total);
+  };
+  ASSERT_EQ(v.Backup(), 0);
+
+  const ParsedArchive a = Parse(ReadFile(Archive()));
+  EXPECT_FALSE(a.header.compressed);
+  EXPECT_FALSE(a.header.encrypted);
+  EXPECT_FALSE(a.header.spanned);
+  EXPECT_EQ(a.header.comment, std::string(255, 'c'));
+  ASSERT_EQ(a.records.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(a.records[i].path, v.FileList()[i].path);
+    EXPECT_EQ(a.records[i].size, v.FileList()[i].size);
+    EXPECT_EQ(a.records[i].crc, v.FileList()[i].crc);
+    EXPECT_EQ(a.records[i].attr, v.FileList()[i].attr);
+    EXPECT_DOUBLE_EQ(a.records[i].time, v.FileList()[i].time);
+    EXPECT_EQ(a.records[i].mark, 0);
+  }
+  EXPECT_EQ(a.records[0].size, 70000);
+
+  ASSERT_EQ(a.files[0].size(), 3u);
+  const std::int32_t lengths[] = {32768, 32768, 4464};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(a.files[0][i].header.rawLength, lengths[i]);
+    EXPECT_EQ(a.files[0][i].header.storedLength, lengths[i]);
+    EXPECT_EQ(a.files[0][i].header.compressed, 0);
+    EXPECT_EQ(a.files[0][i].header.reserved, 0);
+  }
+  EXPECT_EQ(Joined(a.files[0]), big);
+  EXPECT_TRUE(a.files[1].empty());
+  EXPECT_EQ(Joined(a.files[2]), "hello");
+  EXPECT_EQ(progress, (std::vector<std::pair<std::int32_t, std::int32_t>>{
+                          {32768, 70000}, {65536, 70000}, {70000, 70000}}));
+  EXPECT_EQ(a.size, kHeaderSize + kCountSize + 3 * kRecordSize + (3 * 10 + 70000 + 10) + 10 +
+                        (10 + 5 + 10));
+}
+
+TEST_F(EngineBackup, CompressedBlocksAreKeptOnlyWhenSmaller) {
+  std::string text;
+  while (text.size() < 40000) text += "Zálohovanie údajov je dôležité. ";
+  const std::string noise = NoiseBytes(20000, 5);
+  WriteFile(Src("text.txt"), text);
+  WriteFile(Src("noise.bin"), noise);
+  v.AddToIncludes(Src("text.txt"));
+  v.AddToIncludes(Src("noise.bin"));
+  v.CompressData = CDM_MaxCompression;
+  ASSERT_EQ(v.Backup(), 0);
+
+  const ParsedArchive a = Parse(ReadFile(Archive()));
+  EXPECT_TRUE(a.header.compressed);
+  ASSERT_EQ(a.files[0].size(), 2u);
+  for (const auto& b : a.files[0]) {
+    EXPECT_EQ(b.header.compressed, 1);
+    EXPECT_LT(b.header.storedLength, b.header.rawLength);
+  }
+  EXPECT_EQ(Joined(a.files[0]), text);
+  ASSERT_EQ(a.files[1].size(), 1u);
+  EXPECT_EQ(a.files[1][0].header.compressed, 0);
+  EXPECT_EQ(a.files[1][0].header.storedLength, 20000);
+  EXPECT_EQ(Joined(a.files[1]), noise);
+}
+
+TEST_F(EngineBackup, EncryptedBlocksAreRoundedToWholeCipherBlocks) {
+  const std::string even = NoiseBytes(32768 + 4464, 8);
+  const std::string odd = NoiseBytes(32768 + 4465, 9);
+  WriteFile(Src("even.bin"), even);
+  WriteFile(Src("odd.bin"), odd);
+  v.AddToIncludes(Src("even.bin"));
+  v.AddToIncludes(Src("odd.bin"));
+  v.EncryptData = true;
+  v.EncryptKey = "correct horse";
+  ASSERT_EQ(v.Backup(), 0);
+
+  const std::string bytes = ReadFile(Archive());
+  const ParsedArchive a = Parse(bytes, "correct horse");
+  EXPECT_TRUE(a.header.encrypted);
+  ASSERT_EQ(a.files[0].size(), 2u);
+  EXPECT_EQ(a.files[0][1].header.storedLength, 4464);
+  EXPECT_EQ(a.files[0][1].onMedium, 4464u);
+  EXPECT_EQ(a.files[1][1].header.storedLength, 4465);
+  EXPECT_EQ(a.files[1][1].onMedium, 4472u);
+  EXPECT_EQ(Joined(a.files[0]), even);
+  EXPECT_EQ(Joined(a.files[1]), odd);
+  // Really enciphered: the plain data does not appear in the archive.
+  EXPECT_EQ(bytes.find(even.substr(100, 64)), std::string::npos);
+}
+
+TEST_F(EngineBackup, CompressionAndEncryptionTogetherDecodeBack) {
+  std::string text;
+  while (text.size() < 50000) text += "abcabcabd ";
+  WriteFile(Src("t.txt"), text);
+  v.AddToIncludes(Src("t.txt"));
+  v.EncryptData = true;
+  v.EncryptKey = std::string(65, 'k');  // the longest key the cipher keys with
+  v.CompressData = CDM_QuickCompression;
+  v.VerifyDuringBackup = true;
+  ASSERT_EQ(v.Backup(), 0);
+  const ParsedArchive a = Parse(ReadFile(Archive()), std::string(65, 'k'));
+  EXPECT_TRUE(a.header.compressed && a.header.encrypted);
+  EXPECT_EQ(a.files[0][0].header.compressed, 1);
+  EXPECT_EQ(Joined(a.files[0]), text);
+  EXPECT_TRUE(Contains(Log(), "Súbor " + Src("t.txt") + " zazálohovaný a overený OK"));
+}
+
+struct CheckCase {
+  const char* name;
+  void (*arm)(TVaultrex&);
+  int code;
+};
+
+class EngineBackupChecks : public EngineBackup, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(EngineBackupChecks, RefusedBeforeAnythingIsWritten) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(Src("a.txt"));
+  GetParam().arm(v);
+  EXPECT_EQ(v.Backup(), GetParam().code);
+  EXPECT_TRUE(fs::is_empty(dst.path()) ||
+              (fs::exists(v.LogFileName) && std::distance(fs::directory_iterator(dst.path()),
+                                                          fs::directory_iterator()) == 1));
+  EXPECT_EQ(Log(), std::vector<std::string>{"Prerušenie zálohovania spôsobené " +
+                                            TVaultrex::ErrorText(GetParam().code)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, EngineBackupChecks,
+    ::testing::Values(
+        CheckCase{"NoKey", [](TVaultrex& v) { v.EncryptData = true; }, 1},
+        CheckCase{"NoIncludes", [](TVaultrex& v) { v.ClearIncludes(); }, 1},
+        CheckCase{"DottedVolumeName",
+                  [](TVaultrex& v) {
+                    v.SpanDisks = true;
+                    v.ArchiveBaseName = "set.v1";
+                  },
+                  1},
+        CheckCase{"VerifyOnTape",
+                  [](TVaultrex& v) {
+                    v.VerifyDuringBackup = true;
+                    v.BackupToTape = true;
+                  },
+                  1},
+        CheckCase{"ShortKey",
+                  [](TVaultrex& v) {
+                    v.EncryptData = true;
+                    v.EncryptKey = "abc";
+                  },
+                  14},
+        CheckCase{"KeyTooLongForTheCipher",
+                  [](TVaultrex& v) {
+                    v.EncryptData = true;
+                    v.EncryptKey = std::string(66, 'k');
+                  },
+                  14},
+        CheckCase{"TargetHoldsSelectedFile",
+                  [](TVaultrex& v) {
+                    v.EraseTargetDir = true;
+                    v.BackupDestination = FolderOf(v.IncludeNames[0]);
+                  },
+                  1}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
+  WriteFile(Src("keep/a.txt"), "a");
+  WriteFile(Src("keep/b.txt"), "b");
+  WriteFile(Src("other/c.txt"), "c");
+  fs::create_symlink(Src("keep/b.txt"), Src("other/link-to-b"));
+  fs::create_directory_symlink(Src("keep"), dst / "alias");
+  v.AddToIncludes(Src("other/*"));
+  v.EraseTargetDir = true;
+  v.LogFileName = Src("log.txt");
+
+  // A link in the selection leads into the target folder.
+  v.BackupDestination = Src("keep");
+  EXPECT_EQ(v.Backup(), 1);
+  // The target is the selected folder, reached through a link.
+  v.BackupDestination = dst / "alias";
+  v.ClearIncludes();
+  v.AddToIncludes(Src("keep/*"));
+  EXPECT_EQ(v.Backup(), 1);
+  EXPECT_EQ(ReadFile(Src("keep/a.txt")), "a");
+  EXPECT_EQ(ReadFile(Src("keep/b.txt")), "b");
+  EXPECT_EQ(ReadFile(Src("other/c.txt")), "c");
+
+  // A target folder of its own is emptied as asked.
+  WriteFile(dst / "target/stale.arc", "old");
+  v.BackupDestination = dst / "target";
+  EXPECT_EQ(v.Backup(), 0);
+  EXPECT_FALSE(fs::exists(dst / "target/stale.arc"));
+  EXPECT_TRUE(fs::exists(dst / "target/set.arc"));
+}
+
+TEST_F(EngineBackup, SummaryLinesComeFirstAndInOrder) {
+  WriteFile(Src("a.txt"), "alpha");
+  WriteFile(Src("b.txt"), NoiseBytes(1000));
+  v.AddToIncludes(Src("*.txt"));
+  v.VerifyDuringBackup = true;
+  ASSERT_EQ(v.Backup(), 0);
+
+  const auto lines = Log();
+  ASSERT_EQ(lines.size(), 10u + 2u);
+  const auto written = static_cast<std::int64_t>(Parse(ReadFile(Archive())).size);
+  EXPECT_EQ(lines[0].rfind("Start backup to " + dst.path() + "/set.arc at ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "Plné zálohovanie ukončené");
+  EXPECT_EQ(lines[2], "Overenie súboru počas zálohovania");
+  EXPECT_EQ(lines[3].rfind("Zálohovanie ukončené ", 0), 0u);
+  EXPECT_EQ(lines[4], "Žiadna chyba počas zálohovania");
+  EXPECT_EQ(lines[5], "Zálohované 2 súbory");
+  EXPECT_EQ(lines[6], FormatSize64(1005) + " prečítané");
+  EXPECT_EQ(lines[7], FormatSize64(written) + " zapísané");
+  EXPECT_EQ(lines[8], "Bez kompresie");
+  EXPECT_EQ(lines[9].rfind("Backed up at ", 0), 0u);
+  EXPECT_EQ(lines[9].substr(lines[9].size() - 11), " per Minute");
+  std::vector<std::string> perFile(lines.begin() + 10, lines.end());
+  std::sort(perFile.begin(), perFile.end());
+  EXPECT_EQ(perFile, (std::vector<std::string>{"Súbor " + Src("a.txt") + " zazálohovaný a overený OK",
+                                               "Súbor " + Src("b.txt") + " zazálohovaný a overený OK"}));
+}
+
+TEST_F(EngineBackup, CompressionLineTellsTheRatioOrThatNothingWasGained) {
+  WriteFile(Src("t.txt"), std::string(30000, 'z'));
+  v.AddToIncludes(Src("t.txt"));
+  v.CompressData = CDM_QuickCompression;
+  ASSERT_EQ(v.Backup(), 0);
+  const double ratio = 30000.0 / static_cast<double>(Parse(ReadFile(Archive())).size);
+  EXPECT_TRUE(Contains(Log(), "Kompresia : 1:" + FormatFloat(4, 1, ratio)));
+
+  WriteFile(Src("t.txt"), NoiseBytes(3000));  // the archive's overhead outweighs
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_TRUE(Contains(Log(), "Kompresia : 1:1 (bez kompresie)"));
+}
+
+TEST_F(EngineBackup, NothingFoundWritesNoArchiveButASummary) {
+  v.AddToIncludes(Src("missing/*.*"));
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_FALSE(fs::exists(Archive()));
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, "Zálohované 0 súbory"));
+  EXPECT_TRUE(Contains(lines, FormatSize64(0) + " prečítané"));
+  EXPECT_TRUE(Contains(lines, "Bez kompresie"));
+  EXPECT_EQ(lines[0].rfind("Start backup to ", 0), 0u);
+}
+
+TEST_F(EngineBackup, AppendedRunPutsItsSummaryInFrontOfItsOwnLines) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(Src("a.txt"));
+  v.LogFileMode = LFM_Append;
+  ASSERT_EQ(v.Backup(), 0);
+  const auto first = Log();
+  ASSERT_EQ(first.size(), 10u);
+  EXPECT_EQ(first[9], "Súbor " + Src("a.txt") + " Zazálohovaný OK");
+
+  v.BackupMode = BM_Differential;
+  WriteFile(Src("a.txt"), "changed");
+  ASSERT_EQ(v.Backup(), 0);
+  const auto both = Log();
+  ASSERT_EQ(both.size(), 20u);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), both.begin()));  // the older run untouched
+  EXPECT_EQ(both[10].rfind("Start backup to ", 0), 0u);
+  EXPECT_EQ(both[11], "Rozdielové zálohovanie ukončené");
+  EXPECT_EQ(both[14], "Najdené 1 súbory pre zálohovanie 0 zostali neuložené");
+  EXPECT_EQ(both[19], "Súbor " + Src("a.txt") + " Zazálohovaný OK");
+}
+
+TEST_F(EngineBackup, IncrementalAndDifferentialFollowTheStore) {
+  for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
+  v.AddToIncludes(Src("*.txt"));
+  ASSERT_EQ(v.Backup(), 0);  // full: every attribute cleared
+  for (const auto& r : v.FileList()) EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
+
+  WriteFile(Src("b.txt"), "b, changed");
+  v.BackupMode = BM_Differential;
+  for (int run = 0; run < 2; ++run) {  // differential keeps the attribute: same result twice
+    ASSERT_EQ(v.Backup(), 0);
+    ASSERT_EQ(v.FileList().size(), 1u);
+    EXPECT_EQ(v.FileList()[0].path, Src("b.txt"));
+    EXPECT_EQ(v.LeftOutCount(), 2);
+    EXPECT_TRUE(Contains(Log(), "Najdené 3 súbory pre zálohovanie 2 zostali neuložené"));
+  }
+  v.BackupMode = BM_Incremental;
+  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(v.FileList().size(), 1u);
+  EXPECT_EQ(Joined(Parse(ReadFile(Archive())).files[0]), "b, changed");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_TRUE(v.FileList().empty());
+  EXPECT_EQ(v.LeftOutCount(), 3);
+  EXPECT_TRUE(Contains(Log(), "Najdené 3 súbory pre zálohovanie 3 zostali neuložené"));
+
+  v.KeepArchiveFlags = true;  // a full backup that leaves the attributes alone
+  WriteFile(Src("c.txt"), "c, changed");
+  v.BackupMode = BM_Full;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
+}
+
+TEST_F(EngineBackup, IgnoredOpenKeepsTheRecordAndTheArchiveAttribute) {
+  for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
+  v.AddToIncludes(Src("*.txt"));
+  v.BackupMode = BM_Incremental;
+  // b.txt is away while the data pass opens it, and back afterwards.
+  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    fs::rename(Src("b.txt"), Src("b.away"));
+  };
+  std::vector<TReaction> presets;
+  v.OnCantOpenFile = [&](const std::string& path, TReaction& r) {
+    EXPECT_EQ(path, Src("b.txt"));
+    presets.push_back(r);
+    fs::rename(Src("b.away"), Src("b.txt"));
+    r = AW_IGNORE;
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(presets, std::vector<TReaction>{AW_RETRY});
+  EXPECT_EQ(v.ErrorCount(), 1);
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
+                                  " nie je zazálohovaný - chyba pri otvorení súboru"));
+  EXPECT_TRUE(Contains(lines, "Chyba počas zálohovania: 1"));
+  EXPECT_TRUE(Contains(lines, "Najdené 2 súbory pre zálohovanie 0 zostali neuložené"));
+
+  const ParsedArchive a = Parse(ReadFile(Archive()));
+  ASSERT_EQ(a.records.size(), 3u);
+  const int b = v.IndexOfPath(Src("b.txt"));
+  ASSERT_GE(b, 0);
+  EXPECT_TRUE(a.files[static_cast<std::size_t>(b)].empty());  // just the end block
+
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("b.txt")));
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
+  v.OnEndFileScan = nullptr;
+  v.OnCantOpenFile = nullptr;
+  ASSERT_EQ(v.Backup(), 0);  // the next incremental backup takes it
+  ASSERT_EQ(v.FileList().size(), 1u);
+  EXPECT_EQ(v.FileList()[0].path, Src("b.txt"));
+}
+
+TEST_F(EngineBackup, IgnoredReadKeepsTheDataSoFarAndTheArchiveAttribute) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("b.txt"), "b");
+  v.AddToIncludes(Src("*.txt"));
+  // b.txt becomes a folder: it opens but cannot be read.
+  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    fs::rename(Src("b.txt"), Src("b.away"));
+    fs::create_directory(Src("b.txt"));
+  };
+  v.OnCantReadFromFile = [&](const std::string& path, TReaction& r) {
+    EXPECT_EQ(path, Src("b.txt"));
+    EXPECT_EQ(r, AW_RETRY);
+    fs::remove(Src("b.txt"));
+    fs::rename(Src("b.away"), Src("b.txt"));
+    r = AW_IGNORE;
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.ErrorCount(), 0);  // an ignored read is not counted
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, "File " + Src("b.txt") + " not backed up due to read errors"));
+  EXPECT_TRUE(Contains(lines, "Zálohované 1 súbory"));
+  EXPECT_FALSE(Contains(lines, "Súbor " + Src("b.txt") + " Zazálohovaný OK"));
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("b.txt")));
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
+}
+
+TEST_F(EngineBackup, OpenAndReadFailuresCanEndTheBackup) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(Src("a.txt"));
+  v.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("a.txt")); };
+
+  v.HandleOpenError = AW_ABORT;
+  EXPECT_EQ(v.Backup(), 4);
+  auto lines = Log();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "CHYBA #1: Zálohovanie prerušené chybou pri otvorení " + Src("a.txt"));
+  EXPECT_EQ(lines[1], "Prerušenie zálohovania spôsobené Chyba - súbor má otvorený iný proces");
+  EXPECT_TRUE(Parse(ReadFile(Archive())).records.size() == 1u);  // header and directory were written
+
+  // Retried without a handler, a file that stays away ends the run too.
+  WriteFile(Src("a.txt"), "a");
+  v.HandleOpenError = AW_RETRY;
+  EXPECT_EQ(v.Backup(), 4);
+
+  // A handler may retry until the file is back.
+  WriteFile(Src("a.txt"), "a");
+  int asked = 0;
+  v.OnCantOpenFile = [&](const std::string&, TReaction& r) {
+    if (++asked == 3) WriteFile(Src("a.txt"), "back");
+    r = AW_RETRY;
+  };
+  EXPECT_EQ(v.Backup(), 0);
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(Joined(Parse(ReadFile(Archive())).files[0]), "back");
+
+  // A read failure answered with retry or abort ends the run with 5.
+  v.OnCantOpenFile = nullptr;
+  for (TReaction answer : {AW_RETRY, AW_ABORT}) {
+    WriteFile(Src("a.txt"), "a");
+    v.OnEndFileScan = [&](const std::string&, TReaction&) {
+      fs::remove(Src("a.txt"));
+      fs::create_directory(Src("a.txt"));
+    };
+    v.HandleFileReadError = answer;
+    EXPECT_EQ(v.Backup(), 5);
+    lines = Log();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "CHYBA #1: Zálohovanie prerušené - chyba pri čítaní " + Src("a.txt"));
+    EXPECT_EQ(lines[1], "Prerušenie zálohovania spôsobené Chyba pri čítaní súboru");
+    fs::remove(Src("a.txt"));
+  }
+}
+
+TEST_F(EngineBackup, VerificationCatchesAFileChangedAfterTheScan) {
+  WriteFile(Src("a.txt"), "first file");
+  WriteFile(Src("b.txt"), "second file");
+  WriteFile(Src("c.txt"), "third file");
+  v.AddToIncludes(Src("a.txt"));
+  v.AddToIncludes(Src("b.txt"));
+  v.AddToIncludes(Src("c.txt"));
+  v.VerifyDuringBackup = true;
+  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    WriteFile(Src("b.txt"), "SECOND FILE");  // same size, other content
+  };
+  std::vector<std::pair<std::int64_t, std::int64_t>> counters;  // verified, written
+  v.UseExtStatistic = true;
+  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
+    counters.emplace_back(s.BytesVerified, s.BytesWritten);
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.ErrorCount(), 1);
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, "Súbor " + Src("a.txt") + " zazálohovaný a overený OK"));
+  EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
+                                  " nie je overený - obsah sa zmenil od načítania zoznamu súborov"));
+  EXPECT_FALSE(Contains(lines, "Súbor " + Src("b.txt") + " zazálohovaný a overený OK"));
+  EXPECT_TRUE(Contains(lines, "Súbor " + Src("c.txt") + " zazálohovaný a overený OK"));
+  EXPECT_TRUE(Contains(lines, "Chyba počas zálohovania: 1"));
+  EXPECT_TRUE(Contains(lines, "Zálohované 2 súbory"));
+  ASSERT_EQ(counters.size(), 3u);
+  EXPECT_EQ(counters[0].first, counters[0].second);
+  EXPECT_EQ(counters[1].first, counters[0].first);  // stops following after the failure
+  EXPECT_EQ(counters[2].first, counters[0].first);
+  EXPECT_LT(counters[2].first, counters[2].second);
+  // The changed file is backed up again next time.
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("b.txt")));
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
+
+  // Without checksums only the stored blocks are compared, and they match.
+  v.NoFileCRCs = true;
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(v.ErrorCount(), 0);
+  ASSERT_FALSE(counters.empty());
+  EXPECT_EQ(counters.back().first, counters.back().second);
+}
+
+TEST_F(EngineBackup, WithoutVerificationNothingCountsAsVerified) {
+  WriteFile(Src("a.txt"), "a");
+  v.AddToIncludes(Src("a.txt"));
+  std::int64_t verified = -1;
+  v.UseExtStatistic = true;
+  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) { verified = s.BytesVerified; };
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(verified, 0);
+  EXPECT_TRUE(Contains(Log(), "Súbor " + Src("a.txt") + " Zazálohovaný OK"));
+}
+
+TEST_F(EngineBackup, PercentageFollowsBytesOrFilesWhenThereAreNoBytes) {
+  WriteFile(Src("a/1.txt"), std::string(100, 'x'));
+  WriteFile(Src("a/2.txt"), std::string(300, 'x'));
+  WriteFile(Src("b/1.txt"), "");
+  WriteFile(Src("b/2.txt"), "");
+  WriteFile(Src("b/3.txt"), "");
+  std::vector<std::int32_t> percents;
+  v.UseExtStatistic = true;
+  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
+    percents.push_back(s.PercentDone);
+    EXPECT_EQ(s.CurrentFileSize, static_cast<std::int64_t>(fs::file_size(s.CurrentFile)));
+  };
+  v.AddToIncludes(Src("a/1.txt"));
+  v.AddToIncludes(Src("a/2.txt"));
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(percents, (std::vector<std::int32_t>{25, 100}));
+
+  percents.clear();
+  v.ClearIncludes();
+  v.AddToIncludes(Src("b/*.txt"));
+  ASSERT_EQ(v.Backup(), 0);
+  // Files finished before each one, of three: 0, 1/3 and 2/3.
+  EXPECT_EQ(percents, (std::vector<std::int32_t>{0, 33, 67}));
+}
+
+TEST_F(EngineBackup, CancelInTheStatisticsEndsWithTwelveAndAClosedArchive) {
+  for (int i = 0; i < 5; ++i) WriteFile(Src("f" + std::to_string(i) + ".txt"), "data " + std::to_string(i));
+  v.AddToIncludes(Src("*.txt"));
+  int reports = 0;
+  v.OnStatistic = [&](const TBackupStatistic&, bool& cancel) { cancel = ++reports == 3; };
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_EQ(reports, 3);
+  EXPECT_EQ(Log().back(),
+            "Prerušenie zálohovania spôsobené Prerušené volajúcou aplikáciou / užívateľom");
+  // The pending block reached the file: header, directory and three files.
+  const std::string bytes = ReadFile(Archive());
+  EXPECT_EQ(bytes.size(), kBlockSize);
+  const std::size_t used = kHeaderSize + kCountSize + 5 * kRecordSize + 3 * (10 + 6 + 10);
+  EXPECT_EQ(bytes.substr(used - 16, 6), ReadFile(v.FileList()[2].path));
+  EXPECT_EQ(bytes.substr(used), std::string(kBlockSize - used, '\0'));
+  // No attribute was reset.
+  for (const auto& r : v.FileList()) EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(r.path));
+}
+
+TEST_F(EngineBackup, ResetReportsEveryFiveHundredFiles) {
+  for (int i = 0; i < 1200; ++i) WriteFile(Src("many/" + std::to_string(i)), "");
+  v.AddToIncludes(Src("many/*"));
+  v.NoFileCRCs = true;
+  v.LogFileMode = LFM_NoLog;
+  struct Report {
+    std::int32_t percent, done;
+    std::string file;
+  };
+  std::vector<Report> reports;
+  v.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
+    EXPECT_FALSE(cancel);
+    reports.push_back({s.PercentDone, s.FilesDone, s.CurrentFile});
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(reports.size(), 3u);
+  const std::int32_t percents[] = {0, 42, 83};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(reports[i].percent, percents[i]);
+    EXPECT_EQ(reports[i].done, static_cast<std::int32_t>(i * 500));
+    EXPECT_EQ(reports[i].file, v.FileList()[i * 500].path);
+  }
+  for (const auto& r : v.FileList()) ASSERT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
+
+  // A cancel ends the run with 12; what was reset before it stays reset.
+  test::TStateScope freshStore;  // every attribute set again
+  v.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
+    cancel = s.FilesDone == 500;
+  };
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(v.FileList()[499].path));
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(v.FileList()[500].path));
+}
+
+TEST_F(EngineBackup, DebugListNamesEveryTreatedFile) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("b.txt"), "b");
+  v.AddToIncludes(Src("*.txt"));
+  v.DebugAttrib = true;
+  v.HandleOpenError = AW_IGNORE;
+  v.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("b.txt")); };
+  const fs::path before = fs::current_path();
+  fs::current_path(dst.path());
+  const int code = v.Backup();
+  fs::current_path(before);
+  ASSERT_EQ(code, 0);
+  auto listed = ReadLines(dst / "VABIT.TXT");
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{Src("a.txt"), Src("b.txt")}));
+}
+
+TEST_F(EngineBackup, AnUnusableAttributeStoreEndsTheRunAndIsPassedOn) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(dst / "not-a-folder", "x");
+  v.AddToIncludes(Src("a.txt"));
+  ::setenv("VAULTIX_STATE_DIR", (dst / "not-a-folder").c_str(), 1);
+  EXPECT_THROW(v.Backup(), EArchiveStore);
+  const auto lines = Log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("Chyba evidencie archívnych atribútov: ", 0), 0u);
+  EXPECT_EQ(lines.back(), "Prerušenie zálohovania spôsobené Ostatné nešpecifikované chyby");
+}
+
+}  // namespace
+}  // namespace vx
