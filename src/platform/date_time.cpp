@@ -9,8 +9,6 @@ namespace vx {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86400000;
-// Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30, the date-time epoch.
-constexpr std::int64_t kDateDelta = 693594;
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 

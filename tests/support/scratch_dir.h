@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <fstream>
 #include <iterator>
 #include <string>
