@@ -67,7 +67,7 @@ TEST_P(RoundTripTest, EveryFileComesBackByteForByteWithItsTime) {
   backup.MaxSplitSize = volumes ? 40000 : 0;
   ASSERT_EQ(backup.Backup(), 0);
   if (volumes) {
-    ASSERT_TRUE(FileExists(dir / "sets/set.003"));
+    ASSERT_TRUE(FileExists(dir / "sets/set.002"));
   }
 
   engine.BackupDestination = backup.BackupDestination;
