@@ -141,6 +141,7 @@ char DecimalSeparator() {
 
 std::string FormatFloat(int width, int precision, double value) {
   if (precision < 0) precision = 0;
+  if (precision > 60) precision = 60;
   std::string out;
   if (!std::isfinite(value)) {
     out = std::isnan(value) ? "NAN" : (value < 0 ? "-INF" : "INF");
@@ -148,10 +149,10 @@ std::string FormatFloat(int width, int precision, double value) {
     const bool negative = std::signbit(value);
     // The exact decimal expansion of the double, then rounded on the digits
     // with halves going away from zero (printf would round them to even).
-    const int n = std::snprintf(nullptr, 0, "%.*f", precision + 40, std::fabs(value));
-    std::string digits(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(digits.data(), digits.size(), "%.*f", precision + 40, std::fabs(value));
-    digits.resize(static_cast<std::size_t>(n));
+    // 309 integer digits at most, plus the fraction: 420 bytes always suffice.
+    std::vector<char> buf(420);
+    const int n = std::snprintf(buf.data(), buf.size(), "%.*f", precision + 40, std::fabs(value));
+    std::string digits(buf.data(), static_cast<std::size_t>(n > 0 ? n : 0));
     const std::size_t point = digits.find('.');
     std::string intPart = digits.substr(0, point);
     std::string frac = digits.substr(point + 1);
