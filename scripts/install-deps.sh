@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libiscsi-dev libiscsi-bin tgt
   python3 python3-pyftpdlib vsftpd curl
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do
