@@ -177,6 +177,10 @@ int TVaultrex::DeleteFiles() {
       dest->Close();
       back.Close();
       copyBackStarted = false;
+      // Volumes of the old, longer set behind the new last one would only
+      // confuse whoever looks at the folder: they are no part of the set now.
+      for (int n = dest->VolumeNumber() + 1; FileExists(dest->VolumeFileName(n)); ++n)
+        std::remove(dest->VolumeFileName(n).c_str());
     }
   } catch (const std::exception& e) {
     result = ResultCodeOf(e, {TFurther::FileWrite, TFurther::UserAbortion, TFurther::WrongMedium,

@@ -154,13 +154,17 @@ TEST_F(DeleteTest, SplitSetIsCopiedBackIntoItsVolumes) {
   ASSERT_TRUE(FileExists(dir / "sets/daily.004"));
   TTempDir tmp;
   ::setenv("TMP", tmp.path().c_str(), 1);
-  engine.ExcludeNames = {"/d/b.tmp"};
+  engine.ExcludeNames = {"/f/big"};
   const int result = engine.DeleteFiles();
   ::unsetenv("TMP");
   ASSERT_EQ(result, 0);
   EXPECT_TRUE(fs::is_empty(tmp.path()));  // no temporary archive left
+  // The shorter set needs two volumes; the old third and fourth are gone.
+  EXPECT_TRUE(FileExists(dir / "sets/daily.002"));
+  EXPECT_FALSE(FileExists(dir / "sets/daily.003"));
+  EXPECT_FALSE(FileExists(dir / "sets/daily.004"));
   EXPECT_EQ(RestoreAll(),
-            (std::vector<std::string>{"/d/a.txt", "/d/sub/c.txt", "/e/d.tmp", "/f/big"}));
+            (std::vector<std::string>{"/d/a.txt", "/d/b.tmp", "/d/sub/c.txt", "/e/d.tmp"}));
 }
 
 TEST_F(DeleteTest, RefusedSettingsDoNotOpenTheSet) {
