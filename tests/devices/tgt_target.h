@@ -1,0 +1,218 @@
+#pragma once
+// A real virtual tape drive for tests: a private tgtd on a free loopback port
+// with one tape LUN, reached over iSCSI.  Started by the constructor and
+// always stopped by the destructor (delete target, delete system; kill -9 only
+// when tgtd does not end by itself).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vx::test {
+
+class TTgtTarget {
+ public:
+  static constexpr const char* kTargetName = "iqn.2026-01.test.vaultix:tape0";
+
+  // tapeMb: size of the fresh tape in MB.
+  explicit TTgtTarget(int tapeMb = 64) {
+    char tmpl[] = "/tmp/vx-tgt-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) {
+      error_ = "mkdtemp failed";
+      return;
+    }
+    dir_ = tmpl;
+    image_ = dir_ + "/tape.img";
+    if (!Run("tgtimg --op new --device-type tape --barcode TAPE0001 --size " +
+             std::to_string(tapeMb) + " --type data --file " + image_)) {
+      error_ = "tgtimg cannot create the tape (is tgt installed?)";
+      return;
+    }
+    // A port another program took meanwhile, or a control number in use,
+    // makes tgtd end at once: try a few other ports.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+      port_ = FreePort();
+      if (port_ <= 0) {
+        error_ = "no free port";
+        return;
+      }
+      control_ = std::to_string(port_ % 32768);  // tgtd takes 0..32767
+      started = StartDaemon();
+    }
+    if (!started) return;
+    if (!Run(Adm("--lld iscsi --op new --mode target --tid 1 -T ") + kTargetName) ||
+        !Run(Adm("--lld iscsi --op new --mode logicalunit --tid 1 --lun 1 -b ") + image_ +
+             " --device-type tape") ||
+        !Run(Adm("--lld iscsi --op bind --mode target --tid 1 -I ALL"))) {
+      error_ = "tgtadm cannot set up the target";
+      return;
+    }
+    ready_ = true;
+  }
+
+  ~TTgtTarget() { Stop(); }
+  TTgtTarget(const TTgtTarget&) = delete;
+  TTgtTarget& operator=(const TTgtTarget&) = delete;
+
+  bool Ready() const { return ready_; }
+  const std::string& Error() const { return error_; }
+  std::string Url(int lun = 1) const {
+    return "iscsi://127.0.0.1:" + std::to_string(port_) + "/" + kTargetName + "/" + std::to_string(lun);
+  }
+  const std::string& Folder() const { return dir_; }
+
+  // Changes the tape LUN: "readonly=1" (write-protected), "online=0" (no tape).
+  bool SetParams(const std::string& params) {
+    return Run(Adm("--lld iscsi --op update --mode logicalunit --tid 1 --lun 1 --params ") + params);
+  }
+
+  // A second LUN that is a disk, not a tape.
+  bool AddDiskLun(int lun, int sizeMb) {
+    const std::string file = dir_ + "/disk" + std::to_string(lun) + ".img";
+    return Run("truncate -s " + std::to_string(sizeMb) + "M " + file) &&
+           Run(Adm("--lld iscsi --op new --mode logicalunit --tid 1 --lun ") + std::to_string(lun) +
+               " -b " + file);
+  }
+
+  // One entry of what the tape holds, as tgtimg lists it.
+  struct TEntry {
+    char Kind;  // 'D' data block, 'F' file mark, 'E' end of data
+    long Size;
+  };
+  std::vector<TEntry> TapeContents() const {
+    std::vector<TEntry> out;
+    const std::string cmd = "tgtimg --op show --device-type tape --file " + image_ + " 2>/dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, p) != nullptr) {
+      const std::string s = line;
+      const auto sz = s.find(" sz ");
+      const long size = sz == std::string::npos ? 0 : std::atol(s.c_str() + sz + 4);
+      if (s.find("Uncompressed data") != std::string::npos)
+        out.push_back({'D', size});
+      else if (s.find("Filemark") != std::string::npos)
+        out.push_back({'F', 0});
+      else if (s.find("End of Data") != std::string::npos)
+        out.push_back({'E', 0});
+    }
+    ::pclose(p);
+    return out;
+  }
+
+  void Stop() {
+    if (pid_ > 0) {
+      Run(Adm("--lld iscsi --op delete --mode target --tid 1 --force"));
+      Run(Adm("--op delete --mode system"));
+      bool ended = false;
+      for (int i = 0; i < 100 && !ended; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+          ended = true;
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      }
+      if (!ended) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+      }
+      pid_ = -1;
+      // tgtd leaves its control socket and lock file behind.
+      std::error_code ec;
+      std::filesystem::remove("/var/run/tgtd/socket." + control_, ec);
+      std::filesystem::remove("/var/run/tgtd/socket." + control_ + ".lock", ec);
+    }
+    if (!dir_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(dir_, ec);
+      dir_.clear();
+    }
+    ready_ = false;
+  }
+
+ private:
+  static int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = -1;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+  }
+
+  static bool Run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+  std::string Adm(const std::string& args) const { return "tgtadm -C " + control_ + " " + args; }
+
+  bool Listening() const {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port_));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+  }
+
+  bool StartDaemon() {
+    const std::string log = dir_ + "/tgtd.log";
+    const std::string portal = "portal=127.0.0.1:" + std::to_string(port_);
+    pid_ = ::fork();
+    if (pid_ < 0) {
+      error_ = "fork failed";
+      return false;
+    }
+    if (pid_ == 0) {
+      const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+      }
+      ::execlp("tgtd", "tgtd", "-f", "-C", control_.c_str(), "--iscsi", portal.c_str(),
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        error_ = "tgtd ended at start (is tgt installed, are we root?)";
+        return false;
+      }
+      if (Run(Adm("--op show --mode sys")) && Listening()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    error_ = "tgtd did not answer within 10 s";
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return false;
+  }
+
+  std::string dir_;
+  std::string image_;
+  std::string control_;
+  int port_ = -1;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  std::string error_;
+};
+
+}  // namespace vx::test
