@@ -114,7 +114,9 @@ bool Classify(int dirFd, const char* name, const std::string& shownName, struct 
     attr |= faSysFile;
   }
   attr |= PermissionAttrs(st);
-  if (!shownName.empty() && shownName[0] == '.') attr |= faHidden;
+  if (!shownName.empty() && shownName[0] == '.' && shownName != "." && shownName != "..") {
+    attr |= faHidden;
+  }
   return true;
 }
 

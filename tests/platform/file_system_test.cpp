@@ -122,6 +122,7 @@ TEST_F(FileSystemTest, ReadOnlyAttributeMapsToWritePermissions) {
   EXPECT_EQ(GetFileAttributes(dir.path()) & faDirectory, static_cast<std::int32_t>(faDirectory));
   WriteFile(dir / ".profile", "");
   EXPECT_EQ(GetFileAttributes(dir / ".profile") & faHidden, static_cast<std::int32_t>(faHidden));
+  EXPECT_EQ(GetFileAttributes(dir.path() + "/."), static_cast<std::int32_t>(faDirectory));
 }
 
 TEST_F(FileSystemTest, ArchiveAttributeComesFromTheStore) {

@@ -177,6 +177,16 @@ TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
   EXPECT_EQ(missingFolder.state(), TLogFile::Closed);
   EXPECT_THROW(missingFolder.OpenAppend(), std::ios_base::failure);
 
+  // A full disk shows when the buffered lines reach it, at the latest on Close.
+  TLogFile full("/dev/full");
+  full.CreateNew();
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 10000; ++i) full.WriteLine("line that fills the buffer");
+        full.Close();
+      },
+      std::ios_base::failure);
+
   // The log vanished under an open object: inserting cannot copy it.
   TLogFile f(log);
   f.CreateNew();

@@ -139,6 +139,7 @@ TEST(CopyFileBlocks, CopiesWholeFilesAndReportsFailures) {
 
   EXPECT_FALSE(CopyFileBlocks(dir / "missing", dir / "dst2"));
   EXPECT_FALSE(CopyFileBlocks(dir / "src", dir / "no/such/folder/dst"));
+  EXPECT_FALSE(CopyFileBlocks(dir / "src", "/dev/full"));  // short write
   // A source that opens but cannot be read is an error, not a short copy.
   EXPECT_THROW(CopyFileBlocks(dir.path(), dir / "dst3"), std::ios_base::failure);
 }
