@@ -244,7 +244,7 @@ void TVaultrex::ResetArchiveAttributes() {
 void TVaultrex::WriteBackupSummary(int insertLine) {
   if (!log_) return;
   const TExtBackupStatistic stat = stream_ ? stream_->Statistic : TExtBackupStatistic{};
-  log_->InsertAt(insertLine);
+  log_->InsertAt(insertLine + 1);  // keeps the insertLine lines of older runs
 
   const double start = startTime_ != 0.0 ? startTime_ : NowDateTime();
   if (BackupToTape) {

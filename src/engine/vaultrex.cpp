@@ -159,10 +159,10 @@ void TVaultrex::WriteLog(const std::string& text) {
   log_->WriteLine(text);
 }
 
-// A new log takes its summary at the top.  An appended run keeps the lines
-// the log holds when it opens (InsertAt keeps the first lineNo - 1 lines), so
-// that its summary stands right in front of this run's own lines and older
-// runs stay as they were.
+// insertLine is the number of lines the log holds before this run: 0 for a
+// new log; for an appended run the lines present when it opens, so that its
+// summary (InsertAt(insertLine + 1): InsertAt keeps lineNo - 1 lines) stands
+// right in front of this run's own lines and older runs stay as they were.
 void TVaultrex::OpenLog(int& insertLine) {
   insertLine = 0;
   log_.reset();
@@ -175,7 +175,7 @@ void TVaultrex::OpenLog(int& insertLine) {
   const int before = CountTextLines(LogFileName);
   log_->OpenAppend();
   const int count = log_->LineCount();
-  insertLine = (count >= 0 ? count : before) + 1;
+  insertLine = count >= 0 ? count : before;
 }
 
 void TVaultrex::CloseLog() noexcept {
