@@ -83,7 +83,11 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
   e.OnStartFileScan = stopScan;
   e.OnScanNextDir = stopScan;
   e.OnScanNextFile = stopScan;
-  e.OnEndFileScan = stopScan;
+  // Times and speed cover the copying, not the scan.
+  e.OnEndFileScan = [&ctx](const std::string&, TReaction& r) {
+    if (ctx.progress) ctx.progress->Restart();
+    if (CancelRequested()) r = AW_ABORT;
+  };
   e.OnResetAttributes = [](const TExtBackupStatistic&, bool& cancel) {
     if (CancelRequested()) cancel = true;
   };

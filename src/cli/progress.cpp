@@ -63,7 +63,8 @@ std::string FormatProgressLine(const TProgressState& s, std::size_t width) {
   double eta = -1.0;
   if (s.percent >= 100 || (s.total > 0 && s.done >= s.total)) {
     eta = 0.0;
-  } else if (s.total > 0 && s.done > 0 && s.elapsedSeconds > 0.0) {
+  } else if (s.total > 0 && s.done * 100 >= s.total && s.elapsedSeconds > 0.0) {
+    // From 1 % on; before that the estimate says nothing.
     eta = s.elapsedSeconds * static_cast<double>(s.total - s.done) / static_cast<double>(s.done);
   }
   line += "  ešte " + FormatDuration(eta);
@@ -105,6 +106,8 @@ std::int64_t TProgressLine::Total() {
   }
   return hint_;
 }
+
+void TProgressLine::Restart() { start_ = clockMs_(); }
 
 void TProgressLine::Statistic(const TExtBackupStatistic& stat) {
   last_ = stat;

@@ -38,6 +38,7 @@ class TProgressLine {
                 std::function<std::uint64_t()> clockMs,
                 std::function<std::int64_t()> totalHint);
 
+  void Restart();  // timing starts anew (after the scan of a backup)
   void Statistic(const TExtBackupStatistic& stat);  // after each file
   void Block(const std::string& name, std::int32_t done, std::int32_t total);
   void Finish();  // clears the line when one was drawn

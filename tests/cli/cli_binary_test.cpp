@@ -279,6 +279,15 @@ TEST_F(CliProgram, UnopenableFileIsRetriedThenSkippedWhenNobodyCanBeAsked) {
   TCliRun abort = Run({"backup", "--set", MakeSet({{"HandleOpenErrors", "2"}}, "abort.set")},
                       asNobody);
   EXPECT_EQ(abort.exitCode, 4) << Show(abort);
+
+  // With a person at the terminal the question is asked: retry, then ignore.
+  TCliCall onTerminal = asNobody;
+  onTerminal.args = {"backup", "--set", MakeSet({}, "tty.set"), "--log", Path("arc/t.log")};
+  onTerminal.env = {{"VAULTIX_STATE_DIR", Path("state")}, {"LC_ALL", "C"}};
+  TCliRun asked = RunCliOnTerminal(onTerminal, {{"[I]gnorovať?", "o\n"}, {"[I]gnorovať?", "i\n"}});
+  EXPECT_EQ(asked.exitCode, 0) << Show(asked);
+  EXPECT_NE(asked.err.find("nemôžem otvoriť súbor,"), std::string::npos) << Show(asked);
+  EXPECT_NE(Read("arc/t.log").find("CHYBA #1: Súbor " + Path("src/sub/b.txt")), std::string::npos);
 }
 
 TEST_F(CliProgram, AClosedOutputPipeIsAnErrorNotADeathBySignal) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_fixture.h"
+#include "cli/commands.h"
+#include "cli/signals.h"
 #include "cli/configure.h"
 #include "cli/options.h"
 
@@ -154,6 +156,26 @@ TEST_F(CliConfigure, PasswordFileAndSelections) {
   vx::ConfigureEngine(del, Options({"delete", "--set", set, "--include", "*.txt"}));
   EXPECT_EQ(del.IncludeNames, (vx::TStrings{"*.txt"}));
   EXPECT_TRUE(del.ExcludeNames.empty());
+}
+
+TEST_F(CliConfigure, AStopSignalEndsTheRunWithCode12AndNoQuestion) {
+  ::setenv("VAULTIX_STATE_DIR", Path("state").c_str(), 1);
+  std::ostringstream out, err;
+  int asked = 0;
+  vx::TCliEnvironment env{out, err,
+                          [&](std::string&) {
+                            ++asked;
+                            return false;
+                          },
+                          true, false, 80, nullptr};
+  vx::RequestCancel();  // as the SIGINT handler does
+  int code = vx::RunCli({"backup", "--set", MakeSet(), "--log", Path("c.log")}, env);
+  vx::ClearCancel();
+  EXPECT_EQ(code, 12) << err.str();
+  EXPECT_EQ(asked, 0);
+  EXPECT_NE(err.str().find("Záloha dát bola prerušená."), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(Path("arc/job.arc")));
+  EXPECT_NE(Read("c.log").find("Prerušenie zálohovania spôsobené "), std::string::npos);
 }
 
 }  // namespace

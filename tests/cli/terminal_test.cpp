@@ -100,6 +100,14 @@ TEST(CliProgress, NothingLeftWhenDoneAndUnknownTimeAtTheStart) {
   std::string l0 = vx::FormatProgressLine(start, 200);
   EXPECT_NE(l0.find("ešte --:--:--"), std::string::npos) << l0;
   EXPECT_NE(l0.find(" 0/s"), std::string::npos) << l0;
+  start.done = 9;  // below 1 %: no estimate yet
+  start.elapsedSeconds = 3.0;
+  std::string l9 = vx::FormatProgressLine(start, 200);
+  EXPECT_NE(l9.find("ešte --:--:--"), std::string::npos) << l9;
+  EXPECT_NE(l9.find(" 3/s"), std::string::npos) << l9;
+  start.done = 10;
+  std::string l10 = vx::FormatProgressLine(start, 200);
+  EXPECT_NE(l10.find("ešte 00:04:57"), std::string::npos) << l10;
 
   vx::TProgressState over;
   over.percent = 100;
