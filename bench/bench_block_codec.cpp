@@ -15,9 +15,10 @@ namespace {
 
 // Text with a realistic mix of words, numbers and line breaks.
 std::vector<std::uint8_t> TextLike(std::size_t n) {
-  static const char* words[] = {"the", "backup", "of", "file", "folder", "report", "2026", "invoice",
-                                "total:", "customer", "and", "volume", "data", "=", "archive",
-                                "line", "12.50", "EUR", "Bratislava", "config", "value", "true"};
+  static const char* words[] = {"the",        "backup",  "of",      "file",     "folder", "report",
+                                "2026",       "invoice", "total:",  "customer", "and",    "volume",
+                                "data",       "=",       "archive", "line",     "12.50",  "EUR",
+                                "Bratislava", "config",  "value",   "true"};
   std::vector<std::uint8_t> out;
   std::uint32_t x = 2463534242u;
   while (out.size() < n) {
@@ -56,11 +57,13 @@ void BM_Encode(benchmark::State& state) {
   cipher.SetKey("benchmark-password");
   std::size_t len = 0;
   for (auto _ : state) {
-    const std::uint8_t* out = codec.Encode(raw.data(), raw.size(), level, encrypt ? &cipher : nullptr, len);
+    const std::uint8_t* out =
+        codec.Encode(raw.data(), raw.size(), level, encrypt ? &cipher : nullptr, len);
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(raw.size()));
-  state.counters["stored%"] = 100.0 * static_cast<double>(len - vx::kBlockHeaderSize) / static_cast<double>(raw.size());
+  state.counters["stored%"] =
+      100.0 * static_cast<double>(len - vx::kBlockHeaderSize) / static_cast<double>(raw.size());
 }
 
 void BM_Decode(benchmark::State& state) {
@@ -72,10 +75,12 @@ void BM_Decode(benchmark::State& state) {
   cipher.SetKey("benchmark-password");
   std::size_t len = 0;
   vx::TBlockHeader header;
-  const std::uint8_t* block = writer.Encode(raw.data(), raw.size(), level, encrypt ? &cipher : nullptr, len, &header);
+  const std::uint8_t* block =
+      writer.Encode(raw.data(), raw.size(), level, encrypt ? &cipher : nullptr, len, &header);
   const std::vector<std::uint8_t> stored(block + vx::kBlockHeaderSize, block + len);
   for (auto _ : state) {
-    const std::uint8_t* out = reader.Decode(header, stored.data(), stored.size(), encrypt ? &cipher : nullptr);
+    const std::uint8_t* out =
+        reader.Decode(header, stored.data(), stored.size(), encrypt ? &cipher : nullptr);
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(raw.size()));

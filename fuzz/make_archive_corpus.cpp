@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
   put("plain", BuildArchive({{"/a.txt", TextBytes(300)}, {"/b", {}}}, 0, "", "plain"));
   put("quick", BuildArchive({{"/home/eva/t.txt", TextBytes(900)}}, 1, ""));
   put("max-two-blocks", BuildArchive({{"/big", TextBytes(33000)}}, 9, ""));
-  put("encrypted", BuildArchive({{"/s", TextBytes(400)}, {"/n", NoiseBytes(77)}}, 9, "fuzzpassword"));
+  put("encrypted",
+      BuildArchive({{"/s", TextBytes(400)}, {"/n", NoiseBytes(77)}}, 9, "fuzzpassword"));
   put("encrypted-raw", BuildArchive({{"/r", NoiseBytes(13)}}, 0, "fuzzpassword"));
   auto bad = BuildArchive({{"/x", TextBytes(500)}}, 9, "");
   bad[263 + 4 + 277 + 10 + 5] ^= 0x40;

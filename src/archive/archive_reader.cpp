@@ -22,7 +22,8 @@ std::size_t TStreamByteSource::Read(void* data, std::size_t count) {
 
 TArchiveHeader ReadArchiveHeader(TByteSource& src) {
   std::uint8_t raw[kHeaderSize];
-  if (src.Read(raw, kHeaderSize) != kHeaderSize) throw EVX_BackupReadError("Poškodený zálohový súbor");
+  if (src.Read(raw, kHeaderSize) != kHeaderSize)
+    throw EVX_BackupReadError("Poškodený zálohový súbor");
   TArchiveHeader h;
   if (!DecodeHeader(raw, h)) throw EVX_NoProperBackup("Nie je to zálohový súbor");
   return h;
@@ -31,13 +32,15 @@ TArchiveHeader ReadArchiveHeader(TByteSource& src) {
 std::int32_t ReadDirectory(TByteSource& src, std::vector<TDirRecord>& records) {
   records.clear();
   std::uint8_t raw[kRecordSize];
-  if (src.Read(raw, kCountSize) != kCountSize) throw EVX_BackupReadError("Poškodený zálohový súbor");
+  if (src.Read(raw, kCountSize) != kCountSize)
+    throw EVX_BackupReadError("Poškodený zálohový súbor");
   const std::int32_t count = DecodeCount(raw);
   if (!PlausibleFileCount(count)) throw EVX_BackupReadError("Poškodený zálohový súbor");
   // Records are added as they arrive: a count larger than the data ends at
   // the first short read, having allocated only for records really present.
   for (std::int32_t i = 0; i < count; ++i) {
-    if (src.Read(raw, kRecordSize) != kRecordSize) throw EVX_BackupReadError("Lesefehler aus Stream");
+    if (src.Read(raw, kRecordSize) != kRecordSize)
+      throw EVX_BackupReadError("Lesefehler aus Stream");
     records.push_back(DecodeRecord(raw));
   }
   return count;

@@ -101,7 +101,9 @@ ssize_t ReadAll(int fd, std::uint8_t* p, std::size_t n) {
 
 // Defaults for destinations that are not tapes.
 void TArchiveDestination::WriteFileMark() { throw EVX_TapeError(kFileMark); }
-void TArchiveDestination::SkipFilemarks(int) { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
+void TArchiveDestination::SkipFilemarks(int) {
+  throw EVX_TapeError("Iná chyba páskového zariadenia");
+}
 void TArchiveDestination::Unload() { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,

@@ -32,9 +32,8 @@ TBlowFish::~TBlowFish() {
   explicit_bzero(s_.data(), sizeof s_);
 }
 
-#define VX_BF_F(x)                                                              \
-  (((s_[0][(x) >> 24] + s_[1][((x) >> 16) & 0xFF]) ^ s_[2][((x) >> 8) & 0xFF]) + \
-   s_[3][(x) & 0xFF])
+#define VX_BF_F(x) \
+  (((s_[0][(x) >> 24] + s_[1][((x) >> 16) & 0xFF]) ^ s_[2][((x) >> 8) & 0xFF]) + s_[3][(x)&0xFF])
 
 void TBlowFish::EncipherBlock(std::uint8_t block[8]) {
   std::uint32_t l = GetBE(block), r = GetBE(block + 4);

@@ -2,6 +2,7 @@
 // the point, 18 words for the P-array followed by the four S-boxes.
 #include "archive/blowfish_tables.h"
 
+// clang-format off
 namespace vx {
 
 const std::uint32_t kBlowfishInitP[18] = {
@@ -280,3 +281,4 @@ const std::uint32_t kBlowfishInitS[4][256] = {
 };
 
 }  // namespace vx
+// clang-format on

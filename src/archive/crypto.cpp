@@ -93,7 +93,8 @@ void TCrypto::Prepare(bool continued) {
   if (IVector.empty()) {
     std::mt19937 gen(std::random_device{}());
     std::uniform_int_distribution<int> dist(0, 92);
-    for (std::size_t i = 0; i < blockSize_; ++i) IVector.push_back(static_cast<char>(33 + dist(gen)));
+    for (std::size_t i = 0; i < blockSize_; ++i)
+      IVector.push_back(static_cast<char>(33 + dist(gen)));
   }
   // A shorter vector leaves the rest of the register zero.
   std::fill(chain_.begin(), chain_.end(), 0);
@@ -107,7 +108,8 @@ void TCrypto::Encrypt(bool continued) {
       RunFile(true);
       return;
     case SourceString:
-      if (InputString.size() > 0xFFFF) throw std::length_error("TCrypto: input string longer than 65535 bytes");
+      if (InputString.size() > 0xFFFF)
+        throw std::length_error("TCrypto: input string longer than 65535 bytes");
       if (OutputArray == nullptr) throw std::invalid_argument("TCrypto: no output array");
       InputLength = static_cast<std::uint16_t>(InputString.size());
       staging_.assign(InputString.begin(), InputString.end());
@@ -213,9 +215,11 @@ void TCrypto::DecipherBuffer() {
 void TCrypto::RunFile(bool encrypt) {
   Fd in, out;
   in.fd = ::open(InputFilePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + InputFilePath);
+  if (in.fd < 0)
+    throw std::system_error(errno, std::generic_category(), "cannot open " + InputFilePath);
   out.fd = ::open(OutputFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out.fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + OutputFilePath);
+  if (out.fd < 0)
+    throw std::system_error(errno, std::generic_category(), "cannot create " + OutputFilePath);
   std::vector<std::uint8_t> chunk(kFileChunk + 8);
   std::uint8_t* const savedOut = OutputArray;
   OutputArray = chunk.data();

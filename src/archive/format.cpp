@@ -29,8 +29,8 @@ void PutDouble(std::uint8_t* p, double d) {
 }
 
 double GetDouble(const std::uint8_t* p) {
-  std::uint64_t bits = static_cast<std::uint64_t>(GetU32(p)) |
-                       static_cast<std::uint64_t>(GetU32(p + 4)) << 32;
+  std::uint64_t bits =
+      static_cast<std::uint64_t>(GetU32(p)) | static_cast<std::uint64_t>(GetU32(p + 4)) << 32;
   double d;
   std::memcpy(&d, &bits, sizeof d);
   return d;
@@ -118,8 +118,7 @@ TBlockHeader DecodeBlockHeader(const std::uint8_t in[kBlockHeaderSize]) {
 
 bool BlockHeaderValid(const TBlockHeader& b) {
   constexpr auto kMax = static_cast<std::int32_t>(kBlockSize);
-  return b.rawLength >= 0 && b.rawLength <= kMax && b.storedLength >= 0 &&
-         b.storedLength <= kMax;
+  return b.rawLength >= 0 && b.rawLength <= kMax && b.storedLength >= 0 && b.storedLength <= kMax;
 }
 
 }  // namespace vx

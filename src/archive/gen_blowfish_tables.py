@@ -45,6 +45,7 @@ def main():
     out.append("// the point, 18 words for the P-array followed by the four S-boxes.")
     out.append('#include "archive/blowfish_tables.h"')
     out.append("")
+    out.append("// clang-format off")
     out.append("namespace vx {")
     out.append("")
 
@@ -66,6 +67,7 @@ def main():
     out.append("};")
     out.append("")
     out.append("}  // namespace vx")
+    out.append("// clang-format on")
     print("\n".join(out))
 
 

@@ -18,7 +18,8 @@ struct TFileSpec {
 };
 
 inline std::vector<std::uint8_t> BuildArchive(const std::vector<TFileSpec>& files, int level,
-                                              const std::string& key, const std::string& comment = "") {
+                                              const std::string& key,
+                                              const std::string& comment = "") {
   std::vector<std::uint8_t> out(kHeaderSize + kCountSize);
   TArchiveHeader h;
   h.compressed = level > 0;

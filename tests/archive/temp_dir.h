@@ -37,7 +37,8 @@ inline std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 
 inline void WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Deterministic bytes: text-like (compresses) or noise (does not).
@@ -53,7 +54,8 @@ inline std::vector<std::uint8_t> TextBytes(std::size_t n) {
   return out;
 }
 
-inline std::vector<std::uint8_t> NoiseBytes(std::size_t n, std::uint64_t seed = 88172645463325252ull) {
+inline std::vector<std::uint8_t> NoiseBytes(std::size_t n,
+                                            std::uint64_t seed = 88172645463325252ull) {
   std::vector<std::uint8_t> out(n);
   std::uint64_t x = seed;
   for (auto& b : out) {
