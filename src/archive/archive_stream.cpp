@@ -183,9 +183,11 @@ void TArchiveStream::EraseTarget() {
   while (dirent* e = ::readdir(dir)) {
     struct stat st;
     if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    std::string full = folder + e->d_name;
     bool ours = false;
-    for (int v = 1; v < volume_ && !ours; ++v) ours = full == VolumeFileName(v);
+    for (int v = 1; v < volume_ && !ours; ++v) {
+      const std::string volume = VolumeFileName(v);
+      ours = volume.compare(volume.rfind('/') + 1, std::string::npos, e->d_name) == 0;
+    }
     if (!ours) victims.push_back(e->d_name);
   }
   for (const auto& name : victims) ::unlinkat(dfd, name.c_str(), 0);
