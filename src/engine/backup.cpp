@@ -130,6 +130,7 @@ int TVaultrex::Backup() {
   } catch (const EVX_Error& e) {
     code = ResultCodeOf(e, {TFurther::UserAbortion, TFurther::VerificationFailed,
                             TFurther::WrongMedium, TFurther::WrongPassword, TFurther::FTP});
+    if (code == 99) foreign = std::current_exception();  // a class backup does not expect
   } catch (const EArchiveStore& e) {
     code = 99;
     foreign = std::current_exception();
