@@ -11,6 +11,7 @@
 #include "engine_test_util.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
+#include "platform/hooks.h"
 
 namespace vx {
 namespace {
@@ -296,6 +297,21 @@ TEST_F(EngineScan, EventsComeInTheirOrder) {
       "file:b.txt",       "end:",                    "block:" + Src("a.txt"),
       "stat:" + Src("a.txt"), "block:" + Src("sub/b.txt"), "stat:" + Src("sub/b.txt")};
   EXPECT_EQ(events, expected);
+}
+
+TEST_F(EngineScan, PendingMessagesRunOnlyInBackgroundMode) {
+  WriteFile(Src("a.txt"), test::NoiseBytes(40000));  // two data blocks
+  WriteFile(Src("sub/b.txt"), "b");
+  int runs = 0;
+  SetProcessMessagesHook([&] { ++runs; });
+  v.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(runs, 0);
+  v.RunInBackground = true;
+  ASSERT_EQ(v.Backup(), 0);
+  SetProcessMessagesHook(nullptr);
+  // Two folders, two files found, three data blocks, two files archived.
+  EXPECT_EQ(runs, 2 + 2 + 3 + 2);
 }
 
 struct AbortCase {
