@@ -7,7 +7,7 @@ packages=(
   zlib1g-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev
   libiscsi-dev libiscsi-bin tgt
-  python3 python3-pyftpdlib vsftpd curl
+  python3 python3-pyftpdlib vsftpd curl time
   locales
 )
 missing=()
