@@ -149,8 +149,8 @@ std::string FormatFloat(int width, int precision, double value) {
     const bool negative = std::signbit(value);
     // The exact decimal expansion of the double, then rounded on the digits
     // with halves going away from zero (printf would round them to even).
-    // 309 integer digits at most, plus the fraction: 420 bytes always suffice.
-    std::vector<char> buf(420);
+    // 309 integer digits at most, a point and 100 fraction digits.
+    std::vector<char> buf(512);
     const int n = std::snprintf(buf.data(), buf.size(), "%.*f", precision + 40, std::fabs(value));
     std::string digits(buf.data(), static_cast<std::size_t>(n > 0 ? n : 0));
     const std::size_t point = digits.find('.');
