@@ -16,6 +16,8 @@ constexpr int kOtherOutcome = 9;
 constexpr std::uint8_t kFilemarkBit = 0x80;
 constexpr int kIllegalRequest = 5;
 constexpr std::uint8_t kPageFormat = 0x10;
+constexpr int kUnitAttention = 6;
+constexpr int kMaxUnitAttentions = 4;
 
 std::string Format(const char* fmt, int a) {
   char line[128];
@@ -171,8 +173,21 @@ int TSCSITape::Open() {
   if (aspi_->AdapterCount() == 0) return -2;
   target_ = aspi_->FindTape();
   if (target_ < 0) return -3;
+  TakeUnitAttention();
   SetBlockSize(8192);
   return 0;
+}
+
+void TSCSITape::TakeUnitAttention() {
+  // A drive reports a reset, a power-on or a changed tape once, to the first
+  // command that follows; a tape driver takes these reports when it opens the
+  // drive, so that they do not fail the first real command.
+  const std::uint8_t cdb[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};  // TEST UNIT READY
+  for (int i = 0; i < kMaxUnitAttentions; ++i) {
+    const int r = Exec(cdb, nullptr, false, 0);
+    Trace(Format("Test unit ready with Result %d", r));
+    if ((r & 0x0F) != kUnitAttention) break;
+  }
 }
 
 int TSCSITape::Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len) {

@@ -105,7 +105,8 @@ class TSCSITape {
   TSCSITape& operator=(const TSCSITape&) = delete;
 
   // 0 ready; -1 no device named or found; -2 none of them could be opened;
-  // -3 no tape drive among them.
+  // -3 no tape drive among them.  Takes the drive's pending unit-attention
+  // reports (TEST UNIT READY) and sets 8,192-byte blocks.
   int Open();
   int WriteBlock(const std::uint8_t* buffer, std::uint32_t length);
   int ReadBlock(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count);
@@ -125,6 +126,7 @@ class TSCSITape {
 
  private:
   int Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len);
+  void TakeUnitAttention();
   void Trace(const std::string& line) const;
 
   int target_ = -1;

@@ -103,9 +103,37 @@ TEST(TapeCommands, OpenSetsSmallBlocksOnTheDriveItFound) {
   EXPECT_EQ(tape.BlockSize(), 0u);
   ASSERT_EQ(tape.Open(), 0);
   EXPECT_EQ(tape.BlockSize(), 8192u);
-  ASSERT_EQ(drive->Commands.size(), 1u);
-  EXPECT_EQ(Bytes(drive->Commands[0].DataOut.begin() + 9, drive->Commands[0].DataOut.end()),
+  ASSERT_EQ(drive->Commands.size(), 2u);
+  EXPECT_EQ(drive->Commands[0].Cdb, (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(drive->Commands[1].Cdb[0], 0x15);
+  EXPECT_EQ(Bytes(drive->Commands[1].DataOut.begin() + 9, drive->Commands[1].DataOut.end()),
             (Bytes{0x00, 0x20, 0x00}));
+}
+
+TEST(TapeCommands, OpenTakesPendingUnitAttentionsBeforeTheFirstRealCommand) {
+  auto drive = Drive();
+  drive->Answer(CheckCondition(0x06));  // power on / reset
+  drive->Answer(CheckCondition(0x06));  // tape changed
+  TSCSITape tape(ScriptedAspi({drive}));
+  ASSERT_EQ(tape.Open(), 0);
+  ASSERT_EQ(drive->Commands.size(), 4u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(drive->Commands[i].Cdb[0], 0x00) << i;
+  EXPECT_EQ(drive->Commands[3].Cdb[0], 0x15);
+
+  // A drive that keeps reporting is asked a bounded number of times, and
+  // the report then reaches the first real command.
+  auto stubborn = Drive();
+  for (int i = 0; i < 5; ++i) stubborn->Answer(CheckCondition(0x06));
+  TSCSITape other(ScriptedAspi({stubborn}));
+  EXPECT_THROW(other.Open(), TPT_UnitAttention);
+  EXPECT_EQ(stubborn->Commands.size(), 5u);
+
+  // Not ready (no tape) is not taken here: the rewind that follows reports it.
+  auto empty = Drive();
+  empty->Answer(CheckCondition(0x02));
+  TSCSITape third(ScriptedAspi({empty}));
+  EXPECT_EQ(third.Open(), 0);
+  EXPECT_EQ(empty->Commands.size(), 2u);
 }
 
 TEST(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
@@ -249,7 +277,7 @@ TEST(TapeOpen, FindsTheFirstSequentialDeviceAmongTheTargets) {
   EXPECT_EQ(tape.Aspi().DeviceName(3), "/dev/sg3");
   EXPECT_EQ(tape.Aspi().OpenErrors().size(), 1u);
   tape.WriteFilemark();
-  EXPECT_EQ(tape1->Commands.size(), 2u);  // block size at opening, then the mark
+  EXPECT_EQ(tape1->Commands.size(), 3u);  // unit attention, block size, then the mark
   EXPECT_TRUE(tape2->Commands.empty());
   EXPECT_TRUE(disk->Commands.empty());
 }
@@ -274,16 +302,16 @@ TEST(TapeOpen, UserInterfaceRunsAfterEveryCommand) {
   {
     auto drive = Drive();
     TSCSITape tape(ScriptedAspi({drive}));
-    tape.Open();  // INQUIRY + MODE SELECT
-    EXPECT_EQ(calls, 2);
+    tape.Open();  // INQUIRY, TEST UNIT READY, MODE SELECT
+    EXPECT_EQ(calls, 3);
     drive->Answer(CheckCondition(0x80));
     std::uint8_t b[4];
     std::uint32_t got;
     tape.ReadBlock(b, 4, got);
-    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(calls, 5);
   }
   SetProcessMessagesHook(nullptr);
-  EXPECT_EQ(calls, 5);  // the rewind at destruction
+  EXPECT_EQ(calls, 6);  // the rewind at destruction
 }
 
 class TapeTrace : public ::testing::Test {
