@@ -1,5 +1,7 @@
 // Opening the archive stream of an operation on its destination.
+#include "engine/destinations.h"
 #include "engine/vaultrex.h"
+#include "platform/paths.h"
 
 namespace vx {
 
@@ -8,6 +10,11 @@ std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const st
   TNextVolumeAsk ask = [this](int volumeNo, TReaction& answer) {
     return AskForDisk(volumeNo, answer);
   };
+  // FTP: one file on the server; with SpanDisks the base name loses its
+  // extension there too, as it does on disk.
+  if (BackupToFTP)
+    return std::make_unique<TArchiveStream>(
+        mode, OpenFtpDestination(mode, FTPConnection, SpanDisks ? RemoveFileExt(baseName) : baseName));
   // Disk: one file, or numbered volumes with SpanDisks.  Erasing the target
   // folder only ever happens while writing.
   return std::make_unique<TArchiveStream>(mode, baseName, SpanDisks, sizeLimit,

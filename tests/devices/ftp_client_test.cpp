@@ -12,9 +12,9 @@ namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FtpTestServer;
-using testing::kFtpPassword;
-using testing::kFtpUser;
+using ftptest::FtpTestServer;
+using ftptest::kFtpPassword;
+using ftptest::kFtpUser;
 
 std::string Dotted(std::uint32_t networkOrder) {
   in_addr a{networkOrder};
@@ -115,9 +115,9 @@ class FtpClientTest : public ::testing::Test {
 TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
   StartServer();
   std::filesystem::create_directory(server_.root() + "/backups");
-  const std::string data = testing::RandomBytes(5 * 32768 + 1234, 7);
+  const std::string data = ftptest::RandomBytes(5 * 32768 + 1234, 7);
   Upload("/backups/Backup", data, 32768);
-  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/backups/Backup"), data);
+  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/backups/Backup"), data);
 
   // The folder goes with CWD, the name with STOR, in binary type.
   std::string commands = server_.Commands();
@@ -151,7 +151,7 @@ TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
 TEST_F(FtpClientTest, PathWithoutFolderSendsEmptyCwd) {
   StartServer();
   Upload("plain.bin", "abc", 3);
-  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/plain.bin"), "abc");
+  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/plain.bin"), "abc");
   std::string commands = server_.Commands();
   EXPECT_NE(commands.find("\nCWD \n"), std::string::npos) << commands;
   EXPECT_NE(commands.find("STOR plain.bin\n"), std::string::npos) << commands;
@@ -166,7 +166,7 @@ TEST_F(FtpClientTest, RepliesOfSeveralLinesAreReadWhole) {
                "--multiline", "CWD", "--multiline", "STOR"});
   std::filesystem::create_directory(server_.root() + "/d");
   Upload("/d/f", "payload", 7);
-  EXPECT_EQ(testing::ReadWholeFile(server_.root() + "/d/f"), "payload");
+  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/d/f"), "payload");
 }
 
 TEST_F(FtpClientTest, CodeAndTextComeFromTheFirstLine) {
@@ -242,7 +242,7 @@ TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
 }
 
 TEST_F(FtpClientTest, DataPortThatRefusesFailsTheOpen) {
-  int closedPort = testing::FreeLoopbackPort();
+  int closedPort = ftptest::FreeLoopbackPort();
   std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," +
                       std::to_string(closedPort / 256) + "," + std::to_string(closedPort % 256) + ")";
   StartServer({"--reply", reply});

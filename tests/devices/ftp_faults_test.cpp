@@ -11,10 +11,10 @@ namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FinishesWithin;
-using testing::FtpTestServer;
-using testing::kFtpPassword;
-using testing::kFtpUser;
+using ftptest::FinishesWithin;
+using ftptest::FtpTestServer;
+using ftptest::kFtpPassword;
+using ftptest::kFtpUser;
 
 constexpr int kShortReplyMs = 400;
 constexpr int kShortDataMs = 300;
@@ -26,7 +26,7 @@ class FtpFaultTest : public ::testing::Test {
   }
   void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
   void PutFile(const std::string& name, const std::string& bytes) {
-    testing::WriteWholeFile(server_.root() + "/" + name, bytes);
+    ftptest::WriteWholeFile(server_.root() + "/" + name, bytes);
   }
   std::string Failure(const std::function<void()>& fn) {
     std::string what = "(no failure)";
@@ -44,7 +44,7 @@ class FtpFaultTest : public ::testing::Test {
 };
 
 TEST_F(FtpFaultTest, PortWithoutServerIsRefused) {
-  int port = testing::FreeLoopbackPort();
+  int port = ftptest::FreeLoopbackPort();
   TV_FTP ftp;
   EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, port, kFtpPassword); }),
             "Couldnt open output socket");
@@ -91,7 +91,7 @@ TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
   // The data time-out is made long: only the end of the connection may end
   // the read.
   StartServer({"--retr-limit", "40000", "--retr-mode", "drop"});
-  const std::string data = testing::RandomBytes(100000, 3);
+  const std::string data = ftptest::RandomBytes(100000, 3);
   PutFile("f", data);
   TV_FTP ftp(kShortReplyMs, 10 * 60 * 1000);
   Login(ftp);
@@ -105,7 +105,7 @@ TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
 
 TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
   StartServer({"--retr-limit", "40000", "--retr-mode", "stall"});
-  PutFile("f", testing::RandomBytes(100000, 4));
+  PutFile("f", ftptest::RandomBytes(100000, 4));
   TV_FTP ftp(kShortReplyMs, kShortDataMs);
   Login(ftp);
   ftp.OpenRead("/f");
@@ -118,7 +118,7 @@ TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
 // Writes up to `total` bytes in 32 KiB pieces; returns the first count that
 // fell short, or the piece length when all went out.
 int WriteUntilShort(TV_FTP& ftp, std::size_t total) {
-  const std::string piece = testing::RandomBytes(32768, 5);
+  const std::string piece = ftptest::RandomBytes(32768, 5);
   for (std::size_t at = 0; at < total; at += piece.size()) {
     int sent = 0;
     ftp.WriteData(piece.data(), static_cast<int>(piece.size()), sent);

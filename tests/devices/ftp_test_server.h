@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-namespace vx::testing {
+namespace vx::ftptest {
 
 inline constexpr const char* kFtpUser = "vx";
 inline constexpr const char* kFtpPassword = "secret";
@@ -61,12 +61,31 @@ inline std::string MakeTempDir(const std::string& tag) {
   return buf.data();
 }
 
+// A fresh folder under the temporary folder, removed with its contents.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& tag = "ftptest") : path_(MakeTempDir(tag)) {}
+  ~TempFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -233,4 +252,4 @@ class FtpTestServer {
   std::string log_;
 };
 
-}  // namespace vx::testing
+}  // namespace vx::ftptest

@@ -1,0 +1,398 @@
+// The engine's operations on a set that lives on an FTP server: round trips
+// against the stock pyftpdlib daemon and vsftpd, and the result codes when
+// the server refuses, is missing, cuts a transfer or falls silent.  Guards
+// (FinishesWithin) only catch hangs; they are far above the time needed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "devices/ftp_client.h"
+#include "devices/ftp_test_server.h"
+#include "engine/vaultrex.h"
+
+namespace vx {
+namespace {
+
+using namespace std::chrono_literals;
+using ftptest::FinishesWithin;
+using ftptest::FtpTestServer;
+
+std::string ReadFile(const std::string& path) { return ftptest::ReadWholeFile(path); }
+void WriteFile(const std::string& path, const std::string& bytes) {
+  ftptest::WriteWholeFile(path, bytes);
+}
+
+class FtpOperationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A private archive-bit store, and short waits for silent servers.
+    ::setenv("VAULTIX_STATE_DIR", state.path().c_str(), 1);
+    TV_FTP::SetDefaultTimeouts(3000, 2000);
+  }
+  void TearDown() override {
+    ::unsetenv("VAULTIX_STATE_DIR");
+    TV_FTP::SetDefaultTimeouts(TV_FTP::kDefaultReplyTimeoutMs, TV_FTP::kDefaultDataTimeoutMs);
+  }
+
+  // A set "sets/Backup" on the server started by the test.
+  void PointAtServer(TVaultrex& engine, const std::string& user = ftptest::kFtpUser,
+                     const std::string& password = ftptest::kFtpPassword) {
+    engine.BackupToFTP = true;
+    engine.FTPConnection = {"127.0.0.1", server.port(), user, password};
+    engine.BackupDestination = "/sets";
+    engine.ArchiveBaseName = "Backup";
+    engine.SpanDisks = false;
+    engine.EraseTargetDir = false;
+  }
+  void PrepareBackup(TVaultrex& engine) {
+    engine.IncludeNames = {src + "/*"};
+    engine.RecurseSubDir = true;
+    engine.CompressData = CDM_MaxCompression;
+    engine.EncryptData = true;
+    engine.EncryptKey = "tajné heslo";
+    engine.Comment = "nočná záloha";
+  }
+  void PrepareRead(TVaultrex& engine) {
+    engine.EncryptData = true;
+    engine.EncryptKey = "tajné heslo";
+    engine.RedirectRestore = true;
+    engine.RestoreTo = dir / "out";
+    engine.IncludeNames = {"*"};
+    engine.RecurseSubDir = true;
+  }
+  void MakeSource(std::size_t noiseBytes = 70001) {
+    for (const auto& [name, content] : Files(noiseBytes)) WriteFile(src + "/" + name, content);
+  }
+  std::vector<std::pair<std::string, std::string>> Files(std::size_t noiseBytes = 70001) const {
+    return {{"text.txt", std::string(100000, 'a') + "koniec"},
+            {"noise.bin", ftptest::RandomBytes(noiseBytes, 5)},
+            {"empty", ""},
+            {"exact", ftptest::RandomBytes(32768, 6)},
+            {"sub/deeper/notes.md", "poznámky"}};
+  }
+  std::string ServerFile() const { return server.root() + "/sets/Backup"; }
+
+  // Uploads the source through the fault-free path of any server.
+  int BackupNow() {
+    TVaultrex engine;
+    PointAtServer(engine);
+    PrepareBackup(engine);
+    return engine.Backup();
+  }
+
+  ftptest::TempFolder state{"ftpstate"};
+  ftptest::TempFolder dir{"ftpengine"};
+  std::string src = dir / "src";
+  FtpTestServer server;
+};
+
+TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
+  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource();
+  // The same set on disk first; it keeps the archive attributes, so that the
+  // backup to the server sees the files just as this one did.
+  TVaultrex disk;
+  PrepareBackup(disk);
+  disk.BackupDestination = dir / "disk";
+  disk.ArchiveBaseName = "Backup";
+  disk.KeepArchiveFlags = true;
+  ASSERT_EQ(disk.Backup(), 0);
+  ASSERT_EQ(BackupNow(), 0);
+
+  // The file on the server, read directly from its folder: whole transfer
+  // blocks, and the very bytes the disk backup wrote.
+  const std::string onServer = ReadFile(ServerFile());
+  ASSERT_FALSE(onServer.empty());
+  EXPECT_EQ(onServer.size() % 32768, 0u);
+  EXPECT_TRUE(ReadFile(dir / "disk/Backup") == onServer) << "the FTP set differs from the disk set";
+
+  TVaultrex catalog;
+  PointAtServer(catalog);
+  PrepareRead(catalog);
+  ASSERT_EQ(catalog.Catalog(), 0);
+  std::vector<std::string> listed;
+  for (const auto& r : catalog.FileList()) listed.push_back(r.path);
+  std::vector<std::string> expected;
+  for (const auto& [name, content] : Files()) expected.push_back(src + "/" + name);
+  std::sort(listed.begin(), listed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+
+  TVaultrex comment;
+  PointAtServer(comment);
+  PrepareRead(comment);
+  std::string text;
+  ASSERT_EQ(comment.RetrieveComment(text), 0);
+  EXPECT_EQ(text, "nočná záloha");
+
+  TVaultrex verify;
+  PointAtServer(verify);
+  PrepareRead(verify);
+  EXPECT_EQ(verify.Verify(), 0);
+
+  TVaultrex restore;
+  PointAtServer(restore);
+  PrepareRead(restore);
+  ASSERT_EQ(restore.Restore(), 0);
+  for (const auto& [name, content] : Files())
+    EXPECT_TRUE(ReadFile(dir / ("out" + src + "/" + name)) == content) << name;
+
+  // The set is still there, untouched by the reads.
+  EXPECT_TRUE(ReadFile(ServerFile()) == onServer);
+}
+
+TEST_F(FtpOperationsTest, SpannedSetOnServerDropsTheExtension) {
+  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(1000);
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareBackup(engine);
+  engine.SpanDisks = true;
+  engine.ArchiveBaseName = "Backup.arc";
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_TRUE(std::filesystem::exists(ServerFile()));
+
+  TVaultrex restore;
+  PointAtServer(restore);
+  PrepareRead(restore);
+  restore.SpanDisks = true;  // reading takes the name without extension
+  ASSERT_EQ(restore.Restore(), 0);
+  EXPECT_EQ(ReadFile(dir / ("out" + src + "/sub/deeper/notes.md")), "poznámky");
+}
+
+TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
+  ASSERT_TRUE(server.StartFaulty());
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(1000);
+  for (const auto& [user, password] : std::vector<std::pair<std::string, std::string>>{
+           {ftptest::kFtpUser, "wrong"}, {"nobody", ftptest::kFtpPassword}}) {
+    TVaultrex engine;
+    PointAtServer(engine, user, password);
+    PrepareBackup(engine);
+    EXPECT_EQ(engine.Backup(), 15) << user << "/" << password;
+    TVaultrex reader;
+    PointAtServer(reader, user, password);
+    PrepareRead(reader);
+    EXPECT_EQ(reader.Restore(), 15) << user << "/" << password;
+  }
+  EXPECT_FALSE(std::filesystem::exists(ServerFile()));
+
+  // Nobody listens on the port: refused at once.
+  TVaultrex engine;
+  PointAtServer(engine);
+  engine.FTPConnection.Port = ftptest::FreeLoopbackPort();
+  PrepareBackup(engine);
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(30s, [&] { result = engine.Backup(); }));
+  EXPECT_EQ(result, 15);
+}
+
+TEST_F(FtpOperationsTest, MissingSetOrFolderOnServerGives15) {
+  ASSERT_TRUE(server.StartFaulty());
+  TVaultrex catalog;
+  PointAtServer(catalog);
+  PrepareRead(catalog);
+  EXPECT_EQ(catalog.Catalog(), 15);  // no folder "sets"
+  std::filesystem::create_directory(server.root() + "/sets");
+  TVaultrex verify;
+  PointAtServer(verify);
+  PrepareRead(verify);
+  EXPECT_EQ(verify.Verify(), 15);  // no file "Backup"
+}
+
+TEST_F(FtpOperationsTest, SilentServerEndsWithAnErrorNotAHang) {
+  ASSERT_TRUE(server.StartFaulty({"--silent", "PASS"}));
+  MakeSource(1000);
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareBackup(engine);
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { result = engine.Backup(); }));
+  EXPECT_EQ(result, 15);
+}
+
+TEST_F(FtpOperationsTest, UnconfirmedUploadIsNotASuccess) {
+  // The server takes every byte but never confirms the transfer.
+  ASSERT_TRUE(server.StartFaulty({"--silent-close"}));
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(1000);
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { result = BackupNow(); }));
+  EXPECT_EQ(result, 6);
+}
+
+TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
+  for (const char* mode : {"drop", "stall"}) {
+    FtpTestServer faulty;
+    ASSERT_TRUE(faulty.StartFaulty({"--stor-limit", "65536", "--stor-mode", mode}));
+    std::filesystem::create_directory(faulty.root() + "/sets");
+    // More than the socket buffers hold, so the sender meets the cut.
+    WriteFile(src + "/big.bin", ftptest::RandomBytes(16u << 20, 9));
+    TVaultrex engine;
+    PointAtServer(engine);
+    engine.FTPConnection.Port = faulty.port();
+    PrepareBackup(engine);
+    engine.EncryptData = false;
+    engine.CompressData = CDM_NoCompression;
+    int result = -1;
+    ASSERT_TRUE(FinishesWithin(120s, [&] { result = engine.Backup(); })) << mode;
+    EXPECT_EQ(result, 2) << mode;
+  }
+}
+
+TEST_F(FtpOperationsTest, DownloadCutByTheServerIsAReadError) {
+  for (const char* mode : {"drop", "stall"}) {
+    // The first transfer block is cut: the archive header cannot be read.
+    FtpTestServer faulty;
+    ASSERT_TRUE(faulty.StartFaulty({"--retr-limit", "200", "--retr-mode", mode}));
+    std::filesystem::create_directory(faulty.root() + "/sets");
+    MakeSource(200000);
+    TVaultrex backup;
+    PointAtServer(backup);
+    backup.FTPConnection.Port = faulty.port();
+    PrepareBackup(backup);
+    ASSERT_EQ(backup.Backup(), 0) << mode;  // uploads are not cut
+
+    for (int op = 0; op < 3; ++op) {
+      TVaultrex engine;
+      PointAtServer(engine);
+      engine.FTPConnection.Port = faulty.port();
+      PrepareRead(engine);
+      int result = -1;
+      ASSERT_TRUE(FinishesWithin(60s, [&] {
+        result = op == 0 ? engine.Restore() : op == 1 ? engine.Verify() : engine.Catalog();
+      })) << mode;
+      EXPECT_EQ(result, 9) << mode << " operation " << op;
+    }
+  }
+}
+
+TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
+  // Cut after the directory, inside the data of the files: a restore logs
+  // each file it could not finish as an error and goes on.
+  ASSERT_TRUE(server.StartFaulty({"--retr-limit", "40000", "--retr-mode", "drop"}));
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(200000);
+  ASSERT_EQ(BackupNow(), 0);
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareRead(engine);
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { result = engine.Restore(); }));
+  EXPECT_EQ(result, 0);
+  EXPECT_GT(engine.ErrorCount(), 0);
+  EXPECT_NE(ReadFile(dir / ("out" + src + "/noise.bin")), ftptest::RandomBytes(200000, 5));
+}
+
+TEST_F(FtpOperationsTest, DeletingFromASetOnServerIsRefused) {
+  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(1000);
+  ASSERT_EQ(BackupNow(), 0);
+  const std::string before = ReadFile(ServerFile());
+
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareRead(engine);
+  engine.IncludeNames = {src + "/empty"};
+  EXPECT_EQ(engine.DeleteFiles(), 1);
+  EXPECT_TRUE(ReadFile(ServerFile()) == before);
+}
+
+// A second, independent daemon.  vsftpd needs a real system user, which only
+// root can create.
+TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
+  if (::geteuid() != 0) GTEST_SKIP() << "vsftpd needs a system user; run as root to create one";
+  if (!std::filesystem::exists("/usr/sbin/vsftpd")) GTEST_SKIP() << "vsftpd is not installed";
+  const std::string user = "vxftp", password = "Vx-ftp-pw1";
+  const std::string home = ftptest::MakeTempDir("vsftpd");
+  ASSERT_FALSE(home.empty());
+  std::filesystem::permissions(home, std::filesystem::perms::owner_all |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec |
+                                         std::filesystem::perms::others_read |
+                                         std::filesystem::perms::others_exec);
+  const std::string root = home + "/root";
+  std::filesystem::create_directories(root + "/sets");
+  auto run = [](const std::string& cmd) { return std::system(cmd.c_str()); };
+  if (run("id " + user + " >/dev/null 2>&1") != 0) {
+    ASSERT_EQ(run("useradd -M -s /bin/bash " + user), 0);
+  }
+  ASSERT_EQ(run("usermod -d " + root + " " + user + " && echo '" + user + ":" + password +
+                "' | chpasswd && chown -R " + user + " " + root + " && mkdir -p /var/run/vsftpd/empty"),
+            0);
+  const int port = ftptest::FreeLoopbackPort();
+  int pasv = ftptest::FreeLoopbackPort();
+  std::ofstream(home + "/vsftpd.conf")
+      << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port
+      << "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+      << "local_root=" << root << "\npasv_enable=YES\npasv_address=127.0.0.1\n"
+      << "pasv_min_port=" << pasv << "\npasv_max_port=" << pasv + 9
+      << "\nseccomp_sandbox=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\n"
+      << "pam_service_name=vsftpd\nxferlog_enable=NO\nchroot_local_user=NO\n";
+  FtpTestServer vsftpd;
+  ASSERT_TRUE(vsftpd.StartCommand({"/usr/sbin/vsftpd", home + "/vsftpd.conf"}, port))
+      << "vsftpd did not start";
+
+  MakeSource();
+  auto point = [&](TVaultrex& engine) {
+    engine.BackupToFTP = true;
+    engine.FTPConnection = {"127.0.0.1", port, user, password};
+    engine.BackupDestination = root + "/sets";  // no chroot: the server's own path
+    engine.ArchiveBaseName = "Backup";
+  };
+  TVaultrex backup;
+  point(backup);
+  PrepareBackup(backup);
+  ASSERT_EQ(backup.Backup(), 0);
+  EXPECT_EQ(ReadFile(root + "/sets/Backup").size() % 32768, 0u);
+
+  TVaultrex restore;
+  point(restore);
+  PrepareRead(restore);
+  ASSERT_EQ(restore.Restore(), 0);
+  for (const auto& [name, content] : Files())
+    EXPECT_TRUE(ReadFile(dir / ("out" + src + "/" + name)) == content) << name;
+
+  TVaultrex wrong;
+  point(wrong);
+  PrepareRead(wrong);
+  wrong.FTPConnection.Password = "wrong";
+  EXPECT_EQ(wrong.Verify(), 15);
+
+  vsftpd.Stop();
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
+}
+
+// Not run by default: round-trip time and throughput of a 100 MiB set on
+// pyftpdlib.  Run with --gtest_also_run_disabled_tests.
+TEST_F(FtpOperationsTest, DISABLED_Throughput100MiB) {
+  TV_FTP::SetDefaultTimeouts(TV_FTP::kDefaultReplyTimeoutMs, TV_FTP::kDefaultDataTimeoutMs);
+  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
+  std::filesystem::create_directory(server.root() + "/sets");
+  WriteFile(src + "/big.bin", ftptest::RandomBytes(100u << 20, 11));
+  TVaultrex backup;
+  PointAtServer(backup);
+  backup.IncludeNames = {src + "/*"};
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(backup.Backup(), 0);
+  auto t1 = std::chrono::steady_clock::now();
+  TVaultrex restore;
+  PointAtServer(restore);
+  PrepareRead(restore);
+  restore.EncryptData = false;
+  ASSERT_EQ(restore.Restore(), 0);
+  auto t2 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ReadFile(dir / ("out" + src + "/big.bin")) == ReadFile(src + "/big.bin"));
+  auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
+  std::printf("backup %.2f s (%.1f MiB/s), restore %.2f s (%.1f MiB/s), round trip %.2f s\n",
+              secs(t1 - t0), 100 / secs(t1 - t0), secs(t2 - t1), 100 / secs(t2 - t1),
+              secs(t2 - t0));
+}
+
+}  // namespace
+}  // namespace vx
