@@ -70,8 +70,9 @@ OPTIONS
 QUESTIONS
   When standard input is a terminal, vaultix-cli asks on the terminal for
   the next medium (OK / Storno) and about files that cannot be opened or read
-  (Prerušiť / Opakovať / Ignorovať) while HandleOpenErrors or
-  HandleFileReadError is 0. Otherwise it never waits: the set file's answers
+  (Prerušiť / Opakovať / Ignorovať; a failed read: Prerušiť / Ignorovať)
+  while HandleOpenErrors or HandleFileReadError is 0. With volumes cut by
+  MaxSplitSize into one folder, AskForNextDisk=0 writes them without asking. Otherwise it never waits: the set file's answers
   apply; a file that cannot be opened with HandleOpenErrors=0 is tried 3 more
   times, one second apart, then skipped (logged as an error, and kept for the
   next incremental backup); a missing next or first volume ends the run with

@@ -70,6 +70,12 @@ TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text) {
 
 TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
                             const std::string& fileName) {
+  // After a failed read, trying again is not possible: the engine ends the
+  // run for any answer but AW_IGNORE, so only the two real choices are offered.
+  if (question == kCantReadQuestion) {
+    int i = prompt.Ask(question + fileName, {{"[P]rerušiť", "pa"}, {"[I]gnorovať", "i"}});
+    return i == 1 ? AW_IGNORE : AW_ABORT;
+  }
   int i = prompt.Ask(question + fileName,
                      {{"[P]rerušiť", "pa"}, {"[O]pakovať", "or"}, {"[I]gnorovať", "i"}});
   switch (i) {

@@ -44,7 +44,8 @@ bool ReadLineFromFd(int fd, std::string& line);
 TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text);
 
 // A file that cannot be opened ("nemôžem otvoriť súbor,") or read ("Nedá sa
-// čítať zo súboru,"): Prerušiť / Opakovať / Ignorovať.  End of input: abort.
+// čítať zo súboru,"): Prerušiť / Opakovať / Ignorovať (a failed read offers no
+// retry: Prerušiť / Ignorovať).  End of input: abort.
 TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
                             const std::string& fileName);
 inline constexpr const char* kCantOpenQuestion = "nemôžem otvoriť súbor,\n";

@@ -35,7 +35,12 @@ TEST(CliQuestions, AnswersAreReadUntilOneFitsAndTheEndOfInputAborts) {
   EXPECT_EQ(asked, 3u);
 
   vx::TPrompt retry(Script({"o"}), shown);
-  EXPECT_EQ(vx::AskFileOnTerminal(retry, vx::kCantReadQuestion, "/f"), vx::AW_RETRY);
+  EXPECT_EQ(vx::AskFileOnTerminal(retry, vx::kCantOpenQuestion, "/f"), vx::AW_RETRY);
+  // A read cannot be retried: "o" is no answer there, "i" is.
+  std::ostringstream readShown;
+  vx::TPrompt readRetry(Script({"o", "i"}), readShown);
+  EXPECT_EQ(vx::AskFileOnTerminal(readRetry, vx::kCantReadQuestion, "/f"), vx::AW_IGNORE);
+  EXPECT_EQ(readShown.str().find("Opakovať"), std::string::npos) << readShown.str();
   vx::TPrompt ended(Script({}), shown);
   EXPECT_EQ(vx::AskFileOnTerminal(ended, vx::kCantReadQuestion, "/f"), vx::AW_ABORT);
 
