@@ -1,6 +1,7 @@
 // DeleteFiles: removes files from a backup set without unpacking it.  The
 // kept files' blocks are copied as stored, so no password is needed.
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -72,7 +73,13 @@ int TVaultrex::DeleteFiles() {
     if (!DecodeHeader(rawHeader.data(), header))
       throw EVX_NoProperBackup("Vadný formát záložného súboru");
 
-    temp = MakeTempArchive(replace ? ExtractFilePath(in->VolumeFileName(1)) : GetTempFolder());
+    // A set reached through a symbolic link is replaced where it really lies.
+    std::string setFile = in->VolumeFileName(1);
+    if (char* real = ::realpath(setFile.c_str(), nullptr)) {
+      setFile = real;
+      std::free(real);
+    }
+    temp = MakeTempArchive(replace ? ExtractFilePath(setFile) : GetTempFolder());
     std::unique_ptr<TArchiveStream> out;
     try {
       out = std::make_unique<TArchiveStream>(TStreamMode::Write, temp->path(), false, 0, false,
@@ -150,14 +157,13 @@ int TVaultrex::DeleteFiles() {
     out->Close();
     in->Close();
     out.reset();
-    const std::string firstVolume = in->VolumeFileName(1);
     in.reset();
     fileList_ = kept;
 
     if (replace) {
       struct stat st {};
-      if (::stat(firstVolume.c_str(), &st) == 0) ::chmod(temp->path().c_str(), st.st_mode & 07777);
-      if (std::rename(temp->path().c_str(), firstVolume.c_str()) != 0)
+      if (::stat(setFile.c_str(), &st) == 0) ::chmod(temp->path().c_str(), st.st_mode & 07777);
+      if (std::rename(temp->path().c_str(), setFile.c_str()) != 0)
         throw EVX_BackupWriteError("Nemožno nahradiť súbor zálohy");
       temp->Keep();
     } else {

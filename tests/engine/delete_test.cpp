@@ -61,8 +61,10 @@ class DeleteTest : public ::testing::Test {
 };
 
 TEST_F(DeleteTest, ExcludeRemovesMatchingFilesAndReplacesTheSetByRename) {
-  WriteArchive(Archive(), files, 9, "", "komentár");
-  ::chmod(Archive().c_str(), 0640);
+  // The set is reached through a link: the real file is replaced.
+  WriteArchive(dir / "real.arc", files, 9, "", "komentár");
+  fs::create_symlink(dir / "real.arc", Archive());
+  ::chmod((dir / "real.arc").c_str(), 0640);
   struct stat before {};
   ASSERT_EQ(::stat(Archive().c_str(), &before), 0);
   engine.ExcludeNames = {"*.tmp"};
@@ -84,6 +86,7 @@ TEST_F(DeleteTest, ExcludeRemovesMatchingFilesAndReplacesTheSetByRename) {
   EXPECT_NE(before.st_ino, after.st_ino);
   EXPECT_EQ(after.st_mode & 07777, 0640u);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sets"), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_symlink(Archive()));
   std::string comment;
   ASSERT_EQ(engine.RetrieveComment(comment), 0);
   EXPECT_EQ(comment, "komentár");
