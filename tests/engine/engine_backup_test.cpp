@@ -1,6 +1,7 @@
 // Backup on real folders: the archive checked byte by byte, the log summary,
 // per-file failures, verification, the attribute pass and cancellation.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -336,6 +337,32 @@ TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   EXPECT_EQ(v.Backup(), 0);
   EXPECT_FALSE(fs::exists(dst / "target/stale.arc"));
   EXPECT_TRUE(fs::exists(dst / "target/set.arc"));
+}
+
+// The root folder is refused too.  Tried inside a child process whose root
+// is a temporary folder, so that a fault could not touch the real one.
+TEST_F(EngineBackup, EraseTargetNeverEmptiesTheRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs chroot";
+  WriteFile(Src("keep.txt"), "keep");
+  WriteFile(Src("data/a.txt"), "a");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chroot(src.path().c_str()) != 0 || ::chdir("/") != 0) ::_exit(100);
+    ::setenv("VAULTIX_STATE_DIR", "/state", 1);
+    TVaultrex root;
+    root.AddToIncludes("/data/*");
+    root.BackupDestination = "/";
+    root.ArchiveBaseName = "set.arc";
+    root.EraseTargetDir = true;
+    ::_exit(root.Backup());
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(ReadFile(Src("keep.txt")), "keep");
+  EXPECT_FALSE(fs::exists(Src("set.arc")));
 }
 
 TEST_F(EngineBackup, SummaryLinesComeFirstAndInOrder) {
