@@ -63,7 +63,7 @@ measure() {  # name command...
   sys=$(sed -n 's/.*System time (seconds): //p' "$report")
   secs=$(awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }' <<<"$wall")
   results+=("$(awk -v n="$name" -v d="$data" -v s="$secs" -v r="$rss" -v rc="$rc" -v c="$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')" \
-    'BEGIN { printf "%-16s %7.2f s wall %7.1f MB/s | %7.2f s cpu %7.1f MB/s | %6.1f MiB peak%s", n, s, (s > 0 ? d / s / 1e6 : 0), c, (c > 0 ? d / c / 1e6 : 0), r / 1024, (rc ? "  FAILED (exit " rc ")" : "") }')")
+    'BEGIN { printf "%-18s %7.2f s wall %7.1f MB/s | %7.2f s cpu %7.1f MB/s | %6.1f MiB peak%s", n, s, (s > 0 ? d / s / 1e6 : 0), c, (c > 0 ? d / c / 1e6 : 0), r / 1024, (rc ? "  FAILED (exit " rc ")" : "") }')")
   echo "${results[-1]}"
 }
 
