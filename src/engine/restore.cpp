@@ -63,11 +63,6 @@ class TFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -89,9 +84,13 @@ int OpenLeaf(int dirFd, const std::string& name) {
       ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
     }
   }
-  // O_NONBLOCK: a FIFO at the target must not make the open wait.
+  // O_NONBLOCK: a FIFO at the target must not make the open wait.  The old
+  // content is cut to the new length when the file is closed (TTarget): a
+  // truncation to zero here would make the file system write every rewritten
+  // file through to the disk at once (the temporary copy of a verify is
+  // rewritten for every file of the set).
   const int fd = ::openat(dirFd, name.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -141,6 +140,31 @@ int CreateTarget(const std::string& target, const std::string& root) {
   return OpenLeaf(dir.get(), ExtractFileName(target));
 }
 
+// A target file being written: whatever happens, it ends as long as the
+// bytes written to it, never with a tail of its former content.
+class TTarget {
+ public:
+  TTarget() = default;
+  ~TTarget() { Close(); }
+  TTarget(const TTarget&) = delete;
+  TTarget& operator=(const TTarget&) = delete;
+  void Open(int fd) { fd_ = fd; }
+  int fd() const { return fd_; }
+  void Wrote(std::size_t n) { written_ += static_cast<off_t>(n); }
+  // false when cutting or closing failed.
+  bool Close() {
+    if (fd_ < 0) return true;
+    bool ok = ::ftruncate(fd_, written_) == 0;
+    ok = ::close(fd_) == 0 && ok;
+    fd_ = -1;
+    return ok;
+  }
+
+ private:
+  int fd_ = -1;
+  off_t written_ = 0;
+};
+
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t len) {
   while (len > 0) {
     const ssize_t n = ::write(fd, data, len);
@@ -176,14 +200,14 @@ bool TVaultrex::MatchIncludeLine(const std::string& line, const std::string& pat
 void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
                             const std::string& target) {
   (void)record;
-  TFd out;
+  TTarget out;
   bool writing = !target.empty();
   int createErrno = 0;
   bool writeFailed = false;
   extractCrc_ = kCrcInit;
   if (writing) {
-    out.reset(CreateTarget(target, restoreRoot_));
-    if (out.get() < 0) {
+    out.Open(CreateTarget(target, restoreRoot_));
+    if (out.fd() < 0) {
       // The file's data are still read past, so the next file starts right.
       createErrno = errno;
       writing = false;
@@ -212,15 +236,16 @@ void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bo
     const std::uint8_t* raw =
         codec_->Decode(bh, buffer1_.data(), onMedium, encrypted ? cipher_.get() : nullptr);
     const std::size_t n = static_cast<std::size_t>(bh.rawLength);
-    if (!WriteAll(out.get(), raw, n)) {
+    if (!WriteAll(out.fd(), raw, n)) {
       writing = false;
       writeFailed = true;
       continue;
     }
+    out.Wrote(n);
     extractCrc_ = CrcUpdate(extractCrc_, raw, n);
   }
   if (stream.IsTape()) stream.FlushToBlockEnd();
-  if (out.get() >= 0 && ::close(out.release()) != 0) writeFailed = true;
+  if (!out.Close()) writeFailed = true;
   if (createErrno != 0)
     throw EVX_FileWriteError("Chyba I/O  (#" + std::to_string(createErrno) + ") počas " +
                              "vytvárania dočasného súboru");
