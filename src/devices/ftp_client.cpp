@@ -24,6 +24,10 @@ std::atomic<int> gDefaultDataTimeoutMs{TV_FTP::kDefaultDataTimeoutMs};
 
 using Clock = std::chrono::steady_clock;
 
+// Reply lines are kept up to this length; the rest of a longer line is read
+// and dropped.
+constexpr std::size_t kMaxLine = 4096;
+
 int MillisecondsLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -207,10 +211,9 @@ bool TV_FTP::ReceiveByte(char& c) {
     receiveError_ = true;
     return false;
   }
-  auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
   for (;;) {
     pollfd pfd{controlSocket_, POLLIN, 0};
-    int r = ::poll(&pfd, 1, MillisecondsLeft(deadline));
+    int r = ::poll(&pfd, 1, MillisecondsLeft(replyDeadline_));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;  // time-out or poll failure
     ssize_t n = ::recv(controlSocket_, inBuf_, sizeof inBuf_, 0);
@@ -239,12 +242,14 @@ bool TV_FTP::ReadLine(std::string& line) {
       line = std::move(collected);
       return true;
     }
-    collected.push_back(c);
+    if (collected.size() < kMaxLine) collected.push_back(c);
   }
   return false;
 }
 
 int TV_FTP::GetReply() {
+  // The whole reply, however many lines it has, must arrive in time.
+  replyDeadline_ = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
   std::string line;
   ReadLine(line);
   int code = ReplyCode(line);

@@ -3,9 +3,10 @@
 // archive file to an FTP server or reads one back, as one binary transfer in
 // passive mode over IPv4.  Every failure it detects is a TVFTPException.
 //
-// Control replies and data sends wait at most replyTimeoutMs (60 s by
-// default), a data read at most dataTimeoutMs (5 s), so no call hangs on a
-// dead or silent server.
+// A control reply (all its lines) and a data send wait at most
+// replyTimeoutMs (60 s by default), a data read at most dataTimeoutMs (5 s),
+// so no call hangs on a dead or silent server.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -92,6 +93,7 @@ class TV_FTP {
 
   int replyTimeoutMs_;
   int dataTimeoutMs_;
+  std::chrono::steady_clock::time_point replyDeadline_{};
   bool receiveError_ = false;
   std::string replyText_;
   int port_ = 0;

@@ -75,6 +75,13 @@ TEST_F(FtpFaultTest, SilentServerTimesOut) {
   EXPECT_EQ(Failure([&] { ftp2.OpenWrite("/f"); }), "STOR resulted in 999");
 }
 
+TEST_F(FtpFaultTest, EndlessReplyIsCutAtTheTimeOut) {
+  // Every line arrives in time, but the reply never ends.
+  StartServer({"--drip-greeting"});
+  TV_FTP ftp(kShortReplyMs);
+  EXPECT_EQ(Failure([&] { Login(ftp); }), "USER resulted in 999");
+}
+
 TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
   StartServer({"--silent-close"});
   TV_FTP ftp(kShortReplyMs);

@@ -27,6 +27,8 @@ def parse_args():
                    help="a raw greeting line (repeat for several)")
     p.add_argument("--close-after-greeting", action="store_true",
                    help="end the control connection right after the greeting")
+    p.add_argument("--drip-greeting", action="store_true",
+                   help="a greeting that never ends: a continuation line every 50 ms")
     p.add_argument("--reply", action="append", default=[],
                    help="CMD=TEXT: answer CMD with TEXT ('|' separates lines)")
     p.add_argument("--multiline", action="append", default=[],
@@ -103,7 +105,17 @@ class FaultyHandler(FTPHandler):
     vx_wrapped = False
     vx_stall = False
 
+    def drip(self):
+        if self._closed or self._closing:
+            return
+        self.push("220-still greeting you\r\n")
+        self.ioloop.call_later(0.05, self.drip, _errback=lambda: None)
+
     def handle(self):
+        if OPTS.drip_greeting:
+            self.on_connect()
+            self.drip()
+            return
         if not OPTS.greeting:
             FTPHandler.handle(self)
             return
