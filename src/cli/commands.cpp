@@ -106,22 +106,26 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
   // The default answer AW_RETRY means "ask": the person at the terminal, or,
   // without one, a few more tries before the file is skipped.  The explicit
   // answers AW_IGNORE and AW_ABORT of the set file are used as they are.
+  // While a stop is pending the file is skipped, so that the statistics
+  // report right after it ends the run as cancelled (12), not as failed (4, 5).
   if (ctx.env.interactive) {
     if (e.HandleOpenError == AW_RETRY) {
       e.OnCantOpenFile = [&ctx](const std::string& file, TReaction& r) {
         ctx.ClearLine();
-        r = CancelRequested() ? AW_ABORT : AskFileOnTerminal(ctx.prompt, kCantOpenQuestion, file);
+        if (!CancelRequested()) r = AskFileOnTerminal(ctx.prompt, kCantOpenQuestion, file);
+        if (CancelRequested()) r = AW_IGNORE;
       };
     }
     if (e.HandleFileReadError == AW_RETRY) {
       e.OnCantReadFromFile = [&ctx](const std::string& file, TReaction& r) {
         ctx.ClearLine();
-        r = CancelRequested() ? AW_ABORT : AskFileOnTerminal(ctx.prompt, kCantReadQuestion, file);
+        if (!CancelRequested()) r = AskFileOnTerminal(ctx.prompt, kCantReadQuestion, file);
+        if (CancelRequested()) r = AW_IGNORE;
       };
     }
   } else if (e.HandleOpenError == AW_RETRY) {
     e.OnCantOpenFile = [&ctx](const std::string& file, TReaction& r) {
-      r = CancelRequested() ? AW_ABORT : ctx.openRetry.Answer(file);
+      r = CancelRequested() ? AW_IGNORE : ctx.openRetry.Answer(file);
     };
   }
 

@@ -288,6 +288,12 @@ TEST_F(CliProgram, UnopenableFileIsRetriedThenSkippedWhenNobodyCanBeAsked) {
   EXPECT_EQ(asked.exitCode, 0) << Show(asked);
   EXPECT_NE(asked.err.find("nemôžem otvoriť súbor,"), std::string::npos) << Show(asked);
   EXPECT_NE(Read("arc/t.log").find("CHYBA #1: Súbor " + Path("src/sub/b.txt")), std::string::npos);
+
+  // Ctrl-C at the question: the run stops as cancelled, not as a failed open.
+  TCliRun stopped = RunCliOnTerminal(onTerminal, {{"[I]gnorovať?", "\x03"}});
+  EXPECT_TRUE(stopped.exited) << Show(stopped);
+  EXPECT_EQ(stopped.exitCode, 12) << Show(stopped);
+  EXPECT_NE(stopped.err.find("Prerušuje sa..."), std::string::npos) << Show(stopped);
 }
 
 TEST_F(CliProgram, AClosedOutputPipeIsAnErrorNotADeathBySignal) {
