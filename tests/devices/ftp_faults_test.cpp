@@ -61,6 +61,15 @@ TEST_F(FtpFaultTest, ConnectionClosedInsideTheGreeting) {
   EXPECT_TRUE(ftp.ReceiveError());
 }
 
+TEST_F(FtpFaultTest, ConnectionClosedInsideALoginReply) {
+  // USER is answered "331-..." and the connection ends before the last line:
+  // the code of the first line counts (331 passes), PASS then reads nothing.
+  StartServer({"--reply", "USER=331-Password, please|331-and more", "--close-after-reply"});
+  TV_FTP ftp(kShortReplyMs);
+  EXPECT_EQ(Failure([&] { Login(ftp); }), "PASS resulted in 999");
+  EXPECT_TRUE(ftp.ReceiveError());
+}
+
 TEST_F(FtpFaultTest, SilentServerTimesOut) {
   StartServer({"--silent", "PASS"});
   TV_FTP ftp(kShortReplyMs);

@@ -31,6 +31,8 @@ def parse_args():
                    help="a greeting that never ends: a continuation line every 50 ms")
     p.add_argument("--reply", action="append", default=[],
                    help="CMD=TEXT: answer CMD with TEXT ('|' separates lines)")
+    p.add_argument("--close-after-reply", action="store_true",
+                   help="end the control connection after a --reply answer")
     p.add_argument("--multiline", action="append", default=[],
                    help="CMD: its real reply comes as a reply of several lines")
     p.add_argument("--silent", action="append", default=[],
@@ -132,6 +134,8 @@ class FaultyHandler(FTPHandler):
             return
         if cmd in REPLIES:
             self.push("".join(text + "\r\n" for text in REPLIES[cmd]))
+            if OPTS.close_after_reply:
+                self.close_when_done()
             return
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
