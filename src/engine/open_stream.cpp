@@ -10,6 +10,9 @@ std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const st
   TNextVolumeAsk ask = [this](int volumeNo, TReaction& answer) {
     return AskForDisk(volumeNo, answer);
   };
+  // Tape: the first tape drive, rewound; the set starts at the beginning of
+  // the tape whatever the base name.
+  if (BackupToTape) return std::make_unique<TArchiveStream>(mode, OpenTapeDestination(mode));
   // FTP: one file on the server; with SpanDisks the base name loses its
   // extension there too, as it does on disk.
   if (BackupToFTP)
