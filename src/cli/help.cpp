@@ -68,7 +68,7 @@ OPTIONS
   Options take their value as the next argument or after "=".
 
 QUESTIONS
-  When standard input is a terminal, vaultix-cli asks on the terminal for
+  When standard input is a terminal (in the foreground), vaultix-cli asks for
   the next medium (OK / Storno) and about files that cannot be opened or read
   (Prerušiť / Opakovať / Ignorovať; a failed read: Prerušiť / Ignorovať)
   while HandleOpenErrors or HandleFileReadError is 0. With volumes cut by

@@ -20,7 +20,10 @@ int main(int argc, char** argv) {
     vx::ReadVersionInfo();
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    const bool interactive = ::isatty(STDIN_FILENO) == 1;
+    // A terminal we may read from: not when started in the background, where
+    // reading would stop the process (SIGTTIN) until someone notices.
+    const bool interactive =
+        ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     std::size_t width = 80;
     winsize ws{};
