@@ -132,8 +132,10 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
   if (ctx.progress == nullptr && ctx.env.progress && !ctx.quiet &&
       (op == TCliOperation::Backup || op == TCliOperation::Restore ||
        op == TCliOperation::Verify)) {
-    auto count = op == TCliOperation::Restore ? TProgressLine::TCount::BytesWritten
-                                              : TProgressLine::TCount::BytesRead;
+    // A backup counts the bytes read from disk; restore and verify count the
+    // sizes of the files done (BytesWritten), which is what TotalBytes sums.
+    auto count = op == TCliOperation::Backup ? TProgressLine::TCount::BytesRead
+                                             : TProgressLine::TCount::BytesWritten;
     TVaultrex* engine = &e;
     ctx.progress = std::make_unique<TProgressLine>(
         ctx.env.err, count, ctx.env.terminalWidth, [] { return TickCountMs(); },
