@@ -255,6 +255,26 @@ TEST_F(CliProgram, AskedOnTheTerminalForTheFirstVolume) {
   EXPECT_NE(r.err.find("Prosím vložte disk č. 1", first + 1), std::string::npos) << Show(r);
 }
 
+TEST_F(CliProgram, ProgressLineOnlyOnATerminalAndNotWithQuiet) {
+  std::string set = MakeSet();
+  TCliCall call;
+  call.args = {"backup", "--set", set};
+  call.env = {{"VAULTIX_STATE_DIR", Path("state")}, {"LC_ALL", "C"}};
+  TCliRun tty = RunCliOnTerminal(call, {});
+  ASSERT_EQ(tty.exitCode, 0) << Show(tty);
+  EXPECT_NE(tty.err.find("100%"), std::string::npos) << Show(tty);
+  EXPECT_NE(tty.err.find("Záloha dát je ukončená."), std::string::npos) << Show(tty);
+
+  call.args.push_back("--quiet");
+  TCliRun quiet = RunCliOnTerminal(call, {});
+  ASSERT_EQ(quiet.exitCode, 0) << Show(quiet);
+  EXPECT_EQ(quiet.err.find("hotovo"), std::string::npos) << Show(quiet);
+
+  TCliRun piped = Run({"backup", "--set", set});
+  ASSERT_EQ(piped.exitCode, 0) << Show(piped);
+  EXPECT_EQ(piped.err.find("hotovo"), std::string::npos) << Show(piped);
+}
+
 TEST_F(CliProgram, UnopenableFileIsRetriedThenSkippedWhenNobodyCanBeAsked) {
   if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) {
     GTEST_SKIP() << "needs root to run the program as an unprivileged user";
