@@ -203,6 +203,11 @@ class FtpTestServer {
   bool Spawn(const std::vector<std::string>& args, bool readPort) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    // Everything the child needs is prepared before fork: between fork and
+    // exec it must not allocate.
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) return false;
@@ -213,9 +218,6 @@ class FtpTestServer {
       int devnull = ::open("/dev/null", O_RDWR);
       ::dup2(devnull, STDIN_FILENO);
       ::dup2(devnull, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
