@@ -125,7 +125,7 @@ class FtpTestServer {
   // The fault-injecting server; extra arguments switch its faults on.
   bool StartFaulty(const std::vector<std::string>& extra = {}) {
     if (!MakeRoot()) return false;
-    log_ = root_ + "/../" + std::filesystem::path(root_).filename().string() + ".commands";
+    log_ = root_ + ".commands";
     std::vector<std::string> args = {"/usr/bin/python3",
                                      std::string(VX_SOURCE_DIR) + "/tests/devices/ftp_servers/fault_server.py",
                                      "--root", root_, "--user", kFtpUser, "--password", kFtpPassword,
