@@ -180,10 +180,15 @@ int TVaultrex::Verify() {
             break;
         }
         if (code != 0) failed = true;
-      } catch (const EVX_FileWriteError& e) {
+      } catch (const EVX_Error& e) {
+        // The copy could not be written or the set's data ended early: the
+        // file was not checked, which a verify must never report as success.
+        if (!dynamic_cast<const EVX_FileWriteError*>(&e) &&
+            !dynamic_cast<const EVX_BackupReadError*>(&e))
+          throw;
         WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
-      } catch (const EVX_BackupReadError& e) {
-        WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
+        ++other;
+        failed = true;
       }
       stat.BytesWritten += r.size;
       stat.FilesDone += 1;
