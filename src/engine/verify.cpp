@@ -189,6 +189,12 @@ int TVaultrex::Verify() {
         WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
         ++other;
         failed = true;
+        // On tape the next file begins behind this file's mark; a read that
+        // stopped inside damaged data would otherwise go on there.
+        if (stream->IsTape() && dynamic_cast<const EVX_BackupReadError*>(&e)) {
+          stream->Destination()->SkipFilemarks(1);
+          stream->FlushToBlockEnd();
+        }
       }
       stat.BytesWritten += r.size;
       stat.FilesDone += 1;

@@ -1,0 +1,122 @@
+// A set on tape with one damaged file: the files behind it are still read
+// from their own data, because on tape each file begins behind its own mark.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <optional>
+
+#include "archive/format.h"
+#include "devices/tgt_target.h"
+#include "engine/destinations.h"
+#include "engine/engine_test_util.h"
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "support/utils.h"
+
+namespace vx {
+namespace {
+
+using test::NoiseBytes;
+using test::ReadFile;
+using test::ReadLines;
+using test::TStateScope;
+using test::TTempFolder;
+using test::TTgtTarget;
+using test::WriteFile;
+
+class TapeDamagedSet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tgt_.Ready()) << tgt_.Error();
+    if (const char* v = ::getenv("VAULTIX_TAPE")) oldEnv_ = v;
+    ::setenv("VAULTIX_TAPE", tgt_.Url().c_str(), 1);
+    files_ = {{dir_ / "first.bin", NoiseBytes(50000, 1)},
+              {dir_ / "broken.bin", NoiseBytes(45000, 2)},
+              {dir_ / "third.bin", NoiseBytes(33000, 3)}};
+    for (const auto& [path, content] : files_) WriteFile(path, content);
+    WriteSetWithBrokenSecondFile();
+  }
+  void TearDown() override {
+    if (oldEnv_)
+      ::setenv("VAULTIX_TAPE", oldEnv_->c_str(), 1);
+    else
+      ::unsetenv("VAULTIX_TAPE");
+  }
+
+  // Header, directory and the files' blocks as a backup to tape lays them
+  // out; the second file's second block header claims more than a block.
+  void WriteSetWithBrokenSecondFile() {
+    TArchiveStream out(TStreamMode::Write, OpenTapeDestination(TStreamMode::Write));
+    std::uint8_t buf[kRecordSize] = {};
+    EncodeHeader(TArchiveHeader{false, false, false, ""}, buf);
+    out.WriteBytes(buf, kHeaderSize);
+    EncodeCount(static_cast<std::int32_t>(files_.size()), buf);
+    out.WriteBytes(buf, kCountSize);
+    for (const auto& [path, content] : files_) {
+      const TDirRecord r{path, static_cast<std::int32_t>(content.size()),
+                         CrcUpdate(kCrcInit, content.data(), content.size()), 0x20, 45000.5, 0};
+      EncodeRecord(r, buf);
+      out.WriteBytes(buf, kRecordSize);
+    }
+    for (std::size_t f = 0; f < files_.size(); ++f) {
+      const std::string& content = files_[f].second;
+      for (std::size_t pos = 0; pos < content.size(); pos += kBlockSize) {
+        const std::size_t n = std::min(kBlockSize, content.size() - pos);
+        TBlockHeader h;
+        h.rawLength = static_cast<std::int32_t>(n);
+        h.storedLength = static_cast<std::int32_t>(n);
+        if (f == 1 && pos > 0) h.rawLength = h.storedLength = 40000;
+        EncodeBlockHeader(h, buf);
+        out.WriteBytes(buf, kBlockHeaderSize);
+        out.WriteBytes(content.data() + pos, n);
+      }
+      EncodeBlockHeader(TBlockHeader{}, buf);
+      out.WriteBytes(buf, kBlockHeaderSize);
+      out.FlushToBlockEnd();
+      out.WriteTapeFileMark();
+    }
+    out.Close();
+  }
+
+  TTgtTarget tgt_{16};
+  std::optional<std::string> oldEnv_;
+  TStateScope state_;
+  TTempFolder dir_;
+  std::vector<std::pair<std::string, std::string>> files_;
+};
+
+TEST_F(TapeDamagedSet, VerifyGoesOnWithTheFileBehindTheDamage) {
+  TVaultrex v;
+  v.BackupToTape = true;
+  v.LogFileMode = LFM_CreateNew;
+  v.LogFileName = dir_ / "verify.log";
+  EXPECT_EQ(v.Verify(), 98);  // a file that could not be checked fails the run
+  const auto log = ReadLines(v.LogFileName);
+  auto has = [&log](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  };
+  EXPECT_TRUE(has(files_[0].first + " bez chýb"));
+  EXPECT_TRUE(has("Chyba (Porušená hlavička súboru) počas kontroly " + files_[1].first));
+  EXPECT_TRUE(has(files_[2].first + " bez chýb"));
+}
+
+TEST_F(TapeDamagedSet, RestoreGoesOnWithTheFileBehindTheDamage) {
+  TVaultrex v;
+  v.BackupToTape = true;
+  v.RedirectRestore = true;
+  v.RestoreTo = dir_ / "out";
+  v.IncludeNames = {"*"};
+  v.LogFileMode = LFM_CreateNew;
+  v.LogFileName = dir_ / "restore.log";
+  EXPECT_EQ(v.Restore(), 0);
+  const std::string out = dir_ / "out";
+  EXPECT_TRUE(ReadFile(out + files_[0].first) == files_[0].second);
+  EXPECT_TRUE(ReadFile(out + files_[2].first) == files_[2].second);
+  const auto log = ReadLines(v.LogFileName);
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Chyba (Porušená hlavička súboru) sa vyskytla počas obnovy " + files_[1].first),
+            log.end());
+}
+
+}  // namespace
+}  // namespace vx
