@@ -75,7 +75,7 @@ class TRecordingTransport final : public TScsiTransport {
     if (script_->Answers.empty()) return Good();
     TScriptedAnswer a = std::move(script_->Answers.front());
     script_->Answers.pop_front();
-    if (dir == TScsiDirection::In && data != nullptr)
+    if (dir == TScsiDirection::In && data != nullptr && !a.DataIn.empty())
       std::memcpy(data, a.DataIn.data(), std::min(dataLen, a.DataIn.size()));
     return a.Result;
   }

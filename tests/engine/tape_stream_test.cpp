@@ -136,26 +136,6 @@ TEST_F(TapeStream, EachFileEndsAtABlockBoundaryFollowedByAMark) {
   in->Close();
 }
 
-TEST_F(TapeStream, SkipFilemarksThenBlockEndStartsAtTheWantedFile) {
-  {
-    auto out = Open(TStreamMode::Write);
-    for (std::uint8_t seed : {7, 8, 9}) {
-      const auto data = Pattern(50, seed);
-      out->WriteBytes(data.data(), data.size());
-      out->FlushToBlockEnd();
-      out->WriteTapeFileMark();
-    }
-    out->Close();
-  }
-  auto in = Open(TStreamMode::Read);
-  std::vector<std::uint8_t> got(50);
-  in->ReadBytes(got.data(), 10);  // inside the first file
-  in->Destination()->SkipFilemarks(2);
-  in->FlushToBlockEnd();
-  in->ReadBytes(got.data(), 50);
-  EXPECT_EQ(got, Pattern(50, 9));
-}
-
 TEST_F(TapeStream, WriteProtectedTapeEndsTheWriteAsTapeError) {
   ASSERT_TRUE(tgt_.SetParams("readonly=1"));
   auto out = Open(TStreamMode::Write);
