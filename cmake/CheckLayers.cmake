@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks the layer rule: dependencies point downward only, and nothing outside
 # src/ui includes Qt.  Run as: cmake -DSRC=<src dir> -P CheckLayers.cmake
 set(order support platform archive devices engine cli ui app)
