@@ -1,7 +1,7 @@
-// One data block in and out: zlib per block, Blowfish ECB, 10-byte header.
+// One data block in and out: a zlib stream per block, Blowfish ECB, 10-byte header.
 #include "archive/block_codec.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <array>
 #include <cstring>
@@ -22,11 +22,10 @@ const char* const kBadLength = "Dekomprimovaný blok nemá správnu dĺžku";
 }  // namespace
 
 struct TBlockCodec::State {
-  // Deflate states by level (created on first use, then only reset).
-  std::array<z_stream, 10> def{};
-  std::array<bool, 10> defReady{};
-  z_stream inf{};
-  bool infReady = false;
+  // Compressors by level (created on first use, then kept: a libdeflate
+  // compressor holds no stream state between calls, so nothing is reset).
+  std::array<libdeflate_compressor*, 10> def{};
+  libdeflate_decompressor* inf = nullptr;
   // Encode result: header + stored bytes (+ padding).
   std::vector<std::uint8_t> out = std::vector<std::uint8_t>(kBlockHeaderSize + kMaxPadded);
   // Decode work areas: deciphered stored bytes and the raw bytes.
@@ -34,28 +33,24 @@ struct TBlockCodec::State {
   std::vector<std::uint8_t> raw = std::vector<std::uint8_t>(kBlockSize);
 
   ~State() {
-    for (std::size_t i = 0; i < def.size(); ++i)
-      if (defReady[i]) deflateEnd(&def[i]);
-    if (infReady) inflateEnd(&inf);
+    for (libdeflate_compressor* c : def)
+      if (c != nullptr) libdeflate_free_compressor(c);
+    if (inf != nullptr) libdeflate_free_decompressor(inf);
   }
 
-  z_stream& Deflater(int level) {
-    auto i = static_cast<std::size_t>(level);
-    if (!defReady[i]) {
-      if (deflateInit(&def[i], level) != Z_OK) throw EVX_ZipError("zlib: deflateInit failed");
-      defReady[i] = true;
-    } else if (deflateReset(&def[i]) != Z_OK) {
-      throw EVX_ZipError("zlib: deflateReset failed");
+  libdeflate_compressor* Deflater(int level) {
+    auto& c = def[static_cast<std::size_t>(level)];
+    if (c == nullptr) {
+      c = libdeflate_alloc_compressor(level);
+      if (c == nullptr) throw EVX_ZipError("deflate: compressor could not be created");
     }
-    return def[i];
+    return c;
   }
 
-  z_stream& Inflater() {
-    if (!infReady) {
-      if (inflateInit(&inf) != Z_OK) throw EVX_ZipError("zlib: inflateInit failed");
-      infReady = true;
-    } else if (inflateReset(&inf) != Z_OK) {
-      throw EVX_ZipError("zlib: inflateReset failed");
+  libdeflate_decompressor* Inflater() {
+    if (inf == nullptr) {
+      inf = libdeflate_alloc_decompressor();
+      if (inf == nullptr) throw EVX_ZipError("deflate: decompressor could not be created");
     }
     return inf;
   }
@@ -93,20 +88,14 @@ const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, 
 
   bool packed = false;
   if (level > 0 && n > 1) {
-    // Only a result shorter than n is kept, so deflate gets n - 1 bytes of
-    // room: if the stream does not finish in them it would not be kept.
-    z_stream& z = s_->Deflater(level);
-    z.next_in = const_cast<Bytef*>(raw);
-    z.avail_in = static_cast<uInt>(n);
-    z.next_out = stored;
-    z.avail_out = static_cast<uInt>(n - 1);
-    int rc = deflate(&z, Z_FINISH);
-    if (rc == Z_STREAM_END) {
+    // Only a result shorter than n is kept, so the compressor gets n - 1
+    // bytes of room and gives up (returns 0) when the stream does not fit.
+    // The result is a complete zlib stream (header, deflate data, Adler-32).
+    std::size_t len = libdeflate_zlib_compress(s_->Deflater(level), raw, n, stored, n - 1);
+    if (len > 0) {
       packed = true;
-      h.storedLength = static_cast<std::int32_t>(z.total_out);
+      h.storedLength = static_cast<std::int32_t>(len);
       h.compressed = 1;
-    } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      throw EVX_ZipError(std::string("zlib: ") + (z.msg ? z.msg : "deflate failed"));
     }
   }
   if (!packed) std::memcpy(stored, raw, n);
@@ -146,14 +135,12 @@ const std::uint8_t* TBlockCodec::Decode(const TBlockHeader& header, const std::u
     return s_->raw.data();
   }
 
-  z_stream& z = s_->Inflater();
-  z.next_in = const_cast<Bytef*>(data);
-  z.avail_in = static_cast<uInt>(storedLen);
-  z.next_out = s_->raw.data();
-  z.avail_out = static_cast<uInt>(kBlockSize);
-  int rc = inflate(&z, Z_FINISH);
-  // A damaged stream cannot give the raw length either; both end the same way.
-  if (rc != Z_STREAM_END || z.total_out != rawLen) throw EVX_ZipError(kBadLength);
+  // The stream must unpack to exactly the raw length; a damaged stream cannot
+  // give it either, and both end the same way.
+  std::size_t got = 0;
+  libdeflate_result rc =
+      libdeflate_zlib_decompress(s_->Inflater(), data, storedLen, s_->raw.data(), rawLen, &got);
+  if (rc != LIBDEFLATE_SUCCESS || got != rawLen) throw EVX_ZipError(kBadLength);
   return s_->raw.data();
 }
 

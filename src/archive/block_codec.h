@@ -1,5 +1,5 @@
 #pragma once
-// Encoding and decoding of one data block: zlib per block (kept only when
+// Encoding and decoding of one data block: a zlib stream per block (kept only when
 // smaller), Blowfish ECB per block, and the 10-byte block header.  Owns its
 // work buffers and compressor states, so no allocation happens per block.
 #include <cstddef>
@@ -21,7 +21,7 @@ class TBlockCodec {
 
   // Encodes n (1..32768) raw bytes.  The result (block header followed by the
   // stored bytes, rounded up to 8 when encrypting) stays valid until the next
-  // call; its length is returned in outLen.  Throws EVX_ZipError when zlib fails.
+  // call; its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
   const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
                              std::size_t& outLen, TBlockHeader* header = nullptr);
 

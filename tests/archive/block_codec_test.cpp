@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -38,6 +39,83 @@ TEST(BlockCodec, CompressionKeptOnlyWhenShorter) {
   const std::uint8_t head[10] = {0x70, 0x11, 0, 0, 0x70, 0x11, 0, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(out, head, 10));
   EXPECT_EQ(0, std::memcmp(out + 10, noise.data(), noise.size()));
+}
+
+// Blocks are plain zlib streams: whatever the codec writes, zlib's own
+// streaming inflate reads, and the codec reads what zlib's deflate wrote, so
+// archives stay readable whichever deflate implementation packed them.
+std::vector<std::uint8_t> MixedBytes(std::size_t n) {
+  auto out = testing::TextBytes(n);
+  const auto noise = testing::NoiseBytes(n);
+  for (std::size_t i = 0; i < n; i += 1000)
+    for (std::size_t j = i; j < std::min(n, i + 200); ++j) out[j] = noise[j];
+  return out;
+}
+
+TEST(BlockCodec, StreamsInteroperateWithZlib) {
+  TBlockCodec codec;
+  for (std::size_t n : {600u, 4465u, 32768u}) {
+    for (int kind = 0; kind < 2; ++kind) {
+      const auto raw = kind == 0 ? testing::TextBytes(n) : MixedBytes(n);
+      for (int level : {1, 9}) {
+        SCOPED_TRACE(::testing::Message() << n << " bytes, kind " << kind << ", level " << level);
+        // Codec -> zlib inflate, fed in small pieces like a stream reader would.
+        std::size_t len = 0;
+        TBlockHeader h;
+        const std::uint8_t* out = codec.Encode(raw.data(), n, level, nullptr, len, &h);
+        ASSERT_EQ(1, h.compressed);
+        z_stream z{};
+        ASSERT_EQ(Z_OK, inflateInit(&z));
+        std::vector<std::uint8_t> back(n + 16);
+        z.next_out = back.data();
+        z.avail_out = static_cast<uInt>(back.size());
+        int rc = Z_OK;
+        for (std::size_t at = 10; at < len && rc == Z_OK; at += 97) {
+          z.next_in = const_cast<Bytef*>(out + at);
+          z.avail_in = static_cast<uInt>(std::min<std::size_t>(97, len - at));
+          rc = inflate(&z, Z_NO_FLUSH);
+        }
+        EXPECT_EQ(Z_STREAM_END, rc);
+        EXPECT_EQ(n, z.total_out);
+        EXPECT_EQ(static_cast<uLong>(len - 10), z.total_in) << "no bytes after the stream";
+        inflateEnd(&z);
+        back.resize(n);
+        EXPECT_EQ(raw, back);
+
+        // zlib deflate -> codec.
+        std::vector<std::uint8_t> packed(compressBound(n));
+        uLongf packedLen = packed.size();
+        ASSERT_EQ(Z_OK, compress2(packed.data(), &packedLen, raw.data(), n, level));
+        const TBlockHeader zh{static_cast<std::int32_t>(n), static_cast<std::int32_t>(packedLen),
+                              1, 0};
+        const std::uint8_t* got = codec.Decode(zh, packed.data(), packedLen, nullptr);
+        EXPECT_EQ(0, std::memcmp(got, raw.data(), n));
+      }
+    }
+  }
+}
+
+TEST(BlockCodec, StreamsOfAnotherLengthOrDamagedAreRefused) {
+  TBlockCodec codec;
+  const auto raw = MixedBytes(12000);
+  std::vector<std::uint8_t> packed(compressBound(raw.size()));
+  uLongf packedLen = packed.size();
+  ASSERT_EQ(Z_OK, compress2(packed.data(), &packedLen, raw.data(), raw.size(), 6));
+  const auto stored = static_cast<std::int32_t>(packedLen);
+  auto decode = [&](std::int32_t rawLen, std::int32_t storedLen) {
+    return codec.Decode(TBlockHeader{rawLen, storedLen, 1, 0}, packed.data(),
+                        static_cast<std::size_t>(storedLen), nullptr);
+  };
+  // Unpacks to more, or fewer, bytes than the header says.
+  EXPECT_THROW(decode(11999, stored), EVX_ZipError);
+  EXPECT_THROW(decode(12001, stored), EVX_ZipError);
+  // Cut short: the stream never ends.
+  EXPECT_THROW(decode(12000, stored - 5), EVX_ZipError);
+  // A damaged checksum at the end of the stream.
+  packed[packedLen - 1] ^= 0x40;
+  EXPECT_THROW(decode(12000, stored), EVX_ZipError);
+  packed[packedLen - 1] ^= 0x40;
+  EXPECT_EQ(0, std::memcmp(decode(12000, stored), raw.data(), raw.size()));
 }
 
 TEST(BlockCodec, EncryptedBlocksArePaddedTo8) {
