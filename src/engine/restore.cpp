@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/errors.h"
+#include "engine/file_blocks.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -214,37 +215,20 @@ void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bo
     }
   }
   if (!codec_) codec_ = std::make_unique<TBlockCodec>();
-  std::array<std::uint8_t, kBlockHeaderSize> hb{};
-  for (;;) {
-    try {
-      stream.ReadBytes(hb.data(), hb.size());
-    } catch (const EVX_BackupReadError&) {
-      throw EVX_BackupReadError("Predčasný koniec súboru v hlavičke súboru");
-    }
-    const TBlockHeader bh = DecodeBlockHeader(hb.data());
-    // A raw block cannot stand for more bytes than it stores.
-    if (!BlockHeaderValid(bh) || (bh.compressed == 0 && bh.rawLength > bh.storedLength))
-      throw EVX_BackupReadError("Porušená hlavička súboru");
-    if (bh.storedLength == 0) break;
-    const std::size_t onMedium = StoredBytesOnMedium(bh.storedLength, encrypted);
-    try {
-      stream.ReadBytes(buffer1_.data(), onMedium);
-    } catch (const EVX_BackupReadError&) {
-      throw EVX_BackupReadError("Predčasný koniec súboru pri čítaní súboru");
-    }
-    if (!writing) continue;
-    const std::uint8_t* raw =
-        codec_->Decode(bh, buffer1_.data(), onMedium, encrypted ? cipher_.get() : nullptr);
-    const std::size_t n = static_cast<std::size_t>(bh.rawLength);
-    if (!WriteAll(out.fd(), raw, n)) {
-      writing = false;
-      writeFailed = true;
-      continue;
-    }
-    out.Wrote(n);
-    extractCrc_ = CrcUpdate(extractCrc_, raw, n);
+  TBlockSink sink;
+  if (writing) {
+    sink = [&](const std::uint8_t* raw, std::size_t n) {
+      if (!WriteAll(out.fd(), raw, n)) {
+        writeFailed = true;
+        return false;
+      }
+      out.Wrote(n);
+      extractCrc_ = CrcUpdate(extractCrc_, raw, n);
+      return true;
+    };
   }
-  if (stream.IsTape()) stream.FlushToBlockEnd();
+  ReadFileBlocks(stream, *codec_, buffer1_.data(), encrypted, encrypted ? cipher_.get() : nullptr,
+                 sink);
   if (!out.Close()) writeFailed = true;
   if (createErrno != 0)
     throw EVX_FileWriteError("Chyba I/O  (#" + std::to_string(createErrno) + ") počas " +

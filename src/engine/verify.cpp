@@ -1,5 +1,5 @@
-// Verify: unpacks every file of an archive into a temporary file and compares
-// it byte for byte with the file at its stored path.
+// Verify: unpacks every file of an archive and compares it, block by block as
+// it is unpacked, byte for byte with the file at its stored path.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,12 +12,13 @@
 #include <ios>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "archive/errors.h"
+#include "engine/file_blocks.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
-#include "platform/temp_files.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -79,6 +80,46 @@ std::int64_t SizeOf(int fd) {
 
 std::string Now() { return FormatDateTimeC(NowDateTime()); }
 
+// The comparison of one stored file, fed its unpacked bytes block by block,
+// with the file on disk.  Gives the codes of CompareFiles: 2 the disk file
+// cannot be opened, 3 size or content differs, 4 the disk file gave fewer or
+// more bytes than its size said.
+class TDiskComparison {
+ public:
+  TDiskComparison(const std::string& diskFile, std::uint8_t* buffer)
+      : fd_(OpenForReading(diskFile)), buffer_(buffer) {
+    if (fd_.get() >= 0) size_ = SizeOf(fd_.get());
+  }
+
+  // Always true: the rest of the file is unpacked even after a difference,
+  // so that damaged data show as such whatever the disk holds.
+  bool Next(const std::uint8_t* raw, std::size_t n) {
+    unpacked_ += static_cast<std::int64_t>(n);
+    if (fd_.get() < 0 || code_ != 0 || unpacked_ > size_) return true;
+    if (ReadChunk(fd_.get(), buffer_, n) != n)
+      code_ = 4;
+    else if (std::memcmp(buffer_, raw, n) != 0)
+      code_ = 3;
+    return true;
+  }
+
+  int Finish() {
+    if (fd_.get() < 0) return 2;
+    if (unpacked_ != size_) return 3;
+    if (code_ != 0) return code_;
+    // Bytes added behind the size read at the start.
+    std::uint8_t extra = 0;
+    return ReadChunk(fd_.get(), &extra, 1) == 0 ? 0 : 4;
+  }
+
+ private:
+  TReadFd fd_;
+  std::uint8_t* buffer_;
+  std::int64_t size_ = 0;
+  std::int64_t unpacked_ = 0;
+  int code_ = 0;
+};
+
 }  // namespace
 
 int TVaultrex::CompareFiles(const std::string& copy, const std::string& diskFile) {
@@ -111,7 +152,6 @@ int TVaultrex::Verify() {
   int insertLine = 0;
   std::exception_ptr foreign;
   std::unique_ptr<TArchiveStream> stream;
-  std::unique_ptr<TTempFile> temp;
   restoreRoot_.clear();
   try {
     OpenLog(insertLine);
@@ -144,19 +184,18 @@ int TVaultrex::Verify() {
     stat.FilesDone = 0;
     for (const TDirRecord& r : fileList_) stat.TotalBytes += r.size;
 
-    // One private temporary file for the whole run, removed afterwards.
-    try {
-      temp = std::make_unique<TTempFile>("tmpcompare", GetTempFolder());
-      temp->CloseFd();
-    } catch (const std::system_error& e) {
-      throw EVX_FileWriteError("Chyba I/O  (#" + std::to_string(e.code().value()) + ") počas " +
-                               "vytvárania dočasného súboru");
-    }
+    if (!codec_) codec_ = std::make_unique<TBlockCodec>();
+    TCrypto* const cipher = header.encrypted ? cipher_.get() : nullptr;
+    std::vector<std::uint8_t> diskBytes(kBlockSize);
 
     for (const TDirRecord& r : fileList_) {
       try {
-        ExtractFile(r, *stream, header.encrypted, temp->path());
-        const int code = CompareFiles(temp->path(), r.path);
+        TDiskComparison comparison(r.path, diskBytes.data());
+        ReadFileBlocks(*stream, *codec_, buffer1_.data(), header.encrypted, cipher,
+                       [&](const std::uint8_t* raw, std::size_t n) {
+                         return comparison.Next(raw, n);
+                       });
+        const int code = comparison.Finish();
         switch (code) {
           case 0:
             ++ok;
@@ -181,8 +220,8 @@ int TVaultrex::Verify() {
         }
         if (code != 0) failed = true;
       } catch (const EVX_Error& e) {
-        // The copy could not be written or the set's data ended early: the
-        // file was not checked, which a verify must never report as success.
+        // The set's data ended early or were damaged: the file was not
+        // checked, which a verify must never report as success.
         if (!dynamic_cast<const EVX_FileWriteError*>(&e) &&
             !dynamic_cast<const EVX_BackupReadError*>(&e))
           throw;
@@ -215,7 +254,6 @@ int TVaultrex::Verify() {
     if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
   }
   stream.reset();
-  temp.reset();
   errors_ = missing + different + other;
   try {
     if (result != 0) {

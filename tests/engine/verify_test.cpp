@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "engine/archive_fixture.h"
@@ -117,6 +118,82 @@ TEST_F(VerifyTest, RefusedSettingsAndDamagedBlocks) {
   // The reader cannot find its place again, so the files behind it fail too.
   EXPECT_NE(std::find(log.begin(), log.end(), "   3 Došlo k inej chybe pri porovnávaní súboru"),
             log.end());
+}
+
+// Each file is compared block by block as it is unpacked: a difference is
+// found in any block, at either end, and in the length either way.
+TEST_F(VerifyTest, DifferencesAreFoundInEveryBlockAndLength) {
+  const std::string big = NoiseBytes(100000);  // three whole blocks and a tail
+  const std::string twoBlocks = TextBytes(65536);
+  std::vector<TStoredFile> set;
+  std::vector<std::string> onDisk;
+  auto add = [&](const std::string& name, const std::string& stored, const std::string& disk) {
+    set.push_back({dir / ("cmp/" + name), stored});
+    onDisk.push_back(disk);
+  };
+  auto flip = [](std::string s, std::size_t at) {
+    s[at] = static_cast<char>(s[at] ^ 0x01);
+    return s;
+  };
+  add("same", big, big);
+  add("first-byte", big, flip(big, 0));
+  add("second-block", big, flip(big, 32768));
+  add("last-byte", big, flip(big, 99999));
+  add("one-short", big, big.substr(0, 99999));
+  add("one-block-short", big, big.substr(0, 98304));
+  add("one-longer", twoBlocks, twoBlocks + "x");
+  add("emptied", twoBlocks, "");
+  add("was-empty", "", "x");
+  add("both-empty", "", "");
+  add("same-text", twoBlocks, twoBlocks);
+  for (std::size_t i = 0; i < set.size(); ++i) WriteFile(set[i].path, onDisk[i]);
+  WriteArchive(Archive(), set, 1);
+
+  ASSERT_EQ(engine.Verify(), 98);
+  const auto log = Log();
+  auto has = [&](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  };
+  for (const TStoredFile& f : set) {
+    const bool same = f.path.ends_with("same") || f.path.ends_with("both-empty") ||
+                      f.path.ends_with("same-text");
+    EXPECT_TRUE(has(f.path + (same ? " bez chýb" : " rozdiel v  súbore v zálohe"))) << f.path;
+  }
+  EXPECT_TRUE(has("3 Súbor/y skontrolované OK"));
+  EXPECT_TRUE(has("   8 Súbor/y jeúsú odlišné od originálu"));
+}
+
+// The data of a file are read to their end whatever the disk holds: damage is
+// found behind a difference found early, and behind a missing disk file.
+TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
+  const std::string big = NoiseBytes(100000);
+  std::vector<TStoredFile> set = {{dir / "d/gone", big}};
+  WriteArchive(Archive(), set, 0);
+  std::string bytes = ReadFile(Archive());
+  bytes.resize(bytes.size() - 20);  // the last block cut short
+  WriteFile(Archive(), bytes);
+  ASSERT_EQ(engine.Verify(), 98);
+  auto log = Log();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Chyba (Predčasný koniec súboru pri čítaní súboru) počas kontroly " +
+                          set[0].path),
+            log.end());
+  EXPECT_EQ(std::find(log.begin(), log.end(), set[0].path + " súbor chýba alebo je uzmaknutý"),
+            log.end());
+
+  // A compressed block that does not unpack, behind a block that differs
+  // from the disk: the run ends as a failed unpacking, not as a difference.
+  set = {{dir / "d/text", TextBytes(100000)}};
+  WriteFile(set[0].path, "X" + set[0].content.substr(1));
+  WriteArchive(Archive(), set, 9);
+  bytes = ReadFile(Archive());
+  const std::size_t first = kHeaderSize + kCountSize + kRecordSize;  // the first block header
+  std::int32_t firstStored = 0;
+  std::memcpy(&firstStored, bytes.data() + first + 4, 4);
+  const std::size_t second = first + kBlockHeaderSize + static_cast<std::size_t>(firstStored);
+  bytes[second + kBlockHeaderSize + 20] ^= 0x55;  // inside the second block's stream
+  WriteFile(Archive(), bytes);
+  EXPECT_EQ(engine.Verify(), 3);
 }
 
 TEST(CompareFilesTest, CodesForEachOutcome) {
