@@ -1,4 +1,4 @@
-// Writes the seed corpus of fuzz_archive_reader: small intact archives of
+// Writes the starting corpus of fuzz_archive_reader: small intact archives of
 // every kind (plain, compressed, encrypted with the fuzz key, empty files,
 // a foreign file) and a few damaged ones.
 #include <cstdio>

@@ -215,11 +215,11 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
       if (name.rfind("-", 0) == 0) return Fail("unknown option '" + name + "'");
       return Fail("unexpected argument '" + name + "'");
     }
-    const TOptionSpec& spec = it->second;
-    if ((spec.operations & Bit(o.operation)) == 0)
+    const TOptionSpec& option = it->second;
+    if ((option.operations & Bit(o.operation)) == 0)
       return Fail(name + " cannot be used with " + OperationName(o.operation));
     std::string value;
-    if (spec.takesValue) {
+    if (option.takesValue) {
       if (inlineValue) {
         value = *inlineValue;
       } else if (i + 1 < args.size()) {
@@ -230,7 +230,7 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     } else if (inlineValue) {
       return Fail(name + " takes no value");
     }
-    std::string error = spec.apply(o, value);
+    std::string error = option.apply(o, value);
     if (!error.empty()) return Fail(error);
   }
 

@@ -55,9 +55,9 @@ inline std::vector<std::uint8_t> TextBytes(std::size_t n) {
 }
 
 inline std::vector<std::uint8_t> NoiseBytes(std::size_t n,
-                                            std::uint64_t seed = 88172645463325252ull) {
+                                            std::uint64_t start = 88172645463325252ull) {
   std::vector<std::uint8_t> out(n);
-  std::uint64_t x = seed;
+  std::uint64_t x = start;
   for (auto& b : out) {
     x ^= x << 13;
     x ^= x >> 7;

@@ -90,10 +90,10 @@ inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Pseudo-random bytes (not compressible), reproducible from the seed.
-inline std::string RandomBytes(std::size_t n, unsigned seed) {
+// Pseudo-random bytes (not compressible), reproducible from the start value.
+inline std::string RandomBytes(std::size_t n, unsigned start) {
   std::string s(n, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
+  std::uint32_t x = start * 2654435761u + 1;
   for (auto& c : s) {
     x ^= x << 13;
     x ^= x >> 17;

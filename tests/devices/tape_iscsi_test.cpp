@@ -23,9 +23,9 @@ class TapeIscsi : public ::testing::Test {
     opened_ = tape->Open();
     return tape;
   }
-  static std::vector<std::uint8_t> Block(std::uint8_t seed) {
+  static std::vector<std::uint8_t> Block(std::uint8_t first) {
     std::vector<std::uint8_t> b(32768);
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(first + i * 7);
     return b;
   }
 

@@ -87,9 +87,9 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
 }
 
 // n bytes that compress poorly (a simple linear congruential sequence).
-inline std::string NoiseBytes(std::size_t n, std::uint32_t seed = 1) {
+inline std::string NoiseBytes(std::size_t n, std::uint32_t start = 1) {
   std::string s(n, '\0');
-  std::uint32_t x = seed;
+  std::uint32_t x = start;
   for (auto& c : s) {
     x = x * 1664525u + 1013904223u;
     c = static_cast<char>(x >> 24);

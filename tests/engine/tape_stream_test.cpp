@@ -50,9 +50,9 @@ std::string OpenError(TStreamMode mode = TStreamMode::Write) {
   return "opened";
 }
 
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t first) {
   std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed ^ (i * 13 + i / 251));
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(first ^ (i * 13 + i / 251));
   return v;
 }
 
