@@ -1,7 +1,9 @@
 // Restore: writes the selected files of an archive back to disk, and
 // ExtractFile, the reader of one file's data blocks that verify shares.
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
@@ -64,6 +66,11 @@ class TFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
@@ -72,7 +79,8 @@ class TFd {
 // Opens `name` in the folder `dirFd` for writing, truncated.  A symbolic link
 // there is removed first (never written through), a read-only file gets its
 // owner's write permission back; anything but a regular file is refused.
-int OpenLeaf(int dirFd, const std::string& name) {
+// sizeAtOpen receives the length the file had.
+int OpenLeaf(int dirFd, const std::string& name, off_t& sizeAtOpen) {
   if (name.empty() || name == "." || name == "..") {
     errno = EINVAL;
     return -1;
@@ -98,29 +106,102 @@ int OpenLeaf(int dirFd, const std::string& name) {
     errno = EINVAL;
     return -1;
   }
+  sizeAtOpen = st.st_size;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+// Folders kept open from one target to the next during a restore run
+// (TFolderCacheScope; without one every target finds its folders anew):
+// RestoreTo, below which each target's folder is then found in one step, and
+// for a restore to the stored paths the folder of the last target, as the
+// files of a set lie folder by folder.
+class TFolderCache {
+ public:
+  int Find(const std::string& folder) const { return folder == folder_ ? fd_.get() : -1; }
+  void Keep(const std::string& folder, int fd) {
+    folder_ = folder;
+    fd_.reset(fd);
+  }
+  int Root(const std::string& root) const { return root == root_ ? rootFd_.get() : -1; }
+  void KeepRoot(const std::string& root, int fd) {
+    root_ = root;
+    rootFd_.reset(fd);
+  }
+
+ private:
+  std::string folder_;
+  TFd fd_;
+  std::string root_;
+  TFd rootFd_;
+};
+
+thread_local TFolderCache* tFolders = nullptr;
+
+class TFolderCacheScope {
+ public:
+  TFolderCacheScope() : previous_(tFolders) { tFolders = &cache_; }
+  ~TFolderCacheScope() { tFolders = previous_; }
+  TFolderCacheScope(const TFolderCacheScope&) = delete;
+  TFolderCacheScope& operator=(const TFolderCacheScope&) = delete;
+
+ private:
+  TFolderCache cache_;
+  TFolderCache* previous_;
+};
+
+// Opens the folder `rel` below rootFd in one call, refusing any symbolic link
+// on the way and any way out of root; -1 when it does not exist yet or the
+// kernel cannot do it (the caller then goes component by component).
+int OpenBeneath(int rootFd, const std::string& rel) {
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  long fd;
+  do {
+    fd = ::syscall(SYS_openat2, rootFd, rel.c_str(), &how, sizeof how);
+  } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+  return static_cast<int>(fd);
 }
 
 // Creates the target file with its missing folders.  Below `root` (a
 // redirected restore) every folder is entered without following links and
 // ".." is refused, so nothing can be written outside root.
-int CreateTarget(const std::string& target, const std::string& root) {
+int CreateTarget(const std::string& target, const std::string& root, off_t& sizeAtOpen) {
   if (!root.empty() && target.size() > root.size() && target.compare(0, root.size(), root) == 0) {
-    ForceDirectories(root);
-    TFd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) return -1;
     const std::vector<std::string> parts = SplitComponents(target.substr(root.size()));
     if (parts.empty()) {
       errno = EINVAL;
       return -1;
     }
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-      const std::string& p = parts[i];
-      if (p == "..") {
+      if (parts[i] == "..") {
         errno = EINVAL;
         return -1;
       }
+    }
+    TFd dir;
+    int rootFd = tFolders != nullptr ? tFolders->Root(root) : -1;
+    if (rootFd < 0) {
+      ForceDirectories(root);
+      dir.reset(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (dir.get() < 0) return -1;
+      if (tFolders != nullptr) tFolders->KeepRoot(root, dir.release());
+      rootFd = tFolders != nullptr ? tFolders->Root(root) : dir.get();
+    }
+    if (parts.size() == 1) return OpenLeaf(rootFd, parts.back(), sizeAtOpen);
+    // Mostly the folder is there already and found in one step.
+    std::string rel = parts[0];
+    for (std::size_t i = 1; i + 1 < parts.size(); ++i) rel += "/" + parts[i];
+    const int found = OpenBeneath(rootFd, rel);
+    if (found >= 0) {
+      dir.reset(found);
+      return OpenLeaf(dir.get(), parts.back(), sizeAtOpen);
+    }
+    if (dir.get() < 0) dir.reset(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
+    if (dir.get() < 0) return -1;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+      const std::string& p = parts[i];
       if (p == ".") continue;
       const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
       int next = ::openat(dir.get(), p.c_str(), flags);
@@ -131,14 +212,18 @@ int CreateTarget(const std::string& target, const std::string& root) {
       if (next < 0) return -1;
       dir.reset(next);
     }
-    return OpenLeaf(dir.get(), parts.back());
+    return OpenLeaf(dir.get(), parts.back(), sizeAtOpen);
   }
   const std::string folder = ExtractFilePath(target);
-  if (folder.empty()) return OpenLeaf(AT_FDCWD, target);
+  if (folder.empty()) return OpenLeaf(AT_FDCWD, target, sizeAtOpen);
+  const int cached = tFolders != nullptr ? tFolders->Find(folder) : -1;
+  if (cached >= 0) return OpenLeaf(cached, ExtractFileName(target), sizeAtOpen);
   if (folder.size() > 1) ForceDirectories(folder);
   TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) return -1;
-  return OpenLeaf(dir.get(), ExtractFileName(target));
+  const int fd = OpenLeaf(dir.get(), ExtractFileName(target), sizeAtOpen);
+  if (tFolders != nullptr) tFolders->Keep(folder, dir.release());
+  return fd;
 }
 
 // A target file being written: whatever happens, it ends as long as the
@@ -149,13 +234,20 @@ class TTarget {
   ~TTarget() { Close(); }
   TTarget(const TTarget&) = delete;
   TTarget& operator=(const TTarget&) = delete;
-  void Open(int fd) { fd_ = fd; }
+  void Open(int fd, off_t sizeAtOpen) {
+    fd_ = fd;
+    sizeAtOpen_ = sizeAtOpen;
+  }
   int fd() const { return fd_; }
   void Wrote(std::size_t n) { written_ += static_cast<off_t>(n); }
+  // A write that failed may have left part of its bytes behind.
+  void WriteFailed() { partial_ = true; }
   // false when cutting or closing failed.
   bool Close() {
     if (fd_ < 0) return true;
-    bool ok = ::ftruncate(fd_, written_) == 0;
+    // Written from the start on, the file is as long as what was written
+    // unless it was longer before or a write stopped halfway.
+    bool ok = (sizeAtOpen_ <= written_ && !partial_) || ::ftruncate(fd_, written_) == 0;
     ok = ::close(fd_) == 0 && ok;
     fd_ = -1;
     return ok;
@@ -163,7 +255,9 @@ class TTarget {
 
  private:
   int fd_ = -1;
+  off_t sizeAtOpen_ = 0;
   off_t written_ = 0;
+  bool partial_ = false;
 };
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t len) {
@@ -207,7 +301,9 @@ void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bo
   bool writeFailed = false;
   extractCrc_ = kCrcInit;
   if (writing) {
-    out.Open(CreateTarget(target, restoreRoot_));
+    off_t sizeAtOpen = 0;
+    const int fd = CreateTarget(target, restoreRoot_, sizeAtOpen);
+    out.Open(fd, sizeAtOpen);
     if (out.fd() < 0) {
       // The file's data are still read past, so the next file starts right.
       createErrno = errno;
@@ -219,11 +315,12 @@ void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bo
   if (writing) {
     sink = [&](const std::uint8_t* raw, std::size_t n) {
       if (!WriteAll(out.fd(), raw, n)) {
+        out.WriteFailed();
         writeFailed = true;
         return false;
       }
       out.Wrote(n);
-      extractCrc_ = CrcUpdate(extractCrc_, raw, n);
+      extractCrc_ = FastCrcUpdate(extractCrc_, raw, n);
       return true;
     };
   }
@@ -242,6 +339,7 @@ int TVaultrex::Restore() {
   int insertLine = 0;
   std::exception_ptr foreign;
   std::unique_ptr<TArchiveStream> stream;
+  TFolderCacheScope folders;
   restoreRoot_.clear();
   errors_ = 0;
   try {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/errors.h"
+#include "support/utils.h"
 #include "temp_dir.h"
 
 namespace vx {
@@ -116,6 +117,26 @@ TEST(BlockCodec, StreamsOfAnotherLengthOrDamagedAreRefused) {
   EXPECT_THROW(decode(12000, stored), EVX_ZipError);
   packed[packedLen - 1] ^= 0x40;
   EXPECT_EQ(0, std::memcmp(decode(12000, stored), raw.data(), raw.size()));
+}
+
+// The fast checksum continues the same register as CrcUpdate, whatever the
+// length, the alignment and the way a file is cut into pieces.
+TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
+  const auto bytes = testing::NoiseBytes(70001);
+  EXPECT_EQ(CrcUpdate(kCrcInit, bytes.data(), 0), FastCrcUpdate(kCrcInit, bytes.data(), 0));
+  for (std::size_t start : {0u, 1u, 3u, 7u}) {
+    for (std::size_t len : {1u, 15u, 16u, 17u, 63u, 64u, 65u, 4465u, 32768u, 69990u}) {
+      EXPECT_EQ(CrcUpdate(kCrcInit, bytes.data() + start, len),
+                FastCrcUpdate(kCrcInit, bytes.data() + start, len))
+          << start << " " << len;
+    }
+  }
+  std::uint32_t whole = CrcUpdate(kCrcInit, bytes.data(), bytes.size());
+  std::uint32_t pieces = kCrcInit;
+  for (std::size_t at = 0; at < bytes.size(); at += 32768)
+    pieces = FastCrcUpdate(pieces, bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
+  EXPECT_EQ(whole, pieces);
+  EXPECT_EQ(0xCBF43926u, ~FastCrcUpdate(kCrcInit, "123456789", 9)) << "the CRC-32 check value";
 }
 
 TEST(BlockCodec, EncryptedBlocksArePaddedTo8) {

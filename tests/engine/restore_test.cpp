@@ -278,5 +278,45 @@ TEST_F(RestoreTest, SymbolicLinksAreReplacedOrRefusedNeverFollowed) {
   EXPECT_EQ(ReadFile(victim), "precious");
 }
 
+// The folders of one run are found again for every file: a folder swapped
+// for a link (or moved away) between two files is never written through, and
+// files that alternate between folders each land in their own.
+TEST_F(RestoreTest, FoldersSwappedDuringTheRunAreNotFollowed) {
+  fs::create_directories(dir / "outside");
+  WriteArchive(Archive(), {{"/a/1", "a1"},
+                           {"/b/1", "b1"},
+                           {"/a/2", "a2"},
+                           {"/b/deep/er/2", "b2"},
+                           {"/b/3", "b3"}});
+  int files = 0;
+  engine.OnStatistic = [&](const TBackupStatistic&, bool&) {
+    if (++files != 2) return;
+    fs::rename(dir / "out/a", dir / "moved");
+    fs::create_symlink(dir / "outside", dir / "out/a");
+  };
+  ASSERT_EQ(engine.Restore(), 0);
+  EXPECT_EQ(ReadFile(dir / "moved/1"), "a1");
+  EXPECT_FALSE(FileExists(dir / "moved/2"));
+  EXPECT_FALSE(FileExists(dir / "outside/2"));
+  EXPECT_EQ(Out("b/1"), "b1");
+  EXPECT_EQ(Out("b/deep/er/2"), "b2");
+  EXPECT_EQ(Out("b/3"), "b3");
+  EXPECT_EQ(engine.ErrorCount(), 1);
+  EXPECT_NE(Log()[5].find(") sa vyskytla počas obnovy /a/2"), std::string::npos) << Log()[5];
+
+  // The same alternation restored to the stored paths.
+  const std::string p = dir / "p", q = dir / "q";
+  WriteArchive(Archive(), {{p + "/1", "p1"}, {q + "/1", "q1"}, {p + "/2", "p2"},
+                           {q + "/sub/2", "q2"}, {p + "/3", "p3"}});
+  engine.RedirectRestore = false;
+  engine.OnStatistic = nullptr;
+  ASSERT_EQ(engine.Restore(), 0);
+  EXPECT_EQ(engine.ErrorCount(), 0);
+  for (const auto& [path, content] : std::vector<std::pair<std::string, std::string>>{
+           {p + "/1", "p1"}, {q + "/1", "q1"}, {p + "/2", "p2"}, {q + "/sub/2", "q2"},
+           {p + "/3", "p3"}})
+    EXPECT_EQ(ReadFile(path), content) << path;
+}
+
 }  // namespace
 }  // namespace vx
