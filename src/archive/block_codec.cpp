@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -80,6 +81,40 @@ void RunCipher(TCrypto* cipher, bool encrypt, const std::uint8_t* in, std::uint8
     cipher->Decrypt(false);
 }
 
+// Whether a block is plainly incompressible (packed or enciphered data,
+// noise), judged at a fraction of the cost of packing it: packing such a
+// block costs more than packing text, and the result is thrown away.  The
+// block must use the byte values about evenly, in its first piece and as a
+// whole (any text, table or run of some length shows a value far more often
+// than 1 in 256), and pieces at its start, middle and end must each not get
+// shorter when packed; anything else is given to the compressor whole.
+constexpr std::size_t kSample = 4096;
+constexpr std::size_t kMinJudged = 4 * kSample;
+
+// true when no byte value occurs more than `limit` times in data[0, n).
+bool EvenlySpread(const std::uint8_t* data, std::size_t n, std::uint32_t limit) {
+  std::array<std::uint32_t, 256> counts{};
+  for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
+  for (std::uint32_t count : counts)
+    if (count > limit) return false;
+  return true;
+}
+
+bool PlainlyIncompressible(libdeflate_compressor* c, const std::uint8_t* raw, std::size_t n,
+                           std::uint8_t* scratch) {
+  if (n < kMinJudged) return false;
+  // Evenly spread, 4096 bytes give each value 16 times on average and hardly
+  // ever more than 40.
+  if (!EvenlySpread(raw, kSample, 40)) return false;
+  for (std::size_t at : {std::size_t{0}, n / 2 - kSample / 2, n - kSample}) {
+    if (libdeflate_zlib_compress(c, raw + at, kSample, scratch, kSample - 1) != 0) return false;
+  }
+  // The whole block: the average plus more than six standard deviations
+  // (128 and 11.3 for 32768 bytes); a run of some 80 bytes goes beyond.
+  const double mean = static_cast<double>(n) / 256.0;
+  return EvenlySpread(raw, n, static_cast<std::uint32_t>(mean + 6.0 * std::sqrt(mean) + 1.0));
+}
+
 }  // namespace
 
 const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, int level,
@@ -97,7 +132,10 @@ const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, 
     // Only a result shorter than n is kept, so the compressor gets n - 1
     // bytes of room and gives up (returns 0) when the stream does not fit.
     // The result is a complete zlib stream (header, deflate data, Adler-32).
-    std::size_t len = libdeflate_zlib_compress(s_->Deflater(level), raw, n, stored, n - 1);
+    libdeflate_compressor* const c = s_->Deflater(level);
+    std::size_t len = 0;
+    if (!PlainlyIncompressible(c, raw, n, stored))
+      len = libdeflate_zlib_compress(c, raw, n, stored, n - 1);
     if (len > 0) {
       packed = true;
       h.storedLength = static_cast<std::int32_t>(len);

@@ -159,7 +159,7 @@ void TVaultrex::ArchiveFile(std::size_t index) {
           codec_->Encode(buffer1_.data(), count, level, cipher, outLen, &header);
       stream_->WriteBytes(out, outLen);
       if (VerifyDuringBackup) {
-        crc = CrcUpdate(crc, buffer1_.data(), count);
+        crc = FastCrcUpdate(crc, buffer1_.data(), count);
         if (blocksMatch) {
           // Decode what was just stored, from a copy, and compare it with
           // the bytes read.

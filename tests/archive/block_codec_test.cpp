@@ -139,6 +139,47 @@ TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
   EXPECT_EQ(0xCBF43926u, ~FastCrcUpdate(kCrcInit, "123456789", 9)) << "the CRC-32 check value";
 }
 
+// Whole blocks of noise are stored without being packed; a block with any
+// packable stretch at its start, middle or end, or made of repeated rows of
+// noise, is still packed: the codec decides as zlib's compressor would.
+TEST(BlockCodec, NoiseIsStoredAndAnythingPackableIsPacked) {
+  TBlockCodec codec;
+  const auto noise = testing::NoiseBytes(32768, 4242);
+  auto withZeros = [&](std::size_t at, std::size_t len) {
+    auto b = noise;
+    std::fill(b.begin() + static_cast<std::ptrdiff_t>(at),
+              b.begin() + static_cast<std::ptrdiff_t>(at + len), 0);
+    return b;
+  };
+  std::vector<std::uint8_t> rows(32768);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = noise[i % 64];
+  auto textStart = noise;
+  const auto text = testing::TextBytes(5000);
+  std::copy(text.begin(), text.end(), textStart.begin());
+  const std::vector<std::vector<std::uint8_t>> blocks = {
+      noise,           withZeros(0, 3000),     withZeros(14000, 4000), withZeros(29768, 3000),
+      withZeros(8000, 300), rows, textStart,  testing::NoiseBytes(20000, 99)};
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    const auto& raw = blocks[k];
+    std::vector<std::uint8_t> ref(compressBound(raw.size()));
+    uLongf refLen = ref.size();
+    ASSERT_EQ(Z_OK, compress2(ref.data(), &refLen, raw.data(), raw.size(), 1));
+    const bool zlibShrinks = refLen < raw.size();
+    for (int level : {1, 9}) {
+      std::size_t len = 0;
+      TBlockHeader h;
+      codec.Encode(raw.data(), raw.size(), level, nullptr, len, &h);
+      EXPECT_EQ(zlibShrinks, h.compressed == 1) << "block " << k << " level " << level;
+      std::vector<std::uint8_t> stored(len - 10);
+      std::memcpy(stored.data(), codec.Encode(raw.data(), raw.size(), level, nullptr, len) + 10,
+                  len - 10);
+      TBlockCodec reader;
+      EXPECT_EQ(0, std::memcmp(reader.Decode(h, stored.data(), stored.size(), nullptr), raw.data(),
+                               raw.size()));
+    }
+  }
+}
+
 TEST(BlockCodec, EncryptedBlocksArePaddedTo8) {
   TBlockCodec codec;
   TBlowFish cipher;

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/vaultrex.h"
+#include "support/utils.h"
 #include "engine_test_util.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -169,6 +170,8 @@ TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
   WriteFile(Src("data.bin"), content);
   WriteFile(Src("empty.txt"), "");
   WriteFile(Src("ro.txt"), "read only");
+  const std::string big = test::NoiseBytes(600001, 9);
+  WriteFile(Src("big.bin"), big);
   ASSERT_EQ(::chmod(Src("ro.txt").c_str(), 0444), 0);
   v.NoFileCRCs = false;
   v.AddToIncludes(src.path() + "/*");
@@ -185,6 +188,9 @@ TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
   EXPECT_DOUBLE_EQ(rec.time, DosToDateTime(GetFileDate(Src("data.bin"))));
 
   EXPECT_EQ(v.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc, 0xFFFFFFFFu);
+  // A file read in several pieces gives the checksum of the whole.
+  const auto& bigRec = v.FileList()[static_cast<std::size_t>(IndexIn(Src("big.bin")))];
+  EXPECT_EQ(bigRec.crc, vx::CrcUpdate(vx::kCrcInit, big.data(), big.size()));
   EXPECT_NE(v.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly, 0u);
 
   v.NoFileCRCs = true;
