@@ -70,12 +70,6 @@ measure() {  # name command...
 echo "source: $data bytes in $files files"
 measure vaultix-backup "$cli" backup --quiet --no-log --set "$out/bench.set"
 measure vaultix-verify "$cli" verify --quiet --no-log --set "$out/bench.set"
-# Verify unpacks each file into one temporary file and reads it back; on
-# ext4 re-truncating that file costs far more than the work itself, so the
-# same verify with the temporary folder in memory shows the difference.
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  measure vaultix-verify-shm env TMP=/dev/shm "$cli" verify --quiet --no-log --set "$out/bench.set"
-fi
 measure vaultix-restore "$cli" restore --quiet --no-log --set "$out/bench.set" --all \
   --restore-to "$out/restored"
 measure tar-gzip-1 bash -c "tar -cf - -C '$work' source | gzip -1 >'$out/source.tgz'"

@@ -24,7 +24,9 @@ class TBlockCodec {
   TBlockCodec(const TBlockCodec&) = delete;
   TBlockCodec& operator=(const TBlockCodec&) = delete;
 
-  // Encodes n (1..32768) raw bytes.  The result (block header followed by the
+  // Encodes n (1..32768) raw bytes.  A block whose bytes are plainly
+  // incompressible (noise, packed or enciphered data) is stored raw without
+  // being packed whole first.  The result (block header followed by the
   // stored bytes, rounded up to 8 when encrypting) stays valid until the next
   // call; its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
   const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
