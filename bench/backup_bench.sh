@@ -6,6 +6,11 @@
 # machine the wall time also holds the waits for other work), and the peak
 # resident memory.
 #
+# ext4 makes creating files slow for some minutes after many files were
+# deleted (each new inode is checked against recently deleted ones), and every
+# run deletes its restored copies at the end: leave five minutes between runs,
+# or the restore and tar -xzf lines measure mostly that.
+#
 # usage: bench/backup_bench.sh [WORKDIR]     (default bench/data, git-ignored)
 #   VAULTIX_CLI=path   the vaultix-cli to measure (default: release build,
 #                      built first when missing)
