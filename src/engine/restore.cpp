@@ -85,27 +85,32 @@ int OpenLeaf(int dirFd, const std::string& name, off_t& sizeAtOpen) {
     errno = EINVAL;
     return -1;
   }
+  // O_NONBLOCK: a FIFO at the target must not make the open wait.  The old
+  // content is cut to the new length when the file is closed (TTarget): a
+  // truncation to zero here would make the file system write every rewritten
+  // file through to the disk at once.
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::openat(dirFd, name.c_str(), flags, 0666);
   struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (fd < 0 && (errno == ELOOP || errno == EACCES || errno == EPERM)) {
+    // A link there, or a read-only file the owner may not write to.
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
     if (S_ISLNK(st.st_mode)) {
       if (::unlinkat(dirFd, name.c_str(), 0) != 0) return -1;
     } else if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
       ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
     }
+    fd = ::openat(dirFd, name.c_str(), flags, 0666);
   }
-  // O_NONBLOCK: a FIFO at the target must not make the open wait.  The old
-  // content is cut to the new length when the file is closed (TTarget): a
-  // truncation to zero here would make the file system write every rewritten
-  // file through to the disk at once (the temporary copy of a verify is
-  // rewritten for every file of the set).
-  const int fd = ::openat(dirFd, name.c_str(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     errno = EINVAL;
     return -1;
   }
+  // A read-only file opened all the same (by the superuser) gets its owner's
+  // write permission back like any other.
+  if ((st.st_mode & S_IWUSR) == 0) ::fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
   sizeAtOpen = st.st_size;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
