@@ -482,18 +482,7 @@ int TVaultrex::Restore() {
         }
       }
 
-      stat.BytesWritten += r.size;
-      stat.FilesDone += 1;
-      // Every selected file empty: all there is has been done.
-      stat.PercentDone =
-          stat.TotalBytes == 0
-              ? 100
-              : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) *
-                                                      100.0 / static_cast<double>(stat.TotalBytes)));
-      stat.CurrentFile = r.path;
-      stat.CurrentFileSize = r.size;
-      LetMessagesRun();
-      if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
+      ReportFileRead(stat, r);
     }
     if (tape && EjectTape) stream->Destination()->Unload();
     stream->Close();

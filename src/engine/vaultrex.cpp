@@ -3,6 +3,7 @@
 #include "engine/vaultrex.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -198,6 +199,21 @@ void TVaultrex::PrepareCipher() {
 
 void TVaultrex::LetMessagesRun() {
   if (RunInBackground) ProcessMessages();
+}
+
+void TVaultrex::ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record) {
+  stat.BytesWritten += record.size;
+  stat.FilesDone += 1;
+  // Every file empty: all there is has been done.
+  stat.PercentDone =
+      stat.TotalBytes == 0
+          ? 100
+          : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) * 100.0 /
+                                                  static_cast<double>(stat.TotalBytes)));
+  stat.CurrentFile = record.path;
+  stat.CurrentFileSize = record.size;
+  LetMessagesRun();
+  if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
 }
 
 int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further) {

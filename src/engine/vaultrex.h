@@ -150,6 +150,9 @@ class TVaultrex {
   void CloseLog() noexcept;
   void PrepareCipher();
   void LetMessagesRun();
+  // After each file a reading operation treats: counts it as done, reports
+  // progress and raises EVX_UserAbortion when the caller cancels.
+  void ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record);
 
   std::vector<TDirRecord> fileList_;
   int errors_ = 0;

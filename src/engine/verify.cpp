@@ -235,17 +235,7 @@ int TVaultrex::Verify() {
           stream->FlushToBlockEnd();
         }
       }
-      stat.BytesWritten += r.size;
-      stat.FilesDone += 1;
-      stat.PercentDone =
-          stat.TotalBytes == 0
-              ? 100
-              : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) *
-                                                      100.0 / static_cast<double>(stat.TotalBytes)));
-      stat.CurrentFile = r.path;
-      stat.CurrentFileSize = r.size;
-      LetMessagesRun();
-      if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
+      ReportFileRead(stat, r);
     }
     stream->Close();
   } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -103,11 +104,15 @@ std::uint32_t CalcFileCRC(const std::string& fileName) {
   if (f.fd < 0) return reg;
   struct stat st {};
   if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return reg;
-  std::vector<unsigned char> buf(1 << 20);
+  // Large reads, but no bigger than the file needs, and left uninitialised:
+  // most files are small and this runs once per file of a scan.
+  const std::size_t size = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(st.st_size) + 1, 4096, 1 << 20));
+  std::unique_ptr<unsigned char[]> buf(new unsigned char[size]);
   for (;;) {
-    const ssize_t n = ReadSome(f.fd, buf.data(), buf.size());
+    const ssize_t n = ReadSome(f.fd, buf.get(), size);
     if (n <= 0) break;
-    reg = CrcUpdate(reg, buf.data(), static_cast<std::size_t>(n));
+    reg = CrcUpdate(reg, buf.get(), static_cast<std::size_t>(n));
   }
   return reg;
 }
