@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the benchmark folder: exactly 1 GiB in text files, binary files and
-many small files, the same bytes, names and times on every run (fixed seed).
+many small files, the same bytes, names and times on every run (fixed generator start).
 
 usage: make_bench_data.py FOLDER [TOTAL_BYTES]
 """
@@ -8,7 +8,7 @@ import os
 import random
 import sys
 
-SEED = 20261207
+GENERATOR_START = 20261207
 TIME = 1767225600  # fixed modification time of every file (2026-01-01 UTC)
 
 WORDS = (
@@ -70,7 +70,7 @@ def main():
         sys.exit(__doc__)
     root = sys.argv[1]
     total = int(sys.argv[2]) if len(sys.argv) > 2 else 1 << 30
-    rng = random.Random(SEED)
+    rng = random.Random(GENERATOR_START)
     pool = text_pool(rng, 8 << 20)
 
     budgets = [("text", total * 40 // 100), ("binary", total * 30 // 100)]

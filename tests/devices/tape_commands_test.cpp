@@ -1,6 +1,7 @@
 // The command blocks the tape drive receives and how each answer is treated,
 // checked against a scripted transport.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -318,7 +319,7 @@ class TapeTrace : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("vx-trace-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ("vx-trace-" + std::to_string(::getpid()) + "-" +
             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     std::filesystem::create_directories(dir_);
   }
