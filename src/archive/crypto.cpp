@@ -155,21 +155,33 @@ std::size_t PadStaging(std::vector<std::uint8_t>& staging, std::uint16_t& inputL
 
 }  // namespace
 
+// CFB with a 64-bit register, no padding: segments of up to 8 bytes; the
+// segment's cipher text (the output when encrypting, the input when
+// decrypting) is shifted into the register.  Safe when the output is the
+// staging buffer itself.
+void TCrypto::CfbBuffer(bool encrypt) {
+  std::uint8_t* out = OutputArray;
+  const std::size_t n = InputLength;
+  std::uint8_t ks[8];
+  std::uint8_t cipherText[8];
+  for (std::size_t i = 0; i < n; i += 8) {
+    const std::size_t seg = std::min<std::size_t>(8, n - i);
+    std::memcpy(ks, chain_.data(), 8);
+    EncipherBlock(ks);
+    for (std::size_t k = 0; k < seg; ++k) {
+      const std::uint8_t in = staging_[i + k];
+      const std::uint8_t o = in ^ ks[k];
+      cipherText[k] = encrypt ? o : in;
+      out[i + k] = o;
+    }
+    std::memmove(chain_.data(), chain_.data() + seg, 8 - seg);
+    std::memcpy(chain_.data() + 8 - seg, cipherText, seg);
+  }
+}
+
 void TCrypto::EncipherBuffer() {
   std::uint8_t* out = OutputArray;
-  if (CipherMode == CFBMode) {
-    std::size_t n = InputLength;
-    std::uint8_t ks[8];
-    for (std::size_t i = 0; i < n; i += 8) {
-      std::size_t seg = std::min<std::size_t>(8, n - i);
-      std::memcpy(ks, chain_.data(), 8);
-      EncipherBlock(ks);
-      for (std::size_t k = 0; k < seg; ++k) out[i + k] = staging_[i + k] ^ ks[k];
-      std::memmove(chain_.data(), chain_.data() + seg, 8 - seg);
-      std::memcpy(chain_.data() + 8 - seg, out + i, seg);
-    }
-    return;
-  }
+  if (CipherMode == CFBMode) return CfbBuffer(true);
   std::size_t n = PadStaging(staging_, InputLength);
   for (std::size_t i = 0; i < n; i += 8) {
     std::uint8_t* b = staging_.data() + i;
@@ -183,19 +195,7 @@ void TCrypto::EncipherBuffer() {
 
 void TCrypto::DecipherBuffer() {
   std::uint8_t* out = OutputArray;
-  if (CipherMode == CFBMode) {
-    std::size_t n = InputLength;
-    std::uint8_t ks[8];
-    for (std::size_t i = 0; i < n; i += 8) {
-      std::size_t seg = std::min<std::size_t>(8, n - i);
-      std::memcpy(ks, chain_.data(), 8);
-      EncipherBlock(ks);
-      std::memmove(chain_.data(), chain_.data() + seg, 8 - seg);
-      std::memcpy(chain_.data() + 8 - seg, staging_.data() + i, seg);
-      for (std::size_t k = 0; k < seg; ++k) out[i + k] = staging_[i + k] ^ ks[k];
-    }
-    return;
-  }
+  if (CipherMode == CFBMode) return CfbBuffer(false);
   std::size_t n = PadStaging(staging_, InputLength);
   std::uint8_t cipherText[8] = {};
   for (std::size_t i = 0; i < n; i += 8) {

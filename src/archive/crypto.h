@@ -55,6 +55,7 @@ class TCrypto {
   std::string scheduledKey_;
 
  private:
+  void CfbBuffer(bool encrypt);
   void Prepare(bool continued);
   void RunFile(bool encrypt);
 };

@@ -103,14 +103,7 @@ Fields Unpack(std::uint32_t dos) {
 }
 
 std::int64_t LocalToUnix(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
+  std::tm tm = MakeTm(y, mo, d, h, mi, s);
   return static_cast<std::int64_t>(std::mktime(&tm));
 }
 
@@ -120,6 +113,22 @@ bool UnixToLocal(std::int64_t t, std::tm& tm) {
 }
 
 }  // namespace
+
+std::tm MakeTm(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  std::tm norm = tm;
+  ::timegm(&norm);  // fills the week day and year day
+  tm.tm_wday = norm.tm_wday;
+  tm.tm_yday = norm.tm_yday;
+  tm.tm_isdst = -1;
+  return tm;
+}
 
 std::uint32_t UnixToDos(std::int64_t unixSeconds) {
   std::tm tm{};

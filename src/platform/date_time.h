@@ -3,6 +3,7 @@
 // local time, two-second resolution) and the date-time double (days since
 // 1899-12-30, local time, time of day as the fraction).
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace vx {
@@ -25,6 +26,10 @@ bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int s
                        double& out);
 void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute,
                     int& second);
+
+// A struct tm holding the given local fields (week and year day filled in,
+// daylight saving left for the library to find).
+std::tm MakeTm(int year, int month, int day, int hour, int minute, int second);
 
 // Milliseconds of a monotonic clock, for elapsed times.
 std::uint64_t TickCountMs();

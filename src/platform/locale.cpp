@@ -65,17 +65,7 @@ void InitLocale() {
 std::string FormatDateTimeC(double dateTime) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
   DecodeDateTime(dateTime, y, mo, d, h, mi, s);
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  std::tm norm = tm;
-  ::timegm(&norm);  // fills the week day and year day some locales show
-  tm.tm_wday = norm.tm_wday;
-  tm.tm_yday = norm.tm_yday;
+  std::tm tm = MakeTm(y, mo, d, h, mi, s);  // week and year day: some locales show them
   const bool midnight = h == 0 && mi == 0 && s == 0;
   char buf[256];
   const std::size_t n = ::strftime_l(buf, sizeof buf, midnight ? "%x" : "%x %X", &tm, TimeLocale());
