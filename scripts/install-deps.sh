@@ -9,6 +9,7 @@ packages=(
   libiscsi-dev libiscsi-bin tgt
   python3 python3-pyftpdlib vsftpd curl time
   locales
+  qt6-base-dev xvfb imagemagick xdotool x11-utils fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do
