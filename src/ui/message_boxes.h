@@ -1,0 +1,47 @@
+#pragma once
+// Every message box of the desktop program goes through here, so that tests
+// can answer boxes instead of a person (a box shown with exec() would block).
+#include <QString>
+
+class QWidget;
+
+namespace vx::ui {
+
+enum class TBoxIcon { None, Information, Warning, Stop, Question };
+
+// Buttons, combinable with |; a box's answer is one of them.
+enum TBoxButton : int {
+  BB_None = 0,
+  BB_Ok = 1,
+  BB_Cancel = 2,
+  BB_Abort = 4,
+  BB_Retry = 8,
+  BB_Ignore = 16,
+  BB_Yes = 32,
+  BB_No = 64,
+};
+
+struct TBoxRequest {
+  QWidget* Parent = nullptr;
+  QString Caption;
+  QString Text;
+  TBoxIcon Icon = TBoxIcon::None;
+  int Buttons = BB_Ok;
+};
+
+// Who shows the boxes.  The default shows real QMessageBox windows.
+class TMessageBoxes {
+ public:
+  virtual ~TMessageBoxes() = default;
+  virtual TBoxButton Show(const TBoxRequest& request) = 0;
+};
+
+// Shows a box through the installed handler and returns the button pressed.
+TBoxButton ShowBox(const TBoxRequest& request);
+TBoxButton ShowBox(QWidget* parent, const QString& caption, const QString& text, TBoxIcon icon,
+                   int buttons = BB_Ok);
+
+// Installs a handler (nullptr: the real boxes again); returns the previous one.
+TMessageBoxes* SetMessageBoxes(TMessageBoxes* boxes);
+
+}  // namespace vx::ui
