@@ -71,6 +71,13 @@ struct TVerifyPage {
   bool CreateLog = false;
 };
 
+// All three tabs: what a status window is given to run.
+struct TWizardPages {
+  TBackupPage Backup;
+  TRestorePage Restore;
+  TVerifyPage Verify;
+};
+
 // The settings a status window gives its engine before any page is applied
 // (they replace the engine's own defaults).
 void ApplyStatusWindowDefaults(TVaultrex& engine);
