@@ -4,7 +4,9 @@
 #                                 into sample-backup/, its catalog, a verify and a
 #                                 redirected restore, printing the log summaries;
 #   ./run.sh <op> --set FILE ...  runs one vaultix-cli operation with these
-#                                 arguments and exits with its result code.
+#                                 arguments and exits with its result code;
+#   ./run.sh package              builds the Debian package (CPack) into
+#                                 build/release/ and prints its name.
 # Installs what is missing on Debian 12 first (scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,6 +20,14 @@ root=$(pwd)
   cmake --build --preset release -j "$(nproc)"
 } >&2
 cli=$root/build/release/src/cli/vaultix-cli
+
+if [ "${1-}" = package ]; then
+  cpack --preset release >&2
+  deb=$(ls -t build/release/vaultix_*.deb | head -n1)
+  dpkg-deb -f "$deb" Package Version Depends
+  echo "package: $root/$deb"
+  exit 0
+fi
 
 if (($#)); then
   exec "$cli" "$@"

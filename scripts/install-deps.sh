@@ -10,6 +10,7 @@ packages=(
   python3 python3-pyftpdlib vsftpd curl time
   locales
   qt6-base-dev xvfb imagemagick xdotool x11-utils fonts-dejavu-core
+  dpkg-dev groff-base man-db systemd desktop-file-utils shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do

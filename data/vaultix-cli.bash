@@ -1,0 +1,60 @@
+# bash completion for vaultix-cli: operations, the options of each operation,
+# their fixed values, files and folders, and the names of the schedules.
+
+_vaultix_cli() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  COMPREPLY=()
+
+  if ((COMP_CWORD == 1)); then
+    mapfile -t COMPREPLY < <(compgen -W 'backup restore verify catalog comment delete
+      schedule schedules unschedule --help --version' -- "$cur")
+    return
+  fi
+
+  local op=${COMP_WORDS[1]}
+  case $prev in
+    --set | --log | --password-file)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return ;;
+    --job)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.sqt' -- "$cur")
+      return ;;
+    --destination | --restore-to)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      return ;;
+    --compress) mapfile -t COMPREPLY < <(compgen -W 'none quick max' -- "$cur"); return ;;
+    --mode) mapfile -t COMPREPLY < <(compgen -W 'full incremental differential' -- "$cur"); return ;;
+    --restore-mode) mapfile -t COMPREPLY < <(compgen -W 'all newer newer-and-new' -- "$cur"); return ;;
+    --weekly) mapfile -t COMPREPLY < <(compgen -W 'mon tue wed thu fri sat sun' -- "$cur"); return ;;
+    --archive | --comment | --include | --exclude | --daily | --name) return ;;
+  esac
+
+  local common='--set --quiet --destination --archive --help'
+  local logging='--log --append-log --no-log'
+  local opts
+  case $op in
+    backup) opts="$common $logging --password-file --include --exclude --recurse --comment --compress --mode" ;;
+    restore) opts="$common $logging --password-file --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
+    verify) opts="$common $logging --password-file" ;;
+    catalog) opts="$common" ;;
+    comment) opts="$common --password-file" ;;
+    delete) opts="$common $logging --include --exclude --recurse" ;;
+    schedule) opts='--job --daily --weekly --name' ;;
+    schedules) return ;;
+    unschedule)
+      ((COMP_CWORD == 2)) || return
+      mapfile -t COMPREPLY < <(compgen -W "$("${COMP_WORDS[0]}" schedules 2>/dev/null | cut -f1)" -- "$cur")
+      return ;;
+    *) return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$opts" -- "$cur")
+  else
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  fi
+}
+complete -F _vaultix_cli vaultix-cli
