@@ -9,6 +9,7 @@
 #include "cli/configure.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/schedule.h"
 #include "cli/signals.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
@@ -213,6 +214,9 @@ std::string FormatCatalogLine(const TDirRecord& r) {
 }
 
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
+  // schedule, schedules, unschedule: cli/schedule.cpp
+  if (IsScheduleCommand(args)) return RunScheduleCommand(args, env);
+
   TCliParse parse = ParseCommandLine(args);
   if (!parse.ok) {
     env.err << "vaultix-cli: " << parse.error << "\n" << UsageText() << std::flush;

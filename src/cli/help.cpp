@@ -1,11 +1,13 @@
 // The usage synopsis and the full help of vaultix-cli.
 #include "cli/options.h"
+#include "cli/schedule.h"
 
 namespace vx {
 
 std::string UsageText() {
   return "usage: vaultix-cli <operation> --set SET-FILE [options]\n"
          "operations: backup, restore, verify, catalog, comment, delete\n"
+         "schedules: vaultix-cli schedule | schedules | unschedule (see --help)\n"
          "vaultix-cli --help shows every option, set-file key and exit code.\n";
 }
 
@@ -15,6 +17,7 @@ std::string HelpText() {
 USAGE
   vaultix-cli <operation> --set SET-FILE [options]
   vaultix-cli --help | --version
+  vaultix-cli schedule | schedules | unschedule ...   (see SCHEDULES)
 
 OPERATIONS
   backup    Scan IncludeNames (minus ExcludeNames) and write the archive
@@ -167,7 +170,7 @@ EXAMPLE
 
   crontab line (every night at 02:30):
     30 2 * * * /usr/local/bin/vaultix-cli backup --set /home/eva/daily.set --quiet
-)";
+)" + ScheduleHelpText();
 }
 
 }  // namespace vx

@@ -1,0 +1,77 @@
+#pragma once
+// Scheduled backups: a systemd user service and timer per job file.
+//
+//   vaultix-cli schedule --job FILE --daily HH:MM [--name NAME]
+//   vaultix-cli schedule --job FILE --weekly DAY HH:MM [--name NAME]
+//   vaultix-cli schedules
+//   vaultix-cli unschedule NAME
+//   vaultix-cli schedule-done NAME   (run by the service after each run)
+//
+// The units are ${XDG_CONFIG_HOME:-~/.config}/systemd/user/vaultix-NAME.
+// {service,timer}; the service runs "vaultix-cli backup --job FILE --quiet"
+// with its log in the state folder's logs/NAME.log, and afterwards
+// "schedule-done", which keeps the result in logs/NAME.last and shows a
+// desktop notification when a session bus is there.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace vx {
+
+struct TScheduleWhen {
+  bool weekly = false;
+  int weekday = 0;  // 0 Monday ... 6 Sunday (weekly only)
+  int hour = 0;
+  int minute = 0;
+};
+
+// "HH:MM" or "H:MM", 00:00 to 23:59.
+bool ParseClock(const std::string& text, int& hour, int& minute);
+// "mon" ... "sun" or the full English name, any case.
+std::optional<int> ParseWeekday(const std::string& text);
+// "daily 02:30", "weekly Mon 02:30".
+std::string DescribeWhen(const TScheduleWhen& when);
+// The timer's OnCalendar= value.
+std::string CalendarSpec(const TScheduleWhen& when);
+
+// The name a job file is scheduled under: its file name without extension,
+// every character outside A-Z a-z 0-9 "_" "-" "." replaced by "-".
+std::string ScheduleNameOf(const std::string& jobPath);
+// 1 to 64 characters of A-Z a-z 0-9 "_" "-" ".", not starting with ".".
+bool ValidScheduleName(const std::string& name);
+
+// One word of an Exec line, quoted so that systemd passes it unchanged: an
+// argument, or the program's path (where systemd expands no variables).
+std::string QuoteExecArg(const std::string& arg, bool program = false);
+// systemd refuses a program path holding a quote, a backslash or a control
+// character.
+bool StartableBySystemd(const std::string& program);
+
+struct TScheduleUnit {
+  std::string name;     // NAME of vaultix-NAME.timer
+  std::string job;      // absolute path of the job file
+  TScheduleWhen when;
+  std::string program;  // absolute path of vaultix-cli
+  std::string logFile;  // absolute path of the run's log
+};
+
+// The texts of the two unit files.
+std::string ServiceUnitText(const TScheduleUnit& unit);
+std::string TimerUnitText(const TScheduleUnit& unit);
+
+// Folders: ${XDG_CONFIG_HOME:-~/.config}/systemd/user, and the logs folder
+// beside the archive-attribute store (…/vaultix/logs).
+std::string UserUnitDir();
+std::string ScheduleLogDir();
+
+// The first argument names one of the schedule commands.
+bool IsScheduleCommand(const std::vector<std::string>& args);
+// Runs it; exit code 0, 64 for a malformed command line, 99 otherwise.
+int RunScheduleCommand(const std::vector<std::string>& args, TCliEnvironment& env);
+
+// The schedule part of --help.
+std::string ScheduleHelpText();
+
+}  // namespace vx
