@@ -11,6 +11,7 @@ packages=(
   locales
   qt6-base-dev xvfb imagemagick xdotool x11-utils fonts-dejavu-core
   dpkg-dev groff-base man-db systemd desktop-file-utils shared-mime-info
+  dbus-daemon dbus-bin libglib2.0-bin
 )
 missing=()
 for p in "${packages[@]}"; do

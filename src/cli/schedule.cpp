@@ -152,8 +152,10 @@ bool WriteReplacing(const std::string& path, const std::string& text, std::strin
   while (ok && done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
   const int saved = errno;
@@ -261,7 +263,8 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
       auto clock = value();
       if (!clock) return Usage(env, option + " needs a time HH:MM");
       if (!ParseClock(*clock, w.hour, w.minute))
-        return Usage(env, "invalid time '" + *clock + "' for " + option + " (HH:MM, 00:00 to 23:59)");
+        return Usage(env,
+                     "invalid time '" + *clock + "' for " + option + " (HH:MM, 00:00 to 23:59)");
       when = w;
     } else {
       return Usage(env, "unexpected argument '" + args[i] + "' for schedule");
@@ -288,10 +291,12 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
                           "' (1 to 64 of A-Z a-z 0-9 _ - ., not starting with .)");
   }
 
-  TScheduleUnit unit{name, absJob, *when, ProgramPath(), LogPath(name)};
+  TScheduleUnit unit{name,          absJob,
+                     *when,         ProgramPath(),
+                     LogPath(name), fs::path(ScheduleLogDir()).parent_path().string()};
   if (!StartableBySystemd(unit.program))
-    return Failure(env, "systemd starts no program whose path holds a quote or a backslash: " +
-                            unit.program);
+    return Failure(
+        env, "systemd starts no program whose path holds a quote or a backslash: " + unit.program);
   const std::string service = UnitPath(name, "service");
   const std::string timer = UnitPath(name, "timer");
   for (const auto& path : {service, timer}) {
@@ -428,16 +433,33 @@ TRunResult ResultOfRun() {
   return r;
 }
 
+// A GVariant text string, so that gdbus takes the text as it is.
+std::string GVariantString(const std::string& text) {
+  std::string q = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') q += '\\';
+    if (c == '\n') {
+      q += "\\n";
+      continue;
+    }
+    q += c;
+  }
+  return q + "\"";
+}
+
 void Notify(const std::string& summary, const std::string& body, bool ok) {
   if (Env("DBUS_SESSION_BUS_ADDRESS").empty()) return;
   int rc = RunProgram({"notify-send", "--app-name=Vaultix", "--icon=vaultix",
                        std::string("--urgency=") + (ok ? "normal" : "critical"), summary, body},
                       true);
   if (rc == -1) {
+    // Notify(app, replaces id, icon, summary, body, actions, hints, timeout);
+    // "--" keeps the timeout -1 from being read as an option.
     RunProgram({"gdbus", "call", "--session", "--timeout=10", "--dest",
                 "org.freedesktop.Notifications", "--object-path", "/org/freedesktop/Notifications",
-                "--method", "org.freedesktop.Notifications.Notify", "Vaultix", "0", "vaultix",
-                summary, body, "[]", "{}", "-1"},
+                "--method", "org.freedesktop.Notifications.Notify", "--", GVariantString("Vaultix"),
+                "0", GVariantString("vaultix"), GVariantString(summary), GVariantString(body), "[]",
+                "{}", "-1"},
                true);
   }
 }
@@ -454,8 +476,7 @@ int ScheduleDone(const std::vector<std::string>& args, TCliEnvironment& env) {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   const std::string record = std::string(stamp) + '\t' + r.status + '\t' + r.text + '\n';
   std::string error;
-  const bool kept = MakeLogFolder(error) &&
-                    WriteReplacing(ResultPath(name), record, error);
+  const bool kept = MakeLogFolder(error) && WriteReplacing(ResultPath(name), record, error);
   Notify("Vaultix: " + name, r.text + "\nlog: " + LogPath(name), r.ok);
   env.out << name << ": " << r.status << ": " << r.text << "\n" << std::flush;
   return kept ? 0 : Failure(env, error);
@@ -465,7 +486,8 @@ int ScheduleDone(const std::vector<std::string>& args, TCliEnvironment& env) {
 
 bool ParseClock(const std::string& text, int& hour, int& minute) {
   const auto colon = text.find(':');
-  if (colon == std::string::npos || colon < 1 || colon > 2 || text.size() != colon + 3) return false;
+  if (colon == std::string::npos || colon < 1 || colon > 2 || text.size() != colon + 3)
+    return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (i != colon && (text[i] < '0' || text[i] > '9')) return false;
   }
@@ -511,8 +533,8 @@ std::string ScheduleNameOf(const std::string& jobPath) {
 bool ValidScheduleName(const std::string& name) {
   if (name.empty() || name.size() > 64 || name[0] == '.') return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
   });
 }
 
@@ -520,11 +542,20 @@ std::string QuoteExecArg(const std::string& arg, bool program) {
   std::string q = "\"";
   for (char c : arg) {
     switch (c) {
-      case '\\': q += "\\\\"; break;
-      case '"': q += "\\\""; break;
-      case '%': q += "%%"; break;  // specifiers, also in the program's path
-      case '$': q += program ? "$" : "$$"; break;  // variables, in arguments only
-      default: q += c;
+      case '\\':
+        q += "\\\\";
+        break;
+      case '"':
+        q += "\\\"";
+        break;
+      case '%':
+        q += "%%";
+        break;  // specifiers, also in the program's path
+      case '$':
+        q += program ? "$" : "$$";
+        break;  // variables, in arguments only
+      default:
+        q += c;
     }
   }
   return q + "\"";
@@ -550,6 +581,9 @@ std::string ServiceUnitText(const TScheduleUnit& u) {
     << "Type=oneshot\n"
     << "Nice=10\n"
     << "IOSchedulingClass=idle\n"
+    // The run keeps its archive attributes where runs by hand keep them,
+    // whatever the user manager's environment says.
+    << "Environment=" << QuoteExecArg("VAULTIX_STATE_DIR=" + u.stateDir, true) << "\n"
     << "ExecStart=" << program << " backup --job " << QuoteExecArg(u.job) << " --quiet --log "
     << QuoteExecArg(u.logFile) << "\n"
     << "ExecStopPost=" << program << " schedule-done " << u.name << "\n";
@@ -586,7 +620,11 @@ std::string UserUnitDir() {
 }
 
 std::string ScheduleLogDir() {
-  return ExtractFilePath(TArchiveBitStore::DefaultPath()) + "logs";
+  // Absolute: the service runs in another folder than the one it was
+  // scheduled from (VAULTIX_STATE_DIR may be relative).
+  std::error_code ec;
+  fs::path logs = fs::absolute(ExtractFilePath(TArchiveBitStore::DefaultPath()) + "logs", ec);
+  return logs.lexically_normal().string();
 }
 
 bool IsScheduleCommand(const std::vector<std::string>& args) {

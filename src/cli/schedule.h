@@ -50,11 +50,12 @@ std::string QuoteExecArg(const std::string& arg, bool program = false);
 bool StartableBySystemd(const std::string& program);
 
 struct TScheduleUnit {
-  std::string name;     // NAME of vaultix-NAME.timer
-  std::string job;      // absolute path of the job file
+  std::string name;  // NAME of vaultix-NAME.timer
+  std::string job;   // absolute path of the job file
   TScheduleWhen when;
-  std::string program;  // absolute path of vaultix-cli
-  std::string logFile;  // absolute path of the run's log
+  std::string program;   // absolute path of vaultix-cli
+  std::string logFile;   // absolute path of the run's log
+  std::string stateDir;  // absolute state folder (archive attributes, logs)
 };
 
 // The texts of the two unit files.

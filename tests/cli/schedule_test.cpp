@@ -2,13 +2,14 @@
 // files they write (checked by systemd itself), the user manager they talk
 // to (a stand-in systemctl on PATH records the calls), and the notification
 // at the end of a scheduled run.
+#include "cli/schedule.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 
 #include "cli/cli_fixture.h"
-#include "cli/schedule.h"
 #include "engine/vaultrex.h"
 
 namespace vxtest {
@@ -31,7 +32,8 @@ class Schedules : public CliFixture {
   void SetManager(TManager manager) {
     std::string script = "#!/bin/sh\necho \"$*\" >>" + Path("systemctl.log") + "\n";
     if (manager == TManager::Absent) script += "exit 1\n";
-    if (manager == TManager::EnableFails) script += "case \"$*\" in *\" enable \"*) exit 1;; esac\n";
+    if (manager == TManager::EnableFails)
+      script += "case \"$*\" in *\" enable \"*) exit 1;; esac\n";
     script += "exit 0\n";
     WriteScript("bin/systemctl", script);
   }
@@ -60,10 +62,10 @@ class Schedules : public CliFixture {
   // Runs a program through the shell in the scratch folder with the same
   // environment as RunS; standard error lands in the file "err".
   int RunAt(const fs::path& program, const std::vector<std::string>& args) const {
-    std::string cmd = "cd " + ShellQuote(root_.string()) + " && XDG_CONFIG_HOME=" +
-                      ShellQuote(Path("config")) + " VAULTIX_STATE_DIR=" +
-                      ShellQuote(Path("state")) + " PATH=" + ShellQuote(Path("bin")) +
-                      " DBUS_SESSION_BUS_ADDRESS= " + ShellQuote(program.string());
+    std::string cmd =
+        "cd " + ShellQuote(root_.string()) + " && XDG_CONFIG_HOME=" + ShellQuote(Path("config")) +
+        " VAULTIX_STATE_DIR=" + ShellQuote(Path("state")) + " PATH=" + ShellQuote(Path("bin")) +
+        " DBUS_SESSION_BUS_ADDRESS= " + ShellQuote(program.string());
     for (const auto& a : args) cmd += " " + ShellQuote(a);
     const int status = std::system((cmd + " >/dev/null 2>" + ShellQuote(Path("err"))).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -83,10 +85,9 @@ class Schedules : public CliFixture {
     fs::create_directories(root_ / "runtime");
     fs::permissions(root_ / "runtime", fs::perms::owner_all);
     const std::string out = Path("verify.out");
-    const std::string cmd = "XDG_RUNTIME_DIR='" + Path("runtime") +
-                            "' systemd-analyze --user --man=no verify '" +
-                            UnitFile(name, "service") + "' '" + UnitFile(name, "timer") + "' >'" +
-                            out + "' 2>&1";
+    const std::string cmd =
+        "XDG_RUNTIME_DIR='" + Path("runtime") + "' systemd-analyze --user --man=no verify '" +
+        UnitFile(name, "service") + "' '" + UnitFile(name, "timer") + "' >'" + out + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     std::string said = ReadAbs(out);
     if (rc != 0 && said.empty()) said = "exit status " + std::to_string(rc);
@@ -122,10 +123,10 @@ struct TWhenCase {
 const char* const kOddJob = "jobs/we%ird $HOME \"q\" \\ x.sqt";
 
 const std::vector<TWhenCase> kWhenCases = {
-      {{"--daily", "02:30"}, "*-*-* 02:30:00", "daily 02:30"},
-      {{"--daily=7:05"}, "*-*-* 07:05:00", "daily 07:05"},
-      {{"--weekly", "sun", "03:00"}, "Sun *-*-* 03:00:00", "weekly Sun 03:00"},
-      {{"--weekly", "Friday", "23:59"}, "Fri *-*-* 23:59:00", "weekly Fri 23:59"},
+    {{"--daily", "02:30"}, "*-*-* 02:30:00", "daily 02:30"},
+    {{"--daily=7:05"}, "*-*-* 07:05:00", "daily 07:05"},
+    {{"--weekly", "sun", "03:00"}, "Sun *-*-* 03:00:00", "weekly Sun 03:00"},
+    {{"--weekly", "Friday", "23:59"}, "Fri *-*-* 23:59:00", "weekly Fri 23:59"},
 };
 
 TEST_F(Schedules, UnitsRunTheJobWhenAsked) {
@@ -143,16 +144,20 @@ TEST_F(Schedules, UnitsRunTheJobWhenAsked) {
       const std::string timer = ReadAbs(UnitFile(name, "timer"));
       EXPECT_TRUE(Contains(timer, "\nOnCalendar=" + c.calendar + "\n")) << timer;
       EXPECT_TRUE(Contains(timer, "\nPersistent=true\n")) << timer;
+      EXPECT_TRUE(Contains(service, "\nEnvironment=\"VAULTIX_STATE_DIR=" + Path("state") + "\"\n"))
+          << service;
       EXPECT_TRUE(Contains(timer, "\nWantedBy=timers.target\n")) << timer;
-      EXPECT_TRUE(Contains(service, "\nExecStart=" + program + " backup --job " + vx::QuoteExecArg(job) + " --quiet --log " +
+      EXPECT_TRUE(Contains(service, "\nExecStart=" + program + " backup --job " +
+                                        vx::QuoteExecArg(job) + " --quiet --log " +
                                         vx::QuoteExecArg(Path("state/logs/" + name + ".log"))))
           << service;
-      EXPECT_TRUE(Contains(service, "\nExecStopPost=" + program +
-                                        " schedule-done " + name + "\n"))
+      EXPECT_TRUE(Contains(service, "\nExecStopPost=" + program + " schedule-done " + name + "\n"))
           << service;
       // No user manager: the two commands to run are printed.
-      EXPECT_TRUE(Contains(r.out, "  systemctl --user daemon-reload\n"
-                                  "  systemctl --user enable --now vaultix-" + name + ".timer\n"))
+      EXPECT_TRUE(Contains(r.out,
+                           "  systemctl --user daemon-reload\n"
+                           "  systemctl --user enable --now vaultix-" +
+                               name + ".timer\n"))
           << Show(r);
     }
   }
@@ -186,7 +191,9 @@ TEST_F(Schedules, RefusesAProgramPathSystemdCannotStart) {
     const fs::path dir = root_ / folder;
     fs::create_directories(dir);
     fs::copy_file(CliBinary(), dir / "vaultix-cli");
-    EXPECT_EQ(RunAt(dir / "vaultix-cli", {"schedule", "--job", Path("jobs/docs.sqt"), "--daily", "02:00"}), 99);
+    EXPECT_EQ(RunAt(dir / "vaultix-cli",
+                    {"schedule", "--job", Path("jobs/docs.sqt"), "--daily", "02:00"}),
+              99);
     EXPECT_TRUE(Contains(Read("err"), "quote or a backslash")) << Read("err");
     EXPECT_FALSE(fs::exists(Path("config"))) << folder;
   }
@@ -202,14 +209,14 @@ struct TManagerCase {
 TEST_F(Schedules, TalksToTheUserManagerOnlyWhenOneRuns) {
   const std::vector<TManagerCase> cases = {
       {TManager::Absent, 0, {"--user daemon-reload"}, {"--user daemon-reload"}},
-      {TManager::Running, 0,
+      {TManager::Running,
+       0,
        {"--user daemon-reload", "--user enable --now vaultix-docs.timer"},
-       {"--user daemon-reload", "--user disable --now vaultix-docs.timer",
-        "--user daemon-reload"}},
-      {TManager::EnableFails, 99,
+       {"--user daemon-reload", "--user disable --now vaultix-docs.timer", "--user daemon-reload"}},
+      {TManager::EnableFails,
+       99,
        {"--user daemon-reload", "--user enable --now vaultix-docs.timer"},
-       {"--user daemon-reload", "--user disable --now vaultix-docs.timer",
-        "--user daemon-reload"}},
+       {"--user daemon-reload", "--user disable --now vaultix-docs.timer", "--user daemon-reload"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.manager));
@@ -237,8 +244,8 @@ TEST_F(Schedules, TalksToTheUserManagerOnlyWhenOneRuns) {
 TEST_F(Schedules, MalformedCommandLinesExit64AndWriteNothing) {
   const std::string job = Path("jobs/docs.sqt");
   const std::vector<std::vector<std::string>> cases = {
-      {"schedule", "--daily", "02:00"},                       // no job
-      {"schedule", "--job", job},                             // no time
+      {"schedule", "--daily", "02:00"},  // no job
+      {"schedule", "--job", job},        // no time
       {"schedule", "--job", job, "--daily", "02:00", "--weekly", "mon", "02:00"},
       {"schedule", "--job", job, "--daily", "24:00"},
       {"schedule", "--job", job, "--daily", "12:60"},
@@ -301,9 +308,11 @@ TEST_F(Schedules, NeverReplacesOrRemovesWhatItDidNotWrite) {
 TEST_F(Schedules, ListShowsEachScheduleWithItsLastResultUntilRemoved) {
   // A job named relative to the current folder, through "." and "..", is
   // kept by its plain absolute path.
-  ASSERT_EQ(RunAt(CliBinary(), {"schedule", "--job", "jobs/./../jobs/docs.sqt", "--daily", "02:30"}), 0)
+  ASSERT_EQ(
+      RunAt(CliBinary(), {"schedule", "--job", "jobs/./../jobs/docs.sqt", "--daily", "02:30"}), 0)
       << Read("err");
-  ASSERT_EQ(RunS({"schedule", "--job", Path("jobs/photos.sqt"), "--weekly", "sat", "04:00"}).exitCode, 0);
+  ASSERT_EQ(
+      RunS({"schedule", "--job", Path("jobs/photos.sqt"), "--weekly", "sat", "04:00"}).exitCode, 0);
   TCliRun list = RunS({"schedules"});
   ASSERT_EQ(list.exitCode, 0) << Show(list);
   const std::vector<std::vector<std::string>> before = {
@@ -315,18 +324,19 @@ TEST_F(Schedules, ListShowsEachScheduleWithItsLastResultUntilRemoved) {
   EXPECT_EQ(rows, before) << list.out;
 
   // What systemd passes to ExecStopPost after a run.
-  TCliRun done = RunS({"schedule-done", "docs"}, {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "0"},
-                                                  {"SERVICE_RESULT", "success"}});
+  TCliRun done =
+      RunS({"schedule-done", "docs"},
+           {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "0"}, {"SERVICE_RESULT", "success"}});
   ASSERT_EQ(done.exitCode, 0) << Show(done);
-  done = RunS({"schedule-done", "photos"}, {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "7"},
-                                            {"SERVICE_RESULT", "exit-code"}});
+  done = RunS({"schedule-done", "photos"},
+              {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "7"}, {"SERVICE_RESULT", "exit-code"}});
   ASSERT_EQ(done.exitCode, 0) << Show(done);
   rows.clear();
   for (const auto& line : Lines(RunS({"schedules"}).out)) rows.push_back(Fields(line));
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(Contains(rows[0][3], " exit 0 Záloha dát je ukončená.")) << rows[0][3];
-  EXPECT_TRUE(Contains(rows[1][3], " exit 7 Záloha dát bola prerušená. " +
-                                       vx::TVaultrex::ErrorText(7)))
+  EXPECT_TRUE(
+      Contains(rows[1][3], " exit 7 Záloha dát bola prerušená. " + vx::TVaultrex::ErrorText(7)))
       << rows[1][3];
 
   // Scheduling the same job again changes its time in place.
@@ -351,9 +361,9 @@ struct TNotifyCase {
 
 TEST_F(Schedules, RunEndNotifiesOnlyWhenASessionBusIsThere) {
   const std::vector<TNotifyCase> cases = {
-      {"", true, false},                                  // no bus
-      {"unix:path=/nonexistent/bus", true, true},         // a bus and a notifier
-      {"unix:path=/nonexistent/bus", false, false},       // a bus, no tool to reach it
+      {"", true, false},                             // no bus
+      {"unix:path=/nonexistent/bus", true, true},    // a bus and a notifier
+      {"unix:path=/nonexistent/bus", false, false},  // a bus, no tool to reach it
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bus + (c.notifier ? " with notify-send" : ""));
@@ -363,11 +373,12 @@ TEST_F(Schedules, RunEndNotifiesOnlyWhenASessionBusIsThere) {
       WriteScript("bin/notify-send",
                   "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done >" + Path("notify.log") + "\n");
     }
-    TCliRun r = RunS({"schedule-done", "docs"}, {{"DBUS_SESSION_BUS_ADDRESS", c.bus},
-                                                 {"EXIT_CODE", "killed"},
-                                                 {"EXIT_STATUS", "TERM"}});
+    TCliRun r = RunS(
+        {"schedule-done", "docs"},
+        {{"DBUS_SESSION_BUS_ADDRESS", c.bus}, {"EXIT_CODE", "killed"}, {"EXIT_STATUS", "TERM"}});
     EXPECT_EQ(r.exitCode, 0) << Show(r);
-    EXPECT_TRUE(Contains(Read("state/logs/docs.last"), "\tsignal TERM\tZáloha dát bola prerušená."));
+    EXPECT_TRUE(
+        Contains(Read("state/logs/docs.last"), "\tsignal TERM\tZáloha dát bola prerušená."));
     EXPECT_EQ(fs::exists(Path("notify.log")), c.notified);
     if (c.notified) {
       const std::string said = Read("notify.log");
@@ -377,6 +388,40 @@ TEST_F(Schedules, RunEndNotifiesOnlyWhenASessionBusIsThere) {
       EXPECT_TRUE(Contains(said, "--urgency=critical")) << said;
     }
   }
+}
+
+TEST_F(Schedules, RunEndNotifiesThroughGdbusWithoutNotifySend) {
+  for (const char* tool : {"dbus-run-session", "dbus-monitor", "gdbus"}) {
+    if (std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << tool << " is not installed (packages dbus-daemon, dbus-bin, libglib2.0-bin)";
+  }
+  // A private session bus with a monitor that records every call to the
+  // notification service (none serves it, so each call is answered with an
+  // error, which the run must shrug off).
+  fs::create_symlink("/usr/bin/gdbus", root_ / "bin/gdbus");
+  Write(
+      "notify.sh",
+      "dbus-monitor --session \"interface='org.freedesktop.Notifications'\" >monitor.out 2>&1 &\n"
+      "monitor=$!\n"
+      "for i in $(seq 100); do grep -q NameLost monitor.out && break; sleep 0.05; done\n"
+      "EXIT_CODE=exited EXIT_STATUS=2 XDG_CONFIG_HOME=config VAULTIX_STATE_DIR=state PATH=bin " +
+          ShellQuote(CliBinary()) +
+          " schedule-done docs >/dev/null 2>err\n"
+          "rc=$?\n"
+          "for i in $(seq 100); do grep -q 'member=Notify' monitor.out && break; sleep 0.05; done\n"
+          "kill $monitor\n"
+          "exit $rc\n");
+  const int status = std::system(("cd " + ShellQuote(root_.string()) +
+                                  " && timeout 60 dbus-run-session -- sh notify.sh 2>/dev/null")
+                                     .c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << Read("err");
+  const std::string seen = Read("monitor.out");
+  EXPECT_TRUE(Contains(seen, "member=Notify")) << seen;
+  EXPECT_TRUE(Contains(seen, "string \"Vaultix: docs\"")) << seen;
+  EXPECT_TRUE(Contains(seen, "string \"Záloha dát bola prerušená. " + vx::TVaultrex::ErrorText(2) +
+                                 "\nlog: " + Path("state/logs/docs.log") + "\""))
+      << seen;
 }
 
 }  // namespace
