@@ -280,7 +280,7 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
   const std::string absJob = fs::absolute(job, ec).lexically_normal().string();
   struct stat st {};
   if (ec || ::stat(absJob.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return Failure(env, "job file " + absJob + " does not exist");
+    return Failure(env, "job file " + absJob + " does not exist or is not a file");
 
   if (name.empty()) {
     name = ScheduleNameOf(absJob);
