@@ -1,0 +1,559 @@
+// The status window: its statistics display, its questions, and whole runs of
+// the real engine (to the end, and cancelled with the abort button).
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/hooks.h"
+#include "support/utils.h"
+#include "ui/box_script.h"
+#include "ui/log_view.h"
+#include "ui/status_form.h"
+
+using vx::ui::TStatusForm;
+using vx::ui::test::TBoxScript;
+using namespace vx::ui;
+
+namespace {
+
+constexpr double kMinute = 1.0 / 1440.0;
+constexpr double kStart = 46000.5;  // any moment
+
+QString Label(QWidget& w, const char* name) {
+  auto* l = w.findChild<QLabel*>(QString::fromLatin1(name));
+  return l ? l->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+}
+
+QString Size(std::int64_t v) { return QString::fromStdString(vx::FormatSize64(v)); }
+
+// Runs action on the modal window that is open next (a viewer, a dialog);
+// delete the timer returned to stop waiting.
+QTimer* OnNextModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    if (QWidget* w = QApplication::activeModalWidget();
+        w && !qobject_cast<TStatusForm*>(w)) {
+      timer->stop();
+      timer->deleteLater();
+      action(w);
+    }
+  });
+  timer->start();
+  return timer;
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray Noise(int n, quint32 x) {
+  QByteArray b(n, '\0');
+  for (auto& c : b) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return b;
+}
+
+// Where window pictures go when VAULTIX_SCREENSHOT_DIR names a folder.
+void SavePicture(QWidget& w, const QString& name) {
+  const QPixmap picture = w.grab();
+  QVERIFY(!picture.isNull());
+  const QString dir = qEnvironmentVariable("VAULTIX_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) QVERIFY(picture.save(dir + QLatin1Char('/') + name + ".png"));
+}
+
+}  // namespace
+
+class StatusFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir state_;
+  QTemporaryDir work_;
+  QWidget main_;
+
+  vx::TWizardPages BackupOf(const QString& source, const QString& target) {
+    vx::TWizardPages pages;
+    pages.Backup.Include = {(source + "/*.* /S").toStdString()};
+    pages.Backup.Location = (target + "/").toStdString();
+    pages.Backup.EraseTarget = false;
+    pages.Backup.CreateLog = true;
+    return pages;
+  }
+
+  // Runs the window modally; whenever the operation is done, `atEnd` runs
+  // and the "Close" button is pressed.
+  int RunToEnd(TStatusForm& form, const std::function<void()>& atEnd = {}) {
+    auto* watch = new QTimer(&form);
+    watch->setInterval(5);
+    connect(watch, &QTimer::timeout, &form, [&form, watch, atEnd] {
+      if (!form.OperationDone()) return;
+      watch->stop();
+      if (atEnd) atEnd();
+      form.findChild<QPushButton*>("AbortButton")->click();
+    });
+    watch->start();
+    return form.exec();
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(state_.isValid() && work_.isValid());
+    qputenv("VAULTIX_STATE_DIR", state_.path().toUtf8());
+    qputenv("XDG_STATE_HOME", state_.path().toUtf8());
+    vx::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+    main_.setWindowTitle(QString::fromUtf8("Zálohovanie údajov Vaultix"));
+    main_.resize(600, 400);
+    main_.show();
+  }
+
+  void showProgress_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<qint64>("read");
+    QTest::addColumn<qint64>("written");
+    QTest::addColumn<double>("elapsed");  // days since the start
+    QTest::addColumn<QString>("timeDone");
+    QTest::addColumn<QString>("timeLeft");
+    QTest::addColumn<qint64>("processed");
+    QTest::addColumn<qint64>("remaining");
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<QString>("ratio");
+
+    QTest::newRow("0 % shows an hour left") << 0 << 0 << qint64(1000) << qint64(0) << qint64(0)
+                                           << 10 * kMinute << "00:10:00" << "01:00:00"
+                                           << qint64(0) << qint64(1000) << Size(0) + "/min"
+                                           << "1:0.0";
+    QTest::newRow("half way") << 0 << 50 << qint64(6000000) << qint64(3000000)
+                              << qint64(1000000) << 10 * kMinute << "00:10:00" << "00:10:00"
+                              << qint64(3000000) << qint64(3000000) << Size(300000) + "/min"
+                              << "1:3.0";
+    QTest::newRow("100 % leaves nothing") << 0 << 100 << qint64(5000) << qint64(3000)
+                                          << qint64(3000) << kMinute << "00:01:00"
+                                          << "00:00:00" << qint64(3000) << qint64(0)
+                                          << Size(3000) + "/min" << "1:1.0";
+    QTest::newRow("more done than total") << 0 << 40 << qint64(100) << qint64(400)
+                                          << qint64(400) << 4 * kMinute << "00:04:00"
+                                          << "00:06:00" << qint64(400) << qint64(0)
+                                          << Size(100) + "/min" << "1:1.0";
+    QTest::newRow("at the start time") << 0 << 10 << qint64(100) << qint64(10) << qint64(0)
+                                       << 0.0 << "00:00:00" << "00:00:00" << qint64(10)
+                                       << qint64(90) << "0/min" << "1:0.0";
+    QTest::newRow("3145728 read, 1048576 written") << 0 << 30 << qint64(10485760)
+                                                   << qint64(3145728) << qint64(1048576)
+                                                   << 3 * kMinute << "00:03:00" << "00:07:00"
+                                                   << qint64(3145728) << qint64(7340032)
+                                                   << Size(1048576) + "/min" << "1:3.0";
+    QTest::newRow("restore counts written bytes") << 1 << 20 << qint64(1000) << qint64(900)
+                                                  << qint64(200) << kMinute << "00:01:00"
+                                                  << "00:04:00" << qint64(200) << qint64(800)
+                                                  << Size(200) + "/min" << "1:4.5";
+    QTest::newRow("verify counts read bytes") << 2 << 20 << qint64(1000) << qint64(900)
+                                              << qint64(200) << kMinute << "00:01:00"
+                                              << "00:04:00" << qint64(900) << qint64(100)
+                                              << Size(900) + "/min" << "1:4.5";
+    QTest::newRow("25 hours wrap to 01:00:00") << 0 << 99 << qint64(1000) << qint64(990)
+                                               << qint64(990) << 25.0 / 24.0 << "01:00:00"
+                                               << "00:15:09" << qint64(990) << qint64(10)
+                                               << Size(1) + "/min" << "1:1.0";
+    QTest::newRow("speed rounds to the nearest byte") << 0 << 1 << qint64(100000)
+                                                      << qint64(1000) << qint64(1000)
+                                                      << 3 * kMinute << "00:03:00"
+                                                      << "04:57:00" << qint64(1000)
+                                                      << qint64(99000) << Size(333) + "/min"
+                                                      << "1:1.0";
+    QTest::newRow("counters beyond 32 bits") << 0 << 50 << qint64(10000000000)
+                                             << qint64(5000000000) << qint64(2500000000)
+                                             << kMinute << "00:01:00" << "00:01:00"
+                                             << qint64(5000000000) << qint64(5000000000)
+                                             << Size(5000000000) + "/min" << "1:2.0";
+  }
+
+  void showProgress() {
+    QFETCH(int, kind);
+    QFETCH(int, percent);
+    QFETCH(qint64, total);
+    QFETCH(qint64, read);
+    QFETCH(qint64, written);
+    QFETCH(double, elapsed);
+    TStatusForm form(&main_, kind, {});
+    form.SetStartTime(kStart);
+    form.SetClock([elapsed] { return kStart + elapsed; });
+    vx::TExtBackupStatistic s;
+    s.PercentDone = percent;
+    s.TotalBytes = total;
+    s.BytesRead = read;
+    s.BytesWritten = written;
+    s.CurrentFile = "/home/eva/docs/letter.odt";
+    bool cancel = false;
+    form.ShowProgress(s, cancel);
+    QVERIFY(!cancel);
+    QTEST(Label(form, "TimeProcessedLabel"), "timeDone");
+    QTEST(Label(form, "TimeRemainingLabel"), "timeLeft");
+    QFETCH(qint64, processed);
+    QFETCH(qint64, remaining);
+    QCOMPARE(Label(form, "BytesProcessedLabel"), Size(processed));
+    QCOMPARE(Label(form, "BytesRemainingLabel"), Size(remaining));
+    QTEST(Label(form, "SpeedLabel"), "speed");
+    QTEST(Label(form, "CompressionLabel"), "ratio");
+    QCOMPARE(Label(form, "PercentLabel"), QString::number(percent) + "%");
+    QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), percent);
+    QCOMPARE(Label(form, "CurrentDirectoryLabel"), QStringLiteral("/home/eva/docs/"));
+    QCOMPARE(Label(form, "CurrentFileLabel"), QStringLiteral("letter.odt"));
+  }
+
+  void minimisedTitleShowsTheProgress() {
+    TStatusForm form(&main_, 0, {});
+    vx::TExtBackupStatistic s;
+    s.PercentDone = 42;
+    bool cancel = false;
+    form.setWindowState(Qt::WindowMinimized);
+    QVERIFY(form.AppMinimized());
+    form.ShowProgress(s, cancel);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Velmora - 42%"));
+    form.setWindowState(Qt::WindowNoState);
+    QVERIFY(!form.AppMinimized());
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav operácie"));
+    s.PercentDone = 43;
+    form.ShowProgress(s, cancel);
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav operácie"));
+  }
+
+  void mediumQuestions_data() {
+    QTest::addColumn<int>("disk");
+    QTest::addColumn<bool>("tape");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("reaction");
+    QTest::newRow("first disk") << 1 << false << int(BB_Ok)
+                                << QString::fromUtf8("Má sa začať zálohovanie?")
+                                << int(vx::AW_IGNORE);
+    QTest::newRow("third tape") << 3 << true << int(BB_Ok)
+                                << QString::fromUtf8("Prosím vložte pásku 3.")
+                                << int(vx::AW_IGNORE);
+    QTest::newRow("second disk cancelled") << 2 << false << int(BB_Cancel)
+                                           << QString::fromUtf8("Prosím vložte disk 2.")
+                                           << int(vx::AW_ABORT);
+  }
+
+  void mediumQuestions() {
+    QFETCH(int, disk);
+    QFETCH(bool, tape);
+    QFETCH(int, answer);
+    TStatusForm form(&main_, 0, {});
+    form.Engine().BackupToTape = tape;
+    TBoxScript boxes;
+    boxes.Answer(static_cast<TBoxButton>(answer));
+    vx::TReaction r = vx::AW_IGNORE;  // the engine's preset
+    form.Engine().OnNextDisk(disk, r);
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    QTEST(boxes.shown[0].Text, "text");
+    QCOMPARE(boxes.shown[0].Caption, main_.windowTitle());
+    QCOMPARE(boxes.shown[0].Buttons, BB_Ok | BB_Cancel);
+    QCOMPARE(Label(form, "DisksLabel"), QString::number(disk));
+    QTEST(int(r), "reaction");
+    QCOMPARE(form.AbortRequested(), answer == BB_Cancel);
+  }
+
+  void fileQuestions_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("skipLocks");  // checked on the backup and restore pages
+    QTest::addColumn<bool>("readFailure");
+    QTest::addColumn<int>("answer");    // BB_None: no box expected
+    QTest::addColumn<int>("reaction");
+    QTest::newRow("backup skips locked files") << 0 << true << false << int(BB_None)
+                                               << int(vx::AW_IGNORE);
+    QTest::newRow("restore skips unreadable files") << 1 << true << true << int(BB_None)
+                                                    << int(vx::AW_IGNORE);
+    QTest::newRow("verify always asks") << 2 << true << false << int(BB_Ignore)
+                                        << int(vx::AW_IGNORE);
+    QTest::newRow("backup asks, retry") << 0 << false << false << int(BB_Retry)
+                                        << int(vx::AW_RETRY);
+    QTest::newRow("restore asks, abort") << 1 << false << true << int(BB_Abort)
+                                         << int(vx::AW_ABORT);
+  }
+
+  void fileQuestions() {
+    QFETCH(int, kind);
+    QFETCH(bool, skipLocks);
+    QFETCH(bool, readFailure);
+    QFETCH(int, answer);
+    vx::TWizardPages pages;
+    pages.Backup.SkipLocks = skipLocks;
+    pages.Restore.SkipLocks = skipLocks;
+    TStatusForm form(&main_, kind, pages);
+    TBoxScript boxes;
+    if (answer != BB_None) boxes.Answer(static_cast<TBoxButton>(answer));
+    vx::TReaction r = vx::AW_RETRY;
+    auto& event = readFailure ? form.Engine().OnCantReadFromFile : form.Engine().OnCantOpenFile;
+    event("/home/eva/locked.db", r);
+    QTEST(int(r), "reaction");
+    if (answer == BB_None) {
+      QVERIFY(boxes.shown.empty());
+      return;
+    }
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    const char* head = readFailure ? "Nedá sa čítať zo súboru,\n" : "nemôžem otvoriť súbor,\n";
+    QCOMPARE(boxes.shown[0].Text, QString::fromUtf8(head) + "/home/eva/locked.db");
+    QCOMPARE(boxes.shown[0].Buttons, BB_Abort | BB_Retry | BB_Ignore);
+    QCOMPARE(boxes.shown[0].Caption, main_.windowTitle());
+    QCOMPARE(form.AbortRequested(), answer == BB_Abort);
+  }
+
+  // Once an abort is asked for, every later scan, statistics and attribute
+  // event ends the operation.
+  void abortAnswersEveryLaterEvent() {
+    TStatusForm form(&main_, 0, {});
+    TBoxScript boxes;
+    boxes.Answer(BB_Abort);
+    vx::TReaction r = vx::AW_RETRY;
+    form.Engine().OnCantOpenFile("/x", r);
+    QVERIFY(form.AbortRequested());
+    for (auto* event : {&form.Engine().OnStartFileScan, &form.Engine().OnScanNextDir,
+                        &form.Engine().OnEndFileScan}) {
+      vx::TReaction answer = vx::AW_IGNORE;
+      (*event)("", answer);
+      QCOMPARE(int(answer), int(vx::AW_ABORT));
+    }
+    vx::TReaction answer = vx::AW_IGNORE;
+    form.Engine().OnScanNextFile("f", answer);
+    QCOMPARE(int(answer), int(vx::AW_ABORT));
+    for (auto* event : {&form.Engine().OnExtStatistic, &form.Engine().OnResetAttributes}) {
+      bool cancel = false;
+      (*event)(vx::TExtBackupStatistic{}, cancel);
+      QVERIFY(cancel);
+    }
+  }
+
+  void backupRunsToTheEnd() {
+    const QString src = work_.path() + "/end-src";
+    const QString dst = work_.path() + "/end-dst/new/level";  // created when missing
+    WriteBytes(src + "/a.txt", "alpha\n");
+    WriteBytes(src + "/sub/b.bin", Noise(100000, 7));
+    TBoxScript boxes;
+    TStatusForm form(&main_, 0, BackupOf(src, dst));
+    QVERIFY(main_.isHidden());
+    bool logShown = false;
+    QString logName;
+    const int result = RunToEnd(form, [&] {
+      logName = QString::fromStdString(form.Engine().LogFileName);
+      auto* view = form.findChild<QPushButton*>("ViewLogButton");
+      QVERIFY(view->isVisible() && view->isEnabled());
+      QCOMPARE(form.findChild<QPushButton*>("AbortButton")->text(), QStringLiteral("Close"));
+      QVERIFY(form.findChild<QProgressBar*>("ProgressBar")->isHidden());
+      SavePicture(form, "status-window-done");
+      OnNextModal([&](QWidget* viewer) {
+        logShown = viewer->windowTitle() == "LogView";
+        auto* text = viewer->findChild<QTextEdit*>("RichEdit");
+        QVERIFY(text && text->toPlainText().contains("a.txt"));
+        SavePicture(*viewer, "log-viewer");
+        viewer->findChild<QPushButton*>("CloseButton")->click();
+      });
+      view->click();
+      QVERIFY(view->isEnabled());  // the file is still there
+    });
+    QCOMPARE(result, TStatusForm::kAbortResult);
+    QCOMPARE(form.ResultCode(), 0);
+    QVERIFY(logShown);
+    QCOMPARE(form.StatusText(), QString::fromUtf8("Záloha dát je ukončená."));
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav zálohovania"));
+    QVERIFY(QFile::exists(dst + "/Backup.001"));
+    // The log: in the state folder, named after the operation and the time.
+    QVERIFY(QFile::exists(logName));
+    QCOMPARE(QFileInfo(logName).path(), state_.path() + "/logs");
+    QVERIFY(QRegularExpression(R"(^Backup \d\d-\d\d-\d{4} \d\d-\d\d-\d\d\.LOG$)")
+                .match(QFileInfo(logName).fileName())
+                .hasMatch());
+    // First the first-disk question, last the end message.
+    QVERIFY(boxes.shown.size() >= 2);
+    QCOMPARE(boxes.shown.front().Text, QString::fromUtf8("Má sa začať zálohovanie?"));
+    QCOMPARE(boxes.shown.back().Text, QString::fromUtf8("Záloha dát je ukončená."));
+    QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Information));
+    QCOMPARE(boxes.shown.back().Caption, QString::fromUtf8("Stav zálohovania"));
+    QVERIFY(main_.isVisible());
+  }
+
+  void abortButton_data() {
+    QTest::addColumn<int>("confirm");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("code");
+    QTest::newRow("confirmed") << int(BB_Yes) << QString::fromUtf8("Záloha dát bola prerušená.")
+                               << 12;
+    QTest::newRow("declined") << int(BB_No) << QString::fromUtf8("Záloha dát je ukončená.") << 0;
+  }
+
+  void abortButton() {
+    QFETCH(int, confirm);
+    const QString src = work_.path() + "/abort-src-" + QString::number(confirm);
+    for (int i = 0; i < 4; ++i)
+      WriteBytes(src + "/f" + QString::number(i) + ".bin", Noise(1 << 20, i + 1));
+    TBoxScript boxes;
+    boxes.Answer(BB_Ok);  // first disk
+    boxes.Answer(static_cast<TBoxButton>(confirm));
+    TStatusForm form(&main_, 0, BackupOf(src, work_.path() + "/abort-dst"));
+    bool pressed = false, closeRefused = false;
+    auto* press = new QTimer(&form);
+    press->setInterval(0);
+    connect(press, &QTimer::timeout, &form, [&] {
+      if (pressed || boxes.shown.empty() ||
+          form.StatusText() != QString::fromUtf8("Vykonáva sa zálohovanie..."))
+        return;
+      pressed = true;
+      form.close();  // refused while the operation runs
+      form.reject();
+      closeRefused = form.isVisible();
+      QTest::keyClick(&form, Qt::Key_Escape);
+      closeRefused = closeRefused && form.isVisible();
+      form.findChild<QPushButton*>("AbortButton")->click();
+    });
+    press->start();
+    RunToEnd(form);
+    QVERIFY(pressed);
+    QVERIFY(closeRefused);
+    QTEST(form.ResultCode(), "code");
+    QTEST(form.StatusText(), "end");
+    QCOMPARE(boxes.shown[1].Text, QString::fromUtf8("Kliknutím na Áno potvrdíte prerušenie operácie."));
+    QCOMPARE(boxes.shown[1].Caption, QStringLiteral("Abort"));
+    QCOMPARE(boxes.shown[1].Buttons, BB_Yes | BB_No);
+    QFETCH(int, code);
+    if (code != 0) {
+      QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Stop));
+      QCOMPARE(boxes.shown.back().Text,
+               form.StatusText() + "\n\n" + ResultMessage(code));
+    }
+  }
+
+  void resultMessages_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const std::pair<int, const char*> table[] = {
+        {1, "Chyba - neplatný parameter."},
+        {2, "Chyba - disk je plný."},
+        {3, "Interná chyba pri kompresii."},
+        {4, "Chyba - súbor má otvorený iný proces."},
+        {5, "Chyba počas čítania súboru."},
+        {6, "Chyba počas zápisu dát do záložného súboru."},
+        {7, "Chyba pri vytváraní archívu zálohy."},
+        {8, "Chyba - záložný súbor obsahuje neplatnú hlavičku alebo chybné údaje."},
+        {9, "Chyba počas čítania záložného súboru."},
+        {10, "Chyba pri použití páskového zariadenia."},
+        {11, "Chyba počas vytvárania dočasného súboru."},
+        {12, "Prerušené užívateľom."},
+        {13, "Nepodarilo sa detekovať prvé médium zálohy."},
+        {14, "Heslo musí mať aspoň 8 znakov"},
+        {15, "Nepodarilo sa pripojenie na FTP server"},
+        {98, "Chyba počas kontroly súborov."},
+        {99, "Iná nešpecifikovaná chyba."},
+        {0, "Iná chyba (číslo chyby 0)."},
+        {42, "Iná chyba (číslo chyby 42)."},
+        {-1, "Iná chyba (číslo chyby -1)."},
+        {16, "Iná chyba (číslo chyby 16)."},
+    };
+    for (const auto& [code, text] : table)
+      QTest::newRow(qPrintable(QString::number(code))) << code << QString::fromUtf8(text);
+  }
+
+  void resultMessages() {
+    QFETCH(int, code);
+    QTEST(ResultMessage(code), "text");
+  }
+
+  void logViewerDeletesTheFileAndKeepsTheText() {
+    const QString log = work_.path() + "/viewer/Backup 01-02-2026 03-04-05.LOG";
+    const QByteArray content = "Záloha začatá\na very long line " + QByteArray(400, 'x') + "\n";
+    WriteBytes(log, content);
+    TStatusForm owner(&main_, 0, {});
+    owner.Engine().LogFileName = log.toStdString();
+    bool checked = false;
+    OnNextModal([&](QWidget* viewer) {
+      auto* text = viewer->findChild<QTextEdit*>("RichEdit");
+      auto* del = viewer->findChild<QPushButton*>("DeleteButton");
+      auto* close = viewer->findChild<QPushButton*>("CloseButton");
+      QVERIFY(text && del && close);
+      QCOMPARE(del->text(), QString::fromUtf8("Vymazať Log"));
+      QCOMPARE(close->text(), QString::fromUtf8("Zatvoriť"));
+      QVERIFY(close->isDefault());
+      QVERIFY(text->isReadOnly());
+      QCOMPARE(text->lineWrapMode(), QTextEdit::NoWrap);
+      QCOMPARE(text->toPlainText(), QString::fromUtf8(content));
+      del->click();
+      QVERIFY(!QFile::exists(log));
+      QVERIFY(!del->isEnabled());
+      QCOMPARE(text->toPlainText(), QString::fromUtf8(content));  // still on screen
+      del->setEnabled(true);
+      del->click();  // already gone: nothing beyond disabling the button
+      QVERIFY(!del->isEnabled());
+      checked = true;
+      QTest::keyClick(viewer, Qt::Key_Escape);
+    });
+    owner.ViewLog();
+    QVERIFY(checked);
+    // Back in the status window: no file, no LogView.
+    QVERIFY(!owner.findChild<QPushButton*>("ViewLogButton")->isEnabled());
+    // A missing file is never shown.
+    bool shown = false;
+    QTimer* waiting = OnNextModal([&](QWidget* w) {
+      shown = true;
+      w->close();
+    });
+    owner.ViewLog();
+    QTest::qWait(50);
+    delete waiting;
+    QVERIFY(!shown);
+  }
+
+  void viewChosenLogHidesTheMainWindowMeanwhile() {
+    const QString folder = work_.path() + "/chosen";
+    const QString log = folder + "/Verify 05-06-2026 07-08-09.LOG";
+    WriteBytes(log, "Kontrola\n");
+    bool hiddenMeanwhile = false, dialogChecked = false;
+    OnNextModal([&](QWidget* w) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      QVERIFY(dialog);
+      QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(folder).absolutePath());
+      QVERIFY(dialog->nameFilters().contains(QString::fromUtf8("Súbory log (*.log)")));
+      dialogChecked = true;
+      OnNextModal([&](QWidget* viewer) {
+        hiddenMeanwhile = main_.isHidden();
+        QCOMPARE(viewer->findChild<QTextEdit*>("RichEdit")->toPlainText(),
+                 QStringLiteral("Kontrola\n"));
+        viewer->close();
+      });
+      dialog->selectFile(log);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    ViewChosenLog(&main_, folder);
+    QVERIFY(dialogChecked);
+    QVERIFY(hiddenMeanwhile);
+    QVERIFY(main_.isVisible());
+    QVERIFY(QFile::exists(log));
+  }
+
+  void aboutBoxNamesTheProgramAndVersion() {
+    TBoxScript boxes;
+    ShowAboutBox(&main_);
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    QCOMPARE(boxes.shown[0].Caption, QStringLiteral("O programe"));
+    QVERIFY(boxes.shown[0].Text.contains("Vaultix"));
+    QVERIFY(boxes.shown[0].Text.contains("7.0.0.0"));
+  }
+};
+
+QTEST_MAIN(StatusFormTest)
+#include "status_form_test.moc"
