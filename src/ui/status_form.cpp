@@ -301,16 +301,20 @@ void TStatusForm::Run() {
   }
 }
 
-// Runs one engine operation.  A failure that escapes it (a setting that does
-// not convert, anything outside the engine's own classes) is a failed run,
-// never a finished one.
-void TStatusForm::RunGuarded(const std::function<int()>& operation) {
+// Hands the page to the engine and runs the operation.  A page setting that
+// does not convert ends the run as a parameter failure (1), anything else that
+// escapes the engine as 99: never as a finished run.
+void TStatusForm::RunGuarded(const std::function<void()>& apply,
+                             const std::function<int()>& operation) {
   try {
-    resultCode_ = operation();
-  } catch (const std::runtime_error&) {
-    resultCode_ = 1;
+    apply();
+    try {
+      resultCode_ = operation();
+    } catch (...) {
+      resultCode_ = 99;
+    }
   } catch (...) {
-    resultCode_ = 99;
+    resultCode_ = 1;
   }
   FinishOperation();
 }
@@ -322,30 +326,24 @@ static std::string LogNameForRun(int kind) {
 }
 
 void TStatusForm::RunBackup() {
-  RunGuarded([this] {
-    ApplyBackupPage(*vaultix_, pages_.Backup, LogNameForRun(0));
-    return vaultix_->Backup();
-  });
+  RunGuarded([this] { ApplyBackupPage(*vaultix_, pages_.Backup, LogNameForRun(0)); },
+             [this] { return vaultix_->Backup(); });
 }
 
 void TStatusForm::RunRestore() {
   SetStatus(Text(txt::kStatusRestoring));
   progressBar_->show();
   Repaint();
-  RunGuarded([this] {
-    ApplyRestorePage(*vaultix_, pages_.Restore, LogNameForRun(1));
-    return vaultix_->Restore();
-  });
+  RunGuarded([this] { ApplyRestorePage(*vaultix_, pages_.Restore, LogNameForRun(1)); },
+             [this] { return vaultix_->Restore(); });
 }
 
 void TStatusForm::RunVerify() {
   SetStatus(Text(txt::kStatusVerifying));
   progressBar_->show();
   Repaint();
-  RunGuarded([this] {
-    ApplyVerifyPage(*vaultix_, pages_.Verify, LogNameForRun(2));
-    return vaultix_->Verify();
-  });
+  RunGuarded([this] { ApplyVerifyPage(*vaultix_, pages_.Verify, LogNameForRun(2)); },
+             [this] { return vaultix_->Verify(); });
 }
 
 void TStatusForm::ShowFileAndTitle(const TExtBackupStatistic& s, bool& cancel) {

@@ -66,7 +66,7 @@ class TStatusForm : public QDialog {
   void RunBackup();
   void RunRestore();
   void RunVerify();
-  void RunGuarded(const std::function<int()>& operation);
+  void RunGuarded(const std::function<void()>& apply, const std::function<int()>& operation);
   void FinishOperation();
   void AbortButtonClick();
   void ViewLogButtonClick();

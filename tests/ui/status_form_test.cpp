@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 #include <functional>
 
@@ -216,6 +219,7 @@ class StatusFormTest : public QObject {
     QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), percent);
     QCOMPARE(Label(form, "CurrentDirectoryLabel"), QStringLiteral("/home/eva/docs/"));
     QCOMPARE(Label(form, "CurrentFileLabel"), QStringLiteral("letter.odt"));
+    if (QByteArray(QTest::currentDataTag()) == "half way") SavePicture(form, "status-window-progress");
   }
 
   void minimisedTitleShowsTheProgress() {
@@ -415,6 +419,7 @@ class StatusFormTest : public QObject {
           form.StatusText() != QString::fromUtf8("Vykonáva sa zálohovanie..."))
         return;
       pressed = true;
+      if (confirm == BB_Yes) SavePicture(form, "status-window-running");
       form.close();  // refused while the operation runs
       form.reject();
       closeRefused = form.isVisible();
@@ -437,6 +442,87 @@ class StatusFormTest : public QObject {
       QCOMPARE(boxes.shown.back().Text,
                form.StatusText() + "\n\n" + ResultMessage(code));
     }
+  }
+
+  // Verify and restore of a set written here, through their pages.
+  void readingRunsOfASetMadeHere() {
+    const QString src = work_.path() + "/read-src";
+    const QString dst = work_.path() + "/read-dst";
+    const QString back = work_.path() + "/read-back";
+    WriteBytes(src + "/a.txt", "alpha\n");
+    WriteBytes(src + "/b.bin", Noise(70000, 3));
+    {
+      TBoxScript boxes;
+      TStatusForm backup(&main_, 0, BackupOf(src, dst));
+      RunToEnd(backup);
+      QCOMPARE(backup.ResultCode(), 0);
+    }
+    vx::TWizardPages pages;
+    pages.Verify.SetFile = (dst + "/Backup.001").toStdString();
+    pages.Restore.SetFile = pages.Verify.SetFile;
+    pages.Restore.Selection = {(src + "/a.txt").toStdString()};
+    pages.Restore.Location = back.toStdString();
+    struct TRun {
+      int kind;
+      const char* caption;
+      const char* end;
+    };
+    for (const TRun& run : {TRun{2, "Stav kontroly", "Kontrola dát je ukončená."},
+                            TRun{1, "Stav obnovy", "Obnova dát je ukončená."}}) {
+      TBoxScript boxes;
+      TStatusForm form(&main_, run.kind, pages);
+      RunToEnd(form);
+      QCOMPARE(form.ResultCode(), 0);
+      QCOMPARE(form.windowTitle(), QString::fromUtf8(run.caption));
+      QCOMPARE(form.StatusText(), QString::fromUtf8(run.end));
+      QVERIFY(form.findChild<QPushButton*>("ViewLogButton")->isHidden());  // no log asked for
+    }
+    QFile restored(back + src + "/a.txt");
+    QVERIFY(restored.open(QIODevice::ReadOnly));
+    QCOMPARE(restored.readAll(), QByteArray("alpha\n"));
+    QVERIFY(!QFile::exists(back + src + "/b.bin"));  // not selected
+  }
+
+  void aDateThatDoesNotConvertFailsTheRun() {
+    vx::TWizardPages pages = BackupOf(work_.path() + "/none", work_.path() + "/none-dst");
+    pages.Backup.Mode = 3;
+    pages.Backup.SpecialDate = "31.31.2026";
+    TBoxScript boxes;
+    TStatusForm form(&main_, 0, pages);
+    RunToEnd(form);
+    QCOMPARE(form.ResultCode(), 1);
+    QCOMPARE(form.StatusText(), QString::fromUtf8("Záloha dát bola prerušená."));
+    QCOMPARE(boxes.shown.back().Text, form.StatusText() + "\n\n" + ResultMessage(1));
+    QVERIFY(!QFile::exists(work_.path() + "/none-dst"));
+  }
+
+  // The compression ratio takes the user's decimal separator (a Slovak
+  // locale compiled into a private folder, when the system can).
+  void ratioUsesTheLocalesDecimalSeparator() {
+    if (!QFile::exists("/usr/share/i18n/locales/sk_SK") ||
+        QStandardPaths::findExecutable("localedef").isEmpty())
+      QSKIP("no locale sources to build sk_SK from");
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/sk_SK.UTF-8";
+    QProcess::execute("localedef", {"-i", "sk_SK", "-f", "UTF-8", out});
+    if (!QFileInfo::exists(out)) QSKIP("localedef could not build sk_SK");
+    const QByteArray oldLocPath = qgetenv("LOCPATH");
+    const QByteArray oldLcAll = qgetenv("LC_ALL");
+    qputenv("LOCPATH", dir.path().toUtf8());
+    qputenv("LC_ALL", "sk_SK.UTF-8");
+    TStatusForm form(&main_, 0, {});
+    vx::TExtBackupStatistic s;
+    bool cancel = false;
+    form.ShowProgress(s, cancel);
+    const QString zero = Label(form, "CompressionLabel");
+    s.BytesRead = 3145728;
+    s.BytesWritten = 1048576;
+    form.ShowProgress(s, cancel);
+    const QString three = Label(form, "CompressionLabel");
+    qputenv("LC_ALL", oldLcAll);
+    if (oldLocPath.isNull()) qunsetenv("LOCPATH"); else qputenv("LOCPATH", oldLocPath);
+    QCOMPARE(zero, QStringLiteral("1:0,0"));
+    QCOMPARE(three, QStringLiteral("1:3,0"));
   }
 
   void resultMessages_data() {
@@ -546,6 +632,18 @@ class StatusFormTest : public QObject {
   }
 
   void aboutBoxNamesTheProgramAndVersion() {
+    // Drawn as a real box once, for the picture.
+    struct TPictureBoxes final : TMessageBoxes {
+      TBoxButton Show(const TBoxRequest& r) override {
+        QMessageBox box(QMessageBox::Information, r.Caption, r.Text, QMessageBox::Ok, r.Parent);
+        box.adjustSize();
+        SavePicture(box, "about-box");
+        return BB_Ok;
+      }
+    } pictures;
+    TMessageBoxes* previous = SetMessageBoxes(&pictures);
+    ShowAboutBox(&main_);
+    SetMessageBoxes(previous);
     TBoxScript boxes;
     ShowAboutBox(&main_);
     QCOMPARE(boxes.shown.size(), size_t(1));
