@@ -1,5 +1,6 @@
 #include "ui/log_view.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -111,6 +112,7 @@ void ViewChosenLog(QWidget* mainWindow, const QString& startFolder) {
     od.setFileMode(QFileDialog::ExistingFile);
     od.setDefaultSuffix(QStringLiteral("log"));
     od.setNameFilter(Text(txt::kLogFileFilter));
+    QDir().mkpath(startFolder);  // the log folder, before the first run made it
     od.setDirectory(startFolder);
     if (od.exec() != QDialog::Accepted || od.selectedFiles().isEmpty()) return;
     chosen = od.selectedFiles().front();

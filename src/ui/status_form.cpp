@@ -226,12 +226,12 @@ void TStatusForm::AttachEvents() {
   };
   e.OnScanNextDir = [this](const std::string& dir, TReaction& r) {
     currentDirectoryLabel_->setText(Q(dir));
-    Repaint();
+    currentDirectoryLabel_->repaint();  // only the label: this runs for every folder
     if (abortRequested_) r = AW_ABORT;
   };
   e.OnScanNextFile = [this](const std::string& file, TReaction& r) {
     currentFileLabel_->setText(Q(file));
-    Repaint();
+    currentFileLabel_->repaint();  // only the label: this runs for every file
     if (abortRequested_) r = AW_ABORT;
   };
   e.OnEndFileScan = [this](const std::string&, TReaction& r) {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <regex>
+#include <tuple>
 #include <stdexcept>
 
 #include "engine/vaultrex.h"
@@ -48,28 +49,6 @@ double Date(int y, int m, int d) {
   double dt = 0;
   EXPECT_TRUE(TryEncodeDateTime(y, m, d, 0, 0, 0, dt));
   return dt;
-}
-
-TEST(StatusWindowDefaults, ReplaceTheEngineDefaults) {
-  TVaultrex e;
-  ApplyStatusWindowDefaults(e);
-  EXPECT_TRUE(e.RunInBackground);
-  EXPECT_TRUE(e.BackupOpenFiles);
-  EXPECT_TRUE(e.EraseTargetDir);
-  EXPECT_TRUE(e.SpanDisks);
-  EXPECT_TRUE(e.AskForNextDisk);
-  EXPECT_TRUE(e.AskForFirstDisk);
-  EXPECT_TRUE(e.NoFileCRCs);
-  EXPECT_TRUE(e.TapeFileMarks);
-  EXPECT_TRUE(e.UseExtStatistic);
-  EXPECT_TRUE(e.RestoreAttributes);
-  EXPECT_FALSE(e.BackupHiddenSysFiles);
-  EXPECT_FALSE(e.RecurseSubDir);
-  EXPECT_EQ(e.CompressData, CDM_NoCompression);
-  EXPECT_EQ(e.LogFileMode, LFM_NoLog);
-  ASSERT_EQ(e.Messages.size(), 1u);
-  EXPECT_EQ(e.Messages[0],
-            "Please insert the Disk No. %d into drive %s and press OK or ABORT to stop processing");
 }
 
 struct TSplitCase {
@@ -314,6 +293,13 @@ TEST(RunLog, FolderFollowsTheStateDirectories) {
 
 // ---- Job files ----
 
+// Every field a job file keeps.
+auto JobFields(const TBackupPage& p) {
+  return std::tie(p.Include, p.Exclude, p.ToTape, p.Location, p.BaseName, p.Mode, p.Compression,
+                  p.OpenFiles, p.SkipLocks, p.HiddenFiles, p.EraseTarget, p.Encryption, p.Verify,
+                  p.CreateLog, p.Password, p.Comment);
+}
+
 class JobFile : public ::testing::Test {
  protected:
   TTempFolder dir;
@@ -358,22 +344,7 @@ TEST_F(JobFile, RoundTripKeepsEveryField) {
   q.Include.clear();
   q.SegmentSizeKB = "1440";  // not kept in job files: stays
   LoadJobFile(file, q);
-  EXPECT_EQ(q.Include, p.Include);
-  EXPECT_EQ(q.Exclude, p.Exclude);
-  EXPECT_EQ(q.ToTape, p.ToTape);
-  EXPECT_EQ(q.Location, p.Location);
-  EXPECT_EQ(q.BaseName, p.BaseName);
-  EXPECT_EQ(q.Mode, p.Mode);
-  EXPECT_EQ(q.Compression, p.Compression);
-  EXPECT_EQ(q.OpenFiles, p.OpenFiles);
-  EXPECT_EQ(q.SkipLocks, p.SkipLocks);
-  EXPECT_EQ(q.HiddenFiles, p.HiddenFiles);
-  EXPECT_EQ(q.EraseTarget, p.EraseTarget);
-  EXPECT_EQ(q.Encryption, p.Encryption);
-  EXPECT_EQ(q.Verify, p.Verify);
-  EXPECT_EQ(q.CreateLog, p.CreateLog);
-  EXPECT_EQ(q.Password, p.Password);
-  EXPECT_EQ(q.Comment, p.Comment);
+  EXPECT_EQ(JobFields(q), JobFields(p));
   EXPECT_EQ(q.SegmentSizeKB, "1440");
 }
 

@@ -72,6 +72,32 @@ QByteArray Noise(int n, quint32 x) {
   return b;
 }
 
+// A statistics record at some time after the start, and what it shows.
+struct TProgressRow {
+  const char* name;
+  int kind, percent;
+  qint64 total, read, written;
+  double elapsed;  // days since the start
+  const char *timeDone, *timeLeft;
+  qint64 processed, remaining, perMinute;  // perMinute -1: "0/min"
+  const char* ratio;
+};
+// clang-format off: one row per line
+const TProgressRow kProgressRows[] = {
+    {"0 % shows an hour left", 0, 0, 1000, 0, 0, 10 * kMinute, "00:10:00", "01:00:00", 0, 1000, 0, "1:0.0"},
+    {"half way", 0, 50, 6000000, 3000000, 1000000, 10 * kMinute, "00:10:00", "00:10:00", 3000000, 3000000, 300000, "1:3.0"},
+    {"100 % leaves nothing", 0, 100, 5000, 3000, 3000, kMinute, "00:01:00", "00:00:00", 3000, 0, 3000, "1:1.0"},
+    {"more done than total", 0, 40, 100, 400, 400, 4 * kMinute, "00:04:00", "00:06:00", 400, 0, 100, "1:1.0"},
+    {"at the start time", 0, 10, 100, 10, 0, 0.0, "00:00:00", "00:00:00", 10, 90, -1, "1:0.0"},
+    {"3145728 read, 1048576 written", 0, 30, 10485760, 3145728, 1048576, 3 * kMinute, "00:03:00", "00:07:00", 3145728, 7340032, 1048576, "1:3.0"},
+    {"restore counts written bytes", 1, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 200, 800, 200, "1:4.5"},
+    {"verify counts read bytes", 2, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 900, 100, 900, "1:4.5"},
+    {"25 hours wrap to 01:00:00", 0, 99, 1000, 990, 990, 25.0 / 24.0, "01:00:00", "00:15:09", 990, 10, 1, "1:1.0"},
+    {"speed rounds to the nearest byte", 0, 1, 100000, 1000, 1000, 3 * kMinute, "00:03:00", "04:57:00", 1000, 99000, 333, "1:1.0"},
+    {"counters beyond 32 bits", 0, 50, 10000000000, 5000000000, 2500000000, kMinute, "00:01:00", "00:01:00", 5000000000, 5000000000, 5000000000, "1:2.0"},
+};
+// clang-format on
+
 // Where window pictures go when VAULTIX_SCREENSHOT_DIR names a folder.
 void SavePicture(QWidget& w, const QString& name) {
   const QPixmap picture = w.grab();
@@ -126,97 +152,35 @@ class StatusFormTest : public QObject {
   }
 
   void showProgress_data() {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("percent");
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<qint64>("read");
-    QTest::addColumn<qint64>("written");
-    QTest::addColumn<double>("elapsed");  // days since the start
-    QTest::addColumn<QString>("timeDone");
-    QTest::addColumn<QString>("timeLeft");
-    QTest::addColumn<qint64>("processed");
-    QTest::addColumn<qint64>("remaining");
-    QTest::addColumn<QString>("speed");
-    QTest::addColumn<QString>("ratio");
-
-    QTest::newRow("0 % shows an hour left") << 0 << 0 << qint64(1000) << qint64(0) << qint64(0)
-                                           << 10 * kMinute << "00:10:00" << "01:00:00"
-                                           << qint64(0) << qint64(1000) << Size(0) + "/min"
-                                           << "1:0.0";
-    QTest::newRow("half way") << 0 << 50 << qint64(6000000) << qint64(3000000)
-                              << qint64(1000000) << 10 * kMinute << "00:10:00" << "00:10:00"
-                              << qint64(3000000) << qint64(3000000) << Size(300000) + "/min"
-                              << "1:3.0";
-    QTest::newRow("100 % leaves nothing") << 0 << 100 << qint64(5000) << qint64(3000)
-                                          << qint64(3000) << kMinute << "00:01:00"
-                                          << "00:00:00" << qint64(3000) << qint64(0)
-                                          << Size(3000) + "/min" << "1:1.0";
-    QTest::newRow("more done than total") << 0 << 40 << qint64(100) << qint64(400)
-                                          << qint64(400) << 4 * kMinute << "00:04:00"
-                                          << "00:06:00" << qint64(400) << qint64(0)
-                                          << Size(100) + "/min" << "1:1.0";
-    QTest::newRow("at the start time") << 0 << 10 << qint64(100) << qint64(10) << qint64(0)
-                                       << 0.0 << "00:00:00" << "00:00:00" << qint64(10)
-                                       << qint64(90) << "0/min" << "1:0.0";
-    QTest::newRow("3145728 read, 1048576 written") << 0 << 30 << qint64(10485760)
-                                                   << qint64(3145728) << qint64(1048576)
-                                                   << 3 * kMinute << "00:03:00" << "00:07:00"
-                                                   << qint64(3145728) << qint64(7340032)
-                                                   << Size(1048576) + "/min" << "1:3.0";
-    QTest::newRow("restore counts written bytes") << 1 << 20 << qint64(1000) << qint64(900)
-                                                  << qint64(200) << kMinute << "00:01:00"
-                                                  << "00:04:00" << qint64(200) << qint64(800)
-                                                  << Size(200) + "/min" << "1:4.5";
-    QTest::newRow("verify counts read bytes") << 2 << 20 << qint64(1000) << qint64(900)
-                                              << qint64(200) << kMinute << "00:01:00"
-                                              << "00:04:00" << qint64(900) << qint64(100)
-                                              << Size(900) + "/min" << "1:4.5";
-    QTest::newRow("25 hours wrap to 01:00:00") << 0 << 99 << qint64(1000) << qint64(990)
-                                               << qint64(990) << 25.0 / 24.0 << "01:00:00"
-                                               << "00:15:09" << qint64(990) << qint64(10)
-                                               << Size(1) + "/min" << "1:1.0";
-    QTest::newRow("speed rounds to the nearest byte") << 0 << 1 << qint64(100000)
-                                                      << qint64(1000) << qint64(1000)
-                                                      << 3 * kMinute << "00:03:00"
-                                                      << "04:57:00" << qint64(1000)
-                                                      << qint64(99000) << Size(333) + "/min"
-                                                      << "1:1.0";
-    QTest::newRow("counters beyond 32 bits") << 0 << 50 << qint64(10000000000)
-                                             << qint64(5000000000) << qint64(2500000000)
-                                             << kMinute << "00:01:00" << "00:01:00"
-                                             << qint64(5000000000) << qint64(5000000000)
-                                             << Size(5000000000) + "/min" << "1:2.0";
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kProgressRows)); ++i)
+      QTest::newRow(kProgressRows[i].name) << i;
   }
 
   void showProgress() {
-    QFETCH(int, kind);
-    QFETCH(int, percent);
-    QFETCH(qint64, total);
-    QFETCH(qint64, read);
-    QFETCH(qint64, written);
-    QFETCH(double, elapsed);
-    TStatusForm form(&main_, kind, {});
+    QFETCH(int, row);
+    const TProgressRow& r = kProgressRows[row];
+    const double elapsed = r.elapsed;
+    TStatusForm form(&main_, r.kind, {});
     form.SetStartTime(kStart);
     form.SetClock([elapsed] { return kStart + elapsed; });
     vx::TExtBackupStatistic s;
-    s.PercentDone = percent;
-    s.TotalBytes = total;
-    s.BytesRead = read;
-    s.BytesWritten = written;
+    s.PercentDone = r.percent;
+    s.TotalBytes = r.total;
+    s.BytesRead = r.read;
+    s.BytesWritten = r.written;
     s.CurrentFile = "/home/eva/docs/letter.odt";
     bool cancel = false;
     form.ShowProgress(s, cancel);
     QVERIFY(!cancel);
-    QTEST(Label(form, "TimeProcessedLabel"), "timeDone");
-    QTEST(Label(form, "TimeRemainingLabel"), "timeLeft");
-    QFETCH(qint64, processed);
-    QFETCH(qint64, remaining);
-    QCOMPARE(Label(form, "BytesProcessedLabel"), Size(processed));
-    QCOMPARE(Label(form, "BytesRemainingLabel"), Size(remaining));
-    QTEST(Label(form, "SpeedLabel"), "speed");
-    QTEST(Label(form, "CompressionLabel"), "ratio");
-    QCOMPARE(Label(form, "PercentLabel"), QString::number(percent) + "%");
-    QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), percent);
+    QCOMPARE(Label(form, "TimeProcessedLabel"), QString(r.timeDone));
+    QCOMPARE(Label(form, "TimeRemainingLabel"), QString(r.timeLeft));
+    QCOMPARE(Label(form, "BytesProcessedLabel"), Size(r.processed));
+    QCOMPARE(Label(form, "BytesRemainingLabel"), Size(r.remaining));
+    QCOMPARE(Label(form, "SpeedLabel"), r.perMinute < 0 ? "0/min" : Size(r.perMinute) + "/min");
+    QCOMPARE(Label(form, "CompressionLabel"), QString(r.ratio));
+    QCOMPARE(Label(form, "PercentLabel"), QString::number(r.percent) + "%");
+    QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), r.percent);
     QCOMPARE(Label(form, "CurrentDirectoryLabel"), QStringLiteral("/home/eva/docs/"));
     QCOMPARE(Label(form, "CurrentFileLabel"), QStringLiteral("letter.odt"));
     if (QByteArray(QTest::currentDataTag()) == "half way") SavePicture(form, "status-window-progress");
