@@ -255,9 +255,11 @@ void TStatusForm::AttachEvents() {
     ResetAttributes(s, cancel);
   };
   e.OnNextBlock = [this](const std::string&, std::int32_t done, std::int32_t total) {
-    fileProgressBar_->setMaximum(total > 0 ? total : 0);
+    // An empty range would make the bar a busy indicator: a file without
+    // bytes (or larger than the counter) shows full.
     fileProgressBar_->setMinimum(0);
-    fileProgressBar_->setValue(done < 0 ? 0 : (total > 0 && done > total ? total : done));
+    fileProgressBar_->setMaximum(total > 0 ? total : 1);
+    fileProgressBar_->setValue(total > 0 ? std::clamp(done, 0, total) : 1);
     QCoreApplication::processEvents();
   };
   e.OnNextDisk = [this](int diskNo, TReaction& r) { AskForMedium(diskNo, r); };

@@ -186,6 +186,21 @@ class StatusFormTest : public QObject {
     if (QByteArray(QTest::currentDataTag()) == "half way") SavePicture(form, "status-window-progress");
   }
 
+  void blockProgressOfTheFile() {
+    TStatusForm form(&main_, 0, {});
+    auto* bar = form.findChild<QProgressBar*>("FileProgressBar");
+    struct TCase {
+      int done, total, maximum, value;
+    };
+    for (const TCase& c : {TCase{32768, 100000, 100000, 32768}, TCase{0, 0, 1, 1},
+                           TCase{5, -1, 1, 1}, TCase{120, 100, 100, 100}}) {
+      form.Engine().OnNextBlock("/f", c.done, c.total);
+      QCOMPARE(bar->minimum(), 0);
+      QCOMPARE(bar->maximum(), c.maximum);  // never 0..0, a busy indicator
+      QCOMPARE(bar->value(), c.value);
+    }
+  }
+
   void minimisedTitleShowsTheProgress() {
     TStatusForm form(&main_, 0, {});
     vx::TExtBackupStatistic s;
