@@ -84,6 +84,8 @@ int TVaultrex::Catalog() {
     throw EVX_ParameterError("Pri delení súboru zálohy nesmie byť zadaná koncovka súboru");
 
   int result = 0;
+  // Whatever fails below, nothing of an earlier archive stays in the list.
+  fileList_.clear();
   try {
     if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
     std::unique_ptr<TArchiveStream> stream =

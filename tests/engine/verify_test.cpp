@@ -202,6 +202,20 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
             log.end());
 }
 
+// A stop request inside a big file ends the verify at the next block.
+TEST_F(VerifyTest, StopInsideABigFileEndsAtTheNextBlock) {
+  files = {{dir / "data/big", NoiseBytes(40 * kBlockSize)}, {dir / "data/after", "x"}};
+  for (const auto& f : files) WriteFile(f.path, f.content);
+  WriteArchive(Archive(), files);
+  std::vector<std::int32_t> filesDone;
+  engine.OnStatistic = [&](const TBackupStatistic& s, bool& cancel) {
+    filesDone.push_back(s.FilesDone);
+    cancel = true;
+  };
+  EXPECT_EQ(engine.Verify(), 12);
+  EXPECT_EQ(filesDone, (std::vector<std::int32_t>{0}));
+}
+
 TEST(CompareFilesTest, CodesForEachOutcome) {
   TTempFolder d;
   std::string late = NoiseBytes(100000);
