@@ -2,6 +2,7 @@
 // wrongly deciphered data never replace them, the run fails, the rest of the
 // set is still restored, and stored paths that lead astray are refused.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -256,6 +257,24 @@ TEST_F(RestoreTargets, FolderLinksOfOtherUsersAreNotFollowed) {
   EXPECT_EQ(ReadFile(dir / "real/ok.txt"), "through my link");
   EXPECT_FALSE(fs::exists(dir / "planted-target/evil.txt"));
   EXPECT_EQ(engine.ErrorCount(), 1);
+}
+
+// A target disk too small: the run ends with 2, and a file that stood there
+// is kept, since its replacement never came out whole.
+TEST_F(RestoreTargets, FullTargetDiskEndsWithTwoAndKeepsTheOldFile) {
+  const std::string small = dir / "small";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "a small file system for the target needs mount (root)";
+  struct TUnmount {
+    std::string at;
+    ~TUnmount() { ::umount(at.c_str()); }
+  } unmount{small};
+  WriteFile(small + "/big.bin", "kept");
+  WriteArchive(dir / "set.arc", {{small + "/big.bin", NoiseBytes(1024 * 1024)}});
+  EXPECT_EQ(engine.Restore(), 2);
+  EXPECT_EQ(ReadFile(small + "/big.bin"), "kept");
+  EXPECT_EQ(std::distance(fs::directory_iterator(small), fs::directory_iterator()), 1);
 }
 
 // A stop request inside a big file ends the run at the next block: the file
