@@ -42,6 +42,7 @@ std::int32_t ReadDirectory(TByteSource& src, std::vector<TDirRecord>& records) {
     if (src.Read(raw, kRecordSize) != kRecordSize)
       throw EVX_BackupReadError("Lesefehler aus Stream");
     records.push_back(DecodeRecord(raw));
+    if (!PlausibleRecord(records.back())) throw EVX_BackupReadError("Poškodený zálohový súbor");
   }
   return count;
 }

@@ -161,6 +161,15 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   }
   if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
   bytesInVolume_ = 0;
+  if (mode_ == TStreamMode::Read) wholeBlocks_ = HoldsWholeBlocks(fd_);
+}
+
+// Every volume a stream writes holds whole transfer blocks; one that does not
+// was cut or is no volume of a set at all.
+bool TArchiveStream::HoldsWholeBlocks(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+         st.st_size % static_cast<off_t>(kBlockSize) == 0;
 }
 
 // Deletes the regular files of the target folder, never in "/".  Volumes this
@@ -396,7 +405,12 @@ void TArchiveStream::NextReadVolume() {
       continue;
     }
     fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) return;
+    if (fd_ >= 0) {
+      // The first volume was found to be a set's; a later one cut short is
+      // damage.
+      if (!HoldsWholeBlocks(fd_)) throw EVX_BackupReadError(kEarlyEnd);
+      return;
+    }
     if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
   }
 }

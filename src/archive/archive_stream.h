@@ -81,6 +81,9 @@ class TArchiveStream {
   TArchiveDestination* Destination() { return dest_.get(); }
   // Disk only: the file name of volume n ("base.001"; base itself without span).
   std::string VolumeFileName(int n) const;
+  // Reading from disk: false when the first volume is not made of whole
+  // transfer blocks (cut short, or no set at all).
+  bool FirstVolumeWhole() const { return wholeBlocks_; }
 
  private:
   void SendBlock();
@@ -88,6 +91,7 @@ class TArchiveStream {
   void DiskSend();
   void DiskFetch();
   void OpenDiskVolume(bool first);
+  static bool HoldsWholeBlocks(int fd);
   void EraseTarget();
   void NextWriteVolume();
   void NextReadVolume();
@@ -107,6 +111,7 @@ class TArchiveStream {
   bool pending_ = false;
   bool closed_ = false;
   bool failed_ = false;  // a transfer failed: tearing down sends nothing more
+  bool wholeBlocks_ = true;
   int fd_ = -1;
   std::unique_ptr<TArchiveDestination> dest_;
 };

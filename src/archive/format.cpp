@@ -1,6 +1,7 @@
 // Encoding and decoding of the fixed-size parts of an archive.
 #include "archive/format.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace vx {
@@ -87,6 +88,10 @@ void EncodeRecord(const TDirRecord& r, std::uint8_t out[kRecordSize]) {
   PutU32(out + 264, r.attr);
   PutDouble(out + 268, r.time);
   out[276] = 0;  // the mark is a reader's in-memory selection, never stored
+}
+
+bool PlausibleRecord(const TDirRecord& r) {
+  return !r.path.empty() && r.path.find('\0') == std::string::npos && std::isfinite(r.time);
 }
 
 TDirRecord DecodeRecord(const std::uint8_t in[kRecordSize]) {

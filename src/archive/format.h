@@ -62,6 +62,12 @@ inline bool PlausibleFileCount(std::int32_t count) {
   return count >= 0 && count <= kMaxFileCount;
 }
 
+// A directory record a backup can have written: a path without NUL bytes
+// and a finite time.  Anything else means the directory ran into damaged
+// bytes.  (Every 32-bit size is possible: sizes of 2 GB and more keep only
+// their low 32 bits.)
+bool PlausibleRecord(const TDirRecord& r);
+
 void EncodeRecord(const TDirRecord& r, std::uint8_t out[kRecordSize]);
 TDirRecord DecodeRecord(const std::uint8_t in[kRecordSize]);
 

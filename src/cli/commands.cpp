@@ -298,6 +298,11 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   if (!o.quiet && o.operation == TCliOperation::Backup && engine.ErrorCount() > 0) {
     env.err << "Chyba počas zálohovania: " << engine.ErrorCount() << "\n";
   }
+  // How many selected files did not come back whole; shown also with --quiet,
+  // as it explains the failing exit code.
+  if (o.operation == TCliOperation::Restore && engine.ErrorCount() > 0) {
+    env.err << "Chyba počas obnovy: " << engine.ErrorCount() << "\n";
+  }
   if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {
     env.err << "log: " << engine.LogFileName << "\n";
   }

@@ -186,10 +186,12 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
       if (o.restoreAttributes) engine.RestoreAttributes = true;
       break;
     case TCliOperation::Delete:
-      // The set file's lists say what a backup takes; what a delete keeps or
-      // removes comes from the command line only.
-      engine.SetIncludes(o.includes);
-      engine.SetExcludes(o.excludes);
+      // Lists on the command line replace both of the set file's lists;
+      // without any, the set file's lists decide, as the engine reads them.
+      if (!o.includes.empty() || !o.excludes.empty()) {
+        engine.SetIncludes(o.includes);
+        engine.SetExcludes(o.excludes);
+      }
       break;
     case TCliOperation::Verify:
     case TCliOperation::Catalog:

@@ -37,7 +37,9 @@ OPERATIONS
             Nothing else goes to standard output.
   comment   Print the comment stored in the archive.
   delete    Remove files from the archive: --include names the files to
-            keep, --exclude the files to remove (one of the two).
+            keep, --exclude the files to remove (one of the two); without
+            either, the set file's IncludeNames or ExcludeNames (exactly one
+            of them filled).
 
 OPTIONS
   --set FILE            the set file (this or --job is required)

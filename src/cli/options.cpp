@@ -265,11 +265,10 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     return Fail("--no-log cannot be combined with --log or --append-log");
   if (o.all && !o.includes.empty()) return Fail("--all cannot be combined with --include");
   if (o.flat && !o.restoreTo) return Fail("--flat needs --restore-to");
-  if (o.operation == Op::Delete) {
-    if (o.includes.empty() == o.excludes.empty())
-      return Fail("delete needs either --include (files to keep) or --exclude (files to "
-                  "remove), not both");
-  }
+  // Without either, delete takes the set file's lists.
+  if (o.operation == Op::Delete && !o.includes.empty() && !o.excludes.empty())
+    return Fail("delete needs either --include (files to keep) or --exclude (files to "
+                "remove), not both");
   result.ok = true;
   return result;
 }

@@ -11,15 +11,10 @@
 
 namespace vx {
 
-namespace {
-
-bool HasDot(const std::string& s) { return s.find('.') != std::string::npos; }
-
-}  // namespace
-
 void TVaultrex::CheckFirstMedium() {
-  const std::string first =
-      IncludeBackslash(BackupDestination) + ExtractFileName(ArchiveBaseName) + ".001";
+  // The first volume where the stream opens it: a folder part of the base
+  // name is kept (the callers have refused a base name with an extension).
+  const std::string first = IncludeBackslash(BackupDestination) + ArchiveBaseName + ".001";
   for (;;) {
     TReaction answer = AW_IGNORE;
     if (FileExists(first)) return;
@@ -38,9 +33,13 @@ void TVaultrex::ReadArchiveHeader(TArchiveStream& stream, TArchiveHeader& header
     throw EVX_BackupReadError(shortMessage);
   }
   if (!DecodeHeader(raw.data(), header)) throw EVX_NoProperBackup(magicMessage);
+  // A set's volume cut short: what follows cannot be trusted.
+  if (!stream.FirstVolumeWhole()) throw EVX_BackupReadError(shortMessage);
 }
 
 std::int32_t TVaultrex::ReadDirectory(TArchiveStream& stream) {
+  // Nothing of an earlier archive stays in the list, whatever happens below.
+  fileList_.clear();
   std::array<std::uint8_t, kRecordSize> raw{};
   try {
     stream.ReadBytes(raw.data(), kCountSize);
@@ -58,14 +57,21 @@ std::int32_t TVaultrex::ReadDirectory(TArchiveStream& stream) {
                                 static_cast<std::int64_t>(count) * kRecordSize;
     if (fileSize > 0 && needed > fileSize) throw EVX_BackupReadError("Poškodený zálohový súbor");
   }
-  fileList_.clear();
   for (std::int32_t i = 0; i < count; ++i) {
     try {
       stream.ReadBytes(raw.data(), kRecordSize);
     } catch (const EVX_BackupReadError&) {
+      fileList_.clear();
       throw EVX_BackupReadError("Lesefehler aus Stream");
     }
+    // Records are added as they arrive: memory grows only with records
+    // really read.  A record no backup writes means the count ran into
+    // other bytes.
     fileList_.push_back(DecodeRecord(raw.data()));
+    if (!PlausibleRecord(fileList_.back())) {
+      fileList_.clear();
+      throw EVX_BackupReadError("Poškodený zálohový súbor");
+    }
   }
   return count;
 }
@@ -74,10 +80,12 @@ int TVaultrex::Catalog() {
   // These two reach the caller as exceptions.
   if (!BackupToTape && (BackupDestination.empty() || ArchiveBaseName.empty()))
     throw EVX_ParameterError("Needs backup source to take backup stream from");
-  if (!BackupToTape && !BackupToFTP && SpanDisks && HasDot(ArchiveBaseName))
+  if (!BackupToTape && !BackupToFTP && SpanDisks && HasFileExtension(ArchiveBaseName))
     throw EVX_ParameterError("Pri delení súboru zálohy nesmie byť zadaná koncovka súboru");
 
   int result = 0;
+  // Whatever fails below, nothing of an earlier archive stays in the list.
+  fileList_.clear();
   try {
     if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
     std::unique_ptr<TArchiveStream> stream =
@@ -102,7 +110,7 @@ int TVaultrex::RetrieveComment(std::string& comment) {
       throw EVX_ParameterError("Určite kam sa má záloha uložiť");
     if (EncryptData && EncryptKey.empty())
       throw EVX_ParameterError("Chýba heslo pre dešifrovanie");
-    if (SpanDisks && HasDot(ArchiveBaseName))
+    if (SpanDisks && HasFileExtension(ArchiveBaseName))
       throw EVX_ParameterError("Pri delení archívu nesmie byť uvedená koncovka súboru");
     if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
     std::unique_ptr<TArchiveStream> stream =

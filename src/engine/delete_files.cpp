@@ -72,6 +72,7 @@ int TVaultrex::DeleteFiles() {
     TArchiveHeader header;
     if (!DecodeHeader(rawHeader.data(), header))
       throw EVX_NoProperBackup("Vadný formát záložného súboru");
+    if (!in->FirstVolumeWhole()) throw EVX_BackupReadError("Poškodený záložný súbor");
 
     // A set reached through a symbolic link is replaced where it really lies.
     std::string setFile = in->VolumeFileName(1);
@@ -127,10 +128,21 @@ int TVaultrex::DeleteFiles() {
       out->WriteBytes(rec.data(), kRecordSize);
     }
 
+    // Progress goes out per file and between blocks, so that a stop request
+    // ends the run before the set is touched.
+    TExtBackupStatistic& stat = in->Statistic;
+    stat.PercentDone = 0;
+    stat.TotalBytes = 0;
+    stat.BytesWritten = 0;
+    stat.FilesDone = 0;
+    for (const TDirRecord& r : fileList_) stat.TotalBytes += r.size;
+    StartBlockReports(stat);
     std::array<std::uint8_t, kBlockHeaderSize> hb{};
     for (std::size_t i = 0; i < fileList_.size(); ++i) {
       const bool keep = stays[i];
       WriteLog(fileList_[i].path + (keep ? " kept" : " deleted"));
+      stat.CurrentFile = fileList_[i].path;
+      stat.CurrentFileSize = fileList_[i].size;
       for (;;) {
         try {
           in->ReadBytes(hb.data(), hb.size());
@@ -152,8 +164,11 @@ int TVaultrex::DeleteFiles() {
               "súboru");
         }
         if (keep) out->WriteBytes(buffer1_.data(), n);
+        BlockRead();
       }
+      ReportFileRead(stat, fileList_[i]);
     }
+    readStat_ = nullptr;
     out->Close();
     in->Close();
     out.reset();
@@ -170,8 +185,11 @@ int TVaultrex::DeleteFiles() {
       copyBackStarted = true;
       const std::int64_t size = GetFileSize64(temp->path());
       TArchiveStream back(TStreamMode::Read, temp->path(), false, 0, false, NoQuestion());
-      std::unique_ptr<TArchiveStream> dest =
-          OpenStream(TStreamMode::Write, archivePath, MaxSplitSize);
+      // Written as a backup writes volumes, but the folder is never emptied
+      // first: it may hold anything besides this set.
+      std::unique_ptr<TArchiveStream> dest = std::make_unique<TArchiveStream>(
+          TStreamMode::Write, archivePath, true, MaxSplitSize, false,
+          [this](int volumeNo, TReaction& answer) { return AskForDisk(volumeNo, answer); });
       std::int64_t left = size;
       while (left > 0) {
         const std::size_t piece =
@@ -193,6 +211,7 @@ int TVaultrex::DeleteFiles() {
                               TFurther::FTP});
     if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
   }
+  readStat_ = nullptr;
   if (copyBackStarted && temp) {
     // The set is incomplete now; the temporary archive is its only whole copy.
     temp->Keep();

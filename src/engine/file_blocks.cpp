@@ -2,6 +2,8 @@
 #include "engine/file_blocks.h"
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "archive/errors.h"
 #include "archive/format.h"
@@ -9,8 +11,11 @@
 namespace vx {
 
 void ReadFileBlocks(TArchiveStream& stream, TBlockCodec& codec, std::uint8_t* buffer,
-                    bool encrypted, TCrypto* cipher, const TBlockSink& sink) {
+                    bool encrypted, TCrypto* cipher, const TBlockSink& sink,
+                    const TBlockTick& tick) {
   bool decoding = static_cast<bool>(sink);
+  std::optional<std::string> damage;
+  bool unpackFailed = false;
   std::array<std::uint8_t, kBlockHeaderSize> hb{};
   for (;;) {
     try {
@@ -19,9 +24,7 @@ void ReadFileBlocks(TArchiveStream& stream, TBlockCodec& codec, std::uint8_t* bu
       throw EVX_BackupReadError("Predčasný koniec súboru v hlavičke súboru");
     }
     const TBlockHeader bh = DecodeBlockHeader(hb.data());
-    // A raw block cannot stand for more bytes than it stores.
-    if (!BlockHeaderValid(bh) || (bh.compressed == 0 && bh.rawLength > bh.storedLength))
-      throw EVX_BackupReadError("Porušená hlavička súboru");
+    if (!BlockHeaderValid(bh)) throw EVX_BackupReadError("Porušená hlavička súboru");
     if (bh.storedLength == 0) break;
     const std::size_t onMedium = StoredBytesOnMedium(bh.storedLength, encrypted);
     try {
@@ -29,11 +32,28 @@ void ReadFileBlocks(TArchiveStream& stream, TBlockCodec& codec, std::uint8_t* bu
     } catch (const EVX_BackupReadError&) {
       throw EVX_BackupReadError("Predčasný koniec súboru pri čítaní súboru");
     }
+    if (tick) tick();
     if (!decoding) continue;
-    const std::uint8_t* raw = codec.Decode(bh, buffer, onMedium, cipher);
+    // A block whose header holds but whose bytes do not decode: its length
+    // fields still say where the next block begins.
+    const std::uint8_t* raw = nullptr;
+    try {
+      raw = codec.Decode(bh, buffer, onMedium, cipher);
+    } catch (const EVX_ZipError& e) {
+      damage = e.what();
+      unpackFailed = true;
+      decoding = false;
+      continue;
+    } catch (const EVX_BackupReadError& e) {
+      damage = e.what();
+      decoding = false;
+      continue;
+    }
     decoding = sink(raw, static_cast<std::size_t>(bh.rawLength));
   }
   if (stream.IsTape()) stream.FlushToBlockEnd();
+  if (damage && unpackFailed) throw EVX_ZipError(*damage);
+  if (damage) throw EVX_BackupReadError(*damage);
 }
 
 }  // namespace vx

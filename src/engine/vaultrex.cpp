@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "archive/errors.h"
+#include "platform/date_time.h"
 #include "platform/hooks.h"
 #include "support/utils.h"
 
@@ -214,6 +215,19 @@ void TVaultrex::ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& reco
   stat.CurrentFileSize = record.size;
   LetMessagesRun();
   if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
+}
+
+void TVaultrex::StartBlockReports(TExtBackupStatistic& stat) {
+  readStat_ = &stat;
+  blocksSinceReport_ = 0;
+  lastReportTick_ = TickCountMs();
+}
+
+bool HasFileExtension(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const auto dot = path.rfind('.');
+  return dot != std::string::npos && dot > nameStart;
 }
 
 int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further) {

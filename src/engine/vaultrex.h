@@ -18,6 +18,12 @@
 
 namespace vx {
 
+class TRestoreFile;
+
+// Whether the file-name part of a path has an extension (a dot after its
+// first character); a dot in a folder name is none.
+bool HasFileExtension(const std::string& path);
+
 class TVaultrex {
  public:
   TVaultrex();
@@ -135,8 +141,10 @@ class TVaultrex {
   void ResetArchiveAttributes();
   void WriteBackupSummary(int insertLine);
   // restore.cpp
+  // Reads one file's data blocks; with a target they are written into it,
+  // without one (nullptr) they are read past.
   void ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
-                   const std::string& target);
+                   TRestoreFile* target);
   // catalog.cpp
   void CheckFirstMedium();
   std::int32_t ReadDirectory(TArchiveStream& stream);
@@ -153,6 +161,13 @@ class TVaultrex {
   // After each file a reading operation treats: counts it as done, reports
   // progress and raises EVX_UserAbortion when the caller cancels.
   void ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record);
+  // Inside a file's data, a reading operation reports its statistics again
+  // every kBlocksPerReport blocks or kReportIntervalMs, so that a stop
+  // request ends it at the next block instead of at the end of a big file.
+  void StartBlockReports(TExtBackupStatistic& stat);
+  void BlockRead();
+  static constexpr int kBlocksPerReport = 32;
+  static constexpr std::uint64_t kReportIntervalMs = 250;
 
   std::vector<TDirRecord> fileList_;
   int errors_ = 0;
@@ -178,10 +193,14 @@ class TVaultrex {
   bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
 
-  // restore / verify: checksum of the bytes the last ExtractFile wrote, and
-  // the folder a redirected restore must not leave (empty otherwise).
-  std::uint32_t extractCrc_ = 0;
+  // restore: the folder a redirected restore must not leave (empty
+  // otherwise).
   std::string restoreRoot_;
+  bool targetDiskFull_ = false;  // a restore target failed for want of room
+  // The statistics a running reading operation reports between blocks.
+  TExtBackupStatistic* readStat_ = nullptr;
+  int blocksSinceReport_ = 0;
+  std::uint64_t lastReportTick_ = 0;
 };
 
 // Maps an exception ending an operation to its result code: the common chain

@@ -161,7 +161,7 @@ int TVaultrex::Verify() {
       throw EVX_ParameterError("Chýba heslo pre dešifrovanie");
     if (EncryptData && EncryptKey.size() < 8)
       throw EVX_WrongPassword("Krátke heslo (min. 8 znakov)");
-    if (SpanDisks && ArchiveBaseName.find('.') != std::string::npos)
+    if (SpanDisks && HasFileExtension(ArchiveBaseName))
       throw EVX_ParameterError("Pri delení archívu nesmie byť určená koncovka súboru");
 
     if (BackupToTape)
@@ -188,13 +188,16 @@ int TVaultrex::Verify() {
     TCrypto* const cipher = header.encrypted ? cipher_.get() : nullptr;
     std::vector<std::uint8_t> diskBytes(kBlockSize);
 
+    StartBlockReports(stat);
     for (const TDirRecord& r : fileList_) {
+      stat.CurrentFile = r.path;
+      stat.CurrentFileSize = r.size;
       try {
         TDiskComparison comparison(r.path, diskBytes.data());
-        ReadFileBlocks(*stream, *codec_, buffer1_.data(), header.encrypted, cipher,
-                       [&](const std::uint8_t* raw, std::size_t n) {
-                         return comparison.Next(raw, n);
-                       });
+        ReadFileBlocks(
+            *stream, *codec_, buffer1_.data(), header.encrypted, cipher,
+            [&](const std::uint8_t* raw, std::size_t n) { return comparison.Next(raw, n); },
+            [this] { BlockRead(); });
         const int code = comparison.Finish();
         switch (code) {
           case 0:
@@ -221,9 +224,10 @@ int TVaultrex::Verify() {
         if (code != 0) failed = true;
       } catch (const EVX_Error& e) {
         // The set's data ended early or were damaged: the file was not
-        // checked, which a verify must never report as success.
+        // checked, which a verify must never report as success.  A block
+        // that does not unpack leaves the stream at the next file.
         if (!dynamic_cast<const EVX_FileWriteError*>(&e) &&
-            !dynamic_cast<const EVX_BackupReadError*>(&e))
+            !dynamic_cast<const EVX_BackupReadError*>(&e) && !dynamic_cast<const EVX_ZipError*>(&e))
           throw;
         WriteLog("Chyba (" + std::string(e.what()) + ") počas kontroly " + r.path);
         ++other;
@@ -237,12 +241,14 @@ int TVaultrex::Verify() {
       }
       ReportFileRead(stat, r);
     }
+    readStat_ = nullptr;
     stream->Close();
   } catch (const std::exception& e) {
     result = ResultCodeOf(e, {TFurther::FileWrite, TFurther::UserAbortion, TFurther::WrongMedium,
                               TFurther::WrongPassword, TFurther::FTP});
     if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
   }
+  readStat_ = nullptr;
   stream.reset();
   errors_ = missing + different + other;
   try {

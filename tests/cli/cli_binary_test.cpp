@@ -39,7 +39,6 @@ TEST_F(CliProgram, MalformedCommandLinesExit64WithUsage) {
       {"backup", "--set", set, "--bogus"},         // unknown option
       {"catalog", "--set", set, "--restore-to", "/tmp"},  // option of another operation
       {"backup", "--set", set, "--compress", "huge"},     // bad enum value
-      {"delete", "--set", set},                    // delete without a selection
       {"backup", "--set"},                         // option without its value
   };
   for (const auto& args : cases) {
@@ -205,6 +204,37 @@ TEST_F(CliProgram, DeleteByExcludeLeavesTheOtherFiles) {
   ASSERT_EQ(c.exitCode, 0) << Show(c);
   EXPECT_EQ(Lines(c.out).size(), 2u) << c.out;
   EXPECT_EQ(c.out.find("c.bin"), std::string::npos) << c.out;
+}
+
+// Without --include or --exclude, delete uses the set file's lists, exactly
+// one of which must be filled.
+TEST_F(CliProgram, DeleteWithoutSelectionOptionsUsesTheSetFilesLists) {
+  const std::string set = MakeSet();
+  ASSERT_EQ(Run({"backup", "--set", set}).exitCode, 0);
+  TCliRun both = Run({"delete", "--set", MakeSet({{"ExcludeNames", "*.bin\\x09"}}, "both.set"),
+                      "--no-log"});
+  EXPECT_EQ(both.exitCode, 1) << Show(both);
+  EXPECT_NE(both.err.find("Chyba spôsobená neplatnou hodnotou nastavení"), std::string::npos)
+      << Show(both);
+  TCliRun d = Run({"delete", "--set",
+                   MakeSet({{"IncludeNames", ""}, {"ExcludeNames", "*.bin\\x09"}}, "del.set"),
+                   "--no-log"});
+  ASSERT_EQ(d.exitCode, 0) << Show(d);
+  TCliRun c = Run({"catalog", "--set", set});
+  EXPECT_EQ(Lines(c.out).size(), 2u) << c.out;
+  EXPECT_EQ(c.out.find("c.bin"), std::string::npos) << c.out;
+}
+
+// A restore in which files fail ends with 9 and says on stderr how many.
+TEST_F(CliProgram, RestoreWithFailedFilesExits9AndCountsThem) {
+  const std::string set = MakeSet({{"CompressData", "0"}});
+  ASSERT_EQ(Run({"backup", "--set", set}).exitCode, 0);
+  fs::create_directories(Path("out") + Path("src/a.txt"));  // a folder where a file goes
+  fs::create_directories(Path("out") + Path("src/sub/b.txt"));
+  TCliRun r = Run({"restore", "--set", set, "--all", "--restore-to", Path("out"), "--quiet"});
+  EXPECT_EQ(r.exitCode, 9) << Show(r);
+  EXPECT_NE(r.err.find("Chyba počas obnovy: 2\n"), std::string::npos) << Show(r);
+  EXPECT_EQ(ReadAbs(Path("out") + Path("src/sub/c.bin")), Read("src/sub/c.bin"));
 }
 
 TEST_F(CliProgram, VolumesAreWrittenAndReadWithoutAnyQuestion) {

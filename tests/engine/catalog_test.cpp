@@ -2,6 +2,9 @@
 // foreign, short, damaged, encrypted and split sets.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+
 #include "archive/errors.h"
 #include "engine/archive_fixture.h"
 #include "engine/vaultrex.h"
@@ -103,7 +106,8 @@ TEST_F(FirstMediumTest, SplitSetIsReadAcrossItsVolumes) {
   EncodeCount(100000, reinterpret_cast<std::uint8_t*>(&first[kHeaderSize]));
   WriteFile(dir / "daily.001", first);
   engine.AskForNextDisk = false;
-  EXPECT_EQ(engine.Catalog(), 7);
+  EXPECT_EQ(engine.Catalog(), 9);  // the records run into file data
+  EXPECT_TRUE(engine.FileList().empty());
 }
 
 TEST_F(FirstMediumTest, AbortOrNobodyToAskEndsTheOperation) {
@@ -123,6 +127,84 @@ TEST_F(FirstMediumTest, AbortOrNobodyToAskEndsTheOperation) {
   EXPECT_EQ(engine.RetrieveComment(comment), 13);
   EXPECT_EQ(asked, 2);
 }
+
+// Bytes that are no directory of a backup make the set a damaged one, and
+// nothing of an earlier archive stays in the file list.
+TEST_F(CatalogTest, DamagedDirectoriesAndCutVolumesAreDamagedSetsWithAnEmptyList) {
+  const std::vector<TStoredFile> files = {{"/x/a", "abc"}, {"/x/b", TextBytes(40000)}};
+  const auto damaged = [&](const std::function<void(std::string&)>& damage) {
+    WriteArchive(Archive(), files);
+    ASSERT_EQ(engine.Catalog(), 0);
+    ASSERT_EQ(engine.FileList().size(), 2u);
+    std::string bytes = ReadFile(Archive());
+    damage(bytes);
+    WriteFile(Archive(), bytes);
+    EXPECT_EQ(engine.Catalog(), 9);
+    EXPECT_TRUE(engine.FileList().empty());
+  };
+  // A count beyond what the file holds.
+  damaged([](std::string& b) {
+    EncodeCount(1000, reinterpret_cast<std::uint8_t*>(&b[kHeaderSize]));
+  });
+  // The directory runs into file data (a NUL inside a path).
+  damaged([](std::string& b) { b[kHeaderSize + kCountSize + kRecordSize + 3] = '\0'; });
+  // A time that is no number.
+  damaged([](std::string& b) {
+    std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8);
+  });
+  // The volume is not made of whole blocks.
+  damaged([](std::string& b) { b.resize(b.size() - 100); });
+}
+
+// A split set whose base name has a folder part is found where the backup
+// wrote it; a dot in a folder name is no extension.
+TEST_F(FirstMediumTest, BaseNameWithAFolderPartIsFoundWhereTheStreamOpensIt) {
+  for (const std::string base : {"sets/daily", "sets.old/daily"}) {
+    WriteFile(dir / "src/a.bin", NoiseBytes(100000));
+    WriteArchive(dir / base, {{dir / "src/a.bin", NoiseBytes(100000)}}, 0, "", "", 40000);
+    ASSERT_TRUE(FileExists(dir / (base + ".002")));
+    engine.ArchiveBaseName = base;
+    EXPECT_EQ(engine.Catalog(), 0) << base;
+    EXPECT_EQ(engine.FileList().size(), 1u);
+    engine.LogFileMode = LFM_NoLog;
+    EXPECT_EQ(engine.Verify(), 0) << base;
+    engine.IncludeNames = {"*"};
+    engine.RedirectRestore = true;
+    engine.RestoreTo = dir / ("out/" + base);
+    EXPECT_EQ(engine.Restore(), 0) << base;
+  }
+}
+
+// Restore and delete select stored paths as an include entry finds files:
+// the mask covers the whole name, "X.*" also takes the bare name "X".
+struct TSelectionCase {
+  const char* line;
+  const char* path;
+  bool recurse;
+  bool selects;
+};
+
+class IncludeLineSelection : public ::testing::TestWithParam<TSelectionCase> {};
+
+TEST_P(IncludeLineSelection, MatchesLikeTheDirectorySearch) {
+  const TSelectionCase& c = GetParam();
+  EXPECT_EQ(TVaultrex::MatchIncludeLine(c.line, c.path, c.recurse), c.selects)
+      << c.line << " / " << c.path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, IncludeLineSelection,
+    ::testing::Values(TSelectionCase{"*.txt", "/d/notes.v2.txt", false, true},
+                      TSelectionCase{"*.c", "/d/main.c", false, true},
+                      TSelectionCase{"*.c", "/d/main.cpp", false, false},
+                      TSelectionCase{"*.c", "/d/app.conf", false, false},
+                      TSelectionCase{"/src/*.* /S", "/src/Makefile", false, true},
+                      TSelectionCase{"/src/*.* /S", "/src/lib/x.h", false, true},
+                      TSelectionCase{"/src/*.*", "/src/lib/x.h", false, false},
+                      TSelectionCase{"/src/*.*", "/src/lib/x.h", true, true},
+                      TSelectionCase{"/SRC/Read?e", "/src/readme", false, true},
+                      TSelectionCase{"/src/*.txt", "/other/a.txt", true, false},
+                      TSelectionCase{"C:\\Data\\*.txt", "C:\\Data\\a.txt", false, true}));
 
 }  // namespace
 }  // namespace vx

@@ -144,5 +144,37 @@ TEST_F(DeleteTest, RefusedOrDamagedSetsAreLeftUntouched) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sets"), fs::directory_iterator()), 1);
 }
 
+// Deleting never empties the set's folder, whatever EraseTargetDir says, and
+// selects by the include-entry rule: "*.c" takes main.c, not main.cpp.
+TEST_F(DeleteTest, SplitSetWithEraseTargetDirKeepsTheFolderAndMasksCoverWholeNames) {
+  files = {{"/p/main.c", "int main;"}, {"/p/main.cpp", "int main();"}, {"/p/app.conf", "x=1"},
+           {"/p/big", NoiseBytes(90000, 4)}};
+  WriteArchive(dir / "sets/daily", files, 0, "", "", 40000);
+  WriteFile(dir / "sets/other-set.txt", "unrelated");
+  engine.ArchiveBaseName = "daily";
+  engine.SpanDisks = true;
+  engine.MaxSplitSize = 40000;
+  engine.EraseTargetDir = true;
+  engine.ExcludeNames = {"*.c"};
+  ASSERT_EQ(engine.DeleteFiles(), 0);
+  EXPECT_EQ(ReadFile(dir / "sets/other-set.txt"), "unrelated");
+  EXPECT_EQ(RestoreAll(), (std::vector<std::string>{"/p/main.cpp", "/p/app.conf", "/p/big"}));
+}
+
+// A stop request ends a delete with 12 before the set is replaced: it stays
+// byte for byte as it was, and no temporary archive is left beside it.
+TEST_F(DeleteTest, StopEndsTheRunBeforeTheSetIsReplaced) {
+  files.push_back({"/f/big", NoiseBytes(40 * kBlockSize, 9)});
+  WriteArchive(Archive(), files);
+  const std::string before = ReadFile(Archive());
+  engine.ExcludeNames = {"*.tmp"};
+  int reports = 0;
+  engine.OnStatistic = [&](const TBackupStatistic&, bool& cancel) { cancel = ++reports == 5; };
+  EXPECT_EQ(engine.DeleteFiles(), 12);
+  EXPECT_EQ(reports, 5);  // four files, then a report inside the big one
+  EXPECT_EQ(ReadFile(Archive()), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sets"), fs::directory_iterator()), 1);
+}
+
 }  // namespace
 }  // namespace vx

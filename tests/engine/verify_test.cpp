@@ -170,7 +170,7 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
   std::vector<TStoredFile> set = {{dir / "d/gone", big}};
   WriteArchive(Archive(), set, 0);
   std::string bytes = ReadFile(Archive());
-  bytes.resize(bytes.size() - 20);  // the last block cut short
+  bytes.resize(bytes.size() - kBlockSize);  // cut inside the file's data
   WriteFile(Archive(), bytes);
   ASSERT_EQ(engine.Verify(), 98);
   auto log = Log();
@@ -182,7 +182,7 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
             log.end());
 
   // A compressed block that does not unpack, behind a block that differs
-  // from the disk: the run ends as a failed unpacking, not as a difference.
+  // from the disk: counted as damage, not as a difference, and the run goes on.
   set = {{dir / "d/text", TextBytes(100000)}};
   WriteFile(set[0].path, "X" + set[0].content.substr(1));
   WriteArchive(Archive(), set, 9);
@@ -193,7 +193,27 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
   const std::size_t second = first + kBlockHeaderSize + static_cast<std::size_t>(firstStored);
   bytes[second + kBlockHeaderSize + 20] ^= 0x55;  // inside the second block's stream
   WriteFile(Archive(), bytes);
-  EXPECT_EQ(engine.Verify(), 3);
+  EXPECT_EQ(engine.Verify(), 98);
+  log = Log();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Chyba (Dekomprimovaný blok nemá správnu dĺžku) počas kontroly " + set[0].path),
+            log.end());
+  EXPECT_EQ(std::find(log.begin(), log.end(), set[0].path + " rozdiel v  súbore v zálohe"),
+            log.end());
+}
+
+// A stop request inside a big file ends the verify at the next block.
+TEST_F(VerifyTest, StopInsideABigFileEndsAtTheNextBlock) {
+  files = {{dir / "data/big", NoiseBytes(40 * kBlockSize)}, {dir / "data/after", "x"}};
+  for (const auto& f : files) WriteFile(f.path, f.content);
+  WriteArchive(Archive(), files);
+  std::vector<std::int32_t> filesDone;
+  engine.OnStatistic = [&](const TBackupStatistic& s, bool& cancel) {
+    filesDone.push_back(s.FilesDone);
+    cancel = true;
+  };
+  EXPECT_EQ(engine.Verify(), 12);
+  EXPECT_EQ(filesDone, (std::vector<std::int32_t>{0}));
 }
 
 TEST(CompareFilesTest, CodesForEachOutcome) {
