@@ -33,6 +33,14 @@ struct TQuestionBoxScope {
   TQuestionBoxScope& operator=(const TQuestionBoxScope&) = delete;
 };
 
+// Lets the engine see a stop signal at every data block while a run lasts.
+struct TStopHookScope {
+  TStopHookScope() { SetStopRequestHook([] { return CancelRequested(); }); }
+  ~TStopHookScope() { SetStopRequestHook(nullptr); }
+  TStopHookScope(const TStopHookScope&) = delete;
+  TStopHookScope& operator=(const TStopHookScope&) = delete;
+};
+
 TExtBackupStatistic Widen(const TBackupStatistic& s) {
   TExtBackupStatistic e;
   e.PercentDone = s.PercentDone;
@@ -99,7 +107,7 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
     if (ctx.progress) ctx.progress->Statistic(Widen(s));
     if (CancelRequested()) cancel = true;
   };
-  e.OnNextBlock = [&ctx](const std::string& name, std::int32_t done, std::int32_t total) {
+  e.OnNextBlock = [&ctx](const std::string& name, std::int64_t done, std::int64_t total) {
     if (ctx.progress) ctx.progress->Block(name, done, total);
   };
 
@@ -143,7 +151,7 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
           std::int64_t sum = 0;
           for (const auto& r : engine->FileList()) {
             if (op == TCliOperation::Restore && r.mark != 0) continue;
-            sum += static_cast<std::uint32_t>(r.size);
+            sum += r.fullSize;
           }
           return sum;
         });
@@ -236,6 +244,12 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   } catch (const ECliSetting& ex) {
     env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
     return 1;
+  } catch (const EVX_ParameterError& ex) {
+    // A set-file value out of its range: the key is named.
+    env.err << "vaultix-cli: " << o.setFile << ": " << TVaultrex::ErrorText(1) << ": " << ex.what()
+            << "\n"
+            << std::flush;
+    return 1;
   } catch (const std::exception& ex) {
     env.err << "vaultix-cli: " << o.setFile << ": " << ex.what() << "\n" << std::flush;
     return 99;
@@ -247,6 +261,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
 
   TRunContext ctx(env, engine, o.quiet);
   AttachEvents(ctx, o.operation);
+  TStopHookScope stopHook;
   TQuestionBoxScope box([&ctx](const std::string& text) {
     if (!ctx.env.interactive) return TBoxAnswer::Unavailable;
     if (CancelRequested()) return TBoxAnswer::Abort;
@@ -280,12 +295,27 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   const char* task = TaskText(o.operation);
   if (code != 0) {
     if (task != nullptr) env.err << task << "bola prerušená.\n";
-    env.err << TVaultrex::ErrorText(code) << "\n";
+    env.err << TVaultrex::ErrorText(code);
+    // A refused setting says which check refused it.
+    if ((code == 1 || code == 14) && failure.empty() && !engine.LastFailure().empty()) {
+      env.err << ": " << engine.LastFailure();
+    }
+    env.err << "\n";
   } else if (!o.quiet && task != nullptr) {
     env.err << task << (CancelRequested() ? "bola prerušená." : "je ukončená.") << "\n";
   }
   if (!o.quiet && o.operation == TCliOperation::Backup && engine.ErrorCount() > 0) {
     env.err << "Chyba počas zálohovania: " << engine.ErrorCount() << "\n";
+  }
+  // Said even with --quiet: these files are not in the set.
+  if (o.operation == TCliOperation::Backup && engine.FoldersNotRead() > 0) {
+    env.err << "vaultix-cli: " << engine.FoldersNotRead()
+            << " folder(s) could not be opened; their files are not backed up (see the log)\n";
+  }
+  // (Not when the mode left every file out: then nothing had changed.)
+  if (o.operation == TCliOperation::Backup && code == 0 && engine.FileList().empty() &&
+      engine.LeftOutCount() == 0) {
+    env.err << "vaultix-cli: no file was backed up: the include entries found nothing\n";
   }
   if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {
     env.err << "log: " << engine.LogFileName << "\n";
