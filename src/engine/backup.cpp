@@ -123,7 +123,7 @@ int TVaultrex::Backup() {
       for (std::size_t i = 0; i < fileList_.size(); ++i) {
         ArchiveFile(i);
         stream_->Statistic.CurrentFile = fileList_[i].path;
-        stream_->Statistic.CurrentFileSize = fileList_[i].size;
+        stream_->Statistic.CurrentFileSize = fileList_[i].fullSize;
         LetMessagesRun();
         if (ReportStatistic(stream_->Statistic)) throw EVX_UserAbortion("Prerušené užívateľom");
       }
