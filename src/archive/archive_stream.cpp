@@ -49,11 +49,14 @@ int CreateVolumeFile(const std::string& name) {
   return fd;
 }
 
+// Notes a regular file just created, for removal when the run fails; false
+// when it is something else (nothing to remove then).
 template <typename TList>
-void Remember(int fd, const std::string& name, TList& list) {
+bool Remember(int fd, const std::string& name, TList& list) {
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   list.push_back({name, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+  return true;
 }
 
 // Makes the folder's entries (a new or renamed file) durable.  Folders that
@@ -203,7 +206,7 @@ void TArchiveStream::OpenDiskVolume(bool first) {
       fd_ = ::mkostemp(templ.data(), O_CLOEXEC);  // 0600
       if (fd_ >= 0) tempName_ = templ;
     }
-    if (fd_ >= 0) Remember(fd_, span_ ? name : tempName_, written_);
+    if (fd_ >= 0) fdRemembered_ = Remember(fd_, span_ ? name : tempName_, written_);
   } else {
     fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   }
@@ -226,7 +229,7 @@ void TArchiveStream::RemoveWritten() noexcept {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
-    if (span_ && !written_.empty()) written_.back().size = bytesInVolume_;
+    if (span_ && fdRemembered_) written_.back().size = bytesInVolume_;
   }
   for (const TWritten& w : written_) {
     // Only the very file this stream created: a file put there since, or a
@@ -452,7 +455,7 @@ void TArchiveStream::NextWriteVolume() {
   // A volume that cannot be flushed or closed is lost: the run ends with
   // the write error instead of going on as if it were safe.
   if (fd_ >= 0) {
-    if (!written_.empty()) written_.back().size = bytesInVolume_;
+    if (fdRemembered_) written_.back().size = bytesInVolume_;
     CloseDiskFile(true);
   }
   if (!SyncFolder(FolderOf(baseName_))) {
@@ -474,7 +477,7 @@ void TArchiveStream::NextWriteVolume() {
     if (eraseTarget_) EraseTarget();
     fd_ = CreateVolumeFile(VolumeFileName(volume_));
     if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
-    Remember(fd_, VolumeFileName(volume_), written_);
+    fdRemembered_ = Remember(fd_, VolumeFileName(volume_), written_);
     bytesInVolume_ = 0;
     return;
   }

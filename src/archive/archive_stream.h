@@ -137,6 +137,7 @@ class TArchiveStream {
   };
   std::string tempName_;
   std::vector<TWritten> written_;
+  bool fdRemembered_ = false;  // the open volume is the last of written_
   std::vector<std::string> keepOnErase_;
 };
 
