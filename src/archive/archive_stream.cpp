@@ -33,6 +33,42 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string NameOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A volume file, replacing an older one of the same name; private to its
+// owner like every file of a set.
+int CreateVolumeFile(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
+    (void)::fchmod(fd, 0600);
+  }
+  return fd;
+}
+
+// Notes a regular file just created, for removal when the run fails; false
+// when it is something else (nothing to remove then).
+template <typename TList>
+bool Remember(int fd, const std::string& name, TList& list) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  list.push_back({name, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+  return true;
+}
+
+// Makes the folder's entries (a new or renamed file) durable.  Folders that
+// cannot be flushed (some network file systems) are taken as flushed.
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  ::close(fd);
+  return ok;
+}
+
 // Cuts the extension of the file name; a name's leading dot is not one.
 std::string CutExtension(const std::string& path) {
   auto slash = path.rfind('/');
@@ -107,14 +143,16 @@ void TArchiveDestination::SkipFilemarks(int) {
 void TArchiveDestination::Unload() { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
-                               std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask)
+                               std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask,
+                               std::vector<std::string> keepOnErase)
     : mode_(mode),
       baseName_(span ? CutExtension(baseName) : baseName),
       span_(span),
       sizeLimit_(mode == TStreamMode::Read ? 0 : sizeLimit),
       eraseTarget_(eraseTarget),
       ask_(std::move(ask)),
-      buffer_(kBlockSize, 0) {
+      buffer_(kBlockSize, 0),
+      keepOnErase_(std::move(keepOnErase)) {
   OpenDiskVolume(true);
 }
 
@@ -125,6 +163,10 @@ TArchiveStream::TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestina
 
 TArchiveStream::~TArchiveStream() {
   if (closed_) return;
+  if (mode_ == TStreamMode::Write && !dest_) {
+    Abandon();
+    return;
+  }
   closed_ = true;
   if (mode_ == TStreamMode::Write && pending_ && !failed_) {
     try {
@@ -155,7 +197,16 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   if (mode_ == TStreamMode::Write) {
     if (first && !MakeFolders(FolderOf(baseName_))) throw EVX_CreateStreamError(kCannotCreate);
     if (eraseTarget_) EraseTarget();
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (span_) {
+      fd_ = CreateVolumeFile(name);
+    } else {
+      // A private name beside the set: an older set of the same name stays
+      // whole until this one is complete on the disk.
+      std::string templ = FolderOf(baseName_) + "." + NameOf(baseName_) + ".XXXXXX";
+      fd_ = ::mkostemp(templ.data(), O_CLOEXEC);  // 0600
+      if (fd_ >= 0) tempName_ = templ;
+    }
+    if (fd_ >= 0) fdRemembered_ = Remember(fd_, span_ ? name : tempName_, written_);
   } else {
     fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   }
@@ -170,6 +221,52 @@ bool TArchiveStream::HoldsWholeBlocks(int fd) {
   struct stat st;
   return ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
          st.st_size % static_cast<off_t>(kBlockSize) == 0;
+}
+
+bool TArchiveStream::KeptOnErase(std::uint64_t dev, std::uint64_t ino) const {
+  for (const std::string& keep : keepOnErase_) {
+    struct stat st;
+    if (!keep.empty() && ::stat(keep.c_str(), &st) == 0 &&
+        static_cast<std::uint64_t>(st.st_dev) == dev && static_cast<std::uint64_t>(st.st_ino) == ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TArchiveStream::RemoveWritten() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+    if (span_ && fdRemembered_) written_.back().size = bytesInVolume_;
+  }
+  for (const TWritten& w : written_) {
+    // Only the very file this stream created: a file put there since, or a
+    // link in its place, stays.
+    struct stat st;
+    if (::lstat(w.name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_dev) == w.dev &&
+        static_cast<std::uint64_t>(st.st_ino) == w.ino && (w.size < 0 || st.st_size == w.size)) {
+      ::unlink(w.name.c_str());
+    }
+  }
+  written_.clear();
+  tempName_.clear();
+}
+
+void TArchiveStream::Abandon() noexcept {
+  if (closed_) return;
+  if (mode_ == TStreamMode::Write && !dest_) {
+    closed_ = true;
+    failed_ = true;
+    RemoveWritten();
+    return;
+  }
+  try {
+    Close();
+  } catch (...) {
+    // The run has failed already; this is the last attempt.
+  }
 }
 
 // Deletes the regular files of the target folder, never in "/".  Volumes this
@@ -192,6 +289,9 @@ void TArchiveStream::EraseTarget() {
   while (dirent* e = ::readdir(dir)) {
     struct stat st;
     if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (KeptOnErase(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino))) {
+      continue;
+    }
     bool ours = false;
     for (int v = 1; v < volume_ && !ours; ++v) {
       const std::string volume = VolumeFileName(v);
@@ -260,6 +360,7 @@ void TArchiveStream::WriteTapeFileMark() {
 void TArchiveStream::Close() {
   if (closed_) return;
   closed_ = true;
+  const bool diskWrite = mode_ == TStreamMode::Write && !dest_;
   try {
     if (mode_ == TStreamMode::Write && pending_ && !failed_) {
       // The unused end of the last block is not significant: zeros.
@@ -267,12 +368,24 @@ void TArchiveStream::Close() {
       SendBlock();
     }
     if (fd_ >= 0) CloseDiskFile(mode_ == TStreamMode::Write);
+    if (diskWrite) {
+      if (failed_) throw EVX_BackupWriteError(kWriteIo);
+      // The whole set is on the disk: now it may take the set's name.
+      if (!span_ && ::rename(tempName_.c_str(), baseName_.c_str()) != 0) {
+        throw EVX_BackupWriteError(kWriteIo);
+      }
+      if (!span_) written_.clear();  // the name is the set's now, never removed
+      if (!SyncFolder(FolderOf(baseName_))) throw EVX_BackupWriteError(kWriteIo);
+      written_.clear();
+      tempName_.clear();
+    }
     if (dest_ && mode_ == TStreamMode::Write) dest_->FinishWrite();
   } catch (...) {
     if (fd_ >= 0) {
       ::close(fd_);
       fd_ = -1;
     }
+    if (diskWrite) RemoveWritten();
     if (dest_) dest_->Close();
     throw;
   }
@@ -348,10 +461,15 @@ void TArchiveStream::DiskSend() {
 // disk-full error.
 void TArchiveStream::NextWriteVolume() {
   const bool freshVolumeFailed = fd_ >= 0 && bytesInVolume_ == 0;
+  // A volume that cannot be flushed or closed is lost: the run ends with
+  // the write error instead of going on as if it were safe.
   if (fd_ >= 0) {
-    ::fsync(fd_);
-    ::close(fd_);
-    fd_ = -1;
+    if (fdRemembered_) written_.back().size = bytesInVolume_;
+    CloseDiskFile(true);
+  }
+  if (!SyncFolder(FolderOf(baseName_))) {
+    failed_ = true;
+    throw EVX_BackupWriteError(kWriteIo);
   }
   ++volume_;
   for (;;) {
@@ -366,8 +484,9 @@ void TArchiveStream::NextWriteVolume() {
       continue;
     }
     if (eraseTarget_) EraseTarget();
-    fd_ = ::open(VolumeFileName(volume_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = CreateVolumeFile(VolumeFileName(volume_));
     if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
+    fdRemembered_ = Remember(fd_, VolumeFileName(volume_), written_);
     bytesInVolume_ = 0;
     return;
   }

@@ -55,11 +55,18 @@ class TArchiveStream {
  public:
   // Disk: one file `baseName`, or with span volumes baseName (extension cut)
   // + ".001", ".002" ...  Throws EVX_CreateStreamError when it cannot open.
+  // Writing one file goes to a private temporary name in its folder, which
+  // Close() renames over `baseName` once every byte is on the disk; volumes
+  // are written under their own names.  Files and volumes are created 0600.
+  // The erase step never deletes the files named in keepOnErase (the log of
+  // the running operation).
   TArchiveStream(TStreamMode mode, const std::string& baseName, bool span, std::int64_t sizeLimit,
-                 bool eraseTarget, TNextVolumeAsk ask);
+                 bool eraseTarget, TNextVolumeAsk ask,
+                 std::vector<std::string> keepOnErase = {});
   // Tape or FTP: the destination is already open.
   TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination);
-  // Tears down without throwing; when writing, still tries to send the
+  // Tears down without throwing.  A written disk set that was not closed is
+  // given up as by Abandon(); a tape or FTP stream still tries to send the
   // pending block.  Call Close() first on the normal path.
   ~TArchiveStream();
   TArchiveStream(const TArchiveStream&) = delete;
@@ -70,8 +77,17 @@ class TArchiveStream {
   void FlushToBlockEnd();
   void WriteTapeFileMark();  // EVX_TapeError "Chyba páskového zariadenia - chýba značka súboru"
   // Writes the last block (when writing) and closes the destination; throws
-  // on failure.  Idempotent.
+  // on failure.  On disk every volume is flushed and closed with its errors
+  // counted, a one-file set is renamed over its name, and the folder is
+  // flushed; when any of it fails, what this stream wrote is removed.
+  // Idempotent.
   void Close();
+  // The operation failed: on disk, closes and removes what this stream
+  // wrote (the temporary file, or the volumes still present that it
+  // created), so that no partial set is left to read as complete and an
+  // older set of the same name stays.  A tape or FTP stream sends its
+  // pending block and closes as Close() does.  Never throws.
+  void Abandon() noexcept;
 
   TExtBackupStatistic Statistic;
 
@@ -96,6 +112,8 @@ class TArchiveStream {
   void NextWriteVolume();
   void NextReadVolume();
   void CloseDiskFile(bool flush);
+  void RemoveWritten() noexcept;
+  bool KeptOnErase(std::uint64_t dev, std::uint64_t ino) const;
 
   TStreamMode mode_;
   std::string baseName_;
@@ -114,6 +132,18 @@ class TArchiveStream {
   bool wholeBlocks_ = true;
   int fd_ = -1;
   std::unique_ptr<TArchiveDestination> dest_;
+  // Disk writing: the temporary name of a one-file set, and identity of
+  // every file this stream created, for removal when the run fails.
+  struct TWritten {
+    std::string name;
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    std::int64_t size = -1;  // when known: the bytes written to it
+  };
+  std::string tempName_;
+  std::vector<TWritten> written_;
+  bool fdRemembered_ = false;  // the open volume is the last of written_
+  std::vector<std::string> keepOnErase_;
 };
 
 }  // namespace vx

@@ -32,6 +32,9 @@ struct TBlockCodec::State {
   // Decode work areas: deciphered stored bytes and the raw bytes.
   std::vector<std::uint8_t> plain = std::vector<std::uint8_t>(kMaxPadded);
   std::vector<std::uint8_t> raw = std::vector<std::uint8_t>(kBlockSize);
+  // Work area of the incompressibility check.
+  std::vector<std::uint16_t> slots = std::vector<std::uint16_t>(std::size_t{1} << 16);
+  bool packEveryBlock = false;
 
   ~State() {
     for (libdeflate_compressor* c : def)
@@ -64,6 +67,8 @@ std::uint32_t FastCrcUpdate(std::uint32_t reg, const void* data, std::size_t len
 }
 
 TBlockCodec::TBlockCodec() : s_(std::make_unique<State>()) {}
+
+void TBlockCodec::PackEveryBlock(bool on) { s_->packEveryBlock = on; }
 TBlockCodec::~TBlockCodec() = default;
 
 namespace {
@@ -81,38 +86,51 @@ void RunCipher(TCrypto* cipher, bool encrypt, const std::uint8_t* in, std::uint8
     cipher->Decrypt(false);
 }
 
-// Whether a block is plainly incompressible (packed or enciphered data,
-// noise), judged at a fraction of the cost of packing it: packing such a
-// block costs more than packing text, and the result is thrown away.  The
-// block must use the byte values about evenly, in its first piece and as a
-// whole (any text, table or run of some length shows a value far more often
-// than 1 in 256), and pieces at its start, middle and end must each not get
-// shorter when packed; anything else is given to the compressor whole.
-constexpr std::size_t kSample = 4096;
-constexpr std::size_t kMinJudged = 4 * kSample;
+// Whether deflate could gain more than a few bytes on a block, judged at a
+// fraction of the cost of packing it (packing such a block costs more than
+// packing text, and the result is thrown away).  Deflate gains in two ways:
+// by coding frequent byte values in fewer bits, and by replacing strings
+// that occur again with references.  A block is stored without packing only
+// when neither can gain: its byte values are spread so evenly that even
+// ideal coding of single bytes saves at most kMaxGain bytes, and hardly any
+// four-byte string occurs twice.  Noise, packed and enciphered data pass;
+// a stretch of text, a table, a run or a repeated piece anywhere does not.
+constexpr std::size_t kMinJudged = 16384;
+constexpr double kMaxGain = 32.0;       // noise of 32,768 bytes: about 23
+constexpr int kMaxRepeats = 8;          // noise of 32,768 bytes: about 0.1
+constexpr std::size_t kRepeatSlots = std::size_t{1} << 16;
 
-// true when no byte value occurs more than `limit` times in data[0, n).
-bool EvenlySpread(const std::uint8_t* data, std::size_t n, std::uint32_t limit) {
+double SingleByteGain(const std::uint8_t* data, std::size_t n) {
   std::array<std::uint32_t, 256> counts{};
   for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
-  for (std::uint32_t count : counts)
-    if (count > limit) return false;
-  return true;
+  double bits = 0.0;  // ideal code length of the block, in bits
+  const double total = static_cast<double>(n);
+  for (std::uint32_t c : counts) {
+    if (c != 0) bits -= static_cast<double>(c) * std::log2(static_cast<double>(c) / total);
+  }
+  return (8.0 * total - bits) / 8.0;
 }
 
-bool PlainlyIncompressible(libdeflate_compressor* c, const std::uint8_t* raw, std::size_t n,
-                           std::uint8_t* scratch) {
-  if (n < kMinJudged) return false;
-  // Evenly spread, 4096 bytes give each value 16 times on average and hardly
-  // ever more than 40.
-  if (!EvenlySpread(raw, kSample, 40)) return false;
-  for (std::size_t at : {std::size_t{0}, n / 2 - kSample / 2, n - kSample}) {
-    if (libdeflate_zlib_compress(c, raw + at, kSample, scratch, kSample - 1) != 0) return false;
+// slots: kRepeatSlots entries, the last position (plus one) of each hash.
+bool HasRepeats(const std::uint8_t* data, std::size_t n, std::uint16_t* slots) {
+  std::memset(slots, 0, kRepeatSlots * sizeof *slots);
+  int repeats = 0;
+  for (std::size_t i = 0; i + 4 <= n; ++i) {
+    std::uint32_t v;
+    std::memcpy(&v, data + i, 4);
+    const std::uint32_t h = (v * 2654435761u) >> 16;
+    const std::uint16_t before = slots[h];
+    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 && ++repeats > kMaxRepeats) {
+      return true;
+    }
+    slots[h] = static_cast<std::uint16_t>(i + 1);
   }
-  // The whole block: the average plus more than six standard deviations
-  // (128 and 11.3 for 32768 bytes); a run of some 80 bytes goes beyond.
-  const double mean = static_cast<double>(n) / 256.0;
-  return EvenlySpread(raw, n, static_cast<std::uint32_t>(mean + 6.0 * std::sqrt(mean) + 1.0));
+  return false;
+}
+
+bool PlainlyIncompressible(const std::uint8_t* raw, std::size_t n, std::uint16_t* slots) {
+  if (n < kMinJudged) return false;
+  return SingleByteGain(raw, n) <= kMaxGain && !HasRepeats(raw, n, slots);
 }
 
 }  // namespace
@@ -134,7 +152,7 @@ const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, 
     // The result is a complete zlib stream (header, deflate data, Adler-32).
     libdeflate_compressor* const c = s_->Deflater(level);
     std::size_t len = 0;
-    if (!PlainlyIncompressible(c, raw, n, stored))
+    if (s_->packEveryBlock || !PlainlyIncompressible(raw, n, s_->slots.data()))
       len = libdeflate_zlib_compress(c, raw, n, stored, n - 1);
     if (len > 0) {
       packed = true;

@@ -25,12 +25,16 @@ class TBlockCodec {
   TBlockCodec& operator=(const TBlockCodec&) = delete;
 
   // Encodes n (1..32768) raw bytes.  A block whose bytes are plainly
-  // incompressible (noise, packed or enciphered data) is stored raw without
-  // being packed whole first.  The result (block header followed by the
+  // incompressible (noise, packed or enciphered data: packing could not
+  // save more than a few bytes) is stored raw without being packed first.  The result (block header followed by the
   // stored bytes, rounded up to 8 when encrypting) stays valid until the next
   // call; its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
   const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
                              std::size_t& outLen, TBlockHeader* header = nullptr);
+
+  // Packs every block, with no incompressibility check first: for measuring
+  // what the check costs in archive size (bench/).
+  void PackEveryBlock(bool on);
 
   // Decodes the stored bytes of one block (onMedium = StoredBytesOnMedium
   // bytes as read) into raw bytes; returns a pointer to header.rawLength bytes,

@@ -98,6 +98,7 @@ TDirRecord DecodeRecord(const std::uint8_t in[kRecordSize]) {
   TDirRecord r;
   r.path = GetString(in);
   r.size = GetI32(in + 256);
+  r.fullSize = static_cast<std::uint32_t>(r.size);
   r.crc = GetU32(in + 260);
   r.attr = GetU32(in + 264);
   r.time = GetDouble(in + 268);

@@ -26,11 +26,14 @@ struct TArchiveHeader {
 // One directory record (also the engine's file-list element).
 struct TDirRecord {
   std::string path;     // at most 255 bytes are stored
-  std::int32_t size = 0;
+  std::int32_t size = 0;  // the format's field: the low 32 bits of the size
   std::uint32_t crc = 0;
   std::uint32_t attr = 0;
   double time = 0.0;    // date-time double, local time
   std::uint8_t mark = 0;
+  // Not stored: the whole size in 64 bits (the scan's; for a record read
+  // from an archive, the stored field taken as unsigned).
+  std::int64_t fullSize = 0;
 };
 
 struct TBlockHeader {

@@ -35,6 +35,14 @@ struct TQuestionBoxScope {
   TQuestionBoxScope& operator=(const TQuestionBoxScope&) = delete;
 };
 
+// Lets the engine see a stop signal at every data block while a run lasts.
+struct TStopHookScope {
+  TStopHookScope() { SetStopRequestHook([] { return CancelRequested(); }); }
+  ~TStopHookScope() { SetStopRequestHook(nullptr); }
+  TStopHookScope(const TStopHookScope&) = delete;
+  TStopHookScope& operator=(const TStopHookScope&) = delete;
+};
+
 TExtBackupStatistic Widen(const TBackupStatistic& s) {
   TExtBackupStatistic e;
   e.PercentDone = s.PercentDone;
@@ -101,7 +109,7 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
     if (ctx.progress) ctx.progress->Statistic(Widen(s));
     if (CancelRequested()) cancel = true;
   };
-  e.OnNextBlock = [&ctx](const std::string& name, std::int32_t done, std::int32_t total) {
+  e.OnNextBlock = [&ctx](const std::string& name, std::int64_t done, std::int64_t total) {
     if (ctx.progress) ctx.progress->Block(name, done, total);
   };
 
@@ -145,7 +153,7 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
           std::int64_t sum = 0;
           for (const auto& r : engine->FileList()) {
             if (op == TCliOperation::Restore && r.mark != 0) continue;
-            sum += static_cast<std::uint32_t>(r.size);
+            sum += r.fullSize;
           }
           return sum;
         });
@@ -245,6 +253,13 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   } catch (const ECliSetting& ex) {
     env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
     return 1;
+  } catch (const EVX_ParameterError& ex) {
+    // A set-file value out of its range: the key is named.
+    env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile : o.jobFile) << ": "
+            << TVaultrex::ErrorText(1) << ": " << ex.what()
+            << "\n"
+            << std::flush;
+    return 1;
   } catch (const std::exception& ex) {
     // A job file's messages name the file themselves.
     env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile + ": " : "") << ex.what()
@@ -258,6 +273,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
 
   TRunContext ctx(env, engine, o.quiet);
   AttachEvents(ctx, o.operation);
+  TStopHookScope stopHook;
   TQuestionBoxScope box([&ctx](const std::string& text) {
     if (!ctx.env.interactive) return TBoxAnswer::Unavailable;
     if (CancelRequested()) return TBoxAnswer::Abort;
@@ -291,7 +307,12 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   const char* task = TaskText(o.operation);
   if (code != 0) {
     if (task != nullptr) env.err << task << "bola prerušená.\n";
-    env.err << TVaultrex::ErrorText(code) << "\n";
+    env.err << TVaultrex::ErrorText(code);
+    // A refused setting says which check refused it.
+    if ((code == 1 || code == 14) && failure.empty() && !engine.LastFailure().empty()) {
+      env.err << ": " << engine.LastFailure();
+    }
+    env.err << "\n";
   } else if (!o.quiet && task != nullptr) {
     env.err << task << (CancelRequested() ? "bola prerušená." : "je ukončená.") << "\n";
   }
@@ -302,6 +323,16 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   // as it explains the failing exit code.
   if (o.operation == TCliOperation::Restore && engine.ErrorCount() > 0) {
     env.err << "Chyba počas obnovy: " << engine.ErrorCount() << "\n";
+  }
+  // Said even with --quiet: these files are not in the set.
+  if (o.operation == TCliOperation::Backup && engine.FoldersNotRead() > 0) {
+    env.err << "vaultix-cli: " << engine.FoldersNotRead()
+            << " folder(s) could not be opened; their files are not backed up (see the log)\n";
+  }
+  // (Not when the mode left every file out: then nothing had changed.)
+  if (o.operation == TCliOperation::Backup && code == 0 && engine.FileList().empty() &&
+      engine.LeftOutCount() == 0) {
+    env.err << "vaultix-cli: no file was backed up: the include entries found nothing\n";
   }
   if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {
     env.err << "log: " << engine.LogFileName << "\n";

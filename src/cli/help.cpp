@@ -90,7 +90,7 @@ QUESTIONS
   times, one second apart, then skipped (logged as an error, and kept for the
   next incremental backup); a missing next or first volume ends the run with
   its error. Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops the run at the next file
-  with exit code 12. On a terminal a progress line is shown on stderr.
+  (a backup: at the next data block) with exit code 12. On a terminal a progress line is shown on stderr.
 
 SET FILE
   An INI file with the section [VAULTRex]; the program's own editor writes it,
@@ -161,8 +161,10 @@ EXIT CODES
   14  Heslo je neplatné alebo krátke (password too short or too long)
   15  Chyba počas FTP komunikácie (FTP error)
   64  malformed command line (usage on stderr)
-  98  Chyba pri verifikácii súboru (verify found differences)
-  99  Ostatné nešpecifikované chyby (anything else; a missing set file)
+  98  Chyba pri verifikácii súboru (verify found differences; a backup whose
+      VerifyDuringBackup check failed for a file)
+  99  Ostatné nešpecifikované chyby (anything else; a missing set file, a set
+      file or log that is not a regular file)
 
 EXAMPLE
   /home/eva/daily.set:

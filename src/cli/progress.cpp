@@ -119,7 +119,7 @@ void TProgressLine::Statistic(const TExtBackupStatistic& stat) {
   Draw(stat.PercentDone >= 100);
 }
 
-void TProgressLine::Block(const std::string& name, std::int32_t done, std::int32_t /*total*/) {
+void TProgressLine::Block(const std::string& name, std::int64_t done, std::int64_t /*total*/) {
   state_.done = doneBase_ + (done > 0 ? done : 0);
   state_.total = Total();
   if (state_.total > 0) {

@@ -40,7 +40,7 @@ class TProgressLine {
 
   void Restart();  // timing starts anew (after the scan of a backup)
   void Statistic(const TExtBackupStatistic& stat);  // after each file
-  void Block(const std::string& name, std::int32_t done, std::int32_t total);
+  void Block(const std::string& name, std::int64_t done, std::int64_t total);
   void Finish();  // clears the line when one was drawn
 
  private:

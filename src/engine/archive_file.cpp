@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -13,6 +14,7 @@
 
 #include "archive/errors.h"
 #include "engine/vaultrex.h"
+#include "platform/hooks.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -45,11 +47,27 @@ class TFd {
   int fd_;
 };
 
-int OpenForReading(const std::string& path) {
+constexpr const char* kNotRegular = ": nie je obyčajný súbor";
+
+// Opens a file of the list for reading.  The open never waits (a FIFO put in
+// the file's place since the scan), and only a regular file is read: a
+// device such as /dev/zero would fill the archive.  Anything else counts as a
+// failed open; `notRegular` tells which.
+int OpenForReading(const std::string& path, bool& notRegular) {
+  notRegular = false;
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    notRegular = true;
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -91,7 +109,8 @@ void TVaultrex::ArchiveFile(std::size_t index) {
   };
 
   TReaction answer = AW_RETRY;
-  TFd fd(OpenForReading(rec.path));
+  bool notRegular = false;
+  TFd fd(OpenForReading(rec.path, notRegular));
   int unattendedRetries = kUnattendedOpenRetries;
   while (fd.get() < 0 && answer == AW_RETRY) {
     if (OnCantOpenFile) {
@@ -106,18 +125,19 @@ void TVaultrex::ArchiveFile(std::size_t index) {
         std::this_thread::sleep_for(kOpenRetryPause);
       }
     }
-    if (answer == AW_RETRY) fd.Reset(OpenForReading(rec.path));
+    if (answer == AW_RETRY) fd.Reset(OpenForReading(rec.path, notRegular));
   }
   if (fd.get() < 0) {
     ++errors_;
+    const std::string reason = notRegular ? kNotRegular : "";
     if (answer == AW_IGNORE) {
       WriteLog("CHYBA #" + std::to_string(errors_) + ": Súbor " + rec.path +
-               " nie je zazálohovaný - chyba pri otvorení súboru");
+               " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
       endFileData();
       return;
     }
     WriteLog("CHYBA #" + std::to_string(errors_) + ": Zálohovanie prerušené chybou pri otvorení " +
-             rec.path);
+             rec.path + reason);
     throw EVX_FileOpenError("Nemožno otvoriť súbor " + rec.path);
   }
   outcome.stamp = StampOf(fd.get());
@@ -130,8 +150,14 @@ void TVaultrex::ArchiveFile(std::size_t index) {
   std::uint32_t crc = kCrcInit;
   bool blocksMatch = true;
 
+  // Never more than the scan saw: a file that grows, or was swapped for
+  // something endless, cannot fill the archive.
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer1_.data(), kBlockSize);
+    if (StopRequested()) throw EVX_UserAbortion("Prerušené užívateľom");
+    const std::int64_t left = rec.fullSize - done;
+    const auto want = static_cast<std::size_t>(
+        std::min<std::int64_t>(left, static_cast<std::int64_t>(kBlockSize)));
+    const ssize_t n = want == 0 ? 0 : ::read(fd.get(), buffer1_.data(), want);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (OnCantReadFromFile) {
@@ -158,8 +184,8 @@ void TVaultrex::ArchiveFile(std::size_t index) {
       const std::uint8_t* out =
           codec_->Encode(buffer1_.data(), count, level, cipher, outLen, &header);
       stream_->WriteBytes(out, outLen);
+      if (!NoFileCRCs) crc = FastCrcUpdate(crc, buffer1_.data(), count);
       if (VerifyDuringBackup) {
-        crc = FastCrcUpdate(crc, buffer1_.data(), count);
         if (blocksMatch) {
           // Decode what was just stored, from a copy, and compare it with
           // the bytes read.
@@ -176,15 +202,18 @@ void TVaultrex::ArchiveFile(std::size_t index) {
       }
       LetMessagesRun();
       done += n;
-      if (OnNextBlock) OnNextBlock(rec.path, static_cast<std::int32_t>(done), rec.size);
+      if (OnNextBlock) OnNextBlock(rec.path, done, rec.fullSize);
       continue;
     }
 
     // End of the file.
     endFileData();
-    const bool checksumMatches = NoFileCRCs || crc == rec.crc;
-    const bool passed = !VerifyDuringBackup || (blocksMatch && checksumMatches);
-    stat.BytesRead += rec.size;
+    // Changed since the scan: other content, or another size now.
+    struct stat now {};
+    const bool changed = (!NoFileCRCs && crc != rec.crc) || done != rec.fullSize ||
+                         (::fstat(fd.get(), &now) == 0 && now.st_size != rec.fullSize);
+    const bool passed = !VerifyDuringBackup || (blocksMatch && !changed);
+    stat.BytesRead += rec.fullSize;
     if (!passed) verifyFailed_ = true;
     if (!VerifyDuringBackup) {
       stat.BytesVerified = 0;
@@ -206,9 +235,16 @@ void TVaultrex::ArchiveFile(std::size_t index) {
                             : " nie je overený - uložené dáta sa nezhodujú s prečítanými"));
       return;
     }
+    ++stat.FilesDone;
+    if (changed) {
+      // Stored as read; its checksum is the scan's, so its restore reports
+      // the mismatch.  It keeps its archive attribute for the next backup.
+      ++warnings_;
+      WriteLog("Upozornenie :" + rec.path + " sa počas zálohovania zmenil");
+      return;
+    }
     WriteLog("Súbor " + rec.path +
              (VerifyDuringBackup ? " zazálohovaný a overený OK" : " Zazálohovaný OK"));
-    ++stat.FilesDone;
     outcome.stored = true;
     return;
   }

@@ -1,6 +1,9 @@
 // The backup operation: checks, scan, archive header and directory, the data
 // of every file, the archive-attribute reset and the log summary.
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -46,6 +49,12 @@ void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>
   }
 }
 
+std::int64_t MonotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 struct TFileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -58,7 +67,8 @@ int TVaultrex::Backup() {
   warnings_ = 0;
   verifyFailed_ = false;
   outcomes_.clear();
-  startTick_ = TickCountMs();
+  lastFailure_.clear();
+  startNs_ = MonotonicNs();
   startTime_ = 0.0;
 
   // The stream and the log are freed on every path out of the operation.
@@ -113,7 +123,7 @@ int TVaultrex::Backup() {
       for (std::size_t i = 0; i < fileList_.size(); ++i) {
         ArchiveFile(i);
         stream_->Statistic.CurrentFile = fileList_[i].path;
-        stream_->Statistic.CurrentFileSize = fileList_[i].size;
+        stream_->Statistic.CurrentFileSize = fileList_[i].fullSize;
         LetMessagesRun();
         if (ReportStatistic(stream_->Statistic)) throw EVX_UserAbortion("Prerušené užívateľom");
       }
@@ -127,9 +137,12 @@ int TVaultrex::Backup() {
       }
     }
     if (LogFileMode != LFM_NoLog) WriteBackupSummary(insertLine);
+    // The set is complete, but a file in it did not pass its check.
+    if (verifyFailed_) throw EVX_VerificationFailed("Chyba pri verifikácii súboru");
   } catch (const EVX_Error& e) {
     code = ResultCodeOf(e, {TFurther::UserAbortion, TFurther::VerificationFailed,
                             TFurther::WrongMedium, TFurther::WrongPassword, TFurther::FTP});
+    lastFailure_ = e.what();
     if (code == 99) foreign = std::current_exception();  // a class backup does not expect
   } catch (const EArchiveStore& e) {
     code = 99;
@@ -146,14 +159,16 @@ int TVaultrex::Backup() {
         if (BackupToTape && EjectTape && stream_->Destination()) stream_->Destination()->Unload();
       } catch (...) {
       }
-      try {
-        stream_->Close();  // writes the pending block
-      } catch (...) {
-      }
+      // On disk the partial set is removed and an older set of the same
+      // name stays; a tape or FTP stream writes its pending block.
+      stream_->Abandon();
       stream_.reset();
     }
     try {
-      WriteLog("Prerušenie zálohovania spôsobené " + ErrorText(code));
+      // A refused setting says which check refused it.
+      const bool refused = (code == 1 || code == 14) && !lastFailure_.empty();
+      WriteLog("Prerušenie zálohovania spôsobené " + ErrorText(code) +
+               (refused ? ": " + lastFailure_ : std::string()));
     } catch (...) {
     }
     CloseLog();
@@ -171,7 +186,7 @@ void TVaultrex::WriteArchiveHeader() {
   std::uint8_t bytes[kHeaderSize];
   EncodeHeader(header, bytes);
   stream_->WriteBytes(bytes, kHeaderSize);
-  startTick_ = TickCountMs();
+  startNs_ = MonotonicNs();
   startTime_ = NowDateTime();
   if (VerifyDuringBackup) stream_->Statistic.BytesVerified += kHeaderSize;
 }
@@ -185,7 +200,7 @@ void TVaultrex::WriteDirectory(const std::vector<TDirRecord>& records) {
   for (const TDirRecord& r : records) {
     EncodeRecord(r, bytes);
     stream_->WriteBytes(bytes, kRecordSize);
-    total += r.size;
+    total += r.fullSize;
   }
   stream_->Statistic.TotalBytes = total;
 }
@@ -290,14 +305,13 @@ void TVaultrex::WriteBackupSummary(int insertLine) {
   } else {
     WriteLog("Bez kompresie");
   }
-  // A run within one tick of the clock counts as 1 ms.
-  std::uint64_t elapsed = TickCountMs() - startTick_;
-  if (elapsed == 0) elapsed = 1;
-  const double perMinute =
-      std::nearbyint(static_cast<double>(stat.BytesRead) * 60000.0 / static_cast<double>(elapsed));
-  const auto low = static_cast<std::uint32_t>(static_cast<std::uint64_t>(
-      static_cast<std::int64_t>(perMinute)));
-  WriteLog("Backed up at " + FormatSize(static_cast<std::int32_t>(low)) + " per Minute");
+  // A monotonic clock in nanoseconds; a run within one tick counts as 1 ns.
+  const std::int64_t elapsed = std::max<std::int64_t>(MonotonicNs() - startNs_, 1);
+  const double perMinute = std::nearbyint(static_cast<double>(stat.BytesRead) * 60e9 /
+                                          static_cast<double>(elapsed));
+  const auto rate = perMinute >= 9.2e18 ? std::numeric_limits<std::int64_t>::max()
+                                        : static_cast<std::int64_t>(perMinute);
+  WriteLog("Backed up at " + FormatSize64(rate) + " per Minute");
 }
 
 }  // namespace vx

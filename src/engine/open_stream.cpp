@@ -20,9 +20,13 @@ std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const st
         mode, OpenFtpDestination(mode, FTPConnection, SpanDisks ? RemoveFileExt(baseName) : baseName));
   // Disk: one file, or numbered volumes with SpanDisks.  Erasing the target
   // folder only ever happens while writing.
+  // The log of the running operation may lie in the target folder: erasing
+  // never takes it.
+  std::vector<std::string> keep;
+  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
   return std::make_unique<TArchiveStream>(mode, baseName, SpanDisks, sizeLimit,
                                           mode == TStreamMode::Write && EraseTargetDir,
-                                          std::move(ask));
+                                          std::move(ask), std::move(keep));
 }
 
 }  // namespace vx

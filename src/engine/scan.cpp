@@ -16,6 +16,7 @@
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
+#include "platform/hooks.h"
 #include "platform/paths.h"
 #include "support/utils.h"
 
@@ -25,22 +26,32 @@ namespace {
 
 // The checksum of a file's content as CalcFileCRC gives it (0xFFFFFFFF for an
 // empty or unopenable file), read through one buffer kept for the thread
-// instead of a fresh one per file, and with the fast CRC.
-std::uint32_t FileCrc(const std::string& path) {
+// instead of a fresh one per file, and with the fast CRC.  At most `limit`
+// bytes are read, the size the directory search saw, so that the data pass
+// can compare what it reads.  `stopped` is set when a stop was asked for.
+std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped) {
   constexpr std::size_t kCrcBuffer = 256 * 1024;
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
+  stopped = false;
   // O_NONBLOCK: a FIFO put there since the folder was read must not hang.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return reg;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     if (!buffer) buffer.reset(new std::uint8_t[kCrcBuffer]);
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer.get(), kCrcBuffer);
+    while (limit > 0) {
+      if (StopRequested()) {
+        stopped = true;
+        break;
+      }
+      const auto want = static_cast<std::size_t>(
+          std::min<std::int64_t>(limit, static_cast<std::int64_t>(kCrcBuffer)));
+      const ssize_t n = ::read(fd, buffer.get(), want);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       reg = FastCrcUpdate(reg, buffer.get(), static_cast<std::size_t>(n));
+      limit -= n;
     }
   }
   ::close(fd);
@@ -105,6 +116,7 @@ bool TVaultrex::MatchExclude(const std::string& pattern, const std::string& path
 
 void TVaultrex::ScanFiles() {
   leftOut_ = 0;
+  foldersNotRead_ = 0;
   scanAnswer_ = AW_RETRY;
   if (OnStartFileScan) {
     OnStartFileScan("", scanAnswer_);
@@ -163,10 +175,13 @@ int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
   // Listed first, handled afterwards: the handling may raise, and the
   // search must be over by then.
   std::vector<TSearchRec> found;
-  FindFiles(folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); });
+  const bool whole =
+      FindFiles(folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); });
+  if (!whole) FolderNotRead(folder);
 
   int count = 0;
   for (const TSearchRec& rec : found) {
+    if (StopRequested()) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
     if (rec.attr & (faDirectory | faVolumeID)) continue;
     if (OnScanNextFile) {
       scanAnswer_ = AW_IGNORE;
@@ -203,25 +218,58 @@ int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
     }
     if ((rec.attr & faHidden) && !BackupHiddenSysFiles) continue;
 
+    // The archive keeps at most 255 bytes of a path.  A cut path would name
+    // another file (or none): such a file is never opened and never listed.
+    if (path.size() > kMaxStringBytes) {
+      PathTooLong(path);
+      continue;
+    }
     if (!archiveBitKnown) archiveBit = TArchiveBitStore::Instance().IsSet(path, rec.stamp);
     TDirRecord r;
-    r.path = CutStoredString(path);
+    r.path = path;
     r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
+    r.fullSize = rec.size;
     r.attr = rec.attr | (archiveBit ? faArchive : 0u);
     r.time = time;
     r.mark = 0;
-    r.crc = NoFileCRCs ? 0u : FileCrc(r.path);
+    bool stopped = false;
+    r.crc = NoFileCRCs ? 0u : FileCrc(r.path, rec.size, stopped);
+    if (stopped) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
     fileList_.push_back(std::move(r));
     ++count;
   }
 
   if (recurse) {
-    for (const std::string& name : FindSubfolders(folder, BackupHiddenSysFiles)) {
+    bool opened = true;
+    const auto subfolders = FindSubfolders(folder, BackupHiddenSysFiles, &opened);
+    if (!opened && whole) FolderNotRead(folder);
+    for (const std::string& name : subfolders) {
       if (name == "." || name == "..") continue;
       count += ScanFolder(folder + name + "/" + subMask, recurse);
     }
   }
   return count;
+}
+
+// A folder the scan could not open or examine: its files are not backed up.
+void TVaultrex::FolderNotRead(const std::string& folder) {
+  ++warnings_;
+  ++foldersNotRead_;
+  WriteLog("Upozornenie :" + folder + " nemožno otvoriť, jeho súbory nie sú zazálohované");
+}
+
+// A path longer than the archive can keep: counted and logged as a file that
+// cannot be opened; with HandleOpenError AW_ABORT the backup ends with 4.
+void TVaultrex::PathTooLong(const std::string& path) {
+  ++errors_;
+  const std::string reason = ": cesta je dlhšia ako 255 bajtov";
+  if (HandleOpenError == AW_ABORT) {
+    WriteLog("CHYBA #" + std::to_string(errors_) + ": Zálohovanie prerušené chybou pri otvorení " +
+             path + reason);
+    throw EVX_FileOpenError("Nemožno otvoriť súbor " + path);
+  }
+  WriteLog("CHYBA #" + std::to_string(errors_) + ": Súbor " + path +
+           " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
 }
 
 }  // namespace vx

@@ -1,11 +1,16 @@
 // The component's set file: every setting in section "VAULTRex" of an INI
 // file, texts in an escaped form, lists as one TAB-separated line.
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <charconv>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
+#include "archive/errors.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
@@ -138,9 +143,13 @@ class TSetReader {
   TStrings List(const char* key) { return SplitList(Text(key, "")); }
   // Fields by position: yyyy?mm?dd?hh?nn?ss, whatever the separators.
   double Date(const char* key) {
+    double out = 0.0;
+    return DateIn(key, out) ? out : NowDateTime();
+  }
+  // Whether the key holds a valid date (then in `out`).
+  bool DateIn(const char* key, double& out) {
     const std::string text = Text(key, "");
-    const double now = NowDateTime();
-    if (text.size() < 19) return now;
+    if (text.size() < 19) return false;
     int f[6] = {};
     const std::size_t pos[6] = {0, 5, 8, 11, 14, 17};
     const std::size_t len[6] = {4, 2, 2, 2, 2, 2};
@@ -148,14 +157,30 @@ class TSetReader {
       int v = 0;
       for (std::size_t k = 0; k < len[i]; ++k) {
         const char c = text[pos[i] + k];
-        if (!std::isdigit(static_cast<unsigned char>(c))) return now;
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
         v = v * 10 + (c - '0');
       }
       f[i] = v;
     }
-    double out = 0.0;
-    if (!TryEncodeDateTime(f[0], f[1], f[2], f[3], f[4], f[5], out)) return now;
-    return out;
+    return TryEncodeDateTime(f[0], f[1], f[2], f[3], f[4], f[5], out);
+  }
+
+  // Refuses a value the engine cannot use, naming its key: an enumeration
+  // out of its range, or a text that decodes to a NUL byte (it would cut
+  // the value wherever it is passed on).
+  void CheckRange(const char* key, std::int64_t last) {
+    const std::int64_t v = Int(key, 0);
+    if (v < 0 || v > last) {
+      throw EVX_ParameterError(std::string("Neplatná hodnota nastavenia ") + key + "=" +
+                               std::to_string(v) + " (povolené 0 až " + std::to_string(last) +
+                               ")");
+    }
+  }
+  void CheckNoNul(const char* key) {
+    if (Text(key, "").find('\0') != std::string::npos) {
+      throw EVX_ParameterError(std::string("Neplatná hodnota nastavenia ") + key +
+                               ": obsahuje znak \\x00");
+    }
   }
 
  private:
@@ -208,9 +233,36 @@ void TVaultrex::SaveSet(const std::string& fileName) {
 }
 
 void TVaultrex::LoadSet(const std::string& fileName) {
+  // Only a regular file is read: a FIFO or a pipe would wait for ever.
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      throw std::runtime_error("Súbor " + fileName + " neexistuje");
+    }
+    throw std::runtime_error("Súbor " + fileName + " nemožno čítať: " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
+  }
   TSetReader r(fileName);
-  // Nothing changes unless the file is a set file.
+  // Nothing changes unless the file is a set file whose values can be used.
   if (r.Int("Magicnumber", -1) != kSetMagic) throw std::runtime_error("Vadný formát súboru");
+  r.CheckRange("LogFileMode", LFM_Append);
+  r.CheckRange("CompressData", CDM_MaxCompression);
+  r.CheckRange("BackupMode", BM_Special);
+  r.CheckRange("HandleOpenErrors", AW_ABORT);
+  r.CheckRange("HandleFileReadError", AW_ABORT);
+  r.CheckRange("RestoreMode", RM_NewerAndNew);
+  double special = 0.0;
+  if (r.Int("BackupMode", 0) == BM_Special && !r.DateIn("SpecialBackupDate", special)) {
+    throw EVX_ParameterError(
+        "Neplatná hodnota nastavenia SpecialBackupDate: BackupMode=3 potrebuje platný dátum");
+  }
+  for (const char* key : {"LogFileName", "EncryptKey", "Comment", "Messages", "IncludeNames",
+                          "ExcludeNames", "BackupDestination", "ArchiveBaseName", "FTP_Hostname",
+                          "FTP_username", "FTP_password", "RestoreTo"}) {
+    r.CheckNoNul(key);
+  }
   LogFileMode = static_cast<TLogFileMode>(r.Int("LogFileMode", 0));
   LogFileName = r.Text("LogFileName", "");
   EncryptData = r.Bool("EncryptData", false);

@@ -48,7 +48,8 @@ using TAskFileReaction = std::function<void(const std::string& FileName, TReacti
 using TScanEvent = std::function<void(const std::string& DirName, TReaction& Reaction)>;
 using TWarningEvent =
     std::function<void(TWarningType TypeOfWarning, const std::string& AtFile, TReaction& Reaction)>;
+// Done and Total count bytes in 64 bits: files of 2 GiB and more are common.
 using TBLockStatEvent =
-    std::function<void(const std::string& Name, std::int32_t Done, std::int32_t Total)>;
+    std::function<void(const std::string& Name, std::int64_t Done, std::int64_t Total)>;
 
 }  // namespace vx

@@ -119,6 +119,11 @@ class TVaultrex {
   int ErrorCount() const { return errors_; }
   int WarningCount() const { return warnings_; }
   int LeftOutCount() const { return leftOut_; }
+  // Folders the last scan could not open or examine (each also a warning).
+  int FoldersNotRead() const { return foldersNotRead_; }
+  // The message of the failure that ended the last backup ("" after success),
+  // e.g. the reason a setting was refused.
+  const std::string& LastFailure() const { return lastFailure_; }
 
   // Mask matching of exclusions and of restore / delete selections.
   static bool MatchMask(const std::string& mask, const std::string& name);
@@ -134,6 +139,8 @@ class TVaultrex {
   // scan.cpp
   void ScanFiles();
   int ScanFolder(const std::string& entry, bool recurse);
+  void FolderNotRead(const std::string& folder);
+  void PathTooLong(const std::string& path);
   // backup.cpp / archive_file.cpp
   void WriteArchiveHeader();
   void WriteDirectory(const std::vector<TDirRecord>& records);
@@ -173,13 +180,15 @@ class TVaultrex {
   int errors_ = 0;
   int warnings_ = 0;
   int leftOut_ = 0;
+  int foldersNotRead_ = 0;
+  std::string lastFailure_;
   std::unique_ptr<TBlowFish> cipher_;
   std::unique_ptr<TBlockCodec> codec_;
   std::vector<std::uint8_t> buffer1_;  // 65,537 bytes: the block being worked on
   std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
-  std::uint64_t startTick_ = 0;
+  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
   double startTime_ = 0.0;
 
   // backup: what became of each record of the file list in the data pass.

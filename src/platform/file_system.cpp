@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cwctype>
 #include <memory>
 
@@ -134,19 +135,24 @@ bool MatchSearchMask(const std::string& mask, const std::string& name) {
   return false;
 }
 
-void FindFiles(const std::string& folder, const std::string& mask,
+bool FindFiles(const std::string& folder, const std::string& mask,
                const std::function<void(const TSearchRec&)>& fn) {
   const std::string dirName = folder.empty() ? std::string(".") : folder;
   DirPtr dir(::opendir(dirName.c_str()));
-  if (!dir) return;
+  if (!dir) return false;
   const int fd = ::dirfd(dir.get());
+  bool whole = true;
   while (const dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (!MatchSearchMask(mask, name)) continue;
     struct stat st {};
     std::uint32_t attr = 0;
-    if (!Classify(fd, e->d_name, name, st, attr)) continue;
+    if (!Classify(fd, e->d_name, name, st, attr)) {
+      // Listed but not to be examined (a folder without the x bit).
+      if (errno == EACCES) whole = false;
+      continue;
+    }
     if (attr & faDirectory) continue;
     TSearchRec rec;
     rec.name = name;
@@ -156,12 +162,15 @@ void FindFiles(const std::string& folder, const std::string& mask,
     FillStamp(st, rec.stamp);
     fn(rec);
   }
+  return whole;
 }
 
-std::vector<std::string> FindSubfolders(const std::string& folder, bool includeHidden) {
+std::vector<std::string> FindSubfolders(const std::string& folder, bool includeHidden,
+                                        bool* opened) {
   std::vector<std::string> out;
   const std::string dirName = folder.empty() ? std::string(".") : folder;
   DirPtr dir(::opendir(dirName.c_str()));
+  if (opened != nullptr) *opened = dir != nullptr;
   if (!dir) return out;
   const int fd = ::dirfd(dir.get());
   while (const dirent* e = ::readdir(dir.get())) {

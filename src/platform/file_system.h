@@ -43,12 +43,16 @@ bool MatchSearchMask(const std::string& mask, const std::string& name);
 // order the system lists them.  A link to a regular file reports the file it
 // points to; links to folders and dangling links are reported as system files
 // so that no scan takes them.  A folder that cannot be opened yields nothing.
-void FindFiles(const std::string& folder, const std::string& mask,
+// Returns false when the folder could not be opened, or some of its entries
+// could not be examined for want of permission.
+bool FindFiles(const std::string& folder, const std::string& mask,
                const std::function<void(const TSearchRec&)>& fn);
 
 // Names of the subfolders of `folder` in listing order, without "." and "..";
 // links to folders are never listed; hidden ("." names) only when includeHidden.
-std::vector<std::string> FindSubfolders(const std::string& folder, bool includeHidden);
+// `opened`, when given, tells whether the folder could be opened.
+std::vector<std::string> FindSubfolders(const std::string& folder, bool includeHidden,
+                                        bool* opened = nullptr);
 
 // Deletes every non-folder entry of the folder part of mask that matches its
 // name part (read-only ones too); returns how many were found.  Empty mask: 0.

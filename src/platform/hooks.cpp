@@ -13,7 +13,18 @@ std::function<TBoxAnswer(const std::string&)>& BoxHook() {
   static std::function<TBoxAnswer(const std::string&)> hook;
   return hook;
 }
+std::function<bool()>& StopHook() {
+  static std::function<bool()> hook;
+  return hook;
+}
 }  // namespace
+
+bool StopRequested() {
+  const auto& hook = StopHook();
+  return hook && hook();
+}
+
+void SetStopRequestHook(std::function<bool()> hook) { StopHook() = std::move(hook); }
 
 void ProcessMessages() {
   if (const auto& hook = ProcessHook()) hook();

@@ -1,6 +1,7 @@
 #include "support/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -48,6 +49,35 @@ void PutLine(std::FILE* f, const std::string& text, const std::string& name) {
   }
 }
 
+// Opens the log for writing: created with mode 0600 when missing (a log names
+// private files), emptied unless appending, and refused unless it is a
+// regular file: a device or a FIFO would swallow or block the log.
+std::FILE* OpenLogForWriting(const std::string& name, bool append) {
+  const int fd = ::open(name.c_str(),
+                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0),
+                        0600);
+  if (fd < 0) ThrowIo("cannot open " + name);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    ThrowIo("the log " + name + " is not a regular file", EINVAL);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (!append && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    ThrowIo("cannot create " + name, err);
+  }
+  std::FILE* f = ::fdopen(fd, append ? "ab" : "wb");
+  if (f == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    ThrowIo("cannot open " + name, err);
+  }
+  return f;
+}
+
 std::string FolderOf(const std::string& path) {
   const auto pos = path.rfind('/');
   return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
@@ -93,20 +123,15 @@ void TLogFile::CreateNew() {
     state_ = Closed;
     if (std::fclose(old) != 0) ThrowIo("cannot close " + fileName_);
   }
-  log_ = std::fopen(fileName_.c_str(), "wb");
-  if (!log_) {
-    state_ = Closed;
-    ThrowIo("cannot create " + fileName_);
-  }
+  state_ = Closed;
+  log_ = OpenLogForWriting(fileName_, false);
   state_ = CreatedNew;
 }
 
 void TLogFile::OpenAppend() {
   switch (state_) {
     case Closed:
-      log_ = std::fopen(fileName_.c_str(), "ab");
-      if (!log_) log_ = std::fopen(fileName_.c_str(), "wb");
-      if (!log_) ThrowIo("cannot open " + fileName_);
+      log_ = OpenLogForWriting(fileName_, true);
       state_ = Appending;
       break;
     case CreatedNew:
@@ -130,8 +155,16 @@ void TLogFile::InsertAt(int lineNo) {
   }
   if (log_ && std::fflush(log_) != 0) ThrowIo("cannot write " + fileName_);
 
-  std::FILE* src = std::fopen(fileName_.c_str(), "rb");
-  if (!src) ThrowIo("cannot read " + fileName_);
+  std::FILE* src = nullptr;
+  {
+    const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) ThrowIo("cannot read " + fileName_);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (src = ::fdopen(fd, "rb")) == nullptr) {
+      ::close(fd);
+      ThrowIo("the log " + fileName_ + " is not a regular file", EINVAL);
+    }
+  }
 
   // The private copy beside the log: a fresh name, created exclusively, 0600.
   std::string templ = FolderOf(fileName_) + "." + NameOf(fileName_) + ".XXXXXX";
@@ -172,12 +205,12 @@ void TLogFile::InsertAt(int lineNo) {
     std::FILE* old = std::exchange(log_, nullptr);
     std::fclose(old);  // flushed above
   }
-  log_ = std::fopen(fileName_.c_str(), "wb");
-  if (!log_) {
-    const int err = errno;
+  try {
+    log_ = OpenLogForWriting(fileName_, false);
+  } catch (...) {
     DropCopy();  // the log was not truncated: nothing is lost
     state_ = Closed;
-    ThrowIo("cannot create " + fileName_, err);
+    throw;
   }
   state_ = Inserting;
   std::string line;

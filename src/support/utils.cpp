@@ -227,7 +227,8 @@ int CountTextLines(const std::string& fileName) {
   Fd f(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (f.fd < 0) return 0;
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+  // Only a regular file has lines to count: /dev/zero would be read for ever.
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   std::vector<char> buf(1 << 16);
   int lines = 0;
   char last = '\n';

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <filesystem>
@@ -12,12 +16,38 @@
 #include <vector>
 
 #include "archive/errors.h"
+#include "small_tmpfs.h"
 #include "temp_dir.h"
+
+// fsync of regular files fails with EIO for the n-th call while a TFailSync
+// lives (this test program's own fsync takes the place of the C library's).
+namespace {
+int syncCalls = 0;
+int failingSync = 0;
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  struct stat st {};
+  if (failingSync > 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      ++syncCalls == failingSync) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
+
+struct TFailSync {
+  explicit TFailSync(int n) {
+    syncCalls = 0;
+    failingSync = n;
+  }
+  ~TFailSync() { failingSync = 0; }
+};
 using testing::NoiseBytes;
 using testing::TempDir;
 
@@ -50,7 +80,8 @@ TEST(DiskStream, SingleFilePadsToWholeBlocks) {
     s.WriteBytes(data.data(), 25000);
     s.WriteBytes(data.data() + 25000, 15000);
     EXPECT_EQ(40000, s.Statistic.BytesWritten);
-  }  // torn down without Close: the pending block is still written
+    s.Close();
+  }
   ASSERT_EQ(65536u, SizeOf(dir / "sub/set.arc"));
 
   TArchiveStream r(TStreamMode::Read, dir / "sub/set.arc", false, 0, false, nullptr);
@@ -101,12 +132,115 @@ TEST(DiskStream, SizeLimitSplitsAtWholeBlocksAndReadsAcross) {
   EXPECT_EQ(data, back);
 }
 
-TEST(DiskStream, FullDiskWithoutVolumes) {
-  TempDir dir;
-  fs::create_symlink("/dev/full", dir / "set.arc");
+// Files in a folder, by name, with their sizes.
+std::vector<std::pair<std::string, std::uintmax_t>> Listing(const std::string& folder) {
+  std::vector<std::pair<std::string, std::uintmax_t>> out;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    out.emplace_back(e.path().filename().string(), e.is_regular_file() ? e.file_size() : 0);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A full disk: the older set of the same name stays whole and nothing of the
+// failed one is left.
+TEST(DiskStream, FullDiskKeepsTheOlderSet) {
+  vxfs::TSmallTmpfs disk("256k");
+  if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  const auto old = NoiseBytes(65536, 7);
+  WriteSet(disk / "set.arc", false, 0, false, old);
   EXPECT_EQ("Na disku nie je dostatok miesta", ErrorOf<EVX_DiskFullError>([&] {
-              WriteSet(dir / "set.arc", false, 0, false, NoiseBytes(32768));
+              WriteSet(disk / "set.arc", false, 0, false, NoiseBytes(400000));
             }));
+  EXPECT_EQ(old, testing::ReadWholeFile(disk / "set.arc"));
+  EXPECT_EQ(Listing(disk.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
+                                      {"set.arc", 65536}}));
+}
+
+// A one-file set is written under a private name and takes its own name only
+// when closed; a stream given up before that leaves the older set as it was.
+TEST(DiskStream, OneFileSetReplacesTheOlderOneOnlyWhenClosed) {
+  TempDir dir;
+  const auto old = NoiseBytes(32768, 3);
+  const auto next = NoiseBytes(50000, 4);
+  WriteSet(dir / "set.arc", false, 0, false, old);
+  for (bool close : {false, true}) {
+    const mode_t mask = ::umask(0);
+    TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, false, nullptr);
+    ::umask(mask);
+    s.WriteBytes(next.data(), next.size());
+    EXPECT_EQ(old, testing::ReadWholeFile(dir / "set.arc")) << "while written";
+    const auto during = Listing(dir.path());
+    ASSERT_EQ(2u, during.size());
+    EXPECT_EQ('.', during[0].first[0]) << "a hidden temporary name beside the set";
+    struct stat st {};
+    ASSERT_EQ(0, ::stat((dir / during[0].first).c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    if (close) {
+      s.Close();
+    } else {
+      s.Abandon();
+    }
+    const auto after = testing::ReadWholeFile(dir / "set.arc");
+    EXPECT_EQ(close ? 65536u : old.size(), after.size());
+    EXPECT_TRUE(std::equal(close ? next.begin() : old.begin(), close ? next.end() : old.end(),
+                           after.begin()));
+    EXPECT_EQ(1u, Listing(dir.path()).size()) << "no temporary file left";
+    ASSERT_EQ(0, ::stat((dir / "set.arc").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777) << "close " << close;
+  }
+}
+
+// A split set that fails removes the volumes it wrote (no partial set reads
+// as complete); files it did not write stay, also under a volume's name.
+TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
+  TempDir dir;
+  testing::WriteWholeFile(dir / "other.txt", {1});
+  {
+    TArchiveStream s(TStreamMode::Write, dir / "set", true, 32768, false,
+                     [](int, TReaction&) { return true; });
+    const auto data = NoiseBytes(3 * 32768);
+    s.WriteBytes(data.data(), data.size());
+    EXPECT_TRUE(fs::exists(dir / "set.003"));
+    fs::remove(dir / "set.002");
+    testing::WriteWholeFile(dir / "set.002", {9});  // put there by someone else
+  }  // torn down without Close: the run failed
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
+                                     {"other.txt", 1}, {"set.002", 1}}));
+}
+
+// The erase step never takes a file it is told to keep (the running
+// operation's log), whatever its name.
+TEST(DiskStream, EraseTargetKeepsTheNamedFiles) {
+  TempDir dir;
+  testing::WriteWholeFile(dir / "run.log", {1});
+  testing::WriteWholeFile(dir / "old.arc", {2});
+  fs::create_symlink(dir / "run.log", dir / "alias.log");
+  TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, true, nullptr,
+                   {dir / "alias.log"});
+  s.Close();
+  EXPECT_TRUE(fs::exists(dir / "run.log"));
+  EXPECT_FALSE(fs::exists(dir / "old.arc"));
+}
+
+// Flushing a volume fails (a failing disk, a network file system): the run
+// ends with the write error at that volume, not only at the last one, and
+// the volumes written are removed.
+TEST(DiskStream, FailedFlushOfAnyVolumeEndsTheRun) {
+  for (int failing : {1, 2, 3}) {
+    TempDir dir;
+    TFailSync fail(failing);
+    EXPECT_EQ("I/O chyba počas zápisu záložného súboru", ErrorOf<EVX_BackupWriteError>([&] {
+                WriteSet(dir / "set", true, 32768, false, NoiseBytes(3 * 32768),
+                         [](int, TReaction&) { return true; });
+              }))
+        << "volume " << failing;
+    EXPECT_TRUE(Listing(dir.path()).empty()) << "volume " << failing;
+  }
+  TempDir dir;
+  TFailSync fail(1);
+  EXPECT_THROW(WriteSet(dir / "one.arc", false, 0, false, NoiseBytes(100)), EVX_BackupWriteError);
+  EXPECT_TRUE(Listing(dir.path()).empty());
 }
 
 // A full disk on which volume 1 is still present: the question repeats until

@@ -9,6 +9,7 @@
 #include "cli/progress.h"
 #include "cli/prompts.h"
 #include "platform/date_time.h"
+#include "support/utils.h"
 
 namespace vxtest {
 namespace {
@@ -152,6 +153,25 @@ TEST(CliProgress, BlocksAddToTheFinishedFilesAndRedrawsAreThrottled) {
   EXPECT_EQ(text.find("/b"), text.rfind("/b")) << "drawn once for /b: " << text;
   EXPECT_NE(text.find(" 50%"), std::string::npos) << text;  // 200000 of 400000
   EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
+}
+
+// Files of 2 GiB and more: the bytes of the current file count in 64 bits.
+TEST(CliProgress, BlocksBeyondTwoGiBCountInFullBytes) {
+  std::ostringstream out;
+  std::uint64_t now = 0;
+  const std::int64_t gib = std::int64_t{1} << 30;
+  vx::TProgressLine line(out, vx::TProgressLine::TCount::BytesRead, 120, [&] { return now; },
+                         [&] { return 4 * gib; });
+  now = 1000;
+  line.Block("/big", 3 * gib, 4 * gib);
+  line.Finish();
+  const std::string text = out.str();
+  EXPECT_NE(text.find(" 75%"), std::string::npos) << text;
+  EXPECT_NE(text.find(vx::FormatSize64(3 * gib).substr(vx::FormatSize64(3 * gib).find_first_not_of(' ')) +
+                      " hotovo"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find('-'), std::string::npos) << text;
 }
 
 TEST(CliCatalog, LineFieldsAndEscapedControlCharacters) {

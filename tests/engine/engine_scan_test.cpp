@@ -290,7 +290,7 @@ TEST_F(EngineScan, EventsComeInTheirOrder) {
   };
   v.OnEndFileScan = [&](const std::string& d, TReaction&) { events.push_back("end:" + d); };
   v.OnCantOpenFile = [&](const std::string&, TReaction&) { events.push_back("open?"); };
-  v.OnNextBlock = [&](const std::string& n, std::int32_t, std::int32_t) {
+  v.OnNextBlock = [&](const std::string& n, std::int64_t, std::int64_t) {
     events.push_back("block:" + n);
   };
   v.OnStatistic = [&](const TBackupStatistic& s, bool&) {
@@ -403,25 +403,43 @@ TEST_F(EngineScan, EmptyIncludeWarnsOnlyForFullBackupsWithALog) {
   EXPECT_EQ(warned.size(), 1u);
 }
 
-TEST_F(EngineScan, LongPathsAreCutAndThenFailToOpen) {
+// A path longer than the archive keeps is never stored cut: the cut name
+// may be another file, which must not be stored in its place.
+TEST_F(EngineScan, LongPathsAreRefusedNeverCut) {
   std::string rel;
   while (rel.size() < 260) rel += std::string(40, 'd') + "/";
-  WriteFile(Src(rel + "long-name.txt"), "long");
+  const std::string longPath = Src(rel + "long-name.txt");
+  ASSERT_GT(longPath.size(), 255u);
+  WriteFile(longPath, "long");
+  // A file whose path is exactly the first 255 bytes of the long one.
+  const std::string cut = longPath.substr(0, 255);
+  WriteFile(cut, "another file");
   v.AddToIncludes(src.path() + "/*.* /S");
-  v.HandleOpenError = AW_IGNORE;
   v.LogFileMode = LFM_CreateNew;
   v.LogFileName = dst / "long.log";
-  ASSERT_EQ(v.Backup(), 0);
-  ASSERT_EQ(v.FileList().size(), 1u);
-  const std::string& stored = v.FileList()[0].path;
-  EXPECT_EQ(stored.size(), 255u);
-  EXPECT_EQ(Src(rel + "long-name.txt").substr(0, 255), stored);
-  EXPECT_EQ(v.ErrorCount(), 1);
-  const auto lines = ReadLines(v.LogFileName);
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "CHYBA #1: Súbor " + stored +
-                          " nie je zazálohovaný - chyba pri otvorení súboru"),
-            lines.end());
+  const std::string reason = ": cesta je dlhšia ako 255 bajtov";
+  for (TReaction answer : {AW_IGNORE, AW_RETRY, AW_ABORT}) {
+    v.HandleOpenError = answer;
+    std::vector<std::string> opened;
+    v.OnCantOpenFile = [&](const std::string& p, TReaction&) { opened.push_back(p); };
+    const auto lines = [&] { return ReadLines(v.LogFileName); };
+    if (answer == AW_ABORT) {
+      EXPECT_EQ(v.Backup(), 4);
+      EXPECT_EQ(lines().front(),
+                "CHYBA #1: Zálohovanie prerušené chybou pri otvorení " + longPath + reason);
+      continue;
+    }
+    ASSERT_EQ(v.Backup(), 0) << answer;
+    ASSERT_EQ(v.FileList().size(), 1u);
+    EXPECT_EQ(v.FileList()[0].path, cut);  // the short one, under its own name, once
+    EXPECT_EQ(v.ErrorCount(), 1);
+    EXPECT_TRUE(opened.empty());
+    const auto l = lines();
+    EXPECT_NE(std::find(l.begin(), l.end(),
+                        "CHYBA #1: Súbor " + longPath +
+                            " nie je zazálohovaný - chyba pri otvorení súboru" + reason),
+              l.end());
+  }
 }
 
 }  // namespace

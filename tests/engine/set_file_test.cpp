@@ -3,9 +3,12 @@
 // files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <stdexcept>
 
+#include "archive/errors.h"
 #include "engine/archive_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/profile.h"
@@ -124,7 +127,7 @@ TEST_F(SetFileTest, HandEditedValuesFollowTheReadingRules) {
   Put("Comment", "  \"quoted\"  ");
   Put("CompressData", "0x2");
   Put("BackupMode", "nonsense");
-  Put("RestoreMode", "7");                       // no range check
+  Put("RestoreMode", "0x2");
   Put("SpanDisks", "-3");
   Put("SpecialBackupDate", "2024-02-29T13.14.15");  // separators ignored
   Put("Other", "kept");
@@ -136,7 +139,7 @@ TEST_F(SetFileTest, HandEditedValuesFollowTheReadingRules) {
   EXPECT_EQ(b.Comment, "quoted");
   EXPECT_EQ(b.CompressData, CDM_MaxCompression);
   EXPECT_EQ(b.BackupMode, BM_Full);
-  EXPECT_EQ(static_cast<int>(b.RestoreMode), 7);
+  EXPECT_EQ(b.RestoreMode, RM_NewerAndNew);
   EXPECT_TRUE(b.SpanDisks);
   double expected = 0.0;
   ASSERT_TRUE(TryEncodeDateTime(2024, 2, 29, 13, 14, 15, expected));
@@ -163,15 +166,29 @@ TEST_F(SetFileTest, MissingKeysTakeDefaultsAndMissingMagicChangesNothing) {
   for (const char* magic : {"", "2059128028"}) {
     Put("Magicnumber", magic);
     Put("Comment", "other");
-    for (const std::string& file : {Set(), dir / "missing.set"}) {
-      try {
-        b.LoadSet(file);
-        ADD_FAILURE() << "accepted " << file;
-      } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Vadný formát súboru");
-      }
-      EXPECT_EQ(b.Comment, "mine");
+    try {
+      b.LoadSet(Set());
+      ADD_FAILURE() << "accepted";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "Vadný formát súboru");
     }
+    EXPECT_EQ(b.Comment, "mine");
+  }
+  // A file that is not there says so; one that is not a regular file (a
+  // FIFO would wait for a writer for ever) is refused without being read.
+  ASSERT_EQ(::mkfifo((dir / "pipe.set").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {dir / "missing.set", "Súbor " + dir / "missing.set" + " neexistuje"},
+      {dir / "pipe.set", "Súbor " + dir / "pipe.set" + " nie je obyčajný súbor"},
+      {"/dev/zero", "Súbor /dev/zero nie je obyčajný súbor"}};
+  for (const auto& [file, message] : refused) {
+    try {
+      b.LoadSet(file);
+      ADD_FAILURE() << "accepted " << file;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+    EXPECT_EQ(b.Comment, "mine");
   }
   const std::string folder = dir / "a-folder";  // a folder cannot take the file
   std::filesystem::create_directories(folder);
@@ -180,6 +197,61 @@ TEST_F(SetFileTest, MissingKeysTakeDefaultsAndMissingMagicChangesNothing) {
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder);
+  }
+}
+
+// Values the engine cannot use are refused with the parameter error, naming
+// the key, before any property changes.
+struct RefusedValue {
+  const char* key;
+  const char* value;
+  const char* named;  // the key the message names
+};
+
+class SetFileRefusals : public SetFileTest, public ::testing::WithParamInterface<RefusedValue> {};
+
+TEST_P(SetFileRefusals, OutOfRangeValueIsRefusedWithItsKey) {
+  TVaultrex a;
+  a.SaveSet(Set());
+  Put(GetParam().key, GetParam().value);
+  TVaultrex b;
+  b.Comment = "mine";
+  try {
+    b.LoadSet(Set());
+    ADD_FAILURE() << "accepted " << GetParam().key << "=" << GetParam().value;
+  } catch (const EVX_ParameterError& e) {
+    EXPECT_NE(std::string(e.what()).find(std::string("nastavenia ") + GetParam().named),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(b.Comment, "mine");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SetFileRefusals,
+    ::testing::Values(RefusedValue{"LogFileMode", "3", "LogFileMode"},
+                      RefusedValue{"CompressData", "3", "CompressData"},
+                      RefusedValue{"CompressData", "-1", "CompressData"},
+                      RefusedValue{"BackupMode", "4", "BackupMode"},
+                      RefusedValue{"HandleOpenErrors", "0x3", "HandleOpenErrors"},
+                      RefusedValue{"HandleFileReadError", "9", "HandleFileReadError"},
+                      RefusedValue{"RestoreMode", "7", "RestoreMode"},
+                      RefusedValue{"Comment", "ab\\x00cd", "Comment"},
+                      RefusedValue{"IncludeNames", "/a\\x00/b\\x09", "IncludeNames"},
+                      RefusedValue{"EncryptKey", "\\x00secret99", "EncryptKey"}));
+
+TEST_F(SetFileTest, SpecialModeNeedsAValidDate) {
+  TVaultrex a;
+  a.BackupMode = BM_Special;
+  a.SpecialBackupDate = 45000.5;
+  a.SaveSet(Set());
+  TVaultrex b;
+  b.LoadSet(Set());
+  EXPECT_EQ(b.BackupMode, BM_Special);
+  EXPECT_NEAR(b.SpecialBackupDate, 45000.5, 1e-6);
+  for (const char* bad : {"", "2024/13/45 99:99:99", "soon"}) {
+    Put("SpecialBackupDate", bad);
+    EXPECT_THROW(b.LoadSet(Set()), EVX_ParameterError) << bad;
   }
 }
 

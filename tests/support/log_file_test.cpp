@@ -5,7 +5,9 @@
 
 #include <ios>
 
+#include "small_tmpfs.h"
 #include "support/scratch_dir.h"
+#include "support/utils.h"
 
 namespace vx {
 namespace {
@@ -178,14 +180,17 @@ TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
   EXPECT_THROW(missingFolder.OpenAppend(), std::ios_base::failure);
 
   // A full disk shows when the buffered lines reach it, at the latest on Close.
-  TLogFile full("/dev/full");
-  full.CreateNew();
-  EXPECT_THROW(
-      {
-        for (int i = 0; i < 10000; ++i) full.WriteLine("line that fills the buffer");
-        full.Close();
-      },
-      std::ios_base::failure);
+  vxfs::TSmallTmpfs disk("64k");
+  if (disk.ok()) {
+    TLogFile full(disk / "full.log");
+    full.CreateNew();
+    EXPECT_THROW(
+        {
+          for (int i = 0; i < 10000; ++i) full.WriteLine("line that fills the buffer");
+          full.Close();
+        },
+        std::ios_base::failure);
+  }
 
   // The log vanished under an open object: inserting cannot copy it.
   TLogFile f(log);
@@ -195,6 +200,40 @@ TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
   EXPECT_THROW(f.InsertAt(1), std::ios_base::failure);
   EXPECT_EQ(f.state(), TLogFile::CreatedNew);
   EXPECT_TRUE(dir.Names().empty());  // no copy left behind
+}
+
+// A log is a regular file: a device would swallow it or be read for ever,
+// a FIFO would block.  Each is refused by every way of opening, and the
+// object stays closed.
+TEST_F(LogFileTest, OnlyARegularFileIsALog) {
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& name : {std::string("/dev/zero"), std::string("/dev/full"), dir / "fifo"}) {
+    for (int way = 0; way < 3; ++way) {
+      TLogFile f(name);
+      EXPECT_THROW(way == 0   ? f.CreateNew()
+                   : way == 1 ? f.OpenAppend()
+                              : f.InsertAt(1),
+                   std::ios_base::failure)
+          << name << " way " << way;
+      EXPECT_EQ(f.state(), TLogFile::Closed) << name;
+    }
+  }
+  EXPECT_EQ(CountTextLines("/dev/zero"), 0);
+}
+
+TEST_F(LogFileTest, ANewLogIsPrivateToItsOwner) {
+  const mode_t old = ::umask(0);
+  {
+    TLogFile created(log), appended(dir / "appended.log");
+    created.CreateNew();
+    appended.OpenAppend();
+  }
+  ::umask(old);
+  for (const std::string& name : {log, dir / "appended.log"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
 }
 
 }  // namespace

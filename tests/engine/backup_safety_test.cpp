@@ -1,0 +1,338 @@
+// Backup under a careless or hostile hand: failed and cancelled runs keep the
+// older set, files swapped or changed during the run, stop requests, the
+// log in the target folder, and byte counts of 2 GiB and more.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "archive/format.h"
+#include "engine/vaultrex.h"
+#include "engine_test_util.h"
+#include "platform/archive_bits.h"
+#include "platform/hooks.h"
+#include "small_tmpfs.h"
+#include "support/utils.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::NoiseBytes;
+using test::ReadFile;
+using test::ReadLines;
+using test::WriteFile;
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Runs fn in a child process killed after `seconds`: a run that would hang
+// fails instead.  Returns the child's exit code, or minus the signal.
+int RunBounded(const std::function<int()>& fn, unsigned seconds = 20) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(seconds);
+    ::_exit(fn());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// Asks every operation to stop while it lives, after `blocks` data blocks.
+struct TStopAfterBlocks {
+  explicit TStopAfterBlocks(TVaultrex& v, int blocks) : left(blocks) {
+    v.OnNextBlock = [this](const std::string&, std::int64_t, std::int64_t) { --left, ++seen; };
+    SetStopRequestHook([this] { return left <= 0; });
+  }
+  ~TStopAfterBlocks() { SetStopRequestHook(nullptr); }
+  int left;
+  int seen = 0;
+};
+
+class BackupSafety : public ::testing::Test {
+ public:
+  std::string Src(const std::string& rel) const { return src / rel; }
+
+ protected:
+  void SetUp() override { Aim(dst.path()); }
+  void Aim(const std::string& folder) {
+    v.BackupDestination = folder;
+    v.ArchiveBaseName = "set.arc";
+    v.LogFileMode = LFM_CreateNew;
+    v.LogFileName = log.path() + "/backup.log";
+  }
+  std::string Archive() const { return v.BackupDestination + "/set.arc"; }
+  std::vector<std::string> Log() const { return ReadLines(v.LogFileName); }
+
+  test::TStateScope state;
+  test::TTempFolder src;
+  test::TTempFolder dst;
+  test::TTempFolder log;
+  TVaultrex v;
+};
+
+// ---- A failed or cancelled run never costs the older set ----
+
+struct FailureCase {
+  const char* name;
+  int code;
+  // Arms the failure on the engine of the second run; may return an object
+  // that must live for the run.
+  std::function<std::shared_ptr<void>(TVaultrex&, BackupSafety&)> arm;
+  bool needsSmallDisk = false;
+};
+
+class BackupFailures : public BackupSafety, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(BackupFailures, OlderSetStaysWholeAndNothingPartialIsLeft) {
+  vxfs::TSmallTmpfs disk("512k");
+  if (GetParam().needsSmallDisk) {
+    if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    Aim(disk.path());
+  }
+  WriteFile(Src("a.txt"), "night one");
+  WriteFile(Src("b.bin"), NoiseBytes(100000, 2));
+  v.AddToIncludes(Src("*.*"));
+  ASSERT_EQ(v.Backup(), 0);
+  const std::string older = ReadFile(Archive());
+
+  WriteFile(Src("b.bin"), NoiseBytes(500000, 3));  // night two: more data
+  auto keep = GetParam().arm(v, *this);
+  EXPECT_EQ(v.Backup(), GetParam().code);
+  EXPECT_EQ(ReadFile(Archive()), older);
+  EXPECT_EQ(Names(v.BackupDestination), std::vector<std::string>{"set.arc"});
+  EXPECT_EQ(Log().back(), "Prerušenie zálohovania spôsobené " + TVaultrex::ErrorText(GetParam().code));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backup, BackupFailures,
+    ::testing::Values(
+        FailureCase{"FullDisk", 2,
+                    [](TVaultrex&, BackupSafety&) { return std::shared_ptr<void>(); }, true},
+        FailureCase{"OpenAborted", 4,
+                    [](TVaultrex& v, BackupSafety& t) {
+                      v.HandleOpenError = AW_ABORT;
+                      v.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                        fs::remove(t.Src("b.bin"));
+                      };
+                      return std::shared_ptr<void>();
+                    }},
+        FailureCase{"ReadAborted", 5,
+                    [](TVaultrex& v, BackupSafety& t) {
+                      v.HandleFileReadError = AW_ABORT;
+                      v.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                        fs::remove(t.Src("b.bin"));
+                        fs::create_symlink("/proc/self/mem", t.Src("b.bin"));
+                      };
+                      return std::shared_ptr<void>();
+                    }},
+        FailureCase{"StopRequested", 12,
+                    [](TVaultrex& v, BackupSafety&) {
+                      return std::static_pointer_cast<void>(
+                          std::make_shared<TStopAfterBlocks>(v, 2));
+                    }},
+        FailureCase{"Cancelled", 12, [](TVaultrex& v, BackupSafety&) {
+                      v.OnStatistic = [](const TBackupStatistic&, bool& cancel) { cancel = true; };
+                      return std::shared_ptr<void>();
+                    }}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(BackupSafety, FailedSplitSetRemovesTheVolumesItWrote) {
+  WriteFile(Src("b.bin"), NoiseBytes(200000, 3));
+  v.AddToIncludes(Src("*.*"));
+  v.ArchiveBaseName = "set";
+  v.SpanDisks = true;
+  v.MaxSplitSize = 32768;
+  v.AskForNextDisk = false;
+  TStopAfterBlocks stop(v, 4);
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_TRUE(Names(dst.path()).empty());
+}
+
+TEST_F(BackupSafety, ArchivesAreCreatedPrivate) {
+  WriteFile(Src("a.txt"), "secret");
+  v.AddToIncludes(Src("a.txt"));
+  const mode_t mask = ::umask(0);
+  const int code = v.Backup();
+  v.SpanDisks = true;
+  v.ArchiveBaseName = "vol";
+  const int split = v.Backup();
+  ::umask(mask);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(split, 0);
+  for (const std::string& name : {Archive(), dst / "vol.001", v.LogFileName}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+}
+
+// ---- Never store the wrong file ----
+
+struct SwapCase {
+  const char* name;
+  std::function<void(const std::string&)> swap;
+};
+
+class SwappedFiles : public BackupSafety, public ::testing::WithParamInterface<SwapCase> {};
+
+// Swapped between the scan and the data pass for something that is not a
+// regular file: an open error with the reason, never a hang, never endless data.
+TEST_P(SwappedFiles, AreOpenErrorsNotDataNorHangs) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(Src("b.txt"), "b");
+  v.AddToIncludes(Src("*.txt"));
+  v.HandleOpenError = AW_IGNORE;
+  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    fs::remove(Src("b.txt"));
+    GetParam().swap(Src("b.txt"));
+  };
+  EXPECT_EQ(RunBounded([&] { return v.Backup(); }), 0);
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
+                                  " nie je zazálohovaný - chyba pri otvorení súboru: nie je "
+                                  "obyčajný súbor"));
+  EXPECT_TRUE(Contains(lines, "Súbor " + Src("a.txt") + " Zazálohovaný OK"));
+  EXPECT_EQ(fs::file_size(Archive()), kBlockSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backup, SwappedFiles,
+    ::testing::Values(
+        SwapCase{"Fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        SwapCase{"LinkToDevZero", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }},
+        SwapCase{"Folder", [](const std::string& p) { fs::create_directory(p); }}),
+    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
+
+struct ChangeCase {
+  const char* name;
+  std::string now;     // the content the data pass finds
+  std::string stored;  // what the archive must hold
+};
+
+class ChangedFiles : public BackupSafety, public ::testing::WithParamInterface<ChangeCase> {};
+
+// Read at most what the scan saw; a file whose checksum or size changed is
+// logged and counted as a warning, and keeps its archive attribute.
+TEST_P(ChangedFiles, AreReadUpToTheScannedSizeAndWarned) {
+  WriteFile(Src("c.txt"), "scanned content");
+  v.AddToIncludes(Src("c.txt"));
+  v.OnEndFileScan = [&](const std::string&, TReaction&) { WriteFile(Src("c.txt"), GetParam().now); };
+  v.OnNextBlock = [&](const std::string&, std::int64_t done, std::int64_t total) {
+    EXPECT_LE(done, total);
+  };
+  ASSERT_EQ(v.Backup(), 0);
+  const std::string bytes = ReadFile(Archive());
+  const std::size_t data = kHeaderSize + kCountSize + kRecordSize;
+  const TBlockHeader h = DecodeBlockHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()) + data);
+  EXPECT_EQ(bytes.substr(data + kBlockHeaderSize, static_cast<std::size_t>(h.rawLength)),
+            GetParam().stored);
+  EXPECT_EQ(v.WarningCount(), 1);
+  EXPECT_TRUE(Contains(Log(), "Upozornenie :" + Src("c.txt") + " sa počas zálohovania zmenil"));
+  EXPECT_TRUE(Contains(Log(), "Upozornenia počas zálohy: 1"));
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backup, ChangedFiles,
+    ::testing::Values(ChangeCase{"Grew", "scanned content and a lot more", "scanned content"},
+                      ChangeCase{"SameSizeOtherBytes", "SCANNED CONTENT", "SCANNED CONTENT"},
+                      ChangeCase{"Shrank", "scanned", "scanned"}),
+    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+
+// ---- Never hang, stop when asked ----
+
+TEST_F(BackupSafety, StopIsSeenAtTheNextBlock) {
+  WriteFile(Src("big.bin"), NoiseBytes(20 * kBlockSize, 9));
+  v.AddToIncludes(Src("big.bin"));
+  TStopAfterBlocks stop(v, 3);
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_EQ(stop.seen, 3);
+  EXPECT_FALSE(fs::exists(Archive()));
+
+  // Asked during the scan (its checksum pass reads whole files), too.
+  SetStopRequestHook([] { return true; });
+  EXPECT_EQ(v.Backup(), 12);
+  EXPECT_TRUE(v.FileList().empty());
+}
+
+// The log of the running operation lies in the folder the backup empties:
+// it is kept, with the older runs it holds.
+TEST_F(BackupSafety, EraseStepKeepsTheRunningLog) {
+  WriteFile(Src("a.txt"), "a");
+  WriteFile(dst / "stale.arc", "old");
+  WriteFile(dst / "run.log", "an older run\r\n");
+  v.AddToIncludes(Src("a.txt"));
+  v.EraseTargetDir = true;
+  v.LogFileMode = LFM_Append;
+  v.LogFileName = dst / "run.log";
+  ASSERT_EQ(v.Backup(), 0);
+  EXPECT_EQ(Names(dst.path()), (std::vector<std::string>{"run.log", "set.arc"}));
+  const auto lines = Log();
+  EXPECT_EQ(lines.front(), "an older run");
+  EXPECT_TRUE(Contains(lines, "Zálohované 1 súbory"));
+}
+
+// ---- Say what happened: 64-bit byte counts ----
+
+// A sparse file just over 2 GiB as the scan sees it: every count,
+// percentage and summary line in real bytes; the record keeps the low 32 bits
+// as the format has it.  (The file shrinks before the data pass, so that the
+// test need not read 2 GiB.)
+TEST_F(BackupSafety, SizesOfTwoGiBAndMoreCountIn64Bits) {
+  const std::int64_t big = (std::int64_t{1} << 31) + 40000;
+  WriteFile(Src("big.img"), "");
+  ASSERT_EQ(::truncate(Src("big.img").c_str(), big), 0);
+  WriteFile(Src("small.txt"), "small");
+  v.AddToIncludes(Src("big.img"));
+  v.AddToIncludes(Src("small.txt"));
+  v.CompressData = CDM_QuickCompression;
+  v.NoFileCRCs = true;  // no checksum pass over the 2 GiB
+  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    ASSERT_EQ(::truncate(Src("big.img").c_str(), 100000), 0);
+  };
+  v.UseExtStatistic = true;
+  std::vector<TExtBackupStatistic> reports;
+  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) { reports.push_back(s); };
+  std::int64_t total = 0;
+  v.OnNextBlock = [&](const std::string& name, std::int64_t, std::int64_t t) {
+    if (name == Src("big.img")) total = t;
+  };
+  ASSERT_EQ(v.Backup(), 0);
+
+  EXPECT_EQ(total, big);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].TotalBytes, big + 5);
+  EXPECT_EQ(reports[0].BytesRead, big);
+  EXPECT_EQ(reports[0].CurrentFileSize, big);
+  EXPECT_EQ(reports[0].PercentDone, 100);  // 2 GiB of 2 GiB + 5 bytes
+  EXPECT_EQ(reports[1].BytesRead, big + 5);
+  EXPECT_EQ(v.FileList()[0].size, static_cast<std::int32_t>(static_cast<std::uint32_t>(big)));
+  const auto lines = Log();
+  EXPECT_TRUE(Contains(lines, FormatSize64(big + 5) + " prečítané"));
+  const auto ratio = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind("Kompresia : 1:", 0) == 0 && l != "Kompresia : 1:1 (bez kompresie)";
+  });
+  EXPECT_NE(ratio, lines.end());
+  const auto rate = std::find_if(lines.begin(), lines.end(),
+                                 [](const std::string& l) { return l.rfind("Backed up at ", 0) == 0; });
+  ASSERT_NE(rate, lines.end());
+  EXPECT_EQ(rate->find('-'), std::string::npos) << *rate;
+}
+
+}  // namespace
+}  // namespace vx
