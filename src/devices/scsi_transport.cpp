@@ -2,6 +2,24 @@
 
 namespace vx {
 
+unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode) {
+  switch (opcode) {
+    case 0x01:  // REWIND
+    case 0x11:  // SPACE
+    case 0x19:  // ERASE
+    case 0x1B:  // LOAD / UNLOAD
+    case 0x2B:  // LOCATE
+      return 4 * 3600;
+    case 0x10:  // WRITE FILEMARKS
+      return 30 * 60;
+    case 0x08:  // READ
+    case 0x0A:  // WRITE
+      return 15 * 60;
+    default:
+      return 60;
+  }
+}
+
 int SenseByte2(const std::uint8_t* sense, std::size_t len) {
   if (sense == nullptr || len < 1) return -1;
   const int code = sense[0] & 0x7F;

@@ -98,7 +98,7 @@ int OpenLeaf(int dirFd, const std::string& name, off_t& sizeAtOpen) {
     if (S_ISLNK(st.st_mode)) {
       if (::unlinkat(dirFd, name.c_str(), 0) != 0) return -1;
     } else if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-      ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+      if (::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) return -1;
     }
     fd = ::openat(dirFd, name.c_str(), flags, 0666);
   }
