@@ -2,6 +2,7 @@
 // folders (or the files) named on the command line goes through
 // LLVMFuzzerTestOneInput once.  Fails when no input was found, so a lost
 // corpus does not pass unnoticed.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
