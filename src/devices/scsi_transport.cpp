@@ -1,8 +1,13 @@
 #include "devices/scsi_transport.h"
 
+#include <atomic>
+
 namespace vx {
 
-unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode) {
+namespace {
+std::atomic<unsigned> gTimeoutCap{0};
+
+unsigned UncappedTimeoutSeconds(std::uint8_t opcode) {
   switch (opcode) {
     case 0x01:  // REWIND
     case 0x11:  // SPACE
@@ -19,6 +24,15 @@ unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode) {
       return 60;
   }
 }
+}  // namespace
+
+unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode) {
+  const unsigned t = UncappedTimeoutSeconds(opcode);
+  const unsigned cap = gTimeoutCap;
+  return cap != 0 && cap < t ? cap : t;
+}
+
+void SetScsiTimeoutCap(unsigned seconds) { gTimeoutCap = seconds; }
 
 int SenseByte2(const std::uint8_t* sense, std::size_t len) {
   if (sense == nullptr || len < 1) return -1;

@@ -37,6 +37,10 @@ struct TScsiResult {
 // included); a minute for everything else.
 unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode);
 
+// Caps every command's time-out at seconds (0: no cap), process-wide.  Lets
+// a test of a silent device end in seconds instead of minutes.
+void SetScsiTimeoutCap(unsigned seconds);
+
 class TScsiTransport {
  public:
   virtual ~TScsiTransport() = default;
