@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 
 #include "devices/ftp_client.h"
@@ -80,6 +82,9 @@ struct FloodCase {
   std::size_t maxReplyBytes;
 };
 
+// Test names and failure messages show the case by its name.
+void PrintTo(const FloodCase& c, std::ostream* os) { *os << c.name; }
+
 class FtpFloodTest : public FtpHostileServerTest, public ::testing::WithParamInterface<FloodCase> {};
 
 TEST_P(FtpFloodTest, EndlessFastReplyEndsWithinTheLimit) {
@@ -112,6 +117,9 @@ struct UnsafeCase {
   std::string user, password, host, path;
   const char* field;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const UnsafeCase& c, std::ostream* os) { *os << c.name; }
 
 class FtpUnsafeValueTest : public FtpHostileServerTest,
                            public ::testing::WithParamInterface<UnsafeCase> {};

@@ -3,6 +3,8 @@
 // without end.  Checked against the scripted transport.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "devices/recording_transport.h"
 
 namespace vx {
@@ -26,6 +28,9 @@ struct ReadCase {
   int result;
   std::uint32_t count;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
 class TapeRead : public ::testing::TestWithParam<ReadCase> {};
 
@@ -69,6 +74,9 @@ struct RepeatCase {
   const char* name;
   int (*command)(TSCSITape&);
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const RepeatCase& c, std::ostream* os) { *os << c.name; }
 
 class TapeRepeats : public ::testing::TestWithParam<RepeatCase> {};
 

@@ -2,6 +2,8 @@
 // a tape error, and that the closing flush survives a failed eject.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "archive/errors.h"
 #include "devices/recording_transport.h"
 #include "engine/destinations.h"
@@ -38,6 +40,9 @@ struct EjectCase {
   bool ejectFails;
   int flushesAtClose;
 };
+
+// Test names and failure messages show the case by its name.
+void PrintTo(const EjectCase& c, std::ostream* os) { *os << c.name; }
 
 class TapeEject : public ::testing::TestWithParam<EjectCase> {};
 
