@@ -441,8 +441,10 @@ void TArchiveStream::DiskSend() {
       std::size_t done = WriteAll(fd_, buffer_.data(), kBlockSize, err);
       written = done == kBlockSize;
       // A partly written block is cut off again: the volume ends with whole
-      // blocks and the block goes to the next volume complete.
-      if (!written && done > 0) (void)::ftruncate(fd_, bytesInVolume_);
+      // blocks and the block goes to the next volume complete.  A volume
+      // that cannot be cut would keep the torn block: that is a write error.
+      if (!written && done > 0 && ::ftruncate(fd_, bytesInVolume_) != 0)
+        throw EVX_BackupWriteError(kWriteIo);
     }
     if (written) {
       bytesInVolume_ += static_cast<std::int64_t>(kBlockSize);

@@ -78,6 +78,53 @@ bool ParseByte(const std::string& text, int& value) {
 
 }  // namespace
 
+void CheckFtpValue(const char* what, const std::string& value) {
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    throw TVFTPUnsafeValue(std::string("the FTP ") + what +
+                           " holds a line break or a NUL byte and is not sent");
+}
+
+bool TFtpReplyReader::ReadLine(const TByteSource& next, std::string& line) {
+  // Once a receive has failed, the connection is not trusted again until
+  // ClearFailure: no line is delivered, the caller's line stays as it was.
+  if (failed_) return false;
+  std::string collected;
+  char c;
+  while (next(c)) {
+    if (++replyBytes_ > maxReplyBytes_) {
+      overflowed_ = true;
+      break;
+    }
+    if (c == '\r') continue;
+    if (c == '\n') {
+      line = std::move(collected);
+      return true;
+    }
+    if (collected.size() < kMaxLine) collected.push_back(c);
+  }
+  failed_ = true;
+  return false;
+}
+
+int TFtpReplyReader::Read(const TByteSource& next) {
+  replyBytes_ = 0;
+  overflowed_ = false;
+  std::string line;
+  ReadLine(next, line);
+  int code = ReplyCode(line);
+  text_ = line.size() > 4 ? line.substr(4) : std::string();
+  // "220-..." opens a reply of several lines: besides the lines that announce
+  // more, free text lines in between belong to it too, up to a line of three
+  // digits and a space.
+  bool opened = line.size() >= 4 && AllDigits(line.substr(0, 3)) && line[3] == '-';
+  std::string last = line;
+  while (!failed_ && (AnnouncesMore(last) || (opened && !ClosesReply(last)))) {
+    if (!ReadLine(next, last)) break;
+  }
+  // A reply that never ends within its cap is unreadable as a whole.
+  return overflowed_ ? 999 : code;
+}
+
 int FindNth(const std::string& separator, const std::string& text, int n) {
   if (n <= 0) return 0;
   if (separator.empty()) return static_cast<int>(text.size()) + 1;
@@ -136,9 +183,10 @@ std::uint32_t ResolveHost(const std::string& host) {
   }
 }
 
-TV_FTP::TV_FTP(int replyTimeoutMs, int dataTimeoutMs)
+TV_FTP::TV_FTP(int replyTimeoutMs, int dataTimeoutMs, std::size_t maxReplyBytes)
     : replyTimeoutMs_(replyTimeoutMs >= 0 ? replyTimeoutMs : DefaultReplyTimeoutMs()),
-      dataTimeoutMs_(dataTimeoutMs >= 0 ? dataTimeoutMs : DefaultDataTimeoutMs()) {}
+      dataTimeoutMs_(dataTimeoutMs >= 0 ? dataTimeoutMs : DefaultDataTimeoutMs()),
+      reader_(maxReplyBytes) {}
 
 TV_FTP::~TV_FTP() { Disconnect(); }
 
@@ -207,15 +255,22 @@ bool TV_FTP::ReceiveByte(char& c) {
     c = inBuf_[inPos_++];
     return true;
   }
-  if (controlSocket_ == -1) {
-    receiveError_ = true;
-    return false;
-  }
+  if (controlSocket_ == -1) return false;
   for (;;) {
+    // Checked before every receive: a server that keeps bytes coming must
+    // not stretch the reply beyond its deadline.
+    if (Clock::now() >= replyDeadline_) {
+      timedOut_ = true;
+      break;
+    }
     pollfd pfd{controlSocket_, POLLIN, 0};
     int r = ::poll(&pfd, 1, MillisecondsLeft(replyDeadline_));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;  // time-out or poll failure
+    if (r == 0) {
+      timedOut_ = true;
+      break;
+    }
+    if (r < 0) break;  // poll failure
     ssize_t n = ::recv(controlSocket_, inBuf_, sizeof inBuf_, 0);
     if (n > 0) {
       inPos_ = 0;
@@ -226,47 +281,23 @@ bool TV_FTP::ReceiveByte(char& c) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     break;  // closed by the server, or failed
   }
-  receiveError_ = true;
-  return false;
-}
-
-bool TV_FTP::ReadLine(std::string& line) {
-  // Once a receive has failed, the connection is not trusted again until the
-  // next OpenRead: no line is delivered.
-  if (receiveError_) return false;
-  std::string collected;
-  char c;
-  while (ReceiveByte(c)) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      line = std::move(collected);
-      return true;
-    }
-    if (collected.size() < kMaxLine) collected.push_back(c);
-  }
   return false;
 }
 
 int TV_FTP::GetReply() {
-  // The whole reply, however many lines it has, must arrive in time.
+  // The whole reply, however many lines it has and however fast its bytes
+  // come, must arrive before one deadline.
   replyDeadline_ = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
-  std::string line;
-  ReadLine(line);
-  int code = ReplyCode(line);
-  replyText_ = line.size() > 4 ? line.substr(4) : std::string();
-  // "220-..." opens a reply of several lines: besides the lines that announce
-  // more, free text lines in between belong to it too, up to a line of three
-  // digits and a space.
-  bool opened = line.size() >= 4 && AllDigits(line.substr(0, 3)) && line[3] == '-';
-  std::string last = line;
-  while (!receiveError_ && (AnnouncesMore(last) || (opened && !ClosesReply(last)))) {
-    if (!ReadLine(last)) break;
-  }
-  return code;
+  timedOut_ = false;
+  const int code = reader_.Read([this](char& c) { return ReceiveByte(c); });
+  return timedOut_ ? 999 : code;
 }
 
 void TV_FTP::Connect(const std::string& host, const std::string& user, int port,
                      const std::string& password) {
+  CheckFtpValue("host", host);
+  CheckFtpValue("user name", user);
+  CheckFtpValue("password", password);
   Disconnect();
   inPos_ = inLen_ = 0;
   port_ = port;
@@ -300,12 +331,27 @@ void TV_FTP::SplitRemotePath(const std::string& remotePath, std::string& folder,
 
 void TV_FTP::EnterPassive() {
   SendText("PASV\r\n");
-  if (GetReply() != 227) throw TVFTPException("FTP" + replyText_);
+  if (GetReply() != 227) throw TVFTPException("FTP" + ReplyText());
   std::uint32_t address = 0;
   int port = 0;
   CloseSocket(dataSocket_, SHUT_RDWR);
-  if (!ParsePassiveReply(replyText_, address, port)) return;
-  address_ = address;
+  if (!ParsePassiveReply(ReplyText(), address, port)) return;
+  // The data connection goes to the server we are talking to, whatever host
+  // the reply names: a hostile or confused server must not send the backup
+  // data to a third machine.  Only the port is taken from the reply.
+  sockaddr_in peer{};
+  socklen_t peerLen = sizeof peer;
+  if (::getpeername(controlSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0 &&
+      peer.sin_family == AF_INET)
+    address_ = peer.sin_addr.s_addr;
+  if (address != address_ && OnNotice) {
+    char named[INET_ADDRSTRLEN] = {};
+    char used[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, named, sizeof named);
+    ::inet_ntop(AF_INET, &address_, used, sizeof used);
+    OnNotice(std::string("FTP: the PASV reply named host ") + named +
+             "; the data connection goes to the server's address " + used + " instead");
+  }
   try {
     dataSocket_ = OpenSocket(port);
   } catch (const TVFTPException&) {
@@ -314,6 +360,7 @@ void TV_FTP::EnterPassive() {
 }
 
 void TV_FTP::Open(const std::string& remotePath, const char* command) {
+  CheckFtpValue("remote path", remotePath);
   std::string folder, name;
   SplitRemotePath(remotePath, folder, name);
   SendText("CWD " + folder + "\r\n");
@@ -337,7 +384,7 @@ void TV_FTP::Open(const std::string& remotePath, const char* command) {
 void TV_FTP::OpenWrite(const std::string& remotePath) { Open(remotePath, "STOR"); }
 
 void TV_FTP::OpenRead(const std::string& remotePath) {
-  receiveError_ = false;
+  reader_.ClearFailure();
   Open(remotePath, "RETR");
 }
 

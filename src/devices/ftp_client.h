@@ -5,10 +5,14 @@
 //
 // A control reply (all its lines) and a data send wait at most
 // replyTimeoutMs (60 s by default), a data read at most dataTimeoutMs (5 s),
-// so no call hangs on a dead or silent server.
+// so no call hangs on a dead or silent server.  A reply has one deadline and
+// a size cap however fast its bytes arrive.  The data connection always goes
+// to the control connection's peer.  User name, password, host and remote
+// path are refused before anything is sent when they hold CR, LF or NUL.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +21,52 @@ namespace vx {
 class TVFTPException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A value that would end an FTP command line early (CR, LF or NUL in the user
+// name, password, host or remote path): refused before anything is sent.
+class TVFTPUnsafeValue : public TVFTPException {
+ public:
+  using TVFTPException::TVFTPException;
+};
+
+// Throws TVFTPUnsafeValue naming `what` when value holds CR, LF or NUL.
+void CheckFtpValue(const char* what, const std::string& value);
+
+// Reads control replies line by line from a source of bytes.  CR is dropped,
+// LF ends a line.  A reply of several lines ("220-...") ends at its line of
+// three digits and a space; lines that announce more ("220-", " text") keep
+// it open.  Once the source has failed (closed, error, time-out) or a reply
+// has grown beyond maxReplyBytes, no further line is delivered until
+// ClearFailure: every reply then reads as code 999.
+class TFtpReplyReader {
+ public:
+  static constexpr std::size_t kDefaultMaxReplyBytes = 64 * 1024;
+  // Gives the next byte; false when none comes.
+  using TByteSource = std::function<bool(char&)>;
+
+  explicit TFtpReplyReader(std::size_t maxReplyBytes = kDefaultMaxReplyBytes)
+      : maxReplyBytes_(maxReplyBytes) {}
+
+  // One whole reply: the code of its first line (999 when that line is no
+  // number, or when the reply did not end within the cap or the source).
+  // Text() is the first line from its fifth character on.
+  int Read(const TByteSource& next);
+  const std::string& Text() const { return text_; }
+  bool Failed() const { return failed_; }
+  // The reply ran over the cap.
+  bool Overflowed() const { return overflowed_; }
+  void ClearFailure() { failed_ = false; overflowed_ = false; }
+  void Fail() { failed_ = true; }
+
+ private:
+  bool ReadLine(const TByteSource& next, std::string& line);
+
+  std::size_t maxReplyBytes_;
+  std::size_t replyBytes_ = 0;
+  std::string text_;
+  bool failed_ = false;
+  bool overflowed_ = false;
 };
 
 // 1-based position of the n-th occurrence of separator in text; with fewer
@@ -41,7 +91,8 @@ class TV_FTP {
   static constexpr int kDefaultDataTimeoutMs = 5000;
 
   // Negative time-outs take the process-wide defaults (see SetDefaultTimeouts).
-  explicit TV_FTP(int replyTimeoutMs = -1, int dataTimeoutMs = -1);
+  explicit TV_FTP(int replyTimeoutMs = -1, int dataTimeoutMs = -1,
+                  std::size_t maxReplyBytes = TFtpReplyReader::kDefaultMaxReplyBytes);
   ~TV_FTP();
   TV_FTP(const TV_FTP&) = delete;
   TV_FTP& operator=(const TV_FTP&) = delete;
@@ -75,9 +126,13 @@ class TV_FTP {
   static void SplitRemotePath(const std::string& remotePath, std::string& folder,
                               std::string& name);
 
+  // Receives notices meant for the log (a PASV reply that named another
+  // host than the server's).
+  std::function<void(const std::string&)> OnNotice;
+
   // Inspection.
-  const std::string& ReplyText() const { return replyText_; }
-  bool ReceiveError() const { return receiveError_; }
+  const std::string& ReplyText() const { return reader_.Text(); }
+  bool ReceiveError() const { return reader_.Failed(); }
   bool HasDataConnection() const { return dataSocket_ != -1; }
   std::uint32_t Address() const { return address_; }  // network byte order
   int Port() const { return port_; }
@@ -86,7 +141,6 @@ class TV_FTP {
   int OpenSocket(int port);
   void SendText(const std::string& text);
   bool ReceiveByte(char& c);
-  bool ReadLine(std::string& line);
   int GetReply();
   void EnterPassive();
   void Open(const std::string& remotePath, const char* command);
@@ -94,8 +148,8 @@ class TV_FTP {
   int replyTimeoutMs_;
   int dataTimeoutMs_;
   std::chrono::steady_clock::time_point replyDeadline_{};
-  bool receiveError_ = false;
-  std::string replyText_;
+  bool timedOut_ = false;  // the current reply's deadline has passed
+  TFtpReplyReader reader_;
   int port_ = 0;
   std::uint32_t address_ = kNoAddress;
   int controlSocket_ = -1;

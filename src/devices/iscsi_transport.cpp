@@ -2,6 +2,11 @@
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "devices/scsi_transport.h"
@@ -17,14 +22,15 @@ class TIscsiTransport final : public TScsiTransport {
   TIscsiTransport(iscsi_context* ctx, int lun, std::string url)
       : ctx_(ctx), lun_(lun), url_(std::move(url)) {}
   ~TIscsiTransport() override {
-    iscsi_logout_sync(ctx_);
+    // A session whose command ran out is not waited on for a logout.
+    if (!broken_) iscsi_logout_sync(ctx_);
     iscsi_destroy_context(ctx_);
   }
   TIscsiTransport(const TIscsiTransport&) = delete;
   TIscsiTransport& operator=(const TIscsiTransport&) = delete;
 
   TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
-                      std::uint8_t* data, std::size_t dataLen) override {
+                      std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) override {
     TScsiResult result;
     if (cdbLen == 0 || cdbLen > SCSI_CDB_MAX_SIZE || dataLen > 0x7FFFFFFF) return result;
     unsigned char cmd[SCSI_CDB_MAX_SIZE] = {};
@@ -48,10 +54,11 @@ class TIscsiTransport final : public TScsiTransport {
       out.data = data;
       outPtr = &out;
     }
-    if (iscsi_scsi_command_sync(ctx_, lun_, task, outPtr) == nullptr) {
+    if (!Run(task, outPtr, timeoutSeconds)) {
       scsi_free_scsi_task(task);
       return result;
     }
+    if (task->residual_status == SCSI_RESIDUAL_UNDERFLOW) result.Residue = task->residual;
     if (task->status == SCSI_STATUS_GOOD) {
       result.Outcome = TScsiOutcome::Good;
     } else if (task->status == SCSI_STATUS_CHECK_CONDITION) {
@@ -73,6 +80,51 @@ class TIscsiTransport final : public TScsiTransport {
   std::string Name() const override { return url_; }
 
  private:
+  struct TWait {
+    bool finished = false;
+    int status = 0;
+  };
+
+  static void Done(iscsi_context*, int status, void*, void* privateData) {
+    auto* wait = static_cast<TWait*>(privateData);
+    wait->status = status;
+    wait->finished = true;
+  }
+
+  // Sends the task and services the connection until it has ended or
+  // timeoutSeconds have passed.  libiscsi's own synchronous wait does not
+  // look at the clock while the target is silent, so the wait is done here.
+  // A task that runs out is withdrawn, and the session is not used again: an
+  // answer could still come for it.
+  bool Run(scsi_task* task, iscsi_data* out, unsigned timeoutSeconds) {
+    if (broken_) return false;
+    TWait wait;
+    if (iscsi_scsi_command_async(ctx_, lun_, task, &TIscsiTransport::Done, out, &wait) != 0) return false;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (!wait.finished) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        iscsi_scsi_cancel_task(ctx_, task);
+        broken_ = true;
+        return false;
+      }
+      pollfd pfd{iscsi_get_fd(ctx_), static_cast<short>(iscsi_which_events(ctx_)), 0};
+      const int r = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, 1000)));
+      if (r < 0 && errno != EINTR) break;
+      if (iscsi_service(ctx_, r > 0 ? pfd.revents : 0) < 0) break;
+    }
+    if (!wait.finished) {
+      iscsi_scsi_cancel_task(ctx_, task);
+      broken_ = true;
+      return false;
+    }
+    task->status = wait.status;
+    return true;
+  }
+
+  bool broken_ = false;
   iscsi_context* ctx_;
   int lun_;
   std::string url_;
@@ -95,8 +147,7 @@ std::unique_ptr<TScsiTransport> OpenIscsiTransport(const std::string& url, std::
   iscsi_set_session_type(ctx, ISCSI_SESSION_NORMAL);
   iscsi_set_header_digest(ctx, ISCSI_HEADER_DIGEST_NONE_CRC32C);
   iscsi_set_targetname(ctx, parsed->target);
-  // A bounded wait for the login only; tape commands themselves may take
-  // minutes and get no time-out.
+  // A bounded wait for the login; every command then has its own deadline.
   iscsi_set_timeout(ctx, kLoginTimeoutSeconds);
   const int lun = parsed->lun;
   const int rc = iscsi_full_connect_sync(ctx, parsed->portal, lun);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/hooks.h"
 
@@ -121,15 +122,19 @@ std::string TASPI32::DeviceName(int target) const {
 }
 
 int TASPI32::ExecSCSI(int target, std::uint8_t* buffer, int cdbLen, const std::uint8_t* cdb,
-                      bool send, std::uint32_t dataLen) {
+                      bool send, std::uint32_t dataLen, std::uint32_t* moved) {
   int result = kOtherOutcome;
+  if (moved != nullptr) *moved = 0;
   if (target >= 0 && target < TargetCount() && cdbLen > 0 &&
       devices_[static_cast<std::size_t>(target)] != nullptr) {
     const TScsiResult r = devices_[static_cast<std::size_t>(target)]->Execute(
         cdb, static_cast<std::size_t>(cdbLen), send ? TScsiDirection::Out : TScsiDirection::In,
-        buffer, dataLen);
+        buffer, dataLen, ScsiCommandTimeoutSeconds(cdb[0]));
     if (r.Outcome == TScsiOutcome::Good) {
       result = 0;
+      // A residue larger than the data phase is nonsense: nothing moved.
+      if (moved != nullptr)
+        *moved = r.Residue >= dataLen ? 0 : dataLen - static_cast<std::uint32_t>(r.Residue);
     } else if (r.Outcome == TScsiOutcome::CheckCondition) {
       const int byte2 = SenseByte2(r.Sense.data(), r.Sense.size());
       result = byte2 >= 0 ? byte2 : kOtherOutcome;
@@ -190,9 +195,10 @@ void TSCSITape::TakeUnitAttention() {
   }
 }
 
-int TSCSITape::Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len) {
+int TSCSITape::Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len,
+                    std::uint32_t* moved) {
   // A command without a drive goes to target 0xFF, which never answers.
-  return aspi_->ExecSCSI(target_ < 0 ? 0xFF : target_, data, 6, cdb, send, len);
+  return aspi_->ExecSCSI(target_ < 0 ? 0xFF : target_, data, 6, cdb, send, len, moved);
 }
 
 void TSCSITape::Trace(const std::string& line) const {
@@ -208,7 +214,10 @@ void TSCSITape::Trace(const std::string& line) const {
 int TSCSITape::WriteBlock(const std::uint8_t* buffer, std::uint32_t length) {
   const std::uint8_t cdb[6] = {0x0A, 0x01, 0x00, 0x00, 0x01, 0x00};
   // The transports never write into an outgoing buffer.
-  const int r = Exec(cdb, const_cast<std::uint8_t*>(buffer), true, length);
+  std::uint32_t moved = 0;
+  int r = Exec(cdb, const_cast<std::uint8_t*>(buffer), true, length, &moved);
+  // A block the drive took only in part is not on the tape.
+  if (r == 0 && moved != length) r = kPartialBlock;
   Trace(Format("Writeblock size %d Bytes with Result %d", static_cast<int>(length), r));
   CheckTapeSense(r, "during write block");
   return r;
@@ -216,14 +225,21 @@ int TSCSITape::WriteBlock(const std::uint8_t* buffer, std::uint32_t length) {
 
 int TSCSITape::ReadBlock(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count) {
   const std::uint8_t cdb[6] = {0x08, 0x01, 0x00, 0x00, 0x01, 0x00};
-  int r;
-  do {
-    // A read that meets a file mark has passed it: read on.
-    r = Exec(cdb, buffer, false, length);
+  int r = kOtherOutcome;
+  std::uint32_t moved = 0;
+  // A read that meets a file mark has passed it: read on, but not for ever
+  // on a drive that answers nothing else.
+  for (int i = 0; i <= kMaxFilemarkRepeats; ++i) {
+    r = Exec(cdb, buffer, false, length, &moved);
+    if (r == 0 && moved != length) r = kPartialBlock;
     Trace(Format("Readblock size %d Bytes with Result %d", static_cast<int>(length), r));
-  } while (r == kFilemarkBit);
+    if (r != kFilemarkBit) break;
+  }
+  // Only the bytes the drive delivered are handed on; the rest of the
+  // buffer holds no stale data.
+  count = r == 0 || r == kPartialBlock ? moved : 0;
+  if (buffer != nullptr && count < length) std::memset(buffer + count, 0, length - count);
   CheckTapeSense(r, "during read block");
-  count = length;
   return r;
 }
 
@@ -261,6 +277,9 @@ void TSCSITape::SetBlockSize(std::uint32_t length) {
     Trace(Format("Set block size to %d with Result %d", static_cast<int>(length), r));
   }
   CheckTapeSense(r, "during set block size");
+  // Any other refusal leaves the drive at a block length the stream does not
+  // expect: every block would be read or written wrongly.
+  if (r != 0) throw TP_TapeException(Format("Error %d during set block size", r));
 }
 
 int TSCSITape::Unload() {
@@ -277,11 +296,12 @@ int TSCSITape::SkipFilemarks(int count) {
   const std::uint8_t cdb[6] = {0x11, 0x01, static_cast<std::uint8_t>(n >> 16),
                                static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n),
                                0x00};
-  int r;
-  do {
+  int r = kOtherOutcome;
+  for (int i = 0; i <= kMaxFilemarkRepeats; ++i) {
     r = Exec(cdb, nullptr, false, 0);
     Trace(Format("Skip Forward %d with Result %d", count, r));
-  } while (r == kFilemarkBit);
+    if (r != kFilemarkBit) break;
+  }
   CheckTapeSense(r, "during skip blocks");
   return r;
 }

@@ -75,10 +75,13 @@ class TASPI32 {
   const std::vector<std::string>& OpenErrors() const { return openErrors_; }
 
   // 0 when the command completed; sense byte 2 when it ended with sense data;
-  // 9 for any other outcome (also for a target without a device).  Lets the
-  // caller's user interface run once the command has ended.
+  // 9 for any other outcome (also for a target without a device, and for a
+  // command the transport gave up after its time-out).  moved, when given,
+  // receives the bytes of the data phase that really moved (0 when the
+  // command did not complete).  Lets the caller's user interface run once the
+  // command has ended.
   int ExecSCSI(int target, std::uint8_t* buffer, int cdbLen, const std::uint8_t* cdb, bool send,
-               std::uint32_t dataLen);
+               std::uint32_t dataLen, std::uint32_t* moved = nullptr);
   // Peripheral device type (0..31) from INQUIRY, or -1.
   int DeviceType(int target);
   // The first sequential-access device (type 1), or -1.
@@ -104,14 +107,27 @@ class TSCSITape {
   TSCSITape(const TSCSITape&) = delete;
   TSCSITape& operator=(const TSCSITape&) = delete;
 
+  // A command that answers a file mark (0x80) again and again is repeated at
+  // most this many times; the last answer is then returned.
+  static constexpr int kMaxFilemarkRepeats = 8;
+  // The result of a block that was moved only in part.
+  static constexpr int kPartialBlock = 9;
+
   // 0 ready; -1 no device named or found; -2 none of them could be opened;
   // -3 no tape drive among them.  Takes the drive's pending unit-attention
-  // reports (TEST UNIT READY) and sets 8,192-byte blocks.
+  // reports (TEST UNIT READY) and sets 8,192-byte blocks (its failure
+  // passes as a TP_TapeException).
   int Open();
+  // kPartialBlock when the drive took only part of the block.
   int WriteBlock(const std::uint8_t* buffer, std::uint32_t length);
+  // count is the number of bytes really read; whatever of the buffer the
+  // drive did not fill is zeroed, so no stale bytes are handed on.
+  // kPartialBlock when the block came only in part.
   int ReadBlock(std::uint8_t* buffer, std::uint32_t length, std::uint32_t& count);
   int WriteFilemark();
   int FlushWrites();
+  // Raises TP_TapeException (or one of its sense-key classes) when the drive
+  // does not accept the block length.
   void SetBlockSize(std::uint32_t length);
   int Unload();
   int SkipFilemarks(int count);
@@ -125,7 +141,8 @@ class TSCSITape {
   std::string TraceFileName;
 
  private:
-  int Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len);
+  int Exec(const std::uint8_t (&cdb)[6], std::uint8_t* data, bool send, std::uint32_t len,
+           std::uint32_t* moved = nullptr);
   void TakeUnitAttention();
   void Trace(const std::string& line) const;
 

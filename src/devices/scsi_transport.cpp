@@ -1,6 +1,38 @@
 #include "devices/scsi_transport.h"
 
+#include <atomic>
+
 namespace vx {
+
+namespace {
+std::atomic<unsigned> gTimeoutCap{0};
+
+unsigned UncappedTimeoutSeconds(std::uint8_t opcode) {
+  switch (opcode) {
+    case 0x01:  // REWIND
+    case 0x11:  // SPACE
+    case 0x19:  // ERASE
+    case 0x1B:  // LOAD / UNLOAD
+    case 0x2B:  // LOCATE
+      return 4 * 3600;
+    case 0x10:  // WRITE FILEMARKS
+      return 30 * 60;
+    case 0x08:  // READ
+    case 0x0A:  // WRITE
+      return 15 * 60;
+    default:
+      return 60;
+  }
+}
+}  // namespace
+
+unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode) {
+  const unsigned t = UncappedTimeoutSeconds(opcode);
+  const unsigned cap = gTimeoutCap;
+  return cap != 0 && cap < t ? cap : t;
+}
+
+void SetScsiTimeoutCap(unsigned seconds) { gTimeoutCap = seconds; }
 
 int SenseByte2(const std::uint8_t* sense, std::size_t len) {
   if (sense == nullptr || len < 1) return -1;

@@ -24,15 +24,32 @@ enum class TScsiOutcome : std::uint8_t {
 struct TScsiResult {
   TScsiOutcome Outcome = TScsiOutcome::Failed;
   std::vector<std::uint8_t> Sense;  // raw sense data (CheckCondition only)
+  // Bytes of the data phase that were not moved (the transport's residual
+  // count); 0 when all of them were.
+  std::size_t Residue = 0;
 };
+
+// The longest a command with this operation code may take before the
+// transport gives it up (a time-out ends as TScsiOutcome::Failed): hours for
+// rewind, space, unload and erase, which wind the whole tape; half an hour
+// for writing file marks (the drive writes out its buffer); a quarter of an
+// hour for reading or writing one block (the drive's own error recovery
+// included); a minute for everything else.
+unsigned ScsiCommandTimeoutSeconds(std::uint8_t opcode);
+
+// Caps every command's time-out at seconds (0: no cap), process-wide.  Lets
+// a test of a silent device end in seconds instead of minutes.
+void SetScsiTimeoutCap(unsigned seconds);
 
 class TScsiTransport {
  public:
   virtual ~TScsiTransport() = default;
   // Executes cdb (cdbLen bytes) with a data phase of dataLen bytes from or
-  // into data.  Waits until the command has ended; never throws.
+  // into data.  Waits until the command has ended, at most timeoutSeconds
+  // (then Failed); never throws.
   virtual TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
-                              std::uint8_t* data, std::size_t dataLen) = 0;
+                              std::uint8_t* data, std::size_t dataLen,
+                              unsigned timeoutSeconds) = 0;
   // The device as the user named it (path or URL).
   virtual std::string Name() const = 0;
 };

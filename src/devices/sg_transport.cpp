@@ -24,7 +24,7 @@ class TSgTransport final : public TScsiTransport {
   TSgTransport& operator=(const TSgTransport&) = delete;
 
   TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
-                      std::uint8_t* data, std::size_t dataLen) override {
+                      std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) override {
     TScsiResult result;
     if (cdbLen == 0 || cdbLen > 16 || dataLen > UINT_MAX) return result;
     unsigned char cmd[16] = {};
@@ -43,13 +43,15 @@ class TSgTransport final : public TScsiTransport {
       hdr.dxfer_direction = SG_DXFER_NONE;
     else
       hdr.dxfer_direction = dir == TScsiDirection::Out ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
-    // Tape commands (rewind, unload, space) may run for minutes: no time-out.
-    hdr.timeout = UINT_MAX;
+    // The kernel aborts a command that runs longer (milliseconds); the
+    // outcome is then not OK and the command reads as failed.
+    hdr.timeout = timeoutSeconds >= UINT_MAX / 1000 ? UINT_MAX - 1 : timeoutSeconds * 1000;
     int rc;
     do {
       rc = ::ioctl(fd_, SG_IO, &hdr);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) return result;
+    if (hdr.resid > 0) result.Residue = static_cast<std::size_t>(hdr.resid);
     if ((hdr.info & SG_INFO_OK_MASK) == SG_INFO_OK) {
       result.Outcome = TScsiOutcome::Good;
     } else if (hdr.status == kCheckCondition && hdr.sb_len_wr > 0) {

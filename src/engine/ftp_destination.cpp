@@ -15,7 +15,11 @@ constexpr const char* kWriteFailed = "Chyba pri zápise do zálovovacieho súbor
 
 class TFtpDestination : public TArchiveDestination {
  public:
-  void Open(TStreamMode mode, const TFTPConnection& connection, const std::string& remotePath) {
+  void Open(TStreamMode mode, const TFTPConnection& connection, const std::string& remotePath,
+            const TFtpLogSink& log) {
+    ftp_.OnNotice = log;
+    // Every value is checked before the first byte goes to the server.
+    CheckFtpValue("remote path", remotePath);
     ftp_.Connect(connection.HostName, connection.UserName, connection.Port, connection.Password);
     if (mode == TStreamMode::Write)
       ftp_.OpenWrite(remotePath);
@@ -58,10 +62,15 @@ class TFtpDestination : public TArchiveDestination {
 
 std::unique_ptr<TArchiveDestination> OpenFtpDestination(TStreamMode mode,
                                                         const TFTPConnection& connection,
-                                                        const std::string& remotePath) {
+                                                        const std::string& remotePath,
+                                                        const TFtpLogSink& log) {
   auto destination = std::make_unique<TFtpDestination>();
   try {
-    destination->Open(mode, connection, remotePath);
+    destination->Open(mode, connection, remotePath, log);
+  } catch (const TVFTPUnsafeValue& e) {
+    // The reason is worth more than the general text: say it in the log.
+    if (log) log(std::string("FTP: ") + e.what());
+    throw EVX_FTPError(kNoConnection);
   } catch (const std::exception&) {
     throw EVX_FTPError(kNoConnection);
   }

@@ -27,11 +27,12 @@ class TTapeDestination final : public TArchiveDestination {
   void FetchBlock(std::uint8_t* block, std::size_t len) override {
     std::uint32_t got = 0;
     const int r = Guarded([&] { return Drive().ReadBlock(block, static_cast<std::uint32_t>(len), got); });
-    if (r != 0) throw EVX_TapeError(kOtherTapeError);
+    if (r != 0 || got != len) throw EVX_TapeError(kOtherTapeError);
   }
 
   void FinishWrite() override {
-    // Unloading has written whatever the drive still held.
+    // A successful unload has written whatever the drive still held; after a
+    // failed one the buffer is still to be written out.
     if (unloaded_) return;
     if (Guarded([&] { return Drive().FlushWrites(); }) != 0) throw EVX_TapeError(kOtherTapeError);
   }
@@ -59,9 +60,9 @@ class TTapeDestination final : public TArchiveDestination {
   }
 
   void Unload() override {
-    // Only a sense key the drive reports counts; an eject that did not
-    // happen loses nothing.
-    Guarded([&] { return Drive().Unload(); });
+    // An eject the drive did not carry out is a failure the user must hear
+    // of (the tape is still in the drive); the closing flush still follows.
+    if (Guarded([&] { return Drive().Unload(); }) != 0) throw EVX_TapeError(kOtherTapeError);
     unloaded_ = true;
   }
 
@@ -85,6 +86,10 @@ class TTapeDestination final : public TArchiveDestination {
 };
 
 }  // namespace
+
+std::unique_ptr<TArchiveDestination> MakeTapeDestination(std::unique_ptr<TSCSITape> tape) {
+  return std::make_unique<TTapeDestination>(std::move(tape));
+}
 
 std::unique_ptr<TArchiveDestination> OpenTapeDestination(TStreamMode /*mode*/) {
   std::unique_ptr<TSCSITape> tape;
@@ -113,7 +118,7 @@ std::unique_ptr<TArchiveDestination> OpenTapeDestination(TStreamMode /*mode*/) {
   } catch (const TP_TapeException& e) {
     throw EVX_TapeError(e.what());
   }
-  return std::make_unique<TTapeDestination>(std::move(tape));
+  return MakeTapeDestination(std::move(tape));
 }
 
 }  // namespace vx

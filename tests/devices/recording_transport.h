@@ -18,12 +18,21 @@ struct TRecordedCommand {
   TScsiDirection Direction = TScsiDirection::In;
   std::size_t Length = 0;
   std::vector<std::uint8_t> DataOut;  // what the command sent
+  unsigned TimeoutSeconds = 0;
 };
 
 struct TScriptedAnswer {
   TScsiResult Result;
   std::vector<std::uint8_t> DataIn;  // copied into the caller's buffer
 };
+
+// A completed command that moved all but residue bytes.
+inline TScsiResult GoodWithResidue(std::size_t residue) {
+  TScsiResult r;
+  r.Outcome = TScsiOutcome::Good;
+  r.Residue = residue;
+  return r;
+}
 
 // Fixed-format sense data whose byte 2 is byte2.
 inline TScsiResult CheckCondition(std::uint8_t byte2) {
@@ -58,7 +67,7 @@ class TRecordingTransport final : public TScsiTransport {
       : script_(std::move(script)), name_(std::move(name)) {}
 
   TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
-                      std::uint8_t* data, std::size_t dataLen) override {
+                      std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) override {
     if (cdbLen > 0 && cdb[0] == 0x12) {
       if (data != nullptr && dataLen > 0) {
         std::memset(data, 0, dataLen);
@@ -70,6 +79,7 @@ class TRecordingTransport final : public TScsiTransport {
     rec.Cdb.assign(cdb, cdb + cdbLen);
     rec.Direction = dir;
     rec.Length = dataLen;
+    rec.TimeoutSeconds = timeoutSeconds;
     if (dir == TScsiDirection::Out && data != nullptr) rec.DataOut.assign(data, data + dataLen);
     script_->Commands.push_back(std::move(rec));
     if (script_->Answers.empty()) return Good();

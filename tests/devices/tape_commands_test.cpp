@@ -146,11 +146,12 @@ TEST(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
   EXPECT_EQ(drive->Commands[1].Cdb, (Bytes{0x15, 0x10, 0x00, 0x00, 0x0C, 0x00}));
   EXPECT_EQ(drive->Commands[1].DataOut, drive->Commands[0].DataOut);
 
-  // Refused both ways: nothing more is tried and nothing is raised.
+  // Refused both ways: nothing more is tried, and the drive's block length
+  // is not what the stream needs.
   drive->Commands.clear();
   drive->Answer(CheckCondition(0x05));
   drive->Answer(CheckCondition(0x05));
-  EXPECT_NO_THROW(tape->SetBlockSize(65536));
+  EXPECT_THROW(tape->SetBlockSize(65536), TP_TapeException);
   EXPECT_EQ(drive->Commands.size(), 2u);
 }
 

@@ -3,6 +3,7 @@
 // archive stream (tests/engine/tape_*).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +57,23 @@ TEST_F(TapeIscsi, OnlyASequentialDeviceCountsAsTheDrive) {
   auto tape = OpenTape({tgt_.Url(2), "iscsi://127.0.0.1:1/iqn.2026-01.test.vaultix:none/1", tgt_.Url(1)});
   EXPECT_EQ(opened_, 0);
   EXPECT_EQ(tape->Target(), 2);
+}
+
+TEST_F(TapeIscsi, SilentTargetEndsTheCommandAtItsTimeOut) {
+  auto tape = OpenTape({tgt_.Url()});
+  ASSERT_EQ(opened_, 0);
+  SetScsiTimeoutCap(2);
+  tgt_.Freeze(true);
+  const auto start = std::chrono::steady_clock::now();
+  const int r = tape->Rewind(true);
+  const auto took = std::chrono::steady_clock::now() - start;
+  tgt_.Freeze(false);
+  SetScsiTimeoutCap(0);
+  EXPECT_EQ(r, 9);
+  EXPECT_GE(took, std::chrono::milliseconds(1900));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  // The session that lost a command is not used again.
+  EXPECT_EQ(tape->WriteBlock(Block(0).data(), 32768), 9);
 }
 
 }  // namespace

@@ -68,6 +68,12 @@ class TTgtTarget {
 
   bool Ready() const { return ready_; }
   const std::string& Error() const { return error_; }
+  // Stops (SIGSTOP) or resumes (SIGCONT) the daemon: a target that has
+  // fallen silent in the middle of a session.
+  void Freeze(bool frozen) const {
+    if (pid_ > 0) ::kill(pid_, frozen ? SIGSTOP : SIGCONT);
+  }
+
   std::string Url(int lun = 1) const {
     return "iscsi://127.0.0.1:" + std::to_string(port_) + "/" + kTargetName + "/" + std::to_string(lun);
   }
@@ -114,6 +120,7 @@ class TTgtTarget {
 
   void Stop() {
     if (pid_ > 0) {
+      ::kill(pid_, SIGCONT);  // a frozen daemon could not answer tgtadm
       Run(Adm("--lld iscsi --op delete --mode target --tid 1 --force"));
       Run(Adm("--op delete --mode system"));
       bool ended = false;

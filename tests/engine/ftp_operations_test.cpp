@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <tuple>
 
 #include "devices/ftp_client.h"
 #include "devices/ftp_test_server.h"
@@ -188,6 +189,28 @@ TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
   int result = -1;
   ASSERT_TRUE(FinishesWithin(30s, [&] { result = engine.Backup(); }));
   EXPECT_EQ(result, 15);
+}
+
+TEST_F(FtpOperationsTest, LineBreakInAnFtpValueGives15AndSaysWhy) {
+  // The set's base name is the remote path; a line break in it, or in the
+  // user name, would carry a second command to the server.
+  ASSERT_TRUE(server.StartFaulty());
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(1000);
+  for (const auto& [user, baseName, field] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {std::string(ftptest::kFtpUser) + "\nDELE x", "Backup", "user name"},
+           {ftptest::kFtpUser, "Backup\r\nDELE x", "remote path"}}) {
+    TVaultrex engine;
+    PointAtServer(engine, user);
+    PrepareBackup(engine);
+    engine.ArchiveBaseName = baseName;
+    engine.LogFileMode = LFM_CreateNew;
+    engine.LogFileName = dir / "ftp.log";
+    EXPECT_EQ(engine.Backup(), 15) << field;
+    EXPECT_NE(ReadFile(dir / "ftp.log").find("FTP " + field + " holds a line break"), std::string::npos)
+        << ReadFile(dir / "ftp.log");
+  }
+  EXPECT_EQ(server.Commands(), "");
 }
 
 TEST_F(FtpOperationsTest, MissingSetOrFolderOnServerGives15) {

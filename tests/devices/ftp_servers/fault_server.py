@@ -29,6 +29,10 @@ def parse_args():
                    help="end the control connection right after the greeting")
     p.add_argument("--drip-greeting", action="store_true",
                    help="a greeting that never ends: a continuation line every 50 ms")
+    p.add_argument("--flood-greeting", action="store_true",
+                   help="a greeting that never ends, sent as fast as the client reads")
+    p.add_argument("--masquerade", default="",
+                   help="the address that PASV replies name (the data port stays local)")
     p.add_argument("--reply", action="append", default=[],
                    help="CMD=TEXT: answer CMD with TEXT ('|' separates lines)")
     p.add_argument("--close-after-reply", action="store_true",
@@ -113,7 +117,19 @@ class FaultyHandler(FTPHandler):
         self.push("220-still greeting you\r\n")
         self.ioloop.call_later(0.05, self.drip, _errback=lambda: None)
 
+    def flood(self):
+        if self._closed or self._closing:
+            return
+        # Refill only while the client keeps taking what was sent.
+        if len(self.producer_fifo) < 4:
+            self.push("220-flooding you\r\n" * 2048)
+        self.ioloop.call_later(0.001, self.flood, _errback=lambda: None)
+
     def handle(self):
+        if OPTS.flood_greeting:
+            self.on_connect()
+            self.flood()
+            return
         if OPTS.drip_greeting:
             self.on_connect()
             self.drip()
@@ -163,6 +179,8 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(OPTS.user, OPTS.password, OPTS.root, perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
+    if OPTS.masquerade:
+        FaultyHandler.masquerade_address = OPTS.masquerade
     if OPTS.pasv_ports:
         first, last = (int(x) for x in OPTS.pasv_ports.split("-"))
         FaultyHandler.passive_ports = range(first, last + 1)

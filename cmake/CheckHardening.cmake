@@ -1,0 +1,26 @@
+cmake_minimum_required(VERSION 3.25)
+# Checks that a program was built hardened: full RELRO (a GNU_RELRO segment
+# and immediate binding), stack protection and fortified library calls.
+# Run as: cmake -DREADELF=<readelf> -DPROGRAM=<file> -P CheckHardening.cmake
+execute_process(COMMAND ${READELF} -W -d -l -s --dyn-syms ${PROGRAM}
+                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${READELF} cannot read ${PROGRAM}")
+endif()
+set(missing "")
+if(NOT out MATCHES "GNU_RELRO")
+  list(APPEND missing "RELRO segment")
+endif()
+if(NOT out MATCHES "BIND_NOW" AND NOT out MATCHES "Flags:[^\n]* NOW")
+  list(APPEND missing "immediate binding")
+endif()
+if(NOT out MATCHES "__stack_chk_fail")
+  list(APPEND missing "stack protection")
+endif()
+if(NOT out MATCHES "__[a-z_]+_chk@")
+  list(APPEND missing "fortified calls")
+endif()
+if(missing)
+  message(FATAL_ERROR "${PROGRAM} lacks: ${missing}")
+endif()
+message(STATUS "${PROGRAM}: RELRO, BIND_NOW, stack protector, fortified calls")

@@ -1,0 +1,25 @@
+// libFuzzer entry: any bytes as a set file, read as the command line reads
+// it: LoadSet, then the keys that only the command line reads.  Only the
+// documented failures may come out: a file that is no set file
+// (std::runtime_error from LoadSet) and a bad extra key (ECliSetting).
+#include <cstddef>
+#include <cstdint>
+
+#include "cli/configure.h"
+#include "engine/vaultrex.h"
+#include "fuzz_input_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static vx::TVaultrex engine;
+  const std::string& file = vx::fuzz::InputFile().Write(data, size);
+  try {
+    engine.LoadSet(file);
+  } catch (const std::runtime_error&) {
+    return 0;  // not a set file
+  }
+  try {
+    vx::ReadSetExtras(file);
+  } catch (const vx::ECliSetting&) {
+  }
+  return 0;
+}
