@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -552,6 +553,17 @@ void TMainForm::showEvent(QShowEvent* event) {
 void TMainForm::changeEvent(QEvent* event) {
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) ApplicationActivated();
   QMainWindow::changeEvent(event);
+}
+
+// Next is the window's default button: Enter that no control used presses it.
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && nextButton_->isEnabled()) {
+    nextButton_->click();
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 void TMainForm::ApplicationActivated() {

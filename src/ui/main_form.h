@@ -88,6 +88,7 @@ class TMainForm : public QMainWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Page building (main_form_pages.cpp).

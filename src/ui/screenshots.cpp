@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QStackedWidget>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include "ui/help.h"
 #include "ui/log_view.h"
 #include "ui/main_form.h"
+#include "ui/message_boxes.h"
 #include "ui/selection_dialog.h"
 #include "ui/settings.h"
 #include "ui/status_form.h"
@@ -45,10 +47,68 @@ bool GrabModal(const QString& folder, const QString& name, const std::function<v
   return saved;
 }
 
+// Answers every box at once: pictures are made without anyone to click.
+// A box named in captureAs is drawn and saved first.
+class TAutoBoxes final : public TMessageBoxes {
+ public:
+  QString folder;
+  QString captureAs;
+  int saved = 0;
+
+  TBoxButton Show(const TBoxRequest& r) override {
+    if (!captureAs.isEmpty()) {
+      QMessageBox box(r.Icon == TBoxIcon::Information ? QMessageBox::Information
+                      : r.Icon == TBoxIcon::Stop      ? QMessageBox::Critical
+                      : r.Icon == TBoxIcon::Warning   ? QMessageBox::Warning
+                      : r.Icon == TBoxIcon::Question  ? QMessageBox::Question
+                                                      : QMessageBox::NoIcon,
+                      r.Caption, r.Text, QMessageBox::Ok, r.Parent);
+      box.show();
+      if (Save(&box, folder, captureAs)) ++saved;
+      captureAs.clear();
+    }
+    for (TBoxButton b : {BB_Ok, BB_Yes, BB_Ignore, BB_Retry})
+      if (r.Buttons & b) return b;
+    return BB_Cancel;
+  }
+};
+
+// A small backup of a folder in the home folder, shown in the status window
+// when it has ended.
+bool GrabStatusWindow(TMainForm& form, const QString& folder) {
+  const QString home = QDir::homePath();
+  const QString source = home + QStringLiteral("/Dokumenty");
+  QDir().mkpath(source);
+  QFile f(source + QStringLiteral("/správa.txt"));
+  if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(200000, 'v'));
+  f.close();
+  QDir().mkpath(home + QStringLiteral("/zaloha"));
+  TWizardPages pages = form.ReadPages();
+  pages.Backup.Include = {(source + QStringLiteral(" /S")).toStdString()};
+  pages.Backup.Location = (home + QStringLiteral("/zaloha/")).toStdString();
+  TStatusForm status(&form, 0, pages);
+  bool saved = false;
+  QElapsedTimer waited;
+  waited.start();
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (status.OperationDone() || waited.elapsed() > 20000) {
+      poll.stop();
+      saved = status.OperationDone() && Save(&status, folder, QStringLiteral("status-window"));
+      status.close();
+    }
+  });
+  poll.start(100);
+  status.exec();
+  return saved;
+}
+
 }  // namespace
 
 int RenderScreenshots(const QString& folder) {
   if (!QDir().mkpath(folder)) return 1;
+  TAutoBoxes boxes;
+  TMessageBoxes* previous = SetMessageBoxes(&boxes);
   int failures = 0;
   TMainForm form;
   form.SetOperationHook([](int, const TWizardPages&) {});
@@ -83,7 +143,10 @@ int RenderScreenshots(const QString& folder) {
   if (!Save(&help, folder, QStringLiteral("help-window"))) ++failures;
   help.hide();
 
-  if (!GrabModal(folder, QStringLiteral("about-box"), [&] { ShowAboutBox(&form); })) ++failures;
+  boxes.folder = folder;
+  boxes.captureAs = QStringLiteral("about-box");
+  ShowAboutBox(&form);
+  if (boxes.saved != 1) ++failures;
   // A short log to look at.
   const QString log = QDir(folder).filePath(QStringLiteral("sample.LOG"));
   {
@@ -95,6 +158,9 @@ int RenderScreenshots(const QString& folder) {
   if (!GrabModal(folder, QStringLiteral("log-viewer"), [&] { ShowLogViewer(&form, log); }))
     ++failures;
   QFile::remove(log);
+  boxes.captureAs = QStringLiteral("result-box");
+  if (!GrabStatusWindow(form, folder) || boxes.saved != 2) ++failures;
+  SetMessageBoxes(previous);
   return failures == 0 ? 0 : 1;
 }
 

@@ -303,6 +303,9 @@ TSelectionForm::TSelectionForm(TSelectionMode mode, QWidget* parent)
   connect(drives_, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (!switchingDrive_) DriveChanged(i);
   });
+  // The folder list fills in the background: keep the current folder in view.
+  connect(folderModel_, &QFileSystemModel::directoryLoaded, this,
+          [this] { folders_->scrollTo(folders_->currentIndex(), QAbstractItemView::PositionAtCenter); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ok_, &QPushButton::clicked, this, &TSelectionForm::accept);
   edit_->setFocus();
@@ -338,7 +341,9 @@ void TSelectionForm::StartAt(const QString& initial) {
   }
 }
 
-void TSelectionForm::FolderChanged(const QString& folder) {
+void TSelectionForm::FolderChanged(const QString& path) {
+  // The folder list names a folder without a trailing "/" (the root aside).
+  const QString folder = QDir::cleanPath(path);
   folder_ = folder;
   const QModelIndex fi = folderModel_->index(folder);
   if (fi.isValid()) {
