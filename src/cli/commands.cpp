@@ -7,6 +7,7 @@
 
 #include "archive/errors.h"
 #include "cli/configure.h"
+#include "cli/job.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
@@ -231,13 +232,19 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
 
   TVaultrex engine;
   try {
-    std::string warnings = ConfigureEngine(engine, o);
-    if (!warnings.empty()) env.err << warnings << std::flush;
+    if (!o.jobFile.empty()) {
+      ConfigureFromJob(engine, o);
+    } else {
+      std::string warnings = ConfigureEngine(engine, o);
+      if (!warnings.empty()) env.err << warnings << std::flush;
+    }
   } catch (const ECliSetting& ex) {
     env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
     return 1;
   } catch (const std::exception& ex) {
-    env.err << "vaultix-cli: " << o.setFile << ": " << ex.what() << "\n" << std::flush;
+    // A job file's messages name the file themselves.
+    env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile + ": " : "") << ex.what()
+            << "\n" << std::flush;
     return 99;
   }
   // A set file without prompt text still gets a readable next-medium question.

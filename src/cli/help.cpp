@@ -5,6 +5,7 @@ namespace vx {
 
 std::string UsageText() {
   return "usage: vaultix-cli <operation> --set SET-FILE [options]\n"
+         "       vaultix-cli <operation> --job JOB-FILE.sqt [options]\n"
          "operations: backup, restore, verify, catalog, comment, delete\n"
          "vaultix-cli --help shows every option, set-file key and exit code.\n";
 }
@@ -14,6 +15,7 @@ std::string HelpText() {
 
 USAGE
   vaultix-cli <operation> --set SET-FILE [options]
+  vaultix-cli <operation> --job JOB-FILE.sqt [options]
   vaultix-cli --help | --version
 
 OPERATIONS
@@ -35,7 +37,13 @@ OPERATIONS
             keep, --exclude the files to remove (one of the two).
 
 OPTIONS
-  --set FILE            the set file (required)
+  --set FILE            the set file (this or --job is required)
+  --job FILE            a job file saved by the desktop program: backup runs
+                        it as the desktop program does; restore (with
+                        --restore-to), verify, catalog and comment read the
+                        set it writes; not with delete, nor with --set; only
+                        --quiet, --log, --no-log and (restore) --restore-to,
+                        --include, --restore-mode may be added
   --log FILE            log into FILE (a new log each run, or appended when
                         the set file says LogFileMode=2)
   --append-log          append to the log instead of starting it anew

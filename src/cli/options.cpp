@@ -137,6 +137,23 @@ std::optional<Op> OperationOf(const std::string& word) {
   return it->second;
 }
 
+// A job file carries a whole backup page; only the log, the quiet switch and,
+// for a restore, where and what to restore may be given beside it.
+std::string CheckJobOptions(const TCliOptions& o) {
+  if (o.operation == Op::Delete) return "--job cannot be used with delete";
+  const bool other = o.appendLog || o.passwordFile || o.destination || o.archiveName ||
+                     o.comment || o.compress || o.backupMode || !o.excludes.empty() ||
+                     o.recurse || o.all || o.flat || o.restoreAttributes ||
+                     (!o.includes.empty() && o.operation != Op::Restore);
+  if (other) {
+    return "with --job only --quiet, --log, --no-log and (restore) --restore-to, --include "
+           "and --restore-mode can be given";
+  }
+  if (o.noLog && o.logFile) return "--no-log cannot be combined with --log";
+  if (o.operation == Op::Restore && !o.restoreTo) return "restore --job needs --restore-to";
+  return "";
+}
+
 TCliParse Fail(std::string error) {
   TCliParse r;
   r.error = std::move(error);
@@ -182,6 +199,7 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
   o.operation = *op;
 
   bool haveSet = false;
+  bool haveJob = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> inlineValue;
@@ -194,19 +212,21 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (name == "-q") name = "--quiet";
 
-    if (name == "--set") {
+    if (name == "--set" || name == "--job") {
       std::string value;
       if (inlineValue) {
         value = *inlineValue;
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        return Fail("--set needs a file name");
+        return Fail(name + " needs a file name");
       }
-      if (value.empty()) return Fail("--set needs a file name");
-      if (haveSet) return Fail("--set given twice");
-      o.setFile = value;
-      haveSet = true;
+      if (value.empty()) return Fail(name + " needs a file name");
+      const bool isSet = name == "--set";
+      if (isSet ? haveSet : haveJob) return Fail(name + " given twice");
+      if (haveSet || haveJob) return Fail("--set and --job cannot be combined");
+      (isSet ? o.setFile : o.jobFile) = value;
+      (isSet ? haveSet : haveJob) = true;
       continue;
     }
 
@@ -234,7 +254,13 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     if (!error.empty()) return Fail(error);
   }
 
-  if (!haveSet) return Fail("--set FILE is required");
+  if (haveJob) {
+    std::string error = CheckJobOptions(o);
+    if (!error.empty()) return Fail(error);
+    result.ok = true;
+    return result;
+  }
+  if (!haveSet) return Fail("--set FILE is required (or --job FILE)");
   if (o.noLog && (o.logFile || o.appendLog))
     return Fail("--no-log cannot be combined with --log or --append-log");
   if (o.all && !o.includes.empty()) return Fail("--all cannot be combined with --include");

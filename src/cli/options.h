@@ -17,6 +17,7 @@ struct TCliOptions {
   bool version = false;
   TCliOperation operation = TCliOperation::Backup;
   std::string setFile;
+  std::string jobFile;  // --job FILE: a desktop job file instead of a set file
 
   std::optional<std::string> logFile;       // --log FILE
   bool appendLog = false;                   // --append-log

@@ -23,12 +23,16 @@ struct TFtpFields {
   std::string Password = "guest@example.com";
 };
 
+// The user's home folder with its trailing "/": the backup location of a new
+// page and of a job file that names none.
+std::string DefaultJobLocation();
+
 // The backup tab.  Location defaults to the user's home folder (with "/").
 struct TBackupPage {
   std::vector<std::string> Include;  // list entries, exactly as shown
   std::vector<std::string> Exclude;
   bool ToTape = false;
-  std::string Location;
+  std::string Location = DefaultJobLocation();
   std::string BaseName = "Backup";
   std::string SegmentSizeKB = "0";  // text of the segment-size edit
   TFtpFields Ftp;
@@ -95,11 +99,19 @@ void ApplyVerifyPage(TVaultrex& engine, const TVerifyPage& page, const std::stri
 // "Verify " for the operation kinds 0, 1 and 2.
 std::string RunLogFileName(const std::string& folder, int operationKind);
 
+// The folder the run logs go to, with "/": $VAULTIX_STATE_DIR/logs when that
+// variable is set, else ${XDG_STATE_HOME:-~/.local/state}/vaultix/logs.  It is
+// not created here.
+std::string RunLogFolder();
+
 // Job files.  LoadJobFile throws std::runtime_error with the user's message
 // (file name + "\nSúbor nenájdený.\n" + "Nesprávna cesta k súboru", or file
 // name + "\nNeplatný formát záložnej sady") and then has changed nothing.
 // It appends the file's include and exclude lines to those already in page
-// and sets every other field of the backup page from the file or its default.
+// and sets every other field the file keeps from the file or its default
+// (SegmentSizeKB, Ftp, SpecialDate and KeepArchiveFlags are not kept in job
+// files and stay as they were).  SaveJobFile throws std::runtime_error
+// (file name + "\nSúbor sa nedá zapísať.") when the file cannot be written.
 void LoadJobFile(const std::string& fileName, TBackupPage& page);
 void SaveJobFile(const std::string& fileName, const TBackupPage& page);
 

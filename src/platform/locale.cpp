@@ -87,4 +87,69 @@ std::string FormatDateTimeStamp(double dateTime) {
   return buf;
 }
 
+namespace {
+
+// The order of the fields in the locale's short date format: 'd', 'm' and
+// 'y' in the order they appear ("%d.%m.%Y" -> "dmy"); "mdy" when unknown.
+std::string DateFieldOrder() {
+  const char* pattern = ::nl_langinfo_l(D_FMT, TimeLocale());
+  std::string order;
+  for (const char* p = pattern ? pattern : ""; *p; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    while (*p && std::strchr("EO-_0^#", *p)) ++p;
+    switch (*p) {
+      case 'd': case 'e': order += 'd'; break;
+      case 'm': order += 'm'; break;
+      case 'y': case 'Y': case 'C': case 'G': case 'g': order += 'y'; break;
+      case 'D': order += "mdy"; break;
+      case 'F': order += "ymd"; break;
+      default: break;
+    }
+    if (!*p) break;
+  }
+  if (order.size() != 3 || order.find('d') == std::string::npos ||
+      order.find('m') == std::string::npos || order.find('y') == std::string::npos) {
+    return "mdy";
+  }
+  return order;
+}
+
+}  // namespace
+
+bool TryParseShortDate(const std::string& text, double& out) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  const char sep = DateSeparator();
+  int fields[3] = {0, 0, 0};
+  int digits[3] = {0, 0, 0};
+  int n = 0;
+  for (std::size_t i = b; i < e; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (std::isdigit(c)) {
+      if (digits[n] >= 4) return false;
+      fields[n] = fields[n] * 10 + (c - '0');
+      ++digits[n];
+    } else if (static_cast<char>(c) == sep && digits[n] > 0 && n < 2) {
+      ++n;
+    } else {
+      return false;
+    }
+  }
+  if (n != 2 || digits[2] == 0) return false;
+  const std::string order = DateFieldOrder();
+  int day = 0, month = 0, year = 0, yearDigits = 0;
+  for (int i = 0; i < 3; ++i) {
+    switch (order[static_cast<std::size_t>(i)]) {
+      case 'd': day = fields[i]; if (digits[i] > 2) return false; break;
+      case 'm': month = fields[i]; if (digits[i] > 2) return false; break;
+      default: year = fields[i]; yearDigits = digits[i]; break;
+    }
+  }
+  if (yearDigits <= 2) year += year < 50 ? 2000 : 1900;
+  else if (yearDigits != 4) return false;
+  return TryEncodeDateTime(year, month, day, 0, 0, 0, out);
+}
+
 }  // namespace vx

@@ -18,3 +18,13 @@ char DateSeparator();
 char TimeSeparator();
 
 }  // namespace vx
+
+namespace vx {
+
+// Reads text as a date in the user's short date format (the order of day,
+// month and year and the separator of the locale's date format); blanks
+// around it are allowed, a two-digit year means 2000-2049 or 1950-1999.
+// The result is the date's midnight; false when the text is no valid date.
+bool TryParseShortDate(const std::string& text, double& out);
+
+}  // namespace vx

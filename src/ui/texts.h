@@ -1,6 +1,93 @@
 #pragma once
-// The windows' own texts, kept verbatim in one place.
+// The desktop program's own texts.  They are used verbatim, odd spellings,
+// blanks and punctuation included, and must never be corrected: users,
+// scripts and tests know them as they are.  This is the one place where a
+// translation would hook in.  UTF-8; turn one into a QString with Text().
 #include <QString>
+
+namespace vx::ui::txt {
+
+inline QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// ---- Status window, log viewer, result messages, about box ----------------
+
+// Status window: captions.
+inline constexpr char kStatusCaption[] = "Stav operácie";
+inline constexpr char kStatusBackupCaption[] = "Stav zálohovania";
+inline constexpr char kStatusRestoreCaption[] = "Stav obnovy";
+inline constexpr char kStatusVerifyCaption[] = "Stav kontroly";
+inline constexpr char kCurrentFileHdg[] = "Spracovávaná zložka a súbor:";
+inline constexpr char kProcessedHdg[] = "Spracované";
+inline constexpr char kRemainingHdg[] = "Zostáva";
+inline constexpr char kTimeHdg[] = "Čas:";
+inline constexpr char kBytesHdg[] = "Bytov:";
+inline constexpr char kDisksHdg[] = "Disk:";
+inline constexpr char kCompressionHdg[] = "Kompresia:";
+inline constexpr char kSpeedHdg[] = "Rýchlosť:";
+inline constexpr char kAbortButton[] = "Prerušiť";
+inline constexpr char kAbortButtonDone[] = "Close";
+inline constexpr char kViewLogButton[] = "LogView";
+
+// Status window: status bar.
+inline constexpr char kStatusRestoring[] = "Prebieha obnovovanie súborov...";
+inline constexpr char kStatusVerifying[] = "Prebieha kontrola súborov...";
+inline constexpr char kStatusScanning[] = "Vytvára sa zoznam súborov...";
+inline constexpr char kStatusBackingUp[] = "Vykonáva sa zálohovanie...";
+inline constexpr char kStatusAborting[] = "Prerušuje sa...";
+
+// Status window: the end of a run.
+inline constexpr char kEndBackup[] = "Záloha dát ";
+inline constexpr char kEndRestore[] = "Obnova dát ";
+inline constexpr char kEndVerify[] = "Kontrola dát ";
+inline constexpr char kEndAborted[] = "bola prerušená.";
+inline constexpr char kEndDone[] = "je ukončená.";
+
+// Status window: questions.
+inline constexpr char kAbortQuestion[] = "Kliknutím na Áno potvrdíte prerušenie operácie.";
+inline constexpr char kAbortQuestionCaption[] = "Abort";
+inline constexpr char kFirstDiskQuestion[] = "Má sa začať zálohovanie?";
+inline constexpr char kInsertMedium[] = "Prosím vložte ";
+inline constexpr char kMediumTape[] = "pásku";
+inline constexpr char kMediumDisk[] = "disk";
+inline constexpr char kCantOpenFile[] = "nemôžem otvoriť súbor,\n";
+inline constexpr char kCantReadFile[] = "Nedá sa čítať zo súboru,\n";
+
+// Log viewer.
+inline constexpr char kLogViewCaption[] = "LogView";
+inline constexpr char kDeleteLogButton[] = "Vymazať Log";
+inline constexpr char kCloseLogButton[] = "Zatvoriť";
+inline constexpr char kLogFileFilter[] = "Súbory log (*.log)";
+
+// Result codes of an operation.
+inline constexpr char kResult1[] = "Chyba - neplatný parameter.";
+inline constexpr char kResult2[] = "Chyba - disk je plný.";
+inline constexpr char kResult3[] = "Interná chyba pri kompresii.";
+inline constexpr char kResult4[] = "Chyba - súbor má otvorený iný proces.";
+inline constexpr char kResult5[] = "Chyba počas čítania súboru.";
+inline constexpr char kResult6[] = "Chyba počas zápisu dát do záložného súboru.";
+inline constexpr char kResult7[] = "Chyba pri vytváraní archívu zálohy.";
+inline constexpr char kResult8[] = "Chyba - záložný súbor obsahuje neplatnú hlavičku alebo chybné údaje.";
+inline constexpr char kResult9[] = "Chyba počas čítania záložného súboru.";
+inline constexpr char kResult10[] = "Chyba pri použití páskového zariadenia.";
+inline constexpr char kResult11[] = "Chyba počas vytvárania dočasného súboru.";
+inline constexpr char kResult12[] = "Prerušené užívateľom.";
+inline constexpr char kResult13[] = "Nepodarilo sa detekovať prvé médium zálohy.";
+inline constexpr char kResult14[] = "Heslo musí mať aspoň 8 znakov";
+inline constexpr char kResult15[] = "Nepodarilo sa pripojenie na FTP server";
+inline constexpr char kResult98[] = "Chyba počas kontroly súborov.";
+inline constexpr char kResult99[] = "Iná nešpecifikovaná chyba.";
+inline constexpr char kResultOtherHead[] = "Iná chyba (číslo chyby ";
+inline constexpr char kResultOtherTail[] = ").";
+
+// About box.
+inline constexpr char kAboutCaption[] = "O programe";
+inline constexpr char kAboutCredits[] = "Zálohovanie, obnova a kontrola súborov\nna disk, pásku a FTP server.";
+inline constexpr char kAboutVersion[] = "Verzia ";
+
+// ---- end of the status window's block -------------------------------------
+
+}  // namespace vx::ui::txt
+
 
 namespace vx::ui::text {
 

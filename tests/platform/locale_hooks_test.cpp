@@ -69,6 +69,35 @@ TEST_F(SlovakLocale, DatesTimesAndDecimalsFollowTheUsersLocale) {
   const std::string c = FormatDateTimeC(At(2026, 12, 7, 14, 3, 5));
   EXPECT_NE(c.find("07.12.2026"), std::string::npos) << c;
   EXPECT_NE(c.find("14:03:05"), std::string::npos) << c;
+  double dt = 0;
+  EXPECT_TRUE(TryParseShortDate("5.3.2026", dt));  // day first, dots
+  EXPECT_DOUBLE_EQ(dt, At(2026, 3, 5, 0, 0, 0));
+  EXPECT_FALSE(TryParseShortDate("03/05/26", dt));
+}
+
+TEST(ShortDate, CLocaleReadsMonthDayYear) {
+  ScopedEnv lcAll("LC_ALL", "C");
+  struct TCase {
+    const char* text;
+    bool ok;
+    int y, m, d;
+  };
+  const TCase cases[] = {
+      {"03/05/26", true, 2026, 3, 5},   {" 12/31/1999 ", true, 1999, 12, 31},
+      {"1/2/49", true, 2049, 1, 2},     {"1/2/50", true, 1950, 1, 2},
+      {"02/29/2024", true, 2024, 2, 29}, {"02/29/2025", false, 0, 0, 0},
+      {"13/01/26", false, 0, 0, 0},     {"03/05", false, 0, 0, 0},
+      {"03.05.26", false, 0, 0, 0},     {"03/05/26 10:00", false, 0, 0, 0},
+      {"03/05/226", false, 0, 0, 0},    {"", false, 0, 0, 0},
+      {"//", false, 0, 0, 0},           {"003/05/26", false, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    double dt = -1;
+    EXPECT_EQ(TryParseShortDate(c.text, dt), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(dt, At(c.y, c.m, c.d, 0, 0, 0)) << c.text;
+    }
+  }
 }
 
 TEST(Hooks, DefaultsSuitAProgramWithoutAWindow) {

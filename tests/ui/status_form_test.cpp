@@ -1,0 +1,636 @@
+// The status window: its statistics display, its questions, and whole runs of
+// the real engine (to the end, and cancelled with the abort button).
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+#include <functional>
+
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/hooks.h"
+#include "support/utils.h"
+#include "ui/box_script.h"
+#include "ui/log_view.h"
+#include "ui/status_form.h"
+
+using vx::ui::TStatusForm;
+using vx::ui::test::TBoxScript;
+using namespace vx::ui;
+
+namespace {
+
+constexpr double kMinute = 1.0 / 1440.0;
+constexpr double kStart = 46000.5;  // any moment
+
+QString Label(QWidget& w, const char* name) {
+  auto* l = w.findChild<QLabel*>(QString::fromLatin1(name));
+  return l ? l->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+}
+
+QString Size(std::int64_t v) { return QString::fromStdString(vx::FormatSize64(v)); }
+
+// Runs action on the modal window that is open next (a viewer, a dialog);
+// delete the timer returned to stop waiting.
+QTimer* OnNextModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    if (QWidget* w = QApplication::activeModalWidget();
+        w && !qobject_cast<TStatusForm*>(w)) {
+      timer->stop();
+      timer->deleteLater();
+      action(w);
+    }
+  });
+  timer->start();
+  return timer;
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray Noise(int n, quint32 x) {
+  QByteArray b(n, '\0');
+  for (auto& c : b) {
+    x = x * 1664525u + 1013904223u;
+    c = static_cast<char>(x >> 24);
+  }
+  return b;
+}
+
+// A statistics record at some time after the start, and what it shows.
+struct TProgressRow {
+  const char* name;
+  int kind, percent;
+  qint64 total, read, written;
+  double elapsed;  // days since the start
+  const char *timeDone, *timeLeft;
+  qint64 processed, remaining, perMinute;  // perMinute -1: "0/min"
+  const char* ratio;
+};
+// clang-format off: one row per line
+const TProgressRow kProgressRows[] = {
+    {"0 % shows an hour left", 0, 0, 1000, 0, 0, 10 * kMinute, "00:10:00", "01:00:00", 0, 1000, 0, "1:0.0"},
+    {"half way", 0, 50, 6000000, 3000000, 1000000, 10 * kMinute, "00:10:00", "00:10:00", 3000000, 3000000, 300000, "1:3.0"},
+    {"100 % leaves nothing", 0, 100, 5000, 3000, 3000, kMinute, "00:01:00", "00:00:00", 3000, 0, 3000, "1:1.0"},
+    {"more done than total", 0, 40, 100, 400, 400, 4 * kMinute, "00:04:00", "00:06:00", 400, 0, 100, "1:1.0"},
+    {"at the start time", 0, 10, 100, 10, 0, 0.0, "00:00:00", "00:00:00", 10, 90, -1, "1:0.0"},
+    {"3145728 read, 1048576 written", 0, 30, 10485760, 3145728, 1048576, 3 * kMinute, "00:03:00", "00:07:00", 3145728, 7340032, 1048576, "1:3.0"},
+    {"restore counts written bytes", 1, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 200, 800, 200, "1:4.5"},
+    {"verify counts read bytes", 2, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 900, 100, 900, "1:4.5"},
+    {"25 hours wrap to 01:00:00", 0, 99, 1000, 990, 990, 25.0 / 24.0, "01:00:00", "00:15:09", 990, 10, 1, "1:1.0"},
+    {"speed rounds to the nearest byte", 0, 1, 100000, 1000, 1000, 3 * kMinute, "00:03:00", "04:57:00", 1000, 99000, 333, "1:1.0"},
+    {"counters beyond 32 bits", 0, 50, 10000000000, 5000000000, 2500000000, kMinute, "00:01:00", "00:01:00", 5000000000, 5000000000, 5000000000, "1:2.0"},
+};
+// clang-format on
+
+// Where window pictures go when VAULTIX_SCREENSHOT_DIR names a folder.
+void SavePicture(QWidget& w, const QString& name) {
+  const QPixmap picture = w.grab();
+  QVERIFY(!picture.isNull());
+  const QString dir = qEnvironmentVariable("VAULTIX_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) QVERIFY(picture.save(dir + QLatin1Char('/') + name + ".png"));
+}
+
+}  // namespace
+
+class StatusFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir state_;
+  QTemporaryDir work_;
+  QWidget main_;
+
+  vx::TWizardPages BackupOf(const QString& source, const QString& target) {
+    vx::TWizardPages pages;
+    pages.Backup.Include = {(source + "/*.* /S").toStdString()};
+    pages.Backup.Location = (target + "/").toStdString();
+    pages.Backup.EraseTarget = false;
+    pages.Backup.CreateLog = true;
+    return pages;
+  }
+
+  // Runs the window modally; whenever the operation is done, `atEnd` runs
+  // and the "Close" button is pressed.
+  int RunToEnd(TStatusForm& form, const std::function<void()>& atEnd = {}) {
+    auto* watch = new QTimer(&form);
+    watch->setInterval(5);
+    connect(watch, &QTimer::timeout, &form, [&form, watch, atEnd] {
+      if (!form.OperationDone()) return;
+      watch->stop();
+      if (atEnd) atEnd();
+      form.findChild<QPushButton*>("AbortButton")->click();
+    });
+    watch->start();
+    return form.exec();
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(state_.isValid() && work_.isValid());
+    qputenv("VAULTIX_STATE_DIR", state_.path().toUtf8());
+    qputenv("XDG_STATE_HOME", state_.path().toUtf8());
+    vx::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+    main_.setWindowTitle(QString::fromUtf8("Zálohovanie údajov Vaultix"));
+    main_.resize(600, 400);
+    main_.show();
+  }
+
+  void showProgress_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kProgressRows)); ++i)
+      QTest::newRow(kProgressRows[i].name) << i;
+  }
+
+  void showProgress() {
+    QFETCH(int, row);
+    const TProgressRow& r = kProgressRows[row];
+    const double elapsed = r.elapsed;
+    TStatusForm form(&main_, r.kind, {});
+    form.SetStartTime(kStart);
+    form.SetClock([elapsed] { return kStart + elapsed; });
+    vx::TExtBackupStatistic s;
+    s.PercentDone = r.percent;
+    s.TotalBytes = r.total;
+    s.BytesRead = r.read;
+    s.BytesWritten = r.written;
+    s.CurrentFile = "/home/eva/docs/letter.odt";
+    bool cancel = false;
+    form.ShowProgress(s, cancel);
+    QVERIFY(!cancel);
+    QCOMPARE(Label(form, "TimeProcessedLabel"), QString(r.timeDone));
+    QCOMPARE(Label(form, "TimeRemainingLabel"), QString(r.timeLeft));
+    QCOMPARE(Label(form, "BytesProcessedLabel"), Size(r.processed));
+    QCOMPARE(Label(form, "BytesRemainingLabel"), Size(r.remaining));
+    QCOMPARE(Label(form, "SpeedLabel"), r.perMinute < 0 ? "0/min" : Size(r.perMinute) + "/min");
+    QCOMPARE(Label(form, "CompressionLabel"), QString(r.ratio));
+    QCOMPARE(Label(form, "PercentLabel"), QString::number(r.percent) + "%");
+    QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), r.percent);
+    QCOMPARE(Label(form, "CurrentDirectoryLabel"), QStringLiteral("/home/eva/docs/"));
+    QCOMPARE(Label(form, "CurrentFileLabel"), QStringLiteral("letter.odt"));
+    if (QByteArray(QTest::currentDataTag()) == "half way") SavePicture(form, "status-window-progress");
+  }
+
+  void blockProgressOfTheFile() {
+    TStatusForm form(&main_, 0, {});
+    auto* bar = form.findChild<QProgressBar*>("FileProgressBar");
+    struct TCase {
+      int done, total, maximum, value;
+    };
+    for (const TCase& c : {TCase{32768, 100000, 100000, 32768}, TCase{0, 0, 1, 1},
+                           TCase{5, -1, 1, 1}, TCase{120, 100, 100, 100}}) {
+      form.Engine().OnNextBlock("/f", c.done, c.total);
+      QCOMPARE(bar->minimum(), 0);
+      QCOMPARE(bar->maximum(), c.maximum);  // never 0..0, a busy indicator
+      QCOMPARE(bar->value(), c.value);
+    }
+  }
+
+  void minimisedTitleShowsTheProgress() {
+    TStatusForm form(&main_, 0, {});
+    vx::TExtBackupStatistic s;
+    s.PercentDone = 42;
+    bool cancel = false;
+    form.setWindowState(Qt::WindowMinimized);
+    QVERIFY(form.AppMinimized());
+    form.ShowProgress(s, cancel);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Velmora - 42%"));
+    form.setWindowState(Qt::WindowNoState);
+    QVERIFY(!form.AppMinimized());
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav operácie"));
+    s.PercentDone = 43;
+    form.ShowProgress(s, cancel);
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav operácie"));
+  }
+
+  void mediumQuestions_data() {
+    QTest::addColumn<int>("disk");
+    QTest::addColumn<bool>("tape");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("reaction");
+    QTest::newRow("first disk") << 1 << false << int(BB_Ok)
+                                << QString::fromUtf8("Má sa začať zálohovanie?")
+                                << int(vx::AW_IGNORE);
+    QTest::newRow("third tape") << 3 << true << int(BB_Ok)
+                                << QString::fromUtf8("Prosím vložte pásku 3.")
+                                << int(vx::AW_IGNORE);
+    QTest::newRow("second disk cancelled") << 2 << false << int(BB_Cancel)
+                                           << QString::fromUtf8("Prosím vložte disk 2.")
+                                           << int(vx::AW_ABORT);
+  }
+
+  void mediumQuestions() {
+    QFETCH(int, disk);
+    QFETCH(bool, tape);
+    QFETCH(int, answer);
+    TStatusForm form(&main_, 0, {});
+    form.Engine().BackupToTape = tape;
+    TBoxScript boxes;
+    boxes.Answer(static_cast<TBoxButton>(answer));
+    vx::TReaction r = vx::AW_IGNORE;  // the engine's preset
+    form.Engine().OnNextDisk(disk, r);
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    QTEST(boxes.shown[0].Text, "text");
+    QCOMPARE(boxes.shown[0].Caption, main_.windowTitle());
+    QCOMPARE(boxes.shown[0].Buttons, BB_Ok | BB_Cancel);
+    QCOMPARE(Label(form, "DisksLabel"), QString::number(disk));
+    QTEST(int(r), "reaction");
+    QCOMPARE(form.AbortRequested(), answer == BB_Cancel);
+  }
+
+  void fileQuestions_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("skipLocks");  // checked on the backup and restore pages
+    QTest::addColumn<bool>("readFailure");
+    QTest::addColumn<int>("answer");    // BB_None: no box expected
+    QTest::addColumn<int>("reaction");
+    QTest::newRow("backup skips locked files") << 0 << true << false << int(BB_None)
+                                               << int(vx::AW_IGNORE);
+    QTest::newRow("restore skips unreadable files") << 1 << true << true << int(BB_None)
+                                                    << int(vx::AW_IGNORE);
+    QTest::newRow("verify always asks") << 2 << true << false << int(BB_Ignore)
+                                        << int(vx::AW_IGNORE);
+    QTest::newRow("backup asks, retry") << 0 << false << false << int(BB_Retry)
+                                        << int(vx::AW_RETRY);
+    QTest::newRow("restore asks, abort") << 1 << false << true << int(BB_Abort)
+                                         << int(vx::AW_ABORT);
+  }
+
+  void fileQuestions() {
+    QFETCH(int, kind);
+    QFETCH(bool, skipLocks);
+    QFETCH(bool, readFailure);
+    QFETCH(int, answer);
+    vx::TWizardPages pages;
+    pages.Backup.SkipLocks = skipLocks;
+    pages.Restore.SkipLocks = skipLocks;
+    TStatusForm form(&main_, kind, pages);
+    TBoxScript boxes;
+    if (answer != BB_None) boxes.Answer(static_cast<TBoxButton>(answer));
+    vx::TReaction r = vx::AW_RETRY;
+    auto& event = readFailure ? form.Engine().OnCantReadFromFile : form.Engine().OnCantOpenFile;
+    event("/home/eva/locked.db", r);
+    QTEST(int(r), "reaction");
+    if (answer == BB_None) {
+      QVERIFY(boxes.shown.empty());
+      return;
+    }
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    const char* head = readFailure ? "Nedá sa čítať zo súboru,\n" : "nemôžem otvoriť súbor,\n";
+    QCOMPARE(boxes.shown[0].Text, QString::fromUtf8(head) + "/home/eva/locked.db");
+    QCOMPARE(boxes.shown[0].Buttons, BB_Abort | BB_Retry | BB_Ignore);
+    QCOMPARE(boxes.shown[0].Caption, main_.windowTitle());
+    QCOMPARE(form.AbortRequested(), answer == BB_Abort);
+  }
+
+  // Once an abort is asked for, every later scan, statistics and attribute
+  // event ends the operation.
+  void abortAnswersEveryLaterEvent() {
+    TStatusForm form(&main_, 0, {});
+    TBoxScript boxes;
+    boxes.Answer(BB_Abort);
+    vx::TReaction r = vx::AW_RETRY;
+    form.Engine().OnCantOpenFile("/x", r);
+    QVERIFY(form.AbortRequested());
+    for (auto* event : {&form.Engine().OnStartFileScan, &form.Engine().OnScanNextDir,
+                        &form.Engine().OnEndFileScan}) {
+      vx::TReaction answer = vx::AW_IGNORE;
+      (*event)("", answer);
+      QCOMPARE(int(answer), int(vx::AW_ABORT));
+    }
+    vx::TReaction answer = vx::AW_IGNORE;
+    form.Engine().OnScanNextFile("f", answer);
+    QCOMPARE(int(answer), int(vx::AW_ABORT));
+    for (auto* event : {&form.Engine().OnExtStatistic, &form.Engine().OnResetAttributes}) {
+      bool cancel = false;
+      (*event)(vx::TExtBackupStatistic{}, cancel);
+      QVERIFY(cancel);
+    }
+  }
+
+  void backupRunsToTheEnd() {
+    const QString src = work_.path() + "/end-src";
+    const QString dst = work_.path() + "/end-dst/new/level";  // created when missing
+    WriteBytes(src + "/a.txt", "alpha\n");
+    WriteBytes(src + "/sub/b.bin", Noise(100000, 7));
+    TBoxScript boxes;
+    TStatusForm form(&main_, 0, BackupOf(src, dst));
+    QVERIFY(main_.isHidden());
+    bool logShown = false;
+    QString logName;
+    const int result = RunToEnd(form, [&] {
+      logName = QString::fromStdString(form.Engine().LogFileName);
+      auto* view = form.findChild<QPushButton*>("ViewLogButton");
+      QVERIFY(view->isVisible() && view->isEnabled());
+      QCOMPARE(form.findChild<QPushButton*>("AbortButton")->text(), QStringLiteral("Close"));
+      QVERIFY(form.findChild<QProgressBar*>("ProgressBar")->isHidden());
+      SavePicture(form, "status-window-done");
+      OnNextModal([&](QWidget* viewer) {
+        logShown = viewer->windowTitle() == "LogView";
+        auto* text = viewer->findChild<QTextEdit*>("RichEdit");
+        QVERIFY(text && text->toPlainText().contains("a.txt"));
+        SavePicture(*viewer, "log-viewer");
+        viewer->findChild<QPushButton*>("CloseButton")->click();
+      });
+      view->click();
+      QVERIFY(view->isEnabled());  // the file is still there
+    });
+    QCOMPARE(result, TStatusForm::kAbortResult);
+    QCOMPARE(form.ResultCode(), 0);
+    QVERIFY(logShown);
+    QCOMPARE(form.StatusText(), QString::fromUtf8("Záloha dát je ukončená."));
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Stav zálohovania"));
+    QVERIFY(QFile::exists(dst + "/Backup.001"));
+    // The log: in the state folder, named after the operation and the time.
+    QVERIFY(QFile::exists(logName));
+    QCOMPARE(QFileInfo(logName).path(), state_.path() + "/logs");
+    QVERIFY(QRegularExpression(R"(^Backup \d\d-\d\d-\d{4} \d\d-\d\d-\d\d\.LOG$)")
+                .match(QFileInfo(logName).fileName())
+                .hasMatch());
+    // First the first-disk question, last the end message.
+    QVERIFY(boxes.shown.size() >= 2);
+    QCOMPARE(boxes.shown.front().Text, QString::fromUtf8("Má sa začať zálohovanie?"));
+    QCOMPARE(boxes.shown.back().Text, QString::fromUtf8("Záloha dát je ukončená."));
+    QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Information));
+    QCOMPARE(boxes.shown.back().Caption, QString::fromUtf8("Stav zálohovania"));
+    QVERIFY(main_.isVisible());
+  }
+
+  void abortButton_data() {
+    QTest::addColumn<int>("confirm");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("code");
+    QTest::newRow("confirmed") << int(BB_Yes) << QString::fromUtf8("Záloha dát bola prerušená.")
+                               << 12;
+    QTest::newRow("declined") << int(BB_No) << QString::fromUtf8("Záloha dát je ukončená.") << 0;
+  }
+
+  void abortButton() {
+    QFETCH(int, confirm);
+    const QString src = work_.path() + "/abort-src-" + QString::number(confirm);
+    for (int i = 0; i < 4; ++i)
+      WriteBytes(src + "/f" + QString::number(i) + ".bin", Noise(1 << 20, i + 1));
+    TBoxScript boxes;
+    boxes.Answer(BB_Ok);  // first disk
+    boxes.Answer(static_cast<TBoxButton>(confirm));
+    TStatusForm form(&main_, 0, BackupOf(src, work_.path() + "/abort-dst"));
+    bool pressed = false, closeRefused = false;
+    auto* press = new QTimer(&form);
+    press->setInterval(0);
+    connect(press, &QTimer::timeout, &form, [&] {
+      if (pressed || boxes.shown.empty() ||
+          form.StatusText() != QString::fromUtf8("Vykonáva sa zálohovanie..."))
+        return;
+      pressed = true;
+      if (confirm == BB_Yes) SavePicture(form, "status-window-running");
+      form.close();  // refused while the operation runs
+      form.reject();
+      closeRefused = form.isVisible();
+      QTest::keyClick(&form, Qt::Key_Escape);
+      closeRefused = closeRefused && form.isVisible();
+      form.findChild<QPushButton*>("AbortButton")->click();
+    });
+    press->start();
+    RunToEnd(form);
+    QVERIFY(pressed);
+    QVERIFY(closeRefused);
+    QTEST(form.ResultCode(), "code");
+    QTEST(form.StatusText(), "end");
+    QCOMPARE(boxes.shown[1].Text, QString::fromUtf8("Kliknutím na Áno potvrdíte prerušenie operácie."));
+    QCOMPARE(boxes.shown[1].Caption, QStringLiteral("Abort"));
+    QCOMPARE(boxes.shown[1].Buttons, BB_Yes | BB_No);
+    QFETCH(int, code);
+    if (code != 0) {
+      QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Stop));
+      QCOMPARE(boxes.shown.back().Text,
+               form.StatusText() + "\n\n" + ResultMessage(code));
+    }
+  }
+
+  // Verify and restore of a set written here, through their pages.
+  void readingRunsOfASetMadeHere() {
+    const QString src = work_.path() + "/read-src";
+    const QString dst = work_.path() + "/read-dst";
+    const QString back = work_.path() + "/read-back";
+    WriteBytes(src + "/a.txt", "alpha\n");
+    WriteBytes(src + "/b.bin", Noise(70000, 3));
+    {
+      TBoxScript boxes;
+      TStatusForm backup(&main_, 0, BackupOf(src, dst));
+      RunToEnd(backup);
+      QCOMPARE(backup.ResultCode(), 0);
+    }
+    vx::TWizardPages pages;
+    pages.Verify.SetFile = (dst + "/Backup.001").toStdString();
+    pages.Restore.SetFile = pages.Verify.SetFile;
+    pages.Restore.Selection = {(src + "/a.txt").toStdString()};
+    pages.Restore.Location = back.toStdString();
+    struct TRun {
+      int kind;
+      const char* caption;
+      const char* end;
+    };
+    for (const TRun& run : {TRun{2, "Stav kontroly", "Kontrola dát je ukončená."},
+                            TRun{1, "Stav obnovy", "Obnova dát je ukončená."}}) {
+      TBoxScript boxes;
+      TStatusForm form(&main_, run.kind, pages);
+      RunToEnd(form);
+      QCOMPARE(form.ResultCode(), 0);
+      QCOMPARE(form.windowTitle(), QString::fromUtf8(run.caption));
+      QCOMPARE(form.StatusText(), QString::fromUtf8(run.end));
+      QVERIFY(form.findChild<QPushButton*>("ViewLogButton")->isHidden());  // no log asked for
+    }
+    QFile restored(back + src + "/a.txt");
+    QVERIFY(restored.open(QIODevice::ReadOnly));
+    QCOMPARE(restored.readAll(), QByteArray("alpha\n"));
+    QVERIFY(!QFile::exists(back + src + "/b.bin"));  // not selected
+  }
+
+  void aDateThatDoesNotConvertFailsTheRun() {
+    vx::TWizardPages pages = BackupOf(work_.path() + "/none", work_.path() + "/none-dst");
+    pages.Backup.Mode = 3;
+    pages.Backup.SpecialDate = "31.31.2026";
+    TBoxScript boxes;
+    TStatusForm form(&main_, 0, pages);
+    RunToEnd(form);
+    QCOMPARE(form.ResultCode(), 1);
+    QCOMPARE(form.StatusText(), QString::fromUtf8("Záloha dát bola prerušená."));
+    QCOMPARE(boxes.shown.back().Text, form.StatusText() + "\n\n" + ResultMessage(1));
+    QVERIFY(!QFile::exists(work_.path() + "/none-dst"));
+  }
+
+  // The compression ratio takes the user's decimal separator (a Slovak
+  // locale compiled into a private folder, when the system can).
+  void ratioUsesTheLocalesDecimalSeparator() {
+    if (!QFile::exists("/usr/share/i18n/locales/sk_SK") ||
+        QStandardPaths::findExecutable("localedef").isEmpty())
+      QSKIP("no locale sources to build sk_SK from");
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/sk_SK.UTF-8";
+    QProcess::execute("localedef", {"-i", "sk_SK", "-f", "UTF-8", out});
+    if (!QFileInfo::exists(out)) QSKIP("localedef could not build sk_SK");
+    const QByteArray oldLocPath = qgetenv("LOCPATH");
+    const QByteArray oldLcAll = qgetenv("LC_ALL");
+    qputenv("LOCPATH", dir.path().toUtf8());
+    qputenv("LC_ALL", "sk_SK.UTF-8");
+    TStatusForm form(&main_, 0, {});
+    vx::TExtBackupStatistic s;
+    bool cancel = false;
+    form.ShowProgress(s, cancel);
+    const QString zero = Label(form, "CompressionLabel");
+    s.BytesRead = 3145728;
+    s.BytesWritten = 1048576;
+    form.ShowProgress(s, cancel);
+    const QString three = Label(form, "CompressionLabel");
+    qputenv("LC_ALL", oldLcAll);
+    if (oldLocPath.isNull()) qunsetenv("LOCPATH"); else qputenv("LOCPATH", oldLocPath);
+    QCOMPARE(zero, QStringLiteral("1:0,0"));
+    QCOMPARE(three, QStringLiteral("1:3,0"));
+  }
+
+  void resultMessages_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    const std::pair<int, const char*> table[] = {
+        {1, "Chyba - neplatný parameter."},
+        {2, "Chyba - disk je plný."},
+        {3, "Interná chyba pri kompresii."},
+        {4, "Chyba - súbor má otvorený iný proces."},
+        {5, "Chyba počas čítania súboru."},
+        {6, "Chyba počas zápisu dát do záložného súboru."},
+        {7, "Chyba pri vytváraní archívu zálohy."},
+        {8, "Chyba - záložný súbor obsahuje neplatnú hlavičku alebo chybné údaje."},
+        {9, "Chyba počas čítania záložného súboru."},
+        {10, "Chyba pri použití páskového zariadenia."},
+        {11, "Chyba počas vytvárania dočasného súboru."},
+        {12, "Prerušené užívateľom."},
+        {13, "Nepodarilo sa detekovať prvé médium zálohy."},
+        {14, "Heslo musí mať aspoň 8 znakov"},
+        {15, "Nepodarilo sa pripojenie na FTP server"},
+        {98, "Chyba počas kontroly súborov."},
+        {99, "Iná nešpecifikovaná chyba."},
+        {0, "Iná chyba (číslo chyby 0)."},
+        {42, "Iná chyba (číslo chyby 42)."},
+        {-1, "Iná chyba (číslo chyby -1)."},
+        {16, "Iná chyba (číslo chyby 16)."},
+    };
+    for (const auto& [code, text] : table)
+      QTest::newRow(qPrintable(QString::number(code))) << code << QString::fromUtf8(text);
+  }
+
+  void resultMessages() {
+    QFETCH(int, code);
+    QTEST(ResultMessage(code), "text");
+  }
+
+  void logViewerDeletesTheFileAndKeepsTheText() {
+    const QString log = work_.path() + "/viewer/Backup 01-02-2026 03-04-05.LOG";
+    const QByteArray content = "Záloha začatá\na very long line " + QByteArray(400, 'x') + "\n";
+    WriteBytes(log, content);
+    TStatusForm owner(&main_, 0, {});
+    owner.Engine().LogFileName = log.toStdString();
+    bool checked = false;
+    OnNextModal([&](QWidget* viewer) {
+      auto* text = viewer->findChild<QTextEdit*>("RichEdit");
+      auto* del = viewer->findChild<QPushButton*>("DeleteButton");
+      auto* close = viewer->findChild<QPushButton*>("CloseButton");
+      QVERIFY(text && del && close);
+      QCOMPARE(del->text(), QString::fromUtf8("Vymazať Log"));
+      QCOMPARE(close->text(), QString::fromUtf8("Zatvoriť"));
+      QVERIFY(close->isDefault());
+      QVERIFY(text->isReadOnly());
+      QCOMPARE(text->lineWrapMode(), QTextEdit::NoWrap);
+      QCOMPARE(text->toPlainText(), QString::fromUtf8(content));
+      del->click();
+      QVERIFY(!QFile::exists(log));
+      QVERIFY(!del->isEnabled());
+      QCOMPARE(text->toPlainText(), QString::fromUtf8(content));  // still on screen
+      del->setEnabled(true);
+      del->click();  // already gone: nothing beyond disabling the button
+      QVERIFY(!del->isEnabled());
+      checked = true;
+      QTest::keyClick(viewer, Qt::Key_Escape);
+    });
+    owner.ViewLog();
+    QVERIFY(checked);
+    // Back in the status window: no file, no LogView.
+    QVERIFY(!owner.findChild<QPushButton*>("ViewLogButton")->isEnabled());
+    // A missing file is never shown.
+    bool shown = false;
+    QTimer* waiting = OnNextModal([&](QWidget* w) {
+      shown = true;
+      w->close();
+    });
+    owner.ViewLog();
+    QTest::qWait(50);
+    delete waiting;
+    QVERIFY(!shown);
+  }
+
+  void viewChosenLogHidesTheMainWindowMeanwhile() {
+    const QString folder = work_.path() + "/chosen";
+    const QString log = folder + "/Verify 05-06-2026 07-08-09.LOG";
+    WriteBytes(log, "Kontrola\n");
+    bool hiddenMeanwhile = false, dialogChecked = false;
+    OnNextModal([&](QWidget* w) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      QVERIFY(dialog);
+      QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(folder).absolutePath());
+      QVERIFY(dialog->nameFilters().contains(QString::fromUtf8("Súbory log (*.log)")));
+      dialogChecked = true;
+      OnNextModal([&](QWidget* viewer) {
+        hiddenMeanwhile = main_.isHidden();
+        QCOMPARE(viewer->findChild<QTextEdit*>("RichEdit")->toPlainText(),
+                 QStringLiteral("Kontrola\n"));
+        viewer->close();
+      });
+      dialog->selectFile(log);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    ViewChosenLog(&main_, folder);
+    QVERIFY(dialogChecked);
+    QVERIFY(hiddenMeanwhile);
+    QVERIFY(main_.isVisible());
+    QVERIFY(QFile::exists(log));
+  }
+
+  void aboutBoxNamesTheProgramAndVersion() {
+    // Drawn as a real box once, for the picture.
+    struct TPictureBoxes final : TMessageBoxes {
+      TBoxButton Show(const TBoxRequest& r) override {
+        QMessageBox box(QMessageBox::Information, r.Caption, r.Text, QMessageBox::Ok, r.Parent);
+        box.adjustSize();
+        SavePicture(box, "about-box");
+        return BB_Ok;
+      }
+    } pictures;
+    TMessageBoxes* previous = SetMessageBoxes(&pictures);
+    ShowAboutBox(&main_);
+    SetMessageBoxes(previous);
+    TBoxScript boxes;
+    ShowAboutBox(&main_);
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    QCOMPARE(boxes.shown[0].Caption, QStringLiteral("O programe"));
+    QVERIFY(boxes.shown[0].Text.contains("Vaultix"));
+    QVERIFY(boxes.shown[0].Text.contains("7.0.0.0"));
+  }
+};
+
+QTEST_MAIN(StatusFormTest)
+#include "status_form_test.moc"
