@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "engine/wizard_job.h"
 #include "support/version.h"
 #include "ui/application.h"
 #include "ui/message_boxes.h"
@@ -122,8 +123,8 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
 }
 
 QString DesktopLogFolder() {
-  const QString folder =
-      XdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state")) + QStringLiteral("/vaultix/logs/");
+  // The folder the status window writes its logs to.
+  const QString folder = QString::fromStdString(vx::RunLogFolder());
   QDir().mkpath(folder);
   return folder;
 }

@@ -22,7 +22,7 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent);
 QString MimePackageFileName();
 QString DesktopEntryFileName();
 
-// ${XDG_STATE_HOME:-~/.local/state}/vaultix/logs/, created when missing.
+// The folder of the run logs (see RunLogFolder), created when missing.
 QString DesktopLogFolder();
 
 }  // namespace vx::ui
