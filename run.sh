@@ -4,7 +4,9 @@
 #                                 into sample-backup/, its catalog, a verify and a
 #                                 redirected restore, printing the log summaries;
 #   ./run.sh <op> --set FILE ...  runs one vaultix-cli operation with these
-#                                 arguments and exits with its result code.
+#                                 arguments and exits with its result code;
+#   ./run.sh desktop [JOB.sqt]    starts the desktop program (a job file named
+#                                 after it is loaded and run up to "Štart!").
 # Installs what is missing on Debian 12 first (scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,6 +21,10 @@ root=$(pwd)
 } >&2
 cli=$root/build/release/src/cli/vaultix-cli
 
+if (($#)) && [ "$1" = desktop ]; then
+  shift
+  exec "$root/build/release/src/app/vaultix" "$@"
+fi
 if (($#)); then
   exec "$cli" "$@"
 fi
