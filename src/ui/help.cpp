@@ -61,9 +61,8 @@ constexpr TTopic kTopics[] = {
     {"Status", "Priebeh operácie",
      "<p>Okno ukazuje priebeh zálohy, obnovy alebo kontroly: aktuálny súbor, počty, rýchlosť a "
      "odhad zostávajúceho času. Operáciu možno prerušiť; po skončení možno zobraziť log.</p>"},
-    {"LogView", "Log záznam",
+    {"ViewLog", "Log záznam",
      "<p>Zobrazuje textový záznam operácie. Súbor logu možno odtiaľto aj vymazať.</p>"},
-    {"About", "O programe", "<p>Verzia programu a autorské práva.</p>"},
     {"Vyberte_zálohovú_sadu", "Výber zálohovej sady",
      "<p>Vyberte zariadenie, zložku a prvý súbor sady s koncovkou <tt>.001</tt>.</p>"},
     {"Výber_zálohovej_sady", "Výber súborov",

@@ -15,6 +15,8 @@
 
 #include "support/version.h"
 #include "ui/help.h"
+#include "ui/log_view.h"
+#include "ui/status_form.h"
 #include "ui/main_form.h"
 #include "ui/restore_tree.h"
 #include "ui/texts.h"
@@ -159,6 +161,9 @@ void WizardTest::PageChecks_data() {
   QTest::newRow("date mode, no date")
       << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=zajtra"} << L{}
       << false << text::kBadDate << "BackupSpecialDateEdit";
+  QTest::newRow("date mode, date in the short date format")
+      << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=12/31/26"} << L{}
+      << true << "" << "";
   QTest::newRow("restore set empty") << "RestoreFrom" << QStringList{"RestoreSetEdit=  "} << L{}
                                      << false << text::kNoRestoreSet << "RestoreSetEdit";
   QTest::newRow("restore set .002 goes on to reading")
@@ -705,14 +710,19 @@ void WizardTest::EveryPageAndWindowHasATopic() {
 void WizardTest::TopicOfOtherWindows() {
   TPrivateHome home;
   TMainForm form;
-  QDialog status;
-  status.setObjectName(QStringLiteral("StatusForm"));
-  status.setWindowTitle(QStringLiteral("Záloha"));
-  QString topic;
-  QString windowText;
-  form.HelpHandler()->TopicFor(&status, topic, windowText);
-  QCOMPARE(topic, QStringLiteral("Status"));
-  QCOMPARE(windowText, QStringLiteral("Záloha"));
+  form.show();
+  TViewLogForm viewer(&form, home.Path(QStringLiteral("x.LOG")));
+  TStatusForm status(&form, 0, form.ReadPages());
+  const std::pair<QWidget*, QString> windows[] = {{&status, QStringLiteral("Status")},
+                                                  {&viewer, QStringLiteral("ViewLog")}};
+  for (const auto& [window, expected] : windows) {
+    QString topic;
+    QString windowText;
+    form.HelpHandler()->TopicFor(window, topic, windowText);
+    QCOMPARE(topic, expected);
+    QCOMPARE(windowText, window->windowTitle());
+    QVERIFY(HasHelpTopic(topic));
+  }
   QCOMPARE(HelpTopicName(QStringLiteral("Vyberte miesto FormForm")),
            QStringLiteral("Vyberte_miesto_Form"));
 }
