@@ -12,6 +12,8 @@
 #include "platform/date_time.h"
 #include "platform/locale.h"
 #include "support/version.h"
+#include "platform/hooks.h"
+#include "ui/log_view.h"
 #include "ui/main_form.h"
 #include "ui/restore_tree.h"
 #include "ui/texts.h"
@@ -78,6 +80,8 @@ class RestoreTreeTest : public QObject {
   void ReadsARealSet();
   void ReadingTwiceGivesTheSameUntickedTree();
   void ReadingAVerifySetBuildsNoTree();
+  void MissingFirstVolumeIsAskedFor();
+  void SetNameTheEngineRefuses();
   void FailureMessage_data();
   void FailureMessage();
 };
@@ -298,6 +302,40 @@ void RestoreTreeTest::ReadingAVerifySetBuildsNoTree() {
   QCOMPARE(Control<QLineEdit>(&form, QStringLiteral("VerifyCommentEdit"))->text(),
            QStringLiteral("kontrola"));
   QVERIFY(boxes.shown.empty());
+}
+
+void RestoreTreeTest::MissingFirstVolumeIsAskedFor() {
+  TPrivateHome home;
+  TBoxScript boxes;
+  boxes.Answer(BB_Abort);
+  InstallEngineHooks();
+  TMainForm form;
+  form.SetActiveTab(TMainForm::RestoreTab);
+  Control<QLineEdit>(&form, QStringLiteral("RestoreSetEdit"))->setText(home.Path("NONE.001"));
+  const bool read = form.ReadSetInfo();
+  vx::SetQuestionBoxHook(nullptr);
+  vx::SetProcessMessagesHook(nullptr);
+  QVERIFY(!read);
+  QCOMPARE(boxes.shown.size(), std::size_t{2});
+  QCOMPARE(boxes.shown[0].Buttons, BB_Ok | BB_Abort);  // the engine's own question
+  QCOMPARE(boxes.shown[1].Text, text::kCannotRead + " for,\n" + home.Path("NONE.001") +
+                                    "\n\n" + ResultMessage(99));
+}
+
+void RestoreTreeTest::SetNameTheEngineRefuses() {
+  TPrivateHome home;
+  TBoxScript boxes;
+  TMainForm form;
+  form.SetActiveTab(TMainForm::VerifyTab);
+  Control<QLineEdit>(&form, QStringLiteral("VerifySetEdit"))->setText(home.Path("a.b.001"));
+  form.PreviousNextClick(true);
+  QCOMPARE(form.CurrentPageName(), QStringLiteral("VerifyWhat"));
+  QCOMPARE(boxes.shown.size(), std::size_t{1});
+  // The engine's own message in the application's error box.
+  QVERIFY(!boxes.shown[0].Text.startsWith(text::kCannotRead));
+  QVERIFY(!boxes.shown[0].Text.isEmpty());
+  QCOMPARE(boxes.shown[0].Caption, ApplicationTitle());
+  QCOMPARE(boxes.shown[0].Icon, TBoxIcon::Stop);
 }
 
 void RestoreTreeTest::FailureMessage_data() {

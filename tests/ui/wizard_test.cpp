@@ -101,6 +101,8 @@ class WizardTest : public QObject {
   void AddingEntries_data();
   void AddingEntries();
   void RemoveAndClearFollowTheList();
+  void BrowseButtons_data();
+  void BrowseButtons();
   void AutomaticAdvance_data();
   void AutomaticAdvance();
   void TabOrderFollowsThePage_data();
@@ -525,6 +527,41 @@ void WizardTest::RemoveAndClearFollowTheList() {
   QCOMPARE(tree->topLevelItemCount(), 0);
   QVERIFY(!clear->isEnabled());
   QVERIFY(!remove->isEnabled());
+}
+
+void WizardTest::BrowseButtons_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<QString>("edit");
+  QTest::addColumn<int>("mode");
+  QTest::addColumn<QString>("answer");
+  QTest::newRow("backup folder") << "BackupLocationButton" << "BackupLocationEdit"
+                                 << int(SM_BackupTarget) << "/srv/b";
+  QTest::newRow("restore set") << "RestoreSetButton" << "RestoreSetEdit" << int(SM_ArchiveSet)
+                               << "/srv/S.001";
+  QTest::newRow("verify set") << "VerifySetButton" << "VerifySetEdit" << int(SM_ArchiveSet)
+                              << "/srv/V.001";
+  QTest::newRow("restore folder") << "RestoreLocationButton" << "RestoreLocationEdit"
+                                  << int(SM_RestoreTarget) << "/srv/r";
+  QTest::newRow("cancelled keeps the text") << "RestoreLocationButton" << "RestoreLocationEdit"
+                                            << int(SM_RestoreTarget) << "";
+}
+
+void WizardTest::BrowseButtons() {
+  QFETCH(QString, button);
+  QFETCH(QString, edit);
+  QFETCH(int, mode);
+  QFETCH(QString, answer);
+  TPrivateHome home;
+  TPathScript paths;
+  paths.answers.push_back(answer);
+  TMainForm form;
+  auto* e = Control<QLineEdit>(&form, edit);
+  e->setText(QStringLiteral("/before/x"));
+  Control<QPushButton>(&form, button)->click();
+  QCOMPARE(paths.calls.size(), std::size_t{1});
+  QCOMPARE(int(paths.calls[0].first), mode);
+  QCOMPARE(paths.calls[0].second, QStringLiteral("/before/x"));
+  QCOMPARE(e->text(), answer.isEmpty() ? QStringLiteral("/before/x") : answer);
 }
 
 // ---- Automatic advance ----------------------------------------------------------
