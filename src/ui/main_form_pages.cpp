@@ -122,14 +122,21 @@ void TMainForm::BuildMenu() {
     connect(a, &QAction::triggered, this, slot);
     return a;
   };
+  // The menu captions carry no accelerator letter, so the items have the
+  // desktop's usual keys for keyboard-only use.
   item(file, "FileOpen", QStringLiteral("Otvoriť záložnú sadu"), [this] {
     LoadJob(QString());
-  });
-  item(file, "FileSave", QStringLiteral("Uložiť záložnú sadu"), [this] { SaveJob(QString()); });
+  })->setShortcut(QKeySequence::Open);
+  item(file, "FileSave", QStringLiteral("Uložiť záložnú sadu"), [this] {
+    SaveJob(QString());
+  })->setShortcut(QKeySequence::Save);
   file->addSeparator();
-  item(file, "ZobraziLOGsbor1", QStringLiteral("Zobraziť LOG súbor ..."), [this] { ViewLogs(); });
+  item(file, "ZobraziLOGsbor1", QStringLiteral("Zobraziť LOG súbor ..."), [this] {
+    ViewLogs();
+  })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   file->addSeparator();
-  item(file, "FileClose", QStringLiteral("Koniec"), [this] { close(); });
+  item(file, "FileClose", QStringLiteral("Koniec"), [this] { close(); })
+      ->setShortcut(QKeySequence::Quit);
   QMenu* help = bar->addMenu(QStringLiteral("Pomoc"));
   item(help, "HelpAbout", QStringLiteral("O programe"), [this] { About(); });
 }

@@ -678,6 +678,11 @@ void WizardTest::AcceleratorsStepAndStart() {
   GoTo(form, QStringLiteral("BackupExclude"));
   AltKey(&form, u'Ď');
   QTRY_COMPARE(form.CurrentPageName(), QStringLiteral("BackupWhere"));
+  // The menu items have keys: Ctrl+S asks where to save the job.
+  TFileDialogScript dialogs;
+  QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+  QCOMPARE(dialogs.requests.size(), std::size_t{1});
+  QVERIFY(dialogs.requests[0].Save);
   // Enter presses the default button, Next.
   QTest::keyClick(Control<QWidget>(&form, QStringLiteral("segsize")), Qt::Key_Return);
   QCOMPARE(form.CurrentPageName(), QStringLiteral("BackupHow"));
