@@ -98,7 +98,8 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   panel_->setFixedWidth(110);
   panel_->setAutoFillBackground(true);
   panel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  panel_->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64));
+  panel_->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64).scaled(
+      64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   panel_->setContentsMargins(0, 24, 0, 0);
 
   mainPage_ = new QTabWidget(central);

@@ -48,29 +48,46 @@ bool GrabModal(const QString& folder, const QString& name, const std::function<v
 }
 
 // Answers every box at once: pictures are made without anyone to click.
-// A box named in captureAs is drawn and saved first.
+// While captureAs is set, each box is drawn and saved first, as captureAs
+// (the first) or captureAs-2, captureAs-3 ...
 class TAutoBoxes final : public TMessageBoxes {
  public:
   QString folder;
   QString captureAs;
+  bool keepCapturing = false;
   int saved = 0;
 
   TBoxButton Show(const TBoxRequest& r) override {
     if (!captureAs.isEmpty()) {
+      ++shown_;
       QMessageBox box(r.Icon == TBoxIcon::Information ? QMessageBox::Information
                       : r.Icon == TBoxIcon::Stop      ? QMessageBox::Critical
                       : r.Icon == TBoxIcon::Warning   ? QMessageBox::Warning
                       : r.Icon == TBoxIcon::Question  ? QMessageBox::Question
                                                       : QMessageBox::NoIcon,
-                      r.Caption, r.Text, QMessageBox::Ok, r.Parent);
+                      r.Caption, r.Text, QMessageBox::NoButton, r.Parent);
+      const std::pair<int, QMessageBox::StandardButton> buttons[] = {
+          {BB_Ok, QMessageBox::Ok},         {BB_Cancel, QMessageBox::Cancel},
+          {BB_Abort, QMessageBox::Abort},   {BB_Retry, QMessageBox::Retry},
+          {BB_Ignore, QMessageBox::Ignore}, {BB_Yes, QMessageBox::Yes},
+          {BB_No, QMessageBox::No}};
+      for (const auto& [ours, qt] : buttons)
+        if (r.Buttons & ours) box.addButton(qt);
       box.show();
-      if (Save(&box, folder, captureAs)) ++saved;
-      captureAs.clear();
+      const QString name = shown_ == 1 ? captureAs : captureAs + QStringLiteral("-%1").arg(shown_);
+      if (Save(&box, folder, name)) ++saved;
+      if (!keepCapturing) {
+        captureAs.clear();
+        shown_ = 0;
+      }
     }
     for (TBoxButton b : {BB_Ok, BB_Yes, BB_Ignore, BB_Retry})
       if (r.Buttons & b) return b;
     return BB_Cancel;
   }
+
+ private:
+  int shown_ = 0;
 };
 
 // A small backup of a folder in the home folder, shown in the status window
@@ -84,7 +101,7 @@ bool GrabStatusWindow(TMainForm& form, const QString& folder) {
   f.close();
   QDir().mkpath(home + QStringLiteral("/zaloha"));
   TWizardPages pages = form.ReadPages();
-  pages.Backup.Include = {(source + QStringLiteral(" /S")).toStdString()};
+  pages.Backup.Include = {(source + QStringLiteral("/* /S")).toStdString()};
   pages.Backup.Location = (home + QStringLiteral("/zaloha/")).toStdString();
   TStatusForm status(&form, 0, pages);
   bool saved = false;
@@ -158,8 +175,9 @@ int RenderScreenshots(const QString& folder) {
   if (!GrabModal(folder, QStringLiteral("log-viewer"), [&] { ShowLogViewer(&form, log); }))
     ++failures;
   QFile::remove(log);
-  boxes.captureAs = QStringLiteral("result-box");
-  if (!GrabStatusWindow(form, folder) || boxes.saved != 2) ++failures;
+  boxes.captureAs = QStringLiteral("status-box");
+  boxes.keepCapturing = true;
+  if (!GrabStatusWindow(form, folder) || boxes.saved < 2) ++failures;
   SetMessageBoxes(previous);
   return failures == 0 ? 0 : 1;
 }
