@@ -176,7 +176,8 @@ QStringList MountPointsFrom(const QString& mountsText) {
       QStringLiteral("hugetlbfs"),  QStringLiteral("fusectl"),   QStringLiteral("configfs"),
       QStringLiteral("autofs"),     QStringLiteral("binfmt_misc"), QStringLiteral("nsfs"),
       QStringLiteral("rpc_pipefs"), QStringLiteral("efivarfs"),  QStringLiteral("ramfs"),
-      QStringLiteral("selinuxfs"),  QStringLiteral("fuse.gvfsd-fuse"), QStringLiteral("fuse.portal")};
+      QStringLiteral("selinuxfs"),  QStringLiteral("fuse.gvfsd-fuse"), QStringLiteral("fuse.portal"),
+      QStringLiteral("squashfs")};  // read-only application images
   static const QStringList systemTrees = {QStringLiteral("/proc"), QStringLiteral("/sys"),
                                           QStringLiteral("/dev"), QStringLiteral("/run")};
   QStringList out;
@@ -371,15 +372,15 @@ void TSelectionForm::FileChosen(const QString& fullName) {
 void TSelectionForm::DriveChanged(int index) {
   for (;;) {
     const QString wanted = drives_->itemText(index);
-    const int err = Probe()(wanted);
-    if (err == 0) {
+    // Only a device that is not ready stops the switch; other errors are let
+    // be (the lists then show what can be read).
+    if (Probe()(wanted) != EIO) {
       drive_ = wanted;
       folderModel_->setRootPath(drive_);
       folders_->setRootIndex(folderModel_->index(drive_));
       FolderChanged(drive_);
       return;
     }
-    if (err != EIO) return;  // other errors of the switch are let be
     const TBoxButton b = ShowBox(this, ApplicationTitle(), wanted + text::kNotAccessible,
                                  TBoxIcon::Stop, BB_Retry | BB_Cancel);
     if (b != BB_Retry) {
