@@ -617,6 +617,15 @@ void WizardTest::AutomaticAdvance() {
 void WizardTest::TabOrderFollowsThePage_data() {
   QTest::addColumn<QString>("page");
   QTest::addColumn<QStringList>("order");
+  QTest::newRow("BackupInclude") << "BackupInclude"
+                                 << QStringList{"BackupIncludeTree", "BackupIncludeAddButton",
+                                                "NextButton"};
+  QTest::newRow("RestoreWhat") << "RestoreWhat"
+                               << QStringList{"RestoreCommentEdit", "RestoreTree",
+                                              "PreviousButton", "NextButton"};
+  QTest::newRow("VerifyHow") << "VerifyHow"
+                             << QStringList{"VerifyCommentEdit", "VerifyCreateLogCheck",
+                                            "PreviousButton", "NextButton"};
   QTest::newRow("BackupWhere") << "BackupWhere"
                                << QStringList{"BackupToTapeCheck", "BackupLocationEdit",
                                               "BackupLocationButton", "BackupBaseNameEdit",
