@@ -7,6 +7,8 @@
 #                                 arguments and exits with its result code;
 #   ./run.sh package              builds the Debian package (CPack) into
 #                                 build/release/ and prints its name.
+#   ./run.sh desktop [JOB.sqt]    starts the desktop program (a job file named
+#                                 after it is loaded and run up to "Štart!").
 # Installs what is missing on Debian 12 first (scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -29,6 +31,10 @@ if [ "${1-}" = package ]; then
   exit 0
 fi
 
+if (($#)) && [ "$1" = desktop ]; then
+  shift
+  exec "$root/build/release/src/app/vaultix" "$@"
+fi
 if (($#)); then
   exec "$cli" "$@"
 fi

@@ -1,0 +1,61 @@
+#include "ui/application.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+
+#include "platform/hooks.h"
+#include "ui/message_boxes.h"
+
+namespace vx::ui {
+namespace {
+
+QString& Title() {
+  static QString title = QStringLiteral("Vaultix");
+  return title;
+}
+
+TFileDialogHook& DialogHook() {
+  static TFileDialogHook hook;
+  return hook;
+}
+
+}  // namespace
+
+QString ApplicationTitle() { return Title(); }
+void SetApplicationTitle(const QString& title) { Title() = title; }
+
+void ShowError(QWidget* parent, const QString& text) {
+  ShowBox(parent, ApplicationTitle(), text, TBoxIcon::Stop, BB_Ok);
+}
+
+void SetFileDialogHook(TFileDialogHook hook) { DialogHook() = std::move(hook); }
+
+QString AskFileName(QWidget* parent, const TFileDialogRequest& r) {
+  if (DialogHook()) return DialogHook()(r);
+  QFileDialog dialog(parent, r.Caption, r.Folder, r.Filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setDefaultSuffix(r.DefaultSuffix);
+  if (r.Save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  }
+  if (!r.FileName.isEmpty()) dialog.selectFile(r.FileName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
+void InstallEngineHooks() {
+  vx::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+  vx::SetQuestionBoxHook([](const std::string& text) {
+    const TBoxButton b = ShowBox(nullptr, ApplicationTitle(), QString::fromStdString(text),
+                                 TBoxIcon::Warning, BB_Ok | BB_Abort);
+    if (b == BB_Ok) return TBoxAnswer::Ok;
+    if (b == BB_Abort) return TBoxAnswer::Abort;
+    return TBoxAnswer::Closed;
+  });
+}
+
+}  // namespace vx::ui

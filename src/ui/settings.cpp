@@ -1,0 +1,132 @@
+#include "ui/settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "engine/wizard_job.h"
+#include "support/version.h"
+#include "ui/application.h"
+#include "ui/message_boxes.h"
+#include "ui/texts.h"
+
+namespace vx::ui {
+namespace {
+
+QString XdgFolder(const char* variable, const QString& fallbackBelowHome) {
+  const QString v = qEnvironmentVariable(variable);
+  // The XDG rules: only an absolute path counts.
+  if (!v.isEmpty() && QDir::isAbsolutePath(v)) return v;
+  return QDir::homePath() + QLatin1Char('/') + fallbackBelowHome;
+}
+
+QString InternalName() { return QString::fromStdString(vx::VersionString(vx::VS_InternalName)); }
+
+const QString kMimeType = QStringLiteral("application/x-vaultix-job");
+
+// Writes text to fileName (folders created); false on any failure.
+bool WriteTextFile(const QString& fileName, const QByteArray& text) {
+  if (!QDir().mkpath(QFileInfo(fileName).absolutePath())) return false;
+  QSaveFile f(fileName);
+  if (!f.open(QIODevice::WriteOnly)) return false;
+  if (f.write(text) != text.size()) return false;
+  return f.commit();
+}
+
+void RunTool(const QString& tool, const QString& folder) {
+  const QString exe = QStandardPaths::findExecutable(tool);
+  if (exe.isEmpty()) return;
+  QProcess p;
+  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  p.start(exe, {folder});
+  if (!p.waitForFinished(10000)) p.kill();
+  p.waitForFinished(1000);
+}
+
+}  // namespace
+
+QString SettingsFileName() {
+  const QString name = InternalName();
+  return XdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/Zarel/") +
+         (name.isEmpty() ? QStringLiteral("Zarel") : name) + QStringLiteral(".conf");
+}
+
+bool RecordProgramPath(const QString& programPath, const QString& caption, QWidget* parent) {
+  const QString fileName = SettingsFileName();
+  bool ok = QDir().mkpath(QFileInfo(fileName).absolutePath());
+  if (ok) {
+    QSettings s(fileName, QSettings::IniFormat);
+    s.setValue(QStringLiteral("Path"), programPath);
+    s.sync();
+    ok = s.status() == QSettings::NoError;
+  }
+  if (!ok) ShowBox(parent, caption, text::kRegistryFailed + fileName, TBoxIcon::Stop, BB_Ok);
+  return ok;
+}
+
+QString MimePackageFileName() {
+  return XdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) +
+         QStringLiteral("/mime/packages/vaultix-job.xml");
+}
+
+QString DesktopEntryFileName() {
+  return XdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) +
+         QStringLiteral("/applications/vaultix.desktop");
+}
+
+bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
+  const QByteArray mime =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+      "  <mime-type type=\"" + kMimeType.toUtf8() + "\">\n"
+      "    <comment>Záložná sada</comment>\n"
+      "    <glob pattern=\"*.sqt\"/>\n"
+      "    <glob pattern=\"*.SQT\"/>\n"
+      "  </mime-type>\n"
+      "</mime-info>\n";
+  // The Exec key quotes the program's path when it holds characters the
+  // desktop entry rules reserve.
+  QString exec = programPath;
+  if (exec.contains(QRegularExpression(QStringLiteral("[\\s\"'\\\\><~|&;$*?#()`]")))) {
+    exec.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    exec.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    exec.replace(QLatin1Char('`'), QStringLiteral("\\`"));
+    exec.replace(QLatin1Char('$'), QStringLiteral("\\$"));
+    exec = QLatin1Char('"') + exec + QLatin1Char('"');
+  }
+  exec.replace(QLatin1Char('%'), QStringLiteral("%%"));
+  const QByteArray desktop = "[Desktop Entry]\n"
+                             "Type=Application\n"
+                             "Name=Vaultix\n"
+                             "Comment=Zálohovanie údajov Vaultix\n"
+                             "Exec=" + exec.toUtf8() + " %f\n"
+                             "Icon=drive-harddisk\n"
+                             "Terminal=false\n"
+                             "Categories=Utility;Archiving;\n"
+                             "MimeType=" + kMimeType.toUtf8() + ";\n";
+  QString failed;
+  if (!WriteTextFile(MimePackageFileName(), mime)) failed = MimePackageFileName();
+  else if (!WriteTextFile(DesktopEntryFileName(), desktop)) failed = DesktopEntryFileName();
+  if (!failed.isEmpty()) {
+    ShowError(parent, QStringLiteral("Unable to write to %1").arg(failed));
+    return false;
+  }
+  RunTool(QStringLiteral("update-mime-database"),
+          QFileInfo(QFileInfo(MimePackageFileName()).absolutePath()).absolutePath());
+  RunTool(QStringLiteral("update-desktop-database"),
+          QFileInfo(DesktopEntryFileName()).absolutePath());
+  return true;
+}
+
+QString DesktopLogFolder() {
+  // The folder the status window writes its logs to.
+  const QString folder = QString::fromStdString(vx::RunLogFolder());
+  QDir().mkpath(folder);
+  return folder;
+}
+
+}  // namespace vx::ui

@@ -1,0 +1,28 @@
+#pragma once
+// What the desktop program keeps outside itself: its path in the user's
+// settings file, the job-file type registered with the desktop, and the
+// folder of its logs.
+#include <QString>
+
+class QWidget;
+
+namespace vx::ui {
+
+// ${XDG_CONFIG_HOME:-~/.config}/Zarel/<internal name>.conf
+QString SettingsFileName();
+// Writes Path = programPath; on failure shows the error box captioned with
+// caption and returns false (start-up goes on).
+bool RecordProgramPath(const QString& programPath, const QString& caption, QWidget* parent);
+
+// Declares *.sqt as a MIME type (${XDG_DATA_HOME:-~/.local/share}/mime/packages)
+// and a .desktop entry that opens it with programPath (…/applications), then
+// refreshes the desktop's databases when their tools exist.  A failure is
+// shown in the application's error box; returns false then.
+bool RegisterFileAssociation(const QString& programPath, QWidget* parent);
+QString MimePackageFileName();
+QString DesktopEntryFileName();
+
+// The folder of the run logs (see RunLogFolder), created when missing.
+QString DesktopLogFolder();
+
+}  // namespace vx::ui
