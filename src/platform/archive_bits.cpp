@@ -128,7 +128,12 @@ TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
          " path TEXT PRIMARY KEY NOT NULL,"
          " dev INTEGER NOT NULL, ino INTEGER NOT NULL, size INTEGER NOT NULL,"
          " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL) WITHOUT ROWID");
-    Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    // Written only when it differs: every run opens the store, and a write
+    // here would take the write lock (and sync) each time.
+    sqlite3_stmt* version = Prepare(db_, path_, "PRAGMA user_version");
+    const bool current = sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
+    sqlite3_finalize(version);
+    if (!current) Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     st_ = std::make_unique<Statements>();
     st_->select = Prepare(db_, path_,
                           "SELECT dev, ino, size, mtime_ns, ctime_ns FROM cleared WHERE path = ?1");
