@@ -44,6 +44,10 @@
 #
 # A quick check of the harness: BENCH_ROUNDS=1 BENCH_MIXED_BYTES=20000000
 # BENCH_TINY_FILES=2000 BENCH_RANDOM_BYTES=20000000 bench/peers_bench.sh
+# The STEP_cases arrays are read through a name reference in the run below;
+# the single-quoted bash -c scripts take their words as arguments; "zlib,1"
+# is one word.
+# shellcheck disable=SC2034,SC2016,SC2054
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mkdir -p "${1:-$root/bench/data}" && cd "${1:-$root/bench/data}" && pwd)
@@ -95,7 +99,8 @@ machine >"$work/machine.md"
 # make_corpus NAME: generates (once per size and generator) and warms it.
 make_corpus() {
   local name=$1 src=$work/source-$1 stamp=$work/source-$1.stamp
-  local want="${corpus_args[$1]} $(sha1sum <"$root/bench/make_bench_data.py")"
+  local want
+  want="${corpus_args[$1]} $(sha1sum <"$root/bench/make_bench_data.py")"
   if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
     rm -rf "$src" "$stamp"
     echo "generating $name in $src ..." >&2
@@ -278,12 +283,12 @@ HandleOpenErrors=2
 EOF
     for step in $steps; do
       [ "$step" != incremental ] || continue
-      declare -n cases=${step}_cases
+      declare -n step_cases=${step}_cases
       for ((round = 1; round <= rounds; round++)); do
         warm "$src"
-        interleaved "$step" "$round" "${cases[@]}"
+        interleaved "$step" "$round" "${step_cases[@]}"
       done
-      unset -n cases
+      unset -n step_cases
     done
     if [[ " $steps " == *" incremental "* && " $incremental " == *" $corpus "* ]]; then
       incremental_step

@@ -11,6 +11,7 @@
 #                         (generated there; default mixed)
 #   PROFILE_OUT=folder    where the archive and the restored copy go
 #                         (default /dev/shm/vaultix-profile)
+#   PROFILE_ENCRYPT=1     the backup is encrypted (a password file is made)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(cd "${1:-$root/bench/data}" && pwd)
@@ -36,8 +37,15 @@ BackupDestination=$out/
 ArchiveBaseName=a.arc
 HandleOpenErrors=2
 EOF
-backup=("$cli" backup --quiet --no-log --mode full --set "$out/profile.set")
-restore=("$cli" restore --quiet --no-log --all --restore-to "$out/restored" --set "$out/profile.set")
+password=()
+if [ "${PROFILE_ENCRYPT:-0}" = 1 ]; then
+  echo profile-password >"$out/password"
+  chmod 600 "$out/password"
+  password=(--password-file "$out/password")
+fi
+backup=("$cli" backup --quiet --no-log --mode full --set "$out/profile.set" "${password[@]}")
+restore=("$cli" restore --quiet --no-log --all --restore-to "$out/restored" --set "$out/profile.set"
+  "${password[@]}")
 
 # summarise PERF-DATA: shares of the categories, then the heaviest symbols.
 summarise() {
@@ -84,7 +92,7 @@ syscalls() {
 
 echo "## $corpus: $files files, $(du -sbL "$src" | cut -f1) bytes; $(date -u '+%Y-%m-%d %H:%M UTC'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "### quick backup"
+echo "### quick backup$([ -z "${password[*]}" ] || echo ", encrypted")"
 echo
 perf record -F 2000 -g -o "$out/backup.perf" -- "${backup[@]}" 2>"$out/perf.err"
 summarise "$out/backup.perf"
