@@ -142,6 +142,9 @@ interleaved() {
     local c=${cases[$(((i + round) % n))]}
     prepare_"$step" "$c"
     cmd_"$step" "$c"
+    # Some peers read with the page cache advised away (borg does): every
+    # case starts with the source's pages warm again.
+    warm "$hot"
     measure "$corpus" "$place" "$step" "$c" "$round" "${cmd[@]}"
     finish_"$step" "$c"
   done
@@ -242,6 +245,7 @@ incremental_step() {
   restic -r "$d/restic" init >>"$log" 2>&1
   borg init -e none "$d/borg" >>"$log" 2>&1
   warm "$isrc"
+  local hot=$isrc
   level=0
   for c in "${incremental_cases[@]}"; do
     cmd_incremental "$c"
@@ -250,7 +254,6 @@ incremental_step() {
   vx_mode=incremental
   for ((level = 1; level <= rounds; level++)); do
     python3 "$root/bench/make_bench_data.py" --change "$change_percent" --seed "$level" "$isrc" >>"$log"
-    warm "$isrc"
     interleaved incremental "$level" "${incremental_cases[@]}"
   done
   rm -rf "${d:?}" "$isrc"
@@ -260,6 +263,7 @@ incremental_step() {
 for corpus in $corpora; do
   make_corpus "$corpus"
   src=$work/source-$corpus
+  hot=$src
   parent=$(dirname "$src")
   base=$(basename "$src")
   for place in $places; do
@@ -285,7 +289,6 @@ EOF
       [ "$step" != incremental ] || continue
       declare -n step_cases=${step}_cases
       for ((round = 1; round <= rounds; round++)); do
-        warm "$src"
         interleaved "$step" "$round" "${step_cases[@]}"
       done
       unset -n step_cases
