@@ -123,6 +123,8 @@ void TVaultrex::ScanFiles() {
     if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Terminated by user during file scan");
   }
   fileList_.clear();
+  // The archive-bit look-ups of the whole scan share read transactions.
+  TArchiveBitLookups lookups(TArchiveBitStore::Instance());
 
   for (const std::string& line : IncludeNames) {
     if (line.empty()) continue;

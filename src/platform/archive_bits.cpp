@@ -128,7 +128,12 @@ TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
          " path TEXT PRIMARY KEY NOT NULL,"
          " dev INTEGER NOT NULL, ino INTEGER NOT NULL, size INTEGER NOT NULL,"
          " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL) WITHOUT ROWID");
-    Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    // Written only when it differs: every run opens the store, and a write
+    // here would take the write lock (and sync) each time.
+    sqlite3_stmt* version = Prepare(db_, path_, "PRAGMA user_version");
+    const bool current = sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
+    sqlite3_finalize(version);
+    if (!current) Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     st_ = std::make_unique<Statements>();
     st_->select = Prepare(db_, path_,
                           "SELECT dev, ino, size, mtime_ns, ctime_ns FROM cleared WHERE path = ?1");
@@ -145,7 +150,7 @@ TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
 }
 
 TArchiveBitStore::~TArchiveBitStore() {
-  if (inBatch_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (tx_ != TTransaction::None) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   st_.reset();
   sqlite3_close(db_);
 }
@@ -172,7 +177,44 @@ TArchiveBitStore& TArchiveBitStore::Instance() {
   return *instance;
 }
 
+// Inside a pass of look-ups, opens (or renews, when it has been held for
+// kLookupSnapshotMs) the pass's read transaction.
+void TArchiveBitStore::WillRead() {
+  if (lookupPasses_ == 0 || tx_ == TTransaction::Writing) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (tx_ == TTransaction::Reading) {
+    if (now - readingSince_ < std::chrono::milliseconds(kLookupSnapshotMs)) return;
+    EndReading();
+  }
+  Exec(db_, path_, "BEGIN DEFERRED");
+  tx_ = TTransaction::Reading;
+  readingSince_ = now;
+}
+
+// A write outside a batch commits on its own, never inside a pass's read
+// transaction (it would otherwise wait for the pass's end).
+void TArchiveBitStore::WillWrite() {
+  if (tx_ == TTransaction::Reading) EndReading();
+}
+
+void TArchiveBitStore::EndReading() {
+  tx_ = TTransaction::None;
+  // SQLite may already have ended it (a failed statement rolls back).
+  if (!sqlite3_get_autocommit(db_)) Exec(db_, path_, "COMMIT");  // read only: releases the lock
+}
+
+void TArchiveBitStore::BeginLookups() { ++lookupPasses_; }
+
+void TArchiveBitStore::EndLookups() {
+  if (lookupPasses_ > 0 && --lookupPasses_ == 0 && tx_ == TTransaction::Reading) {
+    tx_ = TTransaction::None;
+    // Read only: nothing to lose; called from destructors, so never throws.
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+}
+
 bool TArchiveBitStore::IsSet(const std::string& path, const TFileStamp& stamp) {
+  WillRead();
   const std::string key = Key(path);
   sqlite3_stmt* st = st_->select;
   sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
@@ -198,15 +240,17 @@ bool TArchiveBitStore::IsSet(const std::string& path) {
 }
 
 void TArchiveBitStore::Set(const std::string& path) {
+  WillWrite();
   const std::string key = Key(path);
   sqlite3_bind_text(st_->remove, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
   StepDone(db_, path_, st_->remove, ("cannot set the archive attribute of " + key).c_str());
 }
 
 void TArchiveBitStore::BeginBatch() {
-  if (inBatch_) return;
+  if (tx_ == TTransaction::Writing) return;
+  WillWrite();
   Exec(db_, path_, "BEGIN IMMEDIATE");
-  inBatch_ = true;
+  tx_ = TTransaction::Writing;
 }
 
 void TArchiveBitStore::Clear(const std::string& path) {
@@ -219,6 +263,7 @@ void TArchiveBitStore::Clear(const std::string& path) {
 }
 
 void TArchiveBitStore::Clear(const std::string& path, const TFileStamp& stamp) {
+  WillWrite();
   const std::string key = Key(path);
   sqlite3_stmt* st = st_->upsert;
   sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
@@ -231,14 +276,14 @@ void TArchiveBitStore::Clear(const std::string& path, const TFileStamp& stamp) {
 }
 
 void TArchiveBitStore::CommitBatch() {
-  if (!inBatch_) return;
+  if (tx_ != TTransaction::Writing) return;
   Exec(db_, path_, "COMMIT");
-  inBatch_ = false;
+  tx_ = TTransaction::None;
 }
 
 void TArchiveBitStore::RollbackBatch() {
-  if (!inBatch_) return;
-  inBatch_ = false;
+  if (tx_ != TTransaction::Writing) return;
+  tx_ = TTransaction::None;
   Exec(db_, path_, "ROLLBACK");
 }
 

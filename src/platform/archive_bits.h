@@ -3,6 +3,7 @@
 // records the file's identity and change stamp at the moment its archive
 // attribute was cleared.  The attribute reads SET when the file has no record
 // or the stamp differs; clearing writes the record; setting deletes it.
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -37,21 +38,54 @@ class TArchiveBitStore {
   bool IsSet(const std::string& path);  // stats the file; a missing file reads set
   void Set(const std::string& path);
 
-  // Clearing in batches: one transaction per reset pass.
+  // Clearing in batches: one transaction per reset pass.  Nothing of a batch
+  // is on disk before CommitBatch; a batch cut short (crash, exception,
+  // RollbackBatch) leaves every file as it was.  Look-ups inside a batch see
+  // its writes.
   void BeginBatch();
   void Clear(const std::string& path);                       // stats the file now
   void Clear(const std::string& path, const TFileStamp& stamp);
   void CommitBatch();
   void RollbackBatch();
 
+  // A pass of look-ups (the scan).  Between BeginLookups and EndLookups the
+  // look-ups share read transactions, so an unchanged file costs one indexed
+  // look-up and no locking or journal checks of its own.  The read
+  // transaction is renewed every kLookupSnapshotMs, so another program's
+  // writes wait for at most that long.  Set and Clear outside a batch still
+  // commit at once (the pass's read transaction is ended first).  Passes nest.
+  void BeginLookups();
+  void EndLookups();
+  static constexpr int kLookupSnapshotMs = 200;
+
   const std::string& path() const { return path_; }
 
  private:
+  enum class TTransaction { None, Reading, Writing };
+  void EndReading();
+  void WillRead();
+  void WillWrite();
+
   std::string path_;
   sqlite3* db_ = nullptr;
   struct Statements;
   std::unique_ptr<Statements> st_;
-  bool inBatch_ = false;
+  TTransaction tx_ = TTransaction::None;
+  int lookupPasses_ = 0;
+  std::chrono::steady_clock::time_point readingSince_;
+};
+
+// Keeps a pass of look-ups open for as long as it lives.  The store must
+// outlive it.
+class TArchiveBitLookups {
+ public:
+  explicit TArchiveBitLookups(TArchiveBitStore& store) : store_(store) { store_.BeginLookups(); }
+  ~TArchiveBitLookups() { store_.EndLookups(); }
+  TArchiveBitLookups(const TArchiveBitLookups&) = delete;
+  TArchiveBitLookups& operator=(const TArchiveBitLookups&) = delete;
+
+ private:
+  TArchiveBitStore& store_;
 };
 
 }  // namespace vx

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "platform/paths.h"
 #include "platform/state_dir.h"
@@ -109,6 +113,136 @@ TEST_F(ArchiveBitStoreTest, BatchesCommitOrRollBackAsOne) {
   TArchiveBitStore other(store.path());  // visible to another connection
   EXPECT_FALSE(other.IsSet(file));
   EXPECT_FALSE(other.IsSet(dir / "b"));
+}
+
+TEST_F(ArchiveBitStoreTest, BatchSeesItsOwnWritesAndHidesThemUntilCommitted) {
+  TArchiveBitStore other(store.path());
+  store.BeginBatch();
+  store.Clear(file);
+  EXPECT_FALSE(store.IsSet(file)) << "the batch's own look-up";
+  EXPECT_TRUE(other.IsSet(file)) << "another connection before the commit";
+  store.CommitBatch();
+  EXPECT_FALSE(other.IsSet(file)) << "another connection after the commit";
+}
+
+// A reset pass that dies midway (the process ends without committing, as in
+// a crash) leaves the store as the last committed pass left it, and the
+// store opens and works afterwards.
+TEST_F(ArchiveBitStoreTest, ResetPassCutShortByACrashMarksNothing) {
+  std::vector<std::string> committed, cut;
+  for (int i = 0; i < 200; ++i) {
+    const std::string f = dir / ("f" + std::to_string(i));
+    WriteFile(f, std::to_string(i));
+    (i < 100 ? committed : cut).push_back(f);
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int rc = 0;
+    try {
+      TArchiveBitStore own(store.path());
+      own.BeginBatch();
+      for (const auto& f : committed) own.Clear(f);
+      own.CommitBatch();
+      own.BeginBatch();
+      for (const auto& f : cut) own.Clear(f);
+    } catch (...) {
+      rc = 1;
+    }
+    ::_exit(rc);  // no commit, no destructors: the pass is cut short
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  TArchiveBitStore after(store.path());
+  for (const auto& f : committed) EXPECT_FALSE(after.IsSet(f)) << f << " was committed";
+  for (const auto& f : cut) EXPECT_TRUE(after.IsSet(f)) << f << " was never committed";
+  after.Clear(cut.front());
+  EXPECT_FALSE(store.IsSet(cut.front()));
+}
+
+// Opens a connection of its own that tries an exclusive lock once, without
+// waiting: it fails while any reader holds the store.
+bool SomeoneReads(const std::string& dbPath) {
+  sqlite3* probe = nullptr;
+  EXPECT_EQ(sqlite3_open(dbPath.c_str(), &probe), SQLITE_OK);
+  const bool busy = sqlite3_exec(probe, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_BUSY;
+  sqlite3_exec(probe, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(probe);
+  return busy;
+}
+
+TEST_F(ArchiveBitStoreTest, LookupPassSharesOneReadTransaction) {
+  store.IsSet(file);
+  EXPECT_FALSE(SomeoneReads(store.path())) << "a look-up outside a pass keeps no lock";
+  {
+    TArchiveBitLookups pass(store);
+    store.IsSet(file);
+    store.IsSet(dir / "other");
+    EXPECT_TRUE(SomeoneReads(store.path())) << "the pass holds its read transaction";
+    {
+      TArchiveBitLookups inner(store);  // nested: the outer pass keeps it
+    }
+    EXPECT_TRUE(SomeoneReads(store.path()));
+  }
+  EXPECT_FALSE(SomeoneReads(store.path())) << "the pass's end releases it";
+}
+
+TEST_F(ArchiveBitStoreTest, WritesInsideALookupPassCommitAtOnce) {
+  TArchiveBitStore other(store.path());
+  TArchiveBitLookups pass(store);
+  EXPECT_TRUE(store.IsSet(file));
+  store.Clear(file);
+  EXPECT_FALSE(store.IsSet(file)) << "the pass sees its own write";
+  EXPECT_FALSE(other.IsSet(file)) << "committed, not held until the pass ends";
+  store.BeginBatch();
+  store.Set(file);
+  EXPECT_TRUE(store.IsSet(file));
+  store.RollbackBatch();
+  EXPECT_FALSE(store.IsSet(file)) << "a batch inside a pass still rolls back";
+}
+
+// A long scan must not lock out another program's reset pass: the pass
+// renews its read transaction, so the writer gets in within its wait.
+TEST_F(ArchiveBitStoreTest, LongLookupPassLetsOtherWritersIn) {
+  const std::string second = dir / "second.txt";
+  WriteFile(second, "2");
+  std::atomic<bool> stop{false};
+  std::atomic<bool> seenCleared{false};
+  std::atomic<bool> failed{false};
+  std::thread scanner([&] {
+    try {
+      TArchiveBitStore own(store.path());
+      TArchiveBitLookups pass(own);
+      while (!stop) {
+        if (!own.IsSet(second)) seenCleared = true;
+      }
+    } catch (...) {
+      failed = true;
+    }
+  });
+  while (!SomeoneReads(store.path()) && !failed) std::this_thread::yield();
+  bool writerGotIn = false;
+  try {
+    TArchiveBitStore writer(store.path());
+    writer.BeginBatch();
+    writer.Clear(second);
+    writer.CommitBatch();
+    writerGotIn = true;
+  } catch (const EArchiveStore& e) {
+    ADD_FAILURE() << e.what();
+  }
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(20 * TArchiveBitStore::kLookupSnapshotMs);
+  while (writerGotIn && !seenCleared && !failed && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  stop = true;
+  scanner.join();
+  EXPECT_TRUE(writerGotIn) << "the writer was locked out";
+  EXPECT_FALSE(failed);
+  EXPECT_TRUE(seenCleared) << "the pass's renewed read transaction sees the new record";
 }
 
 TEST_F(ArchiveBitStoreTest, LockedStoreRaisesInsteadOfGuessing) {
