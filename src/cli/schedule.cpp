@@ -516,10 +516,10 @@ std::string DescribeWhen(const TScheduleWhen& when) {
 }
 
 std::string CalendarSpec(const TScheduleWhen& when) {
-  std::string spec;
+  std::string calendar;
   if (when.weekly)
-    spec = std::string(kDays.at(static_cast<std::size_t>(when.weekday))).substr(0, 3) + " ";
-  return spec + "*-*-* " + TwoDigits(when.hour) + ":" + TwoDigits(when.minute) + ":00";
+    calendar = std::string(kDays.at(static_cast<std::size_t>(when.weekday))).substr(0, 3) + " ";
+  return calendar + "*-*-* " + TwoDigits(when.hour) + ":" + TwoDigits(when.minute) + ":00";
 }
 
 std::string ScheduleNameOf(const std::string& jobPath) {
