@@ -90,7 +90,7 @@ int TVaultrex::Backup() {
     if (EncryptData && EncryptKey.empty()) throw EVX_ParameterError("Chýba heslo!!!");
     if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
     if (!BackupToTape && !BackupToFTP && SpanDisks &&
-        ArchiveBaseName.find('.') != std::string::npos) {
+        HasFileExtension(ArchiveBaseName)) {
       throw EVX_ParameterError("Meno súboru zálohy musí byť uvedené bez koncovky");
     }
     if (VerifyDuringBackup && BackupToTape) {

@@ -16,7 +16,9 @@
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <exception>
+#include <limits>
 
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
@@ -28,7 +30,28 @@
 #include "ui/texts.h"
 
 namespace vx::ui {
+
 namespace {
+
+struct TBarSteps {
+  int value;
+  int maximum;
+};
+
+// The file bar's position for a block report.  The bar counts in int while
+// the engine counts bytes in 64 bits: a file of 2 GiB and more has both
+// counts shifted right together until the total fits, which keeps the ratio.
+// An empty range would make the bar a busy indicator: a file without bytes
+// shows full.
+TBarSteps FileBarSteps(std::int64_t done, std::int64_t total) {
+  if (total <= 0) return {1, 1};
+  done = std::clamp<std::int64_t>(done, 0, total);
+  int shift = 0;
+  while ((total >> shift) > std::numeric_limits<int>::max()) ++shift;
+  return {static_cast<int>(done >> shift), static_cast<int>(total >> shift)};
+}
+
+
 
 using txt::Text;
 
@@ -254,12 +277,11 @@ void TStatusForm::AttachEvents() {
   e.OnResetAttributes = [this](const TExtBackupStatistic& s, bool& cancel) {
     ResetAttributes(s, cancel);
   };
-  e.OnNextBlock = [this](const std::string&, std::int32_t done, std::int32_t total) {
-    // An empty range would make the bar a busy indicator: a file without
-    // bytes (or larger than the counter) shows full.
+  e.OnNextBlock = [this](const std::string&, std::int64_t done, std::int64_t total) {
+    const TBarSteps steps = FileBarSteps(done, total);
     fileProgressBar_->setMinimum(0);
-    fileProgressBar_->setMaximum(total > 0 ? total : 1);
-    fileProgressBar_->setValue(total > 0 ? std::clamp(done, 0, total) : 1);
+    fileProgressBar_->setMaximum(steps.maximum);
+    fileProgressBar_->setValue(steps.value);
     QCoreApplication::processEvents();
   };
   e.OnNextDisk = [this](int diskNo, TReaction& r) { AskForMedium(diskNo, r); };

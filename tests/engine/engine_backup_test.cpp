@@ -317,6 +317,58 @@ INSTANTIATE_TEST_SUITE_P(
                   1, "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať"}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
+// ---- Volume names of a split set: the rule the reading side uses ----
+
+struct VolumeNameCase {
+  const char* name;
+  const char* baseName;
+  bool accepted;
+};
+
+class SplitVolumeNames : public EngineBackup, public ::testing::WithParamInterface<VolumeNameCase> {};
+
+// Only a dot in the file-name part is an extension; a dot in a folder part
+// is none.  An accepted name writes its first volume and reads back.
+TEST_P(SplitVolumeNames, FollowTheExtensionRuleOfTheReader) {
+  const std::string baseName = GetParam().baseName;
+  fs::create_directories(fs::path(dst / baseName).parent_path());
+  WriteFile(Src("a.bin"), NoiseBytes(50000, 5));
+  v.AddToIncludes(Src("a.bin"));
+  v.ArchiveBaseName = baseName;
+  v.SpanDisks = true;
+  v.MaxSplitSize = 32768;
+  v.AskForNextDisk = false;
+  const int code = v.Backup();
+  const std::string firstVolume = dst / (baseName + ".001");
+  if (!GetParam().accepted) {
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(v.LastFailure(), "Meno súboru zálohy musí byť uvedené bez koncovky");
+    EXPECT_FALSE(fs::exists(firstVolume));
+    return;
+  }
+  ASSERT_EQ(code, 0) << v.LastFailure();
+  ASSERT_TRUE(fs::exists(firstVolume));
+  EXPECT_TRUE(fs::exists(dst / (baseName + ".002")));
+  TVaultrex reader;
+  reader.BackupDestination = dst.path();
+  reader.ArchiveBaseName = baseName;
+  reader.SpanDisks = true;
+  reader.AskForNextDisk = false;
+  ASSERT_EQ(reader.Catalog(), 0);
+  ASSERT_EQ(reader.FileList().size(), 1u);
+  EXPECT_EQ(reader.FileList()[0].path, v.FileList()[0].path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SplitVolumeNames,
+    ::testing::Values(VolumeNameCase{"Plain", "daily", true},
+                      VolumeNameCase{"Extension", "daily.arc", false},
+                      VolumeNameCase{"DotInFolder", "sets.old/daily", true},
+                      VolumeNameCase{"ExtensionUnderFolder", "sets/daily.x", false}),
+    [](const ::testing::TestParamInfo<VolumeNameCase>& info) {
+      return std::string(info.param.name);
+    });
+
 TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   WriteFile(Src("keep/a.txt"), "a");
   WriteFile(Src("keep/b.txt"), "b");

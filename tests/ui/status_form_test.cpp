@@ -13,7 +13,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <functional>
+#include <limits>
 
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
@@ -198,6 +202,34 @@ class StatusFormTest : public QObject {
       QCOMPARE(bar->minimum(), 0);
       QCOMPARE(bar->maximum(), c.maximum);  // never 0..0, a busy indicator
       QCOMPARE(bar->value(), c.value);
+    }
+  }
+
+  // Files of 2 GiB and more: the 64-bit counts are brought into the bar's
+  // int range without losing their ratio.
+  void blockProgressOfFilesBeyondTheIntRange() {
+    TStatusForm form(&main_, 0, {});
+    auto* bar = form.findChild<QProgressBar*>("FileProgressBar");
+    constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+    struct TCase {
+      std::int64_t done, total;
+    };
+    for (const TCase& c : {TCase{(std::int64_t{1} << 32) + 5, std::int64_t{1} << 33},
+                           TCase{3 * kGiB, 4 * kGiB}, TCase{2 * kGiB, 2 * kGiB},
+                           TCase{kGiB, 2 * kGiB + 1}, TCase{5 * kGiB, 7 * kGiB + 3},
+                           TCase{9 * kGiB, 6 * kGiB}, TCase{-kGiB, 6 * kGiB},
+                           TCase{(std::int64_t{1} << 61) + 1, std::int64_t{1} << 62}}) {
+      form.Engine().OnNextBlock("/big", c.done, c.total);
+      const double expected =
+          double(std::clamp(c.done, std::int64_t{0}, c.total)) / double(c.total);
+      QCOMPARE(bar->minimum(), 0);
+      QVERIFY2(bar->maximum() > 0, qPrintable(QString::number(c.total)));
+      QVERIFY2(bar->value() >= 0 && bar->value() <= bar->maximum(),
+               qPrintable(QString::number(c.done)));
+      QVERIFY2(std::abs(double(bar->value()) / bar->maximum() - expected) < 1e-6,
+               qPrintable(QString::number(c.done) + "/" + QString::number(c.total)));
+      // Precision is kept: the range is never cut to a few steps.
+      QVERIFY(bar->maximum() >= std::numeric_limits<int>::max() / 2);
     }
   }
 
