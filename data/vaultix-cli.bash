@@ -38,8 +38,8 @@ _vaultix_cli() {
   case $op in
     backup) opts="$common $logging --password-file --include --exclude --recurse --comment --compress --mode" ;;
     restore) opts="$common $logging --password-file --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
-    verify) opts="$common $logging --password-file" ;;
-    catalog) opts="$common" ;;
+    verify) opts="$common $logging --password-file --json" ;;
+    catalog) opts="$common --json" ;;
     comment) opts="$common --password-file" ;;
     delete) opts="$common $logging --include --exclude --recurse" ;;
     schedule) opts='--job --daily --weekly --name' ;;

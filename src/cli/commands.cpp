@@ -8,6 +8,7 @@
 #include "archive/errors.h"
 #include "cli/configure.h"
 #include "cli/job.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/schedule.h"
@@ -175,9 +176,9 @@ int ExceptionCode(const std::exception& ex) {
                            TFurther::WrongPassword, TFurther::FTP});
 }
 
-int RunOperation(TRunContext& ctx, TCliOperation op) {
+int RunOperation(TRunContext& ctx, const TCliOptions& o) {
   TVaultrex& e = ctx.engine;
-  switch (op) {
+  switch (o.operation) {
     case TCliOperation::Backup: return e.Backup();
     case TCliOperation::Restore: return e.Restore();
     case TCliOperation::Verify: return e.Verify();
@@ -185,7 +186,8 @@ int RunOperation(TRunContext& ctx, TCliOperation op) {
     case TCliOperation::Catalog: {
       int code = e.Catalog();
       if (code == 0) {
-        for (const auto& r : e.FileList()) ctx.env.out << FormatCatalogLine(r) << '\n';
+        for (const auto& r : e.FileList())
+          ctx.env.out << (o.json ? FormatCatalogJson(r) : FormatCatalogLine(r)) << '\n';
       }
       return code;
     }
@@ -281,10 +283,21 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     return AskBoxOnTerminal(ctx.prompt, text);
   });
 
+  // verify --json: a line per file as it is checked, a summary at the end.
+  TVerifyTally tally;
+  const bool verifyJson = o.json && o.operation == TCliOperation::Verify;
+  if (verifyJson) {
+    engine.OnFileVerified = [&](const std::string& path, TVaultrex::TVerifyOutcome outcome) {
+      tally.Count(outcome);
+      ctx.ClearLine();
+      env.out << FormatVerifyJson(path, outcome) << '\n' << std::flush;
+    };
+  }
+
   int code = 99;
   std::string failure;
   try {
-    code = RunOperation(ctx, o.operation);
+    code = RunOperation(ctx, o);
   } catch (const EVX_Error& ex) {
     code = ExceptionCode(ex);
     failure = ex.what();
@@ -296,6 +309,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     failure = "unknown failure";
   }
   ctx.ClearLine();
+  if (verifyJson) env.out << FormatVerifySummary(tally, code) << '\n';
 
   env.out << std::flush;
   if (!env.out) {

@@ -24,6 +24,7 @@ struct TCliOptions {
   bool noLog = false;                       // --no-log
   std::optional<std::string> passwordFile;  // --password-file FILE
   bool quiet = false;                       // --quiet
+  bool json = false;                        // --json (catalog, verify)
 
   std::vector<std::string> includes;  // --include ENTRY (repeatable)
   std::vector<std::string> excludes;  // --exclude ENTRY (repeatable)

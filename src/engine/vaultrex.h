@@ -4,6 +4,7 @@
 // result codes and events.  Each operation lives in its own source file.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,6 +85,10 @@ class TVaultrex {
   bool FlatRestore = false;
   TRestoreMode RestoreMode = RM_All;
   bool RestoreAttributes = false;
+  // Optional: Verify reports each file of the archive once it is checked,
+  // with its stored path and the outcome.
+  enum class TVerifyOutcome { Same, Missing, Different, Failed };
+  std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
 
   // ---- Operations: each returns its result code ----
   int Backup();
