@@ -60,7 +60,9 @@ OPTIONS
                         it as the desktop program does; restore (with
                         --restore-to), verify, catalog and comment read the
                         set it writes; not with delete, nor with --set; only
-                        --quiet, --log, --no-log and (restore) --restore-to,
+                        --quiet, --json, --dry-run, --log, --no-log and
+                        (restore)
+                        --restore-to,
                         --include, --restore-mode may be added
   --log FILE            log into FILE (a new log each run, or appended when
                         the set file says LogFileMode=2)
@@ -71,6 +73,16 @@ OPTIONS
                         password is encrypted
   --quiet, -q           no progress line and no closing summary; failures
                         are still reported on stderr
+  --dry-run             backup, restore, delete: show what the run would do,
+                        as TAB-separated lines, and change nothing (no
+                        archive, no archive attribute, no restored file):
+                        backup "take SIZE PATH" per file the scan takes,
+                        "erase PATH" per file emptying the target folder
+                        would remove; restore "restore", "replace" (a file
+                        is there) or "skip" (newer on disk, or a refused
+                        path, with the reason) with the stored path and its
+                        target; delete "keep PATH" or "remove PATH"; then a
+                        "total" line
   --json                catalog, verify: JSON lines on standard output (see
                         OPERATIONS)
   --destination DIR     the archive's folder (BackupDestination)

@@ -66,6 +66,11 @@ const std::map<std::string, TOptionSpec>& Options() {
                     o.json = true;
                     return std::string();
                   }}},
+      {"--dry-run", {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+                     [](TCliOptions& o, const std::string&) {
+                       o.dryRun = true;
+                       return std::string();
+                     }}},
       {"--include", {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
                      [](TCliOptions& o, const std::string& v) {
                        o.includes.push_back(v);
@@ -152,8 +157,8 @@ std::string CheckJobOptions(const TCliOptions& o) {
                      o.recurse || o.all || o.flat || o.restoreAttributes ||
                      (!o.includes.empty() && o.operation != Op::Restore);
   if (other) {
-    return "with --job only --quiet, --json, --log, --no-log and (restore) --restore-to, "
-           "--include and --restore-mode can be given";
+    return "with --job only --quiet, --json, --dry-run, --log, --no-log and (restore) "
+           "--restore-to, --include and --restore-mode can be given";
   }
   if (o.noLog && o.logFile) return "--no-log cannot be combined with --log";
   if (o.operation == Op::Restore && !o.restoreTo) return "restore --job needs --restore-to";

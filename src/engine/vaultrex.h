@@ -100,6 +100,26 @@ class TVaultrex {
   void SaveSet(const std::string& fileName);  // throws std::runtime_error "Unable to write to %s"
   void LoadSet(const std::string& fileName);  // throws std::runtime_error "Vadný formát súboru"
 
+  // ---- Dry runs: the selections of the real runs; nothing is written ----
+  // The backup's scan (FileList() then holds the files it takes) and the
+  // files that emptying the target folder (EraseTargetDir) would remove.
+  // Throws as Backup() would report.
+  void PreviewBackup(std::vector<std::string>& erased);
+  // Whether a restore selects a stored path (IncludeNames).
+  bool SelectedForRestore(const std::string& path) const;
+  // Where a restore writes a file, whether it does (RestoreMode, refused
+  // paths), and whether a file is there already.
+  struct TRestorePlan {
+    std::string target;
+    std::string refusal;  // why the path cannot be written ("" when it can)
+    bool restore = false;
+    bool exists = false;
+  };
+  TRestorePlan PlanRestore(const TDirRecord& record) const;
+  // Whether a delete keeps a stored path (IncludeNames keep, else
+  // ExcludeNames remove).
+  bool KeptByDelete(const std::string& path) const;
+
   // ---- Helpers of the published interface ----
   void WriteLog(const std::string& text);
   void SetIncludes(const TStrings& lines) { IncludeNames = lines; }

@@ -48,7 +48,8 @@ TEST(CliWithoutSet, EachOperationNamesWhatItMisses) {
       {{"delete", "--exclude", "*.tmp", "--destination", "/d", "--archive", "a"}, ""},
       // A set file or a job file supplies what is missing.
       {{"catalog", "--set", "s"}, ""},
-      {{"verify", "--job", "j.sqt"}, ""},
+      {{"verify", "--job", "j.sqt", "--json"}, ""},
+      {{"backup", "--json", "--set", "s"}, "--json cannot be used with backup"},
       {{"catalog", "--job", "j.sqt", "--set", "s"}, "cannot be combined"},
   };
   for (const auto& c : cases) {
