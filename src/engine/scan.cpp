@@ -286,6 +286,8 @@ void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
   if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
   ScanFiles();
   if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
+  // The real run refuses to empty a folder it reads from.
+  CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
   // The stream keeps the running log when it empties the folder.
   std::vector<std::string> keep;
   if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);

@@ -25,6 +25,10 @@ class TRestoreFile;
 // first character); a dot in a folder name is none.
 bool HasFileExtension(const std::string& path);
 
+// Throws EVX_ParameterError when emptying the folder of baseName would take
+// the system's root or a file of `files` (backup.cpp).
+void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>& files);
+
 class TVaultrex {
  public:
   TVaultrex();

@@ -87,6 +87,21 @@ TEST_F(CliDryRun, BackupResetsNoArchiveAttribute) {
       << Show(inc);
 }
 
+// A target folder the real run refuses to empty is refused by its dry run too.
+TEST_F(CliDryRun, RefusesWhatTheRealRunRefuses) {
+  const std::string set = MakeSet({{"EraseTargetDir", "1"}, {"BackupDestination", Path("src") + "/"}},
+                                  "into-src.set");
+  for (const bool dry : {false, true}) {
+    std::vector<std::string> args = {"backup", "--set", set, "-q"};
+    if (dry) args.push_back("--dry-run");
+    TCliRun r = Run(args);
+    EXPECT_EQ(r.exitCode, 1) << Show(r);
+    EXPECT_TRUE(r.err.find("Cieľový adresár obsahuje zálohované súbory") != std::string::npos)
+        << Show(r);
+    EXPECT_TRUE(fs::exists(Path("src/a.txt")));
+  }
+}
+
 struct DryCase {
   const char* name;
   std::vector<std::string> options;
