@@ -36,12 +36,12 @@ _vaultix_cli() {
   local logging='--log --append-log --no-log'
   local opts
   case $op in
-    backup) opts="$common $logging --password-file --include --exclude --recurse --comment --compress --mode" ;;
-    restore) opts="$common $logging --password-file --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
-    verify) opts="$common $logging --password-file" ;;
-    catalog) opts="$common" ;;
+    backup) opts="$common $logging --dry-run --password-file --include --exclude --recurse --comment --compress --mode" ;;
+    restore) opts="$common $logging --dry-run --password-file --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
+    verify) opts="$common $logging --password-file --json" ;;
+    catalog) opts="$common --json" ;;
     comment) opts="$common --password-file" ;;
-    delete) opts="$common $logging --include --exclude --recurse" ;;
+    delete) opts="$common $logging --dry-run --include --exclude --recurse" ;;
     schedule) opts='--job --daily --weekly --name' ;;
     schedules) return ;;
     unschedule)

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "archive/format.h"
 
@@ -223,17 +224,6 @@ bool TArchiveStream::HoldsWholeBlocks(int fd) {
          st.st_size % static_cast<off_t>(kBlockSize) == 0;
 }
 
-bool TArchiveStream::KeptOnErase(std::uint64_t dev, std::uint64_t ino) const {
-  for (const std::string& keep : keepOnErase_) {
-    struct stat st;
-    if (!keep.empty() && ::stat(keep.c_str(), &st) == 0 &&
-        static_cast<std::uint64_t>(st.st_dev) == dev && static_cast<std::uint64_t>(st.st_ino) == ino) {
-      return true;
-    }
-  }
-  return false;
-}
-
 void TArchiveStream::RemoveWritten() noexcept {
   if (fd_ >= 0) {
     ::close(fd_);
@@ -273,34 +263,19 @@ void TArchiveStream::Abandon() noexcept {
 // stream has already written there (a size-limited set keeps all its volumes
 // in one folder) are kept: deleting them would destroy the set being written.
 void TArchiveStream::EraseTarget() {
-  std::string folder = FolderOf(baseName_);
-  if (folder.empty()) folder = "./";
-  char real[PATH_MAX];
-  if (::realpath(folder.c_str(), real) == nullptr) return;
-  if (std::strcmp(real, "/") == 0) return;
-  int dfd = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const TEraseListing listing =
+      ListErasable(baseName_, keepOnErase_, [this](const std::string& name) {
+        for (int v = 1; v < volume_; ++v) {
+          const std::string volume = VolumeFileName(v);
+          if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
+        }
+        return false;
+      });
+  if (listing.folder.empty()) return;
+  int dfd = ::open(listing.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return;
-  DIR* dir = ::fdopendir(dfd);
-  if (dir == nullptr) {
-    ::close(dfd);
-    return;
-  }
-  std::vector<std::string> victims;
-  while (dirent* e = ::readdir(dir)) {
-    struct stat st;
-    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (KeptOnErase(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino))) {
-      continue;
-    }
-    bool ours = false;
-    for (int v = 1; v < volume_ && !ours; ++v) {
-      const std::string volume = VolumeFileName(v);
-      ours = volume.compare(volume.rfind('/') + 1, std::string::npos, e->d_name) == 0;
-    }
-    if (!ours) victims.push_back(e->d_name);
-  }
-  for (const auto& name : victims) ::unlinkat(dfd, name.c_str(), 0);
-  ::closedir(dir);
+  for (const auto& name : listing.names) ::unlinkat(dfd, name.c_str(), 0);
+  ::close(dfd);
 }
 
 void TArchiveStream::WriteBytes(const void* data, std::size_t count) {

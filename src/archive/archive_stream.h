@@ -113,7 +113,6 @@ class TArchiveStream {
   void NextReadVolume();
   void CloseDiskFile(bool flush);
   void RemoveWritten() noexcept;
-  bool KeptOnErase(std::uint64_t dev, std::uint64_t ino) const;
 
   TStreamMode mode_;
   std::string baseName_;

@@ -8,6 +8,7 @@
 #include "archive/errors.h"
 #include "cli/configure.h"
 #include "cli/job.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/schedule.h"
@@ -175,9 +176,67 @@ int ExceptionCode(const std::exception& ex) {
                            TFurther::WrongPassword, TFurther::FTP});
 }
 
-int RunOperation(TRunContext& ctx, TCliOperation op) {
+// --dry-run: the selection of the real run, printed as TAB-separated lines;
+// nothing is written and no archive attribute changes.
+int DryRun(TRunContext& ctx, const TCliOptions& o) {
   TVaultrex& e = ctx.engine;
-  switch (op) {
+  std::ostream& out = ctx.env.out;
+  switch (o.operation) {
+    case TCliOperation::Backup: {
+      std::vector<std::string> erased;
+      e.PreviewBackup(erased);
+      std::int64_t bytes = 0;
+      for (const auto& r : e.FileList()) {
+        out << "take\t" << r.fullSize << '\t' << EscapeControls(r.path) << '\n';
+        bytes += r.fullSize;
+      }
+      for (const auto& path : erased) out << "erase\t" << EscapeControls(path) << '\n';
+      out << "total\t" << e.FileList().size() << " files\t" << bytes << " bytes\n";
+      return 0;
+    }
+    case TCliOperation::Restore: {
+      const int code = e.Catalog();
+      if (code != 0) return code;
+      std::size_t files = 0;
+      std::int64_t bytes = 0;
+      for (const auto& r : e.FileList()) {
+        if (!e.SelectedForRestore(r.path)) continue;
+        const TVaultrex::TRestorePlan plan = e.PlanRestore(r);
+        const std::string what = !plan.restore ? "skip" : plan.exists ? "replace" : "restore";
+        out << what << '\t' << EscapeControls(r.path) << '\t' << EscapeControls(plan.target);
+        if (!plan.refusal.empty()) out << '\t' << plan.refusal;
+        out << '\n';
+        if (plan.restore) {
+          ++files;
+          bytes += r.fullSize;
+        }
+      }
+      out << "total\t" << files << " files\t" << bytes << " bytes\n";
+      return 0;
+    }
+    case TCliOperation::Delete: {
+      // The same refusal as the delete itself: exactly one list.
+      if (e.IncludeNames.empty() == e.ExcludeNames.empty()) return 1;
+      const int code = e.Catalog();
+      if (code != 0) return code;
+      std::size_t kept = 0;
+      for (const auto& r : e.FileList()) {
+        const bool keep = e.KeptByDelete(r.path);
+        kept += keep ? 1 : 0;
+        out << (keep ? "keep\t" : "remove\t") << EscapeControls(r.path) << '\n';
+      }
+      out << "total\t" << kept << " kept\t" << e.FileList().size() - kept << " removed\n";
+      return 0;
+    }
+    default:
+      return 99;
+  }
+}
+
+int RunOperation(TRunContext& ctx, const TCliOptions& o) {
+  TVaultrex& e = ctx.engine;
+  if (o.dryRun) return DryRun(ctx, o);
+  switch (o.operation) {
     case TCliOperation::Backup: return e.Backup();
     case TCliOperation::Restore: return e.Restore();
     case TCliOperation::Verify: return e.Verify();
@@ -185,7 +244,8 @@ int RunOperation(TRunContext& ctx, TCliOperation op) {
     case TCliOperation::Catalog: {
       int code = e.Catalog();
       if (code == 0) {
-        for (const auto& r : e.FileList()) ctx.env.out << FormatCatalogLine(r) << '\n';
+        for (const auto& r : e.FileList())
+          ctx.env.out << (o.json ? FormatCatalogJson(r) : FormatCatalogLine(r)) << '\n';
       }
       return code;
     }
@@ -209,8 +269,12 @@ std::string FormatCatalogLine(const TDirRecord& r) {
                 static_cast<unsigned>(static_cast<std::uint32_t>(r.size)),
                 static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day,
                 hour, minute, second);
-  std::string line = head;
-  for (unsigned char c : r.path) {
+  return head + EscapeControls(r.path);
+}
+
+std::string EscapeControls(const std::string& path) {
+  std::string line;
+  for (unsigned char c : path) {
     if (c < 32 || c == 127) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\x%02X", c);
@@ -281,10 +345,21 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     return AskBoxOnTerminal(ctx.prompt, text);
   });
 
+  // verify --json: a line per file as it is checked, a summary at the end.
+  TVerifyTally tally;
+  const bool verifyJson = o.json && o.operation == TCliOperation::Verify;
+  if (verifyJson) {
+    engine.OnFileVerified = [&](const std::string& path, TVaultrex::TVerifyOutcome outcome) {
+      tally.Count(outcome);
+      ctx.ClearLine();
+      env.out << FormatVerifyJson(path, outcome) << '\n' << std::flush;
+    };
+  }
+
   int code = 99;
   std::string failure;
   try {
-    code = RunOperation(ctx, o.operation);
+    code = RunOperation(ctx, o);
   } catch (const EVX_Error& ex) {
     code = ExceptionCode(ex);
     failure = ex.what();
@@ -296,6 +371,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     failure = "unknown failure";
   }
   ctx.ClearLine();
+  if (verifyJson) env.out << FormatVerifySummary(tally, code) << '\n';
 
   env.out << std::flush;
   if (!env.out) {
@@ -304,7 +380,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   }
 
   if (!failure.empty()) env.err << "vaultix-cli: " << failure << "\n";
-  const char* task = TaskText(o.operation);
+  const char* task = o.dryRun ? nullptr : TaskText(o.operation);
   if (code != 0) {
     if (task != nullptr) env.err << task << "bola prerušená.\n";
     env.err << TVaultrex::ErrorText(code);
@@ -332,8 +408,10 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   // (Not when the mode left every file out: then nothing had changed.)
   if (o.operation == TCliOperation::Backup && code == 0 && engine.FileList().empty() &&
       engine.LeftOutCount() == 0) {
-    env.err << "vaultix-cli: no file was backed up: the include entries found nothing\n";
+    env.err << (o.dryRun ? "vaultix-cli: the include entries find nothing\n"
+                         : "vaultix-cli: no file was backed up: the include entries found nothing\n");
   }
+  if (o.dryRun && !o.quiet && code == 0) env.err << "vaultix-cli: dry run: nothing was written\n";
   if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {
     env.err << "log: " << engine.LogFileName << "\n";
   }

@@ -32,4 +32,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env);
 // characters of the path are written as \xNN so that a line stays one line.
 std::string FormatCatalogLine(const TDirRecord& record);
 
+// A stored path for a line of text: control characters as \xNN.
+std::string EscapeControls(const std::string& path);
+
 }  // namespace vx

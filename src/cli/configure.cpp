@@ -118,13 +118,16 @@ std::string ReadPasswordFile(const std::string& fileName, bool& looseMode) {
 
 std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   std::string warnings;
-  engine.LoadSet(o.setFile);
-
-  const TSetExtras extras = ReadSetExtras(o.setFile);
-  if (extras.maxSplitSize) engine.MaxSplitSize = *extras.maxSplitSize;
-  if (extras.noFileCRCs) engine.NoFileCRCs = *extras.noFileCRCs;
-  if (extras.askForNextDisk) engine.AskForNextDisk = *extras.askForNextDisk;
-  if (extras.useExtStatistic) engine.UseExtStatistic = *extras.useExtStatistic;
+  // Without a set file the engine's own defaults stand, and the options
+  // below say the rest.
+  if (!o.setFile.empty()) {
+    engine.LoadSet(o.setFile);
+    const TSetExtras extras = ReadSetExtras(o.setFile);
+    if (extras.maxSplitSize) engine.MaxSplitSize = *extras.maxSplitSize;
+    if (extras.noFileCRCs) engine.NoFileCRCs = *extras.noFileCRCs;
+    if (extras.askForNextDisk) engine.AskForNextDisk = *extras.askForNextDisk;
+    if (extras.useExtStatistic) engine.UseExtStatistic = *extras.useExtStatistic;
+  }
 
   // Log.
   if (o.noLog) {

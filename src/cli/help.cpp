@@ -7,6 +7,7 @@ namespace vx {
 std::string UsageText() {
   return "usage: vaultix-cli <operation> --set SET-FILE [options]\n"
          "       vaultix-cli <operation> --job JOB-FILE.sqt [options]\n"
+         "       vaultix-cli <operation> --destination DIR --archive NAME [options]\n"
          "operations: backup, restore, verify, catalog, comment, delete\n"
          "schedules: vaultix-cli schedule | schedules | unschedule (see --help)\n"
          "vaultix-cli --help shows every option, set-file key and exit code.\n";
@@ -18,6 +19,7 @@ std::string HelpText() {
 USAGE
   vaultix-cli <operation> --set SET-FILE [options]
   vaultix-cli <operation> --job JOB-FILE.sqt [options]
+  vaultix-cli <operation> --destination DIR --archive NAME [options]
   vaultix-cli --help | --version
   vaultix-cli schedule | schedules | unschedule ...   (see SCHEDULES)
 
@@ -31,10 +33,17 @@ OPERATIONS
             --all is given; an empty selection restores nothing.
   verify    Unpack every file of the archive and compare it byte for byte
             with the file at its stored path (exit code 98 on a mismatch).
+            With --json a line per file, {"path":"...","result":"ok" |
+            "missing" | "different" | "failed"}, then {"summary":true,
+            "files":N,"ok":N,"missing":N,"different":N,"failed":N,"exit":N}.
   catalog   Print one line per file of the archive, in archive order:
             size, checksum (8 hex digits), attributes (hex), stored time
             "yyyy/mm/dd hh:nn:ss" (local), stored path, separated by TABs.
-            Nothing else goes to standard output.
+            Nothing else goes to standard output. With --json one JSON
+            object per line instead: {"size":N,"crc":"8 hex digits",
+            "attributes":N,"time":"yyyy-mm-ddThh:nn:ss" (local),"path":"..."};
+            path bytes that are not UTF-8 are written \u00XX and the object
+            then also has "path_hex" (the path's bytes in hex).
   comment   Print the comment stored in the archive.
   delete    Remove files from the archive: --include names the files to
             keep, --exclude the files to remove (one of the two); without
@@ -42,12 +51,18 @@ OPERATIONS
             of them filled).
 
 OPTIONS
-  --set FILE            the set file (this or --job is required)
+  --set FILE            the set file; without --set and --job the program's
+                        defaults apply and the options name the rest: every
+                        operation needs --destination and --archive, backup
+                        also --include, restore --include or --all, delete
+                        --include or --exclude (exit 64 names what is missing)
   --job FILE            a job file saved by the desktop program: backup runs
                         it as the desktop program does; restore (with
                         --restore-to), verify, catalog and comment read the
                         set it writes; not with delete, nor with --set; only
-                        --quiet, --log, --no-log and (restore) --restore-to,
+                        --quiet, --json, --dry-run, --log, --no-log and
+                        (restore)
+                        --restore-to,
                         --include, --restore-mode may be added
   --log FILE            log into FILE (a new log each run, or appended when
                         the set file says LogFileMode=2)
@@ -58,6 +73,18 @@ OPTIONS
                         password is encrypted
   --quiet, -q           no progress line and no closing summary; failures
                         are still reported on stderr
+  --dry-run             backup, restore, delete: show what the run would do,
+                        as TAB-separated lines, and change nothing (no
+                        archive, no archive attribute, no restored file):
+                        backup "take SIZE PATH" per file the scan takes,
+                        "erase PATH" per file emptying the target folder
+                        would remove; restore "restore", "replace" (a file
+                        is there) or "skip" (newer on disk, or a refused
+                        path, with the reason) with the stored path and its
+                        target; delete "keep PATH" or "remove PATH"; then a
+                        "total" line
+  --json                catalog, verify: JSON lines on standard output (see
+                        OPERATIONS)
   --destination DIR     the archive's folder (BackupDestination)
   --archive NAME        the archive's file name (ArchiveBaseName)
   --include ENTRY       replaces IncludeNames (repeatable); backup: a folder

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <vector>
 
 namespace vx {
 namespace {
@@ -60,6 +61,16 @@ const std::map<std::string, TOptionSpec>& Options() {
                      o.quiet = true;
                      return std::string();
                    }}},
+      {"--json", {false, Bit(Op::Catalog) | Bit(Op::Verify),
+                  [](TCliOptions& o, const std::string&) {
+                    o.json = true;
+                    return std::string();
+                  }}},
+      {"--dry-run", {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+                     [](TCliOptions& o, const std::string&) {
+                       o.dryRun = true;
+                       return std::string();
+                     }}},
       {"--include", {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
                      [](TCliOptions& o, const std::string& v) {
                        o.includes.push_back(v);
@@ -146,12 +157,32 @@ std::string CheckJobOptions(const TCliOptions& o) {
                      o.recurse || o.all || o.flat || o.restoreAttributes ||
                      (!o.includes.empty() && o.operation != Op::Restore);
   if (other) {
-    return "with --job only --quiet, --log, --no-log and (restore) --restore-to, --include "
-           "and --restore-mode can be given";
+    return "with --job only --quiet, --json, --dry-run, --log, --no-log and (restore) "
+           "--restore-to, --include and --restore-mode can be given";
   }
   if (o.noLog && o.logFile) return "--no-log cannot be combined with --log";
   if (o.operation == Op::Restore && !o.restoreTo) return "restore --job needs --restore-to";
   return "";
+}
+
+// Without a set file the engine starts from its defaults, so the options
+// must name at least where the archive is and, for the operations that pick
+// files, which ones.  Returns the missing options ("" when none is).
+std::string MissingWithoutSet(const TCliOptions& o) {
+  std::vector<std::string> missing;
+  if (o.operation == Op::Backup && o.includes.empty()) missing.push_back("--include");
+  if (o.operation == Op::Restore && o.includes.empty() && !o.all)
+    missing.push_back("--include or --all");
+  if (o.operation == Op::Delete && o.includes.empty() && o.excludes.empty())
+    missing.push_back("--include or --exclude");
+  if (!o.destination || o.destination->empty()) missing.push_back("--destination");
+  if (!o.archiveName || o.archiveName->empty()) missing.push_back("--archive");
+  std::string text;
+  for (std::size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+    text += missing[i];
+  }
+  return text;
 }
 
 TCliParse Fail(std::string error) {
@@ -260,7 +291,13 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     result.ok = true;
     return result;
   }
-  if (!haveSet) return Fail("--set FILE is required (or --job FILE)");
+  if (!haveSet) {
+    std::string missing = MissingWithoutSet(o);
+    if (!missing.empty()) {
+      return Fail(std::string(OperationName(o.operation)) + " without --set or --job needs " +
+                  missing);
+    }
+  }
   if (o.noLog && (o.logFile || o.appendLog))
     return Fail("--no-log cannot be combined with --log or --append-log");
   if (o.all && !o.includes.empty()) return Fail("--all cannot be combined with --include");

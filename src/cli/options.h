@@ -24,6 +24,8 @@ struct TCliOptions {
   bool noLog = false;                       // --no-log
   std::optional<std::string> passwordFile;  // --password-file FILE
   bool quiet = false;                       // --quiet
+  bool json = false;                        // --json (catalog, verify)
+  bool dryRun = false;                      // --dry-run (backup, restore, delete)
 
   std::vector<std::string> includes;  // --include ENTRY (repeatable)
   std::vector<std::string> excludes;  // --exclude ENTRY (repeatable)

@@ -33,6 +33,8 @@ std::filesystem::path Canonical(const std::filesystem::path& p) {
   return ec ? p.lexically_normal() : c;
 }
 
+}  // namespace
+
 // Emptying the target folder must never delete the system's root nor a file
 // this very backup is about to read (as listed, or where a link leads).
 void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>& files) {
@@ -48,6 +50,8 @@ void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>
     }
   }
 }
+
+namespace {
 
 std::int64_t MonotonicNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(

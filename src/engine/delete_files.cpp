@@ -39,6 +39,16 @@ std::unique_ptr<TTempFile> MakeTempArchive(const std::string& folder) {
 
 }  // namespace
 
+bool TVaultrex::KeptByDelete(const std::string& path) const {
+  // The include list names the files to keep, else the exclude list the
+  // files to remove.
+  const bool byIncludes = !IncludeNames.empty();
+  for (const std::string& line : byIncludes ? IncludeNames : ExcludeNames) {
+    if (!line.empty() && MatchIncludeLine(line, path, RecurseSubDir)) return byIncludes;
+  }
+  return !byIncludes;
+}
+
 int TVaultrex::DeleteFiles() {
   int result = 0;
   int insertLine = 0;
@@ -98,24 +108,7 @@ int TVaultrex::DeleteFiles() {
     std::vector<TDirRecord> kept;
     for (std::size_t i = 0; i < fileList_.size(); ++i) {
       const TDirRecord& r = fileList_[i];
-      bool keep;
-      if (!IncludeNames.empty()) {
-        keep = false;
-        for (const std::string& line : IncludeNames) {
-          if (!line.empty() && MatchIncludeLine(line, r.path, RecurseSubDir)) {
-            keep = true;
-            break;
-          }
-        }
-      } else {
-        keep = true;
-        for (const std::string& line : ExcludeNames) {
-          if (!line.empty() && MatchIncludeLine(line, r.path, RecurseSubDir)) {
-            keep = false;
-            break;
-          }
-        }
-      }
+      const bool keep = KeptByDelete(r.path);
       stays[i] = keep;
       if (keep) kept.push_back(r);
     }

@@ -467,6 +467,60 @@ void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bo
   }
 }
 
+bool TVaultrex::SelectedForRestore(const std::string& path) const {
+  for (const std::string& line : IncludeNames) {
+    if (!line.empty() && MatchIncludeLine(line, path, RecurseSubDir)) return true;
+  }
+  return false;
+}
+
+TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
+  const std::string restoreTo = IncludeBackslash(RestoreTo);
+  TRestorePlan plan;
+  std::string& target = plan.target;
+  std::string& refusal = plan.refusal;
+  target = r.path;
+  if (RedirectRestore) {
+    std::string shortPath = r.path;
+    if (IsForeignPath(shortPath)) {
+      if (shortPath.size() >= 2 && shortPath[1] == ':') shortPath.erase(0, 2);
+      for (char& c : shortPath) c = c == '\\' ? '/' : c;
+      // "\\server\share": both leading separators go.
+      while (shortPath.size() > 1 && shortPath[0] == '/' && shortPath[1] == '/')
+        shortPath.erase(0, 1);
+    }
+    if (!shortPath.empty() && shortPath[0] == '/') shortPath.erase(0, 1);
+    target = FlatRestore ? restoreTo + ExtractFileName(shortPath) : restoreTo + shortPath;
+    refusal = PathRefusal(shortPath);
+    if (refusal.empty() && ExtractFileName(shortPath).empty()) refusal = kNoFileName;
+  } else if (target.empty() || target[0] != '/') {
+    refusal = target.find('\0') != std::string::npos ? kBadComponent : kNotAbsolute;
+  } else {
+    refusal = PathRefusal(target.substr(1));
+  }
+
+  bool& restore = plan.restore;
+  restore = refusal.empty();
+  if (restore && RestoreMode != RM_All) {
+    struct stat st {};
+    const bool exists = ::lstat(target.c_str(), &st) == 0;
+    plan.exists = exists;
+    if (!exists) {
+      restore = RestoreMode == RM_NewerAndNew;
+    } else {
+      // An existing target whose time cannot be read is restored: nothing
+      // shows that it is newer, and a write that fails is logged.
+      const std::uint32_t dos = GetFileDate(target);
+      restore = dos == 0 || DosToDateTime(dos) < r.time;
+    }
+  }
+  if (refusal.empty() && RestoreMode == RM_All) {
+    struct stat st {};
+    plan.exists = ::lstat(target.c_str(), &st) == 0;
+  }
+  return plan;
+}
+
 int TVaultrex::Restore() {
   PrepareCipher();
   int result = 0;
@@ -508,16 +562,7 @@ int TVaultrex::Restore() {
     ReadDirectory(*stream);
     Comment = header.comment;
 
-    for (TDirRecord& r : fileList_) {
-      r.mark = 1;
-      for (const std::string& line : IncludeNames) {
-        if (line.empty()) continue;
-        if (MatchIncludeLine(line, r.path, RecurseSubDir)) {
-          r.mark = 0;
-          break;
-        }
-      }
-    }
+    for (TDirRecord& r : fileList_) r.mark = SelectedForRestore(r.path) ? 0 : 1;
 
     TExtBackupStatistic& stat = stream->Statistic;
     stat.PercentDone = 0;
@@ -545,40 +590,10 @@ int TVaultrex::Restore() {
       }
 
       // The target, and why it may not be written.
-      std::string target = r.path;
-      std::string refusal;
-      if (RedirectRestore) {
-        std::string shortPath = r.path;
-        if (IsForeignPath(shortPath)) {
-          if (shortPath.size() >= 2 && shortPath[1] == ':') shortPath.erase(0, 2);
-          for (char& c : shortPath) c = c == '\\' ? '/' : c;
-          // "\\server\share": both leading separators go.
-          while (shortPath.size() > 1 && shortPath[0] == '/' && shortPath[1] == '/')
-            shortPath.erase(0, 1);
-        }
-        if (!shortPath.empty() && shortPath[0] == '/') shortPath.erase(0, 1);
-        target = FlatRestore ? RestoreTo + ExtractFileName(shortPath) : RestoreTo + shortPath;
-        refusal = PathRefusal(shortPath);
-        if (refusal.empty() && ExtractFileName(shortPath).empty()) refusal = kNoFileName;
-      } else if (target.empty() || target[0] != '/') {
-        refusal = target.find('\0') != std::string::npos ? kBadComponent : kNotAbsolute;
-      } else {
-        refusal = PathRefusal(target.substr(1));
-      }
-
-      bool restore = refusal.empty();
-      if (restore && RestoreMode != RM_All) {
-        struct stat st {};
-        const bool exists = ::lstat(target.c_str(), &st) == 0;
-        if (!exists) {
-          restore = RestoreMode == RM_NewerAndNew;
-        } else {
-          // An existing target whose time cannot be read is restored: nothing
-          // shows that it is newer, and a write that fails is logged.
-          const std::uint32_t dos = GetFileDate(target);
-          restore = dos == 0 || DosToDateTime(dos) < r.time;
-        }
-      }
+      const TRestorePlan plan = PlanRestore(r);
+      const std::string& target = plan.target;
+      const std::string& refusal = plan.refusal;
+      const bool restore = plan.restore;
 
       if (!restore) {
         if (!refusal.empty()) {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "archive/block_codec.h"
+#include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
@@ -272,6 +273,27 @@ void TVaultrex::PathTooLong(const std::string& path) {
   }
   WriteLog("CHYBA #" + std::to_string(errors_) + ": Súbor " + path +
            " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
+}
+
+}  // namespace vx
+
+namespace vx {
+
+void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
+  errors_ = 0;
+  warnings_ = 0;
+  erased.clear();
+  if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
+  ScanFiles();
+  if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
+  // The real run refuses to empty a folder it reads from.
+  CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
+  // The stream keeps the running log when it empties the folder.
+  std::vector<std::string> keep;
+  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
+  const TEraseListing listing =
+      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, keep, nullptr);
+  for (const std::string& name : listing.names) erased.push_back(listing.folder + "/" + name);
 }
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 // result codes and events.  Each operation lives in its own source file.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ class TRestoreFile;
 // Whether the file-name part of a path has an extension (a dot after its
 // first character); a dot in a folder name is none.
 bool HasFileExtension(const std::string& path);
+
+// Throws EVX_ParameterError when emptying the folder of baseName would take
+// the system's root or a file of `files` (backup.cpp).
+void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>& files);
 
 class TVaultrex {
  public:
@@ -84,6 +89,10 @@ class TVaultrex {
   bool FlatRestore = false;
   TRestoreMode RestoreMode = RM_All;
   bool RestoreAttributes = false;
+  // Optional: Verify reports each file of the archive once it is checked,
+  // with its stored path and the outcome.
+  enum class TVerifyOutcome { Same, Missing, Different, Failed };
+  std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
 
   // ---- Operations: each returns its result code ----
   int Backup();
@@ -94,6 +103,26 @@ class TVaultrex {
   int DeleteFiles();
   void SaveSet(const std::string& fileName);  // throws std::runtime_error "Unable to write to %s"
   void LoadSet(const std::string& fileName);  // throws std::runtime_error "Vadný formát súboru"
+
+  // ---- Dry runs: the selections of the real runs; nothing is written ----
+  // The backup's scan (FileList() then holds the files it takes) and the
+  // files that emptying the target folder (EraseTargetDir) would remove.
+  // Throws as Backup() would report.
+  void PreviewBackup(std::vector<std::string>& erased);
+  // Whether a restore selects a stored path (IncludeNames).
+  bool SelectedForRestore(const std::string& path) const;
+  // Where a restore writes a file, whether it does (RestoreMode, refused
+  // paths), and whether a file is there already.
+  struct TRestorePlan {
+    std::string target;
+    std::string refusal;  // why the path cannot be written ("" when it can)
+    bool restore = false;
+    bool exists = false;
+  };
+  TRestorePlan PlanRestore(const TDirRecord& record) const;
+  // Whether a delete keeps a stored path (IncludeNames keep, else
+  // ExcludeNames remove).
+  bool KeptByDelete(const std::string& path) const;
 
   // ---- Helpers of the published interface ----
   void WriteLog(const std::string& text);

@@ -192,6 +192,7 @@ int TVaultrex::Verify() {
     for (const TDirRecord& r : fileList_) {
       stat.CurrentFile = r.path;
       stat.CurrentFileSize = r.size;
+      TVerifyOutcome outcome = TVerifyOutcome::Failed;
       try {
         TDiskComparison comparison(r.path, diskBytes.data());
         ReadFileBlocks(
@@ -203,6 +204,7 @@ int TVaultrex::Verify() {
           case 0:
             ++ok;
             WriteLog(r.path + " bez chýb");
+            outcome = TVerifyOutcome::Same;
             break;
           case 1:
             ++other;
@@ -211,10 +213,12 @@ int TVaultrex::Verify() {
           case 2:
             ++missing;
             WriteLog(r.path + " súbor chýba alebo je uzmaknutý");
+            outcome = TVerifyOutcome::Missing;
             break;
           case 3:
             ++different;
             WriteLog(r.path + " rozdiel v  súbore v zálohe");
+            outcome = TVerifyOutcome::Different;
             break;
           default:
             ++other;
@@ -239,6 +243,7 @@ int TVaultrex::Verify() {
           stream->FlushToBlockEnd();
         }
       }
+      if (OnFileVerified) OnFileVerified(r.path, outcome);
       ReportFileRead(stat, r);
     }
     readStat_ = nullptr;

@@ -34,7 +34,7 @@ TEST_F(CliProgram, MalformedCommandLinesExit64WithUsage) {
   std::string set = MakeSet();
   const std::vector<std::vector<std::string>> cases = {
       {},
-      {"backup"},                                  // no --set
+      {"backup"},                                  // no --set and nothing to back up
       {"frobnicate", "--set", set},                // unknown operation
       {"backup", "--set", set, "--bogus"},         // unknown option
       {"catalog", "--set", set, "--restore-to", "/tmp"},  // option of another operation

@@ -43,7 +43,7 @@ TEST(CliOptions, MalformedLinesSayWhy) {
   };
   const std::vector<Case> cases = {
       {{}, "no operation"},
-      {{"backup"}, "--set FILE is required"},
+      {{"backup"}, "backup without --set or --job needs --include, --destination and --archive"},
       {{"backup", "--set", "a", "--set", "b"}, "twice"},
       {{"verify", "--set", "s", "--include", "x"}, "cannot be used with verify"},
       {{"backup", "--set", "s", "--quiet=yes"}, "takes no value"},

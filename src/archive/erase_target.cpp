@@ -1,0 +1,55 @@
+#include "archive/erase_target.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vx {
+namespace {
+
+bool SameFileAs(const std::vector<std::string>& paths, const struct stat& st) {
+  for (const std::string& keep : paths) {
+    struct stat k;
+    if (!keep.empty() && ::stat(keep.c_str(), &k) == 0 && k.st_dev == st.st_dev &&
+        k.st_ino == st.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+TEraseListing ListErasable(const std::string& baseName, const std::vector<std::string>& keepPaths,
+                           const std::function<bool(const std::string& name)>& ownFile) {
+  TEraseListing listing;
+  const auto slash = baseName.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : baseName.substr(0, slash + 1);
+  if (folder.empty()) folder = "./";
+  char real[PATH_MAX];
+  if (::realpath(folder.c_str(), real) == nullptr) return listing;
+  if (std::strcmp(real, "/") == 0) return listing;
+  int dfd = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return listing;
+  DIR* dir = ::fdopendir(dfd);
+  if (dir == nullptr) {
+    ::close(dfd);
+    return listing;
+  }
+  listing.folder = real;
+  while (dirent* e = ::readdir(dir)) {
+    struct stat st;
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (SameFileAs(keepPaths, st) || (ownFile && ownFile(e->d_name))) continue;
+    listing.names.push_back(e->d_name);
+  }
+  ::closedir(dir);
+  return listing;
+}
+
+}  // namespace vx

@@ -1,0 +1,189 @@
+// Runs without a set file (the engine's defaults plus the options), and the
+// JSON lines of catalog and verify.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "cli/cli_fixture.h"
+#include "cli/json.h"
+#include "cli/options.h"
+#include "engine/vaultrex.h"
+#include "platform/date_time.h"
+#include "platform/file_system.h"
+#include "support/utils.h"
+
+namespace vxtest {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream ss(text);
+  for (std::string l; std::getline(ss, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST(CliWithoutSet, EachOperationNamesWhatItMisses) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string missing;  // "" when the line is complete
+  };
+  const std::vector<Case> cases = {
+      {{"backup", "--destination", "/d", "--archive", "a"}, "needs --include"},
+      {{"backup", "--include", "/x/* /S", "--archive", "a"}, "needs --destination"},
+      {{"backup", "--include", "/x/*", "--destination", "/d"}, "needs --archive"},
+      {{"backup", "--include", "/x/*", "--destination", "/d", "--archive", "a"}, ""},
+      {{"restore", "--destination", "/d", "--archive", "a"}, "needs --include or --all"},
+      {{"restore", "--all", "--destination", "/d", "--archive", "a"}, ""},
+      {{"verify", "--archive", "a"}, "needs --destination"},
+      {{"verify", "--destination", "/d", "--archive", "a"}, ""},
+      {{"catalog"}, "needs --destination and --archive"},
+      {{"catalog", "--destination", "/d", "--archive", ""}, "needs --archive"},
+      {{"comment", "--destination", "/d", "--archive", "a"}, ""},
+      {{"delete", "--destination", "/d", "--archive", "a"}, "needs --include or --exclude"},
+      {{"delete", "--exclude", "*.tmp", "--destination", "/d", "--archive", "a"}, ""},
+      // A set file or a job file supplies what is missing.
+      {{"catalog", "--set", "s"}, ""},
+      {{"verify", "--job", "j.sqt", "--json"}, ""},
+      {{"backup", "--json", "--set", "s"}, "--json cannot be used with backup"},
+      {{"catalog", "--job", "j.sqt", "--set", "s"}, "cannot be combined"},
+  };
+  for (const auto& c : cases) {
+    auto p = vx::ParseCommandLine(c.args);
+    EXPECT_EQ(p.ok, c.missing.empty()) << c.args[0] << ": " << p.error;
+    if (!c.missing.empty()) {
+      EXPECT_TRUE(Has(p.error, c.missing)) << p.error;
+    }
+  }
+}
+
+TEST(CliJson, PathsAreEscapedAndForeignBytesMarked) {
+  struct Case {
+    std::string bytes;
+    std::string json;
+    bool utf8;
+  };
+  const std::vector<Case> cases = {
+      {"/home/eva/a.txt", "\"/home/eva/a.txt\"", true},
+      {"/a \"q\" \\b", "\"/a \\\"q\\\" \\\\b\"", true},
+      {"/a\tb\nc\x7f", "\"/a\\u0009b\\u000ac\\u007f\"", true},
+      {"/\xc5\xbe" "aba", "\"/\xc5\xbe" "aba\"", true},                  // "ž": kept
+      {"/\xf0\x9f\x98\x80", "\"/\xf0\x9f\x98\x80\"", true},              // four bytes
+      {"/x\xe9y", "\"/x\\u00e9y\"", false},                             // Latin-1 byte
+      {"/\xc0\xaf", "\"/\\u00c0\\u00af\"", false},                      // overlong '/'
+      {"/\xed\xa0\x80", "\"/\\u00ed\\u00a0\\u0080\"", false},           // surrogate
+      {"/\xe2\x82", "\"/\\u00e2\\u0082\"", false},                      // cut short
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(vx::JsonString(c.bytes), c.json) << c.json;
+    EXPECT_EQ(vx::JsonIsPlainUtf8(c.bytes), c.utf8) << c.json;
+  }
+  vx::TDirRecord r;
+  r.path = "/x\xe9";
+  EXPECT_TRUE(Has(vx::FormatCatalogJson(r), "\"path_hex\":\"2f78e9\""));
+  r.path = "/x";
+  EXPECT_FALSE(Has(vx::FormatCatalogJson(r), "path_hex"));
+}
+
+class CliOneOff : public CliFixture {
+ protected:
+  // The options that stand for a set file: src/ recursively into arc/docs.
+  std::vector<std::string> Where() const {
+    return {"--destination", Path("arc"), "--archive", "docs"};
+  }
+  TCliRun RunWith(std::vector<std::string> args) const {
+    for (const auto& a : Where()) args.push_back(a);
+    return Run(args);
+  }
+};
+
+TEST_F(CliOneOff, BackupCatalogVerifyRestoreWithoutASetFile) {
+  fs::create_directories(root_ / "arc");
+  TCliRun b = RunWith({"backup", "--include", Path("src") + "/* /S", "--quiet"});
+  ASSERT_EQ(b.exitCode, 0) << Show(b);
+  EXPECT_TRUE(fs::exists(Path("arc/docs"))) << Show(b);
+  // The engine's defaults: no log is kept unless one is asked for.
+  EXPECT_FALSE(Has(b.err, "log:")) << Show(b);
+
+  TCliRun c = RunWith({"catalog"});
+  ASSERT_EQ(c.exitCode, 0) << Show(c);
+  EXPECT_EQ(Lines(c.out).size(), 3u) << c.out;
+
+  TCliRun r = RunWith({"restore", "--all", "--restore-to", Path("out"), "--quiet"});
+  ASSERT_EQ(r.exitCode, 0) << Show(r);
+  EXPECT_EQ(Read("out" + Path("src/sub/b.txt")), Read("src/sub/b.txt"));
+
+  TCliRun missing = Run({"backup", "--include", Path("src") + "/*", "--archive", "docs"});
+  EXPECT_EQ(missing.exitCode, 64) << Show(missing);
+  EXPECT_TRUE(Has(missing.err, "needs --destination")) << Show(missing);
+  EXPECT_TRUE(Has(missing.err, "usage: vaultix-cli")) << Show(missing);
+}
+
+TEST_F(CliOneOff, CatalogJsonCarriesTheStoredFields) {
+  ::chmod(Path("src/a.txt").c_str(), 0444);
+  fs::create_directories(root_ / "arc");
+  ASSERT_EQ(RunWith({"backup", "--include", Path("src") + "/* /S", "--quiet"}).exitCode, 0);
+  TCliRun c = RunWith({"catalog", "--json"});
+  ASSERT_EQ(c.exitCode, 0) << Show(c);
+  const auto lines = Lines(c.out);
+  ASSERT_EQ(lines.size(), 3u) << c.out;
+  for (const auto& line : lines) {
+    const auto at = line.find("\"path\":\"");
+    ASSERT_NE(at, std::string::npos) << line;
+    const std::string path = line.substr(at + 8, line.size() - at - 8 - 2);
+    char head[128];
+    int y, mo, d, h, mi, s;
+    vx::DecodeDateTime(vx::DosToDateTime(vx::GetFileDate(path)), y, mo, d, h, mi, s);
+    std::snprintf(head, sizeof head,
+                  "{\"size\":%lld,\"crc\":\"%08X\",\"attributes\":",
+                  static_cast<long long>(vx::GetFileSize64(path)),
+                  static_cast<unsigned>(vx::CalcFileCRC(path)));
+    EXPECT_EQ(line.rfind(head, 0), 0u) << line;
+    char when[40];
+    std::snprintf(when, sizeof when, "\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d\"", y, mo, d, h,
+                  mi, s);
+    EXPECT_TRUE(Has(line, when)) << line;
+    const bool readOnly = path == Path("src/a.txt");
+    const auto attrAt = line.find("\"attributes\":") + 13;
+    const unsigned long attr = std::stoul(line.substr(attrAt));
+    EXPECT_EQ((attr & vx::faReadOnly) != 0, readOnly) << line;
+  }
+}
+
+TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
+  fs::create_directories(root_ / "arc");
+  ASSERT_EQ(RunWith({"backup", "--include", Path("src") + "/* /S", "--quiet"}).exitCode, 0);
+  TCliRun same = RunWith({"verify", "--json", "--quiet"});
+  ASSERT_EQ(same.exitCode, 0) << Show(same);
+  auto lines = Lines(same.out);
+  ASSERT_EQ(lines.size(), 4u) << same.out;
+  EXPECT_EQ(lines[3], "{\"summary\":true,\"files\":3,\"ok\":3,\"missing\":0,\"different\":0,"
+                      "\"failed\":0,\"exit\":0}");
+
+  Write("src/sub/b.txt", "changed");
+  fs::remove(Path("src/a.txt"));
+  TCliRun changed = RunWith({"verify", "--json", "--quiet"});
+  EXPECT_EQ(changed.exitCode, 98) << Show(changed);
+  lines = Lines(changed.out);
+  ASSERT_EQ(lines.size(), 4u) << changed.out;
+  const std::map<std::string, std::string> expected = {
+      {Path("src/a.txt"), "missing"},
+      {Path("src/sub/b.txt"), "different"},
+      {Path("src/sub/c.bin"), "ok"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    bool found = false;
+    for (const auto& [path, result] : expected) {
+      if (lines[i] == "{\"path\":\"" + path + "\",\"result\":\"" + result + "\"}") found = true;
+    }
+    EXPECT_TRUE(found) << lines[i];
+  }
+  EXPECT_EQ(lines[3], "{\"summary\":true,\"files\":3,\"ok\":1,\"missing\":1,\"different\":1,"
+                      "\"failed\":0,\"exit\":98}");
+}
+
+}  // namespace
+}  // namespace vxtest
