@@ -65,6 +65,26 @@ struct TFileCloser {
 
 }  // namespace
 
+// The settings a backup refuses before it scans; its dry run refuses the same.
+void TVaultrex::CheckBackupSettings() const {
+  if (EncryptData && EncryptKey.empty()) throw EVX_ParameterError("Chýba heslo!!!");
+  if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
+  if (!BackupToTape && !BackupToFTP && SpanDisks && HasFileExtension(ArchiveBaseName)) {
+    throw EVX_ParameterError("Meno súboru zálohy musí byť uvedené bez koncovky");
+  }
+  if (VerifyDuringBackup && BackupToTape) {
+    throw EVX_ParameterError("Nemožno verifikovať súbor počas zápisu na pásku");
+  }
+  if (EncryptData && EncryptKey.size() < kMinKeyBytes) {
+    throw EVX_WrongPassword("Heslo je krátke (min. 8 znakov)");
+  }
+  // A longer key would make the cipher fall back to its unkeyed tables:
+  // the set would look encrypted while anyone could read it.
+  if (EncryptData && EncryptKey.size() > kMaxKeyBytes) {
+    throw EVX_WrongPassword("Heslo je dlhé (max. 65 znakov)");
+  }
+}
+
 int TVaultrex::Backup() {
   PrepareCipher();
   errors_ = 0;
@@ -91,23 +111,7 @@ int TVaultrex::Backup() {
   int code = 0;
   std::exception_ptr foreign;
   try {
-    if (EncryptData && EncryptKey.empty()) throw EVX_ParameterError("Chýba heslo!!!");
-    if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
-    if (!BackupToTape && !BackupToFTP && SpanDisks &&
-        HasFileExtension(ArchiveBaseName)) {
-      throw EVX_ParameterError("Meno súboru zálohy musí byť uvedené bez koncovky");
-    }
-    if (VerifyDuringBackup && BackupToTape) {
-      throw EVX_ParameterError("Nemožno verifikovať súbor počas zápisu na pásku");
-    }
-    if (EncryptData && EncryptKey.size() < kMinKeyBytes) {
-      throw EVX_WrongPassword("Heslo je krátke (min. 8 znakov)");
-    }
-    // A longer key would make the cipher fall back to its unkeyed tables:
-    // the set would look encrypted while anyone could read it.
-    if (EncryptData && EncryptKey.size() > kMaxKeyBytes) {
-      throw EVX_WrongPassword("Heslo je dlhé (max. 65 znakov)");
-    }
+    CheckBackupSettings();
     if (!SpanDisks) MaxSplitSize = 0;
 
     ScanFiles();

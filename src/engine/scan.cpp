@@ -283,7 +283,7 @@ void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
   errors_ = 0;
   warnings_ = 0;
   erased.clear();
-  if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
+  CheckBackupSettings();
   ScanFiles();
   if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
   // The real run refuses to empty a folder it reads from.

@@ -171,6 +171,7 @@ class TVaultrex {
   void FolderNotRead(const std::string& folder);
   void PathTooLong(const std::string& path);
   // backup.cpp / archive_file.cpp
+  void CheckBackupSettings() const;
   void WriteArchiveHeader();
   void WriteDirectory(const std::vector<TDirRecord>& records);
   void ArchiveFile(std::size_t index);

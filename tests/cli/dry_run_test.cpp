@@ -87,18 +87,32 @@ TEST_F(CliDryRun, BackupResetsNoArchiveAttribute) {
       << Show(inc);
 }
 
-// A target folder the real run refuses to empty is refused by its dry run too.
+// What the real run refuses before it writes, its dry run refuses alike:
+// a target folder it would have to empty of its own sources, a password
+// too short, an extension on the name of a split set.
 TEST_F(CliDryRun, RefusesWhatTheRealRunRefuses) {
-  const std::string set = MakeSet({{"EraseTargetDir", "1"}, {"BackupDestination", Path("src") + "/"}},
-                                  "into-src.set");
-  for (const bool dry : {false, true}) {
-    std::vector<std::string> args = {"backup", "--set", set, "-q"};
-    if (dry) args.push_back("--dry-run");
-    TCliRun r = Run(args);
-    EXPECT_EQ(r.exitCode, 1) << Show(r);
-    EXPECT_TRUE(r.err.find("Cieľový adresár obsahuje zálohované súbory") != std::string::npos)
-        << Show(r);
-    EXPECT_TRUE(fs::exists(Path("src/a.txt")));
+  struct Refused {
+    std::map<std::string, std::string> keys;
+    int code;
+    const char* message;
+  };
+  const std::vector<Refused> cases = {
+      {{{"EraseTargetDir", "1"}, {"BackupDestination", Path("src") + "/"}}, 1,
+       "Cieľový adresár obsahuje zálohované súbory"},
+      {{{"EncryptData", "1"}, {"EncryptKey", "short"}}, 14, "Heslo je krátke"},
+      {{{"SpanDisks", "1"}}, 1, "bez koncovky"},
+  };
+  for (const Refused& c : cases) {
+    const std::string set = MakeSet(c.keys, "refused.set");
+    for (const bool dry : {false, true}) {
+      std::vector<std::string> args = {"backup", "--set", set, "-q"};
+      if (dry) args.push_back("--dry-run");
+      TCliRun r = Run(args);
+      EXPECT_EQ(r.exitCode, c.code) << c.message << (dry ? " (dry run)" : "") << Show(r);
+      EXPECT_TRUE(r.err.find(c.message) != std::string::npos) << Show(r);
+      EXPECT_TRUE(fs::exists(Path("src/a.txt")));
+      EXPECT_TRUE(fs::exists(Path("arc/stray.txt")));
+    }
   }
 }
 
