@@ -565,15 +565,23 @@ bool StartableBySystemd(const std::string& program) {
   return program.find_first_of("\"'\\") == std::string::npos && !HasControlCharacter(program);
 }
 
-std::string ServiceUnitText(const TScheduleUnit& u) {
-  const std::string program = QuoteExecArg(u.program, true);
+// The lines both unit files begin with: what they belong to, who wrote them,
+// and the [Unit] section's header.
+std::string UnitHead(const TScheduleUnit& u) {
   std::ostringstream t;
   t << kMarker << u.name << "\n"
     << kJobLine << u.job << "\n"
     << kWhenLine << DescribeWhen(u.when) << "\n"
     << "# Written by vaultix-cli schedule; \"vaultix-cli unschedule " << u.name
     << "\" removes it.\n"
-    << "[Unit]\n"
+    << "[Unit]\n";
+  return t.str();
+}
+
+std::string ServiceUnitText(const TScheduleUnit& u) {
+  const std::string program = QuoteExecArg(u.program, true);
+  std::ostringstream t;
+  t << UnitHead(u)
     << "Description=Vaultix backup " << u.name << "\n"
     << "Documentation=man:vaultix-cli(1)\n"
     << "\n"
@@ -592,12 +600,7 @@ std::string ServiceUnitText(const TScheduleUnit& u) {
 
 std::string TimerUnitText(const TScheduleUnit& u) {
   std::ostringstream t;
-  t << kMarker << u.name << "\n"
-    << kJobLine << u.job << "\n"
-    << kWhenLine << DescribeWhen(u.when) << "\n"
-    << "# Written by vaultix-cli schedule; \"vaultix-cli unschedule " << u.name
-    << "\" removes it.\n"
-    << "[Unit]\n"
+  t << UnitHead(u)
     << "Description=Vaultix backup " << u.name << ", " << DescribeWhen(u.when) << "\n"
     << "Documentation=man:vaultix-cli(1)\n"
     << "\n"
