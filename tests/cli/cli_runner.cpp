@@ -1,5 +1,7 @@
 #include "cli/cli_runner.h"
 
+#include <sstream>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -150,6 +152,20 @@ TCliRun RunCliOnTerminal(const TCliCall& call,
   ::close(master);
   Finish(pid, run);
   return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream ss(text);
+  for (std::string l; std::getline(ss, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> f;
+  std::stringstream ss(line);
+  for (std::string x; std::getline(ss, x, '\t');) f.push_back(x);
+  return f;
 }
 
 }  // namespace vxtest

@@ -28,6 +28,10 @@ struct TCliCall {
 };
 
 std::string CliBinary();
+
+// An output's lines, and a line's TAB-separated fields.
+std::vector<std::string> Lines(const std::string& text);
+std::vector<std::string> Fields(const std::string& line);
 TCliRun RunCli(const TCliCall& call);
 
 // Runs with standard input and standard error on a pseudo-terminal; every

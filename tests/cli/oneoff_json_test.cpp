@@ -20,13 +20,6 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::stringstream ss(text);
-  for (std::string l; std::getline(ss, l);) lines.push_back(l);
-  return lines;
-}
-
 TEST(CliWithoutSet, EachOperationNamesWhatItMisses) {
   struct Case {
     std::vector<std::string> args;

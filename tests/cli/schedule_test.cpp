@@ -95,20 +95,6 @@ class Schedules : public CliFixture {
   }
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::stringstream ss(text);
-  for (std::string l; std::getline(ss, l);) lines.push_back(l);
-  return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> f;
-  std::stringstream ss(line);
-  for (std::string x; std::getline(ss, x, '\t');) f.push_back(x);
-  return f;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
