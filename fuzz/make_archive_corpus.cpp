@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "archive_builder.h"
-#include "temp_dir.h"
+#include "common/files.h"
 
-using vx::testing::BuildArchive;
-using vx::testing::NoiseBytes;
-using vx::testing::TextBytes;
+using vx::test::BuildArchive;
+using vx::test::NoiseData;
+using vx::test::TextData;
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -19,16 +19,16 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   auto put = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
-    vx::testing::WriteWholeFile(dir + "/" + name, bytes);
+    vx::test::WriteBytes(dir + "/" + name, bytes);
   };
   put("empty-set", BuildArchive({}, 0, ""));
-  put("plain", BuildArchive({{"/a.txt", TextBytes(300)}, {"/b", {}}}, 0, "", "plain"));
-  put("quick", BuildArchive({{"/home/eva/t.txt", TextBytes(900)}}, 1, ""));
-  put("max-two-blocks", BuildArchive({{"/big", TextBytes(33000)}}, 9, ""));
+  put("plain", BuildArchive({{"/a.txt", TextData(300)}, {"/b", {}}}, 0, "", "plain"));
+  put("quick", BuildArchive({{"/home/eva/t.txt", TextData(900)}}, 1, ""));
+  put("max-two-blocks", BuildArchive({{"/big", TextData(33000)}}, 9, ""));
   put("encrypted",
-      BuildArchive({{"/s", TextBytes(400)}, {"/n", NoiseBytes(77)}}, 9, "fuzzpassword"));
-  put("encrypted-raw", BuildArchive({{"/r", NoiseBytes(13)}}, 0, "fuzzpassword"));
-  auto bad = BuildArchive({{"/x", TextBytes(500)}}, 9, "");
+      BuildArchive({{"/s", TextData(400)}, {"/n", NoiseData(77)}}, 9, "fuzzpassword"));
+  put("encrypted-raw", BuildArchive({{"/r", NoiseData(13)}}, 0, "fuzzpassword"));
+  auto bad = BuildArchive({{"/x", TextData(500)}}, 9, "");
   bad[263 + 4 + 277 + 10 + 5] ^= 0x40;
   put("bad-zip", bad);
   auto foreign = BuildArchive({}, 0, "");

@@ -10,7 +10,7 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 
-namespace vx::testing {
+namespace vx::test {
 
 struct TFileSpec {
   std::string path;
@@ -53,4 +53,4 @@ inline std::vector<std::uint8_t> BuildArchive(const std::vector<TFileSpec>& file
   return out;
 }
 
-}  // namespace vx::testing
+}  // namespace vx::test

@@ -10,15 +10,16 @@
 #include "archive/archive_stream.h"
 #include "archive/errors.h"
 #include "archive_builder.h"
-#include "temp_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using testing::BuildArchive;
-using testing::NoiseBytes;
-using testing::TextBytes;
-using testing::TFileSpec;
+using test::BuildArchive;
+using test::NoiseData;
+using test::TextData;
+using test::TFileSpec;
 
 std::int32_t I32At(const std::vector<std::uint8_t>& v, std::size_t at) {
   std::int32_t x;
@@ -47,9 +48,9 @@ std::vector<std::vector<std::uint8_t>> ReadAll(TByteSource& src, const std::stri
 TEST(ArchiveReader, PlainArchiveLayout) {
   // 70,000 bytes make blocks of 32,768, 32,768 and 4,464; an empty file is
   // its end block alone; three files mean three end blocks.
-  const std::vector<TFileSpec> files = {{"/data/big.bin", NoiseBytes(70000)},
+  const std::vector<TFileSpec> files = {{"/data/big.bin", NoiseData(70000)},
                                         {"/data/empty", {}},
-                                        {"/data/exact", NoiseBytes(32768)}};
+                                        {"/data/exact", NoiseData(32768)}};
   const auto a = BuildArchive(files, 0, "");
   std::size_t at = 263 + 4 + 3 * 277;
   ASSERT_EQ(3, I32At(a, 263));
@@ -75,11 +76,11 @@ TEST(ArchiveReader, PlainArchiveLayout) {
 }
 
 TEST(ArchiveReader, EncryptedCompressedArchiveThroughDiskVolumes) {
-  const std::vector<TFileSpec> files = {{"/home/eva/notes.txt", TextBytes(100000)},
-                                        {"/home/eva/photo.raw", NoiseBytes(50001)}};
+  const std::vector<TFileSpec> files = {{"/home/eva/notes.txt", TextData(100000)},
+                                        {"/home/eva/photo.raw", NoiseData(50001)}};
   const auto a = BuildArchive(files, 9, "secret-password", "Týždenná záloha");
   EXPECT_EQ(1, a[5]);
-  testing::TempDir dir;
+  test::TTempFolder dir;
   {
     TArchiveStream w(TStreamMode::Write, dir / "set.arc", true, 1, false,
                      nullptr);  // one block a volume
@@ -98,7 +99,7 @@ TEST(ArchiveReader, EncryptedCompressedArchiveThroughDiskVolumes) {
 
 TEST(ArchiveReader, EveryTruncationIsADamagedArchive) {
   const auto a =
-      BuildArchive({{"/x", TextBytes(3000)}, {"/y", {}}, {"/z", NoiseBytes(700)}}, 9, "");
+      BuildArchive({{"/x", TextData(3000)}, {"/y", {}}, {"/z", NoiseData(700)}}, 9, "");
   ASSERT_EQ(0, ScanArchiveBytes(a.data(), a.size(), ""));
   for (std::size_t n = 0; n < a.size(); ++n)
     ASSERT_EQ(9, ScanArchiveBytes(a.data(), n, "")) << "cut at " << n;
@@ -117,7 +118,7 @@ std::string ReasonOf(const std::vector<std::uint8_t>& a) {
 }
 
 TEST(ArchiveReader, DamagedCountsFailBeforeAllocating) {
-  auto a = BuildArchive({{"/x", TextBytes(100)}}, 0, "");
+  auto a = BuildArchive({{"/x", TextData(100)}}, 0, "");
   auto neg = a;
   const std::int32_t minusOne = -1;
   std::memcpy(neg.data() + 263, &minusOne, 4);
@@ -134,7 +135,7 @@ TEST(ArchiveReader, DamagedCountsFailBeforeAllocating) {
 }
 
 TEST(ArchiveReader, DamagedHeadersAndBlocks) {
-  const auto a = BuildArchive({{"/x", TextBytes(5000)}}, 9, "");
+  const auto a = BuildArchive({{"/x", TextData(5000)}}, 9, "");
   const std::size_t block = 263 + 4 + 277;
 
   auto foreign = a;
@@ -171,7 +172,7 @@ TEST(ArchiveReader, FuzzCorpusReplays) {
   ASSERT_TRUE(std::filesystem::is_directory(corpus));
   int files = 0, whole = 0;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-    const auto bytes = testing::ReadWholeFile(entry.path().string());
+    const auto bytes = test::ReadBytes(entry.path().string());
     const int code = ScanArchiveBytes(bytes.data(), bytes.size(), "fuzzpassword");
     EXPECT_TRUE(code == 0 || code == 3 || code == 8 || code == 9) << entry.path();
     whole += code == 0;

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "archive/errors.h"
-#include "small_tmpfs.h"
-#include "temp_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 // fsync of regular files fails with EIO for the n-th call while a TFailSync
 // lives (this test program's own fsync takes the place of the C library's).
@@ -48,8 +48,8 @@ struct TFailSync {
   }
   ~TFailSync() { failingSync = 0; }
 };
-using testing::NoiseBytes;
-using testing::TempDir;
+using test::NoiseData;
+using test::TTempFolder;
 
 std::uintmax_t SizeOf(const std::string& path) { return fs::file_size(path); }
 
@@ -73,8 +73,8 @@ void WriteSet(const std::string& base, bool span, std::int64_t limit, bool erase
 }
 
 TEST(DiskStream, SingleFilePadsToWholeBlocks) {
-  TempDir dir;
-  const auto data = NoiseBytes(40000);
+  TTempFolder dir;
+  const auto data = NoiseData(40000);
   {
     TArchiveStream s(TStreamMode::Write, dir / "sub/set.arc", false, 0, false, nullptr);
     s.WriteBytes(data.data(), 25000);
@@ -93,14 +93,14 @@ TEST(DiskStream, SingleFilePadsToWholeBlocks) {
   EXPECT_EQ("Early end of file detected",
             ErrorOf<EVX_BackupReadError>([&] { r.ReadBytes(back.data(), 1); }));
 
-  testing::WriteWholeFile(dir / "plainfile", {1});
+  test::WriteBytes(dir / "plainfile", {1});
   EXPECT_EQ("nedá sa vytvoriť záložný súbor", ErrorOf<EVX_CreateStreamError>([&] {
               TArchiveStream s(TStreamMode::Write, dir / "plainfile/x", false, 0, false, nullptr);
             }));
 }
 
 TEST(DiskStream, VolumeNames) {
-  TempDir dir;
+  TTempFolder dir;
   TArchiveStream s(TStreamMode::Write, dir / "weekly.arc", true, 0, false, nullptr);
   EXPECT_TRUE(fs::exists(dir / "weekly.001"));
   EXPECT_EQ(dir / "weekly.999", s.VolumeFileName(999));
@@ -110,8 +110,8 @@ TEST(DiskStream, VolumeNames) {
 }
 
 TEST(DiskStream, SizeLimitSplitsAtWholeBlocksAndReadsAcross) {
-  TempDir dir;
-  const auto data = NoiseBytes(200000);
+  TTempFolder dir;
+  const auto data = NoiseData(200000);
   int questions = 0;
   WriteSet(dir / "set.arc", true, 100000, false, data, [&](int, TReaction&) {
     ++questions;
@@ -145,14 +145,14 @@ std::vector<std::pair<std::string, std::uintmax_t>> Listing(const std::string& f
 // A full disk: the older set of the same name stays whole and nothing of the
 // failed one is left.
 TEST(DiskStream, FullDiskKeepsTheOlderSet) {
-  vxfs::TSmallTmpfs disk("256k");
+  vx::test::TSmallTmpfs disk("256k");
   if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-  const auto old = NoiseBytes(65536, 7);
+  const auto old = NoiseData(65536, 7);
   WriteSet(disk / "set.arc", false, 0, false, old);
   EXPECT_EQ("Na disku nie je dostatok miesta", ErrorOf<EVX_DiskFullError>([&] {
-              WriteSet(disk / "set.arc", false, 0, false, NoiseBytes(400000));
+              WriteSet(disk / "set.arc", false, 0, false, NoiseData(400000));
             }));
-  EXPECT_EQ(old, testing::ReadWholeFile(disk / "set.arc"));
+  EXPECT_EQ(old, test::ReadBytes(disk / "set.arc"));
   EXPECT_EQ(Listing(disk.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
                                       {"set.arc", 65536}}));
 }
@@ -160,16 +160,16 @@ TEST(DiskStream, FullDiskKeepsTheOlderSet) {
 // A one-file set is written under a private name and takes its own name only
 // when closed; a stream given up before that leaves the older set as it was.
 TEST(DiskStream, OneFileSetReplacesTheOlderOneOnlyWhenClosed) {
-  TempDir dir;
-  const auto old = NoiseBytes(32768, 3);
-  const auto next = NoiseBytes(50000, 4);
+  TTempFolder dir;
+  const auto old = NoiseData(32768, 3);
+  const auto next = NoiseData(50000, 4);
   WriteSet(dir / "set.arc", false, 0, false, old);
   for (bool close : {false, true}) {
     const mode_t mask = ::umask(0);
     TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, false, nullptr);
     ::umask(mask);
     s.WriteBytes(next.data(), next.size());
-    EXPECT_EQ(old, testing::ReadWholeFile(dir / "set.arc")) << "while written";
+    EXPECT_EQ(old, test::ReadBytes(dir / "set.arc")) << "while written";
     const auto during = Listing(dir.path());
     ASSERT_EQ(2u, during.size());
     EXPECT_EQ('.', during[0].first[0]) << "a hidden temporary name beside the set";
@@ -181,7 +181,7 @@ TEST(DiskStream, OneFileSetReplacesTheOlderOneOnlyWhenClosed) {
     } else {
       s.Abandon();
     }
-    const auto after = testing::ReadWholeFile(dir / "set.arc");
+    const auto after = test::ReadBytes(dir / "set.arc");
     EXPECT_EQ(close ? 65536u : old.size(), after.size());
     EXPECT_TRUE(std::equal(close ? next.begin() : old.begin(), close ? next.end() : old.end(),
                            after.begin()));
@@ -194,16 +194,16 @@ TEST(DiskStream, OneFileSetReplacesTheOlderOneOnlyWhenClosed) {
 // A split set that fails removes the volumes it wrote (no partial set reads
 // as complete); files it did not write stay, also under a volume's name.
 TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
-  TempDir dir;
-  testing::WriteWholeFile(dir / "other.txt", {1});
+  TTempFolder dir;
+  test::WriteBytes(dir / "other.txt", {1});
   {
     TArchiveStream s(TStreamMode::Write, dir / "set", true, 32768, false,
                      [](int, TReaction&) { return true; });
-    const auto data = NoiseBytes(3 * 32768);
+    const auto data = NoiseData(3 * 32768);
     s.WriteBytes(data.data(), data.size());
     EXPECT_TRUE(fs::exists(dir / "set.003"));
     fs::remove(dir / "set.002");
-    testing::WriteWholeFile(dir / "set.002", {9});  // put there by someone else
+    test::WriteBytes(dir / "set.002", {9});  // put there by someone else
   }  // torn down without Close: the run failed
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
                                      {"other.txt", 1}, {"set.002", 1}}));
@@ -212,9 +212,9 @@ TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
 // The erase step never takes a file it is told to keep (the running
 // operation's log), whatever its name.
 TEST(DiskStream, EraseTargetKeepsTheNamedFiles) {
-  TempDir dir;
-  testing::WriteWholeFile(dir / "run.log", {1});
-  testing::WriteWholeFile(dir / "old.arc", {2});
+  TTempFolder dir;
+  test::WriteBytes(dir / "run.log", {1});
+  test::WriteBytes(dir / "old.arc", {2});
   fs::create_symlink(dir / "run.log", dir / "alias.log");
   TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, true, nullptr,
                    {dir / "alias.log"});
@@ -228,28 +228,28 @@ TEST(DiskStream, EraseTargetKeepsTheNamedFiles) {
 // the volumes written are removed.
 TEST(DiskStream, FailedFlushOfAnyVolumeEndsTheRun) {
   for (int failing : {1, 2, 3}) {
-    TempDir dir;
+    TTempFolder dir;
     TFailSync fail(failing);
     EXPECT_EQ("I/O chyba počas zápisu záložného súboru", ErrorOf<EVX_BackupWriteError>([&] {
-                WriteSet(dir / "set", true, 32768, false, NoiseBytes(3 * 32768),
+                WriteSet(dir / "set", true, 32768, false, NoiseData(3 * 32768),
                          [](int, TReaction&) { return true; });
               }))
         << "volume " << failing;
     EXPECT_TRUE(Listing(dir.path()).empty()) << "volume " << failing;
   }
-  TempDir dir;
+  TTempFolder dir;
   TFailSync fail(1);
-  EXPECT_THROW(WriteSet(dir / "one.arc", false, 0, false, NoiseBytes(100)), EVX_BackupWriteError);
+  EXPECT_THROW(WriteSet(dir / "one.arc", false, 0, false, NoiseData(100)), EVX_BackupWriteError);
   EXPECT_TRUE(Listing(dir.path()).empty());
 }
 
 // A full disk on which volume 1 is still present: the question repeats until
 // the volume is gone (another disk), and the block goes to volume 2 whole.
 TEST(DiskStream, FullDiskAsksUntilTheMediumChanges) {
-  TempDir dir;
+  TTempFolder dir;
   fs::create_symlink("/dev/full", dir / "set.001");
   std::vector<int> asked;
-  const auto data = NoiseBytes(40000);
+  const auto data = NoiseData(40000);
   WriteSet(dir / "set.arc", true, 0, false, data, [&](int volume, TReaction& answer) {
     asked.push_back(volume);
     if (asked.size() == 1) answer = AW_RETRY;
@@ -257,24 +257,24 @@ TEST(DiskStream, FullDiskAsksUntilTheMediumChanges) {
     return true;
   });
   EXPECT_EQ((std::vector<int>{2, 2, 2}), asked);
-  const auto vol2 = testing::ReadWholeFile(dir / "set.002");
+  const auto vol2 = test::ReadBytes(dir / "set.002");
   ASSERT_EQ(65536u, vol2.size());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), vol2.begin()));
 }
 
 TEST(DiskStream, FullDiskEndsWhenNobodyCanBeAsked) {
-  const auto data = NoiseBytes(32768);
+  const auto data = NoiseData(32768);
   for (std::int64_t limit : {0, 100000}) {
-    TempDir dir;
+    TTempFolder dir;
     fs::create_symlink("/dev/full", dir / "set.001");
     EXPECT_THROW(
         WriteSet(dir / "set", true, limit, false, data, [](int, TReaction&) { return false; }),
         EVX_DiskFullError)
         << "limit " << limit;
   }
-  TempDir dir;
+  TTempFolder dir;
   EXPECT_EQ("Prerušené užívateľom", ErrorOf<EVX_UserAbortion>([&] {
-              WriteSet(dir / "set", true, 1, false, NoiseBytes(2 * 32768), [](int, TReaction& a) {
+              WriteSet(dir / "set", true, 1, false, NoiseData(2 * 32768), [](int, TReaction& a) {
                 a = AW_ABORT;
                 return true;
               });
@@ -282,8 +282,8 @@ TEST(DiskStream, FullDiskEndsWhenNobodyCanBeAsked) {
 }
 
 TEST(DiskStream, MissingVolumeWhileReading) {
-  TempDir dir;
-  const auto data = NoiseBytes(3 * 32768);
+  TTempFolder dir;
+  const auto data = NoiseData(3 * 32768);
   WriteSet(dir / "set", true, 32768, false, data);
   fs::rename(dir / "set.002", dir / "elsewhere");
   std::vector<std::uint8_t> back(data.size());
@@ -304,15 +304,15 @@ TEST(DiskStream, MissingVolumeWhileReading) {
 }
 
 TEST(DiskStream, EraseTargetDeletesOnlyOtherRegularFiles) {
-  TempDir dir, outside;
-  testing::WriteWholeFile(dir / "old.txt", {1, 2});
-  testing::WriteWholeFile(dir / "locked.txt", {3});
+  TTempFolder dir, outside;
+  test::WriteBytes(dir / "old.txt", {1, 2});
+  test::WriteBytes(dir / "locked.txt", {3});
   ::chmod((dir / "locked.txt").c_str(), 0444);
   fs::create_directory(dir / "keepdir");
-  testing::WriteWholeFile(dir / "keepdir/inner.txt", {4});
-  testing::WriteWholeFile(outside / "target.txt", {5});
+  test::WriteBytes(dir / "keepdir/inner.txt", {4});
+  test::WriteBytes(outside / "target.txt", {5});
   fs::create_symlink(outside / "target.txt", dir / "link.txt");
-  WriteSet(dir / "set.arc", true, 32768, true, NoiseBytes(3 * 32768));
+  WriteSet(dir / "set.arc", true, 32768, true, NoiseData(3 * 32768));
   EXPECT_FALSE(fs::exists(dir / "old.txt"));
   EXPECT_FALSE(fs::exists(dir / "locked.txt"));
   EXPECT_TRUE(fs::exists(dir / "keepdir/inner.txt"));
@@ -355,7 +355,7 @@ class RecordingDestination : public TArchiveDestination {
 
 TEST(DestinationStream, TapeBlockEndsAndFileMarks) {
   DestinationLog log;
-  const auto data = NoiseBytes(100);
+  const auto data = NoiseData(100);
   {
     TArchiveStream s(TStreamMode::Write, std::make_unique<RecordingDestination>(log, true));
     s.WriteBytes(data.data(), 100);
@@ -396,7 +396,7 @@ TEST(DestinationStream, FailedSendIsNotRepeatedOnTeardown) {
   DestinationLog log;
   {
     TArchiveStream s(TStreamMode::Write, std::make_unique<RecordingDestination>(log, false));
-    const auto data = NoiseBytes(40000);
+    const auto data = NoiseData(40000);
     log.failSend = true;
     EXPECT_THROW(s.WriteBytes(data.data(), data.size()), EVX_DiskFullError);
     log.failSend = false;

@@ -11,14 +11,15 @@
 
 #include "archive/errors.h"
 #include "support/utils.h"
-#include "temp_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
 TEST(BlockCodec, CompressionKeptOnlyWhenShorter) {
   TBlockCodec codec;
-  const auto text = testing::TextBytes(32768);
+  const auto text = test::TextData(32768);
   for (int level : {1, 9}) {
     std::size_t len = 0;
     TBlockHeader h;
@@ -34,7 +35,7 @@ TEST(BlockCodec, CompressionKeptOnlyWhenShorter) {
     EXPECT_EQ(text, back);
   }
   // Noise does not get shorter: stored raw with flag 0.
-  const auto noise = testing::NoiseBytes(4464);
+  const auto noise = test::NoiseData(4464);
   std::size_t len = 0;
   const std::uint8_t* out = codec.Encode(noise.data(), noise.size(), 9, nullptr, len);
   const std::uint8_t head[10] = {0x70, 0x11, 0, 0, 0x70, 0x11, 0, 0, 0, 0};
@@ -46,8 +47,8 @@ TEST(BlockCodec, CompressionKeptOnlyWhenShorter) {
 // streaming inflate reads, and the codec reads what zlib's deflate wrote, so
 // archives stay readable whichever deflate implementation packed them.
 std::vector<std::uint8_t> MixedBytes(std::size_t n) {
-  auto out = testing::TextBytes(n);
-  const auto noise = testing::NoiseBytes(n);
+  auto out = test::TextData(n);
+  const auto noise = test::NoiseData(n);
   for (std::size_t i = 0; i < n; i += 1000)
     for (std::size_t j = i; j < std::min(n, i + 200); ++j) out[j] = noise[j];
   return out;
@@ -57,7 +58,7 @@ TEST(BlockCodec, StreamsInteroperateWithZlib) {
   TBlockCodec codec;
   for (std::size_t n : {600u, 4465u, 32768u}) {
     for (int kind = 0; kind < 2; ++kind) {
-      const auto raw = kind == 0 ? testing::TextBytes(n) : MixedBytes(n);
+      const auto raw = kind == 0 ? test::TextData(n) : MixedBytes(n);
       for (int level : {1, 9}) {
         SCOPED_TRACE(::testing::Message() << n << " bytes, kind " << kind << ", level " << level);
         // Codec -> zlib inflate, fed in small pieces like a stream reader would.
@@ -122,7 +123,7 @@ TEST(BlockCodec, StreamsOfAnotherLengthOrDamagedAreRefused) {
 // The fast checksum continues the same register as CrcUpdate, whatever the
 // length, the alignment and the way a file is cut into pieces.
 TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
-  const auto bytes = testing::NoiseBytes(70001);
+  const auto bytes = test::NoiseData(70001);
   EXPECT_EQ(CrcUpdate(kCrcInit, bytes.data(), 0), FastCrcUpdate(kCrcInit, bytes.data(), 0));
   for (std::size_t start : {0u, 1u, 3u, 7u}) {
     for (std::size_t len : {1u, 15u, 16u, 17u, 63u, 64u, 65u, 4465u, 32768u, 69990u}) {
@@ -147,8 +148,8 @@ TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
 TEST(BlockCodec, StoringRawLosesAtMostAFewBytesAgainstPacking) {
   constexpr std::size_t kFewBytes = 16;
   const std::size_t n = 32768;
-  const auto noise = testing::NoiseBytes(n, 4242);
-  const auto text = testing::TextBytes(n);
+  const auto noise = test::NoiseData(n, 4242);
+  const auto text = test::TextData(n);
   auto mix = [&](std::size_t textAt, std::size_t textLen) {
     auto b = noise;
     std::copy_n(text.begin(), textLen, b.begin() + static_cast<std::ptrdiff_t>(textAt));
@@ -182,7 +183,7 @@ TEST(BlockCodec, StoringRawLosesAtMostAFewBytesAgainstPacking) {
       {"noise twice", twice},
       {"random words", words},
       {"rows of noise", rows},
-      {"short noise", testing::NoiseBytes(20000, 99)},
+      {"short noise", test::NoiseData(20000, 99)},
   };
   for (const auto& [name, raw] : blocks) {
     for (int level : {1, 9}) {
@@ -226,7 +227,7 @@ TEST(BlockCodec, EncryptedBlocksArePaddedTo8) {
   TBlockCodec codec;
   TBlowFish cipher;
   cipher.SetKey("block-password");
-  const auto bytes = testing::NoiseBytes(4465);
+  const auto bytes = test::NoiseData(4465);
   std::size_t len = 0;
   TBlockHeader h;
   const std::uint8_t* out = codec.Encode(bytes.data(), 5, 0, &cipher, len, &h);
@@ -253,7 +254,7 @@ TEST(BlockCodec, RoundTripsEverySizeLevelAndCipher) {
   cipher.SetKey("round-trip-key");
   for (std::size_t n : {1u, 7u, 9u, 4465u, 32768u}) {
     for (bool text : {true, false}) {
-      const auto raw = text ? testing::TextBytes(n) : testing::NoiseBytes(n);
+      const auto raw = text ? test::TextData(n) : test::NoiseData(n);
       for (int level : {0, 1, 9}) {
         for (TCrypto* c : {static_cast<TCrypto*>(nullptr), static_cast<TCrypto*>(&cipher)}) {
           std::size_t len = 0;
@@ -270,7 +271,7 @@ TEST(BlockCodec, RoundTripsEverySizeLevelAndCipher) {
 
 TEST(BlockCodec, DamagedBlocksAreRefused) {
   TBlockCodec codec, reader;
-  const auto text = testing::TextBytes(20000);
+  const auto text = test::TextData(20000);
   std::size_t len = 0;
   TBlockHeader h;
   const std::uint8_t* out = codec.Encode(text.data(), text.size(), 9, nullptr, len, &h);

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "archive/crypto.h"
-#include "temp_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
@@ -97,7 +98,7 @@ TEST(Crypto, EcbPadsToWholeBlocks) {
 }
 
 TEST(Crypto, CbcAndCfbChainFromTheVector) {
-  const auto plain = testing::TextBytes(13);
+  const auto plain = test::TextData(13);
   for (TCipherMode mode : {CBCMode, CFBMode}) {
     TBlowFish bf;
     bf.SetKey("chaining-key");
@@ -133,9 +134,9 @@ TEST(Crypto, CbcAndCfbChainFromTheVector) {
 }
 
 TEST(Crypto, FileInputInChunks) {
-  testing::TempDir dir;
-  const auto plain = testing::NoiseBytes(5001);
-  testing::WriteWholeFile(dir / "plain", plain);
+  test::TTempFolder dir;
+  const auto plain = test::NoiseData(5001);
+  test::WriteBytes(dir / "plain", plain);
   TBlowFish bf;
   bf.SetKey("file-key-123");
   bf.InputType = SourceFile;
@@ -143,11 +144,11 @@ TEST(Crypto, FileInputInChunks) {
   bf.InputFilePath = dir / "plain";
   bf.OutputFilePath = dir / "ecb";
   bf.Encrypt();
-  EXPECT_EQ(5008u, testing::ReadWholeFile(dir / "ecb").size());
+  EXPECT_EQ(5008u, test::ReadBytes(dir / "ecb").size());
   bf.InputFilePath = dir / "ecb";
   bf.OutputFilePath = dir / "back";
   bf.Decrypt();
-  auto back = testing::ReadWholeFile(dir / "back");
+  auto back = test::ReadBytes(dir / "back");
   back.resize(plain.size());
   EXPECT_EQ(plain, back);
   // CFB keeps the length, the register running on across chunks.
@@ -159,7 +160,7 @@ TEST(Crypto, FileInputInChunks) {
   bf.InputFilePath = dir / "cfb";
   bf.OutputFilePath = dir / "back";
   bf.Decrypt();
-  EXPECT_EQ(plain, testing::ReadWholeFile(dir / "back"));
+  EXPECT_EQ(plain, test::ReadBytes(dir / "back"));
   bf.InputFilePath = dir / "missing";
   EXPECT_THROW(bf.Encrypt(), std::system_error);
 }

@@ -16,7 +16,7 @@
 #include "engine_test_util.h"
 #include "platform/archive_bits.h"
 #include "platform/hooks.h"
-#include "small_tmpfs.h"
+#include "common/temp_folder.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -99,7 +99,7 @@ struct FailureCase {
 class BackupFailures : public BackupSafety, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(BackupFailures, OlderSetStaysWholeAndNothingPartialIsLeft) {
-  vxfs::TSmallTmpfs disk("512k");
+  vx::test::TSmallTmpfs disk("512k");
   if (GetParam().needsSmallDisk) {
     if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
     Aim(disk.path());

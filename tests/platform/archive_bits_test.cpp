@@ -8,17 +8,19 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 #include <vector>
 
 #include "platform/paths.h"
-#include "platform/state_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using test::ScopedEnv;
-using test::ScratchDir;
+using test::TScopedEnv;
+using test::TTempFolder;
 using test::WriteFile;
 
 // Waits until the file system clock has moved past `ctimeNs`, so that the
@@ -38,7 +40,7 @@ void PassClockTick(const std::string& folder, std::int64_t ctimeNs) {
 
 class ArchiveBitStoreTest : public ::testing::Test {
  protected:
-  ScratchDir dir;
+  TTempFolder dir;
   TArchiveBitStore store{dir / "state/bits.sqlite"};
   std::string file = dir / "doc.txt";
 
@@ -263,7 +265,7 @@ TEST_F(ArchiveBitStoreTest, LockedStoreRaisesInsteadOfGuessing) {
 }
 
 TEST(ArchiveBitStoreFailures, DamagedOrUncreatableStoreRaises) {
-  ScratchDir dir;
+  TTempFolder dir;
   WriteFile(dir / "bad.sqlite", std::string(4096, 'x'));
   try {
     TArchiveBitStore bad(dir / "bad.sqlite");
@@ -276,26 +278,26 @@ TEST(ArchiveBitStoreFailures, DamagedOrUncreatableStoreRaises) {
 }
 
 TEST(ArchiveBitStoreLocation, EnvironmentChoosesTheFolder) {
-  ScratchDir dir;
+  TTempFolder dir;
   {
-    ScopedEnv state("VAULTIX_STATE_DIR", dir / "s1");
+    TScopedEnv state("VAULTIX_STATE_DIR", dir / "s1");
     EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "s1/archive-bits.sqlite");
   }
-  ScopedEnv noState("VAULTIX_STATE_DIR", "");
+  TScopedEnv noState("VAULTIX_STATE_DIR", "");
   {
-    ScopedEnv xdg("XDG_STATE_HOME", dir / "xdg");
+    TScopedEnv xdg("XDG_STATE_HOME", dir / "xdg");
     EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "xdg/vaultix/archive-bits.sqlite");
   }
-  ScopedEnv relativeXdg("XDG_STATE_HOME", "relative/path");  // not valid: ignored
-  ScopedEnv home("HOME", dir / "home");
+  TScopedEnv relativeXdg("XDG_STATE_HOME", "relative/path");  // not valid: ignored
+  TScopedEnv home("HOME", dir / "home");
   EXPECT_EQ(TArchiveBitStore::DefaultPath(), dir / "home/.local/state/vaultix/archive-bits.sqlite");
 }
 
 TEST(ArchiveBitStoreLocation, InstanceFollowsTheEnvironment) {
-  ScratchDir dir;
+  TTempFolder dir;
   WriteFile(dir / "f", "x");
   {
-    ScopedEnv state("VAULTIX_STATE_DIR", dir / "one");
+    TScopedEnv state("VAULTIX_STATE_DIR", dir / "one");
     TArchiveBitStore::Instance().Clear(dir / "f");
     EXPECT_EQ(TArchiveBitStore::Instance().path(), dir / "one/archive-bits.sqlite");
     EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(dir / "f"));
@@ -303,7 +305,7 @@ TEST(ArchiveBitStoreLocation, InstanceFollowsTheEnvironment) {
     ASSERT_EQ(::stat((dir / "one").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);  // the list of file names is private
   }
-  ScopedEnv state("VAULTIX_STATE_DIR", dir / "two");
+  TScopedEnv state("VAULTIX_STATE_DIR", dir / "two");
   EXPECT_EQ(TArchiveBitStore::Instance().path(), dir / "two/archive-bits.sqlite");
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(dir / "f"));
 }

@@ -6,17 +6,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
 #include "platform/paths.h"
-#include "platform/state_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using test::ScratchDir;
+using test::TTempFolder;
 using test::WriteFile;
 
 std::map<std::string, TSearchRec> Search(const std::string& folder, const std::string& mask) {
@@ -33,8 +35,8 @@ mode_t Mode(const std::string& path) {
 
 class FileSystemTest : public ::testing::Test {
  protected:
-  test::StateDir state;
-  ScratchDir dir;
+  test::TStateScope state;
+  TTempFolder dir;
 };
 
 TEST_F(FileSystemTest, SearchReportsFilesWithTheirAttributes) {

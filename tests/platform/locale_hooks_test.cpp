@@ -7,7 +7,8 @@
 #include "platform/date_time.h"
 #include "platform/hooks.h"
 #include "platform/locale.h"
-#include "platform/state_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "support/utils.h"
 
 // glibc's newlocale keeps the parsed LOCPATH for the life of the process;
@@ -17,7 +18,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_s
 namespace vx {
 namespace {
 
-using test::ScopedEnv;
+using test::TScopedEnv;
 
 double At(int y, int mo, int d, int h, int mi, int s) {
   double dt = 0;
@@ -26,7 +27,7 @@ double At(int y, int mo, int d, int h, int mi, int s) {
 }
 
 TEST(LocaleFormats, CLocale) {
-  ScopedEnv lcAll("LC_ALL", "C");
+  TScopedEnv lcAll("LC_ALL", "C");
   EXPECT_EQ(FormatDateTimeC(At(2026, 12, 7, 14, 3, 5)), "12/07/26 14:03:05");
   EXPECT_EQ(FormatDateTimeC(At(2026, 12, 7, 0, 0, 0)), "12/07/26");  // midnight: date only
   EXPECT_EQ(FormatDateTimeC(At(2026, 12, 7, 0, 0, 1)), "12/07/26 00:00:01");
@@ -54,12 +55,12 @@ class SlovakLocale : public ::testing::Test {
       GTEST_SKIP() << "localedef could not build sk_SK";
     }
   }
-  test::ScratchDir dir;
-  ScopedEnv locPath{"LOCPATH", dir.path()};
+  test::TTempFolder dir;
+  TScopedEnv locPath{"LOCPATH", dir.path()};
 };
 
 TEST_F(SlovakLocale, DatesTimesAndDecimalsFollowTheUsersLocale) {
-  ScopedEnv lcAll("LC_ALL", "sk_SK.UTF-8");
+  TScopedEnv lcAll("LC_ALL", "sk_SK.UTF-8");
   EXPECT_EQ(DecimalSeparator(), ',');
   EXPECT_EQ(FormatSize(2304), "   2,3k");
   EXPECT_EQ(FormatSize64(3145728), "   3,0 M");
@@ -76,7 +77,7 @@ TEST_F(SlovakLocale, DatesTimesAndDecimalsFollowTheUsersLocale) {
 }
 
 TEST(ShortDate, CLocaleReadsMonthDayYear) {
-  ScopedEnv lcAll("LC_ALL", "C");
+  TScopedEnv lcAll("LC_ALL", "C");
   struct TCase {
     const char* text;
     bool ok;

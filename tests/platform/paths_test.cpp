@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "support/scratch_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
@@ -46,7 +47,7 @@ TEST(RecursionMarker, OnlyABlankAndSlashSAtTheEnd) {
 }
 
 TEST(PathChecks, ExistenceAndCreation) {
-  test::ScratchDir dir;
+  test::TTempFolder dir;
   test::WriteFile(dir / "file", "x");
   EXPECT_TRUE(FileExists(dir / "file"));
   EXPECT_FALSE(FileExists(dir.path()));

@@ -4,18 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/scratch_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
 using test::ReadFile;
-using test::ScratchDir;
+using test::TTempFolder;
 using test::WriteFile;
 
 class ProfileTest : public ::testing::Test {
  protected:
-  ScratchDir dir;
+  TTempFolder dir;
   std::string ini = dir / "job.sqt";
 };
 

@@ -7,33 +7,34 @@
 #include <system_error>
 
 #include "platform/paths.h"
-#include "platform/state_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using test::ScopedEnv;
-using test::ScratchDir;
+using test::TScopedEnv;
+using test::TTempFolder;
 
 TEST(TempFolder, EnvironmentOrderAndCreation) {
-  ScratchDir dir;
-  ScopedEnv tmp("TMP", dir / "tmp");
-  ScopedEnv temp("TEMP", dir / "temp");
-  ScopedEnv tmpdir("TMPDIR", dir / "tmpdir");
+  TTempFolder dir;
+  TScopedEnv tmp("TMP", dir / "tmp");
+  TScopedEnv temp("TEMP", dir / "temp");
+  TScopedEnv tmpdir("TMPDIR", dir / "tmpdir");
   EXPECT_EQ(GetTempFolder(), dir / "tmp/");
   EXPECT_TRUE(DirectoryExists(dir / "tmp"));  // made when missing
   {
-    ScopedEnv noTmp("TMP", "");
+    TScopedEnv noTmp("TMP", "");
     EXPECT_EQ(GetTempFolder(), dir / "temp/");
-    ScopedEnv noTemp("TEMP", "");
+    TScopedEnv noTemp("TEMP", "");
     EXPECT_EQ(GetTempFolder(), dir / "tmpdir/");
-    ScopedEnv noTmpdir("TMPDIR", "");
+    TScopedEnv noTmpdir("TMPDIR", "");
     EXPECT_EQ(GetTempFolder(), "/tmp/");
   }
 }
 
 TEST(TempFile, PrivateUniqueAndRemoved) {
-  ScratchDir dir;
+  TTempFolder dir;
   std::string firstPath;
   {
     TTempFile a("tmpcompare.tmp", dir.path());
@@ -63,8 +64,8 @@ TEST(TempFile, PrivateUniqueAndRemoved) {
 }
 
 TEST(TempFile, FolderFromTheEnvironmentAndFailure) {
-  ScratchDir dir;
-  ScopedEnv tmp("TMP", dir.path());
+  TTempFolder dir;
+  TScopedEnv tmp("TMP", dir.path());
   {
     TTempFile f("x");
     EXPECT_EQ(ExtractFilePath(f.path()), dir.path() + "/");

@@ -5,22 +5,23 @@
 
 #include <ios>
 
-#include "small_tmpfs.h"
-#include "support/scratch_dir.h"
+#include "common/temp_folder.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "support/utils.h"
 
 namespace vx {
 namespace {
 
 using test::ReadFile;
-using test::ScratchDir;
+using test::TTempFolder;
 using test::WriteFile;
 
 const std::string kFiveLines = "old1\r\nold2\r\nold3\r\nold4\r\nold5\r\n";
 
 class LogFileTest : public ::testing::Test {
  protected:
-  ScratchDir dir;
+  TTempFolder dir;
   std::string log = dir / "run.log";
 };
 
@@ -180,7 +181,7 @@ TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
   EXPECT_THROW(missingFolder.OpenAppend(), std::ios_base::failure);
 
   // A full disk shows when the buffered lines reach it, at the latest on Close.
-  vxfs::TSmallTmpfs disk("64k");
+  vx::test::TSmallTmpfs disk("64k");
   if (disk.ok()) {
     TLogFile full(disk / "full.log");
     full.CreateNew();

@@ -8,13 +8,14 @@
 #include <ios>
 #include <random>
 
-#include "support/scratch_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
 using test::ReadFile;
-using test::ScratchDir;
+using test::TTempFolder;
 using test::WriteFile;
 
 TEST(StringHelpers, PaddingCuttingAndSlash) {
@@ -87,7 +88,7 @@ std::uint32_t ReferenceCrc(const std::string& bytes) {
 }
 
 TEST(Checksum, KnownValuesAndFailures) {
-  ScratchDir dir;
+  TTempFolder dir;
   WriteFile(dir / "digits", "123456789");
   WriteFile(dir / "abc", "abc");
   WriteFile(dir / "empty", "");
@@ -108,13 +109,13 @@ TEST(Checksum, RunningRegisterAndLargeFilesMatchBytewiseCrc) {
   std::mt19937 gen(42);
   std::string data(2 * 1024 * 1024 + 777, '\0');
   for (auto& c : data) c = static_cast<char>(gen());
-  ScratchDir dir;
+  TTempFolder dir;
   WriteFile(dir / "big", data);
   EXPECT_EQ(CalcFileCRC(dir / "big"), ReferenceCrc(data));
 }
 
 TEST(FileSize, SparseFileBeyondFourGiB) {
-  ScratchDir dir;
+  TTempFolder dir;
   const std::string name = dir / "sparse";
   WriteFile(name, "");
   const std::int64_t size = (5LL << 30) + 3;
@@ -125,7 +126,7 @@ TEST(FileSize, SparseFileBeyondFourGiB) {
 }
 
 TEST(CopyFileBlocks, CopiesWholeFilesAndReportsFailures) {
-  ScratchDir dir;
+  TTempFolder dir;
   std::string data;
   for (int i = 0; i < 100000; ++i) data += static_cast<char>('a' + i % 26);
   WriteFile(dir / "src", data);
@@ -145,7 +146,7 @@ TEST(CopyFileBlocks, CopiesWholeFilesAndReportsFailures) {
 }
 
 TEST(CountTextLines, LastLineWithoutBreakCounts) {
-  ScratchDir dir;
+  TTempFolder dir;
   WriteFile(dir / "a", "");
   WriteFile(dir / "b", "one\r\ntwo\r\n");
   WriteFile(dir / "c", "one\ntwo");
