@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_runner.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vxtest {
 
@@ -23,9 +25,6 @@ namespace fs = std::filesystem;
 class CliFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vx-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
     fs::create_directories(root_ / "src" / "sub");
     fs::create_directories(root_ / "state");
     Write("src/a.txt", "alpha file\n");
@@ -34,22 +33,14 @@ class CliFixture : public ::testing::Test {
     for (int i = 0; i < 50000; ++i) bin += static_cast<char>((i * 7919 + i / 13) & 0xFF);
     Write("src/sub/c.bin", bin);
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
-  }
-
   std::string Path(const std::string& rel) const { return (root_ / rel).string(); }
   void Write(const std::string& rel, const std::string& data) const {
-    std::ofstream(Path(rel), std::ios::binary) << data;
+    vx::test::WriteFile(Path(rel), data);
   }
   std::string Read(const std::string& rel) const { return ReadAbs(Path(rel)); }
+  // The file's bytes, or "" when there is none.
   static std::string ReadAbs(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return fs::exists(path) ? vx::test::ReadFile(path) : std::string();
   }
 
   // A set file backing up src/ (recursively) into arc/<name>; extra keys
@@ -77,7 +68,8 @@ class CliFixture : public ::testing::Test {
     return RunCli(call);
   }
 
-  fs::path root_;
+  vx::test::TTempFolder dir_{"cli"};
+  fs::path root_ = dir_.path();
 };
 
 // The output of a run, for failure messages.

@@ -1,20 +1,25 @@
 // The FTP client against a real pyftpdlib server on 127.0.0.1: transfers,
 // the commands it sends, login replies of every kind, and the text helpers.
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "devices/ftp_client.h"
-#include "devices/ftp_test_server.h"
+#include "common/files.h"
+#include "common/ftp_server.h"
+#include "common/net.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using ftptest::FtpTestServer;
-using ftptest::kFtpPassword;
-using ftptest::kFtpUser;
+using test::TFtpServer;
+using test::kFtpPassword;
+using test::kFtpUser;
 
 std::string Dotted(std::uint32_t networkOrder) {
   in_addr a{networkOrder};
@@ -109,15 +114,15 @@ class FtpClientTest : public ::testing::Test {
     ftp.CloseFile();
   }
 
-  FtpTestServer server_;
+  TFtpServer server_;
 };
 
 TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
   StartServer();
   std::filesystem::create_directory(server_.root() + "/backups");
-  const std::string data = ftptest::RandomBytes(5 * 32768 + 1234, 7);
+  const std::string data = test::NoiseBytes(5 * 32768 + 1234, 7);
   Upload("/backups/Backup", data, 32768);
-  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/backups/Backup"), data);
+  EXPECT_EQ(test::ReadFile(server_.root() + "/backups/Backup"), data);
 
   // The folder goes with CWD, the name with STOR, in binary type.
   std::string commands = server_.Commands();
@@ -151,7 +156,7 @@ TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
 TEST_F(FtpClientTest, PathWithoutFolderSendsEmptyCwd) {
   StartServer();
   Upload("plain.bin", "abc", 3);
-  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/plain.bin"), "abc");
+  EXPECT_EQ(test::ReadFile(server_.root() + "/plain.bin"), "abc");
   std::string commands = server_.Commands();
   EXPECT_NE(commands.find("\nCWD \n"), std::string::npos) << commands;
   EXPECT_NE(commands.find("STOR plain.bin\n"), std::string::npos) << commands;
@@ -166,7 +171,7 @@ TEST_F(FtpClientTest, RepliesOfSeveralLinesAreReadWhole) {
                "--multiline", "CWD", "--multiline", "STOR"});
   std::filesystem::create_directory(server_.root() + "/d");
   Upload("/d/f", "payload", 7);
-  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/d/f"), "payload");
+  EXPECT_EQ(test::ReadFile(server_.root() + "/d/f"), "payload");
 }
 
 TEST_F(FtpClientTest, CodeAndTextComeFromTheFirstLine) {
@@ -242,7 +247,7 @@ TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
 }
 
 TEST_F(FtpClientTest, DataPortThatRefusesFailsTheOpen) {
-  int closedPort = ftptest::FreeLoopbackPort();
+  int closedPort = test::FreeLoopbackPort();
   std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," +
                       std::to_string(closedPort / 256) + "," + std::to_string(closedPort % 256) + ")";
   StartServer({"--reply", reply});

@@ -3,18 +3,23 @@
 // transfer.  Every case must end with an error, never hang.  The guards
 // (FinishesWithin) are far above the time each case needs.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "devices/ftp_client.h"
-#include "devices/ftp_test_server.h"
+#include "common/files.h"
+#include "common/ftp_server.h"
+#include "common/net.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using ftptest::FinishesWithin;
-using ftptest::FtpTestServer;
-using ftptest::kFtpPassword;
-using ftptest::kFtpUser;
+using test::FinishesWithin;
+using test::TFtpServer;
+using test::kFtpPassword;
+using test::kFtpUser;
 
 constexpr int kShortReplyMs = 400;
 constexpr int kShortDataMs = 300;
@@ -26,7 +31,7 @@ class FtpFaultTest : public ::testing::Test {
   }
   void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
   void PutFile(const std::string& name, const std::string& bytes) {
-    ftptest::WriteWholeFile(server_.root() + "/" + name, bytes);
+    test::WriteFile(server_.root() + "/" + name, bytes);
   }
   std::string Failure(const std::function<void()>& fn) {
     std::string what = "(no failure)";
@@ -40,11 +45,11 @@ class FtpFaultTest : public ::testing::Test {
     return finished ? what : "(hangs)";
   }
 
-  FtpTestServer server_;
+  TFtpServer server_;
 };
 
 TEST_F(FtpFaultTest, PortWithoutServerIsRefused) {
-  int port = ftptest::FreeLoopbackPort();
+  int port = test::FreeLoopbackPort();
   TV_FTP ftp;
   EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, port, kFtpPassword); }),
             "Couldnt open output socket");
@@ -107,7 +112,7 @@ TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
   // The data time-out is made long: only the end of the connection may end
   // the read.
   StartServer({"--retr-limit", "40000", "--retr-mode", "drop"});
-  const std::string data = ftptest::RandomBytes(100000, 3);
+  const std::string data = test::NoiseBytes(100000, 3);
   PutFile("f", data);
   TV_FTP ftp(kShortReplyMs, 10 * 60 * 1000);
   Login(ftp);
@@ -121,7 +126,7 @@ TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
 
 TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
   StartServer({"--retr-limit", "40000", "--retr-mode", "stall"});
-  PutFile("f", ftptest::RandomBytes(100000, 4));
+  PutFile("f", test::NoiseBytes(100000, 4));
   TV_FTP ftp(kShortReplyMs, kShortDataMs);
   Login(ftp);
   ftp.OpenRead("/f");
@@ -134,7 +139,7 @@ TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
 // Writes up to `total` bytes in 32 KiB pieces; returns the first count that
 // fell short, or the piece length when all went out.
 int WriteUntilShort(TV_FTP& ftp, std::size_t total) {
-  const std::string piece = ftptest::RandomBytes(32768, 5);
+  const std::string piece = test::NoiseBytes(32768, 5);
   for (std::size_t at = 0; at < total; at += piece.size()) {
     int sent = 0;
     ftp.WriteData(piece.data(), static_cast<int>(piece.size()), sent);

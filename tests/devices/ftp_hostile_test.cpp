@@ -3,6 +3,9 @@
 // values that would smuggle commands onto the control connection.  The
 // reply reader's limits are also checked on bytes from memory.
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -10,16 +13,18 @@
 #include <chrono>
 
 #include "devices/ftp_client.h"
-#include "devices/ftp_test_server.h"
+#include "common/files.h"
+#include "common/ftp_server.h"
+#include "common/net.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using ftptest::FinishesWithin;
-using ftptest::FtpTestServer;
-using ftptest::kFtpPassword;
-using ftptest::kFtpUser;
+using test::FinishesWithin;
+using test::TFtpServer;
+using test::kFtpPassword;
+using test::kFtpUser;
 using Clock = std::chrono::steady_clock;
 
 // A listening socket of the test's own on addr:port; -1 when it cannot bind.
@@ -43,14 +48,14 @@ class FtpHostileServerTest : public ::testing::Test {
   }
   void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
 
-  FtpTestServer server_;
+  TFtpServer server_;
 };
 
 TEST_F(FtpHostileServerTest, PassiveReplyNamingAnotherHostIsNotFollowed) {
   // The server's data port listens on 127.0.0.1; its PASV replies name
   // 127.0.0.2, where a listener of the test waits for data that must never
   // come.
-  const int port = ftptest::FreeLoopbackPort();
+  const int port = test::FreeLoopbackPort();
   const int trap = ListenOn("127.0.0.2", port);
   ASSERT_NE(trap, -1) << "cannot listen on 127.0.0.2:" << port;
   StartServer({"--masquerade", "127.0.0.2", "--pasv-ports",
@@ -61,13 +66,13 @@ TEST_F(FtpHostileServerTest, PassiveReplyNamingAnotherHostIsNotFollowed) {
   ftp.OnNotice = [&](const std::string& line) { notices.push_back(line); };
   Login(ftp);
   ftp.OpenWrite("/f");
-  const std::string data = ftptest::RandomBytes(50000, 9);
+  const std::string data = test::NoiseBytes(50000, 9);
   int sent = 0;
   ftp.WriteData(data.data(), static_cast<int>(data.size()), sent);
   ASSERT_EQ(sent, static_cast<int>(data.size()));
   ftp.CloseFile();
 
-  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/f"), data);
+  EXPECT_EQ(test::ReadFile(server_.root() + "/f"), data);
   pollfd pfd{trap, POLLIN, 0};
   EXPECT_EQ(::poll(&pfd, 1, 0), 0) << "the client connected to the host the reply named";
   ::close(trap);
@@ -127,7 +132,7 @@ class FtpUnsafeValueTest : public FtpHostileServerTest,
 TEST_P(FtpUnsafeValueTest, RefusedBeforeAnythingIsSent) {
   const UnsafeCase& c = GetParam();
   StartServer({});
-  ftptest::WriteWholeFile(server_.root() + "/victim", "keep me");
+  test::WriteFile(server_.root() + "/victim", "keep me");
   const std::string host = c.host.empty() ? "127.0.0.1" : c.host;
   TV_FTP ftp;
   std::string what = "(no failure)";
@@ -155,7 +160,7 @@ TEST_P(FtpUnsafeValueTest, RefusedBeforeAnythingIsSent) {
   EXPECT_EQ(logins, loggedIn ? 2u : 1u) << commands;
   EXPECT_EQ(commands.find("CWD"), std::string::npos) << commands;
   EXPECT_EQ(commands.find("DELE"), std::string::npos) << commands;
-  EXPECT_EQ(ftptest::ReadWholeFile(server_.root() + "/victim"), "keep me");
+  EXPECT_EQ(test::ReadFile(server_.root() + "/victim"), "keep me");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "devices/recording_transport.h"
 #include "platform/hooks.h"
 
@@ -318,30 +320,15 @@ TEST(TapeOpen, UserInterfaceRunsAfterEveryCommand) {
 
 class TapeTrace : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vx-trace-" + std::to_string(::getpid()) + "-" +
-            std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string ReadAll(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  std::filesystem::path dir_;
+  test::TTempFolder dir_{"trace"};
 };
 
 TEST_F(TapeTrace, EveryTracedCommandAppendsOneLine) {
   auto drive = Drive();
   auto tape = OpenScriptedTape(drive);
   const auto file = dir_ / "tape.trc";
-  {
-    std::ofstream(file, std::ios::binary) << "earlier\r\n";
-  }
-  tape->TraceFileName = file.string();
+  test::WriteFile(file, "earlier\r\n");
+  tape->TraceFileName = file;
   std::uint8_t block[32768] = {};
   std::uint32_t got;
   drive->Answer(Good());
@@ -354,7 +341,7 @@ TEST_F(TapeTrace, EveryTracedCommandAppendsOneLine) {
   tape->Unload();
   tape->SkipFilemarks(4);
   tape->Rewind(true);
-  EXPECT_EQ(ReadAll(file),
+  EXPECT_EQ(test::ReadFile(file),
             "earlier\r\n"
             "Writeblock size 32768 Bytes with Result 0\r\n"
             "Readblock size 32768 Bytes with Result 128\r\n"
@@ -370,13 +357,13 @@ TEST_F(TapeTrace, FailedFlushLeavesNoLineButOthersTraceBeforeRaising) {
   auto drive = Drive();
   auto tape = OpenScriptedTape(drive);
   const auto file = dir_ / "new.trc";
-  tape->TraceFileName = file.string();
+  tape->TraceFileName = file;
   drive->Answer(CheckCondition(0x07));
   drive->Answer(CheckCondition(0x07));
   std::uint8_t block[8] = {};
   EXPECT_THROW(tape->FlushWrites(), TPT_DataProtection);
   EXPECT_THROW(tape->WriteBlock(block, 8), TPT_DataProtection);
-  EXPECT_EQ(ReadAll(file), "Writeblock size 8 Bytes with Result 7\r\n");
+  EXPECT_EQ(test::ReadFile(file), "Writeblock size 8 Bytes with Result 7\r\n");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <optional>
 
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "devices/scsi_tape.h"
 #include "devices/scsi_transport.h"
 
@@ -48,15 +50,10 @@ TEST(TapeDeviceList, EntriesAreSeparatedByCommasOrBlanksNotColons) {
 }
 
 TEST(TapeDeviceList, GenericNodesAreTakenInNumericOrder) {
-  const auto dir = std::filesystem::temp_directory_path() / ("vx-dev-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  for (const char* n : {"sg10", "sg2", "sg0", "sga", "sda", "sg", "st0", "sg1x"})
-    std::ofstream(dir / n).put('x');
-  const auto nodes = ScsiGenericNodes(dir.string());
-  std::filesystem::remove_all(dir);
-  EXPECT_EQ(nodes, (std::vector<std::string>{(dir / "sg0").string(), (dir / "sg2").string(),
-                                              (dir / "sg10").string()}));
-  EXPECT_TRUE(ScsiGenericNodes((dir / "missing").string()).empty());
+  test::TTempFolder dir{"dev"};
+  for (const char* n : {"sg10", "sg2", "sg0", "sga", "sda", "sg", "st0", "sg1x"}) test::WriteFile(dir / n, "x");
+  EXPECT_EQ(ScsiGenericNodes(dir.path()), (std::vector<std::string>{dir / "sg0", dir / "sg2", dir / "sg10"}));
+  EXPECT_TRUE(ScsiGenericNodes(dir / "missing").empty());
 }
 
 // Sets VAULTIX_TAPE for one test and puts the old value back.

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "devices/scsi_tape.h"
-#include "devices/tgt_target.h"
+#include "common/tgt_target.h"
 
 namespace vx {
 namespace {

@@ -13,7 +13,8 @@
 
 #include "archive/format.h"
 #include "engine/vaultrex.h"
-#include "engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/archive_bits.h"
 #include "platform/hooks.h"
 #include "common/temp_folder.h"

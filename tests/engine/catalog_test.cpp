@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "archive/errors.h"
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/paths.h"
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/paths.h"
 

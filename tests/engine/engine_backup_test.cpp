@@ -12,7 +12,8 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/vaultrex.h"
-#include "engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/archive_bits.h"
 #include "support/utils.h"
 

@@ -9,7 +9,8 @@
 
 #include "engine/vaultrex.h"
 #include "support/utils.h"
-#include "engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/hooks.h"

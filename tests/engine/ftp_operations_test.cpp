@@ -9,36 +9,35 @@
 #include <tuple>
 
 #include "devices/ftp_client.h"
-#include "devices/ftp_test_server.h"
+#include "common/files.h"
+#include "common/ftp_server.h"
+#include "common/net.h"
+#include "common/temp_folder.h"
 #include "engine/vaultrex.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using ftptest::FinishesWithin;
-using ftptest::FtpTestServer;
+using test::FinishesWithin;
+using test::TFtpServer;
 
-std::string ReadFile(const std::string& path) { return ftptest::ReadWholeFile(path); }
-void WriteFile(const std::string& path, const std::string& bytes) {
-  ftptest::WriteWholeFile(path, bytes);
-}
+using test::ReadFile;
+using test::WriteFile;
 
 class FtpOperationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A private archive-bit store, and short waits for silent servers.
-    ::setenv("VAULTIX_STATE_DIR", state.path().c_str(), 1);
+    // Short waits for silent servers.
     TV_FTP::SetDefaultTimeouts(3000, 2000);
   }
   void TearDown() override {
-    ::unsetenv("VAULTIX_STATE_DIR");
     TV_FTP::SetDefaultTimeouts(TV_FTP::kDefaultReplyTimeoutMs, TV_FTP::kDefaultDataTimeoutMs);
   }
 
   // A set "sets/Backup" on the server started by the test.
-  void PointAtServer(TVaultrex& engine, const std::string& user = ftptest::kFtpUser,
-                     const std::string& password = ftptest::kFtpPassword) {
+  void PointAtServer(TVaultrex& engine, const std::string& user = test::kFtpUser,
+                     const std::string& password = test::kFtpPassword) {
     engine.BackupToFTP = true;
     engine.FTPConnection = {"127.0.0.1", server.port(), user, password};
     engine.BackupDestination = "/sets";
@@ -67,9 +66,9 @@ class FtpOperationsTest : public ::testing::Test {
   }
   std::vector<std::pair<std::string, std::string>> Files(std::size_t noiseBytes = 70001) const {
     return {{"text.txt", std::string(100000, 'a') + "koniec"},
-            {"noise.bin", ftptest::RandomBytes(noiseBytes, 5)},
+            {"noise.bin", test::NoiseBytes(noiseBytes, 5)},
             {"empty", ""},
-            {"exact", ftptest::RandomBytes(32768, 6)},
+            {"exact", test::NoiseBytes(32768, 6)},
             {"sub/deeper/notes.md", "poznámky"}};
   }
   std::string ServerFile() const { return server.root() + "/sets/Backup"; }
@@ -82,10 +81,10 @@ class FtpOperationsTest : public ::testing::Test {
     return engine.Backup();
   }
 
-  ftptest::TempFolder state{"ftpstate"};
-  ftptest::TempFolder dir{"ftpengine"};
+  test::TStateScope state;
+  test::TTempFolder dir{"ftpengine"};
   std::string src = dir / "src";
-  FtpTestServer server;
+  TFtpServer server;
 };
 
 TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
@@ -169,7 +168,7 @@ TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
   std::filesystem::create_directory(server.root() + "/sets");
   MakeSource(1000);
   for (const auto& [user, password] : std::vector<std::pair<std::string, std::string>>{
-           {ftptest::kFtpUser, "wrong"}, {"nobody", ftptest::kFtpPassword}}) {
+           {test::kFtpUser, "wrong"}, {"nobody", test::kFtpPassword}}) {
     TVaultrex engine;
     PointAtServer(engine, user, password);
     PrepareBackup(engine);
@@ -184,7 +183,7 @@ TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
   // Nobody listens on the port: refused at once.
   TVaultrex engine;
   PointAtServer(engine);
-  engine.FTPConnection.Port = ftptest::FreeLoopbackPort();
+  engine.FTPConnection.Port = test::FreeLoopbackPort();
   PrepareBackup(engine);
   int result = -1;
   ASSERT_TRUE(FinishesWithin(30s, [&] { result = engine.Backup(); }));
@@ -198,8 +197,8 @@ TEST_F(FtpOperationsTest, LineBreakInAnFtpValueGives15AndSaysWhy) {
   std::filesystem::create_directory(server.root() + "/sets");
   MakeSource(1000);
   for (const auto& [user, baseName, field] : std::vector<std::tuple<std::string, std::string, std::string>>{
-           {std::string(ftptest::kFtpUser) + "\nDELE x", "Backup", "user name"},
-           {ftptest::kFtpUser, "Backup\r\nDELE x", "remote path"}}) {
+           {std::string(test::kFtpUser) + "\nDELE x", "Backup", "user name"},
+           {test::kFtpUser, "Backup\r\nDELE x", "remote path"}}) {
     TVaultrex engine;
     PointAtServer(engine, user);
     PrepareBackup(engine);
@@ -250,11 +249,11 @@ TEST_F(FtpOperationsTest, UnconfirmedUploadIsNotASuccess) {
 TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
   // (A server that stops reading is covered by the client's own tests.)
   for (const char* mode : {"drop"}) {
-    FtpTestServer faulty;
+    TFtpServer faulty;
     ASSERT_TRUE(faulty.StartFaulty({"--stor-limit", "65536", "--stor-mode", mode}));
     std::filesystem::create_directory(faulty.root() + "/sets");
     // More than the socket buffers hold, so the sender meets the cut.
-    WriteFile(src + "/big.bin", ftptest::RandomBytes(16u << 20, 9));
+    WriteFile(src + "/big.bin", test::NoiseBytes(16u << 20, 9));
     TVaultrex engine;
     PointAtServer(engine);
     engine.FTPConnection.Port = faulty.port();
@@ -270,7 +269,7 @@ TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
 TEST_F(FtpOperationsTest, DownloadCutByTheServerIsAReadError) {
   for (const char* mode : {"drop", "stall"}) {
     // The first transfer block is cut: the archive header cannot be read.
-    FtpTestServer faulty;
+    TFtpServer faulty;
     ASSERT_TRUE(faulty.StartFaulty({"--retr-limit", "200", "--retr-mode", mode}));
     std::filesystem::create_directory(faulty.root() + "/sets");
     MakeSource(200000);
@@ -333,8 +332,8 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   if (::geteuid() != 0) GTEST_SKIP() << "vsftpd needs a system user; run as root to create one";
   if (!std::filesystem::exists("/usr/sbin/vsftpd")) GTEST_SKIP() << "vsftpd is not installed";
   const std::string user = "vxftp", password = "Vx-ftp-pw1";
-  const std::string home = ftptest::MakeTempDir("vsftpd");
-  ASSERT_FALSE(home.empty());
+  const test::TTempFolder homeFolder{"vsftpd"};
+  const std::string home = homeFolder.path();
   std::filesystem::permissions(home, std::filesystem::perms::owner_all |
                                          std::filesystem::perms::group_read |
                                          std::filesystem::perms::group_exec |
@@ -349,8 +348,8 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   ASSERT_EQ(run("usermod -d " + root + " " + user + " && echo '" + user + ":" + password +
                 "' | chpasswd && chown -R " + user + " " + root + " && mkdir -p /var/run/vsftpd/empty"),
             0);
-  const int port = ftptest::FreeLoopbackPort();
-  int pasv = ftptest::FreeLoopbackPort();
+  const int port = test::FreeLoopbackPort();
+  int pasv = test::FreeLoopbackPort();
   std::ofstream(home + "/vsftpd.conf")
       << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port
       << "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
@@ -358,7 +357,7 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
       << "pasv_min_port=" << pasv << "\npasv_max_port=" << pasv + 9
       << "\nseccomp_sandbox=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\n"
       << "pam_service_name=vsftpd\nxferlog_enable=NO\nchroot_local_user=NO\n";
-  FtpTestServer vsftpd;
+  TFtpServer vsftpd;
   ASSERT_TRUE(vsftpd.StartCommand({"/usr/sbin/vsftpd", home + "/vsftpd.conf"}, port))
       << "vsftpd did not start";
 
@@ -388,9 +387,6 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   wrong.FTPConnection.Password = "wrong";
   EXPECT_EQ(wrong.Verify(), 15);
 
-  vsftpd.Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(home, ec);
 }
 
 // Not run by default: round-trip time and throughput of a 100 MiB set on
@@ -399,7 +395,7 @@ TEST_F(FtpOperationsTest, DISABLED_Throughput100MiB) {
   TV_FTP::SetDefaultTimeouts(TV_FTP::kDefaultReplyTimeoutMs, TV_FTP::kDefaultDataTimeoutMs);
   ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
   std::filesystem::create_directory(server.root() + "/sets");
-  WriteFile(src + "/big.bin", ftptest::RandomBytes(100u << 20, 11));
+  WriteFile(src + "/big.bin", test::NoiseBytes(100u << 20, 11));
   TVaultrex backup;
   PointAtServer(backup);
   backup.IncludeNames = {src + "/*"};

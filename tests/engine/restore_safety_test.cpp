@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
 

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "archive/errors.h"
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"

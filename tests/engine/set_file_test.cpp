@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "archive/errors.h"
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 #include "platform/profile.h"
 

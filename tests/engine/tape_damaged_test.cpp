@@ -6,9 +6,10 @@
 #include <optional>
 
 #include "archive/format.h"
-#include "devices/tgt_target.h"
+#include "common/tgt_target.h"
 #include "engine/destinations.h"
-#include "engine/engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "support/utils.h"

@@ -12,8 +12,9 @@
 #include <optional>
 
 #include "archive/format.h"
-#include "devices/tgt_target.h"
-#include "engine/engine_test_util.h"
+#include "common/tgt_target.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "engine/vaultrex.h"
 
 namespace vx {

@@ -8,7 +8,7 @@
 
 #include "archive/errors.h"
 #include "devices/scsi_tape.h"
-#include "devices/tgt_target.h"
+#include "common/tgt_target.h"
 #include "engine/destinations.h"
 
 namespace vx {

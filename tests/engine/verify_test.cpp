@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/archive_fixture.h"
+#include "common/engine_fixture.h"
 #include "engine/vaultrex.h"
 
 namespace vx {

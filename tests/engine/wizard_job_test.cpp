@@ -8,7 +8,8 @@
 
 #include "engine/vaultrex.h"
 #include "engine/wizard_job.h"
-#include "engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/date_time.h"
 
 namespace vx {
@@ -16,34 +17,9 @@ namespace {
 
 using test::ReadFile;
 using test::ReadLines;
+using test::TScopedEnv;
 using test::TTempFolder;
 using test::WriteFile;
-
-// Sets (or, with nullptr, removes) an environment variable for one scope.
-class TEnv {
- public:
-  TEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~TEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  TEnv(const TEnv&) = delete;
-  TEnv& operator=(const TEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 double Date(int y, int m, int d) {
   double dt = 0;
@@ -158,7 +134,7 @@ TEST(BackupPage, EveryFieldReachesItsProperty) {
 }
 
 TEST(BackupPage, SpecialDateIsReadOnlyForTheDateMode) {
-  TEnv lc("LC_ALL", "C");  // short date format mm/dd/yy
+  TScopedEnv lc("LC_ALL", "C");  // short date format mm/dd/yy
   TVaultrex e;
   TBackupPage p;
   p.Mode = 3;
@@ -177,7 +153,7 @@ TEST(BackupPage, SpecialDateIsReadOnlyForTheDateMode) {
 }
 
 TEST(BackupPage, DateThatDoesNotConvertThrowsAndChangesNothing) {
-  TEnv lc("LC_ALL", "C");
+  TScopedEnv lc("LC_ALL", "C");
   for (const char* text : {"", "02/30/26", "13/01/26", "3.5.2026", "03/05", "03/05/26/1"}) {
     TVaultrex e;
     e.ArchiveBaseName = "before";
@@ -273,21 +249,21 @@ TEST(RunLog, NameHasTheWordAndTheLocalTime) {
 
 TEST(RunLog, FolderFollowsTheStateDirectories) {
   {
-    TEnv state("VAULTIX_STATE_DIR", "/srv/state");
-    TEnv xdg("XDG_STATE_HOME", "/ignored");
+    TScopedEnv state("VAULTIX_STATE_DIR", "/srv/state");
+    TScopedEnv xdg("XDG_STATE_HOME", "/ignored");
     EXPECT_EQ(RunLogFolder(), "/srv/state/logs/");
   }
-  TEnv state("VAULTIX_STATE_DIR", nullptr);
-  TEnv home("HOME", "/home/eva");
+  TScopedEnv state("VAULTIX_STATE_DIR", nullptr);
+  TScopedEnv home("HOME", "/home/eva");
   {
-    TEnv xdg("XDG_STATE_HOME", "/home/eva/st");
+    TScopedEnv xdg("XDG_STATE_HOME", "/home/eva/st");
     EXPECT_EQ(RunLogFolder(), "/home/eva/st/vaultix/logs/");
   }
   {
-    TEnv xdg("XDG_STATE_HOME", "relative/st");  // not absolute: ignored
+    TScopedEnv xdg("XDG_STATE_HOME", "relative/st");  // not absolute: ignored
     EXPECT_EQ(RunLogFolder(), "/home/eva/.local/state/vaultix/logs/");
   }
-  TEnv xdg("XDG_STATE_HOME", nullptr);
+  TScopedEnv xdg("XDG_STATE_HOME", nullptr);
   EXPECT_EQ(RunLogFolder(), "/home/eva/.local/state/vaultix/logs/");
 }
 
@@ -304,7 +280,7 @@ class JobFile : public ::testing::Test {
  protected:
   TTempFolder dir;
   std::string file = dir / "job.sqt";
-  TEnv home{"HOME", "/home/eva"};
+  TScopedEnv home{"HOME", "/home/eva"};
 };
 
 TEST_F(JobFile, SavedFileHasTheSectionsAndKeysInOrder) {

@@ -8,7 +8,7 @@
 #include <QStyleOptionViewItem>
 #include <QTest>
 
-#include "engine/archive_fixture.h"
+#include "common/archive_writer.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
 #include "support/version.h"

@@ -1,7 +1,6 @@
 #pragma once
-// Archives written with the archive layer itself, so that the reading
-// operations can be tested on sets of any content, damaged and hostile ones
-// included.
+// Sets written with the archive layer itself, so that the reading operations
+// can be tested on sets of any content, damaged and hostile ones included.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -11,7 +10,6 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
-#include "engine/engine_test_util.h"
 #include "platform/date_time.h"
 #include "support/utils.h"
 
@@ -31,13 +29,6 @@ inline double FixedTime() {
   return t;
 }
 
-inline std::string TextBytes(std::size_t n) {
-  std::string s;
-  while (s.size() < n) s += "Zaloha udajov, riadok " + std::to_string(s.size()) + "\n";
-  s.resize(n);
-  return s;
-}
-
 // Header, directory and blocks as a backup writes them.  level 0, 1 or 9; a
 // key enciphers the blocks; limit > 0 splits the set into volumes.
 inline void WriteArchive(const std::string& base, const std::vector<TStoredFile>& files,
@@ -53,8 +44,12 @@ inline void WriteArchive(const std::string& base, const std::vector<TStoredFile>
   out.WriteBytes(buf, kCountSize);
   for (const TStoredFile& f : files) {
     const std::uint32_t crc = CrcUpdate(kCrcInit, f.content.data(), f.content.size());
-    const TDirRecord r{f.path, static_cast<std::int32_t>(f.content.size()),
-                       f.badCrc ? crc ^ 1u : crc, f.attr, FixedTime(), 0};
+    const TDirRecord r{f.path,
+                       static_cast<std::int32_t>(f.content.size()),
+                       f.badCrc ? crc ^ 1u : crc,
+                       f.attr,
+                       FixedTime(),
+                       0};
     EncodeRecord(r, buf);
     out.WriteBytes(buf, kRecordSize);
   }
@@ -65,8 +60,9 @@ inline void WriteArchive(const std::string& base, const std::vector<TStoredFile>
     const auto* data = reinterpret_cast<const std::uint8_t*>(f.content.data());
     for (std::size_t pos = 0; pos < f.content.size(); pos += kBlockSize) {
       std::size_t len = 0;
-      const std::uint8_t* enc = codec.Encode(data + pos, std::min(kBlockSize, f.content.size() - pos),
-                                             level, key.empty() ? nullptr : &cipher, len);
+      const std::uint8_t* enc =
+          codec.Encode(data + pos, std::min(kBlockSize, f.content.size() - pos), level,
+                       key.empty() ? nullptr : &cipher, len);
       out.WriteBytes(enc, len);
     }
     const std::uint8_t end[kBlockHeaderSize] = {};
@@ -76,12 +72,3 @@ inline void WriteArchive(const std::string& base, const std::vector<TStoredFile>
 }
 
 }  // namespace vx::test
-
-// The names these helpers had first; other engine tests still use them.
-namespace vx::testing {
-using TTempDir = vx::test::TTempFolder;
-using TStateDir = vx::test::TStateScope;
-using vx::test::ReadFile;
-using vx::test::ReadLines;
-using vx::test::WriteFile;
-}  // namespace vx::testing
