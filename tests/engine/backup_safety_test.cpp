@@ -13,6 +13,7 @@
 
 #include "archive/format.h"
 #include "engine/vaultrex.h"
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
 #include "platform/archive_bits.h"
@@ -55,8 +56,8 @@ int RunBounded(const std::function<int()>& fn, unsigned seconds = 20) {
 
 // Asks every operation to stop while it lives, after `blocks` data blocks.
 struct TStopAfterBlocks {
-  explicit TStopAfterBlocks(TVaultrex& v, int blocks) : left(blocks) {
-    v.OnNextBlock = [this](const std::string&, std::int64_t, std::int64_t) { --left, ++seen; };
+  explicit TStopAfterBlocks(TVaultrex& engine, int blocks) : left(blocks) {
+    engine.OnNextBlock = [this](const std::string&, std::int64_t, std::int64_t) { --left, ++seen; };
     SetStopRequestHook([this] { return left <= 0; });
   }
   ~TStopAfterBlocks() { SetStopRequestHook(nullptr); }
@@ -64,26 +65,14 @@ struct TStopAfterBlocks {
   int seen = 0;
 };
 
-class BackupSafety : public ::testing::Test {
+class BackupSafety : public test::TEngineTest {
  public:
   std::string Src(const std::string& rel) const { return src / rel; }
 
  protected:
-  void SetUp() override { Aim(dst.path()); }
-  void Aim(const std::string& folder) {
-    v.BackupDestination = folder;
-    v.ArchiveBaseName = "set.arc";
-    v.LogFileMode = LFM_CreateNew;
-    v.LogFileName = log.path() + "/backup.log";
-  }
-  std::string Archive() const { return v.BackupDestination + "/set.arc"; }
-  std::vector<std::string> Log() const { return ReadLines(v.LogFileName); }
+  void SetUp() override { UseLog(log / "backup.log"); }
 
-  test::TStateScope state;
-  test::TTempFolder src;
-  test::TTempFolder dst;
   test::TTempFolder log;
-  TVaultrex v;
 };
 
 // ---- A failed or cancelled run never costs the older set ----
@@ -103,19 +92,19 @@ TEST_P(BackupFailures, OlderSetStaysWholeAndNothingPartialIsLeft) {
   vx::test::TSmallTmpfs disk("512k");
   if (GetParam().needsSmallDisk) {
     if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-    Aim(disk.path());
+    AimAt(disk.path());
   }
   WriteFile(Src("a.txt"), "night one");
   WriteFile(Src("b.bin"), NoiseBytes(100000, 2));
-  v.AddToIncludes(Src("*.*"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("*.*"));
+  ASSERT_EQ(engine.Backup(), 0);
   const std::string older = ReadFile(Archive());
 
   WriteFile(Src("b.bin"), NoiseBytes(500000, 3));  // night two: more data
-  auto keep = GetParam().arm(v, *this);
-  EXPECT_EQ(v.Backup(), GetParam().code);
+  auto keep = GetParam().arm(engine, *this);
+  EXPECT_EQ(engine.Backup(), GetParam().code);
   EXPECT_EQ(ReadFile(Archive()), older);
-  EXPECT_EQ(Names(v.BackupDestination), std::vector<std::string>{"set.arc"});
+  EXPECT_EQ(Names(engine.BackupDestination), std::vector<std::string>{"set.arc"});
   EXPECT_EQ(Log().back(), "Prerušenie zálohovania spôsobené " + TVaultrex::ErrorText(GetParam().code));
 }
 
@@ -125,57 +114,57 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FullDisk", 2,
                     [](TVaultrex&, BackupSafety&) { return std::shared_ptr<void>(); }, true},
         FailureCase{"OpenAborted", 4,
-                    [](TVaultrex& v, BackupSafety& t) {
-                      v.HandleOpenError = AW_ABORT;
-                      v.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                    [](TVaultrex& engine, BackupSafety& t) {
+                      engine.HandleOpenError = AW_ABORT;
+                      engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
                         fs::remove(t.Src("b.bin"));
                       };
                       return std::shared_ptr<void>();
                     }},
         FailureCase{"ReadAborted", 5,
-                    [](TVaultrex& v, BackupSafety& t) {
-                      v.HandleFileReadError = AW_ABORT;
-                      v.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                    [](TVaultrex& engine, BackupSafety& t) {
+                      engine.HandleFileReadError = AW_ABORT;
+                      engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
                         fs::remove(t.Src("b.bin"));
                         fs::create_symlink("/proc/self/mem", t.Src("b.bin"));
                       };
                       return std::shared_ptr<void>();
                     }},
         FailureCase{"StopRequested", 12,
-                    [](TVaultrex& v, BackupSafety&) {
+                    [](TVaultrex& engine, BackupSafety&) {
                       return std::static_pointer_cast<void>(
-                          std::make_shared<TStopAfterBlocks>(v, 2));
+                          std::make_shared<TStopAfterBlocks>(engine, 2));
                     }},
-        FailureCase{"Cancelled", 12, [](TVaultrex& v, BackupSafety&) {
-                      v.OnStatistic = [](const TBackupStatistic&, bool& cancel) { cancel = true; };
+        FailureCase{"Cancelled", 12, [](TVaultrex& engine, BackupSafety&) {
+                      engine.OnStatistic = [](const TBackupStatistic&, bool& cancel) { cancel = true; };
                       return std::shared_ptr<void>();
                     }}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(BackupSafety, FailedSplitSetRemovesTheVolumesItWrote) {
   WriteFile(Src("b.bin"), NoiseBytes(200000, 3));
-  v.AddToIncludes(Src("*.*"));
-  v.ArchiveBaseName = "set";
-  v.SpanDisks = true;
-  v.MaxSplitSize = 32768;
-  v.AskForNextDisk = false;
-  TStopAfterBlocks stop(v, 4);
-  EXPECT_EQ(v.Backup(), 12);
-  EXPECT_TRUE(Names(dst.path()).empty());
+  engine.AddToIncludes(Src("*.*"));
+  engine.ArchiveBaseName = "set";
+  engine.SpanDisks = true;
+  engine.MaxSplitSize = 32768;
+  engine.AskForNextDisk = false;
+  TStopAfterBlocks stop(engine, 4);
+  EXPECT_EQ(engine.Backup(), 12);
+  EXPECT_TRUE(Names(dir.path()).empty());
 }
 
 TEST_F(BackupSafety, ArchivesAreCreatedPrivate) {
   WriteFile(Src("a.txt"), "secret");
-  v.AddToIncludes(Src("a.txt"));
+  engine.AddToIncludes(Src("a.txt"));
   const mode_t mask = ::umask(0);
-  const int code = v.Backup();
-  v.SpanDisks = true;
-  v.ArchiveBaseName = "vol";
-  const int split = v.Backup();
+  const int code = engine.Backup();
+  engine.SpanDisks = true;
+  engine.ArchiveBaseName = "vol";
+  const int split = engine.Backup();
   ::umask(mask);
   ASSERT_EQ(code, 0);
   ASSERT_EQ(split, 0);
-  for (const std::string& name : {Archive(), dst / "vol.001", v.LogFileName}) {
+  for (const std::string& name : {Archive(), dir / "vol.001", engine.LogFileName}) {
     struct stat st {};
     ASSERT_EQ(::stat(name.c_str(), &st), 0) << name;
     EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
@@ -196,13 +185,13 @@ class SwappedFiles : public BackupSafety, public ::testing::WithParamInterface<S
 TEST_P(SwappedFiles, AreOpenErrorsNotDataNorHangs) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("b.txt"), "b");
-  v.AddToIncludes(Src("*.txt"));
-  v.HandleOpenError = AW_IGNORE;
-  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+  engine.AddToIncludes(Src("*.txt"));
+  engine.HandleOpenError = AW_IGNORE;
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
     fs::remove(Src("b.txt"));
     GetParam().swap(Src("b.txt"));
   };
-  EXPECT_EQ(RunBounded([&] { return v.Backup(); }), 0);
+  EXPECT_EQ(RunBounded([&] { return engine.Backup(); }), 0);
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
                                   " nie je zazálohovaný - chyba pri otvorení súboru: nie je "
@@ -231,18 +220,18 @@ class ChangedFiles : public BackupSafety, public ::testing::WithParamInterface<C
 // logged and counted as a warning, and keeps its archive attribute.
 TEST_P(ChangedFiles, AreReadUpToTheScannedSizeAndWarned) {
   WriteFile(Src("c.txt"), "scanned content");
-  v.AddToIncludes(Src("c.txt"));
-  v.OnEndFileScan = [&](const std::string&, TReaction&) { WriteFile(Src("c.txt"), GetParam().now); };
-  v.OnNextBlock = [&](const std::string&, std::int64_t done, std::int64_t total) {
+  engine.AddToIncludes(Src("c.txt"));
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) { WriteFile(Src("c.txt"), GetParam().now); };
+  engine.OnNextBlock = [&](const std::string&, std::int64_t done, std::int64_t total) {
     EXPECT_LE(done, total);
   };
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
   const std::string bytes = ReadFile(Archive());
   const std::size_t data = kHeaderSize + kCountSize + kRecordSize;
   const TBlockHeader h = DecodeBlockHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()) + data);
   EXPECT_EQ(bytes.substr(data + kBlockHeaderSize, static_cast<std::size_t>(h.rawLength)),
             GetParam().stored);
-  EXPECT_EQ(v.WarningCount(), 1);
+  EXPECT_EQ(engine.WarningCount(), 1);
   EXPECT_TRUE(Contains(Log(), "Upozornenie :" + Src("c.txt") + " sa počas zálohovania zmenil"));
   EXPECT_TRUE(Contains(Log(), "Upozornenia počas zálohy: 1"));
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
@@ -259,30 +248,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(BackupSafety, StopIsSeenAtTheNextBlock) {
   WriteFile(Src("big.bin"), NoiseBytes(20 * kBlockSize, 9));
-  v.AddToIncludes(Src("big.bin"));
-  TStopAfterBlocks stop(v, 3);
-  EXPECT_EQ(v.Backup(), 12);
+  engine.AddToIncludes(Src("big.bin"));
+  TStopAfterBlocks stop(engine, 3);
+  EXPECT_EQ(engine.Backup(), 12);
   EXPECT_EQ(stop.seen, 3);
   EXPECT_FALSE(fs::exists(Archive()));
 
   // Asked during the scan (its checksum pass reads whole files), too.
   SetStopRequestHook([] { return true; });
-  EXPECT_EQ(v.Backup(), 12);
-  EXPECT_TRUE(v.FileList().empty());
+  EXPECT_EQ(engine.Backup(), 12);
+  EXPECT_TRUE(engine.FileList().empty());
 }
 
 // The log of the running operation lies in the folder the backup empties:
 // it is kept, with the older runs it holds.
 TEST_F(BackupSafety, EraseStepKeepsTheRunningLog) {
   WriteFile(Src("a.txt"), "a");
-  WriteFile(dst / "stale.arc", "old");
-  WriteFile(dst / "run.log", "an older run\r\n");
-  v.AddToIncludes(Src("a.txt"));
-  v.EraseTargetDir = true;
-  v.LogFileMode = LFM_Append;
-  v.LogFileName = dst / "run.log";
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(Names(dst.path()), (std::vector<std::string>{"run.log", "set.arc"}));
+  WriteFile(dir / "stale.arc", "old");
+  WriteFile(dir / "run.log", "an older run\r\n");
+  engine.AddToIncludes(Src("a.txt"));
+  engine.EraseTargetDir = true;
+  engine.LogFileMode = LFM_Append;
+  engine.LogFileName = dir / "run.log";
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"run.log", "set.arc"}));
   const auto lines = Log();
   EXPECT_EQ(lines.front(), "an older run");
   EXPECT_TRUE(Contains(lines, "Zálohované 1 súbory"));
@@ -299,21 +288,21 @@ TEST_F(BackupSafety, SizesOfTwoGiBAndMoreCountIn64Bits) {
   WriteFile(Src("big.img"), "");
   ASSERT_EQ(::truncate(Src("big.img").c_str(), big), 0);
   WriteFile(Src("small.txt"), "small");
-  v.AddToIncludes(Src("big.img"));
-  v.AddToIncludes(Src("small.txt"));
-  v.CompressData = CDM_QuickCompression;
-  v.NoFileCRCs = true;  // no checksum pass over the 2 GiB
-  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+  engine.AddToIncludes(Src("big.img"));
+  engine.AddToIncludes(Src("small.txt"));
+  engine.CompressData = CDM_QuickCompression;
+  engine.NoFileCRCs = true;  // no checksum pass over the 2 GiB
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
     ASSERT_EQ(::truncate(Src("big.img").c_str(), 100000), 0);
   };
-  v.UseExtStatistic = true;
+  engine.UseExtStatistic = true;
   std::vector<TExtBackupStatistic> reports;
-  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) { reports.push_back(s); };
+  engine.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) { reports.push_back(s); };
   std::int64_t total = 0;
-  v.OnNextBlock = [&](const std::string& name, std::int64_t, std::int64_t t) {
+  engine.OnNextBlock = [&](const std::string& name, std::int64_t, std::int64_t t) {
     if (name == Src("big.img")) total = t;
   };
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
 
   EXPECT_EQ(total, big);
   ASSERT_EQ(reports.size(), 2u);
@@ -322,7 +311,7 @@ TEST_F(BackupSafety, SizesOfTwoGiBAndMoreCountIn64Bits) {
   EXPECT_EQ(reports[0].CurrentFileSize, big);
   EXPECT_EQ(reports[0].PercentDone, 100);  // 2 GiB of 2 GiB + 5 bytes
   EXPECT_EQ(reports[1].BytesRead, big + 5);
-  EXPECT_EQ(v.FileList()[0].size, static_cast<std::int32_t>(static_cast<std::uint32_t>(big)));
+  EXPECT_EQ(engine.FileList()[0].size, static_cast<std::int32_t>(static_cast<std::uint32_t>(big)));
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, FormatSize64(big + 5) + " prečítané"));
   const auto ratio = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {

@@ -15,18 +15,7 @@ namespace {
 
 using namespace vx::test;
 
-class CatalogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    engine.BackupDestination = dir.path();
-    engine.ArchiveBaseName = "set.arc";
-  }
-  std::string Archive() const { return dir / "set.arc"; }
-
-  TStateScope state;
-  TTempFolder dir;
-  TVaultrex engine;
-};
+using CatalogTest = TEngineTest;
 
 TEST_F(CatalogTest, GoodAndEmptySetsFillTheListAndGiveTheComment) {
   const std::vector<TStoredFile> files = {
@@ -88,7 +77,6 @@ TEST_F(CatalogTest, MissingDestinationIsThrownByCatalogButReturnedByComment) {
 class FirstMediumTest : public CatalogTest {
  protected:
   void SetUp() override {
-    CatalogTest::SetUp();
     engine.ArchiveBaseName = "daily";
     engine.SpanDisks = true;
   }

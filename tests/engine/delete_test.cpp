@@ -16,16 +16,13 @@ namespace {
 using namespace vx::test;
 namespace fs = std::filesystem;
 
-class DeleteTest : public ::testing::Test {
+class DeleteTest : public TEngineTest {
  protected:
   void SetUp() override {
-    engine.BackupDestination = dir / "sets";
-    engine.ArchiveBaseName = "set.arc";
-    engine.LogFileMode = LFM_CreateNew;
-    engine.LogFileName = dir / "delete.log";
+    AimAt(dir / "sets");
+    UseLog(dir / "delete.log");
     fs::create_directories(dir / "sets");
   }
-  std::string Archive() const { return dir / "sets/set.arc"; }
   // Restores the set into a fresh folder, checks every file against its
   // original content and returns the stored paths.
   std::vector<std::string> RestoreAll(const std::string& key = "") {
@@ -50,9 +47,6 @@ class DeleteTest : public ::testing::Test {
     return paths;
   }
 
-  TStateScope state;
-  TTempFolder dir;
-  TVaultrex engine;
   int restores = 0;
   std::vector<TStoredFile> files = {{"/d/a.txt", TextBytes(50000)},
                                     {"/d/b.tmp", NoiseBytes(40000)},

@@ -12,6 +12,7 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/vaultrex.h"
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
 #include "platform/archive_bits.h"
@@ -126,22 +127,9 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-class EngineBackup : public ::testing::Test {
+class EngineBackup : public test::TEngineTest {
  protected:
-  void SetUp() override {
-    v.BackupDestination = dst.path();
-    v.ArchiveBaseName = "set.arc";
-    v.LogFileMode = LFM_CreateNew;
-    v.LogFileName = dst / "backup.log";
-  }
-  std::string Src(const std::string& rel) const { return src / rel; }
-  std::string Archive() const { return dst / "set.arc"; }
-  std::vector<std::string> Log() const { return ReadLines(v.LogFileName); }
-
-  test::TStateScope state;
-  test::TTempFolder src;
-  test::TTempFolder dst;
-  TVaultrex v;
+  void SetUp() override { UseLog(dir / "backup.log"); }
 };
 
 TEST_F(EngineBackup, PlainArchiveHasHeaderDirectoryAndBlocksOfTheFormat) {
@@ -149,15 +137,15 @@ TEST_F(EngineBackup, PlainArchiveHasHeaderDirectoryAndBlocksOfTheFormat) {
   WriteFile(Src("a/big.bin"), big);
   WriteFile(Src("a/empty.txt"), "");
   WriteFile(Src("a/small.txt"), "hello");
-  v.AddToIncludes(Src("a/big.bin"));
-  v.AddToIncludes(Src("a/empty.txt"));
-  v.AddToIncludes(Src("a/small.txt"));
-  v.Comment = std::string(300, 'c');
+  engine.AddToIncludes(Src("a/big.bin"));
+  engine.AddToIncludes(Src("a/empty.txt"));
+  engine.AddToIncludes(Src("a/small.txt"));
+  engine.Comment = std::string(300, 'c');
   std::vector<std::pair<std::int32_t, std::int32_t>> progress;
-  v.OnNextBlock = [&](const std::string& name, std::int64_t done, std::int64_t total) {
+  engine.OnNextBlock = [&](const std::string& name, std::int64_t done, std::int64_t total) {
     if (name == Src("a/big.bin")) progress.emplace_back(done, total);
   };
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
 
   const ParsedArchive a = Parse(ReadFile(Archive()));
   EXPECT_FALSE(a.header.compressed);
@@ -166,11 +154,11 @@ TEST_F(EngineBackup, PlainArchiveHasHeaderDirectoryAndBlocksOfTheFormat) {
   EXPECT_EQ(a.header.comment, std::string(255, 'c'));
   ASSERT_EQ(a.records.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(a.records[i].path, v.FileList()[i].path);
-    EXPECT_EQ(a.records[i].size, v.FileList()[i].size);
-    EXPECT_EQ(a.records[i].crc, v.FileList()[i].crc);
-    EXPECT_EQ(a.records[i].attr, v.FileList()[i].attr);
-    EXPECT_DOUBLE_EQ(a.records[i].time, v.FileList()[i].time);
+    EXPECT_EQ(a.records[i].path, engine.FileList()[i].path);
+    EXPECT_EQ(a.records[i].size, engine.FileList()[i].size);
+    EXPECT_EQ(a.records[i].crc, engine.FileList()[i].crc);
+    EXPECT_EQ(a.records[i].attr, engine.FileList()[i].attr);
+    EXPECT_DOUBLE_EQ(a.records[i].time, engine.FileList()[i].time);
     EXPECT_EQ(a.records[i].mark, 0);
   }
   EXPECT_EQ(a.records[0].size, 70000);
@@ -198,10 +186,10 @@ TEST_F(EngineBackup, CompressedBlocksAreKeptOnlyWhenSmaller) {
   const std::string noise = NoiseBytes(20000, 5);
   WriteFile(Src("text.txt"), text);
   WriteFile(Src("noise.bin"), noise);
-  v.AddToIncludes(Src("text.txt"));
-  v.AddToIncludes(Src("noise.bin"));
-  v.CompressData = CDM_MaxCompression;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("text.txt"));
+  engine.AddToIncludes(Src("noise.bin"));
+  engine.CompressData = CDM_MaxCompression;
+  ASSERT_EQ(engine.Backup(), 0);
 
   const ParsedArchive a = Parse(ReadFile(Archive()));
   EXPECT_TRUE(a.header.compressed);
@@ -222,11 +210,11 @@ TEST_F(EngineBackup, EncryptedBlocksAreRoundedToWholeCipherBlocks) {
   const std::string odd = NoiseBytes(32768 + 4465, 9);
   WriteFile(Src("even.bin"), even);
   WriteFile(Src("odd.bin"), odd);
-  v.AddToIncludes(Src("even.bin"));
-  v.AddToIncludes(Src("odd.bin"));
-  v.EncryptData = true;
-  v.EncryptKey = "correct horse";
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("even.bin"));
+  engine.AddToIncludes(Src("odd.bin"));
+  engine.EncryptData = true;
+  engine.EncryptKey = "correct horse";
+  ASSERT_EQ(engine.Backup(), 0);
 
   const std::string bytes = ReadFile(Archive());
   const ParsedArchive a = Parse(bytes, "correct horse");
@@ -246,10 +234,10 @@ TEST_F(EngineBackup, EncryptedBlocksAreRoundedToWholeCipherBlocks) {
   std::string text;
   while (text.size() < 50000) text += "abcabcabd ";
   WriteFile(Src("even.bin"), text);
-  v.EncryptKey = std::string(65, 'k');
-  v.CompressData = CDM_QuickCompression;
-  v.VerifyDuringBackup = true;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.EncryptKey = std::string(65, 'k');
+  engine.CompressData = CDM_QuickCompression;
+  engine.VerifyDuringBackup = true;
+  ASSERT_EQ(engine.Backup(), 0);
   const ParsedArchive b = Parse(ReadFile(Archive()), std::string(65, 'k'));
   EXPECT_TRUE(b.header.compressed && b.header.encrypted);
   EXPECT_EQ(b.files[0][0].header.compressed, 1);
@@ -268,52 +256,52 @@ class EngineBackupChecks : public EngineBackup, public ::testing::WithParamInter
 
 TEST_P(EngineBackupChecks, RefusedBeforeAnythingIsWritten) {
   WriteFile(Src("a.txt"), "a");
-  v.AddToIncludes(Src("a.txt"));
-  GetParam().arm(v);
-  EXPECT_EQ(v.Backup(), GetParam().code);
-  EXPECT_TRUE(fs::is_empty(dst.path()) ||
-              (fs::exists(v.LogFileName) && std::distance(fs::directory_iterator(dst.path()),
+  engine.AddToIncludes(Src("a.txt"));
+  GetParam().arm(engine);
+  EXPECT_EQ(engine.Backup(), GetParam().code);
+  EXPECT_TRUE(fs::is_empty(dir.path()) ||
+              (fs::exists(engine.LogFileName) && std::distance(fs::directory_iterator(dir.path()),
                                                           fs::directory_iterator()) == 1));
   EXPECT_EQ(Log(), std::vector<std::string>{"Prerušenie zálohovania spôsobené " +
                                             TVaultrex::ErrorText(GetParam().code) + ": " +
                                             GetParam().reason});
-  EXPECT_EQ(v.LastFailure(), GetParam().reason);
+  EXPECT_EQ(engine.LastFailure(), GetParam().reason);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, EngineBackupChecks,
     ::testing::Values(
-        CheckCase{"NoKey", [](TVaultrex& v) { v.EncryptData = true; }, 1, "Chýba heslo!!!"},
-        CheckCase{"NoIncludes", [](TVaultrex& v) { v.ClearIncludes(); }, 1,
+        CheckCase{"NoKey", [](TVaultrex& engine) { engine.EncryptData = true; }, 1, "Chýba heslo!!!"},
+        CheckCase{"NoIncludes", [](TVaultrex& engine) { engine.ClearIncludes(); }, 1,
                   "Súbor nebol zazálohovaný"},
         CheckCase{"DottedVolumeName",
-                  [](TVaultrex& v) {
-                    v.SpanDisks = true;
-                    v.ArchiveBaseName = "set.v1";
+                  [](TVaultrex& engine) {
+                    engine.SpanDisks = true;
+                    engine.ArchiveBaseName = "set.v1";
                   },
                   1, "Meno súboru zálohy musí byť uvedené bez koncovky"},
         CheckCase{"VerifyOnTape",
-                  [](TVaultrex& v) {
-                    v.VerifyDuringBackup = true;
-                    v.BackupToTape = true;
+                  [](TVaultrex& engine) {
+                    engine.VerifyDuringBackup = true;
+                    engine.BackupToTape = true;
                   },
                   1, "Nemožno verifikovať súbor počas zápisu na pásku"},
         CheckCase{"ShortKey",
-                  [](TVaultrex& v) {
-                    v.EncryptData = true;
-                    v.EncryptKey = "abc";
+                  [](TVaultrex& engine) {
+                    engine.EncryptData = true;
+                    engine.EncryptKey = "abc";
                   },
                   14, "Heslo je krátke (min. 8 znakov)"},
         CheckCase{"KeyTooLongForTheCipher",
-                  [](TVaultrex& v) {
-                    v.EncryptData = true;
-                    v.EncryptKey = std::string(66, 'k');
+                  [](TVaultrex& engine) {
+                    engine.EncryptData = true;
+                    engine.EncryptKey = std::string(66, 'k');
                   },
                   14, "Heslo je dlhé (max. 65 znakov)"},
         CheckCase{"TargetHoldsSelectedFile",
-                  [](TVaultrex& v) {
-                    v.EraseTargetDir = true;
-                    v.BackupDestination = FolderOf(v.IncludeNames[0]);
+                  [](TVaultrex& engine) {
+                    engine.EraseTargetDir = true;
+                    engine.BackupDestination = FolderOf(engine.IncludeNames[0]);
                   },
                   1, "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať"}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
@@ -332,32 +320,32 @@ class SplitVolumeNames : public EngineBackup, public ::testing::WithParamInterfa
 // is none.  An accepted name writes its first volume and reads back.
 TEST_P(SplitVolumeNames, FollowTheExtensionRuleOfTheReader) {
   const std::string baseName = GetParam().baseName;
-  fs::create_directories(fs::path(dst / baseName).parent_path());
+  fs::create_directories(fs::path(dir / baseName).parent_path());
   WriteFile(Src("a.bin"), NoiseBytes(50000, 5));
-  v.AddToIncludes(Src("a.bin"));
-  v.ArchiveBaseName = baseName;
-  v.SpanDisks = true;
-  v.MaxSplitSize = 32768;
-  v.AskForNextDisk = false;
-  const int code = v.Backup();
-  const std::string firstVolume = dst / (baseName + ".001");
+  engine.AddToIncludes(Src("a.bin"));
+  engine.ArchiveBaseName = baseName;
+  engine.SpanDisks = true;
+  engine.MaxSplitSize = 32768;
+  engine.AskForNextDisk = false;
+  const int code = engine.Backup();
+  const std::string firstVolume = dir / (baseName + ".001");
   if (!GetParam().accepted) {
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(v.LastFailure(), "Meno súboru zálohy musí byť uvedené bez koncovky");
+    EXPECT_EQ(engine.LastFailure(), "Meno súboru zálohy musí byť uvedené bez koncovky");
     EXPECT_FALSE(fs::exists(firstVolume));
     return;
   }
-  ASSERT_EQ(code, 0) << v.LastFailure();
+  ASSERT_EQ(code, 0) << engine.LastFailure();
   ASSERT_TRUE(fs::exists(firstVolume));
-  EXPECT_TRUE(fs::exists(dst / (baseName + ".002")));
+  EXPECT_TRUE(fs::exists(dir / (baseName + ".002")));
   TVaultrex reader;
-  reader.BackupDestination = dst.path();
+  reader.BackupDestination = dir.path();
   reader.ArchiveBaseName = baseName;
   reader.SpanDisks = true;
   reader.AskForNextDisk = false;
   ASSERT_EQ(reader.Catalog(), 0);
   ASSERT_EQ(reader.FileList().size(), 1u);
-  EXPECT_EQ(reader.FileList()[0].path, v.FileList()[0].path);
+  EXPECT_EQ(reader.FileList()[0].path, engine.FileList()[0].path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -375,29 +363,29 @@ TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   WriteFile(Src("keep/b.txt"), "b");
   WriteFile(Src("other/c.txt"), "c");
   fs::create_symlink(Src("keep/b.txt"), Src("other/link-to-b"));
-  fs::create_directory_symlink(Src("keep"), dst / "alias");
-  v.AddToIncludes(Src("other/*"));
-  v.EraseTargetDir = true;
-  v.LogFileName = Src("log.txt");
+  fs::create_directory_symlink(Src("keep"), dir / "alias");
+  engine.AddToIncludes(Src("other/*"));
+  engine.EraseTargetDir = true;
+  engine.LogFileName = Src("log.txt");
 
   // A link in the selection leads into the target folder.
-  v.BackupDestination = Src("keep");
-  EXPECT_EQ(v.Backup(), 1);
+  engine.BackupDestination = Src("keep");
+  EXPECT_EQ(engine.Backup(), 1);
   // The target is the selected folder, reached through a link.
-  v.BackupDestination = dst / "alias";
-  v.ClearIncludes();
-  v.AddToIncludes(Src("keep/*"));
-  EXPECT_EQ(v.Backup(), 1);
+  engine.BackupDestination = dir / "alias";
+  engine.ClearIncludes();
+  engine.AddToIncludes(Src("keep/*"));
+  EXPECT_EQ(engine.Backup(), 1);
   EXPECT_EQ(ReadFile(Src("keep/a.txt")), "a");
   EXPECT_EQ(ReadFile(Src("keep/b.txt")), "b");
   EXPECT_EQ(ReadFile(Src("other/c.txt")), "c");
 
   // A target folder of its own is emptied as asked.
-  WriteFile(dst / "target/stale.arc", "old");
-  v.BackupDestination = dst / "target";
-  EXPECT_EQ(v.Backup(), 0);
-  EXPECT_FALSE(fs::exists(dst / "target/stale.arc"));
-  EXPECT_TRUE(fs::exists(dst / "target/set.arc"));
+  WriteFile(dir / "target/stale.arc", "old");
+  engine.BackupDestination = dir / "target";
+  EXPECT_EQ(engine.Backup(), 0);
+  EXPECT_FALSE(fs::exists(dir / "target/stale.arc"));
+  EXPECT_TRUE(fs::exists(dir / "target/set.arc"));
 }
 
 // The root folder is refused too.  Tried inside a child process whose root
@@ -429,14 +417,14 @@ TEST_F(EngineBackup, EraseTargetNeverEmptiesTheRoot) {
 TEST_F(EngineBackup, SummaryLinesComeFirstAndInOrder) {
   WriteFile(Src("a.txt"), "alpha");
   WriteFile(Src("b.txt"), NoiseBytes(1000));
-  v.AddToIncludes(Src("*.txt"));
-  v.VerifyDuringBackup = true;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("*.txt"));
+  engine.VerifyDuringBackup = true;
+  ASSERT_EQ(engine.Backup(), 0);
 
   const auto lines = Log();
   ASSERT_EQ(lines.size(), 10u + 2u);
   const auto written = static_cast<std::int64_t>(Parse(ReadFile(Archive())).size);
-  EXPECT_EQ(lines[0].rfind("Start backup to " + dst.path() + "/set.arc at ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("Start backup to " + dir.path() + "/set.arc at ", 0), 0u) << lines[0];
   EXPECT_EQ(lines[1], "Plné zálohovanie ukončené");
   EXPECT_EQ(lines[2], "Overenie súboru počas zálohovania");
   EXPECT_EQ(lines[3].rfind("Zálohovanie ukončené ", 0), 0u);
@@ -455,20 +443,20 @@ TEST_F(EngineBackup, SummaryLinesComeFirstAndInOrder) {
 
 TEST_F(EngineBackup, CompressionLineTellsTheRatioOrThatNothingWasGained) {
   WriteFile(Src("t.txt"), std::string(30000, 'z'));
-  v.AddToIncludes(Src("t.txt"));
-  v.CompressData = CDM_QuickCompression;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("t.txt"));
+  engine.CompressData = CDM_QuickCompression;
+  ASSERT_EQ(engine.Backup(), 0);
   const double ratio = 30000.0 / static_cast<double>(Parse(ReadFile(Archive())).size);
   EXPECT_TRUE(Contains(Log(), "Kompresia : 1:" + FormatFloat(4, 1, ratio)));
 
   WriteFile(Src("t.txt"), NoiseBytes(3000));  // the archive's overhead outweighs
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_TRUE(Contains(Log(), "Kompresia : 1:1 (bez kompresie)"));
 }
 
 TEST_F(EngineBackup, NothingFoundWritesNoArchiveButASummary) {
-  v.AddToIncludes(Src("missing/*.*"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("missing/*.*"));
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_FALSE(fs::exists(Archive()));
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "Zálohované 0 súbory"));
@@ -479,16 +467,16 @@ TEST_F(EngineBackup, NothingFoundWritesNoArchiveButASummary) {
 
 TEST_F(EngineBackup, AppendedRunPutsItsSummaryInFrontOfItsOwnLines) {
   WriteFile(Src("a.txt"), "a");
-  v.AddToIncludes(Src("a.txt"));
-  v.LogFileMode = LFM_Append;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("a.txt"));
+  engine.LogFileMode = LFM_Append;
+  ASSERT_EQ(engine.Backup(), 0);
   const auto first = Log();
   ASSERT_EQ(first.size(), 10u);
   EXPECT_EQ(first[9], "Súbor " + Src("a.txt") + " Zazálohovaný OK");
 
-  v.BackupMode = BM_Differential;
+  engine.BackupMode = BM_Differential;
   WriteFile(Src("a.txt"), "changed");
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
   const auto both = Log();
   ASSERT_EQ(both.size(), 20u);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), both.begin()));  // the older run untouched
@@ -500,53 +488,53 @@ TEST_F(EngineBackup, AppendedRunPutsItsSummaryInFrontOfItsOwnLines) {
 
 TEST_F(EngineBackup, IncrementalAndDifferentialFollowTheStore) {
   for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
-  v.AddToIncludes(Src("*.txt"));
-  ASSERT_EQ(v.Backup(), 0);  // full: every attribute cleared
-  for (const auto& r : v.FileList()) EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
+  engine.AddToIncludes(Src("*.txt"));
+  ASSERT_EQ(engine.Backup(), 0);  // full: every attribute cleared
+  for (const auto& r : engine.FileList()) EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
 
   WriteFile(Src("b.txt"), "b, changed");
-  v.BackupMode = BM_Differential;
+  engine.BackupMode = BM_Differential;
   for (int run = 0; run < 2; ++run) {  // differential keeps the attribute: same result twice
-    ASSERT_EQ(v.Backup(), 0);
-    ASSERT_EQ(v.FileList().size(), 1u);
-    EXPECT_EQ(v.FileList()[0].path, Src("b.txt"));
-    EXPECT_EQ(v.LeftOutCount(), 2);
+    ASSERT_EQ(engine.Backup(), 0);
+    ASSERT_EQ(engine.FileList().size(), 1u);
+    EXPECT_EQ(engine.FileList()[0].path, Src("b.txt"));
+    EXPECT_EQ(engine.LeftOutCount(), 2);
     EXPECT_TRUE(Contains(Log(), "Najdené 3 súbory pre zálohovanie 2 zostali neuložené"));
   }
-  v.BackupMode = BM_Incremental;
-  ASSERT_EQ(v.Backup(), 0);
-  ASSERT_EQ(v.FileList().size(), 1u);
+  engine.BackupMode = BM_Incremental;
+  ASSERT_EQ(engine.Backup(), 0);
+  ASSERT_EQ(engine.FileList().size(), 1u);
   EXPECT_EQ(Joined(Parse(ReadFile(Archive())).files[0]), "b, changed");
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_TRUE(v.FileList().empty());
-  EXPECT_EQ(v.LeftOutCount(), 3);
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_TRUE(engine.FileList().empty());
+  EXPECT_EQ(engine.LeftOutCount(), 3);
   EXPECT_TRUE(Contains(Log(), "Najdené 3 súbory pre zálohovanie 3 zostali neuložené"));
 
-  v.KeepArchiveFlags = true;  // a full backup that leaves the attributes alone
+  engine.KeepArchiveFlags = true;  // a full backup that leaves the attributes alone
   WriteFile(Src("c.txt"), "c, changed");
-  v.BackupMode = BM_Full;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.BackupMode = BM_Full;
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
 }
 
 TEST_F(EngineBackup, IgnoredOpenKeepsTheRecordAndTheArchiveAttribute) {
   for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
-  v.AddToIncludes(Src("*.txt"));
-  v.BackupMode = BM_Incremental;
+  engine.AddToIncludes(Src("*.txt"));
+  engine.BackupMode = BM_Incremental;
   // b.txt is away while the data pass opens it, and back afterwards.
-  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
     fs::rename(Src("b.txt"), Src("b.away"));
   };
   std::vector<TReaction> presets;
-  v.OnCantOpenFile = [&](const std::string& path, TReaction& r) {
+  engine.OnCantOpenFile = [&](const std::string& path, TReaction& r) {
     EXPECT_EQ(path, Src("b.txt"));
     presets.push_back(r);
     fs::rename(Src("b.away"), Src("b.txt"));
     r = AW_IGNORE;
   };
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(presets, std::vector<TReaction>{AW_RETRY});
-  EXPECT_EQ(v.ErrorCount(), 1);
+  EXPECT_EQ(engine.ErrorCount(), 1);
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
                                   " nie je zazálohovaný - chyba pri otvorení súboru"));
@@ -555,37 +543,37 @@ TEST_F(EngineBackup, IgnoredOpenKeepsTheRecordAndTheArchiveAttribute) {
 
   const ParsedArchive a = Parse(ReadFile(Archive()));
   ASSERT_EQ(a.records.size(), 3u);
-  const int b = v.IndexOfPath(Src("b.txt"));
+  const int b = engine.IndexOfPath(Src("b.txt"));
   ASSERT_GE(b, 0);
   EXPECT_TRUE(a.files[static_cast<std::size_t>(b)].empty());  // just the end block
 
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("b.txt")));
   EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
-  v.OnEndFileScan = nullptr;
-  v.OnCantOpenFile = nullptr;
-  ASSERT_EQ(v.Backup(), 0);  // the next incremental backup takes it
-  ASSERT_EQ(v.FileList().size(), 1u);
-  EXPECT_EQ(v.FileList()[0].path, Src("b.txt"));
+  engine.OnEndFileScan = nullptr;
+  engine.OnCantOpenFile = nullptr;
+  ASSERT_EQ(engine.Backup(), 0);  // the next incremental backup takes it
+  ASSERT_EQ(engine.FileList().size(), 1u);
+  EXPECT_EQ(engine.FileList()[0].path, Src("b.txt"));
 }
 
 TEST_F(EngineBackup, IgnoredReadKeepsTheDataSoFarAndTheArchiveAttribute) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("b.txt"), "b");
-  v.AddToIncludes(Src("*.txt"));
+  engine.AddToIncludes(Src("*.txt"));
   // b.txt becomes a link to a regular file whose read fails (EIO).
-  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
     fs::rename(Src("b.txt"), Src("b.away"));
     fs::create_symlink(kUnreadable, Src("b.txt"));
   };
-  v.OnCantReadFromFile = [&](const std::string& path, TReaction& r) {
+  engine.OnCantReadFromFile = [&](const std::string& path, TReaction& r) {
     EXPECT_EQ(path, Src("b.txt"));
     EXPECT_EQ(r, AW_RETRY);
     fs::remove(Src("b.txt"));
     fs::rename(Src("b.away"), Src("b.txt"));
     r = AW_IGNORE;
   };
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.ErrorCount(), 0);  // an ignored read is not counted
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.ErrorCount(), 0);  // an ignored read is not counted
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "File " + Src("b.txt") + " not backed up due to read errors"));
   EXPECT_TRUE(Contains(lines, "Zálohované 1 súbory"));
@@ -596,11 +584,11 @@ TEST_F(EngineBackup, IgnoredReadKeepsTheDataSoFarAndTheArchiveAttribute) {
 
 TEST_F(EngineBackup, OpenAndReadFailuresCanEndTheBackup) {
   WriteFile(Src("a.txt"), "a");
-  v.AddToIncludes(Src("a.txt"));
-  v.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("a.txt")); };
+  engine.AddToIncludes(Src("a.txt"));
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("a.txt")); };
 
-  v.HandleOpenError = AW_ABORT;
-  EXPECT_EQ(v.Backup(), 4);
+  engine.HandleOpenError = AW_ABORT;
+  EXPECT_EQ(engine.Backup(), 4);
   auto lines = Log();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "CHYBA #1: Zálohovanie prerušené chybou pri otvorení " + Src("a.txt"));
@@ -609,30 +597,30 @@ TEST_F(EngineBackup, OpenAndReadFailuresCanEndTheBackup) {
 
   // Retried without a handler, a file that stays away ends the run too.
   WriteFile(Src("a.txt"), "a");
-  v.HandleOpenError = AW_RETRY;
-  EXPECT_EQ(v.Backup(), 4);
+  engine.HandleOpenError = AW_RETRY;
+  EXPECT_EQ(engine.Backup(), 4);
 
   // A handler may retry until the file is back.
   WriteFile(Src("a.txt"), "a");
   int asked = 0;
-  v.OnCantOpenFile = [&](const std::string&, TReaction& r) {
+  engine.OnCantOpenFile = [&](const std::string&, TReaction& r) {
     if (++asked == 3) WriteFile(Src("a.txt"), "z");
     r = AW_RETRY;
   };
-  EXPECT_EQ(v.Backup(), 0);
+  EXPECT_EQ(engine.Backup(), 0);
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(Joined(Parse(ReadFile(Archive())).files[0]), "z");
 
   // A read failure answered with retry or abort ends the run with 5.
-  v.OnCantOpenFile = nullptr;
+  engine.OnCantOpenFile = nullptr;
   for (TReaction answer : {AW_RETRY, AW_ABORT}) {
     WriteFile(Src("a.txt"), "a");
-    v.OnEndFileScan = [&](const std::string&, TReaction&) {
+    engine.OnEndFileScan = [&](const std::string&, TReaction&) {
       fs::remove(Src("a.txt"));
       fs::create_symlink(kUnreadable, Src("a.txt"));
     };
-    v.HandleFileReadError = answer;
-    EXPECT_EQ(v.Backup(), 5);
+    engine.HandleFileReadError = answer;
+    EXPECT_EQ(engine.Backup(), 5);
     lines = Log();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "CHYBA #1: Zálohovanie prerušené - chyba pri čítaní " + Src("a.txt"));
@@ -645,23 +633,23 @@ TEST_F(EngineBackup, VerificationCatchesAFileChangedAfterTheScan) {
   WriteFile(Src("a.txt"), "first file");
   WriteFile(Src("b.txt"), "second file");
   WriteFile(Src("c.txt"), "third file");
-  v.AddToIncludes(Src("a.txt"));
-  v.AddToIncludes(Src("b.txt"));
-  v.AddToIncludes(Src("c.txt"));
-  v.VerifyDuringBackup = true;
-  v.OnEndFileScan = [&](const std::string&, TReaction&) {
+  engine.AddToIncludes(Src("a.txt"));
+  engine.AddToIncludes(Src("b.txt"));
+  engine.AddToIncludes(Src("c.txt"));
+  engine.VerifyDuringBackup = true;
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
     WriteFile(Src("b.txt"), "SECOND FILE");  // same size, other content
   };
   std::vector<std::pair<std::int64_t, std::int64_t>> counters;  // verified, written
-  v.UseExtStatistic = true;
-  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
+  engine.UseExtStatistic = true;
+  engine.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
     counters.emplace_back(s.BytesVerified, s.BytesWritten);
   };
   // The set is complete, but the run does not report success.
-  ASSERT_EQ(v.Backup(), 98);
+  ASSERT_EQ(engine.Backup(), 98);
   EXPECT_TRUE(Contains(Log(), "Prerušenie zálohovania spôsobené Chyba pri verifikácii súboru"));
   EXPECT_EQ(Joined(Parse(ReadFile(Archive())).files[1]), "SECOND FILE");
-  EXPECT_EQ(v.ErrorCount(), 1);
+  EXPECT_EQ(engine.ErrorCount(), 1);
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "Súbor " + Src("a.txt") + " zazálohovaný a overený OK"));
   EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
@@ -680,9 +668,9 @@ TEST_F(EngineBackup, VerificationCatchesAFileChangedAfterTheScan) {
   EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
 
   // Without checksums only the stored blocks are compared, and they match.
-  v.NoFileCRCs = true;
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.ErrorCount(), 0);
+  engine.NoFileCRCs = true;
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.ErrorCount(), 0);
   ASSERT_FALSE(counters.empty());
   EXPECT_EQ(counters.back().first, counters.back().second);
 }
@@ -694,101 +682,101 @@ TEST_F(EngineBackup, PercentageFollowsBytesOrFilesWhenThereAreNoBytes) {
   WriteFile(Src("b/2.txt"), "");
   WriteFile(Src("b/3.txt"), "");
   std::vector<std::int32_t> percents;
-  v.UseExtStatistic = true;
-  v.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
+  engine.UseExtStatistic = true;
+  engine.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
     percents.push_back(s.PercentDone);
     EXPECT_EQ(s.BytesVerified, 0);  // nothing is verified without VerifyDuringBackup
     EXPECT_EQ(s.CurrentFileSize, static_cast<std::int64_t>(fs::file_size(s.CurrentFile)));
   };
-  v.AddToIncludes(Src("a/1.txt"));
-  v.AddToIncludes(Src("a/2.txt"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("a/1.txt"));
+  engine.AddToIncludes(Src("a/2.txt"));
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(percents, (std::vector<std::int32_t>{25, 100}));
 
   percents.clear();
-  v.ClearIncludes();
-  v.AddToIncludes(Src("b/*.txt"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.ClearIncludes();
+  engine.AddToIncludes(Src("b/*.txt"));
+  ASSERT_EQ(engine.Backup(), 0);
   // Files finished before each one, of three: 0, 1/3 and 2/3.
   EXPECT_EQ(percents, (std::vector<std::int32_t>{0, 33, 67}));
 }
 
 TEST_F(EngineBackup, CancelInTheStatisticsEndsWithTwelveAndKeepsTheOlderSet) {
   for (int i = 0; i < 5; ++i) WriteFile(Src("f" + std::to_string(i) + ".txt"), "data " + std::to_string(i));
-  v.AddToIncludes(Src("*.txt"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("*.txt"));
+  ASSERT_EQ(engine.Backup(), 0);
   const std::string older = ReadFile(Archive());
   WriteFile(Src("f0.txt"), "changed");
   int reports = 0;
-  v.OnStatistic = [&](const TBackupStatistic&, bool& cancel) { cancel = ++reports == 3; };
-  EXPECT_EQ(v.Backup(), 12);
+  engine.OnStatistic = [&](const TBackupStatistic&, bool& cancel) { cancel = ++reports == 3; };
+  EXPECT_EQ(engine.Backup(), 12);
   EXPECT_EQ(reports, 3);
   EXPECT_EQ(Log().back(),
             "Prerušenie zálohovania spôsobené Prerušené volajúcou aplikáciou / užívateľom");
   // The older set is untouched and nothing of the cancelled one is left.
   EXPECT_EQ(ReadFile(Archive()), older);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dst.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
   // No attribute was reset.
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("f0.txt")));
 }
 
 TEST_F(EngineBackup, ResetReportsEveryFiveHundredFiles) {
   for (int i = 0; i < 1200; ++i) WriteFile(Src("many/" + std::to_string(i)), "");
-  v.AddToIncludes(Src("many/*"));
-  v.NoFileCRCs = true;
-  v.LogFileMode = LFM_NoLog;
+  engine.AddToIncludes(Src("many/*"));
+  engine.NoFileCRCs = true;
+  engine.LogFileMode = LFM_NoLog;
   struct Report {
     std::int32_t percent, done;
     std::string file;
   };
   std::vector<Report> reports;
-  v.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
+  engine.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
     EXPECT_FALSE(cancel);
     reports.push_back({s.PercentDone, s.FilesDone, s.CurrentFile});
   };
-  ASSERT_EQ(v.Backup(), 0);
+  ASSERT_EQ(engine.Backup(), 0);
   ASSERT_EQ(reports.size(), 3u);
   const std::int32_t percents[] = {0, 42, 83};
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(reports[i].percent, percents[i]);
     EXPECT_EQ(reports[i].done, static_cast<std::int32_t>(i * 500));
-    EXPECT_EQ(reports[i].file, v.FileList()[i * 500].path);
+    EXPECT_EQ(reports[i].file, engine.FileList()[i * 500].path);
   }
-  for (const auto& r : v.FileList()) ASSERT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
+  for (const auto& r : engine.FileList()) ASSERT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
 
   // A cancel ends the run with 12; what was reset before it stays reset.
   test::TStateScope freshStore;  // every attribute set again
-  v.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
+  engine.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
     cancel = s.FilesDone == 500;
   };
-  EXPECT_EQ(v.Backup(), 12);
-  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(v.FileList()[499].path));
-  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(v.FileList()[500].path));
+  EXPECT_EQ(engine.Backup(), 12);
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(engine.FileList()[499].path));
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(engine.FileList()[500].path));
 }
 
 TEST_F(EngineBackup, DebugListNamesEveryTreatedFile) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("b.txt"), "b");
-  v.AddToIncludes(Src("*.txt"));
-  v.DebugAttrib = true;
-  v.HandleOpenError = AW_IGNORE;
-  v.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("b.txt")); };
+  engine.AddToIncludes(Src("*.txt"));
+  engine.DebugAttrib = true;
+  engine.HandleOpenError = AW_IGNORE;
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) { fs::remove(Src("b.txt")); };
   const fs::path before = fs::current_path();
-  fs::current_path(dst.path());
-  const int code = v.Backup();
+  fs::current_path(dir.path());
+  const int code = engine.Backup();
   fs::current_path(before);
   ASSERT_EQ(code, 0);
-  auto listed = ReadLines(dst / "VABIT.TXT");
+  auto listed = ReadLines(dir / "VABIT.TXT");
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, (std::vector<std::string>{Src("a.txt"), Src("b.txt")}));
 }
 
 TEST_F(EngineBackup, AnUnusableAttributeStoreEndsTheRunAndIsPassedOn) {
   WriteFile(Src("a.txt"), "a");
-  WriteFile(dst / "not-a-folder", "x");
-  v.AddToIncludes(Src("a.txt"));
-  ::setenv("VAULTIX_STATE_DIR", (dst / "not-a-folder").c_str(), 1);
-  EXPECT_THROW(v.Backup(), EArchiveStore);
+  WriteFile(dir / "not-a-folder", "x");
+  engine.AddToIncludes(Src("a.txt"));
+  ::setenv("VAULTIX_STATE_DIR", (dir / "not-a-folder").c_str(), 1);
+  EXPECT_THROW(engine.Backup(), EArchiveStore);
   const auto lines = Log();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2].rfind("Chyba evidencie archívnych atribútov: ", 0), 0u);

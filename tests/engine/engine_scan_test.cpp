@@ -9,6 +9,7 @@
 
 #include "engine/vaultrex.h"
 #include "support/utils.h"
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
 #include "platform/date_time.h"
@@ -60,20 +61,13 @@ TEST(EngineMatchExclude, FolderPartsDecideWhere) {
 
 // ---- The scan, driven through Backup on real folders ----
 
-class EngineScan : public ::testing::Test {
+class EngineScan : public test::TEngineTest {
  protected:
-  void SetUp() override {
-    fs::create_directories(dst.path());
-    v.BackupDestination = dst.path();
-    v.ArchiveBaseName = "set.arc";
-    v.NoFileCRCs = true;
-  }
-
-  std::string Src(const std::string& rel) const { return src / rel; }
+  void SetUp() override { engine.NoFileCRCs = true; }
 
   std::vector<std::string> Paths() const {
     std::vector<std::string> out;
-    for (const TDirRecord& r : v.FileList()) out.push_back(r.path);
+    for (const TDirRecord& r : engine.FileList()) out.push_back(r.path);
     return out;
   }
   std::vector<std::string> SortedPaths() const {
@@ -87,10 +81,6 @@ class EngineScan : public ::testing::Test {
     return it == p.end() ? -1 : static_cast<int>(it - p.begin());
   }
 
-  test::TStateScope state;
-  test::TTempFolder src;
-  test::TTempFolder dst;
-  TVaultrex v;
 };
 
 TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself) {
@@ -100,13 +90,13 @@ TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself)
   WriteFile(Src("sub/deep/c.txt"), "c");
   WriteFile(Src("sub2/d.txt"), "d");
 
-  v.AddToIncludes(src.path() + "/*.*");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(src.path() + "/*.*");
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("Makefile"), Src("a.txt")}));
 
-  v.ClearIncludes();
-  v.AddToIncludes(src.path() + "/*.* /s  ");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.ClearIncludes();
+  engine.AddToIncludes(src.path() + "/*.* /s  ");
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("Makefile"), Src("a.txt"),
                                                       Src("sub/b.txt"), Src("sub/deep/c.txt"),
                                                       Src("sub2/d.txt")}));
@@ -120,11 +110,11 @@ TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself)
   EXPECT_TRUE(d < b || d > c);
 
   // RecurseSubDir does the same for entries without the marker.
-  v.ClearIncludes();
-  v.AddToIncludes(src.path() + "/*.*");
-  v.RecurseSubDir = true;
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.FileList().size(), 5u);
+  engine.ClearIncludes();
+  engine.AddToIncludes(src.path() + "/*.*");
+  engine.RecurseSubDir = true;
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.FileList().size(), 5u);
 }
 
 TEST_F(EngineScan, EntryNamingOneFileSearchesSubfoldersWithItsNameAndAnyExtension) {
@@ -133,12 +123,12 @@ TEST_F(EngineScan, EntryNamingOneFileSearchesSubfoldersWithItsNameAndAnyExtensio
   WriteFile(Src("sub/readme.md"), "r2");
   WriteFile(Src("sub/readme"), "r3");
   WriteFile(Src("sub/notes.md"), "n");
-  v.AddToIncludes(Src("readme"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(Src("readme"));
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(Paths(), std::vector<std::string>{Src("readme")});
 
-  v.RecurseSubDir = true;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.RecurseSubDir = true;
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(SortedPaths(),
             (std::vector<std::string>{Src("readme"), Src("sub/readme"), Src("sub/readme.md")}));
   EXPECT_EQ(IndexIn(Src("readme")), 0);
@@ -149,21 +139,21 @@ TEST_F(EngineScan, HiddenFilesNeedTheFlagSpecialFilesAreNeverTaken) {
   WriteFile(Src(".hidden"), "h");
   WriteFile(Src(".config/app.conf"), "c");
   ASSERT_EQ(::mkfifo(Src("pipe").c_str(), 0600), 0);  // reading it would hang
-  v.AddToIncludes(src.path() + "/*.* /S");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(Paths(), std::vector<std::string>{Src("a.txt")});
-  EXPECT_EQ(v.LeftOutCount(), 0);
+  EXPECT_EQ(engine.LeftOutCount(), 0);
 
-  v.BackupHiddenSysFiles = true;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.BackupHiddenSysFiles = true;
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(SortedPaths(),
             (std::vector<std::string>{Src(".config/app.conf"), Src(".hidden"), Src("a.txt")}));
-  const auto& hidden = v.FileList()[static_cast<std::size_t>(IndexIn(Src(".hidden")))];
+  const auto& hidden = engine.FileList()[static_cast<std::size_t>(IndexIn(Src(".hidden")))];
   EXPECT_NE(hidden.attr & faHidden, 0u);
 
-  v.BackupMode = BM_Differential;  // the FIFO is not counted as left out either
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.LeftOutCount(), 3);
+  engine.BackupMode = BM_Differential;  // the FIFO is not counted as left out either
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.LeftOutCount(), 3);
 }
 
 TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
@@ -174,11 +164,11 @@ TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
   const std::string big = test::NoiseBytes(600001, 9);
   WriteFile(Src("big.bin"), big);
   ASSERT_EQ(::chmod(Src("ro.txt").c_str(), 0444), 0);
-  v.NoFileCRCs = false;
-  v.AddToIncludes(src.path() + "/*");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.NoFileCRCs = false;
+  engine.AddToIncludes(src.path() + "/*");
+  ASSERT_EQ(engine.Backup(), 0);
 
-  const auto& rec = v.FileList()[static_cast<std::size_t>(IndexIn(Src("data.bin")))];
+  const auto& rec = engine.FileList()[static_cast<std::size_t>(IndexIn(Src("data.bin")))];
   EXPECT_EQ(rec.size, 5000);
   const uLong zlibCrc =
       crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
@@ -188,117 +178,117 @@ TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
   EXPECT_EQ(rec.attr & (faReadOnly | faHidden | faDirectory), 0u);
   EXPECT_DOUBLE_EQ(rec.time, DosToDateTime(GetFileDate(Src("data.bin"))));
 
-  EXPECT_EQ(v.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc, 0xFFFFFFFFu);
+  EXPECT_EQ(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc, 0xFFFFFFFFu);
   // A file read in several pieces gives the checksum of the whole.
-  const auto& bigRec = v.FileList()[static_cast<std::size_t>(IndexIn(Src("big.bin")))];
+  const auto& bigRec = engine.FileList()[static_cast<std::size_t>(IndexIn(Src("big.bin")))];
   EXPECT_EQ(bigRec.crc, vx::CrcUpdate(vx::kCrcInit, big.data(), big.size()));
-  EXPECT_NE(v.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly, 0u);
+  EXPECT_NE(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly, 0u);
 
-  v.NoFileCRCs = true;
-  ASSERT_EQ(v.Backup(), 0);
-  for (const auto& r : v.FileList()) EXPECT_EQ(r.crc, 0u);
+  engine.NoFileCRCs = true;
+  ASSERT_EQ(engine.Backup(), 0);
+  for (const auto& r : engine.FileList()) EXPECT_EQ(r.crc, 0u);
   // After a full backup the attribute reads clear.
-  for (const auto& r : v.FileList()) EXPECT_EQ(r.attr & faArchive, 0u) << r.path;
+  for (const auto& r : engine.FileList()) EXPECT_EQ(r.attr & faArchive, 0u) << r.path;
 }
 
 TEST_F(EngineScan, ModesDecideByArchiveAttributeAndDate) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("b.txt"), "b");
-  v.AddToIncludes(src.path() + "/*.*");
+  engine.AddToIncludes(src.path() + "/*.*");
 
-  v.BackupMode = BM_Incremental;
-  ASSERT_EQ(v.Backup(), 0);  // nothing backed up yet: all taken, then cleared
-  EXPECT_EQ(v.FileList().size(), 2u);
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_TRUE(v.FileList().empty());
-  EXPECT_EQ(v.LeftOutCount(), 2);
+  engine.BackupMode = BM_Incremental;
+  ASSERT_EQ(engine.Backup(), 0);  // nothing backed up yet: all taken, then cleared
+  EXPECT_EQ(engine.FileList().size(), 2u);
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_TRUE(engine.FileList().empty());
+  EXPECT_EQ(engine.LeftOutCount(), 2);
 
-  v.BackupMode = BM_Special;
-  v.KeepArchiveFlags = true;
-  ASSERT_EQ(v.Backup(), 0);  // date 0: everything is newer
-  ASSERT_EQ(v.FileList().size(), 2u);
-  const double stamp = v.FileList()[0].time;
-  const std::string path = v.FileList()[0].path;
-  v.SpecialBackupDate = stamp;  // equal: taken
-  ASSERT_EQ(v.Backup(), 0);
+  engine.BackupMode = BM_Special;
+  engine.KeepArchiveFlags = true;
+  ASSERT_EQ(engine.Backup(), 0);  // date 0: everything is newer
+  ASSERT_EQ(engine.FileList().size(), 2u);
+  const double stamp = engine.FileList()[0].time;
+  const std::string path = engine.FileList()[0].path;
+  engine.SpecialBackupDate = stamp;  // equal: taken
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_NE(IndexIn(path), -1);
-  v.SpecialBackupDate = stamp + 1.0 / 86400.0 * 4;  // four seconds later: left out
-  ASSERT_EQ(v.Backup(), 0);
+  engine.SpecialBackupDate = stamp + 1.0 / 86400.0 * 4;  // four seconds later: left out
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(IndexIn(path), -1);
-  EXPECT_GE(v.LeftOutCount(), 1);
+  EXPECT_GE(engine.LeftOutCount(), 1);
 }
 
 TEST_F(EngineScan, ExclusionsByMaskFolderAndRecursion) {
   for (const char* rel : {"a.tmp", "a.txt", "Makefile", "sub/b.tmp", "sub/b.txt"}) {
     WriteFile(Src(rel), rel);
   }
-  WriteFile(dst / "other/c.tmp", "c");
-  v.AddToIncludes(src.path() + "/*.* /S");
-  v.AddToIncludes(dst.path() + "/other/*.*");
-  v.ArchiveBaseName = "x.arc";
+  WriteFile(dir / "other/c.tmp", "c");
+  engine.AddToIncludes(src.path() + "/*.* /S");
+  engine.AddToIncludes(dir.path() + "/other/*.*");
+  engine.ArchiveBaseName = "x.arc";
 
-  v.AddToExcludes("*.tmp");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToExcludes("*.tmp");
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(SortedPaths(),
             (std::vector<std::string>{Src("Makefile"), Src("a.txt"), Src("sub/b.txt")}));
 
-  v.ClearExcludes();
+  engine.ClearExcludes();
   std::string upper = src.path();
   std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-  v.AddToExcludes(upper + "/*.TMP");  // that folder only, case ignored
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToExcludes(upper + "/*.TMP");  // that folder only, case ignored
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(IndexIn(Src("a.tmp")), -1);
   EXPECT_NE(IndexIn(Src("sub/b.tmp")), -1);
-  EXPECT_NE(IndexIn(dst / "other/c.tmp"), -1);
+  EXPECT_NE(IndexIn(dir / "other/c.tmp"), -1);
 
-  v.ClearExcludes();
-  v.AddToExcludes("  " + src.path() + "/*.tmp /S  ");  // and its subfolders
-  ASSERT_EQ(v.Backup(), 0);
+  engine.ClearExcludes();
+  engine.AddToExcludes("  " + src.path() + "/*.tmp /S  ");  // and its subfolders
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(IndexIn(Src("a.tmp")), -1);
   EXPECT_EQ(IndexIn(Src("sub/b.tmp")), -1);
-  EXPECT_NE(IndexIn(dst / "other/c.tmp"), -1);
+  EXPECT_NE(IndexIn(dir / "other/c.tmp"), -1);
 
-  v.ClearExcludes();
-  v.AddToExcludes("*.*");  // removes names with an extension only
-  ASSERT_EQ(v.Backup(), 0);
+  engine.ClearExcludes();
+  engine.AddToExcludes("*.*");  // removes names with an extension only
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(Paths(), std::vector<std::string>{Src("Makefile")});
 }
 
 TEST_F(EngineScan, AFileFoundTwiceIsListedTwiceAndFoundWithoutRegardToCase) {
   WriteFile(Src("a.txt"), "a");
-  v.AddToIncludes(src.path() + "/*.*");
-  v.AddToIncludes(Src("a.txt"));
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(src.path() + "/*.*");
+  engine.AddToIncludes(Src("a.txt"));
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(Paths(), (std::vector<std::string>{Src("a.txt"), Src("a.txt")}));
   std::string upper = Src("a.txt");
   std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-  EXPECT_EQ(v.IndexOfPath(upper), 0);
-  EXPECT_EQ(v.IndexOfPath(Src("b.txt")), -1);
+  EXPECT_EQ(engine.IndexOfPath(upper), 0);
+  EXPECT_EQ(engine.IndexOfPath(Src("b.txt")), -1);
 }
 
 TEST_F(EngineScan, EventsComeInTheirOrder) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("sub/b.txt"), "b");
   std::vector<std::string> events;
-  v.OnStartFileScan = [&](const std::string& d, TReaction&) { events.push_back("start:" + d); };
-  v.OnScanNextDir = [&](const std::string& d, TReaction& r) {
+  engine.OnStartFileScan = [&](const std::string& d, TReaction&) { events.push_back("start:" + d); };
+  engine.OnScanNextDir = [&](const std::string& d, TReaction& r) {
     EXPECT_EQ(r, AW_IGNORE);
     events.push_back("dir:" + d);
   };
-  v.OnScanNextFile = [&](const std::string& f, TReaction& r) {
+  engine.OnScanNextFile = [&](const std::string& f, TReaction& r) {
     EXPECT_EQ(r, AW_IGNORE);
     events.push_back("file:" + f);
   };
-  v.OnEndFileScan = [&](const std::string& d, TReaction&) { events.push_back("end:" + d); };
-  v.OnCantOpenFile = [&](const std::string&, TReaction&) { events.push_back("open?"); };
-  v.OnNextBlock = [&](const std::string& n, std::int64_t, std::int64_t) {
+  engine.OnEndFileScan = [&](const std::string& d, TReaction&) { events.push_back("end:" + d); };
+  engine.OnCantOpenFile = [&](const std::string&, TReaction&) { events.push_back("open?"); };
+  engine.OnNextBlock = [&](const std::string& n, std::int64_t, std::int64_t) {
     events.push_back("block:" + n);
   };
-  v.OnStatistic = [&](const TBackupStatistic& s, bool&) {
+  engine.OnStatistic = [&](const TBackupStatistic& s, bool&) {
     events.push_back("stat:" + s.CurrentFile);
   };
-  v.AddToIncludes(src.path() + "/*.* /S");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(engine.Backup(), 0);
   const std::vector<std::string> expected = {
       "start:",           "dir:" + src.path() + "/", "file:a.txt", "dir:" + src.path() + "/sub/",
       "file:b.txt",       "end:",                    "block:" + Src("a.txt"),
@@ -311,11 +301,11 @@ TEST_F(EngineScan, PendingMessagesRunOnlyInBackgroundMode) {
   WriteFile(Src("sub/b.txt"), "b");
   int runs = 0;
   SetProcessMessagesHook([&] { ++runs; });
-  v.AddToIncludes(src.path() + "/*.* /S");
-  ASSERT_EQ(v.Backup(), 0);
+  engine.AddToIncludes(src.path() + "/*.* /S");
+  ASSERT_EQ(engine.Backup(), 0);
   EXPECT_EQ(runs, 0);
-  v.RunInBackground = true;
-  ASSERT_EQ(v.Backup(), 0);
+  engine.RunInBackground = true;
+  ASSERT_EQ(engine.Backup(), 0);
   SetProcessMessagesHook(nullptr);
   // Two folders, two files found, three data blocks, two files archived.
   EXPECT_EQ(runs, 2 + 2 + 3 + 2);
@@ -330,14 +320,14 @@ class EngineScanAbort : public EngineScan, public ::testing::WithParamInterface<
 
 TEST_P(EngineScanAbort, EveryScanQuestionCanEndTheBackup) {
   WriteFile(Src("a.txt"), "a");
-  v.AddToIncludes(src.path() + "/*.*");
-  v.AddToIncludes(src.path() + "/nothing/*.*");  // for the warning
-  v.LogFileMode = LFM_CreateNew;
-  v.LogFileName = dst / "scan.log";
-  GetParam().arm(v);
-  EXPECT_EQ(v.Backup(), 12);
-  EXPECT_FALSE(fs::exists(dst / "set.arc"));
-  const auto lines = ReadLines(v.LogFileName);
+  engine.AddToIncludes(src.path() + "/*.*");
+  engine.AddToIncludes(src.path() + "/nothing/*.*");  // for the warning
+  engine.LogFileMode = LFM_CreateNew;
+  engine.LogFileName = dir / "scan.log";
+  GetParam().arm(engine);
+  EXPECT_EQ(engine.Backup(), 12);
+  EXPECT_FALSE(fs::exists(dir / "set.arc"));
+  const auto lines = ReadLines(engine.LogFileName);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
             "Prerušenie zálohovania spôsobené Prerušené volajúcou aplikáciou / užívateľom");
@@ -347,60 +337,60 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, EngineScanAbort,
     ::testing::Values(
         AbortCase{"Start",
-                  [](TVaultrex& v) {
-                    v.OnStartFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  [](TVaultrex& engine) {
+                    engine.OnStartFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
                   }},
         AbortCase{"Dir",
-                  [](TVaultrex& v) {
-                    v.OnScanNextDir = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  [](TVaultrex& engine) {
+                    engine.OnScanNextDir = [](const std::string&, TReaction& r) { r = AW_ABORT; };
                   }},
         AbortCase{"File",
-                  [](TVaultrex& v) {
-                    v.OnScanNextFile = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  [](TVaultrex& engine) {
+                    engine.OnScanNextFile = [](const std::string&, TReaction& r) { r = AW_ABORT; };
                   }},
         AbortCase{"Warning",
-                  [](TVaultrex& v) {
-                    v.OnWarning = [](TWarningType, const std::string&, TReaction& r) {
+                  [](TVaultrex& engine) {
+                    engine.OnWarning = [](TWarningType, const std::string&, TReaction& r) {
                       r = AW_ABORT;
                     };
                   }},
         AbortCase{"End",
-                  [](TVaultrex& v) {
-                    v.OnEndFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
+                  [](TVaultrex& engine) {
+                    engine.OnEndFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
                   }}),
     [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.name); });
 
 TEST_F(EngineScan, EmptyIncludeWarnsOnlyForFullBackupsWithALog) {
   WriteFile(Src("a.txt"), "a");
   const std::string missing = src.path() + "/missing/*.*";
-  v.AddToIncludes(src.path() + "/*.*");
-  v.AddToIncludes(missing);
-  v.LogFileMode = LFM_CreateNew;
-  v.LogFileName = dst / "w.log";
+  engine.AddToIncludes(src.path() + "/*.*");
+  engine.AddToIncludes(missing);
+  engine.LogFileMode = LFM_CreateNew;
+  engine.LogFileName = dir / "w.log";
   std::vector<std::string> warned;
-  v.OnWarning = [&](TWarningType t, const std::string& at, TReaction& r) {
+  engine.OnWarning = [&](TWarningType t, const std::string& at, TReaction& r) {
     EXPECT_EQ(t, WT_NoFilesFound);
     EXPECT_EQ(r, AW_IGNORE);
     warned.push_back(at);
   };
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.WarningCount(), 1);
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.WarningCount(), 1);
   EXPECT_EQ(warned, std::vector<std::string>{missing});
-  auto lines = ReadLines(v.LogFileName);
+  auto lines = ReadLines(engine.LogFileName);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Upozornenie :" + missing + " neexistuje"),
             lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Upozornenia počas zálohy: 1"), lines.end());
 
-  v.BackupMode = BM_Incremental;
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.WarningCount(), 0);
-  lines = ReadLines(v.LogFileName);
+  engine.BackupMode = BM_Incremental;
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.WarningCount(), 0);
+  lines = ReadLines(engine.LogFileName);
   for (const auto& l : lines) EXPECT_EQ(l.find("Upozornenie"), std::string::npos) << l;
 
-  v.BackupMode = BM_Full;
-  v.LogFileMode = LFM_NoLog;
-  ASSERT_EQ(v.Backup(), 0);
-  EXPECT_EQ(v.WarningCount(), 0);
+  engine.BackupMode = BM_Full;
+  engine.LogFileMode = LFM_NoLog;
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.WarningCount(), 0);
   EXPECT_EQ(warned.size(), 1u);
 }
 
@@ -415,25 +405,25 @@ TEST_F(EngineScan, LongPathsAreRefusedNeverCut) {
   // A file whose path is exactly the first 255 bytes of the long one.
   const std::string cut = longPath.substr(0, 255);
   WriteFile(cut, "another file");
-  v.AddToIncludes(src.path() + "/*.* /S");
-  v.LogFileMode = LFM_CreateNew;
-  v.LogFileName = dst / "long.log";
+  engine.AddToIncludes(src.path() + "/*.* /S");
+  engine.LogFileMode = LFM_CreateNew;
+  engine.LogFileName = dir / "long.log";
   const std::string reason = ": cesta je dlhšia ako 255 bajtov";
   for (TReaction answer : {AW_IGNORE, AW_RETRY, AW_ABORT}) {
-    v.HandleOpenError = answer;
+    engine.HandleOpenError = answer;
     std::vector<std::string> opened;
-    v.OnCantOpenFile = [&](const std::string& p, TReaction&) { opened.push_back(p); };
-    const auto lines = [&] { return ReadLines(v.LogFileName); };
+    engine.OnCantOpenFile = [&](const std::string& p, TReaction&) { opened.push_back(p); };
+    const auto lines = [&] { return ReadLines(engine.LogFileName); };
     if (answer == AW_ABORT) {
-      EXPECT_EQ(v.Backup(), 4);
+      EXPECT_EQ(engine.Backup(), 4);
       EXPECT_EQ(lines().front(),
                 "CHYBA #1: Zálohovanie prerušené chybou pri otvorení " + longPath + reason);
       continue;
     }
-    ASSERT_EQ(v.Backup(), 0) << answer;
-    ASSERT_EQ(v.FileList().size(), 1u);
-    EXPECT_EQ(v.FileList()[0].path, cut);  // the short one, under its own name, once
-    EXPECT_EQ(v.ErrorCount(), 1);
+    ASSERT_EQ(engine.Backup(), 0) << answer;
+    ASSERT_EQ(engine.FileList().size(), 1u);
+    EXPECT_EQ(engine.FileList()[0].path, cut);  // the short one, under its own name, once
+    EXPECT_EQ(engine.ErrorCount(), 1);
     EXPECT_TRUE(opened.empty());
     const auto l = lines();
     EXPECT_NE(std::find(l.begin(), l.end(),

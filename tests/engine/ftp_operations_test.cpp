@@ -389,31 +389,5 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
 
 }
 
-// Not run by default: round-trip time and throughput of a 100 MiB set on
-// pyftpdlib.  Run with --gtest_also_run_disabled_tests.
-TEST_F(FtpOperationsTest, DISABLED_Throughput100MiB) {
-  TV_FTP::SetDefaultTimeouts(TV_FTP::kDefaultReplyTimeoutMs, TV_FTP::kDefaultDataTimeoutMs);
-  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
-  std::filesystem::create_directory(server.root() + "/sets");
-  WriteFile(src + "/big.bin", test::NoiseBytes(100u << 20, 11));
-  TVaultrex backup;
-  PointAtServer(backup);
-  backup.IncludeNames = {src + "/*"};
-  auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(backup.Backup(), 0);
-  auto t1 = std::chrono::steady_clock::now();
-  TVaultrex restore;
-  PointAtServer(restore);
-  PrepareRead(restore);
-  restore.EncryptData = false;
-  ASSERT_EQ(restore.Restore(), 0);
-  auto t2 = std::chrono::steady_clock::now();
-  EXPECT_TRUE(ReadFile(dir / ("out" + src + "/big.bin")) == ReadFile(src + "/big.bin"));
-  auto secs = [](auto d) { return std::chrono::duration<double>(d).count(); };
-  std::printf("backup %.2f s (%.1f MiB/s), restore %.2f s (%.1f MiB/s), round trip %.2f s\n",
-              secs(t1 - t0), 100 / secs(t1 - t0), secs(t2 - t1), 100 / secs(t2 - t1),
-              secs(t2 - t0));
-}
-
 }  // namespace
 }  // namespace vx

@@ -205,16 +205,9 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::Values(0, 1, 2)),
     PathCaseName);
 
-class RestoreTargets : public ::testing::Test {
+class RestoreTargets : public TEngineTest {
  protected:
-  void SetUp() override {
-    engine.BackupDestination = dir.path();
-    engine.ArchiveBaseName = "set.arc";
-    engine.IncludeNames = {"*"};
-  }
-  TStateScope state;
-  TTempFolder dir;
-  TVaultrex engine;
+  void SetUp() override { engine.IncludeNames = {"*"}; }
 };
 
 // A hard link at the target is replaced: the file's other name keeps the

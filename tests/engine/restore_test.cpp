@@ -18,31 +18,16 @@ namespace {
 using namespace vx::test;
 namespace fs = std::filesystem;
 
-class RestoreTest : public ::testing::Test {
+class RestoreTest : public TEngineTest {
  protected:
   void SetUp() override {
-    engine.BackupDestination = dir.path();
-    engine.ArchiveBaseName = "set.arc";
-    engine.LogFileMode = LFM_CreateNew;
-    engine.LogFileName = dir / "restore.log";
-    engine.RedirectRestore = true;
-    engine.RestoreTo = dir / "out";
-    engine.IncludeNames = {"*"};
-  }
-  std::string Archive() const { return dir / "set.arc"; }
-  std::vector<std::string> Log() const { return ReadLines(dir / "restore.log"); }
-  bool LogHas(const std::string& line) const {
-    const auto log = Log();
-    return std::find(log.begin(), log.end(), line) != log.end();
+    UseLog(dir / "restore.log");
+    RestoreEverythingTo("out");
   }
   std::string Out(const std::string& rel) const {
     const std::string p = dir / ("out/" + rel);
     return FileExists(p) ? ReadFile(p) : "<none>";
   }
-
-  TStateScope state;
-  TTempFolder dir;
-  TVaultrex engine;
 };
 
 class RoundTripTest : public RestoreTest,

@@ -29,19 +29,11 @@ class TapeDamagedSet : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tgt_.Ready()) << tgt_.Error();
-    if (const char* v = ::getenv("VAULTIX_TAPE")) oldEnv_ = v;
-    ::setenv("VAULTIX_TAPE", tgt_.Url().c_str(), 1);
     files_ = {{dir_ / "first.bin", NoiseBytes(50000, 1)},
               {dir_ / "broken.bin", NoiseBytes(45000, 2)},
               {dir_ / "third.bin", NoiseBytes(33000, 3)}};
     for (const auto& [path, content] : files_) WriteFile(path, content);
     WriteSetWithBrokenSecondFile();
-  }
-  void TearDown() override {
-    if (oldEnv_)
-      ::setenv("VAULTIX_TAPE", oldEnv_->c_str(), 1);
-    else
-      ::unsetenv("VAULTIX_TAPE");
   }
 
   // Header, directory and the files' blocks as a backup to tape lays them
@@ -80,7 +72,7 @@ class TapeDamagedSet : public ::testing::Test {
   }
 
   TTgtTarget tgt_{16};
-  std::optional<std::string> oldEnv_;
+  test::TScopedEnv tapeEnv_{"VAULTIX_TAPE", tgt_.Url()};
   TStateScope state_;
   TTempFolder dir_;
   std::vector<std::pair<std::string, std::string>> files_;

@@ -34,15 +34,7 @@ class TapeOperations : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tgt_.Ready()) << tgt_.Error();
-    if (const char* v = ::getenv("VAULTIX_TAPE")) oldEnv_ = v;
-    ::setenv("VAULTIX_TAPE", tgt_.Url().c_str(), 1);
     for (const auto& [name, content] : Files()) WriteFile(src_ + "/" + name, content);
-  }
-  void TearDown() override {
-    if (oldEnv_)
-      ::setenv("VAULTIX_TAPE", oldEnv_->c_str(), 1);
-    else
-      ::unsetenv("VAULTIX_TAPE");
   }
 
   static std::vector<std::pair<std::string, std::string>> Files() {
@@ -101,7 +93,7 @@ class TapeOperations : public ::testing::Test {
   }
 
   TTgtTarget tgt_{64};
-  std::optional<std::string> oldEnv_;
+  test::TScopedEnv tapeEnv_{"VAULTIX_TAPE", tgt_.Url()};
   TStateScope state_;
   TTempFolder dir_;
   std::string src_ = dir_ / "src";
@@ -250,48 +242,5 @@ TEST_F(TapeOperations, EjectAfterBackupAndRestore) {
 // Not part of the suite: the throughput of a 256 MiB backup and restore to
 // the virtual tape, printed for the record.  Run with
 //   test_engine --gtest_also_run_disabled_tests --gtest_filter='*Throughput*'
-TEST_F(TapeOperations, DISABLED_Throughput256MiB) {
-  TTgtTarget big(300);
-  ASSERT_TRUE(big.Ready()) << big.Error();
-  ::setenv("VAULTIX_TAPE", big.Url().c_str(), 1);
-  std::filesystem::remove_all(src_);
-  const std::size_t fileSize = 32u << 20;
-  for (int i = 0; i < 8; ++i) WriteFile(src_ + "/f" + std::to_string(i), NoiseBytes(fileSize, 10 + i));
-  using Clock = std::chrono::steady_clock;
-  TVaultrex backup;
-  backup.BackupToTape = true;
-  backup.IncludeNames = {src_ + "/*"};
-  const auto t0 = Clock::now();
-  ASSERT_EQ(backup.Backup(), 0);
-  const auto t1 = Clock::now();
-  TVaultrex restore;
-  restore.BackupToTape = true;
-  restore.RedirectRestore = true;
-  restore.RestoreTo = dir_ / "out";
-  restore.IncludeNames = {"*"};
-  ASSERT_EQ(restore.Restore(), 0);
-  const auto t2 = Clock::now();
-  for (int i = 0; i < 8; ++i) {
-    const std::string p = src_ + "/f" + std::to_string(i);
-    EXPECT_TRUE(ReadFile(Restored(p)) == ReadFile(p)) << p;
-  }
-  // The same backup into a disk file, for comparison.
-  TVaultrex disk;
-  disk.IncludeNames = {src_ + "/*"};
-  disk.BackupDestination = dir_ / "disk";
-  disk.ArchiveBaseName = "set";
-  const auto t3 = Clock::now();
-  ASSERT_EQ(disk.Backup(), 0);
-  const auto t4 = Clock::now();
-  const double mib = 8.0 * fileSize / (1 << 20);
-  auto rate = [mib](const char* what, Clock::time_point a, Clock::time_point b) {
-    const double s = std::chrono::duration<double>(b - a).count();
-    std::printf("%-16s %.0f MiB in %.2f s = %.1f MiB/s\n", what, mib, s, mib / s);
-  };
-  rate("tape backup", t0, t1);
-  rate("tape restore", t1, t2);
-  rate("disk backup", t3, t4);
-}
-
 }  // namespace
 }  // namespace vx

@@ -8,6 +8,7 @@
 
 #include "archive/errors.h"
 #include "devices/scsi_tape.h"
+#include "common/temp_folder.h"
 #include "common/tgt_target.h"
 #include "engine/destinations.h"
 
@@ -17,26 +18,10 @@ namespace {
 using test::TTgtTarget;
 
 // Points VAULTIX_TAPE at the given devices for the life of the object.
-class TTapeEnv {
- public:
-  explicit TTapeEnv(const std::optional<std::string>& value) {
-    if (const char* v = ::getenv("VAULTIX_TAPE")) old_ = v;
-    if (value)
-      ::setenv("VAULTIX_TAPE", value->c_str(), 1);
-    else
-      ::unsetenv("VAULTIX_TAPE");
-  }
-  ~TTapeEnv() {
-    if (old_)
-      ::setenv("VAULTIX_TAPE", old_->c_str(), 1);
-    else
-      ::unsetenv("VAULTIX_TAPE");
-  }
-  TTapeEnv(const TTapeEnv&) = delete;
-  TTapeEnv& operator=(const TTapeEnv&) = delete;
-
- private:
-  std::optional<std::string> old_;
+// Points the engine at a tape device for one scope (nullptr: none set).
+struct TTapeEnv : test::TScopedEnv {
+  explicit TTapeEnv(const std::string& device) : TScopedEnv("VAULTIX_TAPE", device) {}
+  explicit TTapeEnv(std::nullptr_t) : TScopedEnv("VAULTIX_TAPE", nullptr) {}
 };
 
 std::string OpenError(TStreamMode mode = TStreamMode::Write) {
@@ -72,7 +57,7 @@ TEST(TapeDestinationOpen, EachMissingPieceHasItsMessage) {
     EXPECT_EQ(OpenError(), "create: nedá sa vytvoriť záložný súbor");
   }
   if (ScsiGenericNodes().empty()) {
-    TTapeEnv env(std::nullopt);
+    TTapeEnv env(nullptr);
     EXPECT_EQ(OpenError(), "tape: ASPI-Manager nenájdený");
   }
 }

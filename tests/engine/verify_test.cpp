@@ -18,26 +18,16 @@ namespace {
 using namespace vx::test;
 namespace fs = std::filesystem;
 
-class VerifyTest : public ::testing::Test {
+class VerifyTest : public TEngineTest {
  protected:
   void SetUp() override {
-    engine.BackupDestination = dir.path();
-    engine.ArchiveBaseName = "set.arc";
-    engine.LogFileMode = LFM_CreateNew;
-    engine.LogFileName = dir / "verify.log";
-    ::setenv("TMP", tmp.path().c_str(), 1);
+    UseLog(dir / "verify.log");
     files = {{dir / "data/a.txt", TextBytes(70000)}, {dir / "data/b.bin", NoiseBytes(40000)},
              {dir / "data/empty", ""}};
     for (const auto& f : files) WriteFile(f.path, f.content);
   }
-  void TearDown() override { ::unsetenv("TMP"); }
-  std::string Archive() const { return dir / "set.arc"; }
-  std::vector<std::string> Log() const { return ReadLines(dir / "verify.log"); }
-
-  TStateScope state;
-  TTempFolder dir;
   TTempFolder tmp;
-  TVaultrex engine;
+  TScopedEnv tmpEnv{"TMP", tmp.path()};
   std::vector<TStoredFile> files;
 };
 
