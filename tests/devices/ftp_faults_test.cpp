@@ -7,19 +7,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "devices/ftp_client.h"
 #include "common/files.h"
 #include "common/ftp_server.h"
 #include "common/net.h"
+#include "devices/ftp_client.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
 using test::FinishesWithin;
-using test::TFtpServer;
 using test::kFtpPassword;
 using test::kFtpUser;
+using test::TFtpServer;
 
 constexpr int kShortReplyMs = 400;
 constexpr int kShortDataMs = 300;
@@ -57,43 +57,56 @@ TEST_F(FtpFaultTest, PortWithoutServerIsRefused) {
             "Couldnt open output socket");
 }
 
-TEST_F(FtpFaultTest, ConnectionClosedInsideTheGreeting) {
-  // The greeting is cut after its first line of several: the client gets no
-  // further line, every reply from then on reads as 999.
-  StartServer({"--greeting", "220-first of several lines", "--close-after-greeting"});
+// A login that meets a fault ends with the reply code 999 of the command it
+// was waiting on, never with a hang.
+struct TLoginFault {
+  const char* name;
+  std::vector<std::string> faults;
+  const char* failure;
+  bool receiveError;  // the client marks the control connection as broken
+};
+void PrintTo(const TLoginFault& c, std::ostream* os) { *os << c.name; }
+
+class FtpLoginFault : public FtpFaultTest, public ::testing::WithParamInterface<TLoginFault> {};
+
+TEST_P(FtpLoginFault, EndsWithTheCommandThatGotNoReply) {
+  const TLoginFault& c = GetParam();
+  StartServer(c.faults);
   TV_FTP ftp(kShortReplyMs);
-  EXPECT_EQ(Failure([&] { Login(ftp); }), "USER resulted in 999");
-  EXPECT_TRUE(ftp.ReceiveError());
+  EXPECT_EQ(Failure([&] { Login(ftp); }), c.failure);
+  if (c.receiveError) {
+    EXPECT_TRUE(ftp.ReceiveError());
+  }
 }
 
-TEST_F(FtpFaultTest, ConnectionClosedInsideALoginReply) {
-  // USER is answered "331-..." and the connection ends before the last line:
-  // the code of the first line counts (331 passes), PASS then reads nothing.
-  StartServer({"--reply", "USER=331-Password, please|331-and more", "--close-after-reply"});
-  TV_FTP ftp(kShortReplyMs);
-  EXPECT_EQ(Failure([&] { Login(ftp); }), "PASS resulted in 999");
-  EXPECT_TRUE(ftp.ReceiveError());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FtpLoginFault,
+    ::testing::Values(
+        // The greeting is cut after its first line of several: the client gets
+        // no further line, every reply from then on reads as 999.
+        TLoginFault{"ConnectionClosedInsideTheGreeting",
+                    {"--greeting", "220-first of several lines", "--close-after-greeting"},
+                    "USER resulted in 999",
+                    true},
+        // USER is answered "331-..." and the connection ends before the last
+        // line: the code of the first line counts (331 passes), PASS then
+        // reads nothing.
+        TLoginFault{"ConnectionClosedInsideALoginReply",
+                    {"--reply", "USER=331-Password, please|331-and more", "--close-after-reply"},
+                    "PASS resulted in 999",
+                    true},
+        TLoginFault{"SilentServerTimesOut", {"--silent", "PASS"}, "PASS resulted in 999", true},
+        // Every line arrives in time, but the reply never ends.
+        TLoginFault{
+            "EndlessReplyIsCutAtTheTimeOut", {"--drip-greeting"}, "USER resulted in 999", false}),
+    [](const ::testing::TestParamInfo<TLoginFault>& info) { return std::string(info.param.name); });
 
-TEST_F(FtpFaultTest, SilentServerTimesOut) {
-  StartServer({"--silent", "PASS"});
-  TV_FTP ftp(kShortReplyMs);
-  EXPECT_EQ(Failure([&] { Login(ftp); }), "PASS resulted in 999");
-  EXPECT_TRUE(ftp.ReceiveError());
-  server_.Stop();
-
-  // A reply that never arrives after STOR.
+// A reply that never arrives after STOR.
+TEST_F(FtpFaultTest, SilentServerAfterStorTimesOut) {
   StartServer({"--silent", "STOR"});
-  TV_FTP ftp2(kShortReplyMs);
-  Login(ftp2);
-  EXPECT_EQ(Failure([&] { ftp2.OpenWrite("/f"); }), "STOR resulted in 999");
-}
-
-TEST_F(FtpFaultTest, EndlessReplyIsCutAtTheTimeOut) {
-  // Every line arrives in time, but the reply never ends.
-  StartServer({"--drip-greeting"});
   TV_FTP ftp(kShortReplyMs);
-  EXPECT_EQ(Failure([&] { Login(ftp); }), "USER resulted in 999");
+  Login(ftp);
+  EXPECT_EQ(Failure([&] { ftp.OpenWrite("/f"); }), "STOR resulted in 999");
 }
 
 TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
@@ -107,14 +120,25 @@ TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
   EXPECT_EQ(Failure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
 }
 
-TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
-  // The server closes the data connection after 40,000 of 100,000 bytes.
-  // The data time-out is made long: only the end of the connection may end
-  // the read.
-  StartServer({"--retr-limit", "40000", "--retr-mode", "drop"});
+// The server cuts the data connection after 40,000 of 100,000 bytes, by
+// closing it ("drop", with a data time-out made long: only the end of the
+// connection may end the read) or by falling silent ("stall", ended by the
+// short data time-out).  Either way the read returns what came.
+struct TDownloadCut {
+  const char* name;
+  const char* mode;
+  int dataMs;
+};
+void PrintTo(const TDownloadCut& c, std::ostream* os) { *os << c.name; }
+
+class FtpDownloadCut : public FtpFaultTest, public ::testing::WithParamInterface<TDownloadCut> {};
+
+TEST_P(FtpDownloadCut, ReturnsTheBytesThatCame) {
+  const TDownloadCut& c = GetParam();
+  StartServer({"--retr-limit", "40000", "--retr-mode", c.mode});
   const std::string data = test::NoiseBytes(100000, 3);
   PutFile("f", data);
-  TV_FTP ftp(kShortReplyMs, 10 * 60 * 1000);
+  TV_FTP ftp(kShortReplyMs, c.dataMs);
   Login(ftp);
   ftp.OpenRead("/f");
   std::string block(65536, '\0');
@@ -124,17 +148,14 @@ TEST_F(FtpFaultTest, DownloadCutShortEndsTheReadAtOnce) {
   EXPECT_EQ(block.substr(0, 40000), data.substr(0, 40000));
 }
 
-TEST_F(FtpFaultTest, StalledDownloadReturnsTheShortCountAfterTheTimeOut) {
-  StartServer({"--retr-limit", "40000", "--retr-mode", "stall"});
-  PutFile("f", test::NoiseBytes(100000, 4));
-  TV_FTP ftp(kShortReplyMs, kShortDataMs);
-  Login(ftp);
-  ftp.OpenRead("/f");
-  std::string block(65536, '\0');
-  int got = -1;
-  ASSERT_TRUE(FinishesWithin(30s, [&] { ftp.ReadData(block.data(), 65536, got); }));
-  EXPECT_EQ(got, 40000);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FtpDownloadCut,
+    ::testing::Values(TDownloadCut{"DownloadCutShortEndsTheReadAtOnce", "drop", 10 * 60 * 1000},
+                      TDownloadCut{"StalledDownloadReturnsTheShortCountAfterTheTimeOut", "stall",
+                                   kShortDataMs}),
+    [](const ::testing::TestParamInfo<TDownloadCut>& info) {
+      return std::string(info.param.name);
+    });
 
 // Writes up to `total` bytes in 32 KiB pieces; returns the first count that
 // fell short, or the piece length when all went out.
@@ -148,8 +169,12 @@ int WriteUntilShort(TV_FTP& ftp, std::size_t total) {
   return static_cast<int>(piece.size());
 }
 
-TEST_F(FtpFaultTest, UploadDroppedByTheServerGivesAShortSend) {
-  StartServer({"--stor-limit", "65536", "--stor-mode", "drop"});
+// The server takes 64 KiB of an upload and then drops the connection or
+// stops reading: a send falls short instead of blocking.
+class FtpUploadCut : public FtpFaultTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FtpUploadCut, GivesAShortSend) {
+  StartServer({"--stor-limit", "65536", "--stor-mode", GetParam()});
   TV_FTP ftp(kShortReplyMs);
   Login(ftp);
   ftp.OpenWrite("/f");
@@ -158,15 +183,12 @@ TEST_F(FtpFaultTest, UploadDroppedByTheServerGivesAShortSend) {
   EXPECT_LT(last, 32768);
 }
 
-TEST_F(FtpFaultTest, UploadThatTheServerStopsReadingGivesAShortSend) {
-  StartServer({"--stor-limit", "65536", "--stor-mode", "stall"});
-  TV_FTP ftp(kShortReplyMs);
-  Login(ftp);
-  ftp.OpenWrite("/f");
-  int last = 0;
-  ASSERT_TRUE(FinishesWithin(60s, [&] { last = WriteUntilShort(ftp, 256u << 20); }));
-  EXPECT_LT(last, 32768);
-}
+INSTANTIATE_TEST_SUITE_P(Faults, FtpUploadCut, ::testing::Values("drop", "stall"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(std::string_view(info.param) == "drop"
+                                                  ? "UploadDroppedByTheServer"
+                                                  : "UploadThatTheServerStopsReading");
+                         });
 
 TEST_F(FtpFaultTest, NoConnectionMeansNoData) {
   TV_FTP ftp;
