@@ -8,11 +8,11 @@
 #include <fstream>
 #include <tuple>
 
-#include "devices/ftp_client.h"
 #include "common/files.h"
 #include "common/ftp_server.h"
 #include "common/net.h"
 #include "common/temp_folder.h"
+#include "devices/ftp_client.h"
 #include "engine/vaultrex.h"
 
 namespace vx {
@@ -163,24 +163,60 @@ TEST_F(FtpOperationsTest, SpannedSetOnServerDropsTheExtension) {
   EXPECT_EQ(ReadFile(dir / ("out" + src + "/sub/deeper/notes.md")), "poznámky");
 }
 
-TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
+// Refused logins, and line breaks in a value that would carry a second
+// command to the server (the set's base name is the remote path), end
+// backup and restore with 15 before anything is stored.
+struct TRefusedLogin {
+  const char* name;
+  std::string user, password, baseName;
+  const char* logSays;  // the reason in the backup's log, when there is one
+};
+void PrintTo(const TRefusedLogin& c, std::ostream* os) { *os << c.name; }
+
+class FtpRefusedLogin : public FtpOperationsTest,
+                        public ::testing::WithParamInterface<TRefusedLogin> {};
+
+TEST_P(FtpRefusedLogin, BackupAndRestoreGive15AndStoreNothing) {
+  const TRefusedLogin& c = GetParam();
   ASSERT_TRUE(server.StartFaulty());
   std::filesystem::create_directory(server.root() + "/sets");
   MakeSource(1000);
-  for (const auto& [user, password] : std::vector<std::pair<std::string, std::string>>{
-           {test::kFtpUser, "wrong"}, {"nobody", test::kFtpPassword}}) {
-    TVaultrex engine;
-    PointAtServer(engine, user, password);
-    PrepareBackup(engine);
-    EXPECT_EQ(engine.Backup(), 15) << user << "/" << password;
-    TVaultrex reader;
-    PointAtServer(reader, user, password);
-    PrepareRead(reader);
-    EXPECT_EQ(reader.Restore(), 15) << user << "/" << password;
+  TVaultrex engine;
+  PointAtServer(engine, c.user, c.password);
+  PrepareBackup(engine);
+  engine.ArchiveBaseName = c.baseName;
+  engine.LogFileMode = LFM_CreateNew;
+  engine.LogFileName = dir / "ftp.log";
+  EXPECT_EQ(engine.Backup(), 15);
+  if (*c.logSays != '\0') {
+    EXPECT_NE(ReadFile(dir / "ftp.log").find(c.logSays), std::string::npos)
+        << ReadFile(dir / "ftp.log");
+    EXPECT_EQ(server.Commands(), "");  // refused before it was sent
   }
+  TVaultrex reader;
+  PointAtServer(reader, c.user, c.password);
+  PrepareRead(reader);
+  reader.ArchiveBaseName = c.baseName;
+  EXPECT_EQ(reader.Restore(), 15);
   EXPECT_FALSE(std::filesystem::exists(ServerFile()));
+}
 
-  // Nobody listens on the port: refused at once.
+INSTANTIATE_TEST_SUITE_P(
+    Values, FtpRefusedLogin,
+    ::testing::Values(TRefusedLogin{"WrongPassword", test::kFtpUser, "wrong", "Backup", ""},
+                      TRefusedLogin{"UnknownUser", "nobody", test::kFtpPassword, "Backup", ""},
+                      TRefusedLogin{"LineBreakInUserName", std::string(test::kFtpUser) + "\nDELE x",
+                                    test::kFtpPassword, "Backup",
+                                    "FTP user name holds a line break"},
+                      TRefusedLogin{"LineBreakInRemotePath", test::kFtpUser, test::kFtpPassword,
+                                    "Backup\r\nDELE x", "FTP remote path holds a line break"}),
+    [](const ::testing::TestParamInfo<TRefusedLogin>& info) {
+      return std::string(info.param.name);
+    });
+
+// Nobody listens on the port: refused at once.
+TEST_F(FtpOperationsTest, MissingServerGives15) {
+  MakeSource(1000);
   TVaultrex engine;
   PointAtServer(engine);
   engine.FTPConnection.Port = test::FreeLoopbackPort();
@@ -188,28 +224,6 @@ TEST_F(FtpOperationsTest, RefusedLoginOrMissingServerGives15) {
   int result = -1;
   ASSERT_TRUE(FinishesWithin(30s, [&] { result = engine.Backup(); }));
   EXPECT_EQ(result, 15);
-}
-
-TEST_F(FtpOperationsTest, LineBreakInAnFtpValueGives15AndSaysWhy) {
-  // The set's base name is the remote path; a line break in it, or in the
-  // user name, would carry a second command to the server.
-  ASSERT_TRUE(server.StartFaulty());
-  std::filesystem::create_directory(server.root() + "/sets");
-  MakeSource(1000);
-  for (const auto& [user, baseName, field] : std::vector<std::tuple<std::string, std::string, std::string>>{
-           {std::string(test::kFtpUser) + "\nDELE x", "Backup", "user name"},
-           {test::kFtpUser, "Backup\r\nDELE x", "remote path"}}) {
-    TVaultrex engine;
-    PointAtServer(engine, user);
-    PrepareBackup(engine);
-    engine.ArchiveBaseName = baseName;
-    engine.LogFileMode = LFM_CreateNew;
-    engine.LogFileName = dir / "ftp.log";
-    EXPECT_EQ(engine.Backup(), 15) << field;
-    EXPECT_NE(ReadFile(dir / "ftp.log").find("FTP " + field + " holds a line break"), std::string::npos)
-        << ReadFile(dir / "ftp.log");
-  }
-  EXPECT_EQ(server.Commands(), "");
 }
 
 TEST_F(FtpOperationsTest, MissingSetOrFolderOnServerGives15) {
@@ -266,32 +280,46 @@ TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
   }
 }
 
-TEST_F(FtpOperationsTest, DownloadCutByTheServerIsAReadError) {
-  for (const char* mode : {"drop", "stall"}) {
-    // The first transfer block is cut: the archive header cannot be read.
-    TFtpServer faulty;
-    ASSERT_TRUE(faulty.StartFaulty({"--retr-limit", "200", "--retr-mode", mode}));
-    std::filesystem::create_directory(faulty.root() + "/sets");
-    MakeSource(200000);
-    TVaultrex backup;
-    PointAtServer(backup);
-    backup.FTPConnection.Port = faulty.port();
-    PrepareBackup(backup);
-    ASSERT_EQ(backup.Backup(), 0) << mode;  // uploads are not cut
+// The first transfer block of every download is cut (the server closes the
+// data connection, or falls silent): the archive header cannot be read, and
+// each reading operation ends with 9.
+struct TCutRead {
+  const char* name;
+  const char* mode;
+  int (*run)(TVaultrex&);
+};
+void PrintTo(const TCutRead& c, std::ostream* os) { *os << c.name; }
 
-    for (int op = 0; op < 3; ++op) {
-      TVaultrex engine;
-      PointAtServer(engine);
-      engine.FTPConnection.Port = faulty.port();
-      PrepareRead(engine);
-      int result = -1;
-      ASSERT_TRUE(FinishesWithin(60s, [&] {
-        result = op == 0 ? engine.Restore() : op == 1 ? engine.Verify() : engine.Catalog();
-      })) << mode;
-      EXPECT_EQ(result, 9) << mode << " operation " << op;
-    }
-  }
+class FtpDownloadCut : public FtpOperationsTest, public ::testing::WithParamInterface<TCutRead> {};
+
+TEST_P(FtpDownloadCut, IsAReadError) {
+  const TCutRead& c = GetParam();
+  ASSERT_TRUE(server.StartFaulty({"--retr-limit", "200", "--retr-mode", c.mode}));
+  std::filesystem::create_directory(server.root() + "/sets");
+  MakeSource(200000);
+  ASSERT_EQ(BackupNow(), 0);  // uploads are not cut
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareRead(engine);
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(60s, [&] { result = c.run(engine); }));
+  EXPECT_EQ(result, 9);
 }
+
+int RunRestore(TVaultrex& v) { return v.Restore(); }
+int RunVerify(TVaultrex& v) { return v.Verify(); }
+int RunCatalog(TVaultrex& v) { return v.Catalog(); }
+
+INSTANTIATE_TEST_SUITE_P(Modes, FtpDownloadCut,
+                         ::testing::Values(TCutRead{"DropRestore", "drop", RunRestore},
+                                           TCutRead{"DropVerify", "drop", RunVerify},
+                                           TCutRead{"DropCatalog", "drop", RunCatalog},
+                                           TCutRead{"StallRestore", "stall", RunRestore},
+                                           TCutRead{"StallVerify", "stall", RunVerify},
+                                           TCutRead{"StallCatalog", "stall", RunCatalog}),
+                         [](const ::testing::TestParamInfo<TCutRead>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
   // Cut after the directory, inside the data of the files: a restore logs
@@ -334,20 +362,20 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   const std::string user = "vxftp", password = "Vx-ftp-pw1";
   const test::TTempFolder homeFolder{"vsftpd"};
   const std::string home = homeFolder.path();
-  std::filesystem::permissions(home, std::filesystem::perms::owner_all |
-                                         std::filesystem::perms::group_read |
-                                         std::filesystem::perms::group_exec |
-                                         std::filesystem::perms::others_read |
-                                         std::filesystem::perms::others_exec);
+  std::filesystem::permissions(
+      home, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                std::filesystem::perms::others_exec);
   const std::string root = home + "/root";
   std::filesystem::create_directories(root + "/sets");
   auto run = [](const std::string& cmd) { return std::system(cmd.c_str()); };
   if (run("id " + user + " >/dev/null 2>&1") != 0) {
     ASSERT_EQ(run("useradd -M -s /bin/bash " + user), 0);
   }
-  ASSERT_EQ(run("usermod -d " + root + " " + user + " && echo '" + user + ":" + password +
-                "' | chpasswd && chown -R " + user + " " + root + " && mkdir -p /var/run/vsftpd/empty"),
-            0);
+  ASSERT_EQ(
+      run("usermod -d " + root + " " + user + " && echo '" + user + ":" + password +
+          "' | chpasswd && chown -R " + user + " " + root + " && mkdir -p /var/run/vsftpd/empty"),
+      0);
   const int port = test::FreeLoopbackPort();
   int pasv = test::FreeLoopbackPort();
   std::ofstream(home + "/vsftpd.conf")
@@ -386,7 +414,6 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   PrepareRead(wrong);
   wrong.FTPConnection.Password = "wrong";
   EXPECT_EQ(wrong.Verify(), 15);
-
 }
 
 }  // namespace
