@@ -118,31 +118,40 @@ TEST_F(FirstMediumTest, AbortOrNobodyToAskEndsTheOperation) {
 
 // Bytes that are no directory of a backup make the set a damaged one, and
 // nothing of an earlier archive stays in the file list.
-TEST_F(CatalogTest, DamagedDirectoriesAndCutVolumesAreDamagedSetsWithAnEmptyList) {
-  const std::vector<TStoredFile> files = {{"/x/a", "abc"}, {"/x/b", TextBytes(40000)}};
-  const auto damaged = [&](const std::function<void(std::string&)>& damage) {
-    WriteArchive(Archive(), files);
-    ASSERT_EQ(engine.Catalog(), 0);
-    ASSERT_EQ(engine.FileList().size(), 2u);
-    std::string bytes = ReadFile(Archive());
-    damage(bytes);
-    WriteFile(Archive(), bytes);
-    EXPECT_EQ(engine.Catalog(), 9);
-    EXPECT_TRUE(engine.FileList().empty());
-  };
-  // A count beyond what the file holds.
-  damaged([](std::string& b) {
-    EncodeCount(1000, reinterpret_cast<std::uint8_t*>(&b[kHeaderSize]));
-  });
-  // The directory runs into file data (a NUL inside a path).
-  damaged([](std::string& b) { b[kHeaderSize + kCountSize + kRecordSize + 3] = '\0'; });
-  // A time that is no number.
-  damaged([](std::string& b) {
-    std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8);
-  });
-  // The volume is not made of whole blocks.
-  damaged([](std::string& b) { b.resize(b.size() - 100); });
+struct TDirectoryDamage {
+  const char* name;
+  void (*damage)(std::string& bytes);
+};
+void PrintTo(const TDirectoryDamage& c, std::ostream* os) { *os << c.name; }
+
+class DamagedDirectory : public CatalogTest, public ::testing::WithParamInterface<TDirectoryDamage> {};
+
+TEST_P(DamagedDirectory, IsADamagedSetWithAnEmptyList) {
+  WriteArchive(Archive(), {{"/x/a", "abc"}, {"/x/b", TextBytes(40000)}});
+  ASSERT_EQ(engine.Catalog(), 0);
+  ASSERT_EQ(engine.FileList().size(), 2u);
+  std::string bytes = ReadFile(Archive());
+  GetParam().damage(bytes);
+  WriteFile(Archive(), bytes);
+  EXPECT_EQ(engine.Catalog(), 9);
+  EXPECT_TRUE(engine.FileList().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Damages, DamagedDirectory,
+    ::testing::Values(
+        TDirectoryDamage{"CountBeyondTheFile",
+                         [](std::string& b) {
+                           EncodeCount(1000, reinterpret_cast<std::uint8_t*>(&b[kHeaderSize]));
+                         }},
+        // The directory runs into file data (a NUL inside a path).
+        TDirectoryDamage{"NulInsideAPath",
+                         [](std::string& b) { b[kHeaderSize + kCountSize + kRecordSize + 3] = '\0'; }},
+        TDirectoryDamage{"TimeThatIsNoNumber",
+                         [](std::string& b) { std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8); }},
+        // The volume is not made of whole blocks.
+        TDirectoryDamage{"VolumeCutInsideABlock", [](std::string& b) { b.resize(b.size() - 100); }}),
+    [](const ::testing::TestParamInfo<TDirectoryDamage>& info) { return std::string(info.param.name); });
 
 // A split set whose base name has a folder part is found where the backup
 // wrote it; a dot in a folder name is no extension.

@@ -206,23 +206,45 @@ TEST_F(VerifyTest, StopInsideABigFileEndsAtTheNextBlock) {
   EXPECT_EQ(filesDone, (std::vector<std::int32_t>{0}));
 }
 
-TEST(CompareFilesTest, CodesForEachOutcome) {
+// CompareFiles: 0 the same, 1 the first file missing, 2 the second missing
+// or no file, 3 different.
+struct TCompareCase {
+  const char* name;
+  const char* first;
+  const char* second;
+  int code;
+};
+void PrintTo(const TCompareCase& c, std::ostream* os) { *os << c.name; }
+
+class CompareFilesTest : public ::testing::TestWithParam<TCompareCase> {
+ protected:
+  void SetUp() override {
+    std::string late = NoiseBytes(100000);
+    WriteFile(d / "a", late);
+    WriteFile(d / "same", late);
+    late[99999] = static_cast<char>(late[99999] + 1);  // differs in the last chunk only
+    WriteFile(d / "late", late);
+    WriteFile(d / "e1", "");
+    WriteFile(d / "e2", "");
+    std::filesystem::create_directory(d / "folder");
+  }
   TTempFolder d;
-  std::string late = NoiseBytes(100000);
-  WriteFile(d / "a", late);
-  WriteFile(d / "same", late);
-  late[99999] = static_cast<char>(late[99999] + 1);  // differs in the last chunk only
-  WriteFile(d / "late", late);
-  WriteFile(d / "e1", "");
-  WriteFile(d / "e2", "");
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "a", d / "same"), 0);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "e1", d / "e2"), 0);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "a", d / "late"), 3);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "a", d / "e1"), 3);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "none", d / "a"), 1);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "a", d / "none"), 2);
-  EXPECT_EQ(TVaultrex::CompareFiles(d / "a", d.path()), 2);  // a folder is no file
+};
+
+TEST_P(CompareFilesTest, GivesTheCodeOfTheOutcome) {
+  const TCompareCase& c = GetParam();
+  EXPECT_EQ(TVaultrex::CompareFiles(d / c.first, d / c.second), c.code);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, CompareFilesTest,
+    ::testing::Values(TCompareCase{"Same", "a", "same", 0}, TCompareCase{"BothEmpty", "e1", "e2", 0},
+                      TCompareCase{"DiffersInTheLastChunk", "a", "late", 3},
+                      TCompareCase{"OneEmpty", "a", "e1", 3},
+                      TCompareCase{"FirstMissing", "none", "a", 1},
+                      TCompareCase{"SecondMissing", "a", "none", 2},
+                      TCompareCase{"SecondIsAFolder", "a", "folder", 2}),
+    [](const ::testing::TestParamInfo<TCompareCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vx
