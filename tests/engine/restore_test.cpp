@@ -124,42 +124,47 @@ TEST_F(RestoreTest, SelectionFlatAndForeignPaths) {
   EXPECT_EQ(reports, 0);
 }
 
-TEST_F(RestoreTest, ModesCompareTheTargetTimeWithTheStoredOne) {
+// Each restore mode against targets older than, as old as and newer than the
+// stored files, and a missing one; the skipped files count in the progress.
+struct TModeCase {
+  const char* name;
+  TRestoreMode mode;
+  const char* outcome;  // older, same, newer, missing afterwards
+};
+void PrintTo(const TModeCase& c, std::ostream* os) { *os << c.name; }
+
+class RestoreModes : public RestoreTest, public ::testing::WithParamInterface<TModeCase> {};
+
+TEST_P(RestoreModes, CompareTheTargetTimeWithTheStoredOne) {
   WriteArchive(Archive(), {{"/m/older", "new"}, {"/m/same", "new"}, {"/m/newer", "new"},
                            {"/m/missing", "new"}});
-  const auto prepare = [&] {
-    for (const char* n : {"older", "same", "newer"}) WriteFile(dir / ("out/m/" + std::string(n)), "disk");
-    fs::remove(dir / "out/m/missing");
-    SetFileDateTime(dir / "out/m/older", DateTimeToDos(FixedTime() - 1.0));
-    SetFileDateTime(dir / "out/m/same", DateTimeToDos(FixedTime()));
-    SetFileDateTime(dir / "out/m/newer", DateTimeToDos(FixedTime() + 1.0));
-  };
-  const auto outcome = [&] {
-    std::string s;
-    for (const char* n : {"older", "same", "newer", "missing"}) s += Out("m/" + std::string(n)) + " ";
-    return s;
-  };
+  for (const char* n : {"older", "same", "newer"}) WriteFile(dir / ("out/m/" + std::string(n)), "disk");
+  SetFileDateTime(dir / "out/m/older", DateTimeToDos(FixedTime() - 1.0));
+  SetFileDateTime(dir / "out/m/same", DateTimeToDos(FixedTime()));
+  SetFileDateTime(dir / "out/m/newer", DateTimeToDos(FixedTime() + 1.0));
   std::vector<std::int32_t> percents;
   engine.OnStatistic = [&](const TBackupStatistic& s, bool&) { percents.push_back(s.PercentDone); };
+  engine.RestoreMode = GetParam().mode;
+  ASSERT_EQ(engine.Restore(), 0);
+  std::string outcome;
+  for (const char* n : {"older", "same", "newer", "missing"}) outcome += Out("m/" + std::string(n)) + " ";
+  EXPECT_EQ(outcome, GetParam().outcome);
+  EXPECT_EQ(percents, (std::vector<std::int32_t>{25, 50, 75, 100}));
+}
 
-  prepare();
-  engine.RestoreMode = RM_All;
-  ASSERT_EQ(engine.Restore(), 0);
-  EXPECT_EQ(outcome(), "new new new new ");
-  prepare();
-  engine.RestoreMode = RM_Newer;
-  ASSERT_EQ(engine.Restore(), 0);
-  EXPECT_EQ(outcome(), "new disk disk <none> ");
-  prepare();
-  percents.clear();
-  engine.RestoreMode = RM_NewerAndNew;
-  ASSERT_EQ(engine.Restore(), 0);
-  EXPECT_EQ(outcome(), "new disk disk new ");
-  EXPECT_EQ(percents, (std::vector<std::int32_t>{25, 50, 75, 100}));  // skipped ones count
+INSTANTIATE_TEST_SUITE_P(
+    Modes, RestoreModes,
+    ::testing::Values(TModeCase{"All", RM_All, "new new new new "},
+                      TModeCase{"Newer", RM_Newer, "new disk disk <none> "},
+                      TModeCase{"NewerAndNew", RM_NewerAndNew, "new disk disk new "}),
+    [](const ::testing::TestParamInfo<TModeCase>& info) { return std::string(info.param.name); });
 
-  // Only empty files selected: the percentage is 100, not a division by 0.
+// Only empty files selected: the percentage is 100, not a division by 0.
+TEST_F(RestoreTest, OnlyEmptyFilesReportOneHundredPercent) {
   WriteArchive(Archive(), {{"/z/a", ""}});
-  percents.clear();
+  std::vector<std::int32_t> percents;
+  engine.OnStatistic = [&](const TBackupStatistic& s, bool&) { percents.push_back(s.PercentDone); };
+  engine.RestoreMode = RM_NewerAndNew;
   ASSERT_EQ(engine.Restore(), 0);
   EXPECT_EQ(percents, (std::vector<std::int32_t>{100}));
 }
