@@ -180,6 +180,9 @@ struct TSelectionCase {
   bool recurse;
   bool selects;
 };
+void PrintTo(const TSelectionCase& c, std::ostream* os) {
+  *os << c.line << " on " << c.path << (c.recurse ? " recursive" : "");
+}
 
 class IncludeLineSelection : public ::testing::TestWithParam<TSelectionCase> {};
 

@@ -207,6 +207,7 @@ struct RefusedValue {
   const char* value;
   const char* named;  // the key the message names
 };
+void PrintTo(const RefusedValue& c, std::ostream* os) { *os << c.key << "=" << c.value; }
 
 class SetFileRefusals : public SetFileTest, public ::testing::WithParamInterface<RefusedValue> {};
 
