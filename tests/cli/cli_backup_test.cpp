@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "common/named_case.h"
 
 namespace vxtest {
 namespace {
@@ -26,6 +27,7 @@ struct RefusedSetting {
   std::map<std::string, std::string> keys;
   std::string said;  // on stderr after the text of code 1
 };
+void PrintTo(const RefusedSetting& c, std::ostream* os) { *os << c.name; }
 
 class CliRefusedSettings : public CliFixture, public ::testing::WithParamInterface<RefusedSetting> {
 };
@@ -53,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "Neplatná hodnota nastavenia SpecialBackupDate"},
         RefusedSetting{"NulInAValue", {{"ArchiveBaseName", "job\\x00.arc"}},
                        "Neplatná hodnota nastavenia ArchiveBaseName"}),
-    [](const ::testing::TestParamInfo<RefusedSetting>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // A set file or a log that is not a regular file is refused at once with a
 // message; nothing waits for a writer or reads for ever.

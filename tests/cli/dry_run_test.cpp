@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/cli_fixture.h"
+#include "common/named_case.h"
 
 namespace vxtest {
 namespace {
@@ -121,6 +122,7 @@ struct DryCase {
   std::vector<std::string> options;
   std::vector<std::string> lines;  // expected, with {a} {b} {c} {out}
 };
+void PrintTo(const DryCase& c, std::ostream* os) { *os << c.name; }
 
 class CliDryRunAfterBackup : public CliDryRun, public ::testing::WithParamInterface<DryCase> {};
 
@@ -162,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         DryCase{"DeleteByInclude",
                 {"delete", "--include", "{a}"},
                 {"keep\t{a}", "remove\t{b}", "remove\t{c}", "total\t1 kept\t2 removed"}}),
-    [](const ::testing::TestParamInfo<DryCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vxtest

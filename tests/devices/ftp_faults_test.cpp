@@ -9,6 +9,7 @@
 
 #include "common/files.h"
 #include "common/ftp_server.h"
+#include "common/named_case.h"
 #include "common/net.h"
 #include "devices/ftp_client.h"
 
@@ -99,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Every line arrives in time, but the reply never ends.
         TLoginFault{
             "EndlessReplyIsCutAtTheTimeOut", {"--drip-greeting"}, "USER resulted in 999", false}),
-    [](const ::testing::TestParamInfo<TLoginFault>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // A reply that never arrives after STOR.
 TEST_F(FtpFaultTest, SilentServerAfterStorTimesOut) {
@@ -153,9 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TDownloadCut{"DownloadCutShortEndsTheReadAtOnce", "drop", 10 * 60 * 1000},
                       TDownloadCut{"StalledDownloadReturnsTheShortCountAfterTheTimeOut", "stall",
                                    kShortDataMs}),
-    [](const ::testing::TestParamInfo<TDownloadCut>& info) {
-      return std::string(info.param.name);
-    });
+    vx::test::TCaseName());
 
 // Writes up to `total` bytes in 32 KiB pieces; returns the first count that
 // fell short, or the piece length when all went out.

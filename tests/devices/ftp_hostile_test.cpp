@@ -12,6 +12,7 @@
 
 #include <chrono>
 
+#include "common/named_case.h"
 #include "devices/ftp_client.h"
 #include "common/files.h"
 #include "common/ftp_server.h"
@@ -115,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
     Limits, FtpFloodTest,
     ::testing::Values(FloodCase{"SizeCapEndsIt", 20000, TFtpReplyReader::kDefaultMaxReplyBytes},
                       FloodCase{"DeadlineEndsIt", 1000, std::size_t{1} << 40}),
-    [](const auto& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 struct UnsafeCase {
   const char* name;
@@ -174,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnsafeCase{"PathWithCrLf", kFtpUser, kFtpPassword, "", "/f\r\nDELE victim", "remote path"},
         UnsafeCase{"PathWithNul", kFtpUser, kFtpPassword, "", std::string("/f\0.x", 5),
                    "remote path"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vx

@@ -5,6 +5,7 @@
 
 #include <ostream>
 
+#include "common/named_case.h"
 #include "devices/recording_transport.h"
 
 namespace vx {
@@ -58,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"BlankCheck", CheckCondition(0x08), 0, 0x08, 0},
                       ReadCase{"ShortBlockIndicated", CheckCondition(0x20), 10, 0x20, 0},
                       ReadCase{"TransportFailed", TScsiResult{}, 0, 9, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 TEST(TapeWrite, BlockTakenOnlyInPartIsNotWritten) {
   auto drive = Drive();
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    return t.ReadBlock(b.data(), kLen, got);
                                  }},
                       RepeatCase{"Space", [](TSCSITape& t) { return t.SkipFilemarks(1); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 TEST(TapeBlockSize, RefusalOfAnyKindIsAnError) {
   for (const TScsiResult& answer : {CheckCondition(0x02), CheckCondition(0x08), TScsiResult{}}) {

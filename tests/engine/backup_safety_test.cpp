@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "archive/format.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "common/engine_fixture.h"
 #include "common/files.h"
@@ -85,6 +86,7 @@ struct FailureCase {
   std::function<std::shared_ptr<void>(TVaultrex&, BackupSafety&)> arm;
   bool needsSmallDisk = false;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class BackupFailures : public BackupSafety, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -139,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       engine.OnStatistic = [](const TBackupStatistic&, bool& cancel) { cancel = true; };
                       return std::shared_ptr<void>();
                     }}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 TEST_F(BackupSafety, FailedSplitSetRemovesTheVolumesItWrote) {
   WriteFile(Src("b.bin"), NoiseBytes(200000, 3));
@@ -177,6 +179,7 @@ struct SwapCase {
   const char* name;
   std::function<void(const std::string&)> swap;
 };
+void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
 
 class SwappedFiles : public BackupSafety, public ::testing::WithParamInterface<SwapCase> {};
 
@@ -206,13 +209,14 @@ INSTANTIATE_TEST_SUITE_P(
         SwapCase{"Fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
         SwapCase{"LinkToDevZero", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }},
         SwapCase{"Folder", [](const std::string& p) { fs::create_directory(p); }}),
-    [](const ::testing::TestParamInfo<SwapCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 struct ChangeCase {
   const char* name;
   std::string now;     // the content the data pass finds
   std::string stored;  // what the archive must hold
 };
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
 
 class ChangedFiles : public BackupSafety, public ::testing::WithParamInterface<ChangeCase> {};
 
@@ -242,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChangeCase{"Grew", "scanned content and a lot more", "scanned content"},
                       ChangeCase{"SameSizeOtherBytes", "SCANNED CONTENT", "SCANNED CONTENT"},
                       ChangeCase{"Shrank", "scanned", "scanned"}),
-    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // ---- Never hang, stop when asked ----
 

@@ -7,6 +7,7 @@
 
 #include "archive/errors.h"
 #include "common/engine_fixture.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/paths.h"
 
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                          [](std::string& b) { std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8); }},
         // The volume is not made of whole blocks.
         TDirectoryDamage{"VolumeCutInsideABlock", [](std::string& b) { b.resize(b.size() - 100); }}),
-    [](const ::testing::TestParamInfo<TDirectoryDamage>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // A split set whose base name has a folder part is found where the backup
 // wrote it; a dot in a folder name is no extension.

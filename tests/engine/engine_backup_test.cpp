@@ -11,6 +11,7 @@
 
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "common/engine_fixture.h"
 #include "common/files.h"
@@ -251,6 +252,7 @@ struct CheckCase {
   int code;
   const char* reason;  // the check's own message, after the code's text
 };
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 class EngineBackupChecks : public EngineBackup, public ::testing::WithParamInterface<CheckCase> {};
 
@@ -304,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(
                     engine.BackupDestination = FolderOf(engine.IncludeNames[0]);
                   },
                   1, "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať"}),
-    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // ---- Volume names of a split set: the rule the reading side uses ----
 
@@ -313,6 +315,7 @@ struct VolumeNameCase {
   const char* baseName;
   bool accepted;
 };
+void PrintTo(const VolumeNameCase& c, std::ostream* os) { *os << c.name; }
 
 class SplitVolumeNames : public EngineBackup, public ::testing::WithParamInterface<VolumeNameCase> {};
 
@@ -354,9 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VolumeNameCase{"Extension", "daily.arc", false},
                       VolumeNameCase{"DotInFolder", "sets.old/daily", true},
                       VolumeNameCase{"ExtensionUnderFolder", "sets/daily.x", false}),
-    [](const ::testing::TestParamInfo<VolumeNameCase>& info) {
-      return std::string(info.param.name);
-    });
+    vx::test::TCaseName());
 
 TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   WriteFile(Src("keep/a.txt"), "a");

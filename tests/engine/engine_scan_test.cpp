@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "support/utils.h"
 #include "common/engine_fixture.h"
@@ -315,6 +316,7 @@ struct AbortCase {
   const char* name;
   void (*arm)(TVaultrex&);
 };
+void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.name; }
 
 class EngineScanAbort : public EngineScan, public ::testing::WithParamInterface<AbortCase> {};
 
@@ -358,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](TVaultrex& engine) {
                     engine.OnEndFileScan = [](const std::string&, TReaction& r) { r = AW_ABORT; };
                   }}),
-    [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 TEST_F(EngineScan, EmptyIncludeWarnsOnlyForFullBackupsWithALog) {
   WriteFile(Src("a.txt"), "a");

@@ -10,6 +10,7 @@
 
 #include "common/files.h"
 #include "common/ftp_server.h"
+#include "common/named_case.h"
 #include "common/net.h"
 #include "common/temp_folder.h"
 #include "devices/ftp_client.h"
@@ -210,9 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     "FTP user name holds a line break"},
                       TRefusedLogin{"LineBreakInRemotePath", test::kFtpUser, test::kFtpPassword,
                                     "Backup\r\nDELE x", "FTP remote path holds a line break"}),
-    [](const ::testing::TestParamInfo<TRefusedLogin>& info) {
-      return std::string(info.param.name);
-    });
+    vx::test::TCaseName());
 
 // Nobody listens on the port: refused at once.
 TEST_F(FtpOperationsTest, MissingServerGives15) {
@@ -317,9 +316,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpDownloadCut,
                                            TCutRead{"StallRestore", "stall", RunRestore},
                                            TCutRead{"StallVerify", "stall", RunVerify},
                                            TCutRead{"StallCatalog", "stall", RunCatalog}),
-                         [](const ::testing::TestParamInfo<TCutRead>& info) {
-                           return std::string(info.param.name);
-                         });
+                         vx::test::TCaseName());
 
 TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
   // Cut after the directory, inside the data of the files: a restore logs

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "common/engine_fixture.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
 
@@ -49,6 +50,7 @@ struct TDamageCase {
   const char* overExisting;
   const char* overNothing;
 };
+void PrintTo(const TDamageCase& c, std::ostream* os) { *os << c.name; }
 
 class DamagedSetRestore : public ::testing::TestWithParam<TDamageCase> {
  protected:
@@ -144,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "RKR", "RAR"},
         TDamageCase{"WrongPassword", 0, "spravne heslo 1", "nespravne heslo", nullptr,
                     [](std::string&) {}, "KKK", "SSS"}),
-    [](const ::testing::TestParamInfo<TDamageCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // Stored paths that would lead astray are refused for every kind of restore,
 // as an error of that file; the other files are restored.
@@ -155,6 +157,7 @@ struct TPathCase {
   std::string stored;
   bool damagedSet = false;
 };
+void PrintTo(const TPathCase& c, std::ostream* os) { *os << c.name; }
 
 class RefusedStoredPath
     : public ::testing::TestWithParam<std::tuple<TPathCase, int /*0 in place, 1 redirect, 2 flat*/>> {

@@ -8,6 +8,7 @@
 
 #include "archive/errors.h"
 #include "common/engine_fixture.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -157,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TModeCase{"All", RM_All, "new new new new "},
                       TModeCase{"Newer", RM_Newer, "new disk disk <none> "},
                       TModeCase{"NewerAndNew", RM_NewerAndNew, "new disk disk new "}),
-    [](const ::testing::TestParamInfo<TModeCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 // Only empty files selected: the percentage is 100, not a division by 0.
 TEST_F(RestoreTest, OnlyEmptyFilesReportOneHundredPercent) {

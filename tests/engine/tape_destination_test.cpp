@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "archive/errors.h"
+#include "common/named_case.h"
 #include "devices/recording_transport.h"
 #include "engine/destinations.h"
 
@@ -66,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EjectCase{"NotReady", CheckCondition(0x02), true, 1},
                       EjectCase{"TransportFailed", TScsiResult{}, true, 1},
                       EjectCase{"MediumError", CheckCondition(0x03), true, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 TEST(TapeDestinationBlocks, PartlyMovedBlockIsATapeError) {
   Fixture f;

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "common/engine_fixture.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 
 namespace vx {
@@ -244,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TCompareCase{"FirstMissing", "none", "a", 1},
                       TCompareCase{"SecondMissing", "a", "none", 2},
                       TCompareCase{"SecondIsAFolder", "a", "folder", 2}),
-    [](const ::testing::TestParamInfo<TCompareCase>& info) { return std::string(info.param.name); });
+    vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vx
