@@ -1,25 +1,28 @@
 // The FTP client against a real pyftpdlib server on 127.0.0.1: transfers,
 // the commands it sends, login replies of every kind, and the text helpers.
+#include "devices/ftp_client.h"
+
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "devices/ftp_client.h"
 #include "common/files.h"
 #include "common/ftp_server.h"
+#include "common/named_case.h"
 #include "common/net.h"
 
 namespace vx {
 namespace {
 
 using namespace std::chrono_literals;
-using test::TFtpServer;
+using namespace std::string_literals;
 using test::kFtpPassword;
 using test::kFtpUser;
+using test::TFtpServer;
 
 std::string Dotted(std::uint32_t networkOrder) {
   in_addr a{networkOrder};
@@ -56,9 +59,9 @@ TEST(FtpTextHelpers, PassiveReplyGivesAddressAndPort) {
   EXPECT_EQ(Dotted(address), "127.0.0.1");
   EXPECT_EQ(port, 65535);
 
-  for (const char* bad : {"Entering Passive Mode", "(10,0,0,7,4", "(10,0,0,7)", "(10,0,0,7,4,)",
-                          "(10,0,0,7,x,1)", "(10,0,0,7,256,1)", "(10,0,0,7,4,1,9)",
-                          "(a,b,c,d,4,1)", "()"}) {
+  for (const char* bad :
+       {"Entering Passive Mode", "(10,0,0,7,4", "(10,0,0,7)", "(10,0,0,7,4,)", "(10,0,0,7,x,1)",
+        "(10,0,0,7,256,1)", "(10,0,0,7,4,1,9)", "(a,b,c,d,4,1)", "()"}) {
     EXPECT_FALSE(ParsePassiveReply(bad, address, port)) << bad;
   }
 }
@@ -182,43 +185,63 @@ TEST_F(FtpClientTest, CodeAndTextComeFromTheFirstLine) {
   EXPECT_EQ(ftp.ReplyText(), "No passive mode here");
 }
 
-TEST_F(FtpClientTest, LoginReplies) {
-  StartServer({"--reply", "USER=230 Already logged in"});
-  TV_FTP ftp;
-  EXPECT_EQ(FailureOf([&] { Login(ftp); }), "USER resulted in 230");
+std::string PassiveReplyFor(int port) {
+  return "PASV=227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+         std::to_string(port % 256) + ")";
 }
 
-TEST_F(FtpClientTest, PasswordRepliesAcceptedAndRefused) {
-  StartServer({"--reply", "PASS=202 Superfluous"});
-  TV_FTP ftp;
-  // 202 is accepted; this server then refuses TYPE I since nobody logged in.
-  EXPECT_EQ(FailureOf([&] { Login(ftp); }), "TYPE I resulted in 530");
-  server_.Stop();
+// A refused login or open fails naming the command and its reply (or the
+// data port that failed); a failed data port leaves no data connection.
+struct TRefusalCase {
+  const char* name;
+  std::string reply;  // the server's answer to one command, "" for none
+  const char* user;
+  const char* password;
+  const char* open;  // "" for the login only, else "read" or "write" of path
+  const char* path;
+  const char* failure;
+};
+void PrintTo(const TRefusalCase& c, std::ostream* os) { *os << c.name; }
 
-  StartServer({"--reply", "PASS=332 Need account"});
-  TV_FTP ftp2;
-  EXPECT_EQ(FailureOf([&] { Login(ftp2); }), "PASS resulted in 332");
+class FtpRefusal : public FtpClientTest, public ::testing::WithParamInterface<TRefusalCase> {};
+
+TEST_P(FtpRefusal, FailsNamingTheCommandAndItsReply) {
+  const TRefusalCase& c = GetParam();
+  StartServer(c.reply.empty() ? std::vector<std::string>{} : std::vector{"--reply"s, c.reply});
+  TV_FTP ftp;
+  EXPECT_EQ(FailureOf([&] {
+              ftp.Connect("127.0.0.1", c.user, server_.port(), c.password);
+              if (*c.open)
+                std::string_view(c.open) == "read" ? ftp.OpenRead(c.path) : ftp.OpenWrite(c.path);
+            }),
+            c.failure);
+  if (c.reply.starts_with("PASV")) {
+    EXPECT_FALSE(ftp.HasDataConnection());
+  }
 }
 
-TEST_F(FtpClientTest, WrongCredentials) {
-  StartServer();
-  TV_FTP ftp;
-  EXPECT_EQ(FailureOf([&] { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), "wrong"); }),
-            "PASS resulted in 530");
-  TV_FTP ftp2;
-  EXPECT_EQ(FailureOf([&] { ftp2.Connect("127.0.0.1", "nobody", server_.port(), kFtpPassword); }),
-            "PASS resulted in 530");
-}
-
-TEST_F(FtpClientTest, RefusedFolderAndMissingFile) {
-  StartServer();
-  TV_FTP ftp;
-  Login(ftp);
-  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/no/such/folder/f"); }), "CWD resulted in 550");
-  TV_FTP ftp2;
-  Login(ftp2);
-  EXPECT_EQ(FailureOf([&] { ftp2.OpenRead("/missing"); }), "RETR resulted in 550");
-}
+const char* const U = kFtpUser;
+const char* const P = kFtpPassword;
+const char* const kNoSocket = "Couldnt open output socket";
+INSTANTIATE_TEST_SUITE_P(
+    Replies, FtpRefusal,
+    ::testing::Values(
+        TRefusalCase{"UserAnsweredLoggedIn", "USER=230 Already logged in", U, P, "", "",
+                     "USER resulted in 230"},
+        // 202 is accepted; this server then refuses TYPE I since nobody logged in.
+        TRefusalCase{"PasswordSuperfluousIsAccepted", "PASS=202 Superfluous", U, P, "", "",
+                     "TYPE I resulted in 530"},
+        TRefusalCase{"PasswordNeedsAccount", "PASS=332 Need account", U, P, "", "",
+                     "PASS resulted in 332"},
+        TRefusalCase{"WrongPassword", "", U, "wrong", "", "", "PASS resulted in 530"},
+        TRefusalCase{"UnknownUser", "", "nobody", P, "", "", "PASS resulted in 530"},
+        TRefusalCase{"MissingFolder", "", U, P, "write", "/no/such/f", "CWD resulted in 550"},
+        TRefusalCase{"MissingFile", "", U, P, "read", "/missing", "RETR resulted in 550"},
+        TRefusalCase{"DataPortThatRefuses", PassiveReplyFor(test::FreeLoopbackPort()), U, P,
+                     "write", "/f", kNoSocket},
+        TRefusalCase{"DataPortOutOfRange", "PASV=227 Entering Passive Mode (127,0,0,1,999,1)", U, P,
+                     "read", "/f", kNoSocket}),
+    test::TCaseName());
 
 TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
   // A listener of the test's own stands in for the server's data port.
@@ -231,9 +254,7 @@ TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
   socklen_t len = sizeof sa;
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
   int port = ntohs(sa.sin_port);
-  std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) +
-                      "," + std::to_string(port % 256) + ")";
-  StartServer({"--reply", reply});
+  StartServer({"--reply", PassiveReplyFor(port)});
 
   TV_FTP ftp;
   Login(ftp);
@@ -244,23 +265,6 @@ TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
   pollfd pfd{listener, POLLIN, 0};
   EXPECT_EQ(::poll(&pfd, 1, 0), 1) << "the client did not connect to the named data port";
   ::close(listener);
-}
-
-TEST_F(FtpClientTest, DataPortThatRefusesFailsTheOpen) {
-  int closedPort = test::FreeLoopbackPort();
-  std::string reply = "PASV=227 Entering Passive Mode (127,0,0,1," +
-                      std::to_string(closedPort / 256) + "," + std::to_string(closedPort % 256) + ")";
-  StartServer({"--reply", reply});
-  TV_FTP ftp;
-  Login(ftp);
-  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/f"); }), "Couldnt open output socket");
-  EXPECT_FALSE(ftp.HasDataConnection());
-
-  server_.Stop();
-  StartServer({"--reply", "PASV=227 Entering Passive Mode (127,0,0,1,999,1)"});
-  TV_FTP ftp3;
-  Login(ftp3);
-  EXPECT_EQ(FailureOf([&] { ftp3.OpenRead("/f"); }), "Couldnt open output socket");
 }
 
 }  // namespace
