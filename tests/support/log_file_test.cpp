@@ -5,8 +5,8 @@
 
 #include <ios>
 
-#include "common/temp_folder.h"
 #include "common/files.h"
+#include "common/named_case.h"
 #include "common/temp_folder.h"
 #include "support/utils.h"
 
@@ -64,43 +64,47 @@ TEST_F(LogFileTest, CreateAppendAndClosedState) {
   EXPECT_EQ(ReadFile(log), "fresh\r\n");
 }
 
-TEST_F(LogFileTest, InsertKeepsLinesBeforeThePositionAndMovesTheRestBehind) {
-  WriteFile(log, kFiveLines);
+// Lines written after InsertAt(n) stand before the old n-th line; the rest
+// moves behind them, and the copy made meanwhile is gone afterwards.
+struct TInsertCase {
+  const char* name;
+  std::string before;
+  int at;
+  std::vector<std::string> lines;
+  std::string after;
+};
+void PrintTo(const TInsertCase& c, std::ostream* os) { *os << c.name; }
+
+class LogFileInsert : public LogFileTest, public ::testing::WithParamInterface<TInsertCase> {};
+
+TEST_P(LogFileInsert, PutsTheNewLinesAtThePosition) {
+  const TInsertCase& c = GetParam();
+  WriteFile(log, c.before);
   {
     TLogFile f(log);
     f.OpenAppend();
-    f.InsertAt(3);
+    f.InsertAt(c.at);
     EXPECT_EQ(f.state(), TLogFile::Inserting);
-    f.WriteLine("new1");
-    f.WriteLine("new2");
+    for (const std::string& line : c.lines) f.WriteLine(line);
   }
-  EXPECT_EQ(ReadFile(log), "old1\r\nold2\r\nnew1\r\nnew2\r\nold3\r\nold4\r\nold5\r\n");
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});  // the copy is gone
+  EXPECT_EQ(ReadFile(log), c.after);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"run.log"});
 }
 
-TEST_F(LogFileTest, InsertAtOneOrLessPutsNewLinesFirst) {
-  for (int at : {1, 0, -1}) {
-    WriteFile(log, "a\r\nb\n");  // the old last line has an LF only
-    {
-      TLogFile f(log);
-      f.OpenAppend();
-      f.InsertAt(at);
-      f.WriteLine("summary");
-    }
-    EXPECT_EQ(ReadFile(log), "summary\r\na\r\nb\r\n") << "InsertAt(" << at << ")";
-  }
-}
-
-TEST_F(LogFileTest, InsertBeyondTheEndAppends) {
-  WriteFile(log, "a\r\nb\r\n");
-  {
-    TLogFile f(log);
-    f.OpenAppend();
-    f.InsertAt(10);
-    f.WriteLine("c");
-  }
-  EXPECT_EQ(ReadFile(log), "a\r\nb\r\nc\r\n");
-}
+// "a\r\nb\n": the old last line has an LF only.
+INSTANTIATE_TEST_SUITE_P(
+    Positions, LogFileInsert,
+    ::testing::Values(TInsertCase{"Third",
+                                  kFiveLines,
+                                  3,
+                                  {"new1", "new2"},
+                                  "old1\r\nold2\r\nnew1\r\nnew2\r\nold3\r\nold4\r\nold5\r\n"},
+                      TInsertCase{"First", "a\r\nb\n", 1, {"summary"}, "summary\r\na\r\nb\r\n"},
+                      TInsertCase{"Zero", "a\r\nb\n", 0, {"summary"}, "summary\r\na\r\nb\r\n"},
+                      TInsertCase{"Negative", "a\r\nb\n", -1, {"summary"}, "summary\r\na\r\nb\r\n"},
+                      TInsertCase{
+                          "BeyondTheEndAppends", "a\r\nb\r\n", 10, {"c"}, "a\r\nb\r\nc\r\n"}),
+    test::TCaseName());
 
 TEST_F(LogFileTest, LinesWrittenBeforeTheInsertionAreKept) {
   // The engine's own use: lines of a run, then the summary in front of them.
@@ -208,7 +212,8 @@ TEST_F(LogFileTest, FailuresRaiseInputOutputErrors) {
 // object stays closed.
 TEST_F(LogFileTest, OnlyARegularFileIsALog) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  for (const std::string& name : {std::string("/dev/zero"), std::string("/dev/full"), dir / "fifo"}) {
+  for (const std::string& name :
+       {std::string("/dev/zero"), std::string("/dev/full"), dir / "fifo"}) {
     for (int way = 0; way < 3; ++way) {
       TLogFile f(name);
       EXPECT_THROW(way == 0   ? f.CreateNew()
