@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/files.h"
+#include "common/named_case.h"
 #include "common/temp_folder.h"
 #include "devices/recording_transport.h"
 #include "platform/hooks.h"
@@ -29,9 +30,14 @@ std::shared_ptr<TDeviceScript> Drive(int type = 1) {
   return s;
 }
 
-TEST(TapeCommands, EachOperationSendsItsCommandBlockDirectionAndLength) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+// A scripted drive, opened; each test sees only its own commands.
+class TapeCommands : public ::testing::Test {
+ protected:
+  std::shared_ptr<TDeviceScript> drive = Drive();
+  std::unique_ptr<TSCSITape> tape = OpenScriptedTape(drive);
+};
+
+TEST_F(TapeCommands, EachOperationSendsItsCommandBlockDirectionAndLength) {
   std::vector<std::uint8_t> block(32768, 0x5A);
   std::uint32_t got = 0;
   tape->WriteBlock(block.data(), 32768);
@@ -60,36 +66,30 @@ TEST(TapeCommands, EachOperationSendsItsCommandBlockDirectionAndLength) {
   }
 }
 
-TEST(TapeCommands, RewindWaitsOrReturnsAtOnceAndDestructionRewindsWithoutWaiting) {
-  auto drive = Drive();
-  {
-    auto tape = OpenScriptedTape(drive);
-    tape->Rewind(true);
-    tape->Rewind(false);
-  }
+TEST_F(TapeCommands, RewindWaitsOrReturnsAtOnceAndDestructionRewindsWithoutWaiting) {
+  tape->Rewind(true);
+  tape->Rewind(false);
+  tape.reset();
   ASSERT_EQ(drive->Commands.size(), 3u);
   EXPECT_EQ(drive->Commands[0].Cdb, (Bytes{0x01, 0x00, 0x00, 0x00, 0x00, 0x00}));
   EXPECT_EQ(drive->Commands[1].Cdb, (Bytes{0x01, 0x01, 0x00, 0x00, 0x00, 0x00}));
   EXPECT_EQ(drive->Commands[2].Cdb, (Bytes{0x01, 0x01, 0x00, 0x00, 0x00, 0x00}));
 }
 
-TEST(TapeCommands, DestructionSurvivesAFailingRewind) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, DestructionSurvivesAFailingRewind) {
   drive->Answer(CheckCondition(0x03));
   EXPECT_NO_THROW(tape.reset());
   EXPECT_EQ(drive->Commands.size(), 1u);
 }
 
-TEST(TapeCommands, SetBlockSizeSendsModeSelectWithBlockDescriptor) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, SetBlockSizeSendsModeSelectWithBlockDescriptor) {
   tape->SetBlockSize(32768);
   ASSERT_EQ(drive->Commands.size(), 1u);
   const auto& c = drive->Commands[0];
   EXPECT_EQ(c.Cdb, (Bytes{0x15, 0x00, 0x00, 0x00, 0x0C, 0x00}));
   EXPECT_EQ(c.Direction, TScsiDirection::Out);
-  EXPECT_EQ(c.DataOut, (Bytes{0x00, 0x00, 0x10, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00}));
+  EXPECT_EQ(c.DataOut,
+            (Bytes{0x00, 0x00, 0x10, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00}));
   EXPECT_EQ(tape->BlockSize(), 32768u);
 
   drive->Commands.clear();
@@ -99,7 +99,7 @@ TEST(TapeCommands, SetBlockSizeSendsModeSelectWithBlockDescriptor) {
   EXPECT_EQ(Bytes(p.begin() + 9, p.end()), (Bytes{0x12, 0x34, 0x56}));
 }
 
-TEST(TapeCommands, OpenSetsSmallBlocksOnTheDriveItFound) {
+TEST(TapeOpen, OpenSetsSmallBlocksOnTheDriveItFound) {
   auto drive = Drive();
   TSCSITape tape(ScriptedAspi({drive}));
   EXPECT_EQ(tape.Target(), -1);
@@ -113,7 +113,7 @@ TEST(TapeCommands, OpenSetsSmallBlocksOnTheDriveItFound) {
             (Bytes{0x00, 0x20, 0x00}));
 }
 
-TEST(TapeCommands, OpenTakesPendingUnitAttentionsBeforeTheFirstRealCommand) {
+TEST(TapeOpen, OpenTakesPendingUnitAttentionsBeforeTheFirstRealCommand) {
   auto drive = Drive();
   drive->Answer(CheckCondition(0x06));  // power on / reset
   drive->Answer(CheckCondition(0x06));  // tape changed
@@ -139,9 +139,7 @@ TEST(TapeCommands, OpenTakesPendingUnitAttentionsBeforeTheFirstRealCommand) {
   EXPECT_EQ(empty->Commands.size(), 2u);
 }
 
-TEST(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
   drive->Answer(CheckCondition(0x05));
   tape->SetBlockSize(32768);
   ASSERT_EQ(drive->Commands.size(), 2u);
@@ -157,9 +155,7 @@ TEST(TapeCommands, ModeSelectRefusedWithoutPageFormatIsSentAgainWithIt) {
   EXPECT_EQ(drive->Commands.size(), 2u);
 }
 
-TEST(TapeCommands, ReadThatMeetsAFilemarkIsRepeatedAndReturnsTheNextBlock) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, ReadThatMeetsAFilemarkIsRepeatedAndReturnsTheNextBlock) {
   drive->Answer(CheckCondition(0x80));
   drive->Answer(CheckCondition(0x80));
   drive->Answer(Good(), Bytes(16, 0xAB));
@@ -171,9 +167,7 @@ TEST(TapeCommands, ReadThatMeetsAFilemarkIsRepeatedAndReturnsTheNextBlock) {
   EXPECT_EQ(drive->Commands.size(), 3u);
 }
 
-TEST(TapeCommands, SkipFilemarksCountIsBigEndianAndRepeatsOnFilemark) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, SkipFilemarksCountIsBigEndianAndRepeatsOnFilemark) {
   tape->SkipFilemarks(0x012345);
   ASSERT_EQ(drive->Commands.size(), 1u);
   EXPECT_EQ(drive->Commands[0].Cdb, (Bytes{0x11, 0x01, 0x01, 0x23, 0x45, 0x00}));
@@ -183,39 +177,49 @@ TEST(TapeCommands, SkipFilemarksCountIsBigEndianAndRepeatsOnFilemark) {
   EXPECT_EQ(drive->Commands.size(), 2u);
 }
 
+// Sense keys that mean a fault raise it, named with the command; the others
+// are returned as they are.
 struct TSenseCase {
+  const char* name;
   std::uint8_t byte2;
   const char* message;  // nullptr: returned without exception
 };
+void PrintTo(const TSenseCase& c, std::ostream* os) { *os << c.name; }
 
-TEST(TapeCommands, SenseKeysBecomeTypedExceptionsWithContext) {
-  const TSenseCase cases[] = {
-      {0x03, "Medium error during write block"},     {0x04, "Hardware error during write block"},
-      {0x06, "Unit needs attention during write block"}, {0x07, "Write protection during write block"},
-      {0x0D, "Volume full during write block"},       {0x83, "Medium error during write block"},
-      {0x4D, nullptr}, {0x2D, nullptr}, {0x02, nullptr}, {0x05, nullptr}, {0x08, nullptr}, {0x40, nullptr},
-  };
-  for (const auto& tc : cases) {
-    auto drive = Drive();
-    auto tape = OpenScriptedTape(drive);
-    drive->Answer(CheckCondition(tc.byte2));
-    const std::uint8_t block[4] = {1, 2, 3, 4};
-    if (tc.message == nullptr) {
-      EXPECT_EQ(tape->WriteBlock(block, 4), tc.byte2) << int(tc.byte2);
-      continue;
-    }
-    try {
-      tape->WriteBlock(block, 4);
-      ADD_FAILURE() << "no exception for " << int(tc.byte2);
-    } catch (const TP_TapeException& e) {
-      EXPECT_STREQ(e.what(), tc.message);
-    }
+class TapeSense : public TapeCommands, public ::testing::WithParamInterface<TSenseCase> {};
+
+TEST_P(TapeSense, BecomesATypedExceptionWithContextOrTheResult) {
+  const TSenseCase& c = GetParam();
+  drive->Answer(CheckCondition(c.byte2));
+  const std::uint8_t block[4] = {1, 2, 3, 4};
+  if (c.message == nullptr) {
+    EXPECT_EQ(tape->WriteBlock(block, 4), c.byte2);
+    return;
+  }
+  try {
+    tape->WriteBlock(block, 4);
+    ADD_FAILURE() << "no exception";
+  } catch (const TP_TapeException& e) {
+    EXPECT_STREQ(e.what(), c.message);
   }
 }
 
-TEST(TapeCommands, EachKeyRaisesItsOwnClass) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+INSTANTIATE_TEST_SUITE_P(
+    Keys, TapeSense,
+    ::testing::Values(
+        TSenseCase{"MediumError", 0x03, "Medium error during write block"},
+        TSenseCase{"HardwareError", 0x04, "Hardware error during write block"},
+        TSenseCase{"UnitAttention", 0x06, "Unit needs attention during write block"},
+        TSenseCase{"DataProtect", 0x07, "Write protection during write block"},
+        TSenseCase{"VolumeOverflow", 0x0D, "Volume full during write block"},
+        TSenseCase{"MediumErrorWithFilemark", 0x83, "Medium error during write block"},
+        TSenseCase{"VolumeOverflowWithEom", 0x4D, nullptr},
+        TSenseCase{"VolumeOverflowWithIli", 0x2D, nullptr}, TSenseCase{"NotReady", 0x02, nullptr},
+        TSenseCase{"IllegalRequest", 0x05, nullptr}, TSenseCase{"BlankCheck", 0x08, nullptr},
+        TSenseCase{"EndOfMediumOnly", 0x40, nullptr}),
+    test::TCaseName());
+
+TEST_F(TapeCommands, EachKeyRaisesItsOwnClass) {
   drive->Answer(CheckCondition(0x03));
   EXPECT_THROW(tape->WriteFilemark(), TPT_MediumError);
   drive->Answer(CheckCondition(0x04));
@@ -244,9 +248,7 @@ TEST(TapeCommands, EachKeyRaisesItsOwnClass) {
   }
 }
 
-TEST(TapeCommands, TransportFailuresAndUnusableSenseGiveNine) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
+TEST_F(TapeCommands, TransportFailuresAndUnusableSenseGiveNine) {
   drive->Answer(TScsiResult{});  // Failed
   EXPECT_EQ(tape->WriteFilemark(), 9);
   TScsiResult junk;
@@ -256,7 +258,7 @@ TEST(TapeCommands, TransportFailuresAndUnusableSenseGiveNine) {
   EXPECT_EQ(tape->WriteFilemark(), 9);
 }
 
-TEST(TapeCommands, WithoutADriveOnlyTheBlockCommandsAreTriedAndFail) {
+TEST(TapeOpen, WithoutADriveOnlyTheBlockCommandsAreTriedAndFail) {
   auto disk = Drive(0);
   TSCSITape tape(ScriptedAspi({disk}));
   ASSERT_EQ(tape.Open(), -3);
@@ -318,14 +320,12 @@ TEST(TapeOpen, UserInterfaceRunsAfterEveryCommand) {
   EXPECT_EQ(calls, 6);  // the rewind at destruction
 }
 
-class TapeTrace : public ::testing::Test {
+class TapeTrace : public TapeCommands {
  protected:
   test::TTempFolder dir_{"trace"};
 };
 
 TEST_F(TapeTrace, EveryTracedCommandAppendsOneLine) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
   const auto file = dir_ / "tape.trc";
   test::WriteFile(file, "earlier\r\n");
   tape->TraceFileName = file;
@@ -354,8 +354,6 @@ TEST_F(TapeTrace, EveryTracedCommandAppendsOneLine) {
 }
 
 TEST_F(TapeTrace, FailedFlushLeavesNoLineButOthersTraceBeforeRaising) {
-  auto drive = Drive();
-  auto tape = OpenScriptedTape(drive);
   const auto file = dir_ / "new.trc";
   tape->TraceFileName = file;
   drive->Answer(CheckCondition(0x07));
