@@ -54,7 +54,10 @@ class FtpOperationsTest : public ::testing::Test {
     engine.EncryptKey = "tajné heslo";
     engine.Comment = "nočná záloha";
   }
-  void PrepareRead(TVaultrex& engine) {
+  // A reader of the set on the server, restoring below dir/out.
+  void PrepareRead(TVaultrex& engine, const std::string& user = test::kFtpUser,
+                   const std::string& password = test::kFtpPassword) {
+    PointAtServer(engine, user, password);
     engine.EncryptData = true;
     engine.EncryptKey = "tajné heslo";
     engine.RedirectRestore = true;
@@ -71,6 +74,11 @@ class FtpOperationsTest : public ::testing::Test {
             {"empty", ""},
             {"exact", test::NoiseBytes(32768, 6)},
             {"sub/deeper/notes.md", "poznámky"}};
+  }
+  // The stock daemon (plain) or the fault server, with an empty folder "sets".
+  bool ServeSets(bool plain, const std::vector<std::string>& faults = {}) {
+    if (!(plain ? server.StartPlain() : server.StartFaulty(faults))) return false;
+    return std::filesystem::create_directory(server.root() + "/sets");
   }
   std::string ServerFile() const { return server.root() + "/sets/Backup"; }
 
@@ -89,8 +97,7 @@ class FtpOperationsTest : public ::testing::Test {
 };
 
 TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
-  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(true)) << "pyftpdlib did not start";
   MakeSource();
   // The same set on disk first; it keeps the archive attributes, so that the
   // backup to the server sees the files just as this one did.
@@ -110,7 +117,6 @@ TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
   EXPECT_TRUE(ReadFile(dir / "disk/Backup") == onServer) << "the FTP set differs from the disk set";
 
   TVaultrex catalog;
-  PointAtServer(catalog);
   PrepareRead(catalog);
   ASSERT_EQ(catalog.Catalog(), 0);
   std::vector<std::string> listed;
@@ -122,19 +128,16 @@ TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
   EXPECT_EQ(listed, expected);
 
   TVaultrex comment;
-  PointAtServer(comment);
   PrepareRead(comment);
   std::string text;
   ASSERT_EQ(comment.RetrieveComment(text), 0);
   EXPECT_EQ(text, "nočná záloha");
 
   TVaultrex verify;
-  PointAtServer(verify);
   PrepareRead(verify);
   EXPECT_EQ(verify.Verify(), 0);
 
   TVaultrex restore;
-  PointAtServer(restore);
   PrepareRead(restore);
   ASSERT_EQ(restore.Restore(), 0);
   for (const auto& [name, content] : Files())
@@ -145,8 +148,7 @@ TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
 }
 
 TEST_F(FtpOperationsTest, SpannedSetOnServerDropsTheExtension) {
-  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(true)) << "pyftpdlib did not start";
   MakeSource(1000);
   TVaultrex engine;
   PointAtServer(engine);
@@ -157,7 +159,6 @@ TEST_F(FtpOperationsTest, SpannedSetOnServerDropsTheExtension) {
   EXPECT_TRUE(std::filesystem::exists(ServerFile()));
 
   TVaultrex restore;
-  PointAtServer(restore);
   PrepareRead(restore);
   restore.SpanDisks = true;  // reading takes the name without extension
   ASSERT_EQ(restore.Restore(), 0);
@@ -179,8 +180,7 @@ class FtpRefusedLogin : public FtpOperationsTest,
 
 TEST_P(FtpRefusedLogin, BackupAndRestoreGive15AndStoreNothing) {
   const TRefusedLogin& c = GetParam();
-  ASSERT_TRUE(server.StartFaulty());
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(false));
   MakeSource(1000);
   TVaultrex engine;
   PointAtServer(engine, c.user, c.password);
@@ -195,8 +195,7 @@ TEST_P(FtpRefusedLogin, BackupAndRestoreGive15AndStoreNothing) {
     EXPECT_EQ(server.Commands(), "");  // refused before it was sent
   }
   TVaultrex reader;
-  PointAtServer(reader, c.user, c.password);
-  PrepareRead(reader);
+  PrepareRead(reader, c.user, c.password);
   reader.ArchiveBaseName = c.baseName;
   EXPECT_EQ(reader.Restore(), 15);
   EXPECT_FALSE(std::filesystem::exists(ServerFile()));
@@ -228,12 +227,10 @@ TEST_F(FtpOperationsTest, MissingServerGives15) {
 TEST_F(FtpOperationsTest, MissingSetOrFolderOnServerGives15) {
   ASSERT_TRUE(server.StartFaulty());
   TVaultrex catalog;
-  PointAtServer(catalog);
   PrepareRead(catalog);
   EXPECT_EQ(catalog.Catalog(), 15);  // no folder "sets"
   std::filesystem::create_directory(server.root() + "/sets");
   TVaultrex verify;
-  PointAtServer(verify);
   PrepareRead(verify);
   EXPECT_EQ(verify.Verify(), 15);  // no file "Backup"
 }
@@ -251,8 +248,7 @@ TEST_F(FtpOperationsTest, SilentServerEndsWithAnErrorNotAHang) {
 
 TEST_F(FtpOperationsTest, UnconfirmedUploadIsNotASuccess) {
   // The server takes every byte but never confirms the transfer.
-  ASSERT_TRUE(server.StartFaulty({"--silent-close"}));
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(false, {"--silent-close"}));
   MakeSource(1000);
   int result = -1;
   ASSERT_TRUE(FinishesWithin(60s, [&] { result = BackupNow(); }));
@@ -261,22 +257,17 @@ TEST_F(FtpOperationsTest, UnconfirmedUploadIsNotASuccess) {
 
 TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
   // (A server that stops reading is covered by the client's own tests.)
-  for (const char* mode : {"drop"}) {
-    TFtpServer faulty;
-    ASSERT_TRUE(faulty.StartFaulty({"--stor-limit", "65536", "--stor-mode", mode}));
-    std::filesystem::create_directory(faulty.root() + "/sets");
-    // More than the socket buffers hold, so the sender meets the cut.
-    WriteFile(src + "/big.bin", test::NoiseBytes(16u << 20, 9));
-    TVaultrex engine;
-    PointAtServer(engine);
-    engine.FTPConnection.Port = faulty.port();
-    PrepareBackup(engine);
-    engine.EncryptData = false;
-    engine.CompressData = CDM_NoCompression;
-    int result = -1;
-    ASSERT_TRUE(FinishesWithin(120s, [&] { result = engine.Backup(); })) << mode;
-    EXPECT_EQ(result, 2) << mode;
-  }
+  ASSERT_TRUE(ServeSets(false, {"--stor-limit", "65536", "--stor-mode", "drop"}));
+  // More than the socket buffers hold, so the sender meets the cut.
+  WriteFile(src + "/big.bin", test::NoiseBytes(16u << 20, 9));
+  TVaultrex engine;
+  PointAtServer(engine);
+  PrepareBackup(engine);
+  engine.EncryptData = false;
+  engine.CompressData = CDM_NoCompression;
+  int result = -1;
+  ASSERT_TRUE(FinishesWithin(120s, [&] { result = engine.Backup(); }));
+  EXPECT_EQ(result, 2);
 }
 
 // The first transfer block of every download is cut (the server closes the
@@ -293,12 +284,10 @@ class FtpDownloadCut : public FtpOperationsTest, public ::testing::WithParamInte
 
 TEST_P(FtpDownloadCut, IsAReadError) {
   const TCutRead& c = GetParam();
-  ASSERT_TRUE(server.StartFaulty({"--retr-limit", "200", "--retr-mode", c.mode}));
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(false, {"--retr-limit", "200", "--retr-mode", c.mode}));
   MakeSource(200000);
   ASSERT_EQ(BackupNow(), 0);  // uploads are not cut
   TVaultrex engine;
-  PointAtServer(engine);
   PrepareRead(engine);
   int result = -1;
   ASSERT_TRUE(FinishesWithin(60s, [&] { result = c.run(engine); }));
@@ -321,12 +310,10 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpDownloadCut,
 TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
   // Cut after the directory, inside the data of the files: a restore logs
   // each file it could not finish as an error and goes on.
-  ASSERT_TRUE(server.StartFaulty({"--retr-limit", "40000", "--retr-mode", "drop"}));
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(false, {"--retr-limit", "40000", "--retr-mode", "drop"}));
   MakeSource(200000);
   ASSERT_EQ(BackupNow(), 0);
   TVaultrex engine;
-  PointAtServer(engine);
   PrepareRead(engine);
   int result = -1;
   ASSERT_TRUE(FinishesWithin(60s, [&] { result = engine.Restore(); }));
@@ -337,14 +324,12 @@ TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
 }
 
 TEST_F(FtpOperationsTest, DeletingFromASetOnServerIsRefused) {
-  ASSERT_TRUE(server.StartPlain()) << "pyftpdlib did not start";
-  std::filesystem::create_directory(server.root() + "/sets");
+  ASSERT_TRUE(ServeSets(true)) << "pyftpdlib did not start";
   MakeSource(1000);
   ASSERT_EQ(BackupNow(), 0);
   const std::string before = ReadFile(ServerFile());
 
   TVaultrex engine;
-  PointAtServer(engine);
   PrepareRead(engine);
   engine.IncludeNames = {src + "/empty"};
   EXPECT_EQ(engine.DeleteFiles(), 1);
@@ -400,15 +385,15 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   EXPECT_EQ(ReadFile(root + "/sets/Backup").size() % 32768, 0u);
 
   TVaultrex restore;
-  point(restore);
   PrepareRead(restore);
+  point(restore);
   ASSERT_EQ(restore.Restore(), 0);
   for (const auto& [name, content] : Files())
     EXPECT_TRUE(ReadFile(dir / ("out" + src + "/" + name)) == content) << name;
 
   TVaultrex wrong;
-  point(wrong);
   PrepareRead(wrong);
+  point(wrong);
   wrong.FTPConnection.Password = "wrong";
   EXPECT_EQ(wrong.Verify(), 15);
 }
