@@ -6,10 +6,11 @@
 #include <optional>
 
 #include "archive/format.h"
-#include "common/tgt_target.h"
-#include "engine/destinations.h"
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "common/tgt_target.h"
+#include "engine/destinations.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "support/utils.h"
@@ -20,18 +21,16 @@ namespace {
 using test::NoiseBytes;
 using test::ReadFile;
 using test::ReadLines;
-using test::TStateScope;
-using test::TTempFolder;
 using test::TTgtTarget;
 using test::WriteFile;
 
-class TapeDamagedSet : public ::testing::Test {
+class TapeDamagedSet : public test::TEngineTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tgt_.Ready()) << tgt_.Error();
-    files_ = {{dir_ / "first.bin", NoiseBytes(50000, 1)},
-              {dir_ / "broken.bin", NoiseBytes(45000, 2)},
-              {dir_ / "third.bin", NoiseBytes(33000, 3)}};
+    files_ = {{dir / "first.bin", NoiseBytes(50000, 1)},
+              {dir / "broken.bin", NoiseBytes(45000, 2)},
+              {dir / "third.bin", NoiseBytes(33000, 3)}};
     for (const auto& [path, content] : files_) WriteFile(path, content);
     WriteSetWithBrokenSecondFile();
   }
@@ -46,8 +45,12 @@ class TapeDamagedSet : public ::testing::Test {
     EncodeCount(static_cast<std::int32_t>(files_.size()), buf);
     out.WriteBytes(buf, kCountSize);
     for (const auto& [path, content] : files_) {
-      const TDirRecord r{path, static_cast<std::int32_t>(content.size()),
-                         CrcUpdate(kCrcInit, content.data(), content.size()), 0x20, 45000.5, 0};
+      const TDirRecord r{path,
+                         static_cast<std::int32_t>(content.size()),
+                         CrcUpdate(kCrcInit, content.data(), content.size()),
+                         0x20,
+                         45000.5,
+                         0};
       EncodeRecord(r, buf);
       out.WriteBytes(buf, kRecordSize);
     }
@@ -73,42 +76,27 @@ class TapeDamagedSet : public ::testing::Test {
 
   TTgtTarget tgt_{16};
   test::TScopedEnv tapeEnv_{"VAULTIX_TAPE", tgt_.Url()};
-  TStateScope state_;
-  TTempFolder dir_;
   std::vector<std::pair<std::string, std::string>> files_;
 };
 
 TEST_F(TapeDamagedSet, VerifyGoesOnWithTheFileBehindTheDamage) {
-  TVaultrex v;
-  v.BackupToTape = true;
-  v.LogFileMode = LFM_CreateNew;
-  v.LogFileName = dir_ / "verify.log";
-  EXPECT_EQ(v.Verify(), 98);  // a file that could not be checked fails the run
-  const auto log = ReadLines(v.LogFileName);
-  auto has = [&log](const std::string& line) {
-    return std::find(log.begin(), log.end(), line) != log.end();
-  };
-  EXPECT_TRUE(has(files_[0].first + " bez chýb"));
-  EXPECT_TRUE(has("Chyba (Porušená hlavička súboru) počas kontroly " + files_[1].first));
-  EXPECT_TRUE(has(files_[2].first + " bez chýb"));
+  engine.BackupToTape = true;
+  UseLog(dir / "verify.log");
+  EXPECT_EQ(engine.Verify(), 98);  // a file that could not be checked fails the run
+  EXPECT_TRUE(LogHas(files_[0].first + " bez chýb"));
+  EXPECT_TRUE(LogHas("Chyba (Porušená hlavička súboru) počas kontroly " + files_[1].first));
+  EXPECT_TRUE(LogHas(files_[2].first + " bez chýb"));
 }
 
 TEST_F(TapeDamagedSet, RestoreGoesOnWithTheFileBehindTheDamage) {
-  TVaultrex v;
-  v.BackupToTape = true;
-  v.RedirectRestore = true;
-  v.RestoreTo = dir_ / "out";
-  v.IncludeNames = {"*"};
-  v.LogFileMode = LFM_CreateNew;
-  v.LogFileName = dir_ / "restore.log";
-  EXPECT_EQ(v.Restore(), 9);  // the damaged file fails the run
-  const std::string out = dir_ / "out";
-  EXPECT_TRUE(ReadFile(out + files_[0].first) == files_[0].second);
-  EXPECT_TRUE(ReadFile(out + files_[2].first) == files_[2].second);
-  const auto log = ReadLines(v.LogFileName);
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "Chyba (Porušená hlavička súboru) sa vyskytla počas obnovy " + files_[1].first),
-            log.end());
+  engine.BackupToTape = true;
+  RestoreEverythingTo();
+  UseLog(dir / "restore.log");
+  EXPECT_EQ(engine.Restore(), 9);  // the damaged file fails the run
+  EXPECT_TRUE(ReadFile(dir / ("out" + files_[0].first)) == files_[0].second);
+  EXPECT_TRUE(ReadFile(dir / ("out" + files_[2].first)) == files_[2].second);
+  EXPECT_TRUE(
+      LogHas("Chyba (Porušená hlavička súboru) sa vyskytla počas obnovy " + files_[1].first));
 }
 
 }  // namespace

@@ -12,9 +12,10 @@
 #include <optional>
 
 #include "archive/format.h"
-#include "common/tgt_target.h"
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "common/tgt_target.h"
 #include "engine/vaultrex.h"
 
 namespace vx {
@@ -23,18 +24,16 @@ namespace {
 using test::NoiseBytes;
 using test::ReadFile;
 using test::ReadLines;
-using test::TStateScope;
-using test::TTempFolder;
 using test::TTgtTarget;
 using test::WriteFile;
 
 constexpr std::size_t kTapeBlock = 32768;
 
-class TapeOperations : public ::testing::Test {
+class TapeOperations : public test::TEngineTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tgt_.Ready()) << tgt_.Error();
-    for (const auto& [name, content] : Files()) WriteFile(src_ + "/" + name, content);
+    for (const auto& [name, content] : Files()) WriteFile(Src(name), content);
   }
 
   static std::vector<std::pair<std::string, std::string>> Files() {
@@ -48,23 +47,27 @@ class TapeOperations : public ::testing::Test {
   void OnTape(TVaultrex& v, const std::string& log) {
     v.BackupToTape = true;
     v.LogFileMode = LFM_CreateNew;
-    v.LogFileName = dir_ / log;
+    v.LogFileName = dir / log;
   }
 
   int BackupNow(TVaultrex& v) {
     OnTape(v, "backup.log");
-    v.IncludeNames = {src_ + "/*"};
+    v.IncludeNames = {Src("*")};
     return v.Backup();
   }
 
   void ReadInto(TVaultrex& v, const std::string& log) {
     OnTape(v, log);
     v.RedirectRestore = true;
-    v.RestoreTo = dir_ / "out";
+    v.RestoreTo = dir / "out";
     v.IncludeNames = {"*"};
     v.RecurseSubDir = true;
   }
-  std::string Restored(const std::string& path) const { return out_ + path; }
+  std::string Restored(const std::string& path) const { return dir / ("out" + path); }
+  void ExpectEveryFileRestored() const {
+    for (const auto& [name, content] : Files())
+      EXPECT_TRUE(ReadFile(Restored(Src(name))) == content) << name;
+  }
 
   // The blocks each file's data occupy on tape: its blocks (10-byte header
   // each) and the end-of-data block, the first file after the archive header
@@ -94,10 +97,6 @@ class TapeOperations : public ::testing::Test {
 
   TTgtTarget tgt_{64};
   test::TScopedEnv tapeEnv_{"VAULTIX_TAPE", tgt_.Url()};
-  TStateScope state_;
-  TTempFolder dir_;
-  std::string src_ = dir_ / "src";
-  std::string out_ = dir_ / "out";
 };
 
 TEST_F(TapeOperations, BackupWritesEachFileFromABlockStartAndMarksItsEnd) {
@@ -126,22 +125,22 @@ TEST_F(TapeOperations, CatalogRestoreAndVerifyReadTheTape) {
   TVaultrex restore;
   ReadInto(restore, "restore.log");
   ASSERT_EQ(restore.Restore(), 0);
-  for (const auto& [name, content] : Files())
-    EXPECT_TRUE(ReadFile(Restored(src_ + "/" + name)) == content) << name;
+  ExpectEveryFileRestored();
   EXPECT_EQ(ReadLines(restore.LogFileName)[0].rfind("Štart obnovovania z pásky o ", 0), 0u);
 
   TVaultrex verify;
   OnTape(verify, "verify.log");
   ASSERT_EQ(verify.Verify(), 0);
   const auto lines = ReadLines(verify.LogFileName);
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) { return l.find(" bez chýb") != std::string::npos; }),
-            static_cast<long>(Files().size()));
+  EXPECT_EQ(
+      std::count_if(lines.begin(), lines.end(),
+                    [](const std::string& l) { return l.find(" bez chýb") != std::string::npos; }),
+      static_cast<long>(Files().size()));
 
   // One file changed on disk, same size: the tape still holds the old one.
   std::string changed = Files()[0].second;
   changed[100] ^= 0x55;
-  WriteFile(src_ + "/" + Files()[0].first, changed);
+  WriteFile(Src(Files()[0].first), changed);
   TVaultrex again;
   OnTape(again, "verify2.log");
   EXPECT_EQ(again.Verify(), 98);
@@ -170,14 +169,14 @@ TEST_F(TapeOperations, RestoringASelectionSkipsTheOtherFilesByTheirMarks) {
   }
 
   // Only the last file: all the others passed with one skip.
-  std::filesystem::remove_all(out_);
+  std::filesystem::remove_all(dir / "out");
   TVaultrex last;
   ReadInto(last, "restore2.log");
   last.IncludeNames = {list.back().path};
   ASSERT_EQ(last.Restore(), 0);
   EXPECT_TRUE(ReadFile(Restored(list.back().path)) == ReadFile(list.back().path));
   std::size_t restoredCount = 0;
-  for (auto it = std::filesystem::recursive_directory_iterator(out_);
+  for (auto it = std::filesystem::recursive_directory_iterator(dir / "out");
        it != std::filesystem::recursive_directory_iterator(); ++it)
     restoredCount += it->is_regular_file() ? 1 : 0;
   EXPECT_EQ(restoredCount, 1u);
@@ -194,8 +193,7 @@ TEST_F(TapeOperations, CompressedAndEncryptedSetRoundTrips) {
   restore.EncryptData = true;
   restore.EncryptKey = "páskové heslo";
   ASSERT_EQ(restore.Restore(), 0);
-  for (const auto& [name, content] : Files())
-    EXPECT_TRUE(ReadFile(Restored(src_ + "/" + name)) == content) << name;
+  ExpectEveryFileRestored();
 }
 
 TEST_F(TapeOperations, WriteProtectedTapeEndsTheBackupWithTapeError) {
@@ -235,8 +233,7 @@ TEST_F(TapeOperations, EjectAfterBackupAndRestore) {
   ReadInto(restore, "restore.log");
   restore.EjectTape = true;
   ASSERT_EQ(restore.Restore(), 0);
-  for (const auto& [name, content] : Files())
-    EXPECT_TRUE(ReadFile(Restored(src_ + "/" + name)) == content) << name;
+  ExpectEveryFileRestored();
 }
 
 // Not part of the suite: the throughput of a 256 MiB backup and restore to
