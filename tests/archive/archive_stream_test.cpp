@@ -7,15 +7,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "archive/errors.h"
+#include "common/error_of.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
 
@@ -48,21 +48,11 @@ struct TFailSync {
   }
   ~TFailSync() { failingSync = 0; }
 };
+using test::ErrorOf;
 using test::NoiseData;
 using test::TTempFolder;
 
 std::uintmax_t SizeOf(const std::string& path) { return fs::file_size(path); }
-
-// The message of the E that fn throws ("" when it throws nothing).
-template <typename E, typename Fn>
-std::string ErrorOf(Fn fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // Writes bytes to a disk stream and closes it.
 void WriteSet(const std::string& base, bool span, std::int64_t limit, bool erase,

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/error_of.h"
 #include "common/files.h"
 #include "common/named_case.h"
 #include "common/temp_folder.h"
@@ -196,12 +197,7 @@ TEST_P(TapeSense, BecomesATypedExceptionWithContextOrTheResult) {
     EXPECT_EQ(tape->WriteBlock(block, 4), c.byte2);
     return;
   }
-  try {
-    tape->WriteBlock(block, 4);
-    ADD_FAILURE() << "no exception";
-  } catch (const TP_TapeException& e) {
-    EXPECT_STREQ(e.what(), c.message);
-  }
+  EXPECT_EQ(test::ErrorOf<TP_TapeException>([&] { tape->WriteBlock(block, 4); }), c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -231,21 +227,13 @@ TEST_F(TapeCommands, EachKeyRaisesItsOwnClass) {
   drive->Answer(CheckCondition(0x0D));
   EXPECT_THROW(tape->FlushWrites(), TPT_TapeFull);
   drive->Answer(CheckCondition(0x03));
-  try {
-    tape->Unload();
-    ADD_FAILURE();
-  } catch (const TPT_MediumError& e) {
-    EXPECT_STREQ(e.what(), "Medium error during unloading a new medium");
-  }
+  EXPECT_EQ(test::ErrorOf<TPT_MediumError>([&] { tape->Unload(); }),
+            "Medium error during unloading a new medium");
   drive->Answer(CheckCondition(0x03));
   std::uint8_t b[8];
   std::uint32_t got = 0;
-  try {
-    tape->ReadBlock(b, 8, got);
-    ADD_FAILURE();
-  } catch (const TPT_MediumError& e) {
-    EXPECT_STREQ(e.what(), "Medium error during read block");
-  }
+  EXPECT_EQ(test::ErrorOf<TPT_MediumError>([&] { tape->ReadBlock(b, 8, got); }),
+            "Medium error during read block");
 }
 
 TEST_F(TapeCommands, TransportFailuresAndUnusableSenseGiveNine) {

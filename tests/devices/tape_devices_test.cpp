@@ -1,4 +1,5 @@
 // Which devices the tape drive is looked for on, and how raw sense data are read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <optional>
 
+#include "common/error_of.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
 #include "devices/scsi_tape.h"
@@ -73,12 +75,8 @@ class TapeEnvironment : public ::testing::Test {
 
 TEST_F(TapeEnvironment, AnEntryThatIsNoDeviceNorUrlIsRefused) {
   ::setenv("VAULTIX_TAPE", "/dev/sg0,tape0", 1);
-  try {
-    TASPI32 aspi;
-    ADD_FAILURE();
-  } catch (const TASPIException& e) {
-    EXPECT_NE(std::string(e.what()).find("\"tape0\""), std::string::npos) << e.what();
-  }
+  EXPECT_THAT(test::ErrorOf<TASPIException>([&] { TASPI32 aspi; }),
+              ::testing::HasSubstr("\"tape0\""));
 }
 
 TEST_F(TapeEnvironment, NamedDevicesThatCannotBeOpenedLeaveNoAdapter) {

@@ -1,8 +1,8 @@
 // SaveSet / LoadSet: every key written and read back, the escaped text
 // form, list lines, the 2047-character cut, hand-edited values and refused
 // files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,6 +10,7 @@
 
 #include "archive/errors.h"
 #include "common/engine_fixture.h"
+#include "common/error_of.h"
 #include "engine/vaultrex.h"
 #include "platform/profile.h"
 
@@ -166,12 +167,7 @@ TEST_F(SetFileTest, MissingKeysTakeDefaultsAndMissingMagicChangesNothing) {
   for (const char* magic : {"", "2059128028"}) {
     Put("Magicnumber", magic);
     Put("Comment", "other");
-    try {
-      b.LoadSet(Set());
-      ADD_FAILURE() << "accepted";
-    } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), "Vadný formát súboru");
-    }
+    EXPECT_EQ(test::ErrorOf<std::runtime_error>([&] { b.LoadSet(Set()); }), "Vadný formát súboru");
     EXPECT_EQ(b.Comment, "mine");
   }
   // A file that is not there says so; one that is not a regular file (a
@@ -182,22 +178,13 @@ TEST_F(SetFileTest, MissingKeysTakeDefaultsAndMissingMagicChangesNothing) {
       {dir / "pipe.set", "Súbor " + dir / "pipe.set" + " nie je obyčajný súbor"},
       {"/dev/zero", "Súbor /dev/zero nie je obyčajný súbor"}};
   for (const auto& [file, message] : refused) {
-    try {
-      b.LoadSet(file);
-      ADD_FAILURE() << "accepted " << file;
-    } catch (const std::runtime_error& e) {
-      EXPECT_EQ(e.what(), message);
-    }
+    EXPECT_EQ(test::ErrorOf<std::runtime_error>([&] { b.LoadSet(file); }), message);
     EXPECT_EQ(b.Comment, "mine");
   }
   const std::string folder = dir / "a-folder";  // a folder cannot take the file
   std::filesystem::create_directories(folder);
-  try {
-    b.SaveSet(folder);
-    ADD_FAILURE() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder);
-  }
+  EXPECT_EQ(test::ErrorOf<std::runtime_error>([&] { b.SaveSet(folder); }),
+            "Unable to write to " + folder);
 }
 
 // Values the engine cannot use are refused with the parameter error, naming
@@ -217,14 +204,8 @@ TEST_P(SetFileRefusals, OutOfRangeValueIsRefusedWithItsKey) {
   Put(GetParam().key, GetParam().value);
   TVaultrex b;
   b.Comment = "mine";
-  try {
-    b.LoadSet(Set());
-    ADD_FAILURE() << "accepted " << GetParam().key << "=" << GetParam().value;
-  } catch (const EVX_ParameterError& e) {
-    EXPECT_NE(std::string(e.what()).find(std::string("nastavenia ") + GetParam().named),
-              std::string::npos)
-        << e.what();
-  }
+  EXPECT_THAT(test::ErrorOf<EVX_ParameterError>([&] { b.LoadSet(Set()); }),
+              ::testing::HasSubstr(std::string("nastavenia ") + GetParam().named));
   EXPECT_EQ(b.Comment, "mine");
 }
 

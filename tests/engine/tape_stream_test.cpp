@@ -7,9 +7,10 @@
 #include <optional>
 
 #include "archive/errors.h"
-#include "devices/scsi_tape.h"
+#include "common/error_of.h"
 #include "common/temp_folder.h"
 #include "common/tgt_target.h"
+#include "devices/scsi_tape.h"
 #include "engine/destinations.h"
 
 namespace vx {
@@ -125,20 +126,12 @@ TEST_F(TapeStream, WriteProtectedTapeEndsTheWriteAsTapeError) {
   ASSERT_TRUE(tgt_.SetParams("readonly=1"));
   auto out = Open(TStreamMode::Write);
   // Nothing pending: the mark alone fails with its own message.
-  try {
-    out->WriteTapeFileMark();
-    ADD_FAILURE();
-  } catch (const EVX_TapeError& e) {
-    EXPECT_STREQ(e.what(), "Chyba páskového zariadenia - chýba značka súboru");
-  }
+  EXPECT_EQ(test::ErrorOf<EVX_TapeError>([&] { out->WriteTapeFileMark(); }),
+            "Chyba páskového zariadenia - chýba značka súboru");
   const auto data = Pattern(10, 3);
   out->WriteBytes(data.data(), data.size());
-  try {
-    out->FlushToBlockEnd();
-    ADD_FAILURE();
-  } catch (const EVX_TapeError& e) {
-    EXPECT_STREQ(e.what(), "Write protection during write block");
-  }
+  EXPECT_EQ(test::ErrorOf<EVX_TapeError>([&] { out->FlushToBlockEnd(); }),
+            "Write protection during write block");
 }
 
 TEST_F(TapeStream, ReadingPastTheDataIsATapeError) {
@@ -155,12 +148,8 @@ TEST_F(TapeStream, ReadingPastTheDataIsATapeError) {
   // A drive answers BLANK CHECK at the end of the data, which the tape layer
   // returns; tgt answers MEDIUM ERROR, which it raises.  Both end as tape
   // errors instead of handing on a block that was never read.
-  try {
-    in->ReadBytes(got.data(), 1);
-    ADD_FAILURE();
-  } catch (const EVX_TapeError& e) {
-    EXPECT_STREQ(e.what(), "Medium error during read block");
-  }
+  EXPECT_EQ(test::ErrorOf<EVX_TapeError>([&] { in->ReadBytes(got.data(), 1); }),
+            "Medium error during read block");
 }
 
 }  // namespace

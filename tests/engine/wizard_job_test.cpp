@@ -1,15 +1,17 @@
 // The wizard's pages mapped onto an engine, the run log names and job files.
+#include "engine/wizard_job.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <regex>
-#include <tuple>
 #include <stdexcept>
+#include <tuple>
 
-#include "engine/vaultrex.h"
-#include "engine/wizard_job.h"
+#include "common/error_of.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "engine/vaultrex.h"
 #include "platform/date_time.h"
 
 namespace vx {
@@ -160,12 +162,9 @@ TEST(BackupPage, DateThatDoesNotConvertThrowsAndChangesNothing) {
     TBackupPage p;
     p.Mode = 3;
     p.SpecialDate = text;
-    try {
-      ApplyBackupPage(e, p, "");
-      ADD_FAILURE() << "accepted " << text;
-    } catch (const std::runtime_error& ex) {
-      EXPECT_STREQ(ex.what(), "Neplatný dátum!") << text;
-    }
+    EXPECT_EQ(test::ErrorOf<std::runtime_error>([&] { ApplyBackupPage(e, p, ""); }),
+              "Neplatný dátum!")
+        << text;
     EXPECT_EQ(e.ArchiveBaseName, "before") << text;
   }
 }
@@ -371,12 +370,9 @@ TEST_F(JobFile, RejectedFilesChangeNothing) {
     TBackupPage p;
     p.Include = {"/kept"};
     p.BaseName = "Mine";
-    try {
-      LoadJobFile(c.content ? file : missing, p);
-      ADD_FAILURE() << "loaded " << (c.content ? c.content : "missing file");
-    } catch (const std::runtime_error& ex) {
-      EXPECT_EQ(ex.what(), c.message);
-    }
+    EXPECT_EQ(
+        test::ErrorOf<std::runtime_error>([&] { LoadJobFile(c.content ? file : missing, p); }),
+        c.message);
     EXPECT_EQ(p.Include, TStrings{"/kept"});
     EXPECT_EQ(p.BaseName, "Mine");
   }

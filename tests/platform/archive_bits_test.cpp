@@ -1,5 +1,6 @@
 #include "platform/archive_bits.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -12,9 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/paths.h"
+#include "common/error_of.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "platform/paths.h"
 
 namespace vx {
 namespace {
@@ -251,12 +253,8 @@ TEST_F(ArchiveBitStoreTest, LockedStoreRaisesInsteadOfGuessing) {
   sqlite3* holder = nullptr;
   ASSERT_EQ(sqlite3_open(store.path().c_str(), &holder), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  try {
-    store.IsSet(file);
-    ADD_FAILURE() << "a locked store answered";
-  } catch (const EArchiveStore& e) {
-    EXPECT_NE(std::string(e.what()).find("locked"), std::string::npos) << e.what();
-  }
+  EXPECT_THAT(test::ErrorOf<EArchiveStore>([&] { store.IsSet(file); }),
+              ::testing::HasSubstr("locked"));
   EXPECT_THROW(store.Clear(file), EArchiveStore);
   sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
@@ -267,12 +265,8 @@ TEST_F(ArchiveBitStoreTest, LockedStoreRaisesInsteadOfGuessing) {
 TEST(ArchiveBitStoreFailures, DamagedOrUncreatableStoreRaises) {
   TTempFolder dir;
   WriteFile(dir / "bad.sqlite", std::string(4096, 'x'));
-  try {
-    TArchiveBitStore bad(dir / "bad.sqlite");
-    ADD_FAILURE() << "a damaged store opened";
-  } catch (const EArchiveStore& e) {
-    EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
-  }
+  EXPECT_THAT(test::ErrorOf<EArchiveStore>([&] { TArchiveBitStore bad(dir / "bad.sqlite"); }),
+              ::testing::HasSubstr("damaged"));
   WriteFile(dir / "plainfile", "");
   EXPECT_THROW(TArchiveBitStore(dir / "plainfile/sub/bits.sqlite"), EArchiveStore);
 }
