@@ -72,6 +72,17 @@ class CliFixture : public ::testing::Test {
   fs::path root_ = dir_.path();
 };
 
+// A command line and what the parser makes of it: accepted when error is
+// "", else refused with error as part of its message.  One suite, each test
+// file instantiating it with its own lines.
+struct TParseCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string error;
+};
+inline void PrintTo(const TParseCase& c, std::ostream* os) { *os << c.name; }
+class CliParse : public ::testing::TestWithParam<TParseCase> {};
+
 // The output of a run, for failure messages.
 inline std::string Show(const TCliRun& r) {
   return "exit " + std::to_string(r.exitCode) + " signal " + std::to_string(r.signal) +

@@ -1,40 +1,46 @@
 // vaultix-cli --job: a job file saved by the desktop program, run from the
 // command line with the settings the desktop program's status window uses.
+#include "cli/job.h"
+
 #include <cstdlib>
 
 #include "cli/cli_fixture.h"
 #include "cli/configure.h"
-#include "cli/job.h"
 #include "cli/options.h"
+#include "common/named_case.h"
 #include "engine/wizard_job.h"
 
 namespace vxtest {
 namespace {
 
-TEST(CliJobOptions, JobLinesThatAreMalformed) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string why;
-  };
-  const std::vector<Case> cases = {
-      {{"backup", "--job", "j.sqt", "--set", "s"}, "cannot be combined"},
-      {{"verify", "--set", "s", "--job", "j.sqt"}, "cannot be combined"},
-      {{"backup", "--job", "a.sqt", "--job", "b.sqt"}, "--job given twice"},
-      {{"backup", "--job"}, "--job needs a file name"},
-      {{"backup", "--job="}, "--job needs a file name"},
-      {{"delete", "--job", "j.sqt", "--exclude", "x"}, "cannot be used with delete"},
-      {{"backup", "--job", "j.sqt", "--destination", "/x"}, "only --quiet"},
-      {{"backup", "--job", "j.sqt", "--password-file", "p"}, "only --quiet"},
-      {{"backup", "--job", "j.sqt", "--include", "/x"}, "only --quiet"},
-      {{"restore", "--job", "j.sqt", "--restore-to", "/r", "--flat"}, "only --quiet"},
-      {{"restore", "--job", "j.sqt"}, "needs --restore-to"},
-      {{"verify", "--job", "j.sqt", "--no-log", "--log", "x"}, "--no-log"},
-  };
-  for (const auto& c : cases) {
-    auto p = vx::ParseCommandLine(c.args);
-    EXPECT_FALSE(p.ok) << c.why;
-    EXPECT_NE(p.error.find(c.why), std::string::npos) << p.error;
-  }
+INSTANTIATE_TEST_SUITE_P(
+    MalformedJobLines, CliParse,
+    ::testing::Values(
+        TParseCase{"JobAndSet", {"backup", "--job", "j.sqt", "--set", "s"}, "cannot be combined"},
+        TParseCase{"SetAndJob", {"verify", "--set", "s", "--job", "j.sqt"}, "cannot be combined"},
+        TParseCase{"JobTwice", {"backup", "--job", "a.sqt", "--job", "b.sqt"}, "--job given twice"},
+        TParseCase{"JobWithoutName", {"backup", "--job"}, "--job needs a file name"},
+        TParseCase{"JobWithEmptyName", {"backup", "--job="}, "--job needs a file name"},
+        TParseCase{"DeleteJob",
+                   {"delete", "--job", "j.sqt", "--exclude", "x"},
+                   "cannot be used with delete"},
+        TParseCase{"JobWithDestination",
+                   {"backup", "--job", "j.sqt", "--destination", "/x"},
+                   "only --quiet"},
+        TParseCase{"JobWithPasswordFile",
+                   {"backup", "--job", "j.sqt", "--password-file", "p"},
+                   "only --quiet"},
+        TParseCase{
+            "JobWithInclude", {"backup", "--job", "j.sqt", "--include", "/x"}, "only --quiet"},
+        TParseCase{"JobRestoreFlat",
+                   {"restore", "--job", "j.sqt", "--restore-to", "/r", "--flat"},
+                   "only --quiet"},
+        TParseCase{"JobRestoreWithoutTarget", {"restore", "--job", "j.sqt"}, "needs --restore-to"},
+        TParseCase{
+            "JobNoLogWithLog", {"verify", "--job", "j.sqt", "--no-log", "--log", "x"}, "--no-log"}),
+    vx::test::TCaseName());
+
+TEST(CliJobOptions, RestoreJobTakesTheReadingOptions) {
   auto ok = vx::ParseCommandLine({"restore", "--job=j.sqt", "--restore-to", "/r", "--include",
                                   "*.txt", "--restore-mode", "newer", "-q", "--log", "l"});
   ASSERT_TRUE(ok.ok) << ok.error;

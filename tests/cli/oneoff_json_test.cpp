@@ -8,6 +8,7 @@
 #include "cli/cli_fixture.h"
 #include "cli/json.h"
 #include "cli/options.h"
+#include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -20,39 +21,47 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-TEST(CliWithoutSet, EachOperationNamesWhatItMisses) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string missing;  // "" when the line is complete
-  };
-  const std::vector<Case> cases = {
-      {{"backup", "--destination", "/d", "--archive", "a"}, "needs --include"},
-      {{"backup", "--include", "/x/* /S", "--archive", "a"}, "needs --destination"},
-      {{"backup", "--include", "/x/*", "--destination", "/d"}, "needs --archive"},
-      {{"backup", "--include", "/x/*", "--destination", "/d", "--archive", "a"}, ""},
-      {{"restore", "--destination", "/d", "--archive", "a"}, "needs --include or --all"},
-      {{"restore", "--all", "--destination", "/d", "--archive", "a"}, ""},
-      {{"verify", "--archive", "a"}, "needs --destination"},
-      {{"verify", "--destination", "/d", "--archive", "a"}, ""},
-      {{"catalog"}, "needs --destination and --archive"},
-      {{"catalog", "--destination", "/d", "--archive", ""}, "needs --archive"},
-      {{"comment", "--destination", "/d", "--archive", "a"}, ""},
-      {{"delete", "--destination", "/d", "--archive", "a"}, "needs --include or --exclude"},
-      {{"delete", "--exclude", "*.tmp", "--destination", "/d", "--archive", "a"}, ""},
-      // A set file or a job file supplies what is missing.
-      {{"catalog", "--set", "s"}, ""},
-      {{"verify", "--job", "j.sqt", "--json"}, ""},
-      {{"backup", "--json", "--set", "s"}, "--json cannot be used with backup"},
-      {{"catalog", "--job", "j.sqt", "--set", "s"}, "cannot be combined"},
-  };
-  for (const auto& c : cases) {
-    auto p = vx::ParseCommandLine(c.args);
-    EXPECT_EQ(p.ok, c.missing.empty()) << c.args[0] << ": " << p.error;
-    if (!c.missing.empty()) {
-      EXPECT_TRUE(Has(p.error, c.missing)) << p.error;
-    }
-  }
-}
+// Without a set file each operation names what it misses; a set file or a
+// job file supplies it.
+INSTANTIATE_TEST_SUITE_P(
+    WithoutSet, CliParse,
+    ::testing::Values(
+        TParseCase{"BackupNoInclude",
+                   {"backup", "--destination", "/d", "--archive", "a"},
+                   "needs --include"},
+        TParseCase{"BackupNoDestination",
+                   {"backup", "--include", "/x/* /S", "--archive", "a"},
+                   "needs --destination"},
+        TParseCase{"BackupNoArchive",
+                   {"backup", "--include", "/x/*", "--destination", "/d"},
+                   "needs --archive"},
+        TParseCase{"BackupComplete",
+                   {"backup", "--include", "/x/*", "--destination", "/d", "--archive", "a"},
+                   ""},
+        TParseCase{"RestoreNoSelection",
+                   {"restore", "--destination", "/d", "--archive", "a"},
+                   "needs --include or --all"},
+        TParseCase{"RestoreAll", {"restore", "--all", "--destination", "/d", "--archive", "a"}, ""},
+        TParseCase{"VerifyNoDestination", {"verify", "--archive", "a"}, "needs --destination"},
+        TParseCase{"VerifyComplete", {"verify", "--destination", "/d", "--archive", "a"}, ""},
+        TParseCase{"CatalogBare", {"catalog"}, "needs --destination and --archive"},
+        TParseCase{"CatalogEmptyArchive",
+                   {"catalog", "--destination", "/d", "--archive", ""},
+                   "needs --archive"},
+        TParseCase{"CommentComplete", {"comment", "--destination", "/d", "--archive", "a"}, ""},
+        TParseCase{"DeleteNoSelection",
+                   {"delete", "--destination", "/d", "--archive", "a"},
+                   "needs --include or --exclude"},
+        TParseCase{"DeleteByExclude",
+                   {"delete", "--exclude", "*.tmp", "--destination", "/d", "--archive", "a"},
+                   ""},
+        TParseCase{"CatalogOfASetFile", {"catalog", "--set", "s"}, ""},
+        TParseCase{"VerifyJsonOfAJob", {"verify", "--job", "j.sqt", "--json"}, ""},
+        TParseCase{
+            "BackupJson", {"backup", "--json", "--set", "s"}, "--json cannot be used with backup"},
+        TParseCase{
+            "JobAndSetFile", {"catalog", "--job", "j.sqt", "--set", "s"}, "cannot be combined"}),
+    vx::test::TCaseName());
 
 TEST(CliJson, PathsAreEscapedAndForeignBytesMarked) {
   struct Case {

@@ -1,15 +1,17 @@
 // The command-line parser and the settings it puts into an engine.
+#include "cli/options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
 
-#include <gtest/gtest.h>
-
 #include "cli/cli_fixture.h"
 #include "cli/commands.h"
-#include "cli/signals.h"
 #include "cli/configure.h"
-#include "cli/options.h"
+#include "cli/signals.h"
+#include "common/named_case.h"
 
 namespace vxtest {
 namespace {
@@ -36,30 +38,42 @@ TEST(CliOptions, ValuesAfterBlankOrEqualsAndRepeatedLists) {
   EXPECT_EQ(dash.options.comment, "--not-an-option");
 }
 
-TEST(CliOptions, MalformedLinesSayWhy) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string why;
-  };
-  const std::vector<Case> cases = {
-      {{}, "no operation"},
-      {{"backup"}, "backup without --set or --job needs --include, --destination and --archive"},
-      {{"backup", "--set", "a", "--set", "b"}, "twice"},
-      {{"verify", "--set", "s", "--include", "x"}, "cannot be used with verify"},
-      {{"backup", "--set", "s", "--quiet=yes"}, "takes no value"},
-      {{"backup", "--set", "s", "--mode", "weekly"}, "invalid value 'weekly'"},
-      {{"restore", "--set", "s", "--flat"}, "--flat needs --restore-to"},
-      {{"restore", "--set", "s", "--all", "--include", "x"}, "--all"},
-      {{"backup", "--set", "s", "--no-log", "--log", "x"}, "--no-log"},
-      {{"delete", "--set", "s", "--include", "a", "--exclude", "b"}, "not both"},
-      {{"backup", "--set", "s", "stray"}, "unexpected argument"},
-      {{"backup", "--set", "s", "--log", ""}, "needs a file name"},
-  };
-  for (const auto& c : cases) {
-    auto p = ParseCommandLine(c.args);
-    EXPECT_FALSE(p.ok) << c.why;
-    EXPECT_NE(p.error.find(c.why), std::string::npos) << p.error;
+TEST_P(CliParse, AcceptsTheLineOrSaysWhyNot) {
+  const TParseCase& c = GetParam();
+  const auto p = ParseCommandLine(c.args);
+  EXPECT_EQ(p.ok, c.error.empty()) << p.error;
+  if (!c.error.empty()) {
+    EXPECT_THAT(p.error, ::testing::HasSubstr(c.error));
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, CliParse,
+    ::testing::Values(
+        TParseCase{"NoOperation", {}, "no operation"},
+        TParseCase{"BackupWithNothingToBackUp",
+                   {"backup"},
+                   "backup without --set or --job needs --include, --destination and --archive"},
+        TParseCase{"SetTwice", {"backup", "--set", "a", "--set", "b"}, "twice"},
+        TParseCase{"IncludeWithVerify",
+                   {"verify", "--set", "s", "--include", "x"},
+                   "cannot be used with verify"},
+        TParseCase{"SwitchWithValue", {"backup", "--set", "s", "--quiet=yes"}, "takes no value"},
+        TParseCase{
+            "UnknownMode", {"backup", "--set", "s", "--mode", "weekly"}, "invalid value 'weekly'"},
+        TParseCase{"FlatWithoutRestoreTo",
+                   {"restore", "--set", "s", "--flat"},
+                   "--flat needs --restore-to"},
+        TParseCase{"AllWithInclude", {"restore", "--set", "s", "--all", "--include", "x"}, "--all"},
+        TParseCase{"NoLogWithLog", {"backup", "--set", "s", "--no-log", "--log", "x"}, "--no-log"},
+        TParseCase{"DeleteIncludeAndExclude",
+                   {"delete", "--set", "s", "--include", "a", "--exclude", "b"},
+                   "not both"},
+        TParseCase{"StrayArgument", {"backup", "--set", "s", "stray"}, "unexpected argument"},
+        TParseCase{"EmptyLogName", {"backup", "--set", "s", "--log", ""}, "needs a file name"}),
+    vx::test::TCaseName());
+
+TEST(CliOptions, HelpIsTakenWithAnyOperation) {
   EXPECT_TRUE(ParseCommandLine({"catalog", "--set", "s", "--help"}).options.help);
 }
 
