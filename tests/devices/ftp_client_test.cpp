@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "common/files.h"
-#include "common/ftp_server.h"
+#include "common/ftp_fixture.h"
 #include "common/named_case.h"
 #include "common/net.h"
 
@@ -20,22 +20,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using test::FtpFailure;
 using test::kFtpPassword;
 using test::kFtpUser;
-using test::TFtpServer;
 
 std::string Dotted(std::uint32_t networkOrder) {
   in_addr a{networkOrder};
   return ::inet_ntoa(a);
-}
-
-std::string FailureOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const TVFTPException& e) {
-    return e.what();
-  }
-  return "(no failure)";
 }
 
 TEST(FtpTextHelpers, FindNthCountsOccurrencesFromOne) {
@@ -90,19 +81,14 @@ TEST(FtpTextHelpers, HostResolution) {
   EXPECT_EQ(ResolveHost("255.255.255.255"), kNoAddress);
 
   TV_FTP ftp;
-  EXPECT_EQ(FailureOf([&] { ftp.Connect("255.255.255.255", kFtpUser, 21, kFtpPassword); }),
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect("255.255.255.255", kFtpUser, 21, kFtpPassword); }),
             "Couldn't resolve hostname 255.255.255.255");
-  EXPECT_EQ(FailureOf([&] { ftp.Connect("", kFtpUser, 21, kFtpPassword); }),
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect("", kFtpUser, 21, kFtpPassword); }),
             "Couldn't resolve hostname ");
 }
 
-class FtpClientTest : public ::testing::Test {
+class FtpClientTest : public test::TFtpClientTest {
  protected:
-  void StartServer(const std::vector<std::string>& faults = {}) {
-    ASSERT_TRUE(server_.StartFaulty(faults)) << "the test FTP server did not start";
-  }
-  void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
-
   // Uploads bytes in pieces of `piece` bytes to remotePath.
   void Upload(const std::string& remotePath, const std::string& bytes, std::size_t piece) {
     TV_FTP ftp;
@@ -116,8 +102,6 @@ class FtpClientTest : public ::testing::Test {
     }
     ftp.CloseFile();
   }
-
-  TFtpServer server_;
 };
 
 TEST_F(FtpClientTest, UploadThenDownloadKeepsEveryByte) {
@@ -181,7 +165,7 @@ TEST_F(FtpClientTest, CodeAndTextComeFromTheFirstLine) {
   StartServer({"--reply", "PASV=502-No passive mode here|502-second line|502 last line"});
   TV_FTP ftp;
   Login(ftp);
-  EXPECT_EQ(FailureOf([&] { ftp.OpenWrite("/f"); }), "FTPNo passive mode here");
+  EXPECT_EQ(FtpFailure([&] { ftp.OpenWrite("/f"); }), "FTPNo passive mode here");
   EXPECT_EQ(ftp.ReplyText(), "No passive mode here");
 }
 
@@ -209,7 +193,7 @@ TEST_P(FtpRefusal, FailsNamingTheCommandAndItsReply) {
   const TRefusalCase& c = GetParam();
   StartServer(c.reply.empty() ? std::vector<std::string>{} : std::vector{"--reply"s, c.reply});
   TV_FTP ftp;
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(FtpFailure([&] {
               ftp.Connect("127.0.0.1", c.user, server_.port(), c.password);
               if (*c.open)
                 std::string_view(c.open) == "read" ? ftp.OpenRead(c.path) : ftp.OpenWrite(c.path);
@@ -260,7 +244,7 @@ TEST_F(FtpClientTest, PassiveReplyNamesTheDataAddress) {
   Login(ftp);
   // The server itself opened no data port; whatever it answers to STOR, the
   // client must have gone to the address and port of the reply.
-  FailureOf([&] { ftp.OpenWrite("/f"); });
+  FtpFailure([&] { ftp.OpenWrite("/f"); });
   EXPECT_EQ(Dotted(ftp.Address()), "127.0.0.1");
   pollfd pfd{listener, POLLIN, 0};
   EXPECT_EQ(::poll(&pfd, 1, 0), 1) << "the client did not connect to the named data port";

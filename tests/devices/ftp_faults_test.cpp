@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "common/files.h"
-#include "common/ftp_server.h"
+#include "common/ftp_fixture.h"
 #include "common/named_case.h"
 #include "common/net.h"
 #include "devices/ftp_client.h"
@@ -18,43 +18,26 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FinishesWithin;
+using test::FtpFailure;
 using test::kFtpPassword;
 using test::kFtpUser;
-using test::TFtpServer;
 
 constexpr int kShortReplyMs = 400;
 constexpr int kShortDataMs = 300;
 
-class FtpFaultTest : public ::testing::Test {
+class FtpFaultTest : public test::TFtpClientTest {
  protected:
-  void StartServer(const std::vector<std::string>& faults = {}) {
-    ASSERT_TRUE(server_.StartFaulty(faults)) << "the test FTP server did not start";
-  }
-  void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
   void PutFile(const std::string& name, const std::string& bytes) {
     test::WriteFile(server_.root() + "/" + name, bytes);
   }
-  std::string Failure(const std::function<void()>& fn) {
-    std::string what = "(no failure)";
-    bool finished = FinishesWithin(30s, [&] {
-      try {
-        fn();
-      } catch (const TVFTPException& e) {
-        what = e.what();
-      }
-    });
-    return finished ? what : "(hangs)";
-  }
-
-  TFtpServer server_;
 };
 
 TEST_F(FtpFaultTest, PortWithoutServerIsRefused) {
   int port = test::FreeLoopbackPort();
   TV_FTP ftp;
-  EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, port, kFtpPassword); }),
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect("127.0.0.1", kFtpUser, port, kFtpPassword); }),
             "Couldnt open output socket");
-  EXPECT_EQ(Failure([&] { ftp.Connect("127.0.0.1", kFtpUser, 70000, kFtpPassword); }),
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect("127.0.0.1", kFtpUser, 70000, kFtpPassword); }),
             "Couldnt open output socket");
 }
 
@@ -74,7 +57,7 @@ TEST_P(FtpLoginFault, EndsWithTheCommandThatGotNoReply) {
   const TLoginFault& c = GetParam();
   StartServer(c.faults);
   TV_FTP ftp(kShortReplyMs);
-  EXPECT_EQ(Failure([&] { Login(ftp); }), c.failure);
+  EXPECT_EQ(FtpFailure([&] { Login(ftp); }), c.failure);
   if (c.receiveError) {
     EXPECT_TRUE(ftp.ReceiveError());
   }
@@ -107,7 +90,7 @@ TEST_F(FtpFaultTest, SilentServerAfterStorTimesOut) {
   StartServer({"--silent", "STOR"});
   TV_FTP ftp(kShortReplyMs);
   Login(ftp);
-  EXPECT_EQ(Failure([&] { ftp.OpenWrite("/f"); }), "STOR resulted in 999");
+  EXPECT_EQ(FtpFailure([&] { ftp.OpenWrite("/f"); }), "STOR resulted in 999");
 }
 
 TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
@@ -118,7 +101,7 @@ TEST_F(FtpFaultTest, MissingClosingReplyFailsTheClose) {
   int sent = 0;
   ftp.WriteData("abc", 3, sent);
   ASSERT_EQ(sent, 3);
-  EXPECT_EQ(Failure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
+  EXPECT_EQ(FtpFailure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
 }
 
 // The server cuts the data connection after 40,000 of 100,000 bytes, by
@@ -197,7 +180,7 @@ TEST_F(FtpFaultTest, NoConnectionMeansNoData) {
   char buf[4];
   ftp.ReadData(buf, 4, count);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(Failure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
+  EXPECT_EQ(FtpFailure([&] { ftp.CloseFile(); }), "Close file resulted in 999");
   EXPECT_TRUE(ftp.ReceiveError());
 }
 

@@ -3,20 +3,19 @@
 // values that would smuggle commands onto the control connection.  The
 // reply reader's limits are also checked on bytes from memory.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-
-#include <ostream>
 
 #include <chrono>
+#include <ostream>
 
-#include "common/named_case.h"
-#include "devices/ftp_client.h"
 #include "common/files.h"
-#include "common/ftp_server.h"
+#include "common/ftp_fixture.h"
+#include "common/named_case.h"
 #include "common/net.h"
+#include "devices/ftp_client.h"
 
 namespace vx {
 namespace {
@@ -42,15 +41,7 @@ int ListenOn(const char* addr, int port) {
   return fd;
 }
 
-class FtpHostileServerTest : public ::testing::Test {
- protected:
-  void StartServer(const std::vector<std::string>& options) {
-    ASSERT_TRUE(server_.StartFaulty(options)) << "the test FTP server did not start";
-  }
-  void Login(TV_FTP& ftp) { ftp.Connect("127.0.0.1", kFtpUser, server_.port(), kFtpPassword); }
-
-  TFtpServer server_;
-};
+using FtpHostileServerTest = test::TFtpClientTest;
 
 TEST_F(FtpHostileServerTest, PassiveReplyNamingAnotherHostIsNotFollowed) {
   // The server's data port listens on 127.0.0.1; its PASV replies name
