@@ -8,6 +8,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "common/engine_fixture.h"
 #include "common/files.h"
 #include "common/ftp_server.h"
 #include "common/named_case.h"
@@ -26,7 +27,7 @@ using test::TFtpServer;
 using test::ReadFile;
 using test::WriteFile;
 
-class FtpOperationsTest : public ::testing::Test {
+class FtpOperationsTest : public test::TEngineTest {
  protected:
   void SetUp() override {
     // Short waits for silent servers.
@@ -47,7 +48,7 @@ class FtpOperationsTest : public ::testing::Test {
     engine.EraseTargetDir = false;
   }
   void PrepareBackup(TVaultrex& engine) {
-    engine.IncludeNames = {src + "/*"};
+    engine.IncludeNames = {Src("*")};
     engine.RecurseSubDir = true;
     engine.CompressData = CDM_MaxCompression;
     engine.EncryptData = true;
@@ -66,7 +67,7 @@ class FtpOperationsTest : public ::testing::Test {
     engine.RecurseSubDir = true;
   }
   void MakeSource(std::size_t noiseBytes = 70001) {
-    for (const auto& [name, content] : Files(noiseBytes)) WriteFile(src + "/" + name, content);
+    for (const auto& [name, content] : Files(noiseBytes)) WriteFile(Src(name), content);
   }
   std::vector<std::pair<std::string, std::string>> Files(std::size_t noiseBytes = 70001) const {
     return {{"text.txt", std::string(100000, 'a') + "koniec"},
@@ -90,9 +91,6 @@ class FtpOperationsTest : public ::testing::Test {
     return engine.Backup();
   }
 
-  test::TStateScope state;
-  test::TTempFolder dir{"ftpengine"};
-  std::string src = dir / "src";
   TFtpServer server;
 };
 
@@ -122,7 +120,7 @@ TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
   std::vector<std::string> listed;
   for (const auto& r : catalog.FileList()) listed.push_back(r.path);
   std::vector<std::string> expected;
-  for (const auto& [name, content] : Files()) expected.push_back(src + "/" + name);
+  for (const auto& [name, content] : Files()) expected.push_back(Src(name));
   std::sort(listed.begin(), listed.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listed, expected);
@@ -141,7 +139,7 @@ TEST_F(FtpOperationsTest, BackupCatalogVerifyRestoreRoundTrip) {
   PrepareRead(restore);
   ASSERT_EQ(restore.Restore(), 0);
   for (const auto& [name, content] : Files())
-    EXPECT_TRUE(ReadFile(dir / ("out" + src + "/" + name)) == content) << name;
+    EXPECT_TRUE(ReadFile(dir / ("out" + Src(name))) == content) << name;
 
   // The set is still there, untouched by the reads.
   EXPECT_TRUE(ReadFile(ServerFile()) == onServer);
@@ -162,7 +160,7 @@ TEST_F(FtpOperationsTest, SpannedSetOnServerDropsTheExtension) {
   PrepareRead(restore);
   restore.SpanDisks = true;  // reading takes the name without extension
   ASSERT_EQ(restore.Restore(), 0);
-  EXPECT_EQ(ReadFile(dir / ("out" + src + "/sub/deeper/notes.md")), "poznámky");
+  EXPECT_EQ(ReadFile(dir / ("out" + Src("sub/deeper/notes.md"))), "poznámky");
 }
 
 // Refused logins, and line breaks in a value that would carry a second
@@ -259,7 +257,7 @@ TEST_F(FtpOperationsTest, UploadCutByTheServerGives2) {
   // (A server that stops reading is covered by the client's own tests.)
   ASSERT_TRUE(ServeSets(false, {"--stor-limit", "65536", "--stor-mode", "drop"}));
   // More than the socket buffers hold, so the sender meets the cut.
-  WriteFile(src + "/big.bin", test::NoiseBytes(16u << 20, 9));
+  WriteFile(Src("big.bin"), test::NoiseBytes(16u << 20, 9));
   TVaultrex engine;
   PointAtServer(engine);
   PrepareBackup(engine);
@@ -320,7 +318,7 @@ TEST_F(FtpOperationsTest, DownloadCutInsideAFileFailsThatFile) {
   EXPECT_EQ(result, 9);  // files not restored fail the run
   EXPECT_GT(engine.ErrorCount(), 0);
   // Data that could not be read leave nothing behind.
-  EXPECT_FALSE(std::filesystem::exists(dir / ("out" + src + "/noise.bin")));
+  EXPECT_FALSE(std::filesystem::exists(dir / ("out" + Src("noise.bin"))));
 }
 
 TEST_F(FtpOperationsTest, DeletingFromASetOnServerIsRefused) {
@@ -331,7 +329,7 @@ TEST_F(FtpOperationsTest, DeletingFromASetOnServerIsRefused) {
 
   TVaultrex engine;
   PrepareRead(engine);
-  engine.IncludeNames = {src + "/empty"};
+  engine.IncludeNames = {Src("empty")};
   EXPECT_EQ(engine.DeleteFiles(), 1);
   EXPECT_TRUE(ReadFile(ServerFile()) == before);
 }
@@ -389,7 +387,7 @@ TEST_F(FtpOperationsTest, RoundTripWithVsftpd) {
   point(restore);
   ASSERT_EQ(restore.Restore(), 0);
   for (const auto& [name, content] : Files())
-    EXPECT_TRUE(ReadFile(dir / ("out" + src + "/" + name)) == content) << name;
+    EXPECT_TRUE(ReadFile(dir / ("out" + Src(name))) == content) << name;
 
   TVaultrex wrong;
   PrepareRead(wrong);
