@@ -392,7 +392,8 @@ void TV_FTP::WriteData(const void* buffer, int length, int& sent) {
   int total = 0;
   ssize_t n = 0;
   while (total < length) {
-    n = ::send(dataSocket_.Get(), p + total, static_cast<std::size_t>(length - total), MSG_NOSIGNAL);
+    n = ::send(dataSocket_.Get(), p + total, static_cast<std::size_t>(length - total),
+               MSG_NOSIGNAL);
     if (n > 0) {
       total += static_cast<int>(n);
     } else if (n < 0 && errno == EINTR) {
