@@ -4,8 +4,8 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -87,9 +87,10 @@ std::int64_t GetFileSize64(const std::string& fileName) {
 }
 
 std::uint32_t CrcUpdate(std::uint32_t reg, const void* data, std::size_t len) {
-  // zlib's crc32 inverts on entry and exit; undoing both leaves the raw register.
-  return ~static_cast<std::uint32_t>(
-      crc32_z(~reg & 0xFFFFFFFFul, static_cast<const Bytef*>(data), len));
+  // The deflate library's crc32 inverts on entry and exit; undoing both
+  // leaves the raw register.  It uses the processor's carry-less
+  // multiplication where there is one: several times faster than a table.
+  return ~libdeflate_crc32(~reg, data, len);
 }
 
 std::uint32_t CalcFileCRC(const std::string& fileName) {
