@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <langinfo.h>
+#include <libdeflate.h>
 #include <locale.h>
 #include <sys/stat.h>
-#include <libdeflate.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +16,8 @@
 #include <memory>
 #include <system_error>
 #include <vector>
+
+#include "support/texts.h"
 
 namespace vx {
 
@@ -212,7 +214,7 @@ bool CopyFileBlocks(const std::string& source, const std::string& dest) {
   std::vector<char> buf(32768);
   for (;;) {
     const ssize_t n = ReadSome(in.fd, buf.data(), buf.size());
-    if (n < 0) ThrowIo("cannot read " + source, errno);
+    if (n < 0) ThrowIo(txt::support::kCannotRead + source, errno);
     if (n == 0) break;
     if (!WriteAll(out.fd, buf.data(), static_cast<std::size_t>(n))) return false;
   }
@@ -232,7 +234,7 @@ int CountTextLines(const std::string& fileName) {
     const ssize_t n = ReadSome(f.fd, buf.data(), buf.size());
     if (n < 0) {
       if (errno == EAGAIN) break;
-      ThrowIo("cannot read " + fileName, errno);
+      ThrowIo(txt::support::kCannotRead + fileName, errno);
     }
     if (n == 0) break;
     for (ssize_t i = 0; i < n; ++i) {
