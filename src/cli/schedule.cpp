@@ -106,6 +106,7 @@ int RunProgram(const std::vector<std::string>& argv, bool silent) {
 
   std::vector<std::string> copy = argv;
   std::vector<char*> raw;
+  raw.reserve(copy.size() + 1);
   for (auto& a : copy) raw.push_back(a.data());
   raw.push_back(nullptr);
   pid_t pid = 0;

@@ -227,7 +227,7 @@ TFd TV_FTP::OpenSocket(int port) {
   if (!ok) throw TVFTPException(failure);
   // A send that cannot go on (the server stopped reading) gives up after the
   // reply time-out instead of blocking for ever.
-  timeval tv{replyTimeoutMs_ / 1000, (replyTimeoutMs_ % 1000) * 1000};
+  timeval tv{replyTimeoutMs_ / 1000, static_cast<suseconds_t>(replyTimeoutMs_ % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   return socket;
 }
@@ -424,10 +424,8 @@ void TV_FTP::ReadData(void* buffer, int size, int& received) {
     ssize_t n = ::recv(dataSocket_.Get(), p + total, static_cast<std::size_t>(size - total), 0);
     if (n > 0) {
       total += static_cast<int>(n);
-    } else if (n == 0) {
-      break;  // the server has ended the data connection
-    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-      break;
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+      break;  // the server has ended the data connection, or it failed
     }
   }
   received = total;

@@ -43,7 +43,7 @@ void CheckFtpValue(const char* what, const std::string& value);
 // ClearFailure: every reply then reads as code 999.
 class TFtpReplyReader {
  public:
-  static constexpr std::size_t kDefaultMaxReplyBytes = 64 * 1024;
+  static constexpr std::size_t kDefaultMaxReplyBytes = std::size_t{64} * 1024;
   // Gives the next byte; false when none comes.
   using TByteSource = std::function<bool(char&)>;
 

@@ -58,12 +58,16 @@ std::vector<std::string> ScsiGenericNodes(const std::string& devFolder) {
       if (!std::all_of(name.begin() + 2, name.end(),
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         continue;
-      found.emplace_back(std::strtol(name.c_str() + 2, nullptr, 10), devFolder + "/" + name);
+      std::string path = devFolder;
+      path += '/';
+      path += name;
+      found.emplace_back(std::strtol(name.c_str() + 2, nullptr, 10), std::move(path));
     }
     ::closedir(dir);
   }
   std::sort(found.begin(), found.end());
   std::vector<std::string> out;
+  out.reserve(found.size());
   for (auto& f : found) out.push_back(std::move(f.second));
   return out;
 }

@@ -67,7 +67,7 @@ bool WriteAll(int fd, const char* p, std::size_t len) {
 std::string IntToStrPadded(std::int64_t value, int width, const std::string& padStr) {
   std::string s = std::to_string(value);
   if (padStr.empty()) return s;
-  while (static_cast<int>(s.size()) < width) s = padStr + s;
+  while (static_cast<int>(s.size()) < width) s.insert(0, padStr);
   return s;
 }
 
