@@ -4,8 +4,8 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
-  zlib1g-dev libdeflate-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  clang libclang-rt-14-dev
+  zlib1g-dev libdeflate-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   libiscsi-dev libiscsi-bin tgt
   python3 python3-pyftpdlib vsftpd curl time
   locales

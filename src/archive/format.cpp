@@ -42,7 +42,8 @@ double GetDouble(const std::uint8_t* p) {
 void PutString(std::uint8_t* p, const std::string& text) {
   std::string cut = CutStoredString(text);
   p[0] = static_cast<std::uint8_t>(cut.size());
-  std::memcpy(p + 1, cut.data(), cut.size());
+  // A counted field: no terminating NUL belongs to it.
+  std::memcpy(p + 1, cut.data(), cut.size());  // NOLINT(bugprone-not-null-terminated-result)
 }
 
 std::string GetString(const std::uint8_t* p) {

@@ -263,7 +263,7 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
 
     auto it = Options().find(name);
     if (it == Options().end()) {
-      if (name.rfind("-", 0) == 0) return Fail("unknown option '" + name + "'");
+      if (name.rfind('-', 0) == 0) return Fail("unknown option '" + name + "'");
       return Fail("unexpected argument '" + name + "'");
     }
     const TOptionSpec& option = it->second;

@@ -20,9 +20,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
+#include "platform/fd.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 extern char** environ;
 
@@ -39,8 +42,8 @@ const std::string kWhenLine = "# when: ";
 
 // The closing lines a backup prints (see commands.cpp), for the result of a
 // scheduled run.
-const char* const kBackupDone = "Záloha dát je ukončená.";
-const char* const kBackupStopped = "Záloha dát bola prerušená.";
+const std::string kBackupDone = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskDone;
+const std::string kBackupStopped = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskStopped;
 
 constexpr std::array<const char*, 7> kDays = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                               "Friday", "Saturday", "Sunday"};
@@ -60,11 +63,6 @@ std::string HomeDir() {
   if (!home.empty()) return home;
   const passwd* pw = ::getpwuid(::getuid());
   return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "/";
-}
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool HasControlCharacter(const std::string& s) {
@@ -108,6 +106,7 @@ int RunProgram(const std::vector<std::string>& argv, bool silent) {
 
   std::vector<std::string> copy = argv;
   std::vector<char*> raw;
+  raw.reserve(copy.size() + 1);
   for (auto& a : copy) raw.push_back(a.data());
   raw.push_back(nullptr);
   pid_t pid = 0;
@@ -142,26 +141,21 @@ std::string ReadAll(const std::string& path) {
 // is replaced only by a complete new one.
 bool WriteReplacing(const std::string& path, const std::string& text, std::string& error) {
   std::string tmpl = path + ".XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) {
+  TFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+  if (!fd) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  const int saved = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
-  error = "cannot write " + path + ": " + std::strerror(ok ? errno : saved);
+  int err = 0;
+  if (const TIoResult w = WriteAll(fd.Get(), text.data(), text.size()); w.Failed())
+    err = w.error;
+  else if (::fchmod(fd.Get(), 0644) != 0 || ::fsync(fd.Get()) != 0)
+    err = errno;
+  const int closeErr = fd.Close();
+  if (err == 0) err = closeErr;
+  if (err == 0 && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
+  if (err == 0) err = errno;
+  error = "cannot write " + path + ": " + std::strerror(err);
   ::unlink(tmpl.c_str());
   return false;
 }
@@ -421,7 +415,7 @@ TRunResult ResultOfRun() {
     const int code = std::atoi(status.c_str());
     r.ok = code == 0;
     r.status = "exit " + status;
-    r.text = r.ok ? kBackupDone : std::string(kBackupStopped) + " " + TVaultrex::ErrorText(code);
+    r.text = r.ok ? kBackupDone : kBackupStopped + " " + TVaultrex::ErrorText(code);
   } else if (how == "killed" || how == "dumped") {
     r.status = "signal " + status;
     r.text = kBackupStopped;
@@ -500,9 +494,9 @@ bool ParseClock(const std::string& text, int& hour, int& minute) {
 }
 
 std::optional<int> ParseWeekday(const std::string& text) {
-  const std::string want = Lower(text);
+  const std::string want = LowerAscii(text);
   for (std::size_t d = 0; d < kDays.size(); ++d) {
-    const std::string full = Lower(kDays[d]);
+    const std::string full = LowerAscii(kDays[d]);
     if (want == full || want == full.substr(0, 3)) return static_cast<int>(d);
   }
   return std::nullopt;
@@ -618,8 +612,7 @@ std::string UserUnitDir() {
   std::string config = Env("XDG_CONFIG_HOME");
   // Relative values are invalid by the XDG rules and are ignored.
   if (config.empty() || config[0] != '/') config = HomeDir() + "/.config";
-  while (config.size() > 1 && config.back() == '/') config.pop_back();
-  return config + "/systemd/user";
+  return WithoutTrailingSlashes(config) + "/systemd/user";
 }
 
 std::string ScheduleLogDir() {

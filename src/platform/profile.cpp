@@ -10,7 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/fd.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 namespace vx {
 
@@ -20,26 +22,6 @@ struct TProfileText {
   std::vector<std::string> lines;  // without line breaks
   bool crlf = false;               // the file used CR LF; kept on rewrite
 };
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsComment(const std::string& trimmed) { return !trimmed.empty() && trimmed[0] == ';'; }
 
@@ -85,7 +67,7 @@ bool FindSection(const TProfileText& text, const std::string& section, std::size
                  std::size_t& end) {
   std::string name;
   for (std::size_t i = 0; i < text.lines.size(); ++i) {
-    if (!SectionName(text.lines[i], name) || !SameName(name, section)) continue;
+    if (!SectionName(text.lines[i], name) || !SameTextIgnoringCase(name, section)) continue;
     begin = i;
     end = i + 1;
     while (end < text.lines.size() && !SectionName(text.lines[end], name)) ++end;
@@ -113,28 +95,17 @@ bool Store(const std::string& file, const TProfileText& text) {
   std::string templ = ExtractFilePath(target) + "." + ExtractFileName(target) + ".XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
-  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  TFd fd(::mkostemp(buf.data(), O_CLOEXEC));
+  if (!fd) return false;
   const std::string tmp = buf.data();
   std::string data;
   for (const auto& line : text.lines) {
     data += line;
     data += text.crlf ? "\r\n" : "\n";
   }
-  bool ok = true;
-  const char* p = data.data();
-  std::size_t left = data.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else {
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
+  bool ok = WriteAll(fd.Get(), data.data(), data.size()).Complete();
+  ok = ok && ::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0;
+  ok = fd.Close() == 0 && ok;
   ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
   return ok;
@@ -153,7 +124,7 @@ std::string GetProfileString(const std::string& file, const std::string& section
   if (Load(file, text) && FindSection(text, section, begin, end)) {
     std::string k, v;
     for (std::size_t i = begin + 1; i < end; ++i) {
-      if (!KeyValue(text.lines[i], k, v) || !SameName(k, Trim(key))) continue;
+      if (!KeyValue(text.lines[i], k, v) || !SameTextIgnoringCase(k, Trim(key))) continue;
       v = Trim(v);
       if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
       return v.substr(0, limit);
@@ -180,7 +151,7 @@ bool WriteProfileString(const std::string& file, const std::string& section,
   if (FindSection(text, sec, begin, end)) {
     std::string lk, lv;
     for (std::size_t i = begin + 1; i < end; ++i) {
-      if (KeyValue(text.lines[i], lk, lv) && SameName(lk, k)) {
+      if (KeyValue(text.lines[i], lk, lv) && SameTextIgnoringCase(lk, k)) {
         text.lines[i] = newLine;
         return Store(file, text);
       }

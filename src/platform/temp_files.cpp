@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/texts.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -24,11 +25,11 @@ std::string GetTempFolder() {
   }
   if (folder.empty()) folder = "/tmp";
   ForceDirectories(folder);
-  return IncludeBackslash(folder);
+  return WithTrailingSlash(folder);
 }
 
 TTempFile::TTempFile(const std::string& stem, const std::string& folder) {
-  const std::string dir = IncludeBackslash(folder.empty() ? GetTempFolder() : folder);
+  const std::string dir = WithTrailingSlash(folder.empty() ? GetTempFolder() : folder);
   // "name.ext" becomes "name-XXXXXX.ext": the random part sits before the
   // extension so that the file still shows what it is.
   std::string base = stem.empty() ? std::string("vaultix") : ExtractFileName(stem);
@@ -42,10 +43,9 @@ TTempFile::TTempFile(const std::string& stem, const std::string& folder) {
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
   // mkostemps opens with O_CREAT|O_EXCL (never through a link) and mode 0600.
-  fd_ = ::mkostemps(buf.data(), static_cast<int>(ext.size()), O_CLOEXEC);
-  if (fd_ < 0) {
-    throw std::system_error(errno, std::generic_category(),
-                            "cannot create a temporary file in " + dir);
+  fd_.Reset(::mkostemps(buf.data(), static_cast<int>(ext.size()), O_CLOEXEC));
+  if (!fd_) {
+    throw std::system_error(errno, std::generic_category(), txt::platform::kCannotCreateTemp + dir);
   }
   path_ = buf.data();
 }
@@ -55,11 +55,6 @@ TTempFile::~TTempFile() {
   if (!keep_ && !path_.empty()) ::unlink(path_.c_str());
 }
 
-void TTempFile::CloseFd() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
+void TTempFile::CloseFd() { fd_.Reset(); }
 
 }  // namespace vx

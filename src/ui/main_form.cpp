@@ -70,7 +70,7 @@ const QColor kPanelColours[] = {QColor(0, 0, 128), QColor(128, 0, 0), QColor(128
 
 // Trims an edit and writes the trimmed text back.
 QString Trimmed(QLineEdit* edit) {
-  const QString t = TrimText(edit->text());
+  QString t = TrimText(edit->text());
   if (t != edit->text()) edit->setText(t);
   return t;
 }
@@ -307,7 +307,7 @@ bool TMainForm::ValidatePage(const QString& page) {
     }
     if (verifySet_->isEnabled()) {
       const QString name = set.mid(set.lastIndexOf(QLatin1Char('/')) + 1);
-      const int dot = name.lastIndexOf(QLatin1Char('.'));
+      const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
       if (dot < 0 || name.mid(dot) != QLatin1String(".001")) {
         Fail(verifySet_, text::kVerifyNot001);
         return false;
@@ -427,6 +427,7 @@ namespace {
 
 std::vector<std::string> EntryTexts(const QTreeWidget* list) {
   std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(list->topLevelItemCount()));
   for (int i = 0; i < list->topLevelItemCount(); ++i)
     out.push_back(list->topLevelItem(i)->text(0).toStdString());
   return out;

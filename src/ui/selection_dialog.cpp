@@ -53,7 +53,7 @@ int OpenProbe(const QString& root) {
   DIR* d = ::opendir(QFile::encodeName(root).constData());
   if (d == nullptr) return errno;
   errno = 0;
-  ::readdir(d);  // a drive that is not ready fails here rather than at the open
+  (void)::readdir(d);  // a drive that is not ready fails here rather than at the open
   const int err = errno;
   ::closedir(d);
   return err;
@@ -185,7 +185,7 @@ QStringList MountPointsFrom(const QString& mountsText) {
     const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (f.size() < 3) continue;
     const QString point = Unescape(f[1]);
-    const QString type = f[2];
+    const QString& type = f[2];
     if (pseudo.contains(type)) continue;
     bool underSystem = false;
     for (const QString& s : systemTrees)
@@ -411,7 +411,7 @@ bool TSelectionForm::CheckOk() {
       }
       return true;
     case SM_Files: {
-      const int cut = t.lastIndexOf(QLatin1Char('/'));
+      const qsizetype cut = t.lastIndexOf(QLatin1Char('/'));
       const QString folder = t.left(cut + 1);
       const QString mask = t.mid(cut + 1);
       const bool recursive = include_->isVisibleTo(this) && include_->isEnabled() &&

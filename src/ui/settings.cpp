@@ -18,7 +18,7 @@ namespace vx::ui {
 namespace {
 
 QString XdgFolder(const char* variable, const QString& fallbackBelowHome) {
-  const QString v = qEnvironmentVariable(variable);
+  QString v = qEnvironmentVariable(variable);
   // The XDG rules: only an absolute path counts.
   if (!v.isEmpty() && QDir::isAbsolutePath(v)) return v;
   return QDir::homePath() + QLatin1Char('/') + fallbackBelowHome;
@@ -124,7 +124,7 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
 
 QString DesktopLogFolder() {
   // The folder the status window writes its logs to.
-  const QString folder = QString::fromStdString(vx::RunLogFolder());
+  QString folder = QString::fromStdString(vx::RunLogFolder());
   QDir().mkpath(folder);
   return folder;
 }
