@@ -13,12 +13,13 @@
 #include <system_error>
 #include <vector>
 
-#include "support/scratch_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using test::ScratchDir;
+using test::TTempFolder;
 
 bool IsOpenDescriptor(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
@@ -136,7 +137,7 @@ class OpenRegular : public ::testing::TestWithParam<OpenCase> {
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
   }
-  ScratchDir dir;
+  TTempFolder dir;
 };
 
 // The FIFO has no writer: a blocking open would wait for ever.
@@ -165,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Fd, OpenRegular,
                          });
 
 TEST(Fd, RegularFileOpensBlockingAndCloseOnExec) {
-  ScratchDir dir;
+  TTempFolder dir;
   test::WriteFile(dir / "f", "hello");
   TOpenResult r = OpenRegularForReading(dir / "f");
   ASSERT_EQ(r.status, TOpenStatus::kOpened);
