@@ -114,7 +114,12 @@ int TVaultrex::Backup() {
     CheckBackupSettings();
     if (!SpanDisks) MaxSplitSize = 0;
 
-    ScanFiles();
+    // The archive-bit store is opened once for the run: the scan reads it,
+    // the reset pass writes it.
+    std::unique_ptr<TArchiveBitStore> ownBits;
+    if (!ArchiveBits) ownBits = TArchiveBitStore::OpenDefault();
+    TArchiveBitStore& bits = ArchiveBits ? *ArchiveBits : *ownBits;
+    ScanFiles(bits);
 
     if (!fileList_.empty()) {
       const std::string baseName = IncludeBackslash(BackupDestination) + ArchiveBaseName;
@@ -141,7 +146,7 @@ int TVaultrex::Backup() {
       if (BackupToTape && EjectTape && stream_->Destination()) stream_->Destination()->Unload();
       stream_->Close();
       if (!KeepArchiveFlags && (BackupMode == BM_Full || BackupMode == BM_Incremental)) {
-        ResetArchiveAttributes();
+        ResetArchiveAttributes(bits);
       }
     }
     if (LogFileMode != LFM_NoLog) WriteBackupSummary(insertLine);
@@ -216,13 +221,12 @@ void TVaultrex::WriteDirectory(const std::vector<TDirRecord>& records) {
 // Clears the archive attribute of every file stored whole in this run, in
 // one transaction of the archive-bit store.  A file whose open or read was
 // skipped, or whose verification failed, keeps it for the next backup.
-void TVaultrex::ResetArchiveAttributes() {
+void TVaultrex::ResetArchiveAttributes(TArchiveBitStore& store) {
   std::unique_ptr<std::FILE, TFileCloser> debug;
   if (DebugAttrib) {
     debug.reset(std::fopen("VABIT.TXT", "w"));
     if (!debug) throw std::runtime_error("Nemožno vytvoriť súbor VABIT.TXT");
   }
-  TArchiveBitStore& store = TArchiveBitStore::Instance();
   // The reset reports through a copy, so that the summary still counts
   // the files really backed up.
   TExtBackupStatistic stat = stream_ ? stream_->Statistic : TExtBackupStatistic{};

@@ -14,6 +14,7 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/types.h"
+#include "platform/archive_bits.h"
 #include "platform/file_system.h"
 #include "support/log_file.h"
 
@@ -93,6 +94,10 @@ class TVaultrex {
   // with its stored path and the outcome.
   enum class TVerifyOutcome { Same, Missing, Different, Failed };
   std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
+  // Optional: the archive-bit store a backup (and its dry run) reads and
+  // resets.  Without one, each run opens the store at
+  // TArchiveBitStore::DefaultPath() for its own duration.
+  std::shared_ptr<TArchiveBitStore> ArchiveBits;
 
   // ---- Operations: each returns its result code ----
   int Backup();
@@ -165,17 +170,14 @@ class TVaultrex {
   static int CompareFiles(const std::string& copy, const std::string& diskFile);
 
  private:
-  // scan.cpp
-  void ScanFiles();
-  int ScanFolder(const std::string& entry, bool recurse);
-  void FolderNotRead(const std::string& folder);
-  void PathTooLong(const std::string& path);
+  // scan.cpp: fills fileList_ and the scan's counters.
+  void ScanFiles(TArchiveBitStore& bits);
   // backup.cpp / archive_file.cpp
   void CheckBackupSettings() const;
   void WriteArchiveHeader();
   void WriteDirectory(const std::vector<TDirRecord>& records);
   void ArchiveFile(std::size_t index);
-  void ResetArchiveAttributes();
+  void ResetArchiveAttributes(TArchiveBitStore& bits);
   void WriteBackupSummary(int insertLine);
   // restore.cpp
   // Reads one file's data blocks; with a target they are written into it,

@@ -165,6 +165,10 @@ std::string TArchiveBitStore::DefaultPath() {
   return IncludeBackslash(xdg) + "vaultix/" + file;
 }
 
+std::unique_ptr<TArchiveBitStore> TArchiveBitStore::OpenDefault() {
+  return std::make_unique<TArchiveBitStore>(DefaultPath());
+}
+
 TArchiveBitStore& TArchiveBitStore::Instance() {
   static std::mutex mutex;
   static std::unique_ptr<TArchiveBitStore> instance;
@@ -285,6 +289,28 @@ void TArchiveBitStore::RollbackBatch() {
   if (tx_ != TTransaction::Writing) return;
   tx_ = TTransaction::None;
   Exec(db_, path_, "ROLLBACK");
+}
+
+std::int32_t GetFileAttributes(const std::string& path) {
+  TFileStamp stamp;
+  std::int32_t attr = GetPlainAttributes(path, &stamp);
+  if (attr < 0 || (static_cast<std::uint32_t>(attr) & (faDirectory | faSysFile)) != 0) return attr;
+  if (TArchiveBitStore::Instance().IsSet(path, stamp)) attr |= static_cast<std::int32_t>(faArchive);
+  return attr;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attrs) {
+  const int kind = SetPermissionAttributes(path, attrs);
+  if (kind < 0) return false;
+  if (kind == 1) {
+    TArchiveBitStore& store = TArchiveBitStore::Instance();
+    if (attrs & faArchive) {
+      store.Set(path);
+    } else {
+      store.Clear(path);
+    }
+  }
+  return true;
 }
 
 }  // namespace vx

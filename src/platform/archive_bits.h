@@ -31,7 +31,11 @@ class TArchiveBitStore {
   // $VAULTIX_STATE_DIR/archive-bits.sqlite, else
   // ${XDG_STATE_HOME:-~/.local/state}/vaultix/archive-bits.sqlite.
   static std::string DefaultPath();
-  // The process-wide store at DefaultPath(); reopened when that path changes.
+  // A store at DefaultPath(), opened now: what a run uses when its caller
+  // hands none in.  The environment is read once, here.
+  static std::unique_ptr<TArchiveBitStore> OpenDefault();
+  // A process-wide store at DefaultPath() for the single attribute calls
+  // below; reopened when that path changes.  A run opens its own instead.
   static TArchiveBitStore& Instance();
 
   bool IsSet(const std::string& path, const TFileStamp& stamp);
@@ -87,5 +91,14 @@ class TArchiveBitLookups {
  private:
   TArchiveBitStore& store_;
 };
+
+// Attributes of a path including faArchive from the process-wide store; -1
+// when the path does not exist.  Throws EArchiveStore when the store cannot
+// answer.
+std::int32_t GetFileAttributes(const std::string& path);
+// Applies faReadOnly (permission bits) and faArchive (the process-wide
+// store); the other bits cannot be set and are ignored.  false when the path
+// does not exist.
+bool SetFileAttributes(const std::string& path, std::uint32_t attrs);
 
 }  // namespace vx
