@@ -138,9 +138,15 @@ bool PlainlyIncompressible(const std::uint8_t* raw, std::size_t n, std::uint16_t
 const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, int level,
                                         TCrypto* cipher, std::size_t& outLen,
                                         TBlockHeader* header) {
+  outLen = EncodeInto(raw, n, level, cipher, s_->out.data(), header);
+  return s_->out.data();
+}
+
+std::size_t TBlockCodec::EncodeInto(const std::uint8_t* raw, std::size_t n, int level,
+                                    TCrypto* cipher, std::uint8_t* out, TBlockHeader* header) {
   if (n == 0 || n > kBlockSize) throw std::invalid_argument("TBlockCodec::Encode: block length");
   if (level < 0 || level > 9) throw std::invalid_argument("TBlockCodec::Encode: level");
-  std::uint8_t* const stored = s_->out.data() + kBlockHeaderSize;
+  std::uint8_t* const stored = out + kBlockHeaderSize;
   TBlockHeader h;
   h.rawLength = static_cast<std::int32_t>(n);
   h.storedLength = static_cast<std::int32_t>(n);
@@ -169,10 +175,9 @@ const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, 
     RunCipher(cipher, true, stored, stored, padded);
     onMedium = padded;
   }
-  EncodeBlockHeader(h, s_->out.data());
+  EncodeBlockHeader(h, out);
   if (header != nullptr) *header = h;
-  outLen = kBlockHeaderSize + onMedium;
-  return s_->out.data();
+  return kBlockHeaderSize + onMedium;
 }
 
 const std::uint8_t* TBlockCodec::Decode(const TBlockHeader& header, const std::uint8_t* stored,

@@ -132,14 +132,14 @@ int TVaultrex::Backup() {
       stream_ = OpenStream(TStreamMode::Write, baseName, MaxSplitSize);
       WriteArchiveHeader();
       WriteDirectory(fileList_);
-      outcomes_.assign(fileList_.size(), TFileOutcome{});
-      for (std::size_t i = 0; i < fileList_.size(); ++i) {
-        ArchiveFile(i);
-        stream_->Statistic.CurrentFile = fileList_[i].path;
-        stream_->Statistic.CurrentFileSize = fileList_[i].fullSize;
-        LetMessagesRun();
-        if (ReportStatistic(stream_->Statistic)) throw EVX_UserAbortion("Prerušené užívateľom");
-      }
+      TBackupDataPass(*this, TDataPassTarget{fileList_, outcomes_, *stream_, errors_, warnings_,
+                                             verifyFailed_, LogFileMode != LFM_NoLog,
+                                             [this](const std::string& line) { WriteLog(line); },
+                                             [this] { LetMessagesRun(); },
+                                             [this](const TExtBackupStatistic& stat) {
+                                               return ReportStatistic(stat);
+                                             }})
+          .Run();
       // The archive is complete on its medium before any attribute is
       // reset: a failure writing the last block must not mark files as
       // backed up.  The stream object stays for its statistics.

@@ -13,6 +13,7 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "engine/backup_data.h"
 #include "engine/types.h"
 #include "platform/archive_bits.h"
 #include "platform/file_system.h"
@@ -98,6 +99,11 @@ class TVaultrex {
   // resets.  Without one, each run opens the store at
   // TArchiveBitStore::DefaultPath() for its own duration.
   std::shared_ptr<TArchiveBitStore> ArchiveBits;
+  // Threads that pack, encipher and verify the blocks of a backup while the
+  // caller's thread reads and writes: 0 as many as there are processors (or
+  // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
+  // archive is the same byte for byte whatever the number.
+  int BackupThreads = 0;
 
   // ---- Operations: each returns its result code ----
   int Backup();
@@ -176,7 +182,6 @@ class TVaultrex {
   void CheckBackupSettings() const;
   void WriteArchiveHeader();
   void WriteDirectory(const std::vector<TDirRecord>& records);
-  void ArchiveFile(std::size_t index);
   void ResetArchiveAttributes(TArchiveBitStore& bits);
   void WriteBackupSummary(int insertLine);
   // restore.cpp
@@ -224,13 +229,7 @@ class TVaultrex {
   double startTime_ = 0.0;
 
   // backup: what became of each record of the file list in the data pass.
-  // Only a file stored whole (and, with VerifyDuringBackup, verified) has its
-  // archive attribute reset; the stamp is the one taken when it was opened.
-  struct TFileOutcome {
-    bool stored = false;
-    TFileStamp stamp;
-  };
-  std::vector<TFileOutcome> outcomes_;
+  std::vector<TDataOutcome> outcomes_;
   bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
 
