@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "archive/format.h"
+#include "platform/fd.h"
 
 namespace vx {
 namespace {
@@ -41,11 +43,11 @@ std::string NameOf(const std::string& path) {
 
 // A volume file, replacing an older one of the same name; private to its
 // owner like every file of a set.
-int CreateVolumeFile(const std::string& name) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+TFd CreateVolumeFile(const std::string& name) {
+  TFd fd = OpenFd(name, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   struct stat st;
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
-    (void)::fchmod(fd, 0600);
+  if (fd && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
+    (void)::fchmod(fd.Get(), 0600);
   }
   return fd;
 }
@@ -63,12 +65,13 @@ bool Remember(int fd, const std::string& name, TList& list) {
 // Makes the folder's entries (a new or renamed file) durable.  Folders that
 // cannot be flushed (some network file systems) are taken as flushed.
 bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return true;
-  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  ::close(fd);
-  return ok;
+  const TFd fd = OpenFd(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  if (!fd) return true;
+  return ::fsync(fd.Get()) == 0 || errno == EINVAL || errno == EROFS;
 }
+
+// Closes the descriptor held in fd, if any; fd is -1 afterwards.
+void CloseHeld(int& fd) { const TFd closing(std::exchange(fd, -1)); }
 
 // Cuts the extension of the file name; a name's leading dot is not one.
 std::string CutExtension(const std::string& path) {
@@ -97,41 +100,6 @@ bool MakeFolders(const std::string& folder) {
   }
   struct stat st;
   return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Writes the whole block; returns the bytes written before a failure.
-std::size_t WriteAll(int fd, const std::uint8_t* p, std::size_t n, int& err) {
-  std::size_t done = 0;
-  err = 0;
-  while (done < n) {
-    ssize_t w = ::write(fd, p + done, n - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    if (w == 0) {
-      err = ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(w);
-  }
-  return done;
-}
-
-// Reads until n bytes or the end of the file; -1 on a read error.
-ssize_t ReadAll(int fd, std::uint8_t* p, std::size_t n) {
-  std::size_t got = 0;
-  while (got < n) {
-    ssize_t r = ::read(fd, p + got, n - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    got += static_cast<std::size_t>(r);
-  }
-  return static_cast<ssize_t>(got);
 }
 
 }  // namespace
@@ -177,10 +145,7 @@ TArchiveStream::~TArchiveStream() {
       // Nothing more can be done while tearing down.
     }
   }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  CloseHeld(fd_);
   if (dest_) dest_->Close();
 }
 
@@ -199,7 +164,7 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     if (first && !MakeFolders(FolderOf(baseName_))) throw EVX_CreateStreamError(kCannotCreate);
     if (eraseTarget_) EraseTarget();
     if (span_) {
-      fd_ = CreateVolumeFile(name);
+      fd_ = CreateVolumeFile(name).Release();
     } else {
       // A private name beside the set: an older set of the same name stays
       // whole until this one is complete on the disk.
@@ -209,7 +174,7 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     }
     if (fd_ >= 0) fdRemembered_ = Remember(fd_, span_ ? name : tempName_, written_);
   } else {
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = OpenFd(name, O_RDONLY).Release();
   }
   if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
   bytesInVolume_ = 0;
@@ -226,8 +191,7 @@ bool TArchiveStream::HoldsWholeBlocks(int fd) {
 
 void TArchiveStream::RemoveWritten() noexcept {
   if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
+    CloseHeld(fd_);
     if (span_ && fdRemembered_) written_.back().size = bytesInVolume_;
   }
   for (const TWritten& w : written_) {
@@ -272,10 +236,9 @@ void TArchiveStream::EraseTarget() {
         return false;
       });
   if (listing.folder.empty()) return;
-  int dfd = ::open(listing.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return;
-  for (const auto& name : listing.names) ::unlinkat(dfd, name.c_str(), 0);
-  ::close(dfd);
+  const TFd dir = OpenFd(listing.folder, O_RDONLY | O_DIRECTORY);
+  if (!dir) return;
+  for (const auto& name : listing.names) ::unlinkat(dir.Get(), name.c_str(), 0);
 }
 
 void TArchiveStream::WriteBytes(const void* data, std::size_t count) {
@@ -356,10 +319,7 @@ void TArchiveStream::Close() {
     }
     if (dest_ && mode_ == TStreamMode::Write) dest_->FinishWrite();
   } catch (...) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+    CloseHeld(fd_);
     if (diskWrite) RemoveWritten();
     if (dest_) dest_->Close();
     throw;
@@ -368,11 +328,11 @@ void TArchiveStream::Close() {
 }
 
 void TArchiveStream::CloseDiskFile(bool flush) {
-  int fd = fd_;
-  fd_ = -1;
+  TFd fd(std::exchange(fd_, -1));
   int err = 0;
-  if (flush && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) err = errno;
-  if (::close(fd) != 0 && flush && err == 0 && errno != EINTR) err = errno;
+  if (flush && ::fsync(fd.Get()) != 0 && errno != EINVAL && errno != EROFS) err = errno;
+  const int closeErr = fd.Close();
+  if (flush && err == 0) err = closeErr;
   if (err != 0) {
     failed_ = true;
     if (err == ENOSPC || err == EDQUOT) throw EVX_DiskFullError(kDiskFull);
@@ -412,13 +372,12 @@ void TArchiveStream::DiskSend() {
   for (;;) {
     bool written = false;
     if (fd_ >= 0 && (sizeLimit_ == 0 || bytesInVolume_ < sizeLimit_)) {
-      int err = 0;
-      std::size_t done = WriteAll(fd_, buffer_.data(), kBlockSize, err);
-      written = done == kBlockSize;
+      const TIoResult r = WriteAll(fd_, buffer_.data(), kBlockSize);
+      written = r.Complete();
       // A partly written block is cut off again: the volume ends with whole
       // blocks and the block goes to the next volume complete.  A volume
       // that cannot be cut would keep the torn block: that is a write error.
-      if (!written && done > 0 && ::ftruncate(fd_, bytesInVolume_) != 0)
+      if (!written && r.done > 0 && ::ftruncate(fd_, bytesInVolume_) != 0)
         throw EVX_BackupWriteError(kWriteIo);
     }
     if (written) {
@@ -461,7 +420,7 @@ void TArchiveStream::NextWriteVolume() {
       continue;
     }
     if (eraseTarget_) EraseTarget();
-    fd_ = CreateVolumeFile(VolumeFileName(volume_));
+    fd_ = CreateVolumeFile(VolumeFileName(volume_)).Release();
     if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
     fdRemembered_ = Remember(fd_, VolumeFileName(volume_), written_);
     bytesInVolume_ = 0;
@@ -471,9 +430,11 @@ void TArchiveStream::NextWriteVolume() {
 
 void TArchiveStream::DiskFetch() {
   for (;;) {
-    ssize_t got = fd_ >= 0 ? ReadAll(fd_, buffer_.data(), kBlockSize) : 0;
-    if (got < 0) throw EVX_BackupReadError(kReadIo);
-    if (static_cast<std::size_t>(got) == kBlockSize) return;
+    if (fd_ >= 0) {
+      const TIoResult r = ReadAll(fd_, buffer_.data(), kBlockSize);
+      if (r.Failed()) throw EVX_BackupReadError(kReadIo);
+      if (r.Complete()) return;
+    }
     if (!span_) throw EVX_BackupReadError(kEarlyEnd);
     // The volume has ended; its partial bytes are discarded.
     NextReadVolume();
@@ -485,10 +446,7 @@ void TArchiveStream::DiskFetch() {
 // opened, the read ends with the cannot-open error of a volume instead of
 // asking for ever.
 void TArchiveStream::NextReadVolume() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  CloseHeld(fd_);
   ++volume_;
   for (;;) {
     const std::string name = VolumeFileName(volume_);
@@ -500,7 +458,7 @@ void TArchiveStream::NextReadVolume() {
       if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
       continue;
     }
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = OpenFd(name, O_RDONLY).Release();
     if (fd_ >= 0) {
       // The first volume was found to be a set's; a later one cut short is
       // damage.

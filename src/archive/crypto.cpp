@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +11,8 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/fd.h"
 
 namespace vx {
 namespace {
@@ -27,38 +28,15 @@ void Wipe(std::string& s) {
 
 // Reads until count bytes or the end of the file; throws on a read error.
 std::size_t ReadFull(int fd, std::uint8_t* p, std::size_t count, const std::string& path) {
-  std::size_t got = 0;
-  while (got < count) {
-    ssize_t r = ::read(fd, p + got, count - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "cannot read " + path);
-    }
-    if (r == 0) break;
-    got += static_cast<std::size_t>(r);
-  }
-  return got;
+  const TIoResult r = ReadAll(fd, p, count);
+  if (r.Failed()) throw std::system_error(r.error, std::generic_category(), "cannot read " + path);
+  return r.done;
 }
 
 void WriteFull(int fd, const std::uint8_t* p, std::size_t count, const std::string& path) {
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t w = ::write(fd, p + done, count - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "cannot write " + path);
-    }
-    if (w == 0) throw std::system_error(ENOSPC, std::generic_category(), "cannot write " + path);
-    done += static_cast<std::size_t>(w);
-  }
+  const TIoResult r = WriteAll(fd, p, count);
+  if (r.Failed()) throw std::system_error(r.error, std::generic_category(), "cannot write " + path);
 }
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 }  // namespace
 
@@ -213,19 +191,17 @@ void TCrypto::DecipherBuffer() {
 // The file is processed in 4096-byte chunks in place; ECB and CBC pad the
 // last chunk, so the output may be up to 7 bytes longer than the input.
 void TCrypto::RunFile(bool encrypt) {
-  Fd in, out;
-  in.fd = ::open(InputFilePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0)
-    throw std::system_error(errno, std::generic_category(), "cannot open " + InputFilePath);
-  out.fd = ::open(OutputFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out.fd < 0)
+  const TFd in = OpenFd(InputFilePath, O_RDONLY);
+  if (!in) throw std::system_error(errno, std::generic_category(), "cannot open " + InputFilePath);
+  TFd out = OpenFd(OutputFilePath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!out)
     throw std::system_error(errno, std::generic_category(), "cannot create " + OutputFilePath);
   std::vector<std::uint8_t> chunk(kFileChunk + 8);
   std::uint8_t* const savedOut = OutputArray;
   OutputArray = chunk.data();
   try {
     for (;;) {
-      std::size_t got = ReadFull(in.fd, chunk.data(), kFileChunk, InputFilePath);
+      std::size_t got = ReadFull(in.Get(), chunk.data(), kFileChunk, InputFilePath);
       InputLength = static_cast<std::uint16_t>(got);
       if (got > 0) {
         staging_.assign(chunk.data(), chunk.data() + got);
@@ -233,7 +209,7 @@ void TCrypto::RunFile(bool encrypt) {
           EncipherBuffer();
         else
           DecipherBuffer();
-        WriteFull(out.fd, chunk.data(), InputLength, OutputFilePath);
+        WriteFull(out.Get(), chunk.data(), InputLength, OutputFilePath);
       }
       if (got < kFileChunk) break;
     }
@@ -242,11 +218,8 @@ void TCrypto::RunFile(bool encrypt) {
     throw;
   }
   OutputArray = savedOut;
-  if (::close(out.fd) != 0) {
-    out.fd = -1;
-    throw std::system_error(errno, std::generic_category(), "cannot write " + OutputFilePath);
-  }
-  out.fd = -1;
+  if (const int err = out.Close(); err != 0)
+    throw std::system_error(err, std::generic_category(), "cannot write " + OutputFilePath);
 }
 
 }  // namespace vx

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "platform/fd.h"
 
 namespace vx {
 namespace {
@@ -34,21 +36,19 @@ TEraseListing ListErasable(const std::string& baseName, const std::vector<std::s
   char real[PATH_MAX];
   if (::realpath(folder.c_str(), real) == nullptr) return listing;
   if (std::strcmp(real, "/") == 0) return listing;
-  int dfd = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return listing;
-  DIR* dir = ::fdopendir(dfd);
-  if (dir == nullptr) {
-    ::close(dfd);
-    return listing;
-  }
+  TFd folderFd = OpenFd(real, O_RDONLY | O_DIRECTORY);
+  if (!folderFd) return listing;
+  const int dfd = folderFd.Get();
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dfd), &::closedir);
+  if (!dir) return listing;
+  folderFd.Release();  // the folder stream closes it now
   listing.folder = real;
-  while (dirent* e = ::readdir(dir)) {
+  while (dirent* e = ::readdir(dir.get())) {
     struct stat st;
     if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
     if (SameFileAs(keepPaths, st) || (ownFile && ownFile(e->d_name))) continue;
     listing.names.push_back(e->d_name);
   }
-  ::closedir(dir);
   return listing;
 }
 

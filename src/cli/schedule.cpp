@@ -22,6 +22,7 @@
 
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
+#include "platform/fd.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -142,26 +143,21 @@ std::string ReadAll(const std::string& path) {
 // is replaced only by a complete new one.
 bool WriteReplacing(const std::string& path, const std::string& text, std::string& error) {
   std::string tmpl = path + ".XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) {
+  TFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+  if (!fd) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  const int saved = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
-  error = "cannot write " + path + ": " + std::strerror(ok ? errno : saved);
+  int err = 0;
+  if (const TIoResult w = WriteAll(fd.Get(), text.data(), text.size()); w.Failed())
+    err = w.error;
+  else if (::fchmod(fd.Get(), 0644) != 0 || ::fsync(fd.Get()) != 0)
+    err = errno;
+  const int closeErr = fd.Close();
+  if (err == 0) err = closeErr;
+  if (err == 0 && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
+  if (err == 0) err = errno;
+  error = "cannot write " + path + ": " + std::strerror(err);
   ::unlink(tmpl.c_str());
   return false;
 }

@@ -59,11 +59,10 @@ bool ClosesReply(const std::string& line) {
   return line.size() >= 3 && AllDigits(line.substr(0, 3)) && (line.size() == 3 || line[3] == ' ');
 }
 
-void CloseSocket(int& fd, int how) noexcept {
-  if (fd == -1) return;
-  ::shutdown(fd, how);
-  ::close(fd);
-  fd = -1;
+void CloseSocket(TFd& fd, int how) noexcept {
+  if (!fd) return;
+  ::shutdown(fd.Get(), how);
+  fd.Reset();
 }
 
 bool ParseByte(const std::string& text, int& value) {
@@ -197,17 +196,18 @@ void TV_FTP::SetDefaultTimeouts(int replyTimeoutMs, int dataTimeoutMs) {
 int TV_FTP::DefaultReplyTimeoutMs() { return gDefaultReplyTimeoutMs; }
 int TV_FTP::DefaultDataTimeoutMs() { return gDefaultDataTimeoutMs; }
 
-int TV_FTP::OpenSocket(int port) {
+TFd TV_FTP::OpenSocket(int port) {
   const char* failure = "Couldnt open output socket";
   if (port < 0 || port > 65535) throw TVFTPException(failure);
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd == -1) throw TVFTPException(failure);
+  TFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket) throw TVFTPException(failure);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<std::uint16_t>(port));
   sa.sin_addr.s_addr = address_;
   // Connect without blocking, so an address that never answers costs at
   // most the reply time-out.
+  const int fd = socket.Get();
   bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
   if (!ok && errno == EINPROGRESS) {
     pollfd pfd{fd, POLLOUT, 0};
@@ -224,22 +224,19 @@ int TV_FTP::OpenSocket(int port) {
     int flags = ::fcntl(fd, F_GETFL);
     ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
   }
-  if (!ok) {
-    ::close(fd);
-    throw TVFTPException(failure);
-  }
+  if (!ok) throw TVFTPException(failure);
   // A send that cannot go on (the server stopped reading) gives up after the
   // reply time-out instead of blocking for ever.
   timeval tv{replyTimeoutMs_ / 1000, (replyTimeoutMs_ % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  return fd;
+  return socket;
 }
 
 void TV_FTP::SendText(const std::string& text) {
-  if (controlSocket_ == -1) return;
+  if (!controlSocket_) return;
   std::size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = ::send(controlSocket_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    ssize_t n = ::send(controlSocket_.Get(), text.data() + done, text.size() - done, MSG_NOSIGNAL);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
@@ -255,7 +252,7 @@ bool TV_FTP::ReceiveByte(char& c) {
     c = inBuf_[inPos_++];
     return true;
   }
-  if (controlSocket_ == -1) return false;
+  if (!controlSocket_) return false;
   for (;;) {
     // Checked before every receive: a server that keeps bytes coming must
     // not stretch the reply beyond its deadline.
@@ -263,7 +260,7 @@ bool TV_FTP::ReceiveByte(char& c) {
       timedOut_ = true;
       break;
     }
-    pollfd pfd{controlSocket_, POLLIN, 0};
+    pollfd pfd{controlSocket_.Get(), POLLIN, 0};
     int r = ::poll(&pfd, 1, MillisecondsLeft(replyDeadline_));
     if (r < 0 && errno == EINTR) continue;
     if (r == 0) {
@@ -271,7 +268,7 @@ bool TV_FTP::ReceiveByte(char& c) {
       break;
     }
     if (r < 0) break;  // poll failure
-    ssize_t n = ::recv(controlSocket_, inBuf_, sizeof inBuf_, 0);
+    ssize_t n = ::recv(controlSocket_.Get(), inBuf_, sizeof inBuf_, 0);
     if (n > 0) {
       inPos_ = 0;
       inLen_ = static_cast<std::size_t>(n);
@@ -341,7 +338,7 @@ void TV_FTP::EnterPassive() {
   // data to a third machine.  Only the port is taken from the reply.
   sockaddr_in peer{};
   socklen_t peerLen = sizeof peer;
-  if (::getpeername(controlSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0 &&
+  if (::getpeername(controlSocket_.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0 &&
       peer.sin_family == AF_INET)
     address_ = peer.sin_addr.s_addr;
   if (address != address_ && OnNotice) {
@@ -355,7 +352,7 @@ void TV_FTP::EnterPassive() {
   try {
     dataSocket_ = OpenSocket(port);
   } catch (const TVFTPException&) {
-    dataSocket_ = -1;
+    dataSocket_.Reset();
   }
 }
 
@@ -370,7 +367,7 @@ void TV_FTP::Open(const std::string& remotePath, const char* command) {
   EnterPassive();
   // Without a data connection the transfer cannot work; a server would only
   // wait for it after STOR / RETR, so give up now.
-  if (dataSocket_ == -1) throw TVFTPException("Couldnt open output socket");
+  if (!dataSocket_) throw TVFTPException("Couldnt open output socket");
 
   SendText("TYPE I\r\n");
   code = GetReply();
@@ -390,12 +387,13 @@ void TV_FTP::OpenRead(const std::string& remotePath) {
 
 void TV_FTP::WriteData(const void* buffer, int length, int& sent) {
   sent = -1;
-  if (dataSocket_ == -1 || length < 0) return;
+  if (!dataSocket_ || length < 0) return;
   const char* p = static_cast<const char*>(buffer);
   int total = 0;
   ssize_t n = 0;
   while (total < length) {
-    n = ::send(dataSocket_, p + total, static_cast<std::size_t>(length - total), MSG_NOSIGNAL);
+    n = ::send(dataSocket_.Get(), p + total, static_cast<std::size_t>(length - total),
+               MSG_NOSIGNAL);
     if (n > 0) {
       total += static_cast<int>(n);
     } else if (n < 0 && errno == EINTR) {
@@ -409,16 +407,16 @@ void TV_FTP::WriteData(const void* buffer, int length, int& sent) {
 
 void TV_FTP::ReadData(void* buffer, int size, int& received) {
   received = 0;
-  if (dataSocket_ == -1 || size <= 0) return;
+  if (!dataSocket_ || size <= 0) return;
   char* p = static_cast<char*>(buffer);
   auto deadline = Clock::now() + std::chrono::milliseconds(dataTimeoutMs_);
   int total = 0;
   while (total < size) {
-    pollfd pfd{dataSocket_, POLLIN, 0};
+    pollfd pfd{dataSocket_.Get(), POLLIN, 0};
     int r = ::poll(&pfd, 1, MillisecondsLeft(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;  // the time-out has passed
-    ssize_t n = ::recv(dataSocket_, p + total, static_cast<std::size_t>(size - total), 0);
+    ssize_t n = ::recv(dataSocket_.Get(), p + total, static_cast<std::size_t>(size - total), 0);
     if (n > 0) {
       total += static_cast<int>(n);
     } else if (n == 0) {

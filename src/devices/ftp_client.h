@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/fd.h"
+
 namespace vx {
 
 class TVFTPException : public std::runtime_error {
@@ -133,12 +135,12 @@ class TV_FTP {
   // Inspection.
   const std::string& ReplyText() const { return reader_.Text(); }
   bool ReceiveError() const { return reader_.Failed(); }
-  bool HasDataConnection() const { return dataSocket_ != -1; }
+  bool HasDataConnection() const { return dataSocket_.IsOpen(); }
   std::uint32_t Address() const { return address_; }  // network byte order
   int Port() const { return port_; }
 
  private:
-  int OpenSocket(int port);
+  TFd OpenSocket(int port);
   void SendText(const std::string& text);
   bool ReceiveByte(char& c);
   int GetReply();
@@ -152,8 +154,8 @@ class TV_FTP {
   TFtpReplyReader reader_;
   int port_ = 0;
   std::uint32_t address_ = kNoAddress;
-  int controlSocket_ = -1;
-  int dataSocket_ = -1;
+  TFd controlSocket_;
+  TFd dataSocket_;
   // Control bytes received but not yet consumed.
   char inBuf_[512];
   std::size_t inPos_ = 0;

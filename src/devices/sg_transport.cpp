@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "devices/scsi_transport.h"
+#include "platform/fd.h"
 
 namespace vx {
 namespace {
@@ -18,10 +19,7 @@ constexpr std::size_t kSenseMax = 64;
 
 class TSgTransport final : public TScsiTransport {
  public:
-  TSgTransport(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~TSgTransport() override { ::close(fd_); }
-  TSgTransport(const TSgTransport&) = delete;
-  TSgTransport& operator=(const TSgTransport&) = delete;
+  TSgTransport(TFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
 
   TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
                       std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) override {
@@ -48,7 +46,7 @@ class TSgTransport final : public TScsiTransport {
     hdr.timeout = timeoutSeconds >= UINT_MAX / 1000 ? UINT_MAX - 1 : timeoutSeconds * 1000;
     int rc;
     do {
-      rc = ::ioctl(fd_, SG_IO, &hdr);
+      rc = ::ioctl(fd_.Get(), SG_IO, &hdr);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) return result;
     if (hdr.resid > 0) result.Residue = static_cast<std::size_t>(hdr.resid);
@@ -64,27 +62,26 @@ class TSgTransport final : public TScsiTransport {
   std::string Name() const override { return path_; }
 
  private:
-  int fd_;
+  TFd fd_;
   std::string path_;
 };
 
 }  // namespace
 
 std::unique_ptr<TScsiTransport> OpenSgTransport(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  TFd fd = OpenFd(path, O_RDWR | O_NONBLOCK);
+  if (!fd) {
     error = path + ": " + std::strerror(errno);
     return nullptr;
   }
   int version = 0;
-  if (::ioctl(fd, SG_GET_VERSION_NUM, &version) < 0 || version < 30000) {
-    ::close(fd);
+  if (::ioctl(fd.Get(), SG_GET_VERSION_NUM, &version) < 0 || version < 30000) {
     error = path + ": not a SCSI generic device";
     return nullptr;
   }
   // SG_IO itself always blocks; the node is kept non-blocking only so that
   // opening never waits for a busy device.
-  return std::make_unique<TSgTransport>(fd, path);
+  return std::make_unique<TSgTransport>(std::move(fd), path);
 }
 
 }  // namespace vx

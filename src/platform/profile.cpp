@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/fd.h"
 #include "platform/paths.h"
 
 namespace vx {
@@ -113,28 +114,17 @@ bool Store(const std::string& file, const TProfileText& text) {
   std::string templ = ExtractFilePath(target) + "." + ExtractFileName(target) + ".XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
-  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  TFd fd(::mkostemp(buf.data(), O_CLOEXEC));
+  if (!fd) return false;
   const std::string tmp = buf.data();
   std::string data;
   for (const auto& line : text.lines) {
     data += line;
     data += text.crlf ? "\r\n" : "\n";
   }
-  bool ok = true;
-  const char* p = data.data();
-  std::size_t left = data.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else {
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
+  bool ok = WriteAll(fd.Get(), data.data(), data.size()).Complete();
+  ok = ok && ::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0;
+  ok = fd.Close() == 0 && ok;
   ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
   return ok;

@@ -42,8 +42,8 @@ TTempFile::TTempFile(const std::string& stem, const std::string& folder) {
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
   // mkostemps opens with O_CREAT|O_EXCL (never through a link) and mode 0600.
-  fd_ = ::mkostemps(buf.data(), static_cast<int>(ext.size()), O_CLOEXEC);
-  if (fd_ < 0) {
+  fd_.Reset(::mkostemps(buf.data(), static_cast<int>(ext.size()), O_CLOEXEC));
+  if (!fd_) {
     throw std::system_error(errno, std::generic_category(),
                             "cannot create a temporary file in " + dir);
   }
@@ -55,11 +55,6 @@ TTempFile::~TTempFile() {
   if (!keep_ && !path_.empty()) ::unlink(path_.c_str());
 }
 
-void TTempFile::CloseFd() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
+void TTempFile::CloseFd() { fd_.Reset(); }
 
 }  // namespace vx

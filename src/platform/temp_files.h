@@ -3,6 +3,8 @@
 // temporary folder and removed after use.
 #include <string>
 
+#include "platform/fd.h"
+
 namespace vx {
 
 // TMP, TEMP, TMPDIR, then /tmp; created with missing parents; ends in "/".
@@ -18,13 +20,13 @@ class TTempFile {
   TTempFile& operator=(const TTempFile&) = delete;
 
   const std::string& path() const { return path_; }
-  int fd() const { return fd_; }  // open read/write
+  int fd() const { return fd_.Get(); }  // open read/write
   void CloseFd();                 // closes the descriptor, keeps the file
   void Keep() { keep_ = true; }   // do not remove on destruction
 
  private:
   std::string path_;
-  int fd_ = -1;
+  TFd fd_;
   bool keep_ = false;
 };
 
