@@ -11,6 +11,8 @@
 #include <system_error>
 
 #include "archive/errors.h"
+#include "engine/read_set.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
@@ -72,17 +74,11 @@ int TVaultrex::DeleteFiles() {
     // split set is copied back volume by volume from the temporary folder.
     const bool replace = !SpanDisks;
 
-    std::unique_ptr<TArchiveStream> in = OpenStream(TStreamMode::Read, archivePath, 0);
-    std::array<std::uint8_t, kHeaderSize> rawHeader{};
-    try {
-      in->ReadBytes(rawHeader.data(), rawHeader.size());
-    } catch (const EVX_BackupReadError&) {
-      throw EVX_BackupReadError("Poškodený záložný súbor");
-    }
-    TArchiveHeader header;
-    if (!DecodeHeader(rawHeader.data(), header))
-      throw EVX_NoProperBackup("Vadný formát záložného súboru");
-    if (!in->FirstVolumeWhole()) throw EVX_BackupReadError("Poškodený záložný súbor");
+    TReadSet set(*this);
+    // The first volume is not asked for: the set is rewritten where it is.
+    set.Open({engine_txt::kDeleteCutHeader, engine_txt::kDeleteForeign}, false);
+    TArchiveStream* in = &set.Stream();
+    const TArchiveHeader& header = set.Header();
 
     // A set reached through a symbolic link is replaced where it really lies.
     std::string setFile = in->VolumeFileName(1);
@@ -98,9 +94,9 @@ int TVaultrex::DeleteFiles() {
     } catch (const EVX_CreateStreamError& e) {
       throw EVX_FileWriteError(e.what());
     }
-    out->WriteBytes(rawHeader.data(), rawHeader.size());
+    out->WriteBytes(set.Reader().RawHeader(), kHeaderSize);
 
-    const std::int32_t count = ReadDirectory(*in);
+    const std::int32_t count = set.ReadDirectory(fileList_);
     WriteLog("Achív obsahuje " + std::to_string(count) + " súborov:");
     WriteLog("");
 
@@ -163,9 +159,8 @@ int TVaultrex::DeleteFiles() {
     }
     readStat_ = nullptr;
     out->Close();
-    in->Close();
+    set.Close();
     out.reset();
-    in.reset();
     fileList_ = kept;
 
     if (replace) {

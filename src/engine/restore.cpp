@@ -21,7 +21,8 @@
 #include <vector>
 
 #include "archive/errors.h"
-#include "engine/file_blocks.h"
+#include "engine/read_set.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -443,19 +444,17 @@ void TVaultrex::BlockRead() {
   if (ReportStatistic(*readStat_)) throw EVX_UserAbortion("Prerušené užívateľom");
 }
 
-void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
+void TVaultrex::ExtractFile(const TDirRecord& record, TArchiveReader& reader,
                             TRestoreFile* target) {
   if (readStat_ != nullptr) {
     readStat_->CurrentFile = record.path;
     readStat_->CurrentFileSize = record.size;
   }
-  if (!codec_) codec_ = std::make_unique<TBlockCodec>();
-  TBlockSink sink;
+  TBlockTaker take;
   if (target != nullptr && target->Ready()) {
-    sink = [target](const std::uint8_t* raw, std::size_t n) { return target->Write(raw, n); };
+    take = [target](const std::uint8_t* raw, std::size_t n) { return target->Write(raw, n); };
   }
-  ReadFileBlocks(stream, *codec_, buffer1_.data(), encrypted, encrypted ? cipher_.get() : nullptr,
-                 sink, [this] { BlockRead(); });
+  reader.ReadFile(take, [this] { BlockRead(); });
   if (target == nullptr) return;
   if (!target->Ready() && !target->WriteFailed()) {
     if (DiskFullErrno(target->Error())) targetDiskFull_ = true;
@@ -526,7 +525,7 @@ int TVaultrex::Restore() {
   int result = 0;
   int insertLine = 0;
   std::exception_ptr foreign;
-  std::unique_ptr<TArchiveStream> stream;
+  std::unique_ptr<TReadSet> set;
   TFolderCacheScope folders;
   restoreRoot_.clear();
   errors_ = 0;
@@ -546,20 +545,15 @@ int TVaultrex::Restore() {
 
     if (RedirectRestore && RestoreTo.empty())
       throw EVX_ParameterError("Nutné určiť miesto kam sa majú súbory obnoviť");
-    if (!BackupToTape && (BackupDestination.empty() || ArchiveBaseName.empty()))
-      throw EVX_ParameterError("Je potrebné určiť kam sa má záloha uložiť");
-    if (EncryptData && EncryptKey.empty()) throw EVX_ParameterError("Chýba heslo na dešifrovanie");
-    if (SpanDisks && HasFileExtension(ArchiveBaseName))
-      throw EVX_ParameterError("Pri delení zálohy nesmie byť určená koncovka súboru zálohy");
-    if (EncryptData && EncryptKey.size() < 8)
-      throw EVX_WrongPassword("Krátke heslo (min. 8 znakov)");
-
-    if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
-    stream = OpenStream(TStreamMode::Read, IncludeBackslash(BackupDestination) + ArchiveBaseName, 0);
-    TArchiveHeader header;
-    ReadArchiveHeader(*stream, header, "Poškodený zálohový súbor",
-                      "Chýba magické číslo - špatný formát súboru");
-    ReadDirectory(*stream);
+    CheckReadSettings(*this, {.noPlace = engine_txt::kRestoreNoPlace,
+                              .noPassword = engine_txt::kRestoreNoPassword,
+                              .extension = engine_txt::kRestoreExtension,
+                              .shortPassword = engine_txt::kShortPassword});
+    set = std::make_unique<TReadSet>(*this);
+    set->Open({engine_txt::kRestoreCutHeader, engine_txt::kRestoreForeign});
+    set->ReadDirectory(fileList_);
+    TArchiveStream* const stream = &set->Stream();
+    const TArchiveHeader& header = set->Header();
     Comment = header.comment;
 
     for (TDirRecord& r : fileList_) r.mark = SelectedForRestore(r.path) ? 0 : 1;
@@ -585,7 +579,7 @@ int TVaultrex::Restore() {
         if (tape)
           ++skipCount;
         else
-          ExtractFile(r, *stream, header.encrypted, nullptr);
+          ExtractFile(r, set->Reader(), nullptr);
         continue;
       }
 
@@ -603,7 +597,7 @@ int TVaultrex::Restore() {
         if (tape)
           ++skipCount;
         else
-          ExtractFile(r, *stream, header.encrypted, nullptr);
+          ExtractFile(r, set->Reader(), nullptr);
       } else {
         try {
           if (tape) {
@@ -615,7 +609,7 @@ int TVaultrex::Restore() {
           }
           TRestoreFile out;
           out.Create(target, restoreRoot_);
-          ExtractFile(r, *stream, header.encrypted, &out);
+          ExtractFile(r, set->Reader(), &out);
           // The directory keeps the low 32 bits of the size.
           if (static_cast<std::uint32_t>(out.Bytes()) != static_cast<std::uint32_t>(r.size))
             throw EVX_BackupReadError(kSizeDiffers);
@@ -659,7 +653,7 @@ int TVaultrex::Restore() {
     if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
   }
   readStat_ = nullptr;
-  stream.reset();
+  set.reset();
   restoreRoot_.clear();
   if (result == 0) {
     WriteLog("");

@@ -21,6 +21,7 @@
 
 namespace vx {
 
+class TArchiveReader;
 class TRestoreFile;
 
 // Whether the file-name part of a path has an extension (a dot after its
@@ -176,6 +177,17 @@ class TVaultrex {
   static int CompareFiles(const std::string& copy, const std::string& diskFile);
 
  private:
+  // The runs of the operations and the frame they run in work on the
+  // engine's file list, log and counters.
+  friend class TOperationFrame;
+  friend class TReadSet;
+  friend class TCatalogRun;
+  friend class TRestoreRun;
+  friend class TVerifyRun;
+  friend class TDeleteRun;
+
+  friend class TBackupRun;
+
   // scan.cpp: fills fileList_ and the scan's counters.
   void ScanFiles(TArchiveBitStore& bits);
   // backup.cpp / archive_file.cpp
@@ -187,13 +199,7 @@ class TVaultrex {
   // restore.cpp
   // Reads one file's data blocks; with a target they are written into it,
   // without one (nullptr) they are read past.
-  void ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
-                   TRestoreFile* target);
-  // catalog.cpp
-  void CheckFirstMedium();
-  std::int32_t ReadDirectory(TArchiveStream& stream);
-  void ReadArchiveHeader(TArchiveStream& stream, TArchiveHeader& header,
-                         const char* shortMessage, const char* magicMessage);
+  void ExtractFile(const TDirRecord& record, TArchiveReader& reader, TRestoreFile* target);
   // open_stream.cpp: opens the archive stream on disk, tape or FTP.
   std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
                                              std::int64_t sizeLimit);

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "archive/errors.h"
-#include "engine/file_blocks.h"
+#include "engine/read_set.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
@@ -151,18 +152,14 @@ int TVaultrex::Verify() {
   int result = 0;
   int insertLine = 0;
   std::exception_ptr foreign;
-  std::unique_ptr<TArchiveStream> stream;
+  std::unique_ptr<TReadSet> set;
   restoreRoot_.clear();
   try {
     OpenLog(insertLine);
-    if (!BackupToTape && (BackupDestination.empty() || ArchiveBaseName.empty()))
-      throw EVX_ParameterError("Nie je určené miesto pre uloženie zálohy");
-    if (EncryptData && EncryptKey.empty())
-      throw EVX_ParameterError("Chýba heslo pre dešifrovanie");
-    if (EncryptData && EncryptKey.size() < 8)
-      throw EVX_WrongPassword("Krátke heslo (min. 8 znakov)");
-    if (SpanDisks && HasFileExtension(ArchiveBaseName))
-      throw EVX_ParameterError("Pri delení archívu nesmie byť určená koncovka súboru");
+    CheckReadSettings(*this, {.noPlace = engine_txt::kVerifyNoPlace,
+                              .noPassword = engine_txt::kVerifyNoPassword,
+                              .extension = engine_txt::kVerifyExtension,
+                              .shortPassword = engine_txt::kShortPassword});
 
     if (BackupToTape)
       WriteLog("Štart overovania zálohy na páske  " + Now());
@@ -170,11 +167,10 @@ int TVaultrex::Verify() {
       WriteLog("Štart overovania zálohy z " + BackupDestination + "  " + Now());
     WriteLog("");
 
-    if (SpanDisks && !BackupToTape && !BackupToFTP) CheckFirstMedium();
-    stream = OpenStream(TStreamMode::Read, IncludeBackslash(BackupDestination) + ArchiveBaseName, 0);
-    TArchiveHeader header;
-    ReadArchiveHeader(*stream, header, "Poškodený záložný súbor", "Vadný formá súboru zálohy");
-    ReadDirectory(*stream);
+    set = std::make_unique<TReadSet>(*this);
+    set->Open({engine_txt::kVerifyCutHeader, engine_txt::kVerifyForeign});
+    set->ReadDirectory(fileList_);
+    TArchiveStream* const stream = &set->Stream();
 
     TExtBackupStatistic& stat = stream->Statistic;
     stat.PercentDone = 0;
@@ -184,8 +180,6 @@ int TVaultrex::Verify() {
     stat.FilesDone = 0;
     for (const TDirRecord& r : fileList_) stat.TotalBytes += r.size;
 
-    if (!codec_) codec_ = std::make_unique<TBlockCodec>();
-    TCrypto* const cipher = header.encrypted ? cipher_.get() : nullptr;
     std::vector<std::uint8_t> diskBytes(kBlockSize);
 
     StartBlockReports(stat);
@@ -195,8 +189,7 @@ int TVaultrex::Verify() {
       TVerifyOutcome outcome = TVerifyOutcome::Failed;
       try {
         TDiskComparison comparison(r.path, diskBytes.data());
-        ReadFileBlocks(
-            *stream, *codec_, buffer1_.data(), header.encrypted, cipher,
+        set->Reader().ReadFile(
             [&](const std::uint8_t* raw, std::size_t n) { return comparison.Next(raw, n); },
             [this] { BlockRead(); });
         const int code = comparison.Finish();
@@ -254,7 +247,7 @@ int TVaultrex::Verify() {
     if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
   }
   readStat_ = nullptr;
-  stream.reset();
+  set.reset();
   errors_ = missing + different + other;
   try {
     if (result != 0) {

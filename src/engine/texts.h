@@ -1,0 +1,146 @@
+#pragma once
+// The engine's own texts: log lines, messages of the exceptions that end an
+// operation, result-code texts.  They are used verbatim, odd spellings,
+// typos, blanks and punctuation included, and must never be corrected:
+// users, scripts and tests know them as they are.  This is the one place
+// where a translation of the engine would hook in.  UTF-8.
+namespace vx::engine_txt {
+
+// ---- Result codes (ErrorText) ----------------------------------------------
+inline constexpr char kCode0[] = "no error";
+inline constexpr char kCode1[] = "Chyba spôsobená neplatnou hodnotou nastavení";
+inline constexpr char kCode2[] = "Chyba - plný disk ";
+inline constexpr char kCode3[] = "Interná chyba komprimovaných dát";
+inline constexpr char kCode4[] = "Chyba - súbor má otvorený iný proces";
+inline constexpr char kCode5[] = "Chyba pri čítaní súboru";
+inline constexpr char kCode6[] = "Chyba pri zápise do zálovovacieho súboru";
+inline constexpr char kCode7[] = "Chyba pri vytváraní zálohovacieho súboru";
+inline constexpr char kCode8[] = "Chyba - poškodená hlavička zálohovacieho súboru";
+inline constexpr char kCode9[] = "Chyba pri čítaní zálohového súboru";
+inline constexpr char kCode10[] = "Chyba pri použití páskového zariadenia";
+inline constexpr char kCode11[] = "Chyba pri vytváraní Temp súboru";
+inline constexpr char kCode12[] = "Prerušené volajúcou aplikáciou / užívateľom";
+inline constexpr char kCode13[] = "Chyba pri detekcii prvého média";
+inline constexpr char kCode14[] = "Heslo je neplatné alebo krátke";
+inline constexpr char kCode15[] = "Chyba počas FTP komunikácie";
+inline constexpr char kCode98[] = "Chyba pri verifikácii súboru";
+inline constexpr char kCode99[] = "Ostatné nešpecifikované chyby";
+// Followed by the code and ")".
+inline constexpr char kCodeOther[] = "Iná chyba (Error code ";
+
+// ---- Common to the operations ------------------------------------------------
+// The next-disk question: %d the disk number, %s the destination.
+inline constexpr char kDiskPrompt[] =
+    "Prosím vložte disk č. %d do zariadenia %s a stlačte OK alebo tlačítkom Storno prerušte "
+    "operáciu.";
+inline constexpr char kAborted[] = "Prerušené užívateľom";
+inline constexpr char kNoFirstMedium[] = "Nemožno detekovať prvé médium";
+inline constexpr char kShortPassword[] = "Krátke heslo (min. 8 znakov)";
+
+// ---- Catalog -----------------------------------------------------------------
+inline constexpr char kCatalogNoSource[] = "Needs backup source to take backup stream from";
+inline constexpr char kCatalogExtension[] =
+    "Pri delení súboru zálohy nesmie byť zadaná koncovka súboru";
+inline constexpr char kCatalogCutHeader[] = "Porušený zálohový súbor";
+inline constexpr char kCatalogForeign[] = "Magické číslo nenájdené - vadný formát súboru";
+
+// ---- RetrieveComment ----------------------------------------------------------
+inline constexpr char kCommentNoPlace[] = "Určite kam sa má záloha uložiť";
+inline constexpr char kCommentNoPassword[] = "Chýba heslo pre dešifrovanie";
+inline constexpr char kCommentExtension[] = "Pri delení archívu nesmie byť uvedená koncovka súboru";
+inline constexpr char kCommentCutHeader[] = "Poškodený záložný súbor";
+inline constexpr char kCommentForeign[] = "Vadný formát súsboru zálohy";
+
+// ---- Restore -----------------------------------------------------------------
+inline constexpr char kRestoreNoTarget[] = "Nutné určiť miesto kam sa majú súbory obnoviť";
+inline constexpr char kRestoreNoPlace[] = "Je potrebné určiť kam sa má záloha uložiť";
+inline constexpr char kRestoreNoPassword[] = "Chýba heslo na dešifrovanie";
+inline constexpr char kRestoreExtension[] =
+    "Pri delení zálohy nesmie byť určená koncovka súboru zálohy";
+inline constexpr char kRestoreCutHeader[] = "Poškodený zálohový súbor";
+inline constexpr char kRestoreForeign[] = "Chýba magické číslo - špatný formát súboru";
+// Followed by the date and time.
+inline constexpr char kRestoreStartTape[] = "Štart obnovovania z pásky o ";
+// Followed by the destination, two blanks and the date and time.
+inline constexpr char kRestoreStart[] = "Štart obnovy z ";
+// Between them the target folder.
+inline constexpr char kRestoreToBefore[] = "Obnoviť do ";
+inline constexpr char kRestoreToAfter[] = " pôvodného umiestnenia";
+inline constexpr char kRestoreInPlace[] = "Obnoviť na pôvodné miesto";
+// "<path> OK obnovené  do <target>"
+inline constexpr char kRestoredTo[] = " OK obnovené  do ";
+// "Chyba (<reason>) sa vyskytla počas obnovy <path>"; a checksum that
+// differs opens with "Chaba".
+inline constexpr char kRestoreErrorOpen[] = "Chyba (";
+inline constexpr char kRestoreCrcErrorOpen[] = "Chaba (";
+inline constexpr char kRestoreErrorClose[] = ") sa vyskytla počas obnovy ";
+// Followed by the date and time.
+inline constexpr char kRestoreDone[] = "Ukončené  ";
+// Why a file is refused or could not be put in place.
+inline constexpr char kParentComponent[] =
+    "Cesta obsahuje \"..\" a viedla by mimo cieľového priečinka";
+inline constexpr char kBadComponent[] = "Uložená cesta obsahuje prázdnu časť, \".\" alebo znak NUL";
+inline constexpr char kNoFileName[] = "Cesta neobsahuje meno súboru";
+inline constexpr char kNotAbsolute[] =
+    "Uložená cesta nie je úplná, obnovte ju do zvoleného priečinka";
+inline constexpr char kForeignLink[] =
+    "Cesta vedie cez odkaz na priečinok, ktorý nepatrí vám ani správcovi";
+inline constexpr char kSizeDiffers[] = "Dĺžka dát v zálohe nezodpovedá dĺžke súboru";
+inline constexpr char kWriteFailed[] = "Chyba pri zápise - nemožno zapísať všetky byty.";
+inline constexpr char kCrcDiffers[] =
+    "Kontrolný súčet súboru je iný ako u originálneho súboru - súbor môže byť poškodený";
+// "Chyba I/O  (#<errno>) počas vytvárania dočasného súboru"
+inline constexpr char kIoErrorOpen[] = "Chyba I/O  (#";
+inline constexpr char kIoErrorClose[] = ") počas ";
+inline constexpr char kCannotCreate[] = "vytvárania dočasného súboru";
+
+// ---- Verify ------------------------------------------------------------------
+inline constexpr char kVerifyNoPlace[] = "Nie je určené miesto pre uloženie zálohy";
+inline constexpr char kVerifyNoPassword[] = "Chýba heslo pre dešifrovanie";
+inline constexpr char kVerifyExtension[] = "Pri delení archívu nesmie byť určená koncovka súboru";
+inline constexpr char kVerifyCutHeader[] = "Poškodený záložný súbor";
+inline constexpr char kVerifyForeign[] = "Vadný formá súboru zálohy";
+// Followed by the date and time.
+inline constexpr char kVerifyStartTape[] = "Štart overovania zálohy na páske  ";
+// Followed by the destination, two blanks and the date and time.
+inline constexpr char kVerifyStart[] = "Štart overovania zálohy z ";
+// Each follows the stored path.
+inline constexpr char kVerifySame[] = " bez chýb";
+inline constexpr char kVerifyCopyFailed[] = " chyba počas kontroly";
+inline constexpr char kVerifyMissing[] = " súbor chýba alebo je uzmaknutý";
+inline constexpr char kVerifyDifferent[] = " rozdiel v  súbore v zálohe";
+// Followed by the stored path.
+inline constexpr char kVerifyOther[] = "Chyba počas kontroly ";
+// "Chyba (<reason>) počas kontroly <path>"
+inline constexpr char kVerifyErrorOpen[] = "Chyba (";
+inline constexpr char kVerifyErrorClose[] = ") počas kontroly ";
+// The summary.
+inline constexpr char kVerifyDone[] = "Kontrola ukončená ";
+inline constexpr char kVerifyOkCount[] = " Súbor/y skontrolované OK";
+inline constexpr char kVerifyBadCount[] = " kontrola  súboru/ov neprebehla v poriadku z dôvodu:";
+inline constexpr char kVerifyMissingCount[] = " Súbor/y chýbajú na harddisku";
+inline constexpr char kVerifyDifferentCount[] = " Súbor/y jeúsú odlišné od originálu";
+inline constexpr char kVerifyOtherCount[] = " Došlo k inej chybe pri porovnávaní súboru";
+
+// ---- DeleteFiles -------------------------------------------------------------
+inline constexpr char kDeleteNoLists[] =
+    "Určite súbory na uloženie prípadne na vylúčenie zo zálohy";
+inline constexpr char kDeleteNoPlace[] = "Určite kam sa má záloha uložiť";
+inline constexpr char kDeleteDiskOnly[] =
+    "Mazanie súborov je možné len zo zálohy na disku, nie z pásky ani z FTP servera";
+inline constexpr char kDeleteCutHeader[] = "Poškodený záložný súbor";
+inline constexpr char kDeleteForeign[] = "Vadný formát záložného súboru";
+inline constexpr char kDeleteCutData[] =
+    "Chyba pri čítaní (predčasný koniec súboru) počas kopirovania súboru do tmp súboru";
+inline constexpr char kDeleteCannotReplace[] = "Nemožno nahradiť súbor zálohy";
+// "Achív obsahuje <n> súborov:"
+inline constexpr char kDeleteCountOpen[] = "Achív obsahuje ";
+inline constexpr char kDeleteCountClose[] = " súborov:";
+inline constexpr char kDeleteKept[] = " kept";
+inline constexpr char kDeleteDeleted[] = " deleted";
+// Followed by the temporary archive's path.
+inline constexpr char kDeleteWholeCopyLeft[] = "Úplná kópia zálohy zostala v ";
+// Followed by the date and time.
+inline constexpr char kDeleteDone[] = "Súbory vymazané ";
+
+}  // namespace vx::engine_txt
