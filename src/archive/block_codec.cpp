@@ -96,8 +96,8 @@ void RunCipher(TCrypto* cipher, bool encrypt, const std::uint8_t* in, std::uint8
 // four-byte string occurs twice.  Noise, packed and enciphered data pass;
 // a stretch of text, a table, a run or a repeated piece anywhere does not.
 constexpr std::size_t kMinJudged = 16384;
-constexpr double kMaxGain = 32.0;       // noise of 32,768 bytes: about 23
-constexpr int kMaxRepeats = 8;          // noise of 32,768 bytes: about 0.1
+constexpr double kMaxGain = 32.0;  // noise of 32,768 bytes: about 23
+constexpr int kMaxRepeats = 8;     // noise of 32,768 bytes: about 0.1
 constexpr std::size_t kRepeatSlots = std::size_t{1} << 16;
 
 double SingleByteGain(const std::uint8_t* data, std::size_t n) {
@@ -120,7 +120,8 @@ bool HasRepeats(const std::uint8_t* data, std::size_t n, std::uint16_t* slots) {
     std::memcpy(&v, data + i, 4);
     const std::uint32_t h = (v * 2654435761u) >> 16;
     const std::uint16_t before = slots[h];
-    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 && ++repeats > kMaxRepeats) {
+    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 &&
+        ++repeats > kMaxRepeats) {
       return true;
     }
     slots[h] = static_cast<std::uint16_t>(i + 1);

@@ -30,9 +30,9 @@ class TBlockCodec {
 
   // Encodes n (1..32768) raw bytes.  A block whose bytes are plainly
   // incompressible (noise, packed or enciphered data: packing could not
-  // save more than a few bytes) is stored raw without being packed first.  The result (block header followed by the
-  // stored bytes, rounded up to 8 when encrypting) stays valid until the next
-  // call; its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
+  // save more than a few bytes) is stored raw without being packed first.  The result (block header
+  // followed by the stored bytes, rounded up to 8 when encrypting) stays valid until the next call;
+  // its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
   const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
                              std::size_t& outLen, TBlockHeader* header = nullptr);
 

@@ -6,6 +6,7 @@
 
 #include "archive/errors.h"
 #include "engine/backup_data.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 
 namespace vx {
@@ -86,9 +87,8 @@ void TBackupDataPass::FinishFile(const TDirRecord& rec, TDataOutcome& outcome,
   UpdateProgress(stat);
   if (!passed) {
     ++t_.errors;
-    t_.log("CHYBA #" + std::to_string(t_.errors) + ": Súbor " + rec.path +
-           (fileMatches_ ? " nie je overený - obsah sa zmenil od načítania zoznamu súborov"
-                         : " nie je overený - uložené dáta sa nezhodujú s prečítanými"));
+    t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kErrorOnFile + rec.path +
+           (fileMatches_ ? engine_txt::kNotVerifiedChanged : engine_txt::kNotVerifiedDiffers));
     return;
   }
   ++stat.FilesDone;
@@ -96,12 +96,12 @@ void TBackupDataPass::FinishFile(const TDirRecord& rec, TDataOutcome& outcome,
     // Stored as read; its checksum is the scan's, so its restore reports
     // the mismatch.  It keeps its archive attribute for the next backup.
     ++t_.warnings;
-    t_.log("Upozornenie :" + rec.path + " sa počas zálohovania zmenil");
+    t_.log(engine_txt::kWarning + rec.path + engine_txt::kChangedDuringBackup);
     return;
   }
   if (t_.logging) {
-    t_.log("Súbor " + rec.path +
-           (s_.VerifyDuringBackup ? " zazálohovaný a overený OK" : " Zazálohovaný OK"));
+    t_.log(engine_txt::kFile + rec.path +
+           (s_.VerifyDuringBackup ? engine_txt::kStoredVerified : engine_txt::kStored));
   }
   outcome.stored = true;
 }
@@ -123,7 +123,7 @@ void TBackupDataPass::FileDone(const TDirRecord& rec) {
   stat.CurrentFile = rec.path;
   stat.CurrentFileSize = rec.fullSize;
   t_.letMessagesRun();
-  if (t_.report(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
+  if (t_.report(stat)) throw EVX_UserAbortion(engine_txt::kAborted);
 }
 
 }  // namespace vx

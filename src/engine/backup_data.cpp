@@ -3,10 +3,6 @@
 // handing the blocks to the pipeline.
 #include "engine/backup_data.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,7 +11,9 @@
 #include <utility>
 
 #include "archive/errors.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
+#include "platform/fd.h"
 #include "platform/hooks.h"
 #include "support/utils.h"
 
@@ -33,58 +31,14 @@ constexpr auto kOpenRetryPause = std::chrono::milliseconds(100);
 // holds 64 KiB).
 constexpr std::size_t kJobsPerThread = 16;
 
-constexpr const char* kNotRegular = ": nie je obyčajný súbor";
-
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() { Close(); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd) {
-    Close();
-    fd_ = fd;
-  }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-// Opens a file of the list for reading.  The open never waits (a FIFO put in
-// the file's place since the scan), and only a regular file is read: a
-// device such as /dev/zero would fill the archive.  Anything else counts as a
-// failed open; `notRegular` tells which.  `stamp` receives the file's stamp.
-int OpenForReading(const std::string& path, bool& notRegular, TFileStamp& stamp) {
-  notRegular = false;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fd;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    notRegular = true;
-    return -1;
-  }
-  stamp.dev = st.st_dev;
-  stamp.ino = st.st_ino;
-  stamp.size = st.st_size;
-  stamp.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.ctimeNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  // Regular file: the reads block as they should once the flag is gone.
-  (void)::fcntl(fd, F_SETFL, 0);
-  return fd;
-}
-
-std::int64_t SizeNow(int fd) {
-  struct stat st {};
-  return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+// Opens a file of the list for reading (never waiting on a FIFO put in the
+// file's place since the scan, never reading a device); `stamp` receives
+// the file's stamp at the open.
+TFd OpenForReading(const std::string& path, bool& notRegular, TFileStamp& stamp) {
+  TOpenResult r = OpenRegularForReading(path);
+  notRegular = r.status == TOpenStatus::kNotRegular;
+  if (r.status == TOpenStatus::kOpened) stamp = StampOf(r.info);
+  return std::move(r.fd);
 }
 
 int EnvThreads() {
@@ -132,14 +86,14 @@ void TBackupDataPass::Run() {
 
 // Opens a file of the list; on failure puts the caller's questions (once
 // every block before it is on the medium) until the answer is not AW_RETRY.
-// Returns the descriptor, or -1.
-int TBackupDataPass::OpenFile(const TDirRecord& rec, TReaction& answer, bool& notRegular) {
-  TFileStamp& stamp = t_.outcomes[static_cast<std::size_t>(&rec - t_.files.data())].stamp;
-  int fd = OpenForReading(rec.path, notRegular, stamp);
-  if (fd >= 0) return fd;
+TFd TBackupDataPass::OpenFile(std::size_t index, TReaction& answer, bool& notRegular) {
+  const TDirRecord& rec = t_.files[index];
+  TFileStamp& stamp = t_.outcomes[index].stamp;
+  TFd fd = OpenForReading(rec.path, notRegular, stamp);
+  if (fd) return fd;
   Drain();
   int unattendedRetries = kUnattendedOpenRetries;
-  while (fd < 0 && answer == AW_RETRY) {
+  while (!fd && answer == AW_RETRY) {
     if (s_.OnCantOpenFile) {
       s_.OnCantOpenFile(rec.path, answer);
     } else {
@@ -157,6 +111,22 @@ int TBackupDataPass::OpenFile(const TDirRecord& rec, TReaction& answer, bool& no
   return fd;
 }
 
+// A file that could not be opened: given up with AW_IGNORE, else the end
+// of the backup.
+void TBackupDataPass::OpenFailed(std::size_t index, TReaction answer, bool notRegular) {
+  const TDirRecord& rec = t_.files[index];
+  ++t_.errors;
+  const std::string reason = notRegular ? engine_txt::kNotRegular : "";
+  const std::string number = engine_txt::kErrorNo + std::to_string(t_.errors);
+  if (answer != AW_IGNORE) {
+    t_.log(number + engine_txt::kBackupOpenEnds + rec.path + reason);
+    throw EVX_FileOpenError(engine_txt::kCannotOpen + rec.path);
+  }
+  t_.log(number + engine_txt::kErrorOnFile + rec.path + engine_txt::kFileSkippedOpen + reason);
+  EndFileData();
+  EndFile(index, TFileEnd{});
+}
+
 // A read failed: once every block before it is on the medium, the caller
 // decides.  true: the file is given up and the backup goes on.
 bool TBackupDataPass::ReadFailed(const TDirRecord& rec, TReaction& answer) {
@@ -167,68 +137,53 @@ bool TBackupDataPass::ReadFailed(const TDirRecord& rec, TReaction& answer) {
     answer = s_.HandleFileReadError;
   }
   if (answer == AW_IGNORE) {
-    t_.log("File " + rec.path + " not backed up due to read errors");
+    t_.log(engine_txt::kReadSkipped1 + rec.path + engine_txt::kReadSkipped2);
     return true;
   }
   ++t_.errors;
-  t_.log("CHYBA #" + std::to_string(t_.errors) + ": Zálohovanie prerušené - chyba pri čítaní " +
-         rec.path);
-  throw EVX_FileReadError("Nemožno prečítať súbor " + rec.path);
+  t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupReadEnds + rec.path);
+  throw EVX_FileReadError(engine_txt::kCannotRead + rec.path);
 }
 
 // Reads one file into blocks for the pipeline.  Never more than the scan
 // saw: a file that grows, or was swapped for something endless, cannot fill
-// the archive.
+// the archive.  A read that fails after some bytes stores those first.
 void TBackupDataPass::ReadFile(std::size_t index) {
   const TDirRecord& rec = t_.files[index];
   TReaction answer = AW_RETRY;
   bool notRegular = false;
-  TFd fd(OpenFile(rec, answer, notRegular));
-  if (fd.get() < 0) {
-    ++t_.errors;
-    const std::string reason = notRegular ? kNotRegular : "";
-    if (answer != AW_IGNORE) {
-      t_.log("CHYBA #" + std::to_string(t_.errors) +
-             ": Zálohovanie prerušené chybou pri otvorení " + rec.path + reason);
-      throw EVX_FileOpenError("Nemožno otvoriť súbor " + rec.path);
-    }
-    t_.log("CHYBA #" + std::to_string(t_.errors) + ": Súbor " + rec.path +
-           " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
-    EndFileData();
-    EndFile(index, TFileEnd{});
-    return;
-  }
+  TFd fd = OpenFile(index, answer, notRegular);
+  if (!fd) return OpenFailed(index, answer, notRegular);
   TFileEnd end;
   end.whole = true;
   end.crc = kCrcInit;
   for (;;) {
     if (StopRequested()) {
       Drain();
-      throw EVX_UserAbortion("Prerušené užívateľom");
+      throw EVX_UserAbortion(engine_txt::kAborted);
     }
     const std::int64_t left = rec.fullSize - end.done;
     if (left <= 0) break;
     TBlockPipeline::TJob& job = FreeJob();
     const auto want = static_cast<std::size_t>(
         std::min<std::int64_t>(left, static_cast<std::int64_t>(kBlockSize)));
-    const ssize_t n = ::read(fd.get(), job.raw.data(), want);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && ReadFailed(rec, answer)) {
-      fd.Close();
-      EndFileData();
-      EndFile(index, TFileEnd{});
-      return;
+    const TIoResult got = ReadAll(fd.Get(), job.raw.data(), want);
+    if (got.done > 0) {
+      if (!s_.NoFileCRCs) end.crc = FastCrcUpdate(end.crc, job.raw.data(), got.done);
+      job.rawLength = got.done;
+      pipeline_->Submit(false, index);
+      end.done += static_cast<std::int64_t>(got.done);
+      TakeBack(false);
     }
-    if (n == 0) break;
-    const auto count = static_cast<std::size_t>(n);
-    if (!s_.NoFileCRCs) end.crc = FastCrcUpdate(end.crc, job.raw.data(), count);
-    job.rawLength = count;
-    pipeline_->Submit(false, index);
-    end.done += n;
-    TakeBack(false);
+    if (got.Failed() && ReadFailed(rec, answer)) {
+      fd.Reset();
+      EndFileData();
+      return EndFile(index, TFileEnd{});
+    }
+    if (!got.Complete()) break;
   }
-  end.sizeNow = SizeNow(fd.get());
-  fd.Close();
+  end.sizeNow = FdSize(fd.Get());
+  fd.Reset();
   EndFile(index, end);
 }
 

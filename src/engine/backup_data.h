@@ -17,6 +17,7 @@
 #include "archive/archive_stream.h"
 #include "archive/block_pipeline.h"
 #include "archive/format.h"
+#include "platform/fd.h"
 #include "platform/file_system.h"
 
 namespace vx {
@@ -71,7 +72,8 @@ class TBackupDataPass {
 
   // The reading side (backup_data.cpp).
   void ReadFile(std::size_t index);
-  int OpenFile(const TDirRecord& rec, TReaction& answer, bool& notRegular);
+  TFd OpenFile(std::size_t index, TReaction& answer, bool& notRegular);
+  void OpenFailed(std::size_t index, TReaction answer, bool notRegular);
   bool ReadFailed(const TDirRecord& rec, TReaction& answer);
   TBlockPipeline::TJob& FreeJob();
   void EndFile(std::size_t index, const TFileEnd& end);

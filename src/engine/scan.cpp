@@ -4,20 +4,18 @@
 #include "engine/scan.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <memory>
 
 #include "archive/block_codec.h"
-#include "archive/erase_target.h"
 #include "archive/errors.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
+#include "platform/fd.h"
 #include "platform/file_system.h"
 #include "platform/hooks.h"
 #include "platform/paths.h"
@@ -51,27 +49,24 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
   stopped = false;
-  // O_NONBLOCK: a FIFO put there since the folder was read must not hang.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return reg;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    if (!buffer) buffer.reset(new std::uint8_t[kCrcBuffer]);
-    while (limit > 0) {
-      if (StopRequested()) {
-        stopped = true;
-        break;
-      }
-      const auto want = static_cast<std::size_t>(
-          std::min<std::int64_t>(limit, static_cast<std::int64_t>(kCrcBuffer)));
-      const ssize_t n = ::read(fd, buffer.get(), want);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      reg = FastCrcUpdate(reg, buffer.get(), static_cast<std::size_t>(n));
-      limit -= n;
+  // Never waits: a FIFO put there since the folder was read gives nothing
+  // at once.  The reads stop at the size the listing saw, so no file type
+  // needs asking for (one open, one read, one close for a small file).
+  const TFd fd = OpenFd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return reg;
+  if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kCrcBuffer);
+  while (limit > 0) {
+    if (StopRequested()) {
+      stopped = true;
+      break;
     }
+    const auto want = static_cast<std::size_t>(
+        std::min<std::int64_t>(limit, static_cast<std::int64_t>(kCrcBuffer)));
+    const TIoResult got = ReadAll(fd.Get(), buffer.get(), want);
+    reg = FastCrcUpdate(reg, buffer.get(), got.done);
+    if (!got.Complete()) break;
+    limit -= static_cast<std::int64_t>(got.done);
   }
-  ::close(fd);
   return reg;
 }
 
@@ -130,7 +125,7 @@ void TFileScan::Run() {
   t_.answer = AW_RETRY;
   if (s_.OnStartFileScan) {
     s_.OnStartFileScan("", t_.answer);
-    if (t_.answer == AW_ABORT) throw EVX_UserAbortion("Terminated by user during file scan");
+    if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kScanCancelledAtStart);
   }
   t_.files.clear();
   // The archive-bit look-ups of the whole scan share read transactions.
@@ -147,10 +142,10 @@ void TFileScan::Run() {
         t_.answer = AW_IGNORE;
         s_.OnWarning(WT_NoFilesFound, entry, t_.answer);
         if (t_.answer == AW_ABORT) {
-          throw EVX_UserAbortion("Prerušené užívateľom počas načítania súborov");
+          throw EVX_UserAbortion(engine_txt::kScanCancelledAtWarning);
         }
       }
-      t_.log("Upozornenie :" + entry + " neexistuje");
+      t_.log(engine_txt::kWarning + entry + engine_txt::kEntryMissing);
     }
   }
 
@@ -166,7 +161,7 @@ void TFileScan::Run() {
 
   if (s_.OnEndFileScan) {
     s_.OnEndFileScan("", t_.answer);
-    if (t_.answer == AW_ABORT) throw EVX_UserAbortion("Prerušené užívateľom");
+    if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kAborted);
   }
 }
 
@@ -178,7 +173,7 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
   std::string subMask = mask;
   if (subMask.find('.') == std::string::npos) subMask += ".*";
 
-  if (Ask(s_.OnScanNextDir, folder)) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+  if (Ask(s_.OnScanNextDir, folder)) throw EVX_UserAbortion(engine_txt::kScanCancelled);
 
   // Listed first, handled afterwards: the handling may raise, and the
   // search must be over by then.
@@ -189,10 +184,10 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
 
   int count = 0;
   for (const TSearchRec& rec : found) {
-    if (StopRequested()) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+    if (StopRequested()) throw EVX_UserAbortion(engine_txt::kScanCancelled);
     if (rec.attr & (faDirectory | faVolumeID)) continue;
     if (Ask(s_.OnScanNextFile, rec.name)) {
-      throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+      throw EVX_UserAbortion(engine_txt::kScanCancelled);
     }
     t_.letMessagesRun();
     // Devices, FIFOs, sockets and links that lead nowhere are never taken:
@@ -257,7 +252,7 @@ void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& 
   r.mark = 0;
   bool stopped = false;
   r.crc = s_.NoFileCRCs ? 0u : FileCrc(r.path, rec.size, stopped);
-  if (stopped) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+  if (stopped) throw EVX_UserAbortion(engine_txt::kScanCancelled);
   ++count;
 }
 
@@ -265,21 +260,21 @@ void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& 
 void TFileScan::FolderNotRead(const std::string& folder) {
   ++t_.warnings;
   ++t_.foldersNotRead;
-  t_.log("Upozornenie :" + folder + " nemožno otvoriť, jeho súbory nie sú zazálohované");
+  t_.log(engine_txt::kWarning + folder + engine_txt::kFolderNotRead);
 }
 
 // A path longer than the archive can keep: counted and logged as a file that
 // cannot be opened; with HandleOpenError AW_ABORT the backup ends with 4.
 void TFileScan::PathTooLong(const std::string& path) {
   ++t_.errors;
-  const std::string reason = ": cesta je dlhšia ako 255 bajtov";
+  const std::string reason = engine_txt::kPathTooLong;
   if (s_.HandleOpenError == AW_ABORT) {
-    t_.log("CHYBA #" + std::to_string(t_.errors) + ": Zálohovanie prerušené chybou pri otvorení " +
-           path + reason);
-    throw EVX_FileOpenError("Nemožno otvoriť súbor " + path);
+    t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupOpenEnds + path +
+           reason);
+    throw EVX_FileOpenError(engine_txt::kCannotOpen + path);
   }
-  t_.log("CHYBA #" + std::to_string(t_.errors) + ": Súbor " + path +
-         " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
+  t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kErrorOnFile + path +
+         engine_txt::kFileSkippedOpen + reason);
 }
 
 void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
@@ -288,29 +283,6 @@ void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
                              [this](const std::string& line) { WriteLog(line); },
                              [this] { LetMessagesRun(); }});
   scan.Run();
-}
-
-}  // namespace vx
-
-namespace vx {
-
-void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
-  errors_ = 0;
-  warnings_ = 0;
-  erased.clear();
-  CheckBackupSettings();
-  const std::unique_ptr<TArchiveBitStore> own =
-      ArchiveBits ? nullptr : TArchiveBitStore::OpenDefault();
-  ScanFiles(ArchiveBits ? *ArchiveBits : *own);
-  if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
-  // The real run refuses to empty a folder it reads from.
-  CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
-  // The stream keeps the running log when it empties the folder.
-  std::vector<std::string> keep;
-  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
-  const TEraseListing listing =
-      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, keep, nullptr);
-  for (const std::string& name : listing.names) erased.push_back(listing.folder + "/" + name);
 }
 
 }  // namespace vx

@@ -13,7 +13,6 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
-#include "engine/backup_data.h"
 #include "engine/types.h"
 #include "platform/archive_bits.h"
 #include "platform/file_system.h"
@@ -190,12 +189,6 @@ class TVaultrex {
 
   // scan.cpp: fills fileList_ and the scan's counters.
   void ScanFiles(TArchiveBitStore& bits);
-  // backup.cpp / archive_file.cpp
-  void CheckBackupSettings() const;
-  void WriteArchiveHeader();
-  void WriteDirectory(const std::vector<TDirRecord>& records);
-  void ResetArchiveAttributes(TArchiveBitStore& bits);
-  void WriteBackupSummary(int insertLine);
   // restore.cpp
   // Reads one file's data blocks; with a target they are written into it,
   // without one (nullptr) they are read past.
@@ -231,12 +224,6 @@ class TVaultrex {
   std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
-  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
-  double startTime_ = 0.0;
-
-  // backup: what became of each record of the file list in the data pass.
-  std::vector<TDataOutcome> outcomes_;
-  bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
 
   // restore: the folder a redirected restore must not leave (empty

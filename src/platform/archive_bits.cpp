@@ -1,8 +1,8 @@
 #include "platform/archive_bits.h"
 
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -131,15 +131,18 @@ TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
     // Written only when it differs: every run opens the store, and a write
     // here would take the write lock (and sync) each time.
     sqlite3_stmt* version = Prepare(db_, path_, "PRAGMA user_version");
-    const bool current = sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
+    const bool current =
+        sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
     sqlite3_finalize(version);
-    if (!current) Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    if (!current)
+      Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     st_ = std::make_unique<Statements>();
     st_->select = Prepare(db_, path_,
                           "SELECT dev, ino, size, mtime_ns, ctime_ns FROM cleared WHERE path = ?1");
-    st_->upsert = Prepare(db_, path_,
-                          "INSERT OR REPLACE INTO cleared (path, dev, ino, size, mtime_ns, ctime_ns)"
-                          " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    st_->upsert =
+        Prepare(db_, path_,
+                "INSERT OR REPLACE INTO cleared (path, dev, ino, size, mtime_ns, ctime_ns)"
+                " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     st_->remove = Prepare(db_, path_, "DELETE FROM cleared WHERE path = ?1");
   } catch (...) {
     st_.reset();

@@ -47,7 +47,7 @@ class TArchiveBitStore {
   // RollbackBatch) leaves every file as it was.  Look-ups inside a batch see
   // its writes.
   void BeginBatch();
-  void Clear(const std::string& path);                       // stats the file now
+  void Clear(const std::string& path);  // stats the file now
   void Clear(const std::string& path, const TFileStamp& stamp);
   void CommitBatch();
   void RollbackBatch();
@@ -90,6 +90,31 @@ class TArchiveBitLookups {
 
  private:
   TArchiveBitStore& store_;
+};
+
+// Keeps a batch open for as long as it lives: what is not committed when it
+// ends is rolled back.  The store must outlive it.
+class TArchiveBitBatch {
+ public:
+  explicit TArchiveBitBatch(TArchiveBitStore& store) : store_(store) { store_.BeginBatch(); }
+  ~TArchiveBitBatch() {
+    if (open_) {
+      try {
+        store_.RollbackBatch();
+      } catch (...) {
+      }
+    }
+  }
+  TArchiveBitBatch(const TArchiveBitBatch&) = delete;
+  TArchiveBitBatch& operator=(const TArchiveBitBatch&) = delete;
+  void Commit() {
+    open_ = false;
+    store_.CommitBatch();
+  }
+
+ private:
+  TArchiveBitStore& store_;
+  bool open_ = true;
 };
 
 // Attributes of a path including faArchive from the process-wide store; -1

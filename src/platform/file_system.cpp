@@ -241,6 +241,12 @@ void SetFileDateTime(const std::string& path, std::uint32_t dosDateTime) {
   (void)::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+TFileStamp StampOf(const struct stat& st) {
+  TFileStamp stamp;
+  FillStamp(st, stamp);
+  return stamp;
+}
+
 bool GetFileStamp(const std::string& path, TFileStamp& stamp) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;

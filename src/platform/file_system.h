@@ -1,5 +1,7 @@
 #pragma once
 // Directory search, attributes and file times, mapped onto Linux.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -72,6 +74,9 @@ std::uint32_t GetFileDate(const std::string& path);
 // Sets access and modification time from a local DOS date-time; silently does
 // nothing on failure.  Never follows a symbolic link at path.
 void SetFileDateTime(const std::string& path, std::uint32_t dosDateTime);
+
+// Stamp of what stat(2) reported.
+TFileStamp StampOf(const struct stat& st);
 
 // Stamp of a path (links followed); false when it cannot be stat-ed.
 bool GetFileStamp(const std::string& path, TFileStamp& stamp);
