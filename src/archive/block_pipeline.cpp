@@ -1,6 +1,7 @@
 #include "archive/block_pipeline.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "archive/errors.h"
 
@@ -43,6 +44,9 @@ TBlockPipeline::TJob* TBlockPipeline::Free() {
 }
 
 void TBlockPipeline::Submit(bool marker, std::uint64_t tag) {
+  // The job to submit is the one Free() gives: with every job under way it
+  // would be the oldest, still to be taken back.
+  if (Free() == nullptr) throw std::logic_error("TBlockPipeline::Submit: no free job");
   TJob& job = jobs_[submitted_ % jobs_.size()];
   job.tag = tag;
   job.error = nullptr;

@@ -55,7 +55,9 @@ class TBlockPipeline {
   // The job to fill next, or nullptr when every job is under way (take the
   // oldest back first).
   TJob* Free();
-  // Hands the job from Free() on, filled (rawLength 1..32768) or as a marker.
+  // Hands the job from Free() on, filled (rawLength 1..32768) or as a
+  // marker; a marker needs a free job too.  Throws std::logic_error when
+  // every job is under way.
   void Submit(bool marker, std::uint64_t tag);
   // Whether any submitted job has not been taken back.
   bool Pending() const { return submitted_ != released_; }

@@ -197,6 +197,7 @@ TBlockPipeline::TJob& TBackupDataPass::FreeJob() {
 // A file's end takes its place in the order: what it reports comes after
 // its last block is on the medium.
 void TBackupDataPass::EndFile(std::size_t index, const TFileEnd& end) {
+  FreeJob();
   ends_.push_back(end);
   pipeline_->Submit(true, index);
   TakeBack(false);

@@ -40,6 +40,15 @@ void MakeCorpus(const std::string& src) {
   while (text.size() < 250000) text += "riadok textu " + std::to_string(text.size()) + "\n";
   WriteFile(src + "/text.txt", text);
   WriteFile(src + "/sub/more.txt", text.substr(0, 70000));
+  // More blocks in one file, and more files, than the pipeline has jobs
+  // under way: the reader waits for free jobs, and a file's end takes one
+  // of its own.
+  std::string big;
+  while (big.size() < 2300000) big += text;
+  WriteFile(src + "/big.txt", big.substr(0, 2300000));
+  for (int i = 0; i < 150; ++i) {
+    WriteFile(src + "/many/f" + std::to_string(i), text.substr(static_cast<std::size_t>(i), 90));
+  }
 }
 
 // What a caller sees of a run besides the archive: the events in order and
