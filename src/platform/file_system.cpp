@@ -176,6 +176,9 @@ std::vector<std::string> FindSubfolders(const std::string& folder, bool includeH
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (name[0] == '.' && !includeHidden) continue;
+    // The listing's type spares a stat of every file; only a file system
+    // that does not give it (DT_UNKNOWN) is asked.
+    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
     struct stat st {};
     if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) out.push_back(name);
