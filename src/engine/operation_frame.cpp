@@ -143,12 +143,13 @@ int TOperationFrame::Run(const std::function<void()>& body) {
     const int code = ResultCodeFor(e, rules_.further);
     const bool engineError = dynamic_cast<const EVX_Error*>(&e) != nullptr;
     if ((rules_.foreign == TForeignPolicy::RethrowNonEngine && !engineError) ||
-        (rules_.foreign == TForeignPolicy::RethrowUnmapped && code == kOtherErrorCode))
-      foreign_ = std::current_exception();
+        (rules_.foreign == TForeignPolicy::RethrowUnmapped && code == kOtherErrorCode)) {
+      if (!foreign_) foreign_ = std::current_exception();
+    }
     return code;
   } catch (...) {
     stat_ = nullptr;
-    foreign_ = std::current_exception();
+    if (!foreign_) foreign_ = std::current_exception();
     return kOtherErrorCode;
   }
 }

@@ -79,7 +79,8 @@ class TOperationFrame {
 
   // ---- The result ----
   // Runs body; 0 when it returns, else the code of the exception that ended
-  // it.  An exception that must leave the operation is kept for Finish.
+  // it.  An exception that must leave the operation is kept for Finish (the
+  // first one, when Run is used more than once).
   int Run(const std::function<void()>& body);
   // The message of the exception that ended Run ("" after success).
   const std::string& Failure() const { return failure_; }

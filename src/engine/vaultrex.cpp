@@ -9,6 +9,9 @@
 
 #include "archive/errors.h"
 #include "engine/catalog_run.h"
+#include "engine/delete_run.h"
+#include "engine/restore_run.h"
+#include "engine/verify_run.h"
 #include "engine/texts.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
@@ -201,33 +204,18 @@ void TVaultrex::LetMessagesRun() {
   if (RunInBackground) ProcessMessages();
 }
 
-void TVaultrex::ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record) {
-  stat.BytesWritten += record.size;
-  stat.FilesDone += 1;
-  // Every file empty: all there is has been done.
-  stat.PercentDone =
-      stat.TotalBytes == 0
-          ? 100
-          : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) * 100.0 /
-                                                  static_cast<double>(stat.TotalBytes)));
-  stat.CurrentFile = record.path;
-  stat.CurrentFileSize = record.size;
-  LetMessagesRun();
-  if (ReportStatistic(stat)) throw EVX_UserAbortion(engine_txt::kAborted);
-}
-
-void TVaultrex::StartBlockReports(TExtBackupStatistic& stat) {
-  readStat_ = &stat;
-  blocksSinceReport_ = 0;
-  lastReportTick_ = TickCountMs();
-}
-
 bool HasFileExtension(const std::string& path) {
   const auto slash = path.rfind('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const auto dot = path.rfind('.');
   return dot != std::string::npos && dot > nameStart;
 }
+
+int TVaultrex::Restore() { return TRestoreRun(*this).Run(); }
+
+int TVaultrex::Verify() { return TVerifyRun(*this).Run(); }
+
+int TVaultrex::DeleteFiles() { return TDeleteRun(*this).Run(); }
 
 int TVaultrex::Catalog() { return TCatalogRun(*this).Catalog(); }
 
