@@ -31,6 +31,18 @@ TBytes TwoFiles() {
   return BuildArchive({{"/a", TextBytes(40000)}, {"/b", TextBytes(700)}}, 9, "");
 }
 
+// A reader over bytes in memory, standing at the first file's data.
+struct TReaderAtData {
+  explicit TReaderAtData(const TBytes& a) : src(a.data(), a.size()), reader(src, codec) {
+    reader.ReadHeader();
+    reader.ReadDirectory(records);
+  }
+  TMemoryByteSource src;
+  TBlockCodec codec;
+  TArchiveReader reader;
+  std::vector<TDirRecord> records;
+};
+
 struct TDamageCase {
   const char* name;
   std::function<void(TBytes&)> damage;
@@ -45,12 +57,8 @@ TEST_P(ReaderDamage, EndsWithItsTextAndResyncsWhereTheHeaderHolds) {
   const TDamageCase& c = GetParam();
   TBytes a = TwoFiles();
   c.damage(a);
-  TMemoryByteSource src(a.data(), a.size());
-  TBlockCodec codec;
-  TArchiveReader reader(src, codec);
-  reader.ReadHeader();
-  std::vector<TDirRecord> records;
-  reader.ReadDirectory(records);
+  TReaderAtData at(a);
+  TArchiveReader& reader = at.reader;
   int code = 0;
   std::string text;
   try {
@@ -68,7 +76,7 @@ TEST_P(ReaderDamage, EndsWithItsTextAndResyncsWhereTheHeaderHolds) {
     return true;
   });
   EXPECT_EQ(second, TextBytes(700));
-  EXPECT_EQ(src.Position(), a.size());
+  EXPECT_EQ(at.src.Position(), a.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,12 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ArchiveReaderRun, ATakerThatWantsNoMoreHasTheRestReadPastAndTicksCountDataBlocks) {
   const TBytes a = TwoFiles();
-  TMemoryByteSource src(a.data(), a.size());
-  TBlockCodec codec;
-  TArchiveReader reader(src, codec);
-  reader.ReadHeader();
-  std::vector<TDirRecord> records;
-  reader.ReadDirectory(records);
+  TReaderAtData at(a);
+  TArchiveReader& reader = at.reader;
   int taken = 0;
   int ticks = 0;
   const auto tick = [&ticks] { ++ticks; };
@@ -114,17 +118,13 @@ TEST(ArchiveReaderRun, ATakerThatWantsNoMoreHasTheRestReadPastAndTicksCountDataB
   EXPECT_EQ(ticks, 2);  // both data blocks, not the end block
   EXPECT_EQ(reader.ReadFile(nullptr, tick), 700);
   EXPECT_EQ(ticks, 3);
-  EXPECT_EQ(src.Position(), a.size());
+  EXPECT_EQ(at.src.Position(), a.size());
 }
 
 TEST(ArchiveReaderRun, CopyFileHandsOnEveryStoredBlockAsItStands) {
   const TBytes a = TwoFiles();
-  TMemoryByteSource src(a.data(), a.size());
-  TBlockCodec codec;
-  TArchiveReader reader(src, codec);
-  reader.ReadHeader();
-  std::vector<TDirRecord> records;
-  reader.ReadDirectory(records);
+  TReaderAtData at(a);
+  TArchiveReader& reader = at.reader;
   TBytes copied;
   int blocks = 0;
   for (int file = 0; file < 2; ++file) {
