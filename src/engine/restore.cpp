@@ -143,12 +143,12 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
   }
   TTargetFile out;
   out.Create(target, *folders_);
-  Extract(r, out);
+  const TExtracted got = Extract(r, out);
   // The directory keeps the low 32 bits of the size.
-  if (static_cast<std::uint32_t>(bytes_) != static_cast<std::uint32_t>(r.size))
+  if (static_cast<std::uint32_t>(got.bytes) != static_cast<std::uint32_t>(r.size))
     throw EVX_BackupReadError(engine_txt::kSizeDiffers);
   // A stored checksum of 0 means the backup computed none.
-  const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || crc_ == r.crc;
+  const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || got.crc == r.crc;
   // Data that changed during their backup never replace a file, but are
   // kept where nothing else stands.
   if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
@@ -167,16 +167,15 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
 
 // Reads one file's data blocks into target; a target that could not be
 // created has its data read past.
-void TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target) {
+TRestoreRun::TExtracted TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target) {
   frame_.FileStarts(r);
-  bytes_ = 0;
-  crc_ = kCrcInit;
+  TExtracted got{0, kCrcInit};
   TBlockTaker take;
   if (target.Ready()) {
-    take = [this, &target](const std::uint8_t* raw, std::size_t n) {
+    take = [&got, &target](const std::uint8_t* raw, std::size_t n) {
       if (!target.Write(raw, n)) return false;
-      bytes_ += static_cast<std::int64_t>(n);
-      crc_ = FastCrcUpdate(crc_, raw, n);
+      got.bytes += static_cast<std::int64_t>(n);
+      got.crc = FastCrcUpdate(got.crc, raw, n);
       return true;
     };
   }
@@ -186,6 +185,7 @@ void TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target) {
     throw EVX_FileWriteError(target.LinkRefused() ? std::string(engine_txt::kForeignLink)
                                                   : IoError(target.Error()));
   if (target.WriteFailed()) throw EVX_FileWriteError(engine_txt::kWriteFailed);
+  return got;
 }
 
 }  // namespace vx

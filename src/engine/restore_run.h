@@ -28,7 +28,12 @@ class TRestoreRun {
   // file mark).
   void PassOver(const TDirRecord& record);
   void RestoreFile(const TDirRecord& record, const std::string& target);
-  void Extract(const TDirRecord& record, TTargetFile& target);
+  // What came out of a file's data: the bytes written and their checksum.
+  struct TExtracted {
+    std::int64_t bytes = 0;
+    std::uint32_t crc = 0;
+  };
+  TExtracted Extract(const TDirRecord& record, TTargetFile& target);
   void Failed(const TDirRecord& record, const char* open, const std::string& reason) const;
   void NoteDiskFull(int err);
 
@@ -40,8 +45,6 @@ class TRestoreRun {
   bool tape_ = false;
   int skipCount_ = 0;
   bool targetDiskFull_ = false;  // a target failed for want of room
-  std::int64_t bytes_ = 0;       // of the file being written
-  std::uint32_t crc_ = 0;
 };
 
 }  // namespace vx
