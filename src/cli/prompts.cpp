@@ -7,23 +7,9 @@
 #include <cerrno>
 
 #include "cli/signals.h"
+#include "support/strings.h"
 
 namespace vx {
-namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trimmed(const std::string& s) {
-  std::size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  std::size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-}  // namespace
 
 int TPrompt::Ask(const std::string& text, const std::vector<TChoice>& choices) {
   std::string menu;
@@ -36,7 +22,7 @@ int TPrompt::Ask(const std::string& text, const std::vector<TChoice>& choices) {
       out_ << "\n" << std::flush;
       return -1;
     }
-    std::string answer = Lower(Trimmed(line));
+    std::string answer = LowerAscii(Trim(line, " \t\r"));
     if (answer.empty()) continue;
     for (std::size_t i = 0; i < choices.size(); ++i) {
       if (choices[i].letters.find(answer[0]) != std::string::npos) {

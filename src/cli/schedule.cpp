@@ -24,6 +24,7 @@
 #include "platform/archive_bits.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 extern char** environ;
 
@@ -61,11 +62,6 @@ std::string HomeDir() {
   if (!home.empty()) return home;
   const passwd* pw = ::getpwuid(::getuid());
   return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "/";
-}
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool HasControlCharacter(const std::string& s) {
@@ -496,9 +492,9 @@ bool ParseClock(const std::string& text, int& hour, int& minute) {
 }
 
 std::optional<int> ParseWeekday(const std::string& text) {
-  const std::string want = Lower(text);
+  const std::string want = LowerAscii(text);
   for (std::size_t d = 0; d < kDays.size(); ++d) {
-    const std::string full = Lower(kDays[d]);
+    const std::string full = LowerAscii(kDays[d]);
     if (want == full || want == full.substr(0, 3)) return static_cast<int>(d);
   }
   return std::nullopt;
@@ -614,8 +610,7 @@ std::string UserUnitDir() {
   std::string config = Env("XDG_CONFIG_HOME");
   // Relative values are invalid by the XDG rules and are ignored.
   if (config.empty() || config[0] != '/') config = HomeDir() + "/.config";
-  while (config.size() > 1 && config.back() == '/') config.pop_back();
-  return config + "/systemd/user";
+  return WithoutTrailingSlashes(config) + "/systemd/user";
 }
 
 std::string ScheduleLogDir() {

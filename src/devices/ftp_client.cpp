@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "support/strings.h"
+
 namespace vx {
 
 namespace {
@@ -66,10 +68,7 @@ void CloseSocket(TFd& fd, int how) noexcept {
 }
 
 bool ParseByte(const std::string& text, int& value) {
-  std::size_t b = text.find_first_not_of(' ');
-  std::size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return false;
-  std::string digits = text.substr(b, e - b + 1);
+  const std::string digits = Trim(text, " ");
   if (!AllDigits(digits) || digits.size() > 3) return false;
   value = std::stoi(digits);
   return value <= 255;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/hooks.h"
+#include "support/strings.h"
 
 namespace vx {
 namespace {
@@ -44,18 +45,7 @@ bool IsIscsiUrl(const std::string& s) {
 // ---- Device list ----
 
 std::vector<std::string> ParseTapeDeviceList(const std::string& value) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : value) {
-    if (c == ',' || std::isspace(static_cast<unsigned char>(c))) {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
+  return SplitWords(value, ", \t\n\v\f\r");
 }
 
 std::vector<std::string> ScsiGenericNodes(const std::string& devFolder) {

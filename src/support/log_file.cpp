@@ -1,9 +1,9 @@
 #include "support/log_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/path_names.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -76,16 +77,6 @@ std::FILE* OpenLogForWriting(const std::string& name, bool append) {
     ThrowIo("cannot open " + name, err);
   }
   return f;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
 }  // namespace
@@ -167,7 +158,7 @@ void TLogFile::InsertAt(int lineNo) {
   }
 
   // The private copy beside the log: a fresh name, created exclusively, 0600.
-  std::string templ = FolderOf(fileName_) + "." + NameOf(fileName_) + ".XXXXXX";
+  std::string templ = ExtractFilePath(fileName_) + "." + ExtractFileName(fileName_) + ".XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
   const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
