@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/target_writer.h"
+#include "support/strings.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -19,15 +20,11 @@ namespace {
 // byte, or a component that is empty, "." or "..".  Empty when it may.
 std::string PathRefusal(const std::string& rel) {
   if (rel.find('\0') != std::string::npos) return engine_txt::kBadComponent;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = rel.find('/', start);
-    const std::string part = rel.substr(start, end == std::string::npos ? end : end - start);
+  for (const std::string& part : Split(rel, '/')) {
     if (part == "..") return engine_txt::kParentComponent;
     if (part.empty() || part == ".") return engine_txt::kBadComponent;
-    if (end == std::string::npos) return {};
-    start = end + 1;
   }
+  return {};
 }
 
 // A stored path below the restore folder: a drive letter and the leading

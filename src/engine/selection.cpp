@@ -1,25 +1,13 @@
 // Selection matching.
 #include "engine/selection.h"
 
-#include <cctype>
-
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 namespace vx {
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 std::string Slashed(std::string s) {
   for (char& c : s) c = c == '\\' ? '/' : c;
@@ -29,8 +17,8 @@ std::string Slashed(std::string s) {
 }  // namespace
 
 bool MatchMask(const std::string& mask, const std::string& name) {
-  std::string m = Lower(mask);
-  std::string n = Lower(name);
+  std::string m = LowerAscii(mask);
+  std::string n = LowerAscii(name);
   if (n.find('.') == std::string::npos) n += '.';
   if (!n.empty() && n.front() == '.') {
     const auto dot = m.find('.');
@@ -57,9 +45,9 @@ bool MatchExclude(const std::string& pattern, const std::string& path, bool recu
   if (!MatchMask(ExtractFileName(pattern), ExtractFileName(path))) return false;
   const std::string patternFolder = ExtractFilePath(pattern);
   if (patternFolder.empty()) return true;
-  const std::string pathFolder = Lower(ExtractFilePath(path));
-  if (recurse) return pathFolder.find(Lower(patternFolder)) != std::string::npos;
-  return pathFolder == Lower(patternFolder);
+  const std::string pathFolder = LowerAscii(ExtractFilePath(path));
+  if (recurse) return pathFolder.find(LowerAscii(patternFolder)) != std::string::npos;
+  return pathFolder == LowerAscii(patternFolder);
 }
 
 bool MatchIncludeLine(const std::string& line, const std::string& path, bool recurse) {

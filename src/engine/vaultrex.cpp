@@ -2,7 +2,6 @@
 // statistics reports and the log of the running operation.
 #include "engine/vaultrex.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -15,6 +14,7 @@
 #include "engine/texts.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
+#include "support/strings.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -59,17 +59,6 @@ std::string FormatPrompt(const std::string& format, int diskNo, const std::strin
     out += format[i];
   }
   return out;
-}
-
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -153,7 +142,7 @@ bool TVaultrex::ReportStatistic(const TExtBackupStatistic& stat) {
 
 int TVaultrex::IndexOfPath(const std::string& path) const {
   for (std::size_t i = 0; i < fileList_.size(); ++i) {
-    if (SameTextAscii(fileList_[i].path, path)) return static_cast<int>(i);
+    if (SameTextIgnoringCase(fileList_[i].path, path)) return static_cast<int>(i);
   }
   return -1;
 }

@@ -18,6 +18,7 @@
 
 #include "platform/date_time.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 namespace vx {
 
@@ -25,21 +26,6 @@ namespace {
 
 constexpr int kMaxLinkDepth = 40;
 constexpr int kTemporaryNameAttempts = 100;
-
-std::vector<std::string> SplitComponents(const std::string& rel) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (const char c : rel) {
-    if (c == '/') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  parts.push_back(part);
-  return parts;
-}
 
 TFd DupFd(const TFd& fd) { return TFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0)); }
 
@@ -83,7 +69,7 @@ int EnterFolders(TFd& dir, const std::string& path, bool create, bool followOwne
     if (!dir) return errno;
   }
   const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  for (const std::string& p : SplitComponents(path)) {
+  for (const std::string& p : Split(path, '/')) {
     if (p.empty() || p == ".") continue;
     int next = ::openat(dir.Get(), p.c_str(), flags);
     if (next < 0 && errno == ENOENT && create) {
