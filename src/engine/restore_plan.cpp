@@ -44,10 +44,6 @@ std::string RelativeStoredPath(const std::string& path) {
 
 }  // namespace
 
-bool TVaultrex::MatchIncludeLine(const std::string& line, const std::string& path, bool recurse) {
-  return vx::MatchIncludeLine(line, path, recurse);
-}
-
 bool TVaultrex::SelectedForRestore(const std::string& path) const {
   return SelectedByIncludes(IncludeNames, RecurseSubDir, path);
 }

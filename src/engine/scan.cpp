@@ -13,7 +13,6 @@
 #include "archive/block_codec.h"
 #include "archive/erase_target.h"
 #include "archive/errors.h"
-#include "engine/selection.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
@@ -73,14 +72,6 @@ std::string TrimRightBlanks(const std::string& s) {
 }
 
 }  // namespace
-
-bool TVaultrex::MatchMask(const std::string& mask, const std::string& name) {
-  return vx::MatchMask(mask, name);
-}
-
-bool TVaultrex::MatchExclude(const std::string& pattern, const std::string& path, bool recurse) {
-  return vx::MatchExclude(pattern, path, recurse);
-}
 
 void TVaultrex::ScanFiles() {
   leftOut_ = 0;

@@ -1,6 +1,7 @@
-// Selection matching.
+// Selection matching, and the engine's published matching functions.
 #include "engine/selection.h"
 
+#include "engine/vaultrex.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "support/strings.h"
@@ -84,6 +85,18 @@ bool KeptByDelete(const std::vector<std::string>& includes,
     if (!line.empty() && MatchIncludeLine(line, path, recurse)) return byIncludes;
   }
   return !byIncludes;
+}
+
+bool TVaultrex::MatchMask(const std::string& mask, const std::string& name) {
+  return vx::MatchMask(mask, name);
+}
+
+bool TVaultrex::MatchExclude(const std::string& pattern, const std::string& path, bool recurse) {
+  return vx::MatchExclude(pattern, path, recurse);
+}
+
+bool TVaultrex::MatchIncludeLine(const std::string& line, const std::string& path, bool recurse) {
+  return vx::MatchIncludeLine(line, path, recurse);
 }
 
 bool IsForeignPath(const std::string& path) {
