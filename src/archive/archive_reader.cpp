@@ -169,6 +169,10 @@ int ScanArchive(TByteSource& src, const std::string& key) {
   TBlockCodec codec;
   TBlowFish cipher;
   cipher.SetKey(key);
+  return ScanArchive(src, codec, cipher);
+}
+
+int ScanArchive(TByteSource& src, TBlockCodec& codec, TCrypto& cipher) {
   TArchiveReader reader(src, codec);
   reader.SetCipher(&cipher);
   try {

@@ -151,6 +151,8 @@ std::int64_t ReadFileData(TByteSource& src, bool encrypted, TBlockCodec& codec, 
 // everything decoded, otherwise the result code of the engine exception that
 // stopped it (3 zip, 8 foreign file, 9 damaged archive).
 int ScanArchive(TByteSource& src, const std::string& key);
+// The same with a codec and a keyed cipher kept from one archive to the next.
+int ScanArchive(TByteSource& src, TBlockCodec& codec, TCrypto& cipher);
 // The same over bytes held in memory.
 int ScanArchiveBytes(const std::uint8_t* data, std::size_t size, const std::string& key);
 
