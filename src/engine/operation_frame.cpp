@@ -52,7 +52,10 @@ TOperationFrame::TOperationFrame(TVaultrex& engine, const TOperationRules& rules
 
 TOperationFrame::~TOperationFrame() { CloseLog(); }
 
-void TOperationFrame::OpenLog() { engine_.OpenLog(insertLine_); }
+void TOperationFrame::OpenLog() {
+  logOpened_ = true;
+  engine_.OpenLog(insertLine_);
+}
 
 void TOperationFrame::Log(const std::string& line) const { engine_.WriteLog(line); }
 
@@ -60,7 +63,11 @@ void TOperationFrame::InsertSummary() const {
   if (engine_.log_ && engine_.LogFileMode != LFM_NoLog) engine_.log_->InsertAt(insertLine_ + 1);
 }
 
-void TOperationFrame::CloseLog() noexcept { engine_.CloseLog(); }
+void TOperationFrame::CloseLog() noexcept {
+  if (!logOpened_) return;
+  logOpened_ = false;
+  engine_.CloseLog();
+}
 
 void TOperationFrame::LogEnd(int result, const std::string& doneLine) const {
   if (result == 0) {

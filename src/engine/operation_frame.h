@@ -38,7 +38,7 @@ int ResultCodeFor(const std::exception& e, std::span<const int> further);
 class TOperationFrame {
  public:
   TOperationFrame(TVaultrex& engine, const TOperationRules& rules);
-  // Closes the log on every way out.
+  // Closes the log it opened on every way out.
   ~TOperationFrame();
   TOperationFrame(const TOperationFrame&) = delete;
   TOperationFrame& operator=(const TOperationFrame&) = delete;
@@ -94,6 +94,7 @@ class TOperationFrame {
   TVaultrex& engine_;
   TOperationRules rules_;
   int insertLine_ = 0;
+  bool logOpened_ = false;
   std::exception_ptr foreign_;
   std::string failure_;
   TExtBackupStatistic* stat_ = nullptr;
