@@ -66,8 +66,9 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
   ReadExact(raw, kCountSize, kDamaged);
   const std::int32_t count = DecodeCount(raw);
   if (!PlausibleFileCount(count)) throw EVX_BackupReadError(kDamaged);
-  const std::int64_t needed = static_cast<std::int64_t>(kHeaderSize + kCountSize) +
-                              static_cast<std::int64_t>(count) * kRecordSize;
+  const std::int64_t needed =
+      static_cast<std::int64_t>(kHeaderSize + kCountSize) +
+      static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kRecordSize);
   if (archiveSize > 0 && needed > archiveSize) throw EVX_BackupReadError(kDamaged);
   // Records are added as they arrive: a count larger than the data ends at
   // the first short read, having allocated only for records really present.
