@@ -17,20 +17,14 @@
 #include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "archive/format.h"
+#include "archive/texts.h"
 #include "platform/fd.h"
 #include "support/path_names.h"
 
 namespace vx {
 namespace {
 
-const char* const kDiskFull = "Na disku nie je dostatok miesta";
-const char* const kCannotCreate = "nedá sa vytvoriť záložný súbor";
-const char* const kCannotOpenVolume = "Nemožno otvoriť súbor zálohy";
-const char* const kUserAbort = "Prerušené užívateľom";
-const char* const kReadIo = "I/O chyba počas čítania záložného súboru";
-const char* const kEarlyEnd = "Early end of file detected";
-const char* const kWriteIo = "I/O chyba počas zápisu záložného súboru";
-const char* const kFileMark = "Chyba páskového zariadenia - chýba značka súboru";
+using namespace txt::archive;
 
 // A volume file, replacing an older one of the same name; private to its
 // owner like every file of a set.
@@ -93,10 +87,8 @@ bool MakeFolders(const std::string& folder) {
 
 // Defaults for destinations that are not tapes.
 void TArchiveDestination::WriteFileMark() { throw EVX_TapeError(kFileMark); }
-void TArchiveDestination::SkipFilemarks(int) {
-  throw EVX_TapeError("Iná chyba páskového zariadenia");
-}
-void TArchiveDestination::Unload() { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
+void TArchiveDestination::SkipFilemarks(int) { throw EVX_TapeError(kOtherTapeError); }
+void TArchiveDestination::Unload() { throw EVX_TapeError(kOtherTapeError); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
                                std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask,

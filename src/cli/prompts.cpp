@@ -50,7 +50,7 @@ bool ReadLineFromFd(int fd, std::string& line) {
 }
 
 TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text) {
-  int i = prompt.Ask(text, {{"[O]K", "oy"}, {"[S]torno", "sca"}});
+  int i = prompt.Ask(text, {{txt::cli::kChoiceOk, "oy"}, {txt::cli::kChoiceCancel, "sca"}});
   return i == 0 ? TBoxAnswer::Ok : TBoxAnswer::Abort;
 }
 
@@ -59,11 +59,13 @@ TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
   // After a failed read, trying again is not possible: the engine ends the
   // run for any answer but AW_IGNORE, so only the two real choices are offered.
   if (question == kCantReadQuestion) {
-    int i = prompt.Ask(question + fileName, {{"[P]rerušiť", "pa"}, {"[I]gnorovať", "i"}});
+    int i = prompt.Ask(question + fileName,
+                       {{txt::cli::kChoiceAbort, "pa"}, {txt::cli::kChoiceIgnore, "i"}});
     return i == 1 ? AW_IGNORE : AW_ABORT;
   }
-  int i = prompt.Ask(question + fileName,
-                     {{"[P]rerušiť", "pa"}, {"[O]pakovať", "or"}, {"[I]gnorovať", "i"}});
+  int i = prompt.Ask(question + fileName, {{txt::cli::kChoiceAbort, "pa"},
+                                           {txt::cli::kChoiceRetry, "or"},
+                                           {txt::cli::kChoiceIgnore, "i"}});
   switch (i) {
     case 1: return AW_RETRY;
     case 2: return AW_IGNORE;

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/fd.h"
@@ -41,8 +42,8 @@ const std::string kWhenLine = "# when: ";
 
 // The closing lines a backup prints (see commands.cpp), for the result of a
 // scheduled run.
-const char* const kBackupDone = "Záloha dát je ukončená.";
-const char* const kBackupStopped = "Záloha dát bola prerušená.";
+const std::string kBackupDone = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskDone;
+const std::string kBackupStopped = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskStopped;
 
 constexpr std::array<const char*, 7> kDays = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                               "Friday", "Saturday", "Sunday"};
@@ -413,7 +414,7 @@ TRunResult ResultOfRun() {
     const int code = std::atoi(status.c_str());
     r.ok = code == 0;
     r.status = "exit " + status;
-    r.text = r.ok ? kBackupDone : std::string(kBackupStopped) + " " + TVaultrex::ErrorText(code);
+    r.text = r.ok ? kBackupDone : kBackupStopped + " " + TVaultrex::ErrorText(code);
   } else if (how == "killed" || how == "dumped") {
     r.status = "signal " + status;
     r.text = kBackupStopped;
