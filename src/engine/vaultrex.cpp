@@ -10,8 +10,8 @@
 #include "engine/catalog_run.h"
 #include "engine/delete_run.h"
 #include "engine/restore_run.h"
-#include "engine/verify_run.h"
 #include "engine/texts.h"
+#include "engine/verify_run.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
 #include "support/strings.h"
@@ -68,7 +68,7 @@ TVaultrex::TVaultrex()
       codec_(std::make_unique<TBlockCodec>()),
       buffer1_(kWorkBufferSize),
       buffer2_(kWorkBufferSize) {
-  Messages.push_back(engine_txt::kDiskPrompt);
+  Messages.push_back(txt::engine::kDiskPrompt);
   AskForNextDisk = true;
 }
 
@@ -79,25 +79,44 @@ TVaultrex::~TVaultrex() {
 
 std::string TVaultrex::ErrorText(int code) {
   switch (code) {
-    case 0: return engine_txt::kCode0;
-    case 1: return engine_txt::kCode1;
-    case 2: return engine_txt::kCode2;
-    case 3: return engine_txt::kCode3;
-    case 4: return engine_txt::kCode4;
-    case 5: return engine_txt::kCode5;
-    case 6: return engine_txt::kCode6;
-    case 7: return engine_txt::kCode7;
-    case 8: return engine_txt::kCode8;
-    case 9: return engine_txt::kCode9;
-    case 10: return engine_txt::kCode10;
-    case 11: return engine_txt::kCode11;
-    case 12: return engine_txt::kCode12;
-    case 13: return engine_txt::kCode13;
-    case 14: return engine_txt::kCode14;
-    case 15: return engine_txt::kCode15;
-    case 98: return engine_txt::kCode98;
-    case 99: return engine_txt::kCode99;
-    default: return engine_txt::kCodeOther + std::to_string(code) + ")";
+    case 0:
+      return txt::engine::kCode0;
+    case 1:
+      return txt::engine::kCode1;
+    case 2:
+      return txt::engine::kCode2;
+    case 3:
+      return txt::engine::kCode3;
+    case 4:
+      return txt::engine::kCode4;
+    case 5:
+      return txt::engine::kCode5;
+    case 6:
+      return txt::engine::kCode6;
+    case 7:
+      return txt::engine::kCode7;
+    case 8:
+      return txt::engine::kCode8;
+    case 9:
+      return txt::engine::kCode9;
+    case 10:
+      return txt::engine::kCode10;
+    case 11:
+      return txt::engine::kCode11;
+    case 12:
+      return txt::engine::kCode12;
+    case 13:
+      return txt::engine::kCode13;
+    case 14:
+      return txt::engine::kCode14;
+    case 15:
+      return txt::engine::kCode15;
+    case 98:
+      return txt::engine::kCode98;
+    case 99:
+      return txt::engine::kCode99;
+    default:
+      return txt::engine::kCodeOther + std::to_string(code) + ")";
   }
 }
 
@@ -109,10 +128,16 @@ bool TVaultrex::AskForDisk(int diskNo, TReaction& reaction) {
   }
   const std::string format = Messages.empty() ? std::string() : Messages.front();
   switch (AskQuestionBox(FormatPrompt(format, diskNo, BackupDestination))) {
-    case TBoxAnswer::Ok: reaction = AW_IGNORE; return true;
-    case TBoxAnswer::Abort: reaction = AW_ABORT; return true;
-    case TBoxAnswer::Closed: return true;
-    case TBoxAnswer::Unavailable: return false;
+    case TBoxAnswer::Ok:
+      reaction = AW_IGNORE;
+      return true;
+    case TBoxAnswer::Abort:
+      reaction = AW_ABORT;
+      return true;
+    case TBoxAnswer::Closed:
+      return true;
+    case TBoxAnswer::Unavailable:
+      return false;
   }
   return false;
 }
