@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <string>
 
-#include "archive/block_codec.h"
 #include "archive/errors.h"
 #include "engine/restore_run.h"
 #include "engine/texts.h"
@@ -175,7 +174,7 @@ TRestoreRun::TExtracted TRestoreRun::Extract(const TDirRecord& r, TTargetFile& t
     take = [&got, &target](const std::uint8_t* raw, std::size_t n) {
       if (!target.Write(raw, n)) return false;
       got.bytes += static_cast<std::int64_t>(n);
-      got.crc = FastCrcUpdate(got.crc, raw, n);
+      got.crc = CrcUpdate(got.crc, raw, n);
       return true;
     };
   }
