@@ -3,6 +3,14 @@
 // put in front of the run's lines, closed on every way out), the error and
 // warning counters, the statistics with their cancel answer, and the result
 // code an exception ending the run stands for.
+//
+// A run uses it so:
+//   constexpr int kCodes[] = {EVX_UserAbortion::kCode, ...};
+//   TOperationFrame frame(engine, {kCodes, TForeignPolicy::RethrowNonEngine});
+//   int result = frame.Run([&] { frame.OpenLog(); ...the operation... });
+//   ...what must happen after success or failure...
+//   frame.LogEnd(result, doneLine);   // or the operation's own last lines
+//   return frame.Finish(result);      // closes the log, lets a kept exception leave
 #include <cstdint>
 #include <exception>
 #include <functional>
