@@ -19,14 +19,14 @@ constexpr int kCommentCodes[] = {EVX_FileWriteError::kCode, EVX_UserAbortion::kC
 }  // namespace
 
 int TCatalogRun::Catalog() {
-  CheckReadSettings(engine_, {.noPlace = txt::engine::kCatalogNoSource,
-                              .extension = txt::engine::kCatalogExtension});
+  CheckReadSettings(engine_, {.noPlace = engine_txt::kCatalogNoSource,
+                              .extension = engine_txt::kCatalogExtension});
   // Whatever fails below, nothing of an earlier archive stays in the list.
   engine_.fileList_.clear();
   TOperationFrame frame(engine_, {kCatalogCodes, TForeignPolicy::Keep});
   const int result = frame.Run([this] {
     TReadSet set(engine_);
-    set.Open({txt::engine::kCatalogCutHeader, txt::engine::kCatalogForeign});
+    set.Open({engine_txt::kCatalogCutHeader, engine_txt::kCatalogForeign});
     set.ReadDirectory(engine_.fileList_);
     set.Close();
   });
@@ -36,11 +36,11 @@ int TCatalogRun::Catalog() {
 int TCatalogRun::RetrieveComment(std::string& comment) {
   TOperationFrame frame(engine_, {kCommentCodes, TForeignPolicy::Keep});
   const int result = frame.Run([this, &comment] {
-    CheckReadSettings(engine_, {.noPlace = txt::engine::kCommentNoPlace,
-                                .noPassword = txt::engine::kCommentNoPassword,
-                                .extension = txt::engine::kCommentExtension});
+    CheckReadSettings(engine_, {.noPlace = engine_txt::kCommentNoPlace,
+                                .noPassword = engine_txt::kCommentNoPassword,
+                                .extension = engine_txt::kCommentExtension});
     TReadSet set(engine_);
-    set.Open({txt::engine::kCommentCutHeader, txt::engine::kCommentForeign});
+    set.Open({engine_txt::kCommentCutHeader, engine_txt::kCommentForeign});
     set.Close();
     comment = set.Header().comment;
   });

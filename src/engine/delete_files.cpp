@@ -33,8 +33,8 @@ std::unique_ptr<TTempFile> MakeTempArchive(const std::string& folder) {
     temp->CloseFd();
     return temp;
   } catch (const std::system_error& e) {
-    throw EVX_FileWriteError(txt::engine::kIoErrorOpen + std::to_string(e.code().value()) +
-                             txt::engine::kIoErrorClose + txt::engine::kCannotCreate);
+    throw EVX_FileWriteError(engine_txt::kIoErrorOpen + std::to_string(e.code().value()) +
+                             engine_txt::kIoErrorClose + engine_txt::kCannotCreate);
   }
 }
 
@@ -55,21 +55,21 @@ int TDeleteRun::Run() {
   if (copyBackStarted_ && temp_) {
     // The set is incomplete now; the temporary archive is its only whole copy.
     temp_->Keep();
-    frame_.Log(txt::engine::kDeleteWholeCopyLeft + temp_->path());
+    frame_.Log(engine_txt::kDeleteWholeCopyLeft + temp_->path());
   }
   temp_.reset();
-  frame_.LogEnd(result, txt::engine::kDeleteDone + FormatDateTimeC(NowDateTime()));
+  frame_.LogEnd(result, engine_txt::kDeleteDone + FormatDateTimeC(NowDateTime()));
   return frame_.Finish(result);
 }
 
 void TDeleteRun::CheckSettings() const {
   if (engine_.IncludeNames.empty() == engine_.ExcludeNames.empty())
-    throw EVX_ParameterError(txt::engine::kDeleteNoLists);
-  CheckReadSettings(engine_, {.noPlace = txt::engine::kDeleteNoPlace});
+    throw EVX_ParameterError(engine_txt::kDeleteNoLists);
+  CheckReadSettings(engine_, {.noPlace = engine_txt::kDeleteNoPlace});
   // A tape cannot be read and rewritten at once, and a set on a server is
   // not rewritten in place.
   if (engine_.BackupToTape || engine_.BackupToFTP)
-    throw EVX_ParameterError(txt::engine::kDeleteDiskOnly);
+    throw EVX_ParameterError(engine_txt::kDeleteDiskOnly);
 }
 
 void TDeleteRun::Body() {
@@ -79,7 +79,7 @@ void TDeleteRun::Body() {
   const bool replace = !engine_.SpanDisks;
   TReadSet set(engine_);
   // The first volume is not asked for: the set is rewritten where it is.
-  set.Open({txt::engine::kDeleteCutHeader, txt::engine::kDeleteForeign}, false);
+  set.Open({engine_txt::kDeleteCutHeader, engine_txt::kDeleteForeign}, false);
   // A set reached through a symbolic link is replaced where it really lies.
   const std::string setFile = RealPathOf(set.Stream().VolumeFileName(1));
   temp_ = MakeTempArchive(replace ? ExtractFilePath(setFile) : GetTempFolder());
@@ -105,8 +105,7 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   out.WriteBytes(set.Reader().RawHeader(), kHeaderSize);
   std::vector<TDirRecord>& files = engine_.fileList_;
   const std::int32_t count = set.ReadDirectory(files);
-  frame_.Log(txt::engine::kDeleteCountOpen + std::to_string(count) +
-             txt::engine::kDeleteCountClose);
+  frame_.Log(engine_txt::kDeleteCountOpen + std::to_string(count) + engine_txt::kDeleteCountClose);
   frame_.Log("");
   std::vector<bool> stays(files.size(), false);
   std::vector<TDirRecord> kept;
@@ -122,10 +121,10 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   TExtBackupStatistic& stat = set.Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, total);
   frame_.StartBlockReports(stat);
-  const TDataTexts texts{txt::engine::kDeleteCutData, txt::engine::kDeleteCutData};
+  const TDataTexts texts{engine_txt::kDeleteCutData, engine_txt::kDeleteCutData};
   for (std::size_t i = 0; i < files.size(); ++i) {
     const bool keep = stays[i];
-    frame_.Log(files[i].path + (keep ? txt::engine::kDeleteKept : txt::engine::kDeleteDeleted));
+    frame_.Log(files[i].path + (keep ? engine_txt::kDeleteKept : engine_txt::kDeleteDeleted));
     frame_.FileStarts(files[i]);
     set.Reader().CopyFile(
         [&out, keep](const std::uint8_t* head, const std::uint8_t* stored, std::size_t n) {
@@ -151,7 +150,7 @@ void TDeleteRun::WriteDirectory(TArchiveStream& out, const std::vector<TDirRecor
 
 void TDeleteRun::ReplaceOneFileSet(const std::string& setFile) {
   if (!ReplaceKeepingMode(temp_->path(), setFile))
-    throw EVX_BackupWriteError(txt::engine::kDeleteCannotReplace);
+    throw EVX_BackupWriteError(engine_txt::kDeleteCannotReplace);
   temp_->Keep();
 }
 

@@ -135,7 +135,7 @@ void TOperationFrame::FileRead(const TDirRecord& record) {
 
 void TOperationFrame::Report(const TExtBackupStatistic& stat) const {
   engine_.LetMessagesRun();
-  if (engine_.ReportStatistic(stat)) throw EVX_UserAbortion(txt::engine::kAborted);
+  if (engine_.ReportStatistic(stat)) throw EVX_UserAbortion(engine_txt::kAborted);
 }
 
 int TOperationFrame::Run(const std::function<void()>& body) {

@@ -40,7 +40,7 @@ void TReadSet::CheckFirstMedium() const {
     if (FileExists(first)) return;
     // Nobody to ask: looking again would never end.
     if (!engine_.AskForDisk(1, answer) || answer != AW_IGNORE)
-      throw EVX_WrongMedium(txt::engine::kNoFirstMedium);
+      throw EVX_WrongMedium(engine_txt::kNoFirstMedium);
   }
 }
 

@@ -22,8 +22,8 @@ constexpr int kRestoreCodes[] = {EVX_FileWriteError::kCode, EVX_UserAbortion::kC
 std::string Now() { return FormatDateTimeC(NowDateTime()); }
 
 std::string IoError(int err) {
-  return txt::engine::kIoErrorOpen + std::to_string(err) + txt::engine::kIoErrorClose +
-         txt::engine::kCannotCreate;
+  return engine_txt::kIoErrorOpen + std::to_string(err) + engine_txt::kIoErrorClose +
+         engine_txt::kCannotCreate;
 }
 
 }  // namespace
@@ -41,31 +41,31 @@ int TRestoreRun::Run() {
   set_.reset();
   // A selected file that did not come back whole fails the run.
   if (result == 0 && frame_.Errors() > 0) result = targetDiskFull_ ? 2 : 9;
-  frame_.LogEnd(result, txt::engine::kRestoreDone + Now());
+  frame_.LogEnd(result, engine_txt::kRestoreDone + Now());
   return frame_.Finish(result);
 }
 
 void TRestoreRun::LogStart() const {
   if (engine_.BackupToTape)
-    frame_.Log(txt::engine::kRestoreStartTape + Now());
+    frame_.Log(engine_txt::kRestoreStartTape + Now());
   else
-    frame_.Log(txt::engine::kRestoreStart + engine_.BackupDestination + "  " + Now());
+    frame_.Log(engine_txt::kRestoreStart + engine_.BackupDestination + "  " + Now());
   if (engine_.RedirectRestore)
-    frame_.Log(txt::engine::kRestoreToBefore + engine_.RestoreTo + txt::engine::kRestoreToAfter);
+    frame_.Log(engine_txt::kRestoreToBefore + engine_.RestoreTo + engine_txt::kRestoreToAfter);
   else
-    frame_.Log(txt::engine::kRestoreInPlace);
+    frame_.Log(engine_txt::kRestoreInPlace);
   frame_.Log("");
 }
 
 void TRestoreRun::Body() {
   if (engine_.RedirectRestore && engine_.RestoreTo.empty())
-    throw EVX_ParameterError(txt::engine::kRestoreNoTarget);
-  CheckReadSettings(engine_, {.noPlace = txt::engine::kRestoreNoPlace,
-                              .noPassword = txt::engine::kRestoreNoPassword,
-                              .extension = txt::engine::kRestoreExtension,
-                              .shortPassword = txt::engine::kShortPassword});
+    throw EVX_ParameterError(engine_txt::kRestoreNoTarget);
+  CheckReadSettings(engine_, {.noPlace = engine_txt::kRestoreNoPlace,
+                              .noPassword = engine_txt::kRestoreNoPassword,
+                              .extension = engine_txt::kRestoreExtension,
+                              .shortPassword = engine_txt::kShortPassword});
   set_ = std::make_unique<TReadSet>(engine_);
-  set_->Open({txt::engine::kRestoreCutHeader, txt::engine::kRestoreForeign});
+  set_->Open({engine_txt::kRestoreCutHeader, engine_txt::kRestoreForeign});
   set_->ReadDirectory(engine_.fileList_);
   engine_.Comment = set_->Header().comment;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
@@ -97,18 +97,18 @@ void TRestoreRun::Treat(const TDirRecord& r) {
   }
   const TVaultrex::TRestorePlan plan = engine_.PlanRestore(r);
   if (!plan.restore) {
-    if (!plan.refusal.empty()) Failed(r, txt::engine::kRestoreErrorOpen, plan.refusal);
+    if (!plan.refusal.empty()) Failed(r, engine_txt::kRestoreErrorOpen, plan.refusal);
     PassOver(r);
   } else {
     try {
       RestoreFile(r, plan.target);
     } catch (const EVX_CRCError& e) {
-      Failed(r, txt::engine::kRestoreCrcErrorOpen, e.what());
+      Failed(r, engine_txt::kRestoreCrcErrorOpen, e.what());
     } catch (const EVX_Error& e) {
       if (e.Code() != EVX_FileWriteError::kCode && e.Code() != EVX_BackupReadError::kCode &&
           e.Code() != EVX_ZipError::kCode)
         throw;
-      Failed(r, txt::engine::kRestoreErrorOpen, e.what());
+      Failed(r, engine_txt::kRestoreErrorOpen, e.what());
     }
   }
   frame_.FileRead(r);
@@ -125,7 +125,7 @@ void TRestoreRun::PassOver(const TDirRecord& r) {
 
 void TRestoreRun::Failed(const TDirRecord& r, const char* open, const std::string& reason) const {
   frame_.CountError();
-  frame_.Log(open + reason + txt::engine::kRestoreErrorClose + r.path);
+  frame_.Log(open + reason + engine_txt::kRestoreErrorClose + r.path);
 }
 
 void TRestoreRun::NoteDiskFull(int err) {
@@ -145,12 +145,12 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
   const TExtracted got = Extract(r, out);
   // The directory keeps the low 32 bits of the size.
   if (static_cast<std::uint32_t>(got.bytes) != static_cast<std::uint32_t>(r.size))
-    throw EVX_BackupReadError(txt::engine::kSizeDiffers);
+    throw EVX_BackupReadError(engine_txt::kSizeDiffers);
   // A stored checksum of 0 means the backup computed none.
   const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || got.crc == r.crc;
   // Data that changed during their backup never replace a file, but are
   // kept where nothing else stands.
-  if (!crcMatches && out.Existed()) throw EVX_CRCError(txt::engine::kCrcDiffers);
+  if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
   using TReadOnly = TTargetFile::TReadOnly;
   const TReadOnly readOnly = !engine_.RestoreAttributes ? TReadOnly::Keep
                              : (r.attr & faReadOnly)    ? TReadOnly::Set
@@ -160,8 +160,8 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
     throw EVX_FileWriteError(IoError(out.Error()));
   }
   if (engine_.RestoreAttributes) SetFileAttributes(target, r.attr);
-  if (!crcMatches) throw EVX_CRCError(txt::engine::kCrcDiffers);
-  frame_.Log(r.path + txt::engine::kRestoredTo + target);
+  if (!crcMatches) throw EVX_CRCError(engine_txt::kCrcDiffers);
+  frame_.Log(r.path + engine_txt::kRestoredTo + target);
 }
 
 // Reads one file's data blocks into target; a target that could not be
@@ -181,9 +181,9 @@ TRestoreRun::TExtracted TRestoreRun::Extract(const TDirRecord& r, TTargetFile& t
   set_->Reader().ReadFile(take, [this] { frame_.BlockRead(); });
   if (!target.Ready() || target.WriteFailed()) NoteDiskFull(target.Error());
   if (!target.Ready() && !target.WriteFailed())
-    throw EVX_FileWriteError(target.LinkRefused() ? std::string(txt::engine::kForeignLink)
+    throw EVX_FileWriteError(target.LinkRefused() ? std::string(engine_txt::kForeignLink)
                                                   : IoError(target.Error()));
-  if (target.WriteFailed()) throw EVX_FileWriteError(txt::engine::kWriteFailed);
+  if (target.WriteFailed()) throw EVX_FileWriteError(engine_txt::kWriteFailed);
   return got;
 }
 

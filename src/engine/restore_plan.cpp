@@ -19,10 +19,10 @@ namespace {
 // Why a path relative to its starting folder may not be restored: a NUL
 // byte, or a component that is empty, "." or "..".  Empty when it may.
 std::string PathRefusal(const std::string& rel) {
-  if (rel.find('\0') != std::string::npos) return txt::engine::kBadComponent;
+  if (rel.find('\0') != std::string::npos) return engine_txt::kBadComponent;
   for (const std::string& part : Split(rel, '/')) {
-    if (part == "..") return txt::engine::kParentComponent;
-    if (part.empty() || part == ".") return txt::engine::kBadComponent;
+    if (part == "..") return engine_txt::kParentComponent;
+    if (part.empty() || part == ".") return engine_txt::kBadComponent;
   }
   return {};
 }
@@ -57,10 +57,10 @@ TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
     plan.target = FlatRestore ? restoreTo + ExtractFileName(shortPath) : restoreTo + shortPath;
     plan.refusal = PathRefusal(shortPath);
     if (plan.refusal.empty() && ExtractFileName(shortPath).empty())
-      plan.refusal = txt::engine::kNoFileName;
+      plan.refusal = engine_txt::kNoFileName;
   } else if (plan.target.empty() || plan.target[0] != '/') {
-    plan.refusal = plan.target.find('\0') != std::string::npos ? txt::engine::kBadComponent
-                                                               : txt::engine::kNotAbsolute;
+    plan.refusal = plan.target.find('\0') != std::string::npos ? engine_txt::kBadComponent
+                                                               : engine_txt::kNotAbsolute;
   } else {
     plan.refusal = PathRefusal(plan.target.substr(1));
   }

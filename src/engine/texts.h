@@ -4,7 +4,7 @@
 // typos, blanks and punctuation included, and must never be corrected:
 // users, scripts and tests know them as they are.  This is the one place
 // where a translation of the engine would hook in.  UTF-8.
-namespace vx::txt::engine {
+namespace vx::engine_txt {
 
 // ---- Result codes (ErrorText) ----------------------------------------------
 inline constexpr char kCode0[] = "no error";
@@ -143,4 +143,4 @@ inline constexpr char kDeleteWholeCopyLeft[] = "Úplná kópia zálohy zostala v
 // Followed by the date and time.
 inline constexpr char kDeleteDone[] = "Súbory vymazané ";
 
-}  // namespace vx::txt::engine
+}  // namespace vx::engine_txt

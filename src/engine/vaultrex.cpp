@@ -68,7 +68,7 @@ TVaultrex::TVaultrex()
       codec_(std::make_unique<TBlockCodec>()),
       buffer1_(kWorkBufferSize),
       buffer2_(kWorkBufferSize) {
-  Messages.push_back(txt::engine::kDiskPrompt);
+  Messages.push_back(engine_txt::kDiskPrompt);
   AskForNextDisk = true;
 }
 
@@ -80,43 +80,43 @@ TVaultrex::~TVaultrex() {
 std::string TVaultrex::ErrorText(int code) {
   switch (code) {
     case 0:
-      return txt::engine::kCode0;
+      return engine_txt::kCode0;
     case 1:
-      return txt::engine::kCode1;
+      return engine_txt::kCode1;
     case 2:
-      return txt::engine::kCode2;
+      return engine_txt::kCode2;
     case 3:
-      return txt::engine::kCode3;
+      return engine_txt::kCode3;
     case 4:
-      return txt::engine::kCode4;
+      return engine_txt::kCode4;
     case 5:
-      return txt::engine::kCode5;
+      return engine_txt::kCode5;
     case 6:
-      return txt::engine::kCode6;
+      return engine_txt::kCode6;
     case 7:
-      return txt::engine::kCode7;
+      return engine_txt::kCode7;
     case 8:
-      return txt::engine::kCode8;
+      return engine_txt::kCode8;
     case 9:
-      return txt::engine::kCode9;
+      return engine_txt::kCode9;
     case 10:
-      return txt::engine::kCode10;
+      return engine_txt::kCode10;
     case 11:
-      return txt::engine::kCode11;
+      return engine_txt::kCode11;
     case 12:
-      return txt::engine::kCode12;
+      return engine_txt::kCode12;
     case 13:
-      return txt::engine::kCode13;
+      return engine_txt::kCode13;
     case 14:
-      return txt::engine::kCode14;
+      return engine_txt::kCode14;
     case 15:
-      return txt::engine::kCode15;
+      return engine_txt::kCode15;
     case 98:
-      return txt::engine::kCode98;
+      return engine_txt::kCode98;
     case 99:
-      return txt::engine::kCode99;
+      return engine_txt::kCode99;
     default:
-      return txt::engine::kCodeOther + std::to_string(code) + ")";
+      return engine_txt::kCodeOther + std::to_string(code) + ")";
   }
 }
 

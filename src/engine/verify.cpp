@@ -102,17 +102,17 @@ int TVerifyRun::Run() {
 }
 
 void TVerifyRun::Body() {
-  CheckReadSettings(engine_, {.noPlace = txt::engine::kVerifyNoPlace,
-                              .noPassword = txt::engine::kVerifyNoPassword,
-                              .extension = txt::engine::kVerifyExtension,
-                              .shortPassword = txt::engine::kShortPassword});
+  CheckReadSettings(engine_, {.noPlace = engine_txt::kVerifyNoPlace,
+                              .noPassword = engine_txt::kVerifyNoPassword,
+                              .extension = engine_txt::kVerifyExtension,
+                              .shortPassword = engine_txt::kShortPassword});
   if (engine_.BackupToTape)
-    frame_.Log(txt::engine::kVerifyStartTape + Now());
+    frame_.Log(engine_txt::kVerifyStartTape + Now());
   else
-    frame_.Log(txt::engine::kVerifyStart + engine_.BackupDestination + "  " + Now());
+    frame_.Log(engine_txt::kVerifyStart + engine_.BackupDestination + "  " + Now());
   frame_.Log("");
   set_ = std::make_unique<TReadSet>(engine_);
-  set_->Open({txt::engine::kVerifyCutHeader, txt::engine::kVerifyForeign});
+  set_->Open({engine_txt::kVerifyCutHeader, engine_txt::kVerifyForeign});
   set_->ReadDirectory(engine_.fileList_);
   std::int64_t total = 0;
   for (const TDirRecord& r : engine_.fileList_) total += r.size;
@@ -141,8 +141,8 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     if (code != EVX_FileWriteError::kCode && code != EVX_BackupReadError::kCode &&
         code != EVX_ZipError::kCode)
       throw;
-    frame_.Log(txt::engine::kVerifyErrorOpen + std::string(e.what()) +
-               txt::engine::kVerifyErrorClose + r.path);
+    frame_.Log(engine_txt::kVerifyErrorOpen + std::string(e.what()) +
+               engine_txt::kVerifyErrorClose + r.path);
     ++other_;
     frame_.CountError();
     failed_ = true;
@@ -166,23 +166,23 @@ TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {
   switch (code) {
     case 0:
       ++ok_;
-      frame_.Log(r.path + txt::engine::kVerifySame);
+      frame_.Log(r.path + engine_txt::kVerifySame);
       return TOutcome::Same;
     case 1:
       ++other_;
-      frame_.Log(r.path + txt::engine::kVerifyCopyFailed);
+      frame_.Log(r.path + engine_txt::kVerifyCopyFailed);
       return TOutcome::Failed;
     case 2:
       ++missing_;
-      frame_.Log(r.path + txt::engine::kVerifyMissing);
+      frame_.Log(r.path + engine_txt::kVerifyMissing);
       return TOutcome::Missing;
     case 3:
       ++different_;
-      frame_.Log(r.path + txt::engine::kVerifyDifferent);
+      frame_.Log(r.path + engine_txt::kVerifyDifferent);
       return TOutcome::Different;
     default:
       ++other_;
-      frame_.Log(txt::engine::kVerifyOther + r.path);
+      frame_.Log(engine_txt::kVerifyOther + r.path);
       return TOutcome::Failed;
   }
 }
@@ -191,15 +191,15 @@ TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {
 // when it opened stay above it.
 void TVerifyRun::WriteSummary() const {
   frame_.InsertSummary();
-  frame_.Log(txt::engine::kVerifyDone + Now());
-  frame_.Log(std::to_string(ok_) + txt::engine::kVerifyOkCount);
+  frame_.Log(engine_txt::kVerifyDone + Now());
+  frame_.Log(std::to_string(ok_) + engine_txt::kVerifyOkCount);
   const int bad = missing_ + different_ + other_;
   if (bad == 0) return;
-  frame_.Log(std::to_string(bad) + txt::engine::kVerifyBadCount);
-  if (missing_ > 0) frame_.Log("   " + std::to_string(missing_) + txt::engine::kVerifyMissingCount);
+  frame_.Log(std::to_string(bad) + engine_txt::kVerifyBadCount);
+  if (missing_ > 0) frame_.Log("   " + std::to_string(missing_) + engine_txt::kVerifyMissingCount);
   if (different_ > 0)
-    frame_.Log("   " + std::to_string(different_) + txt::engine::kVerifyDifferentCount);
-  if (other_ > 0) frame_.Log("   " + std::to_string(other_) + txt::engine::kVerifyOtherCount);
+    frame_.Log("   " + std::to_string(different_) + engine_txt::kVerifyDifferentCount);
+  if (other_ > 0) frame_.Log("   " + std::to_string(other_) + engine_txt::kVerifyOtherCount);
   frame_.Log("");
 }
 
