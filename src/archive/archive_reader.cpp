@@ -7,14 +7,15 @@
 
 #include "archive/archive_stream.h"
 #include "archive/errors.h"
+#include "archive/texts.h"
 
 namespace vx {
 
 namespace {
 
-constexpr const char* kDamaged = "Poškodený zálohový súbor";
-constexpr const char* kRecordMissing = "Lesefehler aus Stream";
-constexpr const char* kBadBlockHeader = "Porušená hlavička súboru";
+using txt::archive::kBrokenFileHeader;
+using txt::archive::kDamagedSet;
+using txt::archive::kRecordMissing;
 
 }  // namespace
 
@@ -63,12 +64,13 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
                                            std::int64_t archiveSize) {
   records.clear();
   std::uint8_t raw[kRecordSize];
-  ReadExact(raw, kCountSize, kDamaged);
+  ReadExact(raw, kCountSize, kDamagedSet);
   const std::int32_t count = DecodeCount(raw);
-  if (!PlausibleFileCount(count)) throw EVX_BackupReadError(kDamaged);
-  const std::int64_t needed = static_cast<std::int64_t>(kHeaderSize + kCountSize) +
-                              static_cast<std::int64_t>(count) * kRecordSize;
-  if (archiveSize > 0 && needed > archiveSize) throw EVX_BackupReadError(kDamaged);
+  if (!PlausibleFileCount(count)) throw EVX_BackupReadError(kDamagedSet);
+  const std::int64_t needed =
+      static_cast<std::int64_t>(kHeaderSize + kCountSize) +
+      static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kRecordSize);
+  if (archiveSize > 0 && needed > archiveSize) throw EVX_BackupReadError(kDamagedSet);
   // Records are added as they arrive: a count larger than the data ends at
   // the first short read, having allocated only for records really present.
   try {
@@ -76,7 +78,7 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
       ReadExact(raw, kRecordSize, kRecordMissing);
       records.push_back(DecodeRecord(raw));
       // A record no backup writes means the count ran into other bytes.
-      if (!PlausibleRecord(records.back())) throw EVX_BackupReadError(kDamaged);
+      if (!PlausibleRecord(records.back())) throw EVX_BackupReadError(kDamagedSet);
     }
   } catch (...) {
     records.clear();
@@ -89,7 +91,7 @@ bool TArchiveReader::NextBlock(TBlockHeader& header, std::size_t& onMedium, cons
                                const TDataTexts& texts) {
   ReadExact(head_, kBlockHeaderSize, texts.cutHeader);
   header = DecodeBlockHeader(head_);
-  if (!BlockHeaderValid(header)) throw EVX_BackupReadError(kBadBlockHeader);
+  if (!BlockHeaderValid(header)) throw EVX_BackupReadError(kBrokenFileHeader);
   onMedium = 0;
   if (header.IsEnd()) return false;
   onMedium = StoredBytesOnMedium(header.storedLength, encrypted_);
@@ -169,6 +171,10 @@ int ScanArchive(TByteSource& src, const std::string& key) {
   TBlockCodec codec;
   TBlowFish cipher;
   cipher.SetKey(key);
+  return ScanArchive(src, codec, cipher);
+}
+
+int ScanArchive(TByteSource& src, TBlockCodec& codec, TCrypto& cipher) {
   TArchiveReader reader(src, codec);
   reader.SetCipher(&cipher);
   try {

@@ -13,6 +13,7 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "archive/texts.h"
 
 namespace vx {
 
@@ -61,14 +62,14 @@ class TStreamByteSource : public TByteSource {
 // The texts of a header that is cut short or is no archive header; each
 // reading operation has its own.
 struct THeaderTexts {
-  const char* cut = "Poškodený zálohový súbor";
-  const char* foreign = "Nie je to zálohový súbor";
+  const char* cut = txt::archive::kDamagedSet;
+  const char* foreign = txt::archive::kNotASet;
 };
 
 // The texts of a file's data that end early.
 struct TDataTexts {
-  const char* cutHeader = "Predčasný koniec súboru v hlavičke súboru";
-  const char* cutData = "Predčasný koniec súboru pri čítaní súboru";
+  const char* cutHeader = txt::archive::kEarlyEndInHeader;
+  const char* cutData = txt::archive::kEarlyEndInFile;
 };
 
 // Takes the raw bytes of the next block; false when it wants no more (the
@@ -151,6 +152,8 @@ std::int64_t ReadFileData(TByteSource& src, bool encrypted, TBlockCodec& codec, 
 // everything decoded, otherwise the result code of the engine exception that
 // stopped it (3 zip, 8 foreign file, 9 damaged archive).
 int ScanArchive(TByteSource& src, const std::string& key);
+// The same with a codec and a keyed cipher kept from one archive to the next.
+int ScanArchive(TByteSource& src, TBlockCodec& codec, TCrypto& cipher);
 // The same over bytes held in memory.
 int ScanArchiveBytes(const std::uint8_t* data, std::size_t size, const std::string& key);
 

@@ -17,29 +17,14 @@
 #include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "archive/format.h"
+#include "archive/texts.h"
 #include "platform/fd.h"
+#include "support/path_names.h"
 
 namespace vx {
 namespace {
 
-const char* const kDiskFull = "Na disku nie je dostatok miesta";
-const char* const kCannotCreate = "nedá sa vytvoriť záložný súbor";
-const char* const kCannotOpenVolume = "Nemožno otvoriť súbor zálohy";
-const char* const kUserAbort = "Prerušené užívateľom";
-const char* const kReadIo = "I/O chyba počas čítania záložného súboru";
-const char* const kEarlyEnd = "Early end of file detected";
-const char* const kWriteIo = "I/O chyba počas zápisu záložného súboru";
-const char* const kFileMark = "Chyba páskového zariadenia - chýba značka súboru";
-
-std::string FolderOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+using namespace txt::archive;
 
 // A volume file, replacing an older one of the same name; private to its
 // owner like every file of a set.
@@ -75,11 +60,7 @@ void CloseHeld(int& fd) { const TFd closing(std::exchange(fd, -1)); }
 
 // Cuts the extension of the file name; a name's leading dot is not one.
 std::string CutExtension(const std::string& path) {
-  auto slash = path.rfind('/');
-  std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  auto dot = path.rfind('.');
-  if (dot == std::string::npos || dot <= nameStart) return path;
-  return path.substr(0, dot);
+  return HasExtension(path) ? RemoveFileExt(path) : path;
 }
 
 bool Exists(const std::string& path) {
@@ -106,10 +87,8 @@ bool MakeFolders(const std::string& folder) {
 
 // Defaults for destinations that are not tapes.
 void TArchiveDestination::WriteFileMark() { throw EVX_TapeError(kFileMark); }
-void TArchiveDestination::SkipFilemarks(int) {
-  throw EVX_TapeError("Iná chyba páskového zariadenia");
-}
-void TArchiveDestination::Unload() { throw EVX_TapeError("Iná chyba páskového zariadenia"); }
+void TArchiveDestination::SkipFilemarks(int) { throw EVX_TapeError(kOtherTapeError); }
+void TArchiveDestination::Unload() { throw EVX_TapeError(kOtherTapeError); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
                                std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask,
@@ -161,14 +140,15 @@ std::string TArchiveStream::VolumeFileName(int n) const {
 void TArchiveStream::OpenDiskVolume(bool first) {
   const std::string name = VolumeFileName(volume_);
   if (mode_ == TStreamMode::Write) {
-    if (first && !MakeFolders(FolderOf(baseName_))) throw EVX_CreateStreamError(kCannotCreate);
+    if (first && !MakeFolders(ExtractFilePath(baseName_)))
+      throw EVX_CreateStreamError(kCannotCreate);
     if (eraseTarget_) EraseTarget();
     if (span_) {
       fd_ = CreateVolumeFile(name).Release();
     } else {
       // A private name beside the set: an older set of the same name stays
       // whole until this one is complete on the disk.
-      std::string templ = FolderOf(baseName_) + "." + NameOf(baseName_) + ".XXXXXX";
+      std::string templ = ExtractFilePath(baseName_) + "." + ExtractFileName(baseName_) + ".XXXXXX";
       fd_ = ::mkostemp(templ.data(), O_CLOEXEC);  // 0600
       if (fd_ >= 0) tempName_ = templ;
     }
@@ -313,7 +293,7 @@ void TArchiveStream::Close() {
         throw EVX_BackupWriteError(kWriteIo);
       }
       if (!span_) written_.clear();  // the name is the set's now, never removed
-      if (!SyncFolder(FolderOf(baseName_))) throw EVX_BackupWriteError(kWriteIo);
+      if (!SyncFolder(ExtractFilePath(baseName_))) throw EVX_BackupWriteError(kWriteIo);
       written_.clear();
       tempName_.clear();
     }
@@ -403,7 +383,7 @@ void TArchiveStream::NextWriteVolume() {
     if (fdRemembered_) written_.back().size = bytesInVolume_;
     CloseDiskFile(true);
   }
-  if (!SyncFolder(FolderOf(baseName_))) {
+  if (!SyncFolder(ExtractFilePath(baseName_))) {
     failed_ = true;
     throw EVX_BackupWriteError(kWriteIo);
   }

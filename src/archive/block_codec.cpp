@@ -60,12 +60,6 @@ struct TBlockCodec::State {
   }
 };
 
-std::uint32_t FastCrcUpdate(std::uint32_t reg, const void* data, std::size_t len) {
-  // libdeflate's crc32 inverts on entry and exit like zlib's; undoing both
-  // leaves the raw register.
-  return ~libdeflate_crc32(~reg, data, len);
-}
-
 TBlockCodec::TBlockCodec() : s_(std::make_unique<State>()) {}
 
 void TBlockCodec::PackEveryBlock(bool on) { s_->packEveryBlock = on; }

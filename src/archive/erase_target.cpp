@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/fd.h"
+#include "support/path_names.h"
 
 namespace vx {
 namespace {
@@ -30,8 +31,7 @@ bool SameFileAs(const std::vector<std::string>& paths, const struct stat& st) {
 TEraseListing ListErasable(const std::string& baseName, const std::vector<std::string>& keepPaths,
                            const std::function<bool(const std::string& name)>& ownFile) {
   TEraseListing listing;
-  const auto slash = baseName.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : baseName.substr(0, slash + 1);
+  std::string folder = ExtractFilePath(baseName);
   if (folder.empty()) folder = "./";
   char real[PATH_MAX];
   if (::realpath(folder.c_str(), real) == nullptr) return listing;

@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "cli/schedule.h"
 #include "cli/signals.h"
+#include "cli/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
@@ -163,9 +164,12 @@ void AttachEvents(TRunContext& ctx, TCliOperation op) {
 
 const char* TaskText(TCliOperation op) {
   switch (op) {
-    case TCliOperation::Backup: return "Záloha dát ";
-    case TCliOperation::Restore: return "Obnova dát ";
-    case TCliOperation::Verify: return "Kontrola dát ";
+    case TCliOperation::Backup:
+      return txt::cli::kTaskBackup;
+    case TCliOperation::Restore:
+      return txt::cli::kTaskRestore;
+    case TCliOperation::Verify:
+      return txt::cli::kTaskVerify;
     default: return nullptr;
   }
 }
@@ -382,7 +386,7 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   if (!failure.empty()) env.err << "vaultix-cli: " << failure << "\n";
   const char* task = o.dryRun ? nullptr : TaskText(o.operation);
   if (code != 0) {
-    if (task != nullptr) env.err << task << "bola prerušená.\n";
+    if (task != nullptr) env.err << task << txt::cli::kTaskStopped << "\n";
     env.err << TVaultrex::ErrorText(code);
     // A refused setting says which check refused it.
     if ((code == 1 || code == 14) && failure.empty() && !engine.LastFailure().empty()) {
@@ -390,15 +394,15 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     }
     env.err << "\n";
   } else if (!o.quiet && task != nullptr) {
-    env.err << task << (CancelRequested() ? "bola prerušená." : "je ukončená.") << "\n";
+    env.err << task << (CancelRequested() ? txt::cli::kTaskStopped : txt::cli::kTaskDone) << "\n";
   }
   if (!o.quiet && o.operation == TCliOperation::Backup && engine.ErrorCount() > 0) {
-    env.err << "Chyba počas zálohovania: " << engine.ErrorCount() << "\n";
+    env.err << txt::cli::kBackupErrors << engine.ErrorCount() << "\n";
   }
   // How many selected files did not come back whole; shown also with --quiet,
   // as it explains the failing exit code.
   if (o.operation == TCliOperation::Restore && engine.ErrorCount() > 0) {
-    env.err << "Chyba počas obnovy: " << engine.ErrorCount() << "\n";
+    env.err << txt::cli::kRestoreErrors << engine.ErrorCount() << "\n";
   }
   // Said even with --quiet: these files are not in the set.
   if (o.operation == TCliOperation::Backup && engine.FoldersNotRead() > 0) {

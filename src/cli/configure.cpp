@@ -8,23 +8,16 @@
 #include <fstream>
 
 #include "platform/profile.h"
+#include "support/strings.h"
 
 namespace vx {
 namespace {
 
 constexpr const char* kSection = "VAULTRex";
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
 std::optional<std::int64_t> ReadInteger(const std::string& setFile, const char* key) {
   std::string raw = GetProfileString(setFile, kSection, key, "");
-  if (Trim(raw).empty()) return std::nullopt;
+  if (Trim(raw, kWhiteSpace).empty()) return std::nullopt;
   auto value = ParseSetInteger(raw);
   if (!value) {
     throw ECliSetting(std::string("set file: ") + key + "=" + raw + " is not a number");
@@ -41,46 +34,7 @@ std::optional<bool> ReadBoolean(const std::string& setFile, const char* key) {
 }  // namespace
 
 std::optional<std::int64_t> ParseSetInteger(const std::string& text) {
-  std::string t = Trim(text);
-  if (t.empty()) return std::nullopt;
-  int base = 10;
-  std::size_t pos = 0;
-  bool negative = false;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    base = 16;
-    pos = 2;
-  } else if (t[0] == '-' || t[0] == '+') {
-    negative = t[0] == '-';
-    pos = 1;
-  }
-  if (pos >= t.size()) return std::nullopt;
-  // Accumulate as unsigned with an overflow check; the limit is that of a
-  // signed 64-bit value (one more for a negative one).
-  const unsigned long long limit =
-      negative ? 9223372036854775808ull : 9223372036854775807ull;
-  unsigned long long value = 0;
-  for (; pos < t.size(); ++pos) {
-    int c = static_cast<unsigned char>(t[pos]);
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    if (value > (limit - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) {
-      return std::nullopt;
-    }
-    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-  }
-  if (negative) {
-    if (value == 9223372036854775808ull) return INT64_MIN;
-    return -static_cast<std::int64_t>(value);
-  }
-  return static_cast<std::int64_t>(value);
+  return ParseIniInteger(text);
 }
 
 TSetExtras ReadSetExtras(const std::string& setFile) {

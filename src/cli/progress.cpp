@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/texts.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -52,11 +53,11 @@ std::string FormatProgressLine(const TProgressState& s, std::size_t width) {
   char pct[16];
   std::snprintf(pct, sizeof pct, "%3d%%", s.percent < 0 ? 0 : (s.percent > 100 ? 100 : s.percent));
   std::string line = pct;
-  line += "  " + Size(s.done) + " hotovo";
+  line += "  " + Size(s.done) + txt::cli::kDone;
   if (s.total > 0) {
     std::int64_t left = s.total - s.done;
     if (left < 0 || s.percent >= 100) left = 0;
-    line += "  " + Size(left) + " zostáva";
+    line += "  " + Size(left) + txt::cli::kLeft;
   }
   double speed = s.elapsedSeconds > 0.0 ? static_cast<double>(s.done) / s.elapsedSeconds : 0.0;
   line += "  " + Size(static_cast<std::int64_t>(std::llround(speed))) + "/s";
@@ -67,7 +68,7 @@ std::string FormatProgressLine(const TProgressState& s, std::size_t width) {
     // From 1 % on; before that the estimate says nothing.
     eta = s.elapsedSeconds * static_cast<double>(s.total - s.done) / static_cast<double>(s.done);
   }
-  line += "  ešte " + FormatDuration(eta);
+  line += txt::cli::kStillToGo + FormatDuration(eta);
 
   std::size_t used = Columns(line);
   if (!s.currentFile.empty() && used + 2 < width) {

@@ -7,23 +7,9 @@
 #include <cerrno>
 
 #include "cli/signals.h"
+#include "support/strings.h"
 
 namespace vx {
-namespace {
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trimmed(const std::string& s) {
-  std::size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  std::size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-}  // namespace
 
 int TPrompt::Ask(const std::string& text, const std::vector<TChoice>& choices) {
   std::string menu;
@@ -36,7 +22,7 @@ int TPrompt::Ask(const std::string& text, const std::vector<TChoice>& choices) {
       out_ << "\n" << std::flush;
       return -1;
     }
-    std::string answer = Lower(Trimmed(line));
+    std::string answer = LowerAscii(Trim(line, " \t\r"));
     if (answer.empty()) continue;
     for (std::size_t i = 0; i < choices.size(); ++i) {
       if (choices[i].letters.find(answer[0]) != std::string::npos) {
@@ -64,7 +50,7 @@ bool ReadLineFromFd(int fd, std::string& line) {
 }
 
 TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text) {
-  int i = prompt.Ask(text, {{"[O]K", "oy"}, {"[S]torno", "sca"}});
+  int i = prompt.Ask(text, {{txt::cli::kChoiceOk, "oy"}, {txt::cli::kChoiceCancel, "sca"}});
   return i == 0 ? TBoxAnswer::Ok : TBoxAnswer::Abort;
 }
 
@@ -73,11 +59,13 @@ TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
   // After a failed read, trying again is not possible: the engine ends the
   // run for any answer but AW_IGNORE, so only the two real choices are offered.
   if (question == kCantReadQuestion) {
-    int i = prompt.Ask(question + fileName, {{"[P]rerušiť", "pa"}, {"[I]gnorovať", "i"}});
+    int i = prompt.Ask(question + fileName,
+                       {{txt::cli::kChoiceAbort, "pa"}, {txt::cli::kChoiceIgnore, "i"}});
     return i == 1 ? AW_IGNORE : AW_ABORT;
   }
-  int i = prompt.Ask(question + fileName,
-                     {{"[P]rerušiť", "pa"}, {"[O]pakovať", "or"}, {"[I]gnorovať", "i"}});
+  int i = prompt.Ask(question + fileName, {{txt::cli::kChoiceAbort, "pa"},
+                                           {txt::cli::kChoiceRetry, "or"},
+                                           {txt::cli::kChoiceIgnore, "i"}});
   switch (i) {
     case 1: return AW_RETRY;
     case 2: return AW_IGNORE;

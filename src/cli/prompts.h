@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/texts.h"
 #include "platform/hooks.h"
 #include "support/reaction.h"
 
@@ -48,8 +49,8 @@ TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text);
 // retry: Prerušiť / Ignorovať).  End of input: abort.
 TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
                             const std::string& fileName);
-inline constexpr const char* kCantOpenQuestion = "nemôžem otvoriť súbor,\n";
-inline constexpr const char* kCantReadQuestion = "Nedá sa čítať zo súboru,\n";
+using txt::cli::kCantOpenQuestion;
+using txt::cli::kCantReadQuestion;
 
 // Without a person, a file that cannot be opened is tried again a bounded
 // number of times, with a pause between tries, and is then skipped (counted

@@ -20,10 +20,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 extern char** environ;
 
@@ -40,8 +42,8 @@ const std::string kWhenLine = "# when: ";
 
 // The closing lines a backup prints (see commands.cpp), for the result of a
 // scheduled run.
-const char* const kBackupDone = "Záloha dát je ukončená.";
-const char* const kBackupStopped = "Záloha dát bola prerušená.";
+const std::string kBackupDone = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskDone;
+const std::string kBackupStopped = std::string(txt::cli::kTaskBackup) + txt::cli::kTaskStopped;
 
 constexpr std::array<const char*, 7> kDays = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                               "Friday", "Saturday", "Sunday"};
@@ -61,11 +63,6 @@ std::string HomeDir() {
   if (!home.empty()) return home;
   const passwd* pw = ::getpwuid(::getuid());
   return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "/";
-}
-
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool HasControlCharacter(const std::string& s) {
@@ -417,7 +414,7 @@ TRunResult ResultOfRun() {
     const int code = std::atoi(status.c_str());
     r.ok = code == 0;
     r.status = "exit " + status;
-    r.text = r.ok ? kBackupDone : std::string(kBackupStopped) + " " + TVaultrex::ErrorText(code);
+    r.text = r.ok ? kBackupDone : kBackupStopped + " " + TVaultrex::ErrorText(code);
   } else if (how == "killed" || how == "dumped") {
     r.status = "signal " + status;
     r.text = kBackupStopped;
@@ -496,9 +493,9 @@ bool ParseClock(const std::string& text, int& hour, int& minute) {
 }
 
 std::optional<int> ParseWeekday(const std::string& text) {
-  const std::string want = Lower(text);
+  const std::string want = LowerAscii(text);
   for (std::size_t d = 0; d < kDays.size(); ++d) {
-    const std::string full = Lower(kDays[d]);
+    const std::string full = LowerAscii(kDays[d]);
     if (want == full || want == full.substr(0, 3)) return static_cast<int>(d);
   }
   return std::nullopt;
@@ -614,8 +611,7 @@ std::string UserUnitDir() {
   std::string config = Env("XDG_CONFIG_HOME");
   // Relative values are invalid by the XDG rules and are ignored.
   if (config.empty() || config[0] != '/') config = HomeDir() + "/.config";
-  while (config.size() > 1 && config.back() == '/') config.pop_back();
-  return config + "/systemd/user";
+  return WithoutTrailingSlashes(config) + "/systemd/user";
 }
 
 std::string ScheduleLogDir() {

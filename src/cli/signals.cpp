@@ -5,6 +5,8 @@
 #include <atomic>
 #include <csignal>
 
+#include "cli/texts.h"
+
 namespace vx {
 namespace {
 
@@ -13,9 +15,9 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
   if (!cancelFlag.exchange(true)) {
-    static const char text[] = "\nPrerušuje sa...\n";
     // Best effort; nothing to do when stderr is gone.
-    ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+    ssize_t ignored =
+        ::write(STDERR_FILENO, txt::cli::kInterrupting, sizeof txt::cli::kInterrupting - 1);
     (void)ignored;
   }
 }

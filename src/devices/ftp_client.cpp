@@ -15,6 +15,9 @@
 #include <chrono>
 #include <cstring>
 
+#include "devices/texts.h"
+#include "support/strings.h"
+
 namespace vx {
 
 namespace {
@@ -66,10 +69,7 @@ void CloseSocket(TFd& fd, int how) noexcept {
 }
 
 bool ParseByte(const std::string& text, int& value) {
-  std::size_t b = text.find_first_not_of(' ');
-  std::size_t e = text.find_last_not_of(' ');
-  if (b == std::string::npos) return false;
-  std::string digits = text.substr(b, e - b + 1);
+  const std::string digits = Trim(text, " ");
   if (!AllDigits(digits) || digits.size() > 3) return false;
   value = std::stoi(digits);
   return value <= 255;
@@ -79,8 +79,8 @@ bool ParseByte(const std::string& text, int& value) {
 
 void CheckFtpValue(const char* what, const std::string& value) {
   if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-    throw TVFTPUnsafeValue(std::string("the FTP ") + what +
-                           " holds a line break or a NUL byte and is not sent");
+    throw TVFTPUnsafeValue(std::string(txt::devices::kUnsafeValueHead) + what +
+                           txt::devices::kUnsafeValueTail);
 }
 
 bool TFtpReplyReader::ReadLine(const TByteSource& next, std::string& line) {
@@ -197,7 +197,7 @@ int TV_FTP::DefaultReplyTimeoutMs() { return gDefaultReplyTimeoutMs; }
 int TV_FTP::DefaultDataTimeoutMs() { return gDefaultDataTimeoutMs; }
 
 TFd TV_FTP::OpenSocket(int port) {
-  const char* failure = "Couldnt open output socket";
+  const char* failure = txt::devices::kCouldntOpenSocket;
   if (port < 0 || port > 65535) throw TVFTPException(failure);
   TFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket) throw TVFTPException(failure);
@@ -299,19 +299,22 @@ void TV_FTP::Connect(const std::string& host, const std::string& user, int port,
   inPos_ = inLen_ = 0;
   port_ = port;
   address_ = ResolveHost(host);
-  if (address_ == kNoAddress) throw TVFTPException("Couldn't resolve hostname " + host);
+  if (address_ == kNoAddress) throw TVFTPException(txt::devices::kCouldntResolve + host);
   controlSocket_ = OpenSocket(port);
   GetReply();  // the greeting, whatever its code
 
   SendText("USER " + user + "\r\n");
   int code = GetReply();
-  if (code > 200 && code != 331) throw TVFTPException("USER resulted in " + std::to_string(code));
+  if (code > 200 && code != 331)
+    throw TVFTPException(std::string("USER") + txt::devices::kResultedIn + std::to_string(code));
   SendText("PASS " + password + "\r\n");
   code = GetReply();
-  if (code > 230) throw TVFTPException("PASS resulted in " + std::to_string(code));
+  if (code > 230)
+    throw TVFTPException(std::string("PASS") + txt::devices::kResultedIn + std::to_string(code));
   SendText("TYPE I\r\n");
   code = GetReply();
-  if (code > 200) throw TVFTPException("TYPE I resulted in " + std::to_string(code));
+  if (code > 200)
+    throw TVFTPException(std::string("TYPE I") + txt::devices::kResultedIn + std::to_string(code));
 }
 
 void TV_FTP::SplitRemotePath(const std::string& remotePath, std::string& folder,
@@ -346,8 +349,8 @@ void TV_FTP::EnterPassive() {
     char used[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address, named, sizeof named);
     ::inet_ntop(AF_INET, &address_, used, sizeof used);
-    OnNotice(std::string("FTP: the PASV reply named host ") + named +
-             "; the data connection goes to the server's address " + used + " instead");
+    OnNotice(std::string(txt::devices::kPasvHostNamed) + named + txt::devices::kPasvAddressUsed +
+             used + txt::devices::kPasvInstead);
   }
   try {
     dataSocket_ = OpenSocket(port);
@@ -362,20 +365,22 @@ void TV_FTP::Open(const std::string& remotePath, const char* command) {
   SplitRemotePath(remotePath, folder, name);
   SendText("CWD " + folder + "\r\n");
   int code = GetReply();
-  if (code > 250) throw TVFTPException("CWD resulted in " + std::to_string(code));
+  if (code > 250)
+    throw TVFTPException(std::string("CWD") + txt::devices::kResultedIn + std::to_string(code));
 
   EnterPassive();
   // Without a data connection the transfer cannot work; a server would only
   // wait for it after STOR / RETR, so give up now.
-  if (!dataSocket_) throw TVFTPException("Couldnt open output socket");
+  if (!dataSocket_) throw TVFTPException(txt::devices::kCouldntOpenSocket);
 
   SendText("TYPE I\r\n");
   code = GetReply();
-  if (code > 200) throw TVFTPException("TYPE I resulted in " + std::to_string(code));
+  if (code > 200)
+    throw TVFTPException(std::string("TYPE I") + txt::devices::kResultedIn + std::to_string(code));
   SendText(std::string(command) + " " + name + "\r\n");
   code = GetReply();
   if (code > 200)
-    throw TVFTPException(std::string(command) + " resulted in " + std::to_string(code));
+    throw TVFTPException(std::string(command) + txt::devices::kResultedIn + std::to_string(code));
 }
 
 void TV_FTP::OpenWrite(const std::string& remotePath) { Open(remotePath, "STOR"); }
@@ -432,7 +437,8 @@ void TV_FTP::CloseFile() {
   CloseSocket(dataSocket_, SHUT_RDWR);
   int code = GetReply();
   if (code > 226 && code != 250)
-    throw TVFTPException("Close file resulted in " + std::to_string(code));
+    throw TVFTPException(std::string(txt::devices::kCloseFile) + txt::devices::kResultedIn +
+                         std::to_string(code));
 }
 
 void TV_FTP::Disconnect() noexcept {

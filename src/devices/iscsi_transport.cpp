@@ -1,7 +1,6 @@
 // iSCSI through libiscsi: one session to one LUN, commands sent synchronously.
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "devices/scsi_transport.h"
+#include "devices/texts.h"
 
 namespace vx {
 namespace {
@@ -135,7 +135,7 @@ class TIscsiTransport final : public TScsiTransport {
 std::unique_ptr<TScsiTransport> OpenIscsiTransport(const std::string& url, std::string& error) {
   iscsi_context* ctx = iscsi_create_context(kInitiatorName);
   if (ctx == nullptr) {
-    error = url + ": cannot create an iSCSI context";
+    error = url + txt::devices::kNoIscsiContext;
     return nullptr;
   }
   iscsi_url* parsed = iscsi_parse_full_url(ctx, url.c_str());

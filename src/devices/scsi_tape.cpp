@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "devices/texts.h"
 #include "platform/hooks.h"
+#include "support/strings.h"
 
 namespace vx {
 namespace {
@@ -44,18 +46,7 @@ bool IsIscsiUrl(const std::string& s) {
 // ---- Device list ----
 
 std::vector<std::string> ParseTapeDeviceList(const std::string& value) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : value) {
-    if (c == ',' || std::isspace(static_cast<unsigned char>(c))) {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
+  return SplitWords(value, ", \t\n\v\f\r");
 }
 
 std::vector<std::string> ScsiGenericNodes(const std::string& devFolder) {
@@ -92,8 +83,8 @@ TASPI32::TASPI32() {
   } else {
     for (const auto& d : devices)
       if (d.front() != '/' && !IsIscsiUrl(d))
-        throw TASPIException("SCSI pass-through (SG_IO, iSCSI) cannot use \"" + d +
-                             "\": expected a /dev/sg path or an iscsi:// URL");
+        throw TASPIException(txt::devices::kBadTapeDeviceHead + d +
+                             txt::devices::kBadTapeDeviceTail);
   }
   OpenAll(devices, OpenScsiDevice);
 }
@@ -109,7 +100,8 @@ void TASPI32::OpenAll(const std::vector<std::string>& devices, const TTransportO
   for (const auto& name : devices) {
     std::string error;
     auto transport = opener(name, error);
-    if (!transport) openErrors_.push_back(error.empty() ? name + ": cannot be opened" : error);
+    if (!transport)
+      openErrors_.push_back(error.empty() ? name + txt::devices::kCannotBeOpened : error);
     names_.push_back(name);
     devices_.push_back(std::move(transport));
   }
@@ -190,7 +182,7 @@ void TSCSITape::TakeUnitAttention() {
   const std::uint8_t cdb[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};  // TEST UNIT READY
   for (int i = 0; i < kMaxUnitAttentions; ++i) {
     const int r = Exec(cdb, nullptr, false, 0);
-    Trace(Format("Test unit ready with Result %d", r));
+    Trace(Format(txt::devices::kTraceTestUnitReady, r));
     if ((r & 0x0F) != kUnitAttention) break;
   }
 }
@@ -218,8 +210,8 @@ int TSCSITape::WriteBlock(const std::uint8_t* buffer, std::uint32_t length) {
   int r = Exec(cdb, const_cast<std::uint8_t*>(buffer), true, length, &moved);
   // A block the drive took only in part is not on the tape.
   if (r == 0 && moved != length) r = kPartialBlock;
-  Trace(Format("Writeblock size %d Bytes with Result %d", static_cast<int>(length), r));
-  CheckTapeSense(r, "during write block");
+  Trace(Format(txt::devices::kTraceWriteBlock, static_cast<int>(length), r));
+  CheckTapeSense(r, txt::devices::kDuringWriteBlock);
   return r;
 }
 
@@ -232,30 +224,30 @@ int TSCSITape::ReadBlock(std::uint8_t* buffer, std::uint32_t length, std::uint32
   for (int i = 0; i <= kMaxFilemarkRepeats; ++i) {
     r = Exec(cdb, buffer, false, length, &moved);
     if (r == 0 && moved != length) r = kPartialBlock;
-    Trace(Format("Readblock size %d Bytes with Result %d", static_cast<int>(length), r));
+    Trace(Format(txt::devices::kTraceReadBlock, static_cast<int>(length), r));
     if (r != kFilemarkBit) break;
   }
   // Only the bytes the drive delivered are handed on; the rest of the
   // buffer holds no stale data.
   count = r == 0 || r == kPartialBlock ? moved : 0;
   if (buffer != nullptr && count < length) std::memset(buffer + count, 0, length - count);
-  CheckTapeSense(r, "during read block");
+  CheckTapeSense(r, txt::devices::kDuringReadBlock);
   return r;
 }
 
 int TSCSITape::WriteFilemark() {
   const std::uint8_t cdb[6] = {0x10, 0x01, 0x00, 0x00, 0x01, 0x00};
   const int r = Exec(cdb, nullptr, false, 0);
-  Trace(Format("Write filemark with Result %d", r));
-  CheckTapeSense(r, "during write file mark");
+  Trace(Format(txt::devices::kTraceFileMark, r));
+  CheckTapeSense(r, txt::devices::kDuringWriteFileMark);
   return r;
 }
 
 int TSCSITape::FlushWrites() {
   const std::uint8_t cdb[6] = {0x10, 0x00, 0x00, 0x00, 0x00, 0x00};
   const int r = Exec(cdb, nullptr, false, 0);
-  CheckTapeSense(r, "during flush write");
-  Trace(Format("Flush all writes with Result %d", r));
+  CheckTapeSense(r, txt::devices::kDuringFlushWrite);
+  Trace(Format(txt::devices::kTraceFlush, r));
   return r;
 }
 
@@ -268,25 +260,25 @@ void TSCSITape::SetBlockSize(std::uint32_t length) {
                              static_cast<std::uint8_t>(length >> 8),
                              static_cast<std::uint8_t>(length)};
   int r = Exec(cdb, params, true, sizeof params);
-  Trace(Format("Set block size to %d with Result %d", static_cast<int>(length), r));
+  Trace(Format(txt::devices::kTraceSetBlockSize, static_cast<int>(length), r));
   if (r == kIllegalRequest) {
     // Drives of the SPC-3 generation refuse a parameter list whose page
     // format is left open; the same list with the page-format bit suits them.
     cdb[1] = kPageFormat;
     r = Exec(cdb, params, true, sizeof params);
-    Trace(Format("Set block size to %d with Result %d", static_cast<int>(length), r));
+    Trace(Format(txt::devices::kTraceSetBlockSize, static_cast<int>(length), r));
   }
-  CheckTapeSense(r, "during set block size");
+  CheckTapeSense(r, txt::devices::kDuringSetBlockSize);
   // Any other refusal leaves the drive at a block length the stream does not
   // expect: every block would be read or written wrongly.
-  if (r != 0) throw TP_TapeException(Format("Error %d during set block size", r));
+  if (r != 0) throw TP_TapeException(Format(txt::devices::kSetBlockSizeError, r));
 }
 
 int TSCSITape::Unload() {
   if (target_ < 0) return kOtherOutcome;
   const std::uint8_t cdb[6] = {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00};
   const int r = Exec(cdb, nullptr, false, 0);
-  CheckTapeSense(r, "during unloading a new medium");
+  CheckTapeSense(r, txt::devices::kDuringUnload);
   return r;
 }
 
@@ -299,10 +291,10 @@ int TSCSITape::SkipFilemarks(int count) {
   int r = kOtherOutcome;
   for (int i = 0; i <= kMaxFilemarkRepeats; ++i) {
     r = Exec(cdb, nullptr, false, 0);
-    Trace(Format("Skip Forward %d with Result %d", count, r));
+    Trace(Format(txt::devices::kTraceSkip, count, r));
     if (r != kFilemarkBit) break;
   }
-  CheckTapeSense(r, "during skip blocks");
+  CheckTapeSense(r, txt::devices::kDuringSkipBlocks);
   return r;
 }
 
@@ -310,23 +302,23 @@ int TSCSITape::Rewind(bool wait) {
   const std::uint8_t cdb[6] = {0x01, static_cast<std::uint8_t>(wait ? 0x00 : 0x01), 0x00, 0x00,
                                0x00, 0x00};
   const int r = Exec(cdb, nullptr, false, 0);
-  Trace(Format("Rewind tape with Result %d", r));
-  CheckTapeSense(r, "during tape rewind");
+  Trace(Format(txt::devices::kTraceRewind, r));
+  CheckTapeSense(r, txt::devices::kDuringRewind);
   return r;
 }
 
 void CheckTapeSense(int result, const std::string& context) {
   switch (result & 0x7F) {
     case 3:
-      throw TPT_MediumError("Medium error " + context);
+      throw TPT_MediumError(std::string(txt::devices::kMediumError) + context);
     case 4:
-      throw TPT_HardwareError("Hardware error " + context);
+      throw TPT_HardwareError(std::string(txt::devices::kHardwareError) + context);
     case 6:
-      throw TPT_UnitAttention("Unit needs attention " + context);
+      throw TPT_UnitAttention(std::string(txt::devices::kUnitAttention) + context);
     case 7:
-      throw TPT_DataProtection("Write protection " + context);
+      throw TPT_DataProtection(std::string(txt::devices::kWriteProtection) + context);
     case 13:
-      throw TPT_TapeFull("Volume full " + context);
+      throw TPT_TapeFull(std::string(txt::devices::kVolumeFull) + context);
     default:
       break;
   }

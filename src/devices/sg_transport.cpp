@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "devices/scsi_transport.h"
+#include "devices/texts.h"
 #include "platform/fd.h"
 
 namespace vx {
@@ -76,7 +77,7 @@ std::unique_ptr<TScsiTransport> OpenSgTransport(const std::string& path, std::st
   }
   int version = 0;
   if (::ioctl(fd.Get(), SG_GET_VERSION_NUM, &version) < 0 || version < 30000) {
-    error = path + ": not a SCSI generic device";
+    error = path + txt::devices::kNotScsiGeneric;
     return nullptr;
   }
   // SG_IO itself always blocks; the node is kept non-blocking only so that

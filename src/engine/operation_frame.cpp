@@ -52,7 +52,10 @@ TOperationFrame::TOperationFrame(TVaultrex& engine, const TOperationRules& rules
 
 TOperationFrame::~TOperationFrame() { CloseLog(); }
 
-void TOperationFrame::OpenLog() { engine_.OpenLog(insertLine_); }
+void TOperationFrame::OpenLog() {
+  logOpened_ = true;
+  engine_.OpenLog(insertLine_);
+}
 
 void TOperationFrame::Log(const std::string& line) const { engine_.WriteLog(line); }
 
@@ -60,7 +63,11 @@ void TOperationFrame::InsertSummary() const {
   if (engine_.log_ && engine_.LogFileMode != LFM_NoLog) engine_.log_->InsertAt(insertLine_ + 1);
 }
 
-void TOperationFrame::CloseLog() noexcept { engine_.CloseLog(); }
+void TOperationFrame::CloseLog() noexcept {
+  if (!logOpened_) return;
+  logOpened_ = false;
+  engine_.CloseLog();
+}
 
 void TOperationFrame::LogEnd(int result, const std::string& doneLine) const {
   if (result == 0) {
@@ -143,12 +150,13 @@ int TOperationFrame::Run(const std::function<void()>& body) {
     const int code = ResultCodeFor(e, rules_.further);
     const bool engineError = dynamic_cast<const EVX_Error*>(&e) != nullptr;
     if ((rules_.foreign == TForeignPolicy::RethrowNonEngine && !engineError) ||
-        (rules_.foreign == TForeignPolicy::RethrowUnmapped && code == kOtherErrorCode))
-      foreign_ = std::current_exception();
+        (rules_.foreign == TForeignPolicy::RethrowUnmapped && code == kOtherErrorCode)) {
+      if (!foreign_) foreign_ = std::current_exception();
+    }
     return code;
   } catch (...) {
     stat_ = nullptr;
-    foreign_ = std::current_exception();
+    if (!foreign_) foreign_ = std::current_exception();
     return kOtherErrorCode;
   }
 }

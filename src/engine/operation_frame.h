@@ -3,6 +3,14 @@
 // put in front of the run's lines, closed on every way out), the error and
 // warning counters, the statistics with their cancel answer, and the result
 // code an exception ending the run stands for.
+//
+// A run uses it so:
+//   constexpr int kCodes[] = {EVX_UserAbortion::kCode, ...};
+//   TOperationFrame frame(engine, {kCodes, TForeignPolicy::RethrowNonEngine});
+//   int result = frame.Run([&] { frame.OpenLog(); ...the operation... });
+//   ...what must happen after success or failure...
+//   frame.LogEnd(result, doneLine);   // or the operation's own last lines
+//   return frame.Finish(result);      // closes the log, lets a kept exception leave
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -38,7 +46,7 @@ int ResultCodeFor(const std::exception& e, std::span<const int> further);
 class TOperationFrame {
  public:
   TOperationFrame(TVaultrex& engine, const TOperationRules& rules);
-  // Closes the log on every way out.
+  // Closes the log it opened on every way out.
   ~TOperationFrame();
   TOperationFrame(const TOperationFrame&) = delete;
   TOperationFrame& operator=(const TOperationFrame&) = delete;
@@ -79,7 +87,8 @@ class TOperationFrame {
 
   // ---- The result ----
   // Runs body; 0 when it returns, else the code of the exception that ended
-  // it.  An exception that must leave the operation is kept for Finish.
+  // it.  An exception that must leave the operation is kept for Finish (the
+  // first one, when Run is used more than once).
   int Run(const std::function<void()>& body);
   // The message of the exception that ended Run ("" after success).
   const std::string& Failure() const { return failure_; }
@@ -93,6 +102,7 @@ class TOperationFrame {
   TVaultrex& engine_;
   TOperationRules rules_;
   int insertLine_ = 0;
+  bool logOpened_ = false;
   std::exception_ptr foreign_;
   std::string failure_;
   TExtBackupStatistic* stat_ = nullptr;

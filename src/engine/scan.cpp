@@ -25,11 +25,6 @@ namespace vx {
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string TrimBlanks(const std::string& s) {
   const auto first = s.find_first_not_of(' ');
   if (first == std::string::npos) return {};
@@ -68,43 +63,6 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped
     limit -= static_cast<std::int64_t>(got.done);
   }
   return reg;
-}
-
-// A single left-to-right pass without backtracking: "*" swallows at least one
-// character and stops at the first occurrence of the character after it, and
-// unused characters at the end of the name do not matter.
-bool TVaultrex::MatchMask(const std::string& mask, const std::string& name) {
-  std::string m = Lower(mask);
-  std::string n = Lower(name);
-  if (n.find('.') == std::string::npos) n += '.';
-  if (!n.empty() && n.front() == '.') {
-    const auto dot = m.find('.');
-    if (dot != std::string::npos) m.erase(0, dot);
-  }
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < m.size() && j < n.size()) {
-    if (m[i] == '?' || m[i] == n[j]) {
-      ++i;
-      ++j;
-    } else if (m[i] != '*') {
-      return false;
-    } else {
-      if (i + 1 == m.size()) return true;
-      ++j;
-      if (j < n.size() && n[j] == m[i + 1]) ++i;
-    }
-  }
-  return i >= m.size();
-}
-
-bool TVaultrex::MatchExclude(const std::string& pattern, const std::string& path, bool recurse) {
-  if (!MatchMask(ExtractFileName(pattern), ExtractFileName(path))) return false;
-  const std::string patternFolder = ExtractFilePath(pattern);
-  if (patternFolder.empty()) return true;
-  const std::string pathFolder = Lower(ExtractFilePath(path));
-  if (recurse) return pathFolder.find(Lower(patternFolder)) != std::string::npos;
-  return pathFolder == Lower(patternFolder);
 }
 
 TFileScan::TFileScan(const TVaultrex& settings, TArchiveBitStore& bits, TScanTarget target)

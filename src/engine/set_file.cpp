@@ -4,9 +4,9 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -15,6 +15,7 @@
 #include "platform/date_time.h"
 #include "platform/locale.h"
 #include "platform/profile.h"
+#include "support/strings.h"
 
 namespace vx {
 
@@ -75,40 +76,18 @@ std::string JoinList(const TStrings& lines) {
   return s;
 }
 
-TStrings SplitList(const std::string& value) {
-  TStrings lines;
-  std::string piece;
-  for (char c : value) {
-    if (c == '\t') {
-      lines.push_back(piece);
-      piece.clear();
-    } else {
-      piece += c;
-    }
+// A set file's integer; the fields it fills are 32 bits wide: a decimal
+// value must fit, a hexadecimal one is taken as the 32 bits it names.
+std::optional<std::int64_t> ParseSetFileInt(const std::string& text) {
+  bool hex = false;
+  const auto v = ParseIniInteger(text, &hex);
+  if (!v) return std::nullopt;
+  if (hex) {
+    if (*v > 0xFFFFFFFFLL) return std::nullopt;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*v));
   }
-  if (!piece.empty()) lines.push_back(piece);
-  return lines;
-}
-
-bool ParseInt(const std::string& text, std::int64_t& value) {
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    first += 2;
-    base = 16;
-  }
-  if (first == last) return false;
-  std::int64_t v = 0;
-  const auto [ptr, ec] = std::from_chars(first, last, v, base);
-  if (ec != std::errc() || ptr != last) return false;
-  if (base == 10 && (v < INT32_MIN || v > INT32_MAX)) return false;
-  if (base == 16) {
-    if (v < 0 || v > 0xFFFFFFFFLL) return false;
-    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-  }
-  value = v;
-  return true;
+  if (*v < INT32_MIN || *v > INT32_MAX) return std::nullopt;
+  return v;
 }
 
 class TSetWriter {
@@ -135,12 +114,11 @@ class TSetReader {
     return UnescapeText(GetProfileString(file_, kSection, key, EscapeText(def), 2048));
   }
   std::int64_t Int(const char* key, std::int64_t def) {
-    std::int64_t v = def;
     const std::string text = GetProfileString(file_, kSection, key, std::to_string(def), 2048);
-    return ParseInt(text, v) ? v : def;
+    return ParseSetFileInt(text).value_or(def);
   }
   bool Bool(const char* key, bool def) { return Int(key, def ? 1 : 0) != 0; }
-  TStrings List(const char* key) { return SplitList(Text(key, "")); }
+  TStrings List(const char* key) { return SplitTerminated(Text(key, ""), '\t'); }
   // Fields by position: yyyy?mm?dd?hh?nn?ss, whatever the separators.
   double Date(const char* key) {
     double out = 0.0;

@@ -2,16 +2,19 @@
 // statistics reports and the log of the running operation.
 #include "engine/vaultrex.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "archive/errors.h"
 #include "engine/catalog_run.h"
+#include "engine/delete_run.h"
+#include "engine/restore_run.h"
 #include "engine/texts.h"
+#include "engine/verify_run.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
+#include "support/strings.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -58,17 +61,6 @@ std::string FormatPrompt(const std::string& format, int diskNo, const std::strin
   return out;
 }
 
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 TVaultrex::TVaultrex()
@@ -87,25 +79,44 @@ TVaultrex::~TVaultrex() {
 
 std::string TVaultrex::ErrorText(int code) {
   switch (code) {
-    case 0: return engine_txt::kCode0;
-    case 1: return engine_txt::kCode1;
-    case 2: return engine_txt::kCode2;
-    case 3: return engine_txt::kCode3;
-    case 4: return engine_txt::kCode4;
-    case 5: return engine_txt::kCode5;
-    case 6: return engine_txt::kCode6;
-    case 7: return engine_txt::kCode7;
-    case 8: return engine_txt::kCode8;
-    case 9: return engine_txt::kCode9;
-    case 10: return engine_txt::kCode10;
-    case 11: return engine_txt::kCode11;
-    case 12: return engine_txt::kCode12;
-    case 13: return engine_txt::kCode13;
-    case 14: return engine_txt::kCode14;
-    case 15: return engine_txt::kCode15;
-    case 98: return engine_txt::kCode98;
-    case 99: return engine_txt::kCode99;
-    default: return engine_txt::kCodeOther + std::to_string(code) + ")";
+    case 0:
+      return engine_txt::kCode0;
+    case 1:
+      return engine_txt::kCode1;
+    case 2:
+      return engine_txt::kCode2;
+    case 3:
+      return engine_txt::kCode3;
+    case 4:
+      return engine_txt::kCode4;
+    case 5:
+      return engine_txt::kCode5;
+    case 6:
+      return engine_txt::kCode6;
+    case 7:
+      return engine_txt::kCode7;
+    case 8:
+      return engine_txt::kCode8;
+    case 9:
+      return engine_txt::kCode9;
+    case 10:
+      return engine_txt::kCode10;
+    case 11:
+      return engine_txt::kCode11;
+    case 12:
+      return engine_txt::kCode12;
+    case 13:
+      return engine_txt::kCode13;
+    case 14:
+      return engine_txt::kCode14;
+    case 15:
+      return engine_txt::kCode15;
+    case 98:
+      return engine_txt::kCode98;
+    case 99:
+      return engine_txt::kCode99;
+    default:
+      return engine_txt::kCodeOther + std::to_string(code) + ")";
   }
 }
 
@@ -117,10 +128,16 @@ bool TVaultrex::AskForDisk(int diskNo, TReaction& reaction) {
   }
   const std::string format = Messages.empty() ? std::string() : Messages.front();
   switch (AskQuestionBox(FormatPrompt(format, diskNo, BackupDestination))) {
-    case TBoxAnswer::Ok: reaction = AW_IGNORE; return true;
-    case TBoxAnswer::Abort: reaction = AW_ABORT; return true;
-    case TBoxAnswer::Closed: return true;
-    case TBoxAnswer::Unavailable: return false;
+    case TBoxAnswer::Ok:
+      reaction = AW_IGNORE;
+      return true;
+    case TBoxAnswer::Abort:
+      reaction = AW_ABORT;
+      return true;
+    case TBoxAnswer::Closed:
+      return true;
+    case TBoxAnswer::Unavailable:
+      return false;
   }
   return false;
 }
@@ -150,7 +167,7 @@ bool TVaultrex::ReportStatistic(const TExtBackupStatistic& stat) {
 
 int TVaultrex::IndexOfPath(const std::string& path) const {
   for (std::size_t i = 0; i < fileList_.size(); ++i) {
-    if (SameTextAscii(fileList_[i].path, path)) return static_cast<int>(i);
+    if (SameTextIgnoringCase(fileList_[i].path, path)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -201,33 +218,18 @@ void TVaultrex::LetMessagesRun() {
   if (RunInBackground) ProcessMessages();
 }
 
-void TVaultrex::ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record) {
-  stat.BytesWritten += record.size;
-  stat.FilesDone += 1;
-  // Every file empty: all there is has been done.
-  stat.PercentDone =
-      stat.TotalBytes == 0
-          ? 100
-          : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) * 100.0 /
-                                                  static_cast<double>(stat.TotalBytes)));
-  stat.CurrentFile = record.path;
-  stat.CurrentFileSize = record.size;
-  LetMessagesRun();
-  if (ReportStatistic(stat)) throw EVX_UserAbortion(engine_txt::kAborted);
-}
-
-void TVaultrex::StartBlockReports(TExtBackupStatistic& stat) {
-  readStat_ = &stat;
-  blocksSinceReport_ = 0;
-  lastReportTick_ = TickCountMs();
-}
-
 bool HasFileExtension(const std::string& path) {
   const auto slash = path.rfind('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const auto dot = path.rfind('.');
   return dot != std::string::npos && dot > nameStart;
 }
+
+int TVaultrex::Restore() { return TRestoreRun(*this).Run(); }
+
+int TVaultrex::Verify() { return TVerifyRun(*this).Run(); }
+
+int TVaultrex::DeleteFiles() { return TDeleteRun(*this).Run(); }
 
 int TVaultrex::Catalog() { return TCatalogRun(*this).Catalog(); }
 

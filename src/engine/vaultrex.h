@@ -20,8 +20,6 @@
 
 namespace vx {
 
-class TArchiveReader;
-class TRestoreFile;
 
 // Whether the file-name part of a path has an extension (a dot after its
 // first character); a dot in a folder name is none.
@@ -189,10 +187,6 @@ class TVaultrex {
 
   // scan.cpp: fills fileList_ and the scan's counters.
   void ScanFiles(TArchiveBitStore& bits);
-  // restore.cpp
-  // Reads one file's data blocks; with a target they are written into it,
-  // without one (nullptr) they are read past.
-  void ExtractFile(const TDirRecord& record, TArchiveReader& reader, TRestoreFile* target);
   // open_stream.cpp: opens the archive stream on disk, tape or FTP.
   std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
                                              std::int64_t sizeLimit);
@@ -201,16 +195,6 @@ class TVaultrex {
   void CloseLog() noexcept;
   void PrepareCipher();
   void LetMessagesRun();
-  // After each file a reading operation treats: counts it as done, reports
-  // progress and raises EVX_UserAbortion when the caller cancels.
-  void ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record);
-  // Inside a file's data, a reading operation reports its statistics again
-  // every kBlocksPerReport blocks or kReportIntervalMs, so that a stop
-  // request ends it at the next block instead of at the end of a big file.
-  void StartBlockReports(TExtBackupStatistic& stat);
-  void BlockRead();
-  static constexpr int kBlocksPerReport = 32;
-  static constexpr std::uint64_t kReportIntervalMs = 250;
 
   std::vector<TDirRecord> fileList_;
   int errors_ = 0;
@@ -225,20 +209,11 @@ class TVaultrex {
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
-
-  // restore: the folder a redirected restore must not leave (empty
-  // otherwise).
-  std::string restoreRoot_;
-  bool targetDiskFull_ = false;  // a restore target failed for want of room
-  // The statistics a running reading operation reports between blocks.
-  TExtBackupStatistic* readStat_ = nullptr;
-  int blocksSinceReport_ = 0;
-  std::uint64_t lastReportTick_ = 0;
 };
 
-// Maps an exception ending an operation to its result code: the common chain
-// (3, 2, 4, 5, 1, 6, 9, 7, 8, 10) followed by the operation's further classes
-// in the order given; anything else is 99.
+// Maps an exception ending an operation to its result code: the common codes
+// (1 to 10) and the codes of the operation's further classes; anything else
+// is 99 (see ResultCodeFor in engine/operation_frame.h).
 enum class TFurther { FileWrite, UserAbortion, VerificationFailed, WrongMedium, WrongPassword, FTP };
 int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further);
 

@@ -16,6 +16,7 @@
 #include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "support/strings.h"
 #include "support/utils.h"
 #include "support/version.h"
 
@@ -25,24 +26,9 @@ namespace {
 // A decimal integer with an optional sign and blanks around it; nothing else
 // (no hexadecimal, no trailing text) and nothing beyond 64 bits.
 std::optional<std::int64_t> ParseDecimal(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  if (b == e) return std::nullopt;
-  bool negative = false;
-  if (text[b] == '-' || text[b] == '+') {
-    negative = text[b] == '-';
-    ++b;
-  }
-  if (b == e) return std::nullopt;
-  std::int64_t value = 0;
-  for (std::size_t i = b; i < e; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (!std::isdigit(c)) return std::nullopt;
-    if (value > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return negative ? -value : value;
+  bool hex = false;
+  const auto value = ParseIniInteger(text, &hex);
+  return hex ? std::nullopt : value;
 }
 
 // The port of an FTP group: a decimal number in the range of an Integer;

@@ -89,9 +89,8 @@ std::uint32_t PermissionAttrs(const struct stat& st) {
   return (st.st_mode & S_IWUSR) ? 0u : faReadOnly;
 }
 
-std::string LastComponent(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return ExtractFileName(path);
+std::string LastComponent(const std::string& path) {
+  return ExtractFileName(WithoutTrailingSlashes(path));
 }
 
 // What a directory entry or a path looks like to the search: `st` is filled

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/date_time.h"
+#include "support/strings.h"
 
 namespace vx {
 
@@ -118,15 +119,13 @@ std::string DateFieldOrder() {
 }  // namespace
 
 bool TryParseShortDate(const std::string& text, double& out) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  const std::string trimmed = Trim(text, kWhiteSpace);
   const char sep = DateSeparator();
   int fields[3] = {0, 0, 0};
   int digits[3] = {0, 0, 0};
   int n = 0;
-  for (std::size_t i = b; i < e; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
+  for (const char ch : trimmed) {
+    const unsigned char c = static_cast<unsigned char>(ch);
     if (std::isdigit(c)) {
       if (digits[n] >= 4) return false;
       fields[n] = fields[n] * 10 + (c - '0');

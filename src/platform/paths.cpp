@@ -2,44 +2,19 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
+
+#include "support/strings.h"
 
 namespace vx {
 
-std::string ExtractFilePath(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
-
-std::string ExtractFileName(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? path : path.substr(pos + 1);
-}
-
-std::string RemoveFileExt(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
-namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-void TrimTrailingBlanks(std::string& s) {
-  while (!s.empty() && IsBlank(s.back())) s.pop_back();
-}
-}  // namespace
-
 bool StripRecursionMarker(std::string& entry) {
-  TrimTrailingBlanks(entry);
+  entry = TrimRight(entry);
   const std::size_t n = entry.size();
   // A blank, then "/S" in any case, closing the entry.
-  if (n >= 3 && IsBlank(entry[n - 3]) && entry[n - 2] == '/' &&
+  if (n >= 3 && kBlanks.find(entry[n - 3]) != std::string_view::npos && entry[n - 2] == '/' &&
       (entry[n - 1] == 'S' || entry[n - 1] == 's')) {
-    entry.resize(n - 2);
-    TrimTrailingBlanks(entry);
+    entry = TrimRight(std::string_view(entry).substr(0, n - 2));
     return true;
   }
   return false;
@@ -61,8 +36,7 @@ bool DirectoryExists(const std::string& path) {
 
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) return false;
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::string p = WithoutTrailingSlashes(path);
   if (DirectoryExists(p)) return true;
   const auto slash = p.rfind('/');
   if (slash != std::string::npos && slash > 0) {

@@ -1,15 +1,11 @@
 #pragma once
-// Path helpers.  Paths are native POSIX paths with "/" as separator.
+// Path helpers that look at the disk.  Paths are native POSIX paths with "/"
+// as separator; the names alone are taken apart by support/path_names.h.
 #include <string>
 
-namespace vx {
+#include "support/path_names.h"
 
-// Folder part up to and including the last "/" ("" when there is none).
-std::string ExtractFilePath(const std::string& path);
-// What follows the last "/".
-std::string ExtractFileName(const std::string& path);
-// path without its extension (the text from the last "." of the file name on).
-std::string RemoveFileExt(const std::string& path);
+namespace vx {
 
 // Removes a recursion marker from an include or exclude entry and returns
 // whether there was one.  The marker is a blank followed by "/S" (any case)

@@ -12,6 +12,7 @@
 
 #include "platform/fd.h"
 #include "platform/paths.h"
+#include "support/strings.h"
 
 namespace vx {
 
@@ -21,26 +22,6 @@ struct TProfileText {
   std::vector<std::string> lines;  // without line breaks
   bool crlf = false;               // the file used CR LF; kept on rewrite
 };
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsComment(const std::string& trimmed) { return !trimmed.empty() && trimmed[0] == ';'; }
 
@@ -86,7 +67,7 @@ bool FindSection(const TProfileText& text, const std::string& section, std::size
                  std::size_t& end) {
   std::string name;
   for (std::size_t i = 0; i < text.lines.size(); ++i) {
-    if (!SectionName(text.lines[i], name) || !SameName(name, section)) continue;
+    if (!SectionName(text.lines[i], name) || !SameTextIgnoringCase(name, section)) continue;
     begin = i;
     end = i + 1;
     while (end < text.lines.size() && !SectionName(text.lines[end], name)) ++end;
@@ -143,7 +124,7 @@ std::string GetProfileString(const std::string& file, const std::string& section
   if (Load(file, text) && FindSection(text, section, begin, end)) {
     std::string k, v;
     for (std::size_t i = begin + 1; i < end; ++i) {
-      if (!KeyValue(text.lines[i], k, v) || !SameName(k, Trim(key))) continue;
+      if (!KeyValue(text.lines[i], k, v) || !SameTextIgnoringCase(k, Trim(key))) continue;
       v = Trim(v);
       if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
       return v.substr(0, limit);
@@ -170,7 +151,7 @@ bool WriteProfileString(const std::string& file, const std::string& section,
   if (FindSection(text, sec, begin, end)) {
     std::string lk, lv;
     for (std::size_t i = begin + 1; i < end; ++i) {
-      if (KeyValue(text.lines[i], lk, lv) && SameName(lk, k)) {
+      if (KeyValue(text.lines[i], lk, lv) && SameTextIgnoringCase(lk, k)) {
         text.lines[i] = newLine;
         return Store(file, text);
       }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/texts.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -44,8 +45,7 @@ TTempFile::TTempFile(const std::string& stem, const std::string& folder) {
   // mkostemps opens with O_CREAT|O_EXCL (never through a link) and mode 0600.
   fd_.Reset(::mkostemps(buf.data(), static_cast<int>(ext.size()), O_CLOEXEC));
   if (!fd_) {
-    throw std::system_error(errno, std::generic_category(),
-                            "cannot create a temporary file in " + dir);
+    throw std::system_error(errno, std::generic_category(), txt::platform::kCannotCreateTemp + dir);
   }
   path_ = buf.data();
 }

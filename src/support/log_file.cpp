@@ -1,9 +1,9 @@
 #include "support/log_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/path_names.h"
+#include "support/texts.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -32,7 +34,7 @@ bool ReadLine(std::FILE* f, std::string& line, const std::string& name) {
   if (n < 0) {
     const int err = errno;
     ::free(buf);
-    if (std::ferror(f)) ThrowIo("cannot read " + name, err);
+    if (std::ferror(f)) ThrowIo(txt::support::kCannotRead + name, err);
     return false;
   }
   line.assign(buf, static_cast<std::size_t>(n));
@@ -45,7 +47,7 @@ bool ReadLine(std::FILE* f, std::string& line, const std::string& name) {
 void PutLine(std::FILE* f, const std::string& text, const std::string& name) {
   if ((!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) ||
       std::fwrite("\r\n", 1, 2, f) != 2) {
-    ThrowIo("cannot write " + name);
+    ThrowIo(txt::support::kCannotWrite + name);
   }
 }
 
@@ -56,36 +58,26 @@ std::FILE* OpenLogForWriting(const std::string& name, bool append) {
   const int fd = ::open(name.c_str(),
                         O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0),
                         0600);
-  if (fd < 0) ThrowIo("cannot open " + name);
+  if (fd < 0) ThrowIo(txt::support::kCannotOpen + name);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    ThrowIo("the log " + name + " is not a regular file", EINVAL);
+    ThrowIo(std::string(txt::support::kTheLog) + name + txt::support::kIsNotRegular, EINVAL);
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   if (!append && ::ftruncate(fd, 0) != 0) {
     const int err = errno;
     ::close(fd);
-    ThrowIo("cannot create " + name, err);
+    ThrowIo(txt::support::kCannotCreate + name, err);
   }
   std::FILE* f = ::fdopen(fd, append ? "ab" : "wb");
   if (f == nullptr) {
     const int err = errno;
     ::close(fd);
-    ThrowIo("cannot open " + name, err);
+    ThrowIo(txt::support::kCannotOpen + name, err);
   }
   return f;
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto pos = path.rfind('/');
-  return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
 }  // namespace
@@ -121,7 +113,7 @@ void TLogFile::CreateNew() {
   if (log_) {
     std::FILE* old = std::exchange(log_, nullptr);
     state_ = Closed;
-    if (std::fclose(old) != 0) ThrowIo("cannot close " + fileName_);
+    if (std::fclose(old) != 0) ThrowIo(txt::support::kCannotClose + fileName_);
   }
   state_ = Closed;
   log_ = OpenLogForWriting(fileName_, false);
@@ -153,28 +145,28 @@ void TLogFile::InsertAt(int lineNo) {
     MovePendingLines();
     state_ = Appending;
   }
-  if (log_ && std::fflush(log_) != 0) ThrowIo("cannot write " + fileName_);
+  if (log_ && std::fflush(log_) != 0) ThrowIo(txt::support::kCannotWrite + fileName_);
 
   std::FILE* src = nullptr;
   {
     const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) ThrowIo("cannot read " + fileName_);
+    if (fd < 0) ThrowIo(txt::support::kCannotRead + fileName_);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (src = ::fdopen(fd, "rb")) == nullptr) {
       ::close(fd);
-      ThrowIo("the log " + fileName_ + " is not a regular file", EINVAL);
+      ThrowIo(std::string(txt::support::kTheLog) + fileName_ + txt::support::kIsNotRegular, EINVAL);
     }
   }
 
   // The private copy beside the log: a fresh name, created exclusively, 0600.
-  std::string templ = FolderOf(fileName_) + "." + NameOf(fileName_) + ".XXXXXX";
+  std::string templ = ExtractFilePath(fileName_) + "." + ExtractFileName(fileName_) + ".XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
   const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
     std::fclose(src);
-    ThrowIo("cannot create a temporary copy of " + fileName_, err);
+    ThrowIo(txt::support::kCannotCreateCopy + fileName_, err);
   }
   copyPath_ = buf.data();
   copy_ = ::fdopen(fd, "w+b");
@@ -183,7 +175,7 @@ void TLogFile::InsertAt(int lineNo) {
     ::close(fd);
     std::fclose(src);
     DropCopy();
-    ThrowIo("cannot open the temporary copy of " + fileName_, err);
+    ThrowIo(txt::support::kCannotOpenCopy + fileName_, err);
   }
 
   std::vector<char> block(32768);
@@ -197,7 +189,7 @@ void TLogFile::InsertAt(int lineNo) {
   std::fclose(src);
   if (!ok) {
     DropCopy();
-    ThrowIo("cannot copy " + fileName_);
+    ThrowIo(txt::support::kCannotCopy + fileName_);
   }
   std::rewind(copy_);
 
@@ -234,7 +226,7 @@ void TLogFile::Close() {
   state_ = Closed;
   if (log_) {
     std::FILE* old = std::exchange(log_, nullptr);
-    if (std::fclose(old) != 0) ThrowIo("cannot close " + fileName_);
+    if (std::fclose(old) != 0) ThrowIo(txt::support::kCannotClose + fileName_);
   }
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/path_names.h"
+
 namespace vx {
 
 // Decimal text of value with padStr put in front while shorter than width
@@ -14,9 +16,6 @@ std::string IntToStrPadded(std::int64_t value, int width, const std::string& pad
 // First / last count characters of s, or s whole when not longer.
 std::string LeftPart(const std::string& s, int count);
 std::string RightPart(const std::string& s, int count);
-
-// path with "/" appended unless empty or already ending in "/".
-std::string IncludeBackslash(const std::string& path);
 
 // 64-bit size of a file; 0 when there is no such file.
 std::int64_t GetFileSize64(const std::string& fileName);
