@@ -61,7 +61,15 @@ void TBlockPipeline::Submit(bool marker, std::uint64_t tag) {
     job.done = inline_;
     ++submitted_;
   }
-  if (!inline_) work_.notify_one();
+  // Sleeping workers are woken for a few jobs at a time (or when the caller
+  // is about to wait, see Oldest): one wake-up per tiny file would cost more
+  // than packing it.
+  if (!inline_ && submitted_ - handedOut_ >= kWakeBatch) Wake();
+}
+
+void TBlockPipeline::Wake() {
+  handedOut_ = submitted_;
+  work_.notify_all();
 }
 
 TBlockPipeline::TJob* TBlockPipeline::Oldest(bool wait) {
@@ -70,6 +78,11 @@ TBlockPipeline::TJob* TBlockPipeline::Oldest(bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!job.done) {
     if (!wait) return nullptr;
+    if (handedOut_ != submitted_) {
+      lock.unlock();
+      Wake();
+      lock.lock();
+    }
     done_.wait(lock, [&job] { return job.done; });
   }
   return &job;

@@ -72,6 +72,7 @@ class TBlockPipeline {
  private:
   struct TCoder;
   void Work(TCoder& coder);
+  void Wake();
   void Encode(TCoder& coder, TJob& job) const;
 
   TBlockEncoding encoding_;
@@ -79,6 +80,8 @@ class TBlockPipeline {
   std::uint64_t submitted_ = 0;
   std::uint64_t taken_ = 0;  // by workers
   std::uint64_t released_ = 0;
+  std::uint64_t handedOut_ = 0;  // submitted when the workers were last woken (caller's)
+  static constexpr std::uint64_t kWakeBatch = 4;
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable work_;
