@@ -34,6 +34,8 @@
 #   BENCH_TINY_SIZE        [2500]
 #   BENCH_RANDOM_BYTES     [1073741824]
 #   BENCH_STEPS            [backup restore verify incremental]
+#   BENCH_BACKUP_CASES     the backup cases to run [all, see backup_cases]
+#   VAULTIX_CLI_BEFORE     a second vaultix-cli, measured as vx-quick-before
 #   BENCH_INCREMENTAL      corpora that get the incremental step [mixed]
 #   BENCH_CHANGE_PERCENT   [1]
 #   BENCH_TMPFS            tmpfs folder for outputs [/dev/shm/vaultix-bench]
@@ -153,10 +155,17 @@ interleaved() {
 # The cmd_STEP CASE functions put the command of one case into cmd.
 cmd=()
 vx() { cmd=("$cli" "$1" --quiet --no-log --set "$out/vx.set" "${@:2}"); }
+vx1() { vx "$@"; cmd=(env VAULTIX_BACKUP_THREADS=1 "${cmd[@]}"); }
+vxb() { vx "$@"; cmd[0]=$VAULTIX_CLI_BEFORE; }
 
 # --- backup -------------------------------------------------------------
-backup_cases=(vx-quick vx-max vx-quick-enc tar-gzip1 tar-pigz1 tar-gzip9 dar-gzip1 dar-gzip1-bf
-  restic borg-zlib1 borg-zlib1-key)
+# The -1t cases run vaultix-cli on the one-thread path; the -before cases run
+# VAULTIX_CLI_BEFORE (another build, e.g. of the main branch) when it is set.
+read -r -a backup_cases <<<"${BENCH_BACKUP_CASES:-vx-quick vx-max vx-quick-enc vx-quick-1t vx-max-1t
+  vx-quick-enc-1t tar-gzip1 tar-pigz1 tar-gzip9 dar-gzip1 dar-gzip1-bf restic borg-zlib1 borg-zlib1-key}"
+if [ -n "${VAULTIX_CLI_BEFORE:-}" ] && [ -z "${BENCH_BACKUP_CASES:-}" ]; then
+  backup_cases+=(vx-quick-before)
+fi
 prepare_backup() {
   rm -rf "${out:?}/$1"
   mkdir -p "$out/$1"
@@ -172,6 +181,10 @@ cmd_backup() {
     vx-quick) vx backup --mode full --compress quick --destination "$d/" --archive a.arc ;;
     vx-max) vx backup --mode full --compress max --destination "$d/" --archive a.arc ;;
     vx-quick-enc) vx backup --mode full --compress quick --password-file "$password" --destination "$d/" --archive a.arc ;;
+    vx-quick-1t) vx1 backup --mode full --compress quick --destination "$d/" --archive a.arc ;;
+    vx-max-1t) vx1 backup --mode full --compress max --destination "$d/" --archive a.arc ;;
+    vx-quick-enc-1t) vx1 backup --mode full --compress quick --password-file "$password" --destination "$d/" --archive a.arc ;;
+    vx-quick-before) vxb backup --mode full --compress quick --destination "$d/" --archive a.arc ;;
     tar-gzip1) cmd=(bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -1 >"$3"' - "$parent" "$base" "$d/a.tgz") ;;
     tar-pigz1) cmd=(tar -I 'pigz -1' -cf "$d/a.tgz" -C "$parent" "$base") ;;
     tar-gzip9) cmd=(bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -9 >"$3"' - "$parent" "$base" "$d/a.tgz") ;;

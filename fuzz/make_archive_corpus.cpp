@@ -1,6 +1,6 @@
 // Writes the starting corpus of fuzz_archive_reader: small intact archives of
 // every kind (plain, compressed, encrypted with the fuzz key, empty files,
-// a foreign file) and a few damaged ones.
+// a foreign file) and a few damaged ones, one followed by a whole file.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,6 +31,11 @@ int main(int argc, char** argv) {
   auto bad = BuildArchive({{"/x", TextData(500)}}, 9, "");
   bad[263 + 4 + 277 + 10 + 5] ^= 0x40;
   put("bad-zip", bad);
+  // A block that does not unpack, then a whole file: the reader goes on at
+  // the second file.
+  auto resync = BuildArchive({{"/x", TextBytes(500)}, {"/y", TextBytes(300)}}, 9, "");
+  resync[263 + 4 + 2 * 277 + 10 + 5] ^= 0x40;
+  put("bad-zip-then-whole", resync);
   auto foreign = BuildArchive({}, 0, "");
   foreign[0] = 'P';
   put("foreign", foreign);

@@ -1,15 +1,26 @@
-// The strict archive reader.
+// The archive reader.
 #include "archive/archive_reader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "archive/archive_stream.h"
 #include "archive/errors.h"
+#include "archive/texts.h"
 
 namespace vx {
 
+namespace {
+
+using txt::archive::kBrokenFileHeader;
+using txt::archive::kDamagedSet;
+using txt::archive::kRecordMissing;
+
+}  // namespace
+
 std::size_t TMemoryByteSource::Read(void* data, std::size_t count) {
-  std::size_t n = std::min(count, size_ - pos_);
+  const std::size_t n = std::min(count, size_ - pos_);
   if (n > 0) std::memcpy(data, data_ + pos_, n);
   pos_ += n;
   return n;
@@ -20,79 +31,177 @@ std::size_t TStreamByteSource::Read(void* data, std::size_t count) {
   return count;
 }
 
-TArchiveHeader ReadArchiveHeader(TByteSource& src) {
-  std::uint8_t raw[kHeaderSize];
-  if (src.Read(raw, kHeaderSize) != kHeaderSize)
-    throw EVX_BackupReadError("Poškodený zálohový súbor");
+bool TStreamByteSource::Whole() const { return stream_.FirstVolumeWhole(); }
+
+void TStreamByteSource::FileEnded() {
+  if (stream_.IsTape()) stream_.FlushToBlockEnd();
+}
+
+TArchiveReader::TArchiveReader(TByteSource& src, TBlockCodec& codec)
+    : src_(src), codec_(codec), stored_(kBlockSize) {}
+
+void TArchiveReader::ReadExact(void* data, std::size_t count, const char* text) {
+  std::size_t got = 0;
+  try {
+    got = src_.Read(data, count);
+  } catch (const EVX_BackupReadError&) {
+    throw EVX_BackupReadError(text);
+  }
+  if (got != count) throw EVX_BackupReadError(text);
+}
+
+TArchiveHeader TArchiveReader::ReadHeader(const THeaderTexts& texts) {
+  ReadExact(rawHeader_, kHeaderSize, texts.cut);
   TArchiveHeader h;
-  if (!DecodeHeader(raw, h)) throw EVX_NoProperBackup("Nie je to zálohový súbor");
+  if (!DecodeHeader(rawHeader_, h)) throw EVX_NoProperBackup(texts.foreign);
+  // A set's volume cut short: what follows cannot be trusted.
+  if (!src_.Whole()) throw EVX_BackupReadError(texts.cut);
+  encrypted_ = h.encrypted;
   return h;
 }
 
-std::int32_t ReadDirectory(TByteSource& src, std::vector<TDirRecord>& records) {
+std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
+                                           std::int64_t archiveSize) {
   records.clear();
   std::uint8_t raw[kRecordSize];
-  if (src.Read(raw, kCountSize) != kCountSize)
-    throw EVX_BackupReadError("Poškodený zálohový súbor");
+  ReadExact(raw, kCountSize, kDamagedSet);
   const std::int32_t count = DecodeCount(raw);
-  if (!PlausibleFileCount(count)) throw EVX_BackupReadError("Poškodený zálohový súbor");
+  if (!PlausibleFileCount(count)) throw EVX_BackupReadError(kDamagedSet);
+  const std::int64_t needed =
+      static_cast<std::int64_t>(kHeaderSize + kCountSize) +
+      static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kRecordSize);
+  if (archiveSize > 0 && needed > archiveSize) throw EVX_BackupReadError(kDamagedSet);
   // Records are added as they arrive: a count larger than the data ends at
   // the first short read, having allocated only for records really present.
-  for (std::int32_t i = 0; i < count; ++i) {
-    if (src.Read(raw, kRecordSize) != kRecordSize)
-      throw EVX_BackupReadError("Lesefehler aus Stream");
-    records.push_back(DecodeRecord(raw));
-    if (!PlausibleRecord(records.back())) throw EVX_BackupReadError("Poškodený zálohový súbor");
+  try {
+    for (std::int32_t i = 0; i < count; ++i) {
+      ReadExact(raw, kRecordSize, kRecordMissing);
+      records.push_back(DecodeRecord(raw));
+      // A record no backup writes means the count ran into other bytes.
+      if (!PlausibleRecord(records.back())) throw EVX_BackupReadError(kDamagedSet);
+    }
+  } catch (...) {
+    records.clear();
+    throw;
   }
   return count;
 }
 
+bool TArchiveReader::NextBlock(TBlockHeader& header, std::size_t& onMedium, const TBlockTick& tick,
+                               const TDataTexts& texts) {
+  ReadExact(head_, kBlockHeaderSize, texts.cutHeader);
+  header = DecodeBlockHeader(head_);
+  if (!BlockHeaderValid(header)) throw EVX_BackupReadError(kBrokenFileHeader);
+  onMedium = 0;
+  if (header.IsEnd()) return false;
+  onMedium = StoredBytesOnMedium(header.storedLength, encrypted_);
+  ReadExact(stored_.data(), onMedium, texts.cutData);
+  if (tick) tick();
+  return true;
+}
+
+std::int64_t TArchiveReader::ReadFile(const TBlockTaker& take, const TBlockTick& tick,
+                                      const TDataTexts& texts) {
+  bool decoding = static_cast<bool>(take);
+  std::optional<EVX_Error> damage;
+  std::int64_t total = 0;
+  TBlockHeader header;
+  std::size_t onMedium = 0;
+  while (NextBlock(header, onMedium, tick, texts)) {
+    total += header.rawLength;
+    if (!decoding) continue;
+    // A block whose header holds but whose bytes do not decode: its length
+    // fields still say where the next block begins.
+    const std::uint8_t* raw = nullptr;
+    try {
+      raw = codec_.Decode(header, stored_.data(), onMedium, encrypted_ ? cipher_ : nullptr);
+    } catch (const EVX_ZipError& e) {
+      damage.emplace(e);
+      decoding = false;
+      continue;
+    } catch (const EVX_BackupReadError& e) {
+      damage.emplace(e);
+      decoding = false;
+      continue;
+    }
+    decoding = take(raw, static_cast<std::size_t>(header.rawLength));
+  }
+  src_.FileEnded();
+  if (damage && damage->Code() == EVX_ZipError::kCode) throw EVX_ZipError(damage->what());
+  if (damage) throw EVX_BackupReadError(damage->what());
+  return total;
+}
+
+void TArchiveReader::CopyFile(const TStoredBlockTaker& take, const TBlockTick& tick,
+                              const TDataTexts& texts) {
+  TBlockHeader header;
+  std::size_t onMedium = 0;
+  for (;;) {
+    const bool data = NextBlock(header, onMedium, nullptr, texts);
+    take(head_, stored_.data(), onMedium);
+    if (!data) break;
+    if (tick) tick();
+  }
+  src_.FileEnded();
+}
+
+TArchiveHeader ReadArchiveHeader(TByteSource& src) {
+  TBlockCodec codec;
+  return TArchiveReader(src, codec).ReadHeader();
+}
+
+std::int32_t ReadDirectory(TByteSource& src, std::vector<TDirRecord>& records) {
+  TBlockCodec codec;
+  return TArchiveReader(src, codec).ReadDirectory(records);
+}
+
 std::int64_t ReadFileData(TByteSource& src, bool encrypted, TBlockCodec& codec, TCrypto* cipher,
                           const TBlockSink& sink) {
-  std::uint8_t head[kBlockHeaderSize];
-  std::uint8_t stored[kBlockSize];
-  std::int64_t total = 0;
-  for (;;) {
-    if (src.Read(head, kBlockHeaderSize) != kBlockHeaderSize)
-      throw EVX_BackupReadError("Predčasný koniec súboru v hlavičke súboru");
-    const TBlockHeader h = DecodeBlockHeader(head);
-    if (!BlockHeaderValid(h)) throw EVX_BackupReadError("Porušená hlavička súboru");
-    if (h.IsEnd()) return total;
-    const std::size_t onMedium = StoredBytesOnMedium(h.storedLength, encrypted);
-    if (src.Read(stored, onMedium) != onMedium)
-      throw EVX_BackupReadError("Predčasný koniec súboru pri čítaní súboru");
-    total += h.rawLength;
-    if (sink) {
-      const std::uint8_t* raw = codec.Decode(h, stored, onMedium, encrypted ? cipher : nullptr);
-      sink(raw, static_cast<std::size_t>(h.rawLength));
+  TArchiveReader reader(src, codec);
+  reader.SetEncrypted(encrypted);
+  reader.SetCipher(cipher);
+  if (!sink) return reader.ReadFile(nullptr);
+  return reader.ReadFile([&sink](const std::uint8_t* data, std::size_t n) {
+    sink(data, n);
+    return true;
+  });
+}
+
+int ScanArchive(TByteSource& src, const std::string& key) {
+  TBlockCodec codec;
+  TBlowFish cipher;
+  cipher.SetKey(key);
+  return ScanArchive(src, codec, cipher);
+}
+
+int ScanArchive(TByteSource& src, TBlockCodec& codec, TCrypto& cipher) {
+  TArchiveReader reader(src, codec);
+  reader.SetCipher(&cipher);
+  try {
+    reader.ReadHeader();
+    std::vector<TDirRecord> records;
+    reader.ReadDirectory(records);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      reader.ReadFile([&sum](const std::uint8_t* p, std::size_t n) {
+        for (std::size_t k = 0; k < n; k += 512) sum += p[k];
+        return true;
+      });
     }
+    (void)sum;
+    return 0;
+  } catch (const EVX_ZipError& e) {
+    return e.Code();
+  } catch (const EVX_NoProperBackup& e) {
+    return e.Code();
+  } catch (const EVX_BackupReadError& e) {
+    return e.Code();
   }
 }
 
 int ScanArchiveBytes(const std::uint8_t* data, std::size_t size, const std::string& key) {
   TMemoryByteSource src(data, size);
-  TBlockCodec codec;
-  TBlowFish cipher;
-  cipher.SetKey(key);
-  try {
-    const TArchiveHeader h = ReadArchiveHeader(src);
-    std::vector<TDirRecord> records;
-    ReadDirectory(src, records);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      ReadFileData(src, h.encrypted, codec, &cipher, [&sum](const std::uint8_t* p, std::size_t n) {
-        for (std::size_t k = 0; k < n; k += 512) sum += p[k];
-      });
-    }
-    (void)sum;
-    return 0;
-  } catch (const EVX_ZipError&) {
-    return 3;
-  } catch (const EVX_NoProperBackup&) {
-    return 8;
-  } catch (const EVX_BackupReadError&) {
-    return 9;
-  }
+  return ScanArchive(src, key);
 }
 
 }  // namespace vx

@@ -23,6 +23,6 @@ inline constexpr char kEarlyEndInHeader[] = "Predčasný koniec súboru v hlavi�
 inline constexpr char kBrokenFileHeader[] = "Porušená hlavička súboru";
 inline constexpr char kEarlyEndInFile[] = "Predčasný koniec súboru pri čítaní súboru";
 inline constexpr char kBadBlockLength[] = "Dekomprimovaný blok nemá správnu dĺžku";
-inline constexpr char kStreamReadError[] = "Lesefehler aus Stream";
+inline constexpr char kRecordMissing[] = "Lesefehler aus Stream";
 
 }  // namespace vx::txt::archive

@@ -1,26 +1,27 @@
-// DeleteFiles: removes files from a backup set without unpacking it.  The
-// kept files' blocks are copied as stored, so no password is needed.
-#include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
-
+// DeleteFiles: the kept files' blocks are copied as stored, so no password
+// is needed.  A one-file set gets its new archive beside it, renamed over
+// it; a split set is copied back volume by volume from the temporary folder.
 #include <algorithm>
-#include <array>
-#include <exception>
-#include <memory>
 #include <system_error>
 
 #include "archive/errors.h"
+#include "engine/delete_run.h"
+#include "engine/read_set.h"
+#include "engine/selection.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/locale.h"
 #include "platform/paths.h"
-#include "platform/temp_files.h"
+#include "platform/target_writer.h"
 #include "support/utils.h"
 
 namespace vx {
 
 namespace {
+
+constexpr int kDeleteCodes[] = {EVX_FileWriteError::kCode, EVX_UserAbortion::kCode,
+                                EVX_WrongMedium::kCode, EVX_FTPError::kCode};
 
 TNextVolumeAsk NoQuestion() {
   return [](int, TReaction&) { return false; };
@@ -32,194 +33,151 @@ std::unique_ptr<TTempFile> MakeTempArchive(const std::string& folder) {
     temp->CloseFd();
     return temp;
   } catch (const std::system_error& e) {
-    throw EVX_FileWriteError("Chyba I/O  (#" + std::to_string(e.code().value()) + ") počas " +
-                             "vytvárania dočasného súboru");
+    throw EVX_FileWriteError(engine_txt::kIoErrorOpen + std::to_string(e.code().value()) +
+                             engine_txt::kIoErrorClose + engine_txt::kCannotCreate);
   }
 }
 
 }  // namespace
 
 bool TVaultrex::KeptByDelete(const std::string& path) const {
-  // The include list names the files to keep, else the exclude list the
-  // files to remove.
-  const bool byIncludes = !IncludeNames.empty();
-  for (const std::string& line : byIncludes ? IncludeNames : ExcludeNames) {
-    if (!line.empty() && MatchIncludeLine(line, path, RecurseSubDir)) return byIncludes;
-  }
-  return !byIncludes;
+  return vx::KeptByDelete(IncludeNames, ExcludeNames, RecurseSubDir, path);
 }
 
-int TVaultrex::DeleteFiles() {
-  int result = 0;
-  int insertLine = 0;
-  std::exception_ptr foreign;
-  std::unique_ptr<TTempFile> temp;
-  bool copyBackStarted = false;
-  try {
-    OpenLog(insertLine);
-    if (IncludeNames.empty() == ExcludeNames.empty())
-      throw EVX_ParameterError("Určite súbory na uloženie prípadne na vylúčenie zo zálohy");
-    if (!BackupToTape && (BackupDestination.empty() || ArchiveBaseName.empty()))
-      throw EVX_ParameterError("Určite kam sa má záloha uložiť");
-    // A tape cannot be read and rewritten at once, and a set on a server is
-    // not rewritten in place.
-    if (BackupToTape || BackupToFTP)
-      throw EVX_ParameterError(
-          "Mazanie súborov je možné len zo zálohy na disku, nie z pásky ani z FTP servera");
+TDeleteRun::TDeleteRun(TVaultrex& engine)
+    : engine_(engine), frame_(engine, {kDeleteCodes, TForeignPolicy::RethrowNonEngine}) {}
 
-    const std::string archivePath = IncludeBackslash(BackupDestination) + ArchiveBaseName;
-    // A one-file set gets its new archive beside it and renamed over it; a
-    // split set is copied back volume by volume from the temporary folder.
-    const bool replace = !SpanDisks;
-
-    std::unique_ptr<TArchiveStream> in = OpenStream(TStreamMode::Read, archivePath, 0);
-    std::array<std::uint8_t, kHeaderSize> rawHeader{};
-    try {
-      in->ReadBytes(rawHeader.data(), rawHeader.size());
-    } catch (const EVX_BackupReadError&) {
-      throw EVX_BackupReadError("Poškodený záložný súbor");
-    }
-    TArchiveHeader header;
-    if (!DecodeHeader(rawHeader.data(), header))
-      throw EVX_NoProperBackup("Vadný formát záložného súboru");
-    if (!in->FirstVolumeWhole()) throw EVX_BackupReadError("Poškodený záložný súbor");
-
-    // A set reached through a symbolic link is replaced where it really lies.
-    std::string setFile = in->VolumeFileName(1);
-    if (char* real = ::realpath(setFile.c_str(), nullptr)) {
-      setFile = real;
-      std::free(real);
-    }
-    temp = MakeTempArchive(replace ? ExtractFilePath(setFile) : GetTempFolder());
-    std::unique_ptr<TArchiveStream> out;
-    try {
-      out = std::make_unique<TArchiveStream>(TStreamMode::Write, temp->path(), false, 0, false,
-                                             NoQuestion());
-    } catch (const EVX_CreateStreamError& e) {
-      throw EVX_FileWriteError(e.what());
-    }
-    out->WriteBytes(rawHeader.data(), rawHeader.size());
-
-    const std::int32_t count = ReadDirectory(*in);
-    WriteLog("Achív obsahuje " + std::to_string(count) + " súborov:");
-    WriteLog("");
-
-    std::vector<bool> stays(fileList_.size(), false);
-    std::vector<TDirRecord> kept;
-    for (std::size_t i = 0; i < fileList_.size(); ++i) {
-      const TDirRecord& r = fileList_[i];
-      const bool keep = KeptByDelete(r.path);
-      stays[i] = keep;
-      if (keep) kept.push_back(r);
-    }
-
-    std::array<std::uint8_t, kRecordSize> rec{};
-    EncodeCount(static_cast<std::int32_t>(kept.size()), rec.data());
-    out->WriteBytes(rec.data(), kCountSize);
-    for (const TDirRecord& r : kept) {
-      EncodeRecord(r, rec.data());
-      out->WriteBytes(rec.data(), kRecordSize);
-    }
-
-    // Progress goes out per file and between blocks, so that a stop request
-    // ends the run before the set is touched.
-    TExtBackupStatistic& stat = in->Statistic;
-    stat.PercentDone = 0;
-    stat.TotalBytes = 0;
-    stat.BytesWritten = 0;
-    stat.FilesDone = 0;
-    for (const TDirRecord& r : fileList_) stat.TotalBytes += r.size;
-    StartBlockReports(stat);
-    std::array<std::uint8_t, kBlockHeaderSize> hb{};
-    for (std::size_t i = 0; i < fileList_.size(); ++i) {
-      const bool keep = stays[i];
-      WriteLog(fileList_[i].path + (keep ? " kept" : " deleted"));
-      stat.CurrentFile = fileList_[i].path;
-      stat.CurrentFileSize = fileList_[i].size;
-      for (;;) {
-        try {
-          in->ReadBytes(hb.data(), hb.size());
-        } catch (const EVX_BackupReadError&) {
-          throw EVX_BackupReadError(
-              "Chyba pri čítaní (predčasný koniec súboru) počas kopirovania súboru do tmp "
-              "súboru");
-        }
-        const TBlockHeader bh = DecodeBlockHeader(hb.data());
-        if (!BlockHeaderValid(bh)) throw EVX_BackupReadError("Porušená hlavička súboru");
-        if (keep) out->WriteBytes(hb.data(), hb.size());
-        if (bh.storedLength == 0) break;
-        const std::size_t n = StoredBytesOnMedium(bh.storedLength, header.encrypted);
-        try {
-          in->ReadBytes(buffer1_.data(), n);
-        } catch (const EVX_BackupReadError&) {
-          throw EVX_BackupReadError(
-              "Chyba pri čítaní (predčasný koniec súboru) počas kopirovania súboru do tmp "
-              "súboru");
-        }
-        if (keep) out->WriteBytes(buffer1_.data(), n);
-        BlockRead();
-      }
-      ReportFileRead(stat, fileList_[i]);
-    }
-    readStat_ = nullptr;
-    out->Close();
-    in->Close();
-    out.reset();
-    in.reset();
-    fileList_ = kept;
-
-    if (replace) {
-      struct stat st {};
-      if (::stat(setFile.c_str(), &st) == 0) ::chmod(temp->path().c_str(), st.st_mode & 07777);
-      if (std::rename(temp->path().c_str(), setFile.c_str()) != 0)
-        throw EVX_BackupWriteError("Nemožno nahradiť súbor zálohy");
-      temp->Keep();
-    } else {
-      copyBackStarted = true;
-      const std::int64_t size = GetFileSize64(temp->path());
-      TArchiveStream back(TStreamMode::Read, temp->path(), false, 0, false, NoQuestion());
-      // Written as a backup writes volumes, but the folder is never emptied
-      // first: it may hold anything besides this set.
-      std::unique_ptr<TArchiveStream> dest = std::make_unique<TArchiveStream>(
-          TStreamMode::Write, archivePath, true, MaxSplitSize, false,
-          [this](int volumeNo, TReaction& answer) { return AskForDisk(volumeNo, answer); });
-      std::int64_t left = size;
-      while (left > 0) {
-        const std::size_t piece =
-            static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(kBlockSize)));
-        back.ReadBytes(buffer1_.data(), piece);
-        dest->WriteBytes(buffer1_.data(), piece);
-        left -= static_cast<std::int64_t>(piece);
-      }
-      dest->Close();
-      back.Close();
-      copyBackStarted = false;
-      // Volumes of the old, longer set behind the new last one would only
-      // confuse whoever looks at the folder: they are no part of the set now.
-      for (int n = dest->VolumeNumber() + 1; FileExists(dest->VolumeFileName(n)); ++n)
-        std::remove(dest->VolumeFileName(n).c_str());
-    }
-  } catch (const std::exception& e) {
-    result = ResultCodeOf(e, {TFurther::FileWrite, TFurther::UserAbortion, TFurther::WrongMedium,
-                              TFurther::FTP});
-    if (dynamic_cast<const EVX_Error*>(&e) == nullptr) foreign = std::current_exception();
-  }
-  readStat_ = nullptr;
-  if (copyBackStarted && temp) {
+int TDeleteRun::Run() {
+  const int result = frame_.Run([this] {
+    frame_.OpenLog();
+    Body();
+  });
+  if (copyBackStarted_ && temp_) {
     // The set is incomplete now; the temporary archive is its only whole copy.
-    temp->Keep();
-    WriteLog("Úplná kópia zálohy zostala v " + temp->path());
+    temp_->Keep();
+    frame_.Log(engine_txt::kDeleteWholeCopyLeft + temp_->path());
   }
-  temp.reset();
-  if (result == 0) {
-    WriteLog("");
-    WriteLog("Súbory vymazané " + FormatDateTimeC(NowDateTime()));
-  } else {
-    WriteLog(ErrorText(result));
+  temp_.reset();
+  frame_.LogEnd(result, engine_txt::kDeleteDone + FormatDateTimeC(NowDateTime()));
+  return frame_.Finish(result);
+}
+
+void TDeleteRun::CheckSettings() const {
+  if (engine_.IncludeNames.empty() == engine_.ExcludeNames.empty())
+    throw EVX_ParameterError(engine_txt::kDeleteNoLists);
+  CheckReadSettings(engine_, {.noPlace = engine_txt::kDeleteNoPlace});
+  // A tape cannot be read and rewritten at once, and a set on a server is
+  // not rewritten in place.
+  if (engine_.BackupToTape || engine_.BackupToFTP)
+    throw EVX_ParameterError(engine_txt::kDeleteDiskOnly);
+}
+
+void TDeleteRun::Body() {
+  CheckSettings();
+  const std::string archivePath =
+      IncludeBackslash(engine_.BackupDestination) + engine_.ArchiveBaseName;
+  const bool replace = !engine_.SpanDisks;
+  TReadSet set(engine_);
+  // The first volume is not asked for: the set is rewritten where it is.
+  set.Open({engine_txt::kDeleteCutHeader, engine_txt::kDeleteForeign}, false);
+  // A set reached through a symbolic link is replaced where it really lies.
+  const std::string setFile = RealPathOf(set.Stream().VolumeFileName(1));
+  temp_ = MakeTempArchive(replace ? ExtractFilePath(setFile) : GetTempFolder());
+  std::unique_ptr<TArchiveStream> out;
+  try {
+    out = std::make_unique<TArchiveStream>(TStreamMode::Write, temp_->path(), false, 0, false,
+                                           NoQuestion());
+  } catch (const EVX_CreateStreamError& e) {
+    throw EVX_FileWriteError(e.what());
   }
-  CloseLog();
-  if (foreign) std::rethrow_exception(foreign);
-  return result;
+  std::vector<TDirRecord> kept = CopyKept(set, *out);
+  out->Close();
+  set.Close();
+  out.reset();
+  engine_.fileList_ = std::move(kept);
+  if (replace)
+    ReplaceOneFileSet(setFile);
+  else
+    CopyBackVolumes(archivePath);
+}
+
+std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out) {
+  out.WriteBytes(set.Reader().RawHeader(), kHeaderSize);
+  std::vector<TDirRecord>& files = engine_.fileList_;
+  const std::int32_t count = set.ReadDirectory(files);
+  frame_.Log(engine_txt::kDeleteCountOpen + std::to_string(count) + engine_txt::kDeleteCountClose);
+  frame_.Log("");
+  std::vector<bool> stays(files.size(), false);
+  std::vector<TDirRecord> kept;
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    stays[i] = engine_.KeptByDelete(files[i].path);
+    if (stays[i]) kept.push_back(files[i]);
+    total += files[i].size;
+  }
+  WriteDirectory(out, kept);
+  // Progress goes out per file and between blocks, so that a stop request
+  // ends the run before the set is touched.
+  TExtBackupStatistic& stat = set.Stream().Statistic;
+  TOperationFrame::ResetStatistic(stat, total);
+  frame_.StartBlockReports(stat);
+  const TDataTexts texts{engine_txt::kDeleteCutData, engine_txt::kDeleteCutData};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const bool keep = stays[i];
+    frame_.Log(files[i].path + (keep ? engine_txt::kDeleteKept : engine_txt::kDeleteDeleted));
+    frame_.FileStarts(files[i]);
+    set.Reader().CopyFile(
+        [&out, keep](const std::uint8_t* head, const std::uint8_t* stored, std::size_t n) {
+          if (!keep) return;
+          out.WriteBytes(head, kBlockHeaderSize);
+          if (n > 0) out.WriteBytes(stored, n);
+        },
+        [this] { frame_.BlockRead(); }, texts);
+    frame_.FileRead(files[i]);
+  }
+  return kept;
+}
+
+void TDeleteRun::WriteDirectory(TArchiveStream& out, const std::vector<TDirRecord>& kept) const {
+  std::uint8_t rec[kRecordSize];
+  EncodeCount(static_cast<std::int32_t>(kept.size()), rec);
+  out.WriteBytes(rec, kCountSize);
+  for (const TDirRecord& r : kept) {
+    EncodeRecord(r, rec);
+    out.WriteBytes(rec, kRecordSize);
+  }
+}
+
+void TDeleteRun::ReplaceOneFileSet(const std::string& setFile) {
+  if (!ReplaceKeepingMode(temp_->path(), setFile))
+    throw EVX_BackupWriteError(engine_txt::kDeleteCannotReplace);
+  temp_->Keep();
+}
+
+void TDeleteRun::CopyBackVolumes(const std::string& archivePath) {
+  copyBackStarted_ = true;
+  const std::int64_t size = GetFileSize64(temp_->path());
+  TArchiveStream back(TStreamMode::Read, temp_->path(), false, 0, false, NoQuestion());
+  // Written as a backup writes volumes, but the folder is never emptied
+  // first: it may hold anything besides this set.
+  TArchiveStream dest(
+      TStreamMode::Write, archivePath, true, engine_.MaxSplitSize, false,
+      [this](int volumeNo, TReaction& answer) { return engine_.AskForDisk(volumeNo, answer); });
+  buffer_.resize(kBlockSize);
+  for (std::int64_t left = size; left > 0;) {
+    const auto piece = static_cast<std::size_t>(
+        std::min<std::int64_t>(left, static_cast<std::int64_t>(kBlockSize)));
+    back.ReadBytes(buffer_.data(), piece);
+    dest.WriteBytes(buffer_.data(), piece);
+    left -= static_cast<std::int64_t>(piece);
+  }
+  dest.Close();
+  back.Close();
+  copyBackStarted_ = false;
+  // Volumes of the old, longer set behind the new last one would only
+  // confuse whoever looks at the folder: they are no part of the set now.
+  for (int n = dest.VolumeNumber() + 1; FileExists(dest.VolumeFileName(n)); ++n)
+    RemoveFile(dest.VolumeFileName(n));
 }
 
 }  // namespace vx

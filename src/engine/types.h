@@ -1,5 +1,6 @@
 #pragma once
 // Enumerations, event types and records of the engine component.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,11 @@
 namespace vx {
 
 using TStrings = std::vector<std::string>;
+
+// The shortest password an encrypted set takes, and the longest: a longer
+// key would make the cipher fall back to its unkeyed tables.
+inline constexpr std::size_t kMinPasswordBytes = 8;
+inline constexpr std::size_t kMaxPasswordBytes = 65;
 
 enum TLogFileMode : std::uint8_t { LFM_NoLog, LFM_CreateNew, LFM_Append };
 enum TCompressData : std::uint8_t { CDM_NoCompression, CDM_QuickCompression, CDM_MaxCompression };

@@ -2,23 +2,25 @@
 // statistics reports and the log of the running operation.
 #include "engine/vaultrex.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "archive/errors.h"
+#include "engine/catalog_run.h"
+#include "engine/delete_run.h"
+#include "engine/restore_run.h"
+#include "engine/texts.h"
+#include "engine/verify_run.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
+#include "support/strings.h"
 #include "support/utils.h"
 
 namespace vx {
 
 namespace {
 
-constexpr const char* kDiskPrompt =
-    "Prosím vložte disk č. %d do zariadenia %s a stlačte OK alebo tlačítkom Storno prerušte "
-    "operáciu.";
 constexpr std::size_t kWorkBufferSize = 65537;
 
 std::int32_t To32(std::int64_t value) {
@@ -59,17 +61,6 @@ std::string FormatPrompt(const std::string& format, int diskNo, const std::strin
   return out;
 }
 
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 TVaultrex::TVaultrex()
@@ -77,7 +68,7 @@ TVaultrex::TVaultrex()
       codec_(std::make_unique<TBlockCodec>()),
       buffer1_(kWorkBufferSize),
       buffer2_(kWorkBufferSize) {
-  Messages.push_back(kDiskPrompt);
+  Messages.push_back(engine_txt::kDiskPrompt);
   AskForNextDisk = true;
 }
 
@@ -88,25 +79,44 @@ TVaultrex::~TVaultrex() {
 
 std::string TVaultrex::ErrorText(int code) {
   switch (code) {
-    case 0: return "no error";
-    case 1: return "Chyba spôsobená neplatnou hodnotou nastavení";
-    case 2: return "Chyba - plný disk ";
-    case 3: return "Interná chyba komprimovaných dát";
-    case 4: return "Chyba - súbor má otvorený iný proces";
-    case 5: return "Chyba pri čítaní súboru";
-    case 6: return "Chyba pri zápise do zálovovacieho súboru";
-    case 7: return "Chyba pri vytváraní zálohovacieho súboru";
-    case 8: return "Chyba - poškodená hlavička zálohovacieho súboru";
-    case 9: return "Chyba pri čítaní zálohového súboru";
-    case 10: return "Chyba pri použití páskového zariadenia";
-    case 11: return "Chyba pri vytváraní Temp súboru";
-    case 12: return "Prerušené volajúcou aplikáciou / užívateľom";
-    case 13: return "Chyba pri detekcii prvého média";
-    case 14: return "Heslo je neplatné alebo krátke";
-    case 15: return "Chyba počas FTP komunikácie";
-    case 98: return "Chyba pri verifikácii súboru";
-    case 99: return "Ostatné nešpecifikované chyby";
-    default: return "Iná chyba (Error code " + std::to_string(code) + ")";
+    case 0:
+      return engine_txt::kCode0;
+    case 1:
+      return engine_txt::kCode1;
+    case 2:
+      return engine_txt::kCode2;
+    case 3:
+      return engine_txt::kCode3;
+    case 4:
+      return engine_txt::kCode4;
+    case 5:
+      return engine_txt::kCode5;
+    case 6:
+      return engine_txt::kCode6;
+    case 7:
+      return engine_txt::kCode7;
+    case 8:
+      return engine_txt::kCode8;
+    case 9:
+      return engine_txt::kCode9;
+    case 10:
+      return engine_txt::kCode10;
+    case 11:
+      return engine_txt::kCode11;
+    case 12:
+      return engine_txt::kCode12;
+    case 13:
+      return engine_txt::kCode13;
+    case 14:
+      return engine_txt::kCode14;
+    case 15:
+      return engine_txt::kCode15;
+    case 98:
+      return engine_txt::kCode98;
+    case 99:
+      return engine_txt::kCode99;
+    default:
+      return engine_txt::kCodeOther + std::to_string(code) + ")";
   }
 }
 
@@ -118,10 +128,16 @@ bool TVaultrex::AskForDisk(int diskNo, TReaction& reaction) {
   }
   const std::string format = Messages.empty() ? std::string() : Messages.front();
   switch (AskQuestionBox(FormatPrompt(format, diskNo, BackupDestination))) {
-    case TBoxAnswer::Ok: reaction = AW_IGNORE; return true;
-    case TBoxAnswer::Abort: reaction = AW_ABORT; return true;
-    case TBoxAnswer::Closed: return true;
-    case TBoxAnswer::Unavailable: return false;
+    case TBoxAnswer::Ok:
+      reaction = AW_IGNORE;
+      return true;
+    case TBoxAnswer::Abort:
+      reaction = AW_ABORT;
+      return true;
+    case TBoxAnswer::Closed:
+      return true;
+    case TBoxAnswer::Unavailable:
+      return false;
   }
   return false;
 }
@@ -151,7 +167,7 @@ bool TVaultrex::ReportStatistic(const TExtBackupStatistic& stat) {
 
 int TVaultrex::IndexOfPath(const std::string& path) const {
   for (std::size_t i = 0; i < fileList_.size(); ++i) {
-    if (SameTextAscii(fileList_[i].path, path)) return static_cast<int>(i);
+    if (SameTextIgnoringCase(fileList_[i].path, path)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -202,27 +218,6 @@ void TVaultrex::LetMessagesRun() {
   if (RunInBackground) ProcessMessages();
 }
 
-void TVaultrex::ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record) {
-  stat.BytesWritten += record.size;
-  stat.FilesDone += 1;
-  // Every file empty: all there is has been done.
-  stat.PercentDone =
-      stat.TotalBytes == 0
-          ? 100
-          : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) * 100.0 /
-                                                  static_cast<double>(stat.TotalBytes)));
-  stat.CurrentFile = record.path;
-  stat.CurrentFileSize = record.size;
-  LetMessagesRun();
-  if (ReportStatistic(stat)) throw EVX_UserAbortion("Prerušené užívateľom");
-}
-
-void TVaultrex::StartBlockReports(TExtBackupStatistic& stat) {
-  readStat_ = &stat;
-  blocksSinceReport_ = 0;
-  lastReportTick_ = TickCountMs();
-}
-
 bool HasFileExtension(const std::string& path) {
   const auto slash = path.rfind('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -230,40 +225,16 @@ bool HasFileExtension(const std::string& path) {
   return dot != std::string::npos && dot > nameStart;
 }
 
-int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further) {
-  if (dynamic_cast<const EVX_ZipError*>(&e)) return 3;
-  if (dynamic_cast<const EVX_DiskFullError*>(&e)) return 2;
-  if (dynamic_cast<const EVX_FileOpenError*>(&e)) return 4;
-  if (dynamic_cast<const EVX_FileReadError*>(&e)) return 5;
-  if (dynamic_cast<const EVX_ParameterError*>(&e)) return 1;
-  if (dynamic_cast<const EVX_BackupWriteError*>(&e)) return 6;
-  if (dynamic_cast<const EVX_BackupReadError*>(&e)) return 9;
-  if (dynamic_cast<const EVX_CreateStreamError*>(&e)) return 7;
-  if (dynamic_cast<const EVX_NoProperBackup*>(&e)) return 8;
-  if (dynamic_cast<const EVX_TapeError*>(&e)) return 10;
-  for (TFurther f : further) {
-    switch (f) {
-      case TFurther::FileWrite:
-        if (dynamic_cast<const EVX_FileWriteError*>(&e)) return 11;
-        break;
-      case TFurther::UserAbortion:
-        if (dynamic_cast<const EVX_UserAbortion*>(&e)) return 12;
-        break;
-      case TFurther::VerificationFailed:
-        if (dynamic_cast<const EVX_VerificationFailed*>(&e)) return 98;
-        break;
-      case TFurther::WrongMedium:
-        if (dynamic_cast<const EVX_WrongMedium*>(&e)) return 13;
-        break;
-      case TFurther::WrongPassword:
-        if (dynamic_cast<const EVX_WrongPassword*>(&e)) return 14;
-        break;
-      case TFurther::FTP:
-        if (dynamic_cast<const EVX_FTPError*>(&e)) return 15;
-        break;
-    }
-  }
-  return 99;
+int TVaultrex::Restore() { return TRestoreRun(*this).Run(); }
+
+int TVaultrex::Verify() { return TVerifyRun(*this).Run(); }
+
+int TVaultrex::DeleteFiles() { return TDeleteRun(*this).Run(); }
+
+int TVaultrex::Catalog() { return TCatalogRun(*this).Catalog(); }
+
+int TVaultrex::RetrieveComment(std::string& comment) {
+  return TCatalogRun(*this).RetrieveComment(comment);
 }
 
 }  // namespace vx

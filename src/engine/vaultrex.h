@@ -14,12 +14,12 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/types.h"
+#include "platform/archive_bits.h"
 #include "platform/file_system.h"
 #include "support/log_file.h"
 
 namespace vx {
 
-class TRestoreFile;
 
 // Whether the file-name part of a path has an extension (a dot after its
 // first character); a dot in a folder name is none.
@@ -93,6 +93,15 @@ class TVaultrex {
   // with its stored path and the outcome.
   enum class TVerifyOutcome { Same, Missing, Different, Failed };
   std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
+  // Optional: the archive-bit store a backup (and its dry run) reads and
+  // resets.  Without one, each run opens the store at
+  // TArchiveBitStore::DefaultPath() for its own duration.
+  std::shared_ptr<TArchiveBitStore> ArchiveBits;
+  // Threads that pack, encipher and verify the blocks of a backup while the
+  // caller's thread reads and writes: 0 as many as there are processors (or
+  // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
+  // archive is the same byte for byte whatever the number.
+  int BackupThreads = 0;
 
   // ---- Operations: each returns its result code ----
   int Backup();
@@ -165,28 +174,19 @@ class TVaultrex {
   static int CompareFiles(const std::string& copy, const std::string& diskFile);
 
  private:
-  // scan.cpp
-  void ScanFiles();
-  int ScanFolder(const std::string& entry, bool recurse);
-  void FolderNotRead(const std::string& folder);
-  void PathTooLong(const std::string& path);
-  // backup.cpp / archive_file.cpp
-  void CheckBackupSettings() const;
-  void WriteArchiveHeader();
-  void WriteDirectory(const std::vector<TDirRecord>& records);
-  void ArchiveFile(std::size_t index);
-  void ResetArchiveAttributes();
-  void WriteBackupSummary(int insertLine);
-  // restore.cpp
-  // Reads one file's data blocks; with a target they are written into it,
-  // without one (nullptr) they are read past.
-  void ExtractFile(const TDirRecord& record, TArchiveStream& stream, bool encrypted,
-                   TRestoreFile* target);
-  // catalog.cpp
-  void CheckFirstMedium();
-  std::int32_t ReadDirectory(TArchiveStream& stream);
-  void ReadArchiveHeader(TArchiveStream& stream, TArchiveHeader& header,
-                         const char* shortMessage, const char* magicMessage);
+  // The runs of the operations and the frame they run in work on the
+  // engine's file list, log and counters.
+  friend class TOperationFrame;
+  friend class TReadSet;
+  friend class TCatalogRun;
+  friend class TRestoreRun;
+  friend class TVerifyRun;
+  friend class TDeleteRun;
+
+  friend class TBackupRun;
+
+  // scan.cpp: fills fileList_ and the scan's counters.
+  void ScanFiles(TArchiveBitStore& bits);
   // open_stream.cpp: opens the archive stream on disk, tape or FTP.
   std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
                                              std::int64_t sizeLimit);
@@ -195,16 +195,6 @@ class TVaultrex {
   void CloseLog() noexcept;
   void PrepareCipher();
   void LetMessagesRun();
-  // After each file a reading operation treats: counts it as done, reports
-  // progress and raises EVX_UserAbortion when the caller cancels.
-  void ReportFileRead(TExtBackupStatistic& stat, const TDirRecord& record);
-  // Inside a file's data, a reading operation reports its statistics again
-  // every kBlocksPerReport blocks or kReportIntervalMs, so that a stop
-  // request ends it at the next block instead of at the end of a big file.
-  void StartBlockReports(TExtBackupStatistic& stat);
-  void BlockRead();
-  static constexpr int kBlocksPerReport = 32;
-  static constexpr std::uint64_t kReportIntervalMs = 250;
 
   std::vector<TDirRecord> fileList_;
   int errors_ = 0;
@@ -218,33 +208,12 @@ class TVaultrex {
   std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
-  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
-  double startTime_ = 0.0;
-
-  // backup: what became of each record of the file list in the data pass.
-  // Only a file stored whole (and, with VerifyDuringBackup, verified) has its
-  // archive attribute reset; the stamp is the one taken when it was opened.
-  struct TFileOutcome {
-    bool stored = false;
-    TFileStamp stamp;
-  };
-  std::vector<TFileOutcome> outcomes_;
-  bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
-
-  // restore: the folder a redirected restore must not leave (empty
-  // otherwise).
-  std::string restoreRoot_;
-  bool targetDiskFull_ = false;  // a restore target failed for want of room
-  // The statistics a running reading operation reports between blocks.
-  TExtBackupStatistic* readStat_ = nullptr;
-  int blocksSinceReport_ = 0;
-  std::uint64_t lastReportTick_ = 0;
 };
 
-// Maps an exception ending an operation to its result code: the common chain
-// (3, 2, 4, 5, 1, 6, 9, 7, 8, 10) followed by the operation's further classes
-// in the order given; anything else is 99.
+// Maps an exception ending an operation to its result code: the common codes
+// (1 to 10) and the codes of the operation's further classes; anything else
+// is 99 (see ResultCodeFor in engine/operation_frame.h).
 enum class TFurther { FileWrite, UserAbortion, VerificationFailed, WrongMedium, WrongPassword, FTP };
 int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further);
 

@@ -1,0 +1,66 @@
+#pragma once
+// Opening a set for reading, the one way every reading operation starts:
+// its settings checked, the first medium present, the stream opened, the
+// header and (when asked) the directory read through the archive reader.
+// The object owns what the read needs: stream, codec and cipher.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_reader.h"
+#include "archive/archive_stream.h"
+#include "archive/block_codec.h"
+#include "archive/crypto.h"
+#include "archive/format.h"
+
+namespace vx {
+
+class TVaultrex;
+
+// The checks of a reading operation's settings and their texts, in the
+// order they are made; a null text skips its check.
+struct TReadChecks {
+  const char* noPlace = nullptr;        // no destination or base name (disk, FTP)
+  const char* noPassword = nullptr;     // EncryptData without a password
+  const char* extension = nullptr;      // a split disk set's base name with an extension
+  const char* shortPassword = nullptr;  // a password shorter than kMinPasswordBytes
+};
+
+// Throws EVX_ParameterError (EVX_WrongPassword for a short password) for the
+// first setting the checks refuse.
+void CheckReadSettings(const TVaultrex& engine, const TReadChecks& checks);
+
+class TReadSet {
+ public:
+  explicit TReadSet(TVaultrex& engine);
+  ~TReadSet();
+  TReadSet(const TReadSet&) = delete;
+  TReadSet& operator=(const TReadSet&) = delete;
+
+  // Opens the set and reads its header.  With firstMedium a split disk set's
+  // first volume must be there (the question for it is asked) before the
+  // stream opens.
+  void Open(const THeaderTexts& texts, bool firstMedium = true);
+  // Reads the directory into records (emptied on failure).
+  std::int32_t ReadDirectory(std::vector<TDirRecord>& records);
+
+  const TArchiveHeader& Header() const { return header_; }
+  TArchiveStream& Stream() { return *stream_; }
+  TArchiveReader& Reader() { return *reader_; }
+  // Closes the stream; throws when closing fails.
+  void Close() { stream_->Close(); }
+
+ private:
+  void CheckFirstMedium() const;
+
+  TVaultrex& engine_;
+  TBlockCodec codec_;
+  TBlowFish cipher_;
+  std::unique_ptr<TArchiveStream> stream_;
+  std::unique_ptr<TStreamByteSource> source_;
+  std::unique_ptr<TArchiveReader> reader_;
+  TArchiveHeader header_;
+};
+
+}  // namespace vx

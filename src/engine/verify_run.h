@@ -1,0 +1,38 @@
+#pragma once
+// Verify: unpacks every file of a set and compares it, block by block as it
+// is unpacked, byte for byte with the file at its stored path.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "archive/format.h"
+#include "engine/operation_frame.h"
+#include "engine/read_set.h"
+#include "engine/vaultrex.h"
+
+namespace vx {
+
+class TVerifyRun {
+ public:
+  explicit TVerifyRun(TVaultrex& engine);
+  int Run();
+
+ private:
+  void Body();
+  void VerifyFile(const TDirRecord& record);
+  // Counts and logs a comparison's code; gives the outcome reported.
+  TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code);
+  void WriteSummary() const;
+
+  TVaultrex& engine_;
+  TOperationFrame frame_;
+  std::unique_ptr<TReadSet> set_;
+  std::vector<std::uint8_t> diskBytes_;
+  int ok_ = 0;
+  int missing_ = 0;
+  int different_ = 0;
+  int other_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace vx

@@ -1,0 +1,99 @@
+#pragma once
+// Writing files below a chosen folder without ever leaving it: the folders a
+// target goes into are opened (and created) one component at a time with
+// no symbolic link followed below the root, and each file is written to a
+// new private name beside its target and renamed over it only once it is
+// whole.  A file already on disk is never truncated for data that then fail.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/fd.h"
+
+namespace vx {
+
+// The permission bits a new file gets: 0666 less the process's umask, read
+// without changing it.
+unsigned NewFileMode();
+
+// Whether a directory entry of that name exists (a link itself counts).
+bool PathEntryExists(const std::string& path);
+// The path with every link resolved; the path itself when that fails.
+std::string RealPathOf(const std::string& path);
+// Gives newFile the permission bits of target (when it exists) and renames
+// it over target; false when the rename fails.
+bool ReplaceKeepingMode(const std::string& newFile, const std::string& target);
+// Removes a file; false when it could not.
+bool RemoveFile(const std::string& path);
+
+// The folders of one writing run.  With a root (a redirected restore) no
+// symbolic link below it is followed and nothing outside it is reached;
+// without one, paths are absolute and a folder link is followed only when it
+// belongs to root or to the running user.  The root and the folder of the
+// last target stay open from one target to the next, as the files of a set
+// lie folder by folder.
+class TTargetFolders {
+ public:
+  explicit TTargetFolders(std::string root = {}) : root_(std::move(root)) {}
+  const std::string& Root() const { return root_; }
+  // Opens (creating it when missing) the folder a target goes into.  Holds
+  // nothing with err set on failure; refused tells that a link was the
+  // reason.
+  TFd Open(const std::string& folder, int& err, bool& refused);
+
+ private:
+  std::string root_;
+  TFd rootFd_;
+  std::string folder_;
+  TFd folderFd_;
+};
+
+// One file on its way to its target: a new file with a private name beside
+// the target, renamed over the target only by Commit.  Whatever does not
+// reach Commit is removed again.
+class TTargetFile {
+ public:
+  TTargetFile() = default;
+  ~TTargetFile() { Discard(); }
+  TTargetFile(const TTargetFile&) = delete;
+  TTargetFile& operator=(const TTargetFile&) = delete;
+
+  // Prepares the new file for target; false (Error(), LinkRefused()) when
+  // it cannot.  A file or a link there is replaced at Commit; a folder,
+  // FIFO or device is left alone.
+  bool Create(const std::string& target, TTargetFolders& folders);
+  bool Ready() const { return fd_.IsOpen(); }
+  bool Existed() const { return existed_; }
+  int Error() const { return err_; }
+  bool LinkRefused() const { return linkRefused_; }
+  bool WriteFailed() const { return writeFailed_; }
+
+  bool Write(const std::uint8_t* data, std::size_t n);
+  // Gives the new file its time (a date-time) and permissions (newMode, or
+  // the replaced file's; readOnly when given takes the write permission
+  // away, else gives the owner write permission) and renames it over the
+  // target; a replaced file's content reaches the disk before the rename.
+  enum class TReadOnly : std::uint8_t { Keep, Set, Clear };
+  bool Commit(double time, TReadOnly readOnly, unsigned newMode);
+  void Discard();
+
+ private:
+  bool Fail(int err) {
+    err_ = err;
+    return false;
+  }
+  bool OpenTemporary();
+  bool RenameOver();
+
+  TFd dir_;
+  TFd fd_;
+  std::string name_;
+  std::string temp_;
+  int err_ = 0;
+  bool linkRefused_ = false;
+  bool existed_ = false;
+  int oldMode_ = -1;
+  bool writeFailed_ = false;
+};
+
+}  // namespace vx
