@@ -90,8 +90,8 @@ void RunCipher(TCrypto* cipher, bool encrypt, const std::uint8_t* in, std::uint8
 // four-byte string occurs twice.  Noise, packed and enciphered data pass;
 // a stretch of text, a table, a run or a repeated piece anywhere does not.
 constexpr std::size_t kMinJudged = 16384;
-constexpr double kMaxGain = 32.0;       // noise of 32,768 bytes: about 23
-constexpr int kMaxRepeats = 8;          // noise of 32,768 bytes: about 0.1
+constexpr double kMaxGain = 32.0;  // noise of 32,768 bytes: about 23
+constexpr int kMaxRepeats = 8;     // noise of 32,768 bytes: about 0.1
 constexpr std::size_t kRepeatSlots = std::size_t{1} << 16;
 
 double SingleByteGain(const std::uint8_t* data, std::size_t n) {
@@ -114,7 +114,8 @@ bool HasRepeats(const std::uint8_t* data, std::size_t n, std::uint16_t* slots) {
     std::memcpy(&v, data + i, 4);
     const std::uint32_t h = (v * 2654435761u) >> 16;
     const std::uint16_t before = slots[h];
-    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 && ++repeats > kMaxRepeats) {
+    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 &&
+        ++repeats > kMaxRepeats) {
       return true;
     }
     slots[h] = static_cast<std::uint16_t>(i + 1);
@@ -132,9 +133,15 @@ bool PlainlyIncompressible(const std::uint8_t* raw, std::size_t n, std::uint16_t
 const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, int level,
                                         TCrypto* cipher, std::size_t& outLen,
                                         TBlockHeader* header) {
+  outLen = EncodeInto(raw, n, level, cipher, s_->out.data(), header);
+  return s_->out.data();
+}
+
+std::size_t TBlockCodec::EncodeInto(const std::uint8_t* raw, std::size_t n, int level,
+                                    TCrypto* cipher, std::uint8_t* out, TBlockHeader* header) {
   if (n == 0 || n > kBlockSize) throw std::invalid_argument("TBlockCodec::Encode: block length");
   if (level < 0 || level > 9) throw std::invalid_argument("TBlockCodec::Encode: level");
-  std::uint8_t* const stored = s_->out.data() + kBlockHeaderSize;
+  std::uint8_t* const stored = out + kBlockHeaderSize;
   TBlockHeader h;
   h.rawLength = static_cast<std::int32_t>(n);
   h.storedLength = static_cast<std::int32_t>(n);
@@ -163,10 +170,9 @@ const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, 
     RunCipher(cipher, true, stored, stored, padded);
     onMedium = padded;
   }
-  EncodeBlockHeader(h, s_->out.data());
+  EncodeBlockHeader(h, out);
   if (header != nullptr) *header = h;
-  outLen = kBlockHeaderSize + onMedium;
-  return s_->out.data();
+  return kBlockHeaderSize + onMedium;
 }
 
 const std::uint8_t* TBlockCodec::Decode(const TBlockHeader& header, const std::uint8_t* stored,

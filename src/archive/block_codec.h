@@ -17,6 +17,10 @@ inline std::uint32_t FastCrcUpdate(std::uint32_t reg, const void* data, std::siz
   return CrcUpdate(reg, data, len);
 }
 
+// The most bytes one encoded block takes: its header and 32,768 stored bytes
+// (already a multiple of the cipher's 8).
+inline constexpr std::size_t kMaxEncodedBlock = kBlockHeaderSize + kBlockSize;
+
 class TBlockCodec {
  public:
   // level: 0 none, 1 quick, 9 maximal.  cipher may be null (no encryption).
@@ -27,11 +31,15 @@ class TBlockCodec {
 
   // Encodes n (1..32768) raw bytes.  A block whose bytes are plainly
   // incompressible (noise, packed or enciphered data: packing could not
-  // save more than a few bytes) is stored raw without being packed first.  The result (block header followed by the
-  // stored bytes, rounded up to 8 when encrypting) stays valid until the next
-  // call; its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
+  // save more than a few bytes) is stored raw without being packed first.  The result (block header
+  // followed by the stored bytes, rounded up to 8 when encrypting) stays valid until the next call;
+  // its length is returned in outLen.  Throws EVX_ZipError when the compressor fails.
   const std::uint8_t* Encode(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
                              std::size_t& outLen, TBlockHeader* header = nullptr);
+
+  // As Encode, into `out` (kMaxEncodedBlock bytes); returns the length.
+  std::size_t EncodeInto(const std::uint8_t* raw, std::size_t n, int level, TCrypto* cipher,
+                         std::uint8_t* out, TBlockHeader* header = nullptr);
 
   // Packs every block, with no incompressibility check first: for measuring
   // what the check costs in archive size (bench/).

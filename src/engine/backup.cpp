@@ -1,21 +1,16 @@
-// The backup operation: checks, scan, archive header and directory, the data
-// of every file, the archive-attribute reset and the log summary.
-#include <algorithm>
+// The backup run: checks, scan, archive header and directory, the data of
+// every file, and the way out of a failed run.
 #include <chrono>
-#include <cmath>
-#include <limits>
-#include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
+#include "archive/erase_target.h"
 #include "archive/errors.h"
+#include "engine/backup_run.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
-#include "platform/file_system.h"
-#include "platform/locale.h"
 #include "platform/paths.h"
 #include "support/utils.h"
 
@@ -25,12 +20,22 @@ namespace {
 
 constexpr std::size_t kMaxKeyBytes = 65;
 constexpr std::size_t kMinKeyBytes = 8;
-constexpr std::size_t kResetReportEvery = 500;
+
+// Codes a backup reports besides the common ones.
+constexpr int kBackupCodes[] = {EVX_UserAbortion::kCode, EVX_VerificationFailed::kCode,
+                                EVX_WrongMedium::kCode, EVX_WrongPassword::kCode,
+                                EVX_FTPError::kCode};
 
 std::filesystem::path Canonical(const std::filesystem::path& p) {
   std::error_code ec;
   auto c = std::filesystem::weakly_canonical(p, ec);
   return ec ? p.lexically_normal() : c;
+}
+
+std::int64_t MonotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -42,164 +47,131 @@ void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (folder.empty()) folder = ".";
   const auto target = Canonical(folder);
-  if (target == target.root_path()) throw EVX_ParameterError("Koreňový adresár nemožno vymazať");
+  if (target == target.root_path()) throw EVX_ParameterError(engine_txt::kEraseRoot);
   for (const TDirRecord& r : files) {
     const std::filesystem::path p(r.path);
     if (Canonical(p).parent_path() == target || Canonical(p.parent_path()) == target) {
-      throw EVX_ParameterError("Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať");
+      throw EVX_ParameterError(engine_txt::kEraseSources);
     }
   }
 }
 
-namespace {
-
-std::int64_t MonotonicNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-struct TFileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
-
-// The settings a backup refuses before it scans; its dry run refuses the same.
-void TVaultrex::CheckBackupSettings() const {
-  if (EncryptData && EncryptKey.empty()) throw EVX_ParameterError("Chýba heslo!!!");
-  if (IncludeNames.empty()) throw EVX_ParameterError("Súbor nebol zazálohovaný");
-  if (!BackupToTape && !BackupToFTP && SpanDisks && HasFileExtension(ArchiveBaseName)) {
-    throw EVX_ParameterError("Meno súboru zálohy musí byť uvedené bez koncovky");
+void CheckBackupSettings(const TVaultrex& s) {
+  if (s.EncryptData && s.EncryptKey.empty()) throw EVX_ParameterError(engine_txt::kNoPassword);
+  if (s.IncludeNames.empty()) throw EVX_ParameterError(engine_txt::kNoIncludes);
+  if (!s.BackupToTape && !s.BackupToFTP && s.SpanDisks && HasFileExtension(s.ArchiveBaseName)) {
+    throw EVX_ParameterError(engine_txt::kSpanExtension);
   }
-  if (VerifyDuringBackup && BackupToTape) {
-    throw EVX_ParameterError("Nemožno verifikovať súbor počas zápisu na pásku");
-  }
-  if (EncryptData && EncryptKey.size() < kMinKeyBytes) {
-    throw EVX_WrongPassword("Heslo je krátke (min. 8 znakov)");
+  if (s.VerifyDuringBackup && s.BackupToTape) throw EVX_ParameterError(engine_txt::kVerifyOnTape);
+  if (s.EncryptData && s.EncryptKey.size() < kMinKeyBytes) {
+    throw EVX_WrongPassword(engine_txt::kPasswordShort);
   }
   // A longer key would make the cipher fall back to its unkeyed tables:
   // the set would look encrypted while anyone could read it.
-  if (EncryptData && EncryptKey.size() > kMaxKeyBytes) {
-    throw EVX_WrongPassword("Heslo je dlhé (max. 65 znakov)");
+  if (s.EncryptData && s.EncryptKey.size() > kMaxKeyBytes) {
+    throw EVX_WrongPassword(engine_txt::kPasswordLong);
   }
 }
 
-int TVaultrex::Backup() {
-  PrepareCipher();
-  errors_ = 0;
-  warnings_ = 0;
-  verifyFailed_ = false;
-  outcomes_.clear();
-  lastFailure_.clear();
+TBackupRun::TBackupRun(TVaultrex& engine)
+    : engine_(engine), frame_(engine, {kBackupCodes, TForeignPolicy::RethrowUnmapped}) {}
+
+// The stream goes before the log: a destination may still log as it closes.
+TBackupRun::~TBackupRun() { stream_.reset(); }
+
+int TBackupRun::Run() {
+  frame_.ResetCounters();
+  engine_.lastFailure_.clear();
   startNs_ = MonotonicNs();
-  startTime_ = 0.0;
-
-  // The stream and the log are freed on every path out of the operation.
-  struct TCleanup {
-    TVaultrex& v;
-    ~TCleanup() {
-      v.stream_.reset();
-      v.CloseLog();
-    }
-  } cleanup{*this};
-  stream_.reset();
-
-  int insertLine = 0;
-  OpenLog(insertLine);  // a log that cannot be opened ends the run with its own exception
-
-  int code = 0;
-  std::exception_ptr foreign;
-  try {
-    CheckBackupSettings();
-    if (!SpanDisks) MaxSplitSize = 0;
-
-    ScanFiles();
-
-    if (!fileList_.empty()) {
-      const std::string baseName = IncludeBackslash(BackupDestination) + ArchiveBaseName;
-      if (EraseTargetDir && !BackupToTape && !BackupToFTP) CheckEraseTarget(baseName, fileList_);
-      if (SpanDisks && AskForFirstDisk) {
-        TReaction answer = scanAnswer_;
-        AskForDisk(1, answer);
-        if (answer == AW_ABORT) throw EVX_UserAbortion("Prerušené užívateľom");
-      }
-      stream_ = OpenStream(TStreamMode::Write, baseName, MaxSplitSize);
-      WriteArchiveHeader();
-      WriteDirectory(fileList_);
-      outcomes_.assign(fileList_.size(), TFileOutcome{});
-      for (std::size_t i = 0; i < fileList_.size(); ++i) {
-        ArchiveFile(i);
-        stream_->Statistic.CurrentFile = fileList_[i].path;
-        stream_->Statistic.CurrentFileSize = fileList_[i].fullSize;
-        LetMessagesRun();
-        if (ReportStatistic(stream_->Statistic)) throw EVX_UserAbortion("Prerušené užívateľom");
-      }
-      // The archive is complete on its medium before any attribute is
-      // reset: a failure writing the last block must not mark files as
-      // backed up.  The stream object stays for its statistics.
-      if (BackupToTape && EjectTape && stream_->Destination()) stream_->Destination()->Unload();
-      stream_->Close();
-      if (!KeepArchiveFlags && (BackupMode == BM_Full || BackupMode == BM_Incremental)) {
-        ResetArchiveAttributes();
-      }
-    }
-    if (LogFileMode != LFM_NoLog) WriteBackupSummary(insertLine);
-    // The set is complete, but a file in it did not pass its check.
-    if (verifyFailed_) throw EVX_VerificationFailed("Chyba pri verifikácii súboru");
-  } catch (const EVX_Error& e) {
-    code = ResultCodeOf(e, {TFurther::UserAbortion, TFurther::VerificationFailed,
-                            TFurther::WrongMedium, TFurther::WrongPassword, TFurther::FTP});
-    lastFailure_ = e.what();
-    if (code == 99) foreign = std::current_exception();  // a class backup does not expect
-  } catch (const EArchiveStore& e) {
-    code = 99;
-    foreign = std::current_exception();
-    WriteLog(std::string("Chyba evidencie archívnych atribútov: ") + e.what());
-  } catch (...) {
-    code = 99;
-    foreign = std::current_exception();
-  }
-
+  frame_.OpenLog();  // a log that cannot be opened ends the run with its own exception
+  const int code = frame_.Run([this] { Body(); });
   if (code != 0) {
-    if (stream_) {
-      try {
-        if (BackupToTape && EjectTape && stream_->Destination()) stream_->Destination()->Unload();
-      } catch (...) {
-      }
-      // On disk the partial set is removed and an older set of the same
-      // name stays; a tape or FTP stream writes its pending block.
-      stream_->Abandon();
-      stream_.reset();
-    }
-    try {
-      // A refused setting says which check refused it.
-      const bool refused = (code == 1 || code == 14) && !lastFailure_.empty();
-      WriteLog("Prerušenie zálohovania spôsobené " + ErrorText(code) +
-               (refused ? ": " + lastFailure_ : std::string()));
-    } catch (...) {
-    }
-    CloseLog();
-    if (foreign) std::rethrow_exception(foreign);
+    if (!foreignFailure_) engine_.lastFailure_ = frame_.Failure();
+    Abandon();
+    LogFailure(code);
   }
-  return code;
+  stream_.reset();
+  return frame_.Finish(code);
 }
 
-void TVaultrex::WriteArchiveHeader() {
+// Marks a failure that is no engine error (it leaves the operation as it
+// is); a failing archive-bit store also says so in the log.
+void TBackupRun::Body() {
+  try {
+    Steps();
+  } catch (const EVX_Error&) {
+    throw;
+  } catch (const EArchiveStore& e) {
+    foreignFailure_ = true;
+    frame_.Log(engine_txt::kArchiveStoreFailed + std::string(e.what()));
+    throw;
+  } catch (...) {
+    foreignFailure_ = true;
+    throw;
+  }
+}
+
+void TBackupRun::Steps() {
+  CheckBackupSettings(engine_);
+  if (!engine_.SpanDisks) engine_.MaxSplitSize = 0;
+  // The archive-bit store is opened once for the run: the scan reads it,
+  // the reset pass writes it.
+  std::unique_ptr<TArchiveBitStore> ownBits;
+  if (!engine_.ArchiveBits) ownBits = TArchiveBitStore::OpenDefault();
+  TArchiveBitStore& bits = engine_.ArchiveBits ? *engine_.ArchiveBits : *ownBits;
+  engine_.ScanFiles(bits);
+  if (!engine_.fileList_.empty()) WriteSet(bits);
+  if (engine_.LogFileMode != LFM_NoLog) WriteSummary();
+  // The set is complete, but a file in it did not pass its check.
+  if (verifyFailed_) throw EVX_VerificationFailed(engine_txt::kBackupVerifyFailed);
+}
+
+void TBackupRun::WriteSet(TArchiveBitStore& bits) {
+  TVaultrex& v = engine_;
+  const std::string baseName = IncludeBackslash(v.BackupDestination) + v.ArchiveBaseName;
+  if (v.EraseTargetDir && !v.BackupToTape && !v.BackupToFTP)
+    CheckEraseTarget(baseName, v.fileList_);
+  if (v.SpanDisks && v.AskForFirstDisk) {
+    TReaction answer = v.scanAnswer_;
+    v.AskForDisk(1, answer);
+    if (answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kAborted);
+  }
+  stream_ = v.OpenStream(TStreamMode::Write, baseName, v.MaxSplitSize);
+  WriteArchiveHeader();
+  WriteDirectory();
+  TBackupDataPass(
+      v, TDataPassTarget{v.fileList_, outcomes_, *stream_, v.errors_, v.warnings_, verifyFailed_,
+                         v.LogFileMode != LFM_NoLog,
+                         [this](const std::string& line) { frame_.Log(line); },
+                         [&v] { v.LetMessagesRun(); },
+                         [&v](const TExtBackupStatistic& stat) { return v.ReportStatistic(stat); }})
+      .Run();
+  // The archive is complete on its medium before any attribute is reset: a
+  // failure writing the last block must not mark files as backed up.  The
+  // stream object stays for its statistics.
+  if (v.BackupToTape && v.EjectTape && stream_->Destination()) stream_->Destination()->Unload();
+  stream_->Close();
+  if (!v.KeepArchiveFlags && (v.BackupMode == BM_Full || v.BackupMode == BM_Incremental)) {
+    ResetArchiveAttributes(bits);
+  }
+}
+
+void TBackupRun::WriteArchiveHeader() {
   TArchiveHeader header;
-  header.compressed = CompressData != CDM_NoCompression;
-  header.encrypted = EncryptData;
-  header.spanned = SpanDisks;
-  header.comment = CutStoredString(Comment);
+  header.compressed = engine_.CompressData != CDM_NoCompression;
+  header.encrypted = engine_.EncryptData;
+  header.spanned = engine_.SpanDisks;
+  header.comment = CutStoredString(engine_.Comment);
   std::uint8_t bytes[kHeaderSize];
   EncodeHeader(header, bytes);
   stream_->WriteBytes(bytes, kHeaderSize);
   startNs_ = MonotonicNs();
   startTime_ = NowDateTime();
-  if (VerifyDuringBackup) stream_->Statistic.BytesVerified += kHeaderSize;
+  if (engine_.VerifyDuringBackup) stream_->Statistic.BytesVerified += kHeaderSize;
 }
 
-void TVaultrex::WriteDirectory(const std::vector<TDirRecord>& records) {
+void TBackupRun::WriteDirectory() {
+  const std::vector<TDirRecord>& records = engine_.fileList_;
   std::uint8_t count[kCountSize];
   EncodeCount(static_cast<std::int32_t>(records.size()), count);
   stream_->WriteBytes(count, kCountSize);
@@ -213,113 +185,51 @@ void TVaultrex::WriteDirectory(const std::vector<TDirRecord>& records) {
   stream_->Statistic.TotalBytes = total;
 }
 
-// Clears the archive attribute of every file stored whole in this run, in
-// one transaction of the archive-bit store.  A file whose open or read was
-// skipped, or whose verification failed, keeps it for the next backup.
-void TVaultrex::ResetArchiveAttributes() {
-  std::unique_ptr<std::FILE, TFileCloser> debug;
-  if (DebugAttrib) {
-    debug.reset(std::fopen("VABIT.TXT", "w"));
-    if (!debug) throw std::runtime_error("Nemožno vytvoriť súbor VABIT.TXT");
-  }
-  TArchiveBitStore& store = TArchiveBitStore::Instance();
-  // The reset reports through a copy, so that the summary still counts
-  // the files really backed up.
-  TExtBackupStatistic stat = stream_ ? stream_->Statistic : TExtBackupStatistic{};
-  const std::size_t n = fileList_.size();
-
-  store.BeginBatch();
-  bool cancelled = false;
+// On disk the partial set is removed and an older set of the same name
+// stays; a tape or FTP stream writes its pending block.
+void TBackupRun::Abandon() noexcept {
+  if (!stream_) return;
   try {
-    for (std::size_t i = 0; i < n && !cancelled; ++i) {
-      const TDirRecord& r = fileList_[i];
-      if (OnResetAttributes && i % kResetReportEvery == 0) {
-        stat.PercentDone = static_cast<std::int32_t>(
-            std::nearbyint(static_cast<double>(i + 1) * 100.0 / static_cast<double>(n)));
-        stat.FilesDone = static_cast<std::int32_t>(i);
-        stat.CurrentFile = r.path;
-        bool cancel = false;
-        OnResetAttributes(stat, cancel);
-        if (cancel) {
-          cancelled = true;
-          break;
-        }
-        LetMessagesRun();
-      }
-      TFileStamp now;
-      const bool readable = GetFileStamp(r.path, now);
-      if (debug) std::fprintf(debug.get(), "%s\n", r.path.c_str());
-      if (readable && i < outcomes_.size() && outcomes_[i].stored && store.IsSet(r.path, now)) {
-        store.Clear(r.path, outcomes_[i].stamp);
-      }
+    if (engine_.BackupToTape && engine_.EjectTape && stream_->Destination()) {
+      stream_->Destination()->Unload();
     }
-    // What was cleared before a cancel was really backed up: keep it.
-    store.CommitBatch();
   } catch (...) {
-    try {
-      store.RollbackBatch();
-    } catch (...) {
-    }
-    throw;
   }
-  if (cancelled) throw EVX_UserAbortion("User cancelled during resetting files attributes");
+  stream_->Abandon();
+  stream_.reset();
 }
 
-void TVaultrex::WriteBackupSummary(int insertLine) {
-  if (!log_) return;
-  const TExtBackupStatistic stat = stream_ ? stream_->Statistic : TExtBackupStatistic{};
-  log_->InsertAt(insertLine + 1);  // keeps the insertLine lines of older runs
+// A refused setting says which check refused it.
+void TBackupRun::LogFailure(int code) noexcept {
+  try {
+    const std::string& failure = engine_.lastFailure_;
+    const bool refused =
+        (code == EVX_ParameterError::kCode || code == EVX_WrongPassword::kCode) && !failure.empty();
+    frame_.Log(engine_txt::kBackupEndedBy + TVaultrex::ErrorText(code) +
+               (refused ? ": " + failure : std::string()));
+  } catch (...) {
+  }
+}
 
-  const double start = startTime_ != 0.0 ? startTime_ : NowDateTime();
-  if (BackupToTape) {
-    WriteLog("Start zálohovania na pásku o " + FormatDateTimeC(start));
-  } else {
-    WriteLog("Start backup to " + IncludeBackslash(BackupDestination) + ArchiveBaseName + " at " +
-             FormatDateTimeC(start));
-  }
-  switch (BackupMode) {
-    case BM_Full: WriteLog("Plné zálohovanie ukončené"); break;
-    case BM_Incremental: WriteLog("Incrementálne zálohovanie ukončené"); break;
-    case BM_Differential: WriteLog("Rozdielové zálohovanie ukončené"); break;
-    case BM_Special:
-      WriteLog("Špecialne zálohovanie (súbory novšie ako " + FormatDateTimeC(SpecialBackupDate) +
-               ")");
-      break;
-  }
-  if (VerifyDuringBackup) WriteLog("Overenie súboru počas zálohovania");
-  WriteLog("Zálohovanie ukončené " + FormatDateTimeC(NowDateTime()));
-  if (errors_ == 0) {
-    WriteLog("Žiadna chyba počas zálohovania");
-  } else {
-    WriteLog("Chyba počas zálohovania: " + std::to_string(errors_));
-  }
-  if (warnings_ > 0) WriteLog("Upozornenia počas zálohy: " + std::to_string(warnings_));
-  if (BackupMode == BM_Full) {
-    WriteLog("Zálohované " + std::to_string(stat.FilesDone) + " súbory");
-  } else {
-    WriteLog("Najdené " + std::to_string(stat.FilesDone + leftOut_) + " súbory pre zálohovanie " +
-             std::to_string(leftOut_) + " zostali neuložené");
-  }
-  WriteLog(FormatSize64(stat.BytesRead) + " prečítané");
-  WriteLog(FormatSize64(stat.BytesWritten) + " zapísané");
-  if (CompressData != CDM_NoCompression && stat.BytesRead > 0 && stat.BytesWritten > 0) {
-    if (stat.BytesRead > stat.BytesWritten) {
-      WriteLog("Kompresia : 1:" + FormatFloat(4, 1,
-                                              static_cast<double>(stat.BytesRead) /
-                                                  static_cast<double>(stat.BytesWritten)));
-    } else {
-      WriteLog("Kompresia : 1:1 (bez kompresie)");
-    }
-  } else {
-    WriteLog("Bez kompresie");
-  }
-  // A monotonic clock in nanoseconds; a run within one tick counts as 1 ns.
-  const std::int64_t elapsed = std::max<std::int64_t>(MonotonicNs() - startNs_, 1);
-  const double perMinute = std::nearbyint(static_cast<double>(stat.BytesRead) * 60e9 /
-                                          static_cast<double>(elapsed));
-  const auto rate = perMinute >= 9.2e18 ? std::numeric_limits<std::int64_t>::max()
-                                        : static_cast<std::int64_t>(perMinute);
-  WriteLog("Backed up at " + FormatSize64(rate) + " per Minute");
+int TVaultrex::Backup() { return TBackupRun(*this).Run(); }
+
+void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
+  errors_ = 0;
+  warnings_ = 0;
+  erased.clear();
+  CheckBackupSettings(*this);
+  const std::unique_ptr<TArchiveBitStore> own =
+      ArchiveBits ? nullptr : TArchiveBitStore::OpenDefault();
+  ScanFiles(ArchiveBits ? *ArchiveBits : *own);
+  if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
+  // The real run refuses to empty a folder it reads from.
+  CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
+  // The stream keeps the running log when it empties the folder.
+  std::vector<std::string> keep;
+  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
+  const TEraseListing listing =
+      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, keep, nullptr);
+  for (const std::string& name : listing.names) erased.push_back(listing.folder + "/" + name);
 }
 
 }  // namespace vx

@@ -1,21 +1,20 @@
 // The file selection scan: include entries become directory records, the
 // backup mode and the hidden/system rule decide per file, exclude entries
 // remove records afterwards.
+#include "engine/scan.h"
+
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <memory>
 
 #include "archive/block_codec.h"
-#include "archive/erase_target.h"
 #include "archive/errors.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
+#include "platform/fd.h"
 #include "platform/file_system.h"
 #include "platform/hooks.h"
 #include "platform/paths.h"
@@ -24,40 +23,6 @@
 namespace vx {
 
 namespace {
-
-// The checksum of a file's content as CalcFileCRC gives it (0xFFFFFFFF for an
-// empty or unopenable file), read through one buffer kept for the thread
-// instead of a fresh one per file, and with the fast CRC.  At most `limit`
-// bytes are read, the size the directory search saw, so that the data pass
-// can compare what it reads.  `stopped` is set when a stop was asked for.
-std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped) {
-  constexpr std::size_t kCrcBuffer = 256 * 1024;
-  thread_local std::unique_ptr<std::uint8_t[]> buffer;
-  std::uint32_t reg = kCrcInit;
-  stopped = false;
-  // O_NONBLOCK: a FIFO put there since the folder was read must not hang.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return reg;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    if (!buffer) buffer.reset(new std::uint8_t[kCrcBuffer]);
-    while (limit > 0) {
-      if (StopRequested()) {
-        stopped = true;
-        break;
-      }
-      const auto want = static_cast<std::size_t>(
-          std::min<std::int64_t>(limit, static_cast<std::int64_t>(kCrcBuffer)));
-      const ssize_t n = ::read(fd, buffer.get(), want);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      reg = FastCrcUpdate(reg, buffer.get(), static_cast<std::size_t>(n));
-      limit -= n;
-    }
-  }
-  ::close(fd);
-  return reg;
-}
 
 std::string TrimBlanks(const std::string& s) {
   const auto first = s.find_first_not_of(' ');
@@ -73,65 +38,99 @@ std::string TrimRightBlanks(const std::string& s) {
 
 }  // namespace
 
-void TVaultrex::ScanFiles() {
-  leftOut_ = 0;
-  foldersNotRead_ = 0;
-  scanAnswer_ = AW_RETRY;
-  if (OnStartFileScan) {
-    OnStartFileScan("", scanAnswer_);
-    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Terminated by user during file scan");
+std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped) {
+  constexpr std::size_t kCrcBuffer = 256 * 1024;
+  thread_local std::unique_ptr<std::uint8_t[]> buffer;
+  std::uint32_t reg = kCrcInit;
+  stopped = false;
+  // Never waits: a FIFO put there since the folder was read gives nothing
+  // at once.  The reads stop at the size the listing saw, so no file type
+  // needs asking for (one open, one read, one close for a small file).
+  const TFd fd = OpenFd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return reg;
+  if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kCrcBuffer);
+  while (limit > 0) {
+    if (StopRequested()) {
+      stopped = true;
+      break;
+    }
+    const auto want = static_cast<std::size_t>(
+        std::min<std::int64_t>(limit, static_cast<std::int64_t>(kCrcBuffer)));
+    const TIoResult got = ReadAll(fd.Get(), buffer.get(), want);
+    reg = FastCrcUpdate(reg, buffer.get(), got.done);
+    if (!got.Complete()) break;
+    limit -= static_cast<std::int64_t>(got.done);
   }
-  fileList_.clear();
-  // The archive-bit look-ups of the whole scan share read transactions.
-  TArchiveBitLookups lookups(TArchiveBitStore::Instance());
+  return reg;
+}
 
-  for (const std::string& line : IncludeNames) {
+TFileScan::TFileScan(const TVaultrex& settings, TArchiveBitStore& bits, TScanTarget target)
+    : s_(settings), bits_(bits), t_(std::move(target)) {}
+
+// Puts an event's question; true when the caller answered AW_ABORT.
+bool TFileScan::Ask(const std::function<void(const std::string&, TReaction&)>& event,
+                    const std::string& name) {
+  if (!event) return false;
+  t_.answer = AW_IGNORE;
+  event(name, t_.answer);
+  return t_.answer == AW_ABORT;
+}
+
+void TFileScan::Run() {
+  t_.leftOut = 0;
+  t_.foldersNotRead = 0;
+  t_.answer = AW_RETRY;
+  if (s_.OnStartFileScan) {
+    s_.OnStartFileScan("", t_.answer);
+    if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kScanCancelledAtStart);
+  }
+  t_.files.clear();
+  // The archive-bit look-ups of the whole scan share read transactions.
+  TArchiveBitLookups lookups(bits_);
+
+  for (const std::string& line : s_.IncludeNames) {
     if (line.empty()) continue;
     std::string entry = line;
     const bool ownRecursion = StripRecursionMarker(entry);
-    const int found = ScanFolder(entry, RecurseSubDir || ownRecursion);
-    if (found == 0 && BackupMode == BM_Full && LogFileMode != LFM_NoLog) {
-      ++warnings_;
-      if (OnWarning) {
-        scanAnswer_ = AW_IGNORE;
-        OnWarning(WT_NoFilesFound, entry, scanAnswer_);
-        if (scanAnswer_ == AW_ABORT) {
-          throw EVX_UserAbortion("Prerušené užívateľom počas načítania súborov");
+    const int found = ScanFolder(entry, s_.RecurseSubDir || ownRecursion);
+    if (found == 0 && s_.BackupMode == BM_Full && s_.LogFileMode != LFM_NoLog) {
+      ++t_.warnings;
+      if (s_.OnWarning) {
+        t_.answer = AW_IGNORE;
+        s_.OnWarning(WT_NoFilesFound, entry, t_.answer);
+        if (t_.answer == AW_ABORT) {
+          throw EVX_UserAbortion(engine_txt::kScanCancelledAtWarning);
         }
       }
-      WriteLog("Upozornenie :" + entry + " neexistuje");
+      t_.log(engine_txt::kWarning + entry + engine_txt::kEntryMissing);
     }
   }
 
-  for (const std::string& line : ExcludeNames) {
+  for (const std::string& line : s_.ExcludeNames) {
     if (line.empty()) continue;
     std::string entry = line;
-    const bool recurse = StripRecursionMarker(entry) || RecurseSubDir;
+    const bool recurse = StripRecursionMarker(entry) || s_.RecurseSubDir;
     entry = TrimBlanks(entry);
-    std::erase_if(fileList_, [&](const TDirRecord& r) {
-      return MatchExclude(entry, r.path, recurse);
+    std::erase_if(t_.files, [&](const TDirRecord& r) {
+      return TVaultrex::MatchExclude(entry, r.path, recurse);
     });
   }
 
-  if (OnEndFileScan) {
-    OnEndFileScan("", scanAnswer_);
-    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Prerušené užívateľom");
+  if (s_.OnEndFileScan) {
+    s_.OnEndFileScan("", t_.answer);
+    if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kAborted);
   }
 }
 
-int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
-  LetMessagesRun();
+int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
+  t_.letMessagesRun();
   const std::string folder = ExtractFilePath(entry);
   if (folder.empty() || !DirectoryExists(folder)) return 0;
   const std::string mask = TrimRightBlanks(entry.substr(folder.size()));
   std::string subMask = mask;
   if (subMask.find('.') == std::string::npos) subMask += ".*";
 
-  if (OnScanNextDir) {
-    scanAnswer_ = AW_IGNORE;
-    OnScanNextDir(folder, scanAnswer_);
-    if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
-  }
+  if (Ask(s_.OnScanNextDir, folder)) throw EVX_UserAbortion(engine_txt::kScanCancelled);
 
   // Listed first, handled afterwards: the handling may raise, and the
   // search must be over by then.
@@ -142,67 +141,21 @@ int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
 
   int count = 0;
   for (const TSearchRec& rec : found) {
-    if (StopRequested()) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+    if (StopRequested()) throw EVX_UserAbortion(engine_txt::kScanCancelled);
     if (rec.attr & (faDirectory | faVolumeID)) continue;
-    if (OnScanNextFile) {
-      scanAnswer_ = AW_IGNORE;
-      OnScanNextFile(rec.name, scanAnswer_);
-      if (scanAnswer_ == AW_ABORT) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
+    if (Ask(s_.OnScanNextFile, rec.name)) {
+      throw EVX_UserAbortion(engine_txt::kScanCancelled);
     }
-    LetMessagesRun();
-
+    t_.letMessagesRun();
     // Devices, FIFOs, sockets and links that lead nowhere are never taken:
     // reading a FIFO would hang.  They are not counted as left out either.
     if (rec.attr & faSysFile) continue;
-
-    const std::string path = folder + rec.name;
-    const double time = DosToDateTime(rec.dosTime);
-    bool archiveBit = false;
-    bool archiveBitKnown = false;
-    bool taken = true;
-    switch (BackupMode) {
-      case BM_Full:
-        break;
-      case BM_Incremental:
-      case BM_Differential:
-        archiveBit = TArchiveBitStore::Instance().IsSet(path, rec.stamp);
-        archiveBitKnown = true;
-        taken = archiveBit;
-        break;
-      case BM_Special:
-        taken = time >= SpecialBackupDate;
-        break;
-    }
-    if (!taken) {
-      ++leftOut_;
-      continue;
-    }
-    if ((rec.attr & faHidden) && !BackupHiddenSysFiles) continue;
-
-    // The archive keeps at most 255 bytes of a path.  A cut path would name
-    // another file (or none): such a file is never opened and never listed.
-    if (path.size() > kMaxStringBytes) {
-      PathTooLong(path);
-      continue;
-    }
-    if (!archiveBitKnown) archiveBit = TArchiveBitStore::Instance().IsSet(path, rec.stamp);
-    TDirRecord r;
-    r.path = path;
-    r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
-    r.fullSize = rec.size;
-    r.attr = rec.attr | (archiveBit ? faArchive : 0u);
-    r.time = time;
-    r.mark = 0;
-    bool stopped = false;
-    r.crc = NoFileCRCs ? 0u : FileCrc(r.path, rec.size, stopped);
-    if (stopped) throw EVX_UserAbortion("Načítanie súborov bolo prerušené.");
-    fileList_.push_back(std::move(r));
-    ++count;
+    TakeFile(folder, rec, count);
   }
 
   if (recurse) {
     bool opened = true;
-    const auto subfolders = FindSubfolders(folder, BackupHiddenSysFiles, &opened);
+    const auto subfolders = FindSubfolders(folder, s_.BackupHiddenSysFiles, &opened);
     if (!opened && whole) FolderNotRead(folder);
     for (const std::string& name : subfolders) {
       if (name == "." || name == "..") continue;
@@ -212,46 +165,81 @@ int TVaultrex::ScanFolder(const std::string& entry, bool recurse) {
   return count;
 }
 
+// Decides on one listed file and, when it is taken, lists it with its
+// checksum.  An unchanged file of an incremental run costs the listing's
+// stat and one look-up in the store.
+void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& count) {
+  const std::string path = folder + rec.name;
+  const double time = DosToDateTime(rec.dosTime);
+  bool archiveBit = false;
+  bool archiveBitKnown = false;
+  bool taken = true;
+  switch (s_.BackupMode) {
+    case BM_Full:
+      break;
+    case BM_Incremental:
+    case BM_Differential:
+      archiveBit = bits_.IsSet(path, rec.stamp);
+      archiveBitKnown = true;
+      taken = archiveBit;
+      break;
+    case BM_Special:
+      taken = time >= s_.SpecialBackupDate;
+      break;
+  }
+  if (!taken) {
+    ++t_.leftOut;
+    return;
+  }
+  if ((rec.attr & faHidden) && !s_.BackupHiddenSysFiles) return;
+
+  // The archive keeps at most 255 bytes of a path.  A cut path would name
+  // another file (or none): such a file is never opened and never listed.
+  if (path.size() > kMaxStringBytes) {
+    PathTooLong(path);
+    return;
+  }
+  if (!archiveBitKnown) archiveBit = bits_.IsSet(path, rec.stamp);
+  TDirRecord& r = t_.files.emplace_back();
+  r.path = path;
+  r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
+  r.fullSize = rec.size;
+  r.attr = rec.attr | (archiveBit ? faArchive : 0u);
+  r.time = time;
+  r.mark = 0;
+  bool stopped = false;
+  r.crc = s_.NoFileCRCs ? 0u : FileCrc(r.path, rec.size, stopped);
+  if (stopped) throw EVX_UserAbortion(engine_txt::kScanCancelled);
+  ++count;
+}
+
 // A folder the scan could not open or examine: its files are not backed up.
-void TVaultrex::FolderNotRead(const std::string& folder) {
-  ++warnings_;
-  ++foldersNotRead_;
-  WriteLog("Upozornenie :" + folder + " nemožno otvoriť, jeho súbory nie sú zazálohované");
+void TFileScan::FolderNotRead(const std::string& folder) {
+  ++t_.warnings;
+  ++t_.foldersNotRead;
+  t_.log(engine_txt::kWarning + folder + engine_txt::kFolderNotRead);
 }
 
 // A path longer than the archive can keep: counted and logged as a file that
 // cannot be opened; with HandleOpenError AW_ABORT the backup ends with 4.
-void TVaultrex::PathTooLong(const std::string& path) {
-  ++errors_;
-  const std::string reason = ": cesta je dlhšia ako 255 bajtov";
-  if (HandleOpenError == AW_ABORT) {
-    WriteLog("CHYBA #" + std::to_string(errors_) + ": Zálohovanie prerušené chybou pri otvorení " +
-             path + reason);
-    throw EVX_FileOpenError("Nemožno otvoriť súbor " + path);
+void TFileScan::PathTooLong(const std::string& path) {
+  ++t_.errors;
+  const std::string reason = engine_txt::kPathTooLong;
+  if (s_.HandleOpenError == AW_ABORT) {
+    t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupOpenEnds + path +
+           reason);
+    throw EVX_FileOpenError(engine_txt::kCannotOpen + path);
   }
-  WriteLog("CHYBA #" + std::to_string(errors_) + ": Súbor " + path +
-           " nie je zazálohovaný - chyba pri otvorení súboru" + reason);
+  t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kErrorOnFile + path +
+         engine_txt::kFileSkippedOpen + reason);
 }
 
-}  // namespace vx
-
-namespace vx {
-
-void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
-  errors_ = 0;
-  warnings_ = 0;
-  erased.clear();
-  CheckBackupSettings();
-  ScanFiles();
-  if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
-  // The real run refuses to empty a folder it reads from.
-  CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
-  // The stream keeps the running log when it empties the folder.
-  std::vector<std::string> keep;
-  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
-  const TEraseListing listing =
-      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, keep, nullptr);
-  for (const std::string& name : listing.names) erased.push_back(listing.folder + "/" + name);
+void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
+  TFileScan scan(*this, bits,
+                 TScanTarget{fileList_, leftOut_, foldersNotRead_, errors_, warnings_, scanAnswer_,
+                             [this](const std::string& line) { WriteLog(line); },
+                             [this] { LetMessagesRun(); }});
+  scan.Run();
 }
 
 }  // namespace vx

@@ -143,4 +143,92 @@ inline constexpr char kDeleteWholeCopyLeft[] = "Úplná kópia zálohy zostala v
 // Followed by the date and time.
 inline constexpr char kDeleteDone[] = "Súbory vymazané ";
 
+// ---- Backup: settings and the end of a run -----------------------------------
+inline constexpr char kNoPassword[] = "Chýba heslo!!!";
+inline constexpr char kNoIncludes[] = "Súbor nebol zazálohovaný";
+inline constexpr char kSpanExtension[] = "Meno súboru zálohy musí byť uvedené bez koncovky";
+inline constexpr char kVerifyOnTape[] = "Nemožno verifikovať súbor počas zápisu na pásku";
+inline constexpr char kPasswordShort[] = "Heslo je krátke (min. 8 znakov)";
+inline constexpr char kPasswordLong[] = "Heslo je dlhé (max. 65 znakov)";
+inline constexpr char kEraseRoot[] = "Koreňový adresár nemožno vymazať";
+inline constexpr char kEraseSources[] =
+    "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať";
+inline constexpr char kBackupVerifyFailed[] = "Chyba pri verifikácii súboru";
+// Followed by the store's message.
+inline constexpr char kArchiveStoreFailed[] = "Chyba evidencie archívnych atribútov: ";
+// Followed by the code's text (and ": " and the refusal of a setting).
+inline constexpr char kBackupEndedBy[] = "Prerušenie zálohovania spôsobené ";
+inline constexpr char kDebugAttribCannotCreate[] = "Nemožno vytvoriť súbor VABIT.TXT";
+inline constexpr char kResetCancelled[] = "User cancelled during resetting files attributes";
+
+// ---- Backup: the scan ----------------------------------------------------------
+inline constexpr char kScanCancelledAtStart[] = "Terminated by user during file scan";
+inline constexpr char kScanCancelledAtWarning[] = "Prerušené užívateľom počas načítania súborov";
+inline constexpr char kScanCancelled[] = "Načítanie súborov bolo prerušené.";
+// "Upozornenie :<entry> neexistuje"
+inline constexpr char kWarning[] = "Upozornenie :";
+inline constexpr char kEntryMissing[] = " neexistuje";
+// "Upozornenie :<folder> nemožno otvoriť, jeho súbory nie sú zazálohované"
+inline constexpr char kFolderNotRead[] = " nemožno otvoriť, jeho súbory nie sú zazálohované";
+inline constexpr char kPathTooLong[] = ": cesta je dlhšia ako 255 bajtov";
+
+// ---- Backup: each file's data ------------------------------------------------
+// "CHYBA #<n>" and one of the texts after it.
+inline constexpr char kErrorNo[] = "CHYBA #";
+// ": Súbor <path> nie je zazálohovaný - chyba pri otvorení súboru[<reason>]"
+inline constexpr char kErrorOnFile[] = ": Súbor ";
+inline constexpr char kFileSkippedOpen[] = " nie je zazálohovaný - chyba pri otvorení súboru";
+// ": Zálohovanie prerušené chybou pri otvorení <path>[<reason>]"
+inline constexpr char kBackupOpenEnds[] = ": Zálohovanie prerušené chybou pri otvorení ";
+inline constexpr char kNotRegular[] = ": nie je obyčajný súbor";
+inline constexpr char kCannotOpen[] = "Nemožno otvoriť súbor ";
+// "File <path> not backed up due to read errors"
+inline constexpr char kReadSkipped1[] = "File ";
+inline constexpr char kReadSkipped2[] = " not backed up due to read errors";
+inline constexpr char kBackupReadEnds[] = ": Zálohovanie prerušené - chyba pri čítaní ";
+inline constexpr char kCannotRead[] = "Nemožno prečítať súbor ";
+// ": Súbor <path>" and one of the two.
+inline constexpr char kNotVerifiedChanged[] =
+    " nie je overený - obsah sa zmenil od načítania zoznamu súborov";
+inline constexpr char kNotVerifiedDiffers[] =
+    " nie je overený - uložené dáta sa nezhodujú s prečítanými";
+// "Upozornenie :<path> sa počas zálohovania zmenil"
+inline constexpr char kChangedDuringBackup[] = " sa počas zálohovania zmenil";
+// "Súbor <path>" and one of the two.
+inline constexpr char kFile[] = "Súbor ";
+inline constexpr char kStoredVerified[] = " zazálohovaný a overený OK";
+inline constexpr char kStored[] = " Zazálohovaný OK";
+
+// ---- Backup: the summary -----------------------------------------------------
+// Followed by the date and time.
+inline constexpr char kStartTape[] = "Start zálohovania na pásku o ";
+// "Start backup to <set> at <date and time>"
+inline constexpr char kStartDisk[] = "Start backup to ";
+inline constexpr char kStartAt[] = " at ";
+inline constexpr char kFullDone[] = "Plné zálohovanie ukončené";
+inline constexpr char kIncrementalDone[] = "Incrementálne zálohovanie ukončené";
+inline constexpr char kDifferentialDone[] = "Rozdielové zálohovanie ukončené";
+// "Špecialne zálohovanie (súbory novšie ako <date>)"
+inline constexpr char kSpecialDone[] = "Špecialne zálohovanie (súbory novšie ako ";
+inline constexpr char kVerifiedDuring[] = "Overenie súboru počas zálohovania";
+inline constexpr char kBackupDone[] = "Zálohovanie ukončené ";
+inline constexpr char kNoErrors[] = "Žiadna chyba počas zálohovania";
+inline constexpr char kErrorCount[] = "Chyba počas zálohovania: ";
+inline constexpr char kWarningCount[] = "Upozornenia počas zálohy: ";
+// "Zálohované <n> súbory"
+inline constexpr char kStoredCount[] = "Zálohované ";
+inline constexpr char kFilesWord[] = " súbory";
+// "Najdené <n> súbory pre zálohovanie <m> zostali neuložené"
+inline constexpr char kFoundCount[] = "Najdené ";
+inline constexpr char kFoundFor[] = " súbory pre zálohovanie ";
+inline constexpr char kLeftOut[] = " zostali neuložené";
+inline constexpr char kBytesRead[] = " prečítané";
+inline constexpr char kBytesWritten[] = " zapísané";
+inline constexpr char kRatio[] = "Kompresia : 1:";
+inline constexpr char kRatioNone[] = "Kompresia : 1:1 (bez kompresie)";
+inline constexpr char kUncompressed[] = "Bez kompresie";
+// "Backed up at <size> per Minute"
+inline constexpr char kRate1[] = "Backed up at ";
+inline constexpr char kRate2[] = " per Minute";
+
 }  // namespace vx::engine_txt

@@ -14,6 +14,7 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "engine/types.h"
+#include "platform/archive_bits.h"
 #include "platform/file_system.h"
 #include "support/log_file.h"
 
@@ -92,6 +93,15 @@ class TVaultrex {
   // with its stored path and the outcome.
   enum class TVerifyOutcome { Same, Missing, Different, Failed };
   std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
+  // Optional: the archive-bit store a backup (and its dry run) reads and
+  // resets.  Without one, each run opens the store at
+  // TArchiveBitStore::DefaultPath() for its own duration.
+  std::shared_ptr<TArchiveBitStore> ArchiveBits;
+  // Threads that pack, encipher and verify the blocks of a backup while the
+  // caller's thread reads and writes: 0 as many as there are processors (or
+  // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
+  // archive is the same byte for byte whatever the number.
+  int BackupThreads = 0;
 
   // ---- Operations: each returns its result code ----
   int Backup();
@@ -172,19 +182,10 @@ class TVaultrex {
   friend class TRestoreRun;
   friend class TVerifyRun;
   friend class TDeleteRun;
+  friend class TBackupRun;
 
-  // scan.cpp
-  void ScanFiles();
-  int ScanFolder(const std::string& entry, bool recurse);
-  void FolderNotRead(const std::string& folder);
-  void PathTooLong(const std::string& path);
-  // backup.cpp / archive_file.cpp
-  void CheckBackupSettings() const;
-  void WriteArchiveHeader();
-  void WriteDirectory(const std::vector<TDirRecord>& records);
-  void ArchiveFile(std::size_t index);
-  void ResetArchiveAttributes();
-  void WriteBackupSummary(int insertLine);
+  // scan.cpp: fills fileList_ and the scan's counters.
+  void ScanFiles(TArchiveBitStore& bits);
   // open_stream.cpp: opens the archive stream on disk, tape or FTP.
   std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
                                              std::int64_t sizeLimit);
@@ -206,18 +207,6 @@ class TVaultrex {
   std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
-  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
-  double startTime_ = 0.0;
-
-  // backup: what became of each record of the file list in the data pass.
-  // Only a file stored whole (and, with VerifyDuringBackup, verified) has its
-  // archive attribute reset; the stamp is the one taken when it was opened.
-  struct TFileOutcome {
-    bool stored = false;
-    TFileStamp stamp;
-  };
-  std::vector<TFileOutcome> outcomes_;
-  bool verifyFailed_ = false;       // a file of this run failed its verification
   TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
 };
 

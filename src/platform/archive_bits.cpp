@@ -1,8 +1,8 @@
 #include "platform/archive_bits.h"
 
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -131,15 +131,18 @@ TArchiveBitStore::TArchiveBitStore(const std::string& dbPath) : path_(dbPath) {
     // Written only when it differs: every run opens the store, and a write
     // here would take the write lock (and sync) each time.
     sqlite3_stmt* version = Prepare(db_, path_, "PRAGMA user_version");
-    const bool current = sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
+    const bool current =
+        sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
     sqlite3_finalize(version);
-    if (!current) Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    if (!current)
+      Exec(db_, path_, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     st_ = std::make_unique<Statements>();
     st_->select = Prepare(db_, path_,
                           "SELECT dev, ino, size, mtime_ns, ctime_ns FROM cleared WHERE path = ?1");
-    st_->upsert = Prepare(db_, path_,
-                          "INSERT OR REPLACE INTO cleared (path, dev, ino, size, mtime_ns, ctime_ns)"
-                          " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    st_->upsert =
+        Prepare(db_, path_,
+                "INSERT OR REPLACE INTO cleared (path, dev, ino, size, mtime_ns, ctime_ns)"
+                " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     st_->remove = Prepare(db_, path_, "DELETE FROM cleared WHERE path = ?1");
   } catch (...) {
     st_.reset();
@@ -163,6 +166,10 @@ std::string TArchiveBitStore::DefaultPath() {
   // Relative values are invalid by the XDG rules and are ignored.
   if (xdg.empty() || xdg[0] != '/') xdg = IncludeBackslash(HomeDir()) + ".local/state";
   return IncludeBackslash(xdg) + "vaultix/" + file;
+}
+
+std::unique_ptr<TArchiveBitStore> TArchiveBitStore::OpenDefault() {
+  return std::make_unique<TArchiveBitStore>(DefaultPath());
 }
 
 TArchiveBitStore& TArchiveBitStore::Instance() {
@@ -285,6 +292,28 @@ void TArchiveBitStore::RollbackBatch() {
   if (tx_ != TTransaction::Writing) return;
   tx_ = TTransaction::None;
   Exec(db_, path_, "ROLLBACK");
+}
+
+std::int32_t GetFileAttributes(const std::string& path) {
+  TFileStamp stamp;
+  std::int32_t attr = GetPlainAttributes(path, &stamp);
+  if (attr < 0 || (static_cast<std::uint32_t>(attr) & (faDirectory | faSysFile)) != 0) return attr;
+  if (TArchiveBitStore::Instance().IsSet(path, stamp)) attr |= static_cast<std::int32_t>(faArchive);
+  return attr;
+}
+
+bool SetFileAttributes(const std::string& path, std::uint32_t attrs) {
+  const int kind = SetPermissionAttributes(path, attrs);
+  if (kind < 0) return false;
+  if (kind == 1) {
+    TArchiveBitStore& store = TArchiveBitStore::Instance();
+    if (attrs & faArchive) {
+      store.Set(path);
+    } else {
+      store.Clear(path);
+    }
+  }
+  return true;
 }
 
 }  // namespace vx

@@ -31,7 +31,11 @@ class TArchiveBitStore {
   // $VAULTIX_STATE_DIR/archive-bits.sqlite, else
   // ${XDG_STATE_HOME:-~/.local/state}/vaultix/archive-bits.sqlite.
   static std::string DefaultPath();
-  // The process-wide store at DefaultPath(); reopened when that path changes.
+  // A store at DefaultPath(), opened now: what a run uses when its caller
+  // hands none in.  The environment is read once, here.
+  static std::unique_ptr<TArchiveBitStore> OpenDefault();
+  // A process-wide store at DefaultPath() for the single attribute calls
+  // below; reopened when that path changes.  A run opens its own instead.
   static TArchiveBitStore& Instance();
 
   bool IsSet(const std::string& path, const TFileStamp& stamp);
@@ -43,7 +47,7 @@ class TArchiveBitStore {
   // RollbackBatch) leaves every file as it was.  Look-ups inside a batch see
   // its writes.
   void BeginBatch();
-  void Clear(const std::string& path);                       // stats the file now
+  void Clear(const std::string& path);  // stats the file now
   void Clear(const std::string& path, const TFileStamp& stamp);
   void CommitBatch();
   void RollbackBatch();
@@ -87,5 +91,39 @@ class TArchiveBitLookups {
  private:
   TArchiveBitStore& store_;
 };
+
+// Keeps a batch open for as long as it lives: what is not committed when it
+// ends is rolled back.  The store must outlive it.
+class TArchiveBitBatch {
+ public:
+  explicit TArchiveBitBatch(TArchiveBitStore& store) : store_(store) { store_.BeginBatch(); }
+  ~TArchiveBitBatch() {
+    if (open_) {
+      try {
+        store_.RollbackBatch();
+      } catch (...) {
+      }
+    }
+  }
+  TArchiveBitBatch(const TArchiveBitBatch&) = delete;
+  TArchiveBitBatch& operator=(const TArchiveBitBatch&) = delete;
+  void Commit() {
+    open_ = false;
+    store_.CommitBatch();
+  }
+
+ private:
+  TArchiveBitStore& store_;
+  bool open_ = true;
+};
+
+// Attributes of a path including faArchive from the process-wide store; -1
+// when the path does not exist.  Throws EArchiveStore when the store cannot
+// answer.
+std::int32_t GetFileAttributes(const std::string& path);
+// Applies faReadOnly (permission bits) and faArchive (the process-wide
+// store); the other bits cannot be set and are ignored.  false when the path
+// does not exist.
+bool SetFileAttributes(const std::string& path, std::uint32_t attrs);
 
 }  // namespace vx

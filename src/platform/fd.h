@@ -2,9 +2,11 @@
 // File descriptors: one owner that closes on every path out, loops that
 // read and write whole buffers, and the open used for every file whose
 // content is read (it never waits on a FIFO and accepts only regular files).
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vx {
@@ -80,6 +82,7 @@ struct TOpenResult {
   TFd fd;
   TOpenStatus status = TOpenStatus::kOpenFailed;
   int error = 0;
+  struct stat info {};  // when opened: what fstat(2) said at the open
 };
 
 // Opens a file read-only for taking its content.  The open never blocks (a
@@ -87,5 +90,8 @@ struct TOpenResult {
 // device such as /dev/zero would be read for ever.  The descriptor returned
 // is in blocking mode.
 TOpenResult OpenRegularForReading(const std::string& path);
+
+// The size of an open file now; -1 when it cannot be asked.
+std::int64_t FdSize(int fd);
 
 }  // namespace vx

@@ -9,7 +9,6 @@
 #include <cwctype>
 #include <memory>
 
-#include "platform/archive_bits.h"
 #include "platform/date_time.h"
 #include "platform/paths.h"
 
@@ -197,25 +196,21 @@ int DeleteFilesByMask(const std::string& mask) {
   return static_cast<int>(names.size());
 }
 
-std::int32_t GetFileAttributes(const std::string& path) {
+std::int32_t GetPlainAttributes(const std::string& path, TFileStamp* stamp) {
   if (path.empty()) return -1;
   struct stat st {};
   std::uint32_t attr = 0;
   if (!Classify(AT_FDCWD, path.c_str(), LastComponent(path), st, attr)) return -1;
-  if (!(attr & (faDirectory | faSysFile))) {
-    TFileStamp stamp;
-    FillStamp(st, stamp);
-    if (TArchiveBitStore::Instance().IsSet(path, stamp)) attr |= faArchive;
-  }
+  if (stamp != nullptr) FillStamp(st, *stamp);
   return static_cast<std::int32_t>(attr);
 }
 
-bool SetFileAttributes(const std::string& path, std::uint32_t attrs) {
+int SetPermissionAttributes(const std::string& path, std::uint32_t attrs) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
     struct stat lst {};
     // A dangling link exists but carries nothing that could be set.
-    return !path.empty() && ::lstat(path.c_str(), &lst) == 0;
+    return !path.empty() && ::lstat(path.c_str(), &lst) == 0 ? 0 : -1;
   }
   mode_t mode = st.st_mode & 07777;
   if (attrs & faReadOnly) {
@@ -225,16 +220,8 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attrs) {
   }
   // Only touch the permissions when they change: chmod moves the change
   // time, which the archive-bit store watches.
-  if (mode != (st.st_mode & 07777) && ::chmod(path.c_str(), mode) != 0) return false;
-  if (S_ISREG(st.st_mode)) {
-    TArchiveBitStore& store = TArchiveBitStore::Instance();
-    if (attrs & faArchive) {
-      store.Set(path);
-    } else {
-      store.Clear(path);
-    }
-  }
-  return true;
+  if (mode != (st.st_mode & 07777) && ::chmod(path.c_str(), mode) != 0) return -1;
+  return S_ISREG(st.st_mode) ? 1 : 0;
 }
 
 std::uint32_t GetFileDate(const std::string& path) {
@@ -251,6 +238,12 @@ void SetFileDateTime(const std::string& path, std::uint32_t dosDateTime) {
   times[0].tv_nsec = 0;
   times[1] = times[0];
   (void)::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+TFileStamp StampOf(const struct stat& st) {
+  TFileStamp stamp;
+  FillStamp(st, stamp);
+  return stamp;
 }
 
 bool GetFileStamp(const std::string& path, TFileStamp& stamp) {

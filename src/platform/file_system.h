@@ -1,5 +1,7 @@
 #pragma once
 // Directory search, attributes and file times, mapped onto Linux.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -58,18 +60,23 @@ std::vector<std::string> FindSubfolders(const std::string& folder, bool includeH
 // name part (read-only ones too); returns how many were found.  Empty mask: 0.
 int DeleteFilesByMask(const std::string& mask);
 
-// Attributes of a path including faArchive from the archive-bit store; -1 when
-// the path does not exist.  Throws EArchiveStore when the store cannot answer.
-std::int32_t GetFileAttributes(const std::string& path);
-// Applies faReadOnly (permission bits) and faArchive (the store); the other
-// bits cannot be set and are ignored.  false when the path does not exist.
-bool SetFileAttributes(const std::string& path, std::uint32_t attrs);
+// Attributes of a path without faArchive (the archive-bit store adds it, see
+// platform/archive_bits.h); -1 when the path does not exist.  `stamp`, when
+// given, receives the stamp of what the path leads to.
+std::int32_t GetPlainAttributes(const std::string& path, TFileStamp* stamp = nullptr);
+// Applies faReadOnly as permission bits; the other bits are ignored.  -1 when
+// the path does not exist or the change failed, 1 for a regular file, 0 for
+// anything else.
+int SetPermissionAttributes(const std::string& path, std::uint32_t attrs);
 
 // Last-write time of a file as a local DOS date-time; 0 when it cannot be read.
 std::uint32_t GetFileDate(const std::string& path);
 // Sets access and modification time from a local DOS date-time; silently does
 // nothing on failure.  Never follows a symbolic link at path.
 void SetFileDateTime(const std::string& path, std::uint32_t dosDateTime);
+
+// Stamp of what stat(2) reported.
+TFileStamp StampOf(const struct stat& st);
 
 // Stamp of a path (links followed); false when it cannot be stat-ed.
 bool GetFileStamp(const std::string& path, TFileStamp& stamp);

@@ -1,0 +1,88 @@
+#pragma once
+// Encoding data blocks on worker threads while the caller reads and writes.
+// Every block is independent (its own zlib stream, Blowfish ECB), so the
+// workers may pack and encipher them in any order; the caller takes them back
+// strictly in the order it submitted them, which keeps the archive bytes the
+// same as encoding one block after the other.  A job may also be a marker
+// that no worker touches: it comes back in its place in the order, so that
+// the caller can act between two blocks (a file's end).
+//
+// Memory stays bounded: a fixed ring of jobs, each with room for one raw and
+// one encoded block.  With no workers, Submit encodes at once on the
+// caller's thread: the one-thread path, with the same code and codec.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/block_codec.h"
+
+namespace vx {
+
+struct TBlockEncoding {
+  int level = 0;        // 0 none, 1 quick, 9 maximal
+  std::string key;      // empty: no encryption
+  bool verify = false;  // decode each block again and compare it with its raw bytes
+};
+
+class TBlockPipeline {
+ public:
+  struct TJob {
+    std::vector<std::uint8_t> raw = std::vector<std::uint8_t>(kBlockSize);
+    std::size_t rawLength = 0;
+    std::vector<std::uint8_t> encoded = std::vector<std::uint8_t>(kMaxEncodedBlock);
+    std::size_t encodedLength = 0;
+    bool matches = true;       // with verify: the block decodes to its raw bytes
+    bool marker = false;       // not encoded; only holds its place in the order
+    std::uint64_t tag = 0;     // the caller's own
+    std::exception_ptr error;  // raised while encoding
+    bool done = false;
+    std::uint64_t seq = ~std::uint64_t{0};  // place in the order (guarded by the lock)
+  };
+
+  // workers 0: every job is encoded inside Submit.  depth: how many jobs can
+  // be under way at once.
+  TBlockPipeline(const TBlockEncoding& encoding, int workers, std::size_t depth);
+  ~TBlockPipeline();  // abandons the jobs under way and ends the workers
+  TBlockPipeline(const TBlockPipeline&) = delete;
+  TBlockPipeline& operator=(const TBlockPipeline&) = delete;
+
+  // The job to fill next, or nullptr when every job is under way (take the
+  // oldest back first).
+  TJob* Free();
+  // Hands the job from Free() on, filled (rawLength 1..32768) or as a marker.
+  void Submit(bool marker, std::uint64_t tag);
+  // Whether any submitted job has not been taken back.
+  bool Pending() const { return submitted_ != released_; }
+  // The oldest job not taken back, once it is done: waits for it when
+  // `wait`, else returns nullptr when it is not done yet.  Release it after
+  // use.  Its error, when set, is the caller's to raise.
+  TJob* Oldest(bool wait);
+  void Release();
+
+  int Workers() const { return static_cast<int>(threads_.size()); }
+
+ private:
+  struct TCoder;
+  void Work(TCoder& coder);
+  void Encode(TCoder& coder, TJob& job) const;
+
+  TBlockEncoding encoding_;
+  std::vector<TJob> jobs_;
+  std::uint64_t submitted_ = 0;
+  std::uint64_t taken_ = 0;  // by workers
+  std::uint64_t released_ = 0;
+  bool stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable done_;
+  std::vector<std::unique_ptr<TCoder>> coders_;  // one per worker, the last for Submit
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace vx

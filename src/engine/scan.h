@@ -1,0 +1,64 @@
+#pragma once
+// The backup's file selection as a unit of its own: include entries become
+// directory records, the backup mode and the hidden/system rule decide per
+// file, exclude entries remove records afterwards, and every file taken gets
+// the checksum of its content.  The archive attribute comes from the store
+// the run hands in.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "platform/file_system.h"
+#include "support/reaction.h"
+
+namespace vx {
+
+class TArchiveBitStore;
+class TVaultrex;
+
+// Where a scan puts what it finds and how it reports while it works.  The
+// counters are the run's: the scan adds to them.
+struct TScanTarget {
+  std::vector<TDirRecord>& files;
+  int& leftOut;
+  int& foldersNotRead;
+  int& errors;
+  int& warnings;
+  TReaction& answer;  // the answer the scan's questions left
+  std::function<void(const std::string&)> log;
+  std::function<void()> letMessagesRun;
+};
+
+class TFileScan {
+ public:
+  // The settings and events are the caller's (IncludeNames, ExcludeNames,
+  // BackupMode, OnScanNextFile ...); both must outlive the scan.
+  TFileScan(const TVaultrex& settings, TArchiveBitStore& bits, TScanTarget target);
+
+  // Clears the target's list and counters, then scans.  Throws
+  // EVX_UserAbortion when the caller cancels and EVX_FileOpenError for a path
+  // too long with HandleOpenError AW_ABORT; the list holds what was found so
+  // far.
+  void Run();
+
+ private:
+  int ScanFolder(const std::string& entry, bool recurse);
+  bool Ask(const std::function<void(const std::string&, TReaction&)>& event,
+           const std::string& name);
+  void TakeFile(const std::string& folder, const TSearchRec& rec, int& count);
+  void FolderNotRead(const std::string& folder);
+  void PathTooLong(const std::string& path);
+
+  const TVaultrex& s_;
+  TArchiveBitStore& bits_;
+  TScanTarget t_;
+};
+
+// The checksum of a file's content as the directory records it (kCrcInit for
+// an empty or unopenable file), reading at most `limit` bytes, the size the
+// folder listing saw.  `stopped` is set when a stop was asked for.
+std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped);
+
+}  // namespace vx

@@ -1,0 +1,308 @@
+// The pipelined backup against the one-thread path: for every setting the
+// same archive bytes, and for every way a run can end the same result code,
+// log lines and events in the same order.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/ftp_test_server.h"
+#include "devices/tgt_target.h"
+#include "engine/engine_test_util.h"
+#include "engine/vaultrex.h"
+#include "small_tmpfs.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::NoiseBytes;
+using test::ReadFile;
+using test::ReadLines;
+using test::WriteFile;
+
+constexpr int kPipelineThreads = 3;  // more packers than this machine's cores
+
+// Empty, tiny, exactly one block, several blocks, incompressible and
+// compressible files.
+void MakeCorpus(const std::string& src) {
+  WriteFile(src + "/empty", "");
+  WriteFile(src + "/tiny.txt", "malý");
+  WriteFile(src + "/exact.bin", NoiseBytes(32768, 1));
+  WriteFile(src + "/multi.bin", NoiseBytes(100001, 2));
+  WriteFile(src + "/noise.bin", NoiseBytes(40000, 3));
+  std::string text;
+  while (text.size() < 250000) text += "riadok textu " + std::to_string(text.size()) + "\n";
+  WriteFile(src + "/text.txt", text);
+  WriteFile(src + "/sub/more.txt", text.substr(0, 70000));
+}
+
+// What a caller sees of a run besides the archive: the events in order and
+// the log lines that do not carry a time.
+struct TSeen {
+  int code = -1;
+  int errors = 0;
+  std::vector<std::string> events;
+  std::vector<std::string> log;
+};
+
+void Watch(TVaultrex& v, TSeen& seen) {
+  v.UseExtStatistic = true;
+  v.OnExtStatistic = [&seen](const TExtBackupStatistic& s, bool&) {
+    seen.events.push_back("stat " + s.CurrentFile + " " + std::to_string(s.FilesDone) + " " +
+                          std::to_string(s.BytesRead) + " " + std::to_string(s.BytesWritten) + " " +
+                          std::to_string(s.BytesVerified) + " " + std::to_string(s.PercentDone));
+  };
+  v.OnNextBlock = [&seen](const std::string& name, std::int64_t done, std::int64_t total) {
+    seen.events.push_back("block " + name + " " + std::to_string(done) + "/" +
+                          std::to_string(total));
+  };
+  v.OnNextDisk = [&seen](int disk, TReaction& r) {
+    seen.events.push_back("disk " + std::to_string(disk));
+    r = AW_IGNORE;  // the next volume is there
+  };
+}
+
+std::vector<std::string> UntimedLines(const std::string& log) {
+  std::vector<std::string> kept;
+  if (!fs::exists(log)) return kept;
+  for (const std::string& line : ReadLines(log)) {
+    if (line.rfind("Start", 0) == 0 || line.rfind("Zálohovanie ukončené", 0) == 0 ||
+        line.rfind("Backed up at", 0) == 0) {
+      continue;
+    }
+    kept.push_back(line);
+  }
+  return kept;
+}
+
+// ---- The same bytes for every setting ----
+
+enum class TWhere { Disk, Volumes, Tape, Ftp };
+
+struct TSetting {
+  const char* name;
+  TCompressData level;
+  const char* key;  // "" no encryption
+  TWhere where;
+  bool verify;
+};
+
+class PipelineIdentity : public ::testing::TestWithParam<TSetting> {
+ protected:
+  void SetUp() override {
+    MakeCorpus(src.path());
+    if (GetParam().where == TWhere::Tape) {
+      tgt.emplace(16);
+      ASSERT_TRUE(tgt->Ready()) << tgt->Error();
+      if (const char* old = ::getenv("VAULTIX_TAPE")) oldTape = old;
+      ::setenv("VAULTIX_TAPE", tgt->Url().c_str(), 1);
+    }
+    if (GetParam().where == TWhere::Ftp) {
+      ASSERT_TRUE(ftp.StartPlain()) << "pyftpdlib did not start";
+      fs::create_directory(ftp.root() + "/sets");
+    }
+  }
+  void TearDown() override {
+    if (!tgt) return;
+    if (oldTape) {
+      ::setenv("VAULTIX_TAPE", oldTape->c_str(), 1);
+    } else {
+      ::unsetenv("VAULTIX_TAPE");
+    }
+  }
+
+  // Backs the corpus up with `threads` packing threads; returns the set's
+  // bytes as the medium holds them (volumes one after the other).
+  std::string Run(int threads, TSeen& seen) {
+    const TSetting& p = GetParam();
+    TVaultrex v;
+    v.BackupThreads = threads;
+    v.IncludeNames = {src.path() + "/*"};
+    v.RecurseSubDir = true;
+    v.KeepArchiveFlags = true;  // both runs see the same attributes
+    v.CompressData = p.level;
+    v.EncryptData = *p.key != '\0';
+    v.EncryptKey = p.key;
+    v.VerifyDuringBackup = p.verify;
+    v.Comment = "záloha";
+    v.BackupDestination = dst.path();
+    v.ArchiveBaseName = "set";
+    v.LogFileMode = LFM_CreateNew;
+    v.LogFileName = logs / ("run" + std::to_string(threads) + ".log");
+    if (p.where == TWhere::Volumes) {
+      v.SpanDisks = true;
+      v.MaxSplitSize = 3 * 32768;
+    }
+    if (p.where == TWhere::Tape) v.BackupToTape = true;
+    if (p.where == TWhere::Ftp) {
+      v.BackupToFTP = true;
+      v.FTPConnection = {"127.0.0.1", ftp.port(), ftptest::kFtpUser, ftptest::kFtpPassword};
+      v.BackupDestination = "/sets";
+    }
+    Watch(v, seen);
+    seen.code = v.Backup();
+    seen.errors = v.ErrorCount();
+    seen.log = UntimedLines(v.LogFileName);
+    switch (p.where) {
+      case TWhere::Disk:
+        return ReadFile(dst / "set");
+      case TWhere::Volumes: {
+        std::string all;
+        for (int n = 1; fs::exists(dst / ("set.00" + std::to_string(n))); ++n)
+          all += ReadFile(dst / ("set.00" + std::to_string(n)));
+        return all;
+      }
+      case TWhere::Tape:
+        return ReadFile(tgt->Folder() + "/tape.img");
+      case TWhere::Ftp:
+        return ReadFile(ftp.root() + "/sets/set");
+    }
+    return {};
+  }
+
+  test::TStateScope state;
+  test::TTempFolder src;
+  test::TTempFolder dst;
+  test::TTempFolder logs;
+  std::optional<test::TTgtTarget> tgt;
+  std::optional<std::string> oldTape;
+  ftptest::FtpTestServer ftp;
+};
+
+TEST_P(PipelineIdentity, SameBytesEventsAndLogAsOneThread) {
+  TSeen one;
+  TSeen many;
+  const std::string single = Run(1, one);
+  const std::string piped = Run(kPipelineThreads, many);
+  ASSERT_EQ(one.code, 0);
+  ASSERT_GT(single.size(), 0u);
+  EXPECT_TRUE(single == piped) << "the archive bytes differ";
+  EXPECT_EQ(many.code, one.code);
+  EXPECT_EQ(many.events, one.events);
+  EXPECT_EQ(many.log, one.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, PipelineIdentity,
+    ::testing::Values(
+        TSetting{"None", CDM_NoCompression, "", TWhere::Disk, false},
+        TSetting{"Quick", CDM_QuickCompression, "", TWhere::Disk, false},
+        TSetting{"Max", CDM_MaxCompression, "", TWhere::Disk, false},
+        TSetting{"QuickPassword", CDM_QuickCompression, "tajné heslo", TWhere::Disk, false},
+        TSetting{"NonePassword", CDM_NoCompression, "tajné heslo", TWhere::Disk, false},
+        TSetting{"QuickVerified", CDM_QuickCompression, "tajné heslo", TWhere::Disk, true},
+        TSetting{"MaxVolumes", CDM_MaxCompression, "", TWhere::Volumes, true},
+        TSetting{"QuickTape", CDM_QuickCompression, "tajné heslo", TWhere::Tape, false},
+        TSetting{"MaxFtp", CDM_MaxCompression, "tajné heslo", TWhere::Ftp, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Runs that end early: the same code, log and events ----
+
+struct TEnding {
+  const char* name;
+  int code;
+  // Sets the failure up on the engine and its source folder.
+  std::function<void(TVaultrex&, const std::string& src)> arm;
+  bool smallDisk = false;
+};
+
+class PipelineEndings : public ::testing::TestWithParam<TEnding> {
+ protected:
+  // Each run starts from the same fresh source folder.
+  TSeen Run(int threads, const std::string& target) {
+    for (const auto& entry : fs::directory_iterator(src.path())) fs::remove_all(entry.path());
+    for (const auto& entry : fs::directory_iterator(target)) fs::remove_all(entry.path());
+    MakeCorpus(src.path());
+    for (int i = 0; i < 6; ++i)
+      WriteFile(src / ("later" + std::to_string(i) + ".bin"), NoiseBytes(90000, 10 + i));
+    TSeen seen;
+    TVaultrex v;
+    v.BackupThreads = threads;
+    v.IncludeNames = {src.path() + "/*"};
+    v.CompressData = CDM_QuickCompression;
+    v.BackupDestination = target;
+    v.ArchiveBaseName = "set.arc";
+    v.LogFileMode = LFM_CreateNew;
+    v.LogFileName = logs / ("run" + std::to_string(threads) + ".log");
+    Watch(v, seen);
+    GetParam().arm(v, src.path());
+    seen.code = v.Backup();
+    seen.errors = v.ErrorCount();
+    seen.log = UntimedLines(v.LogFileName);
+    return seen;
+  }
+
+  test::TStateScope state;
+  test::TTempFolder src;
+  test::TTempFolder logs;
+};
+
+TEST_P(PipelineEndings, SameCodeLogAndEventsAsOneThread) {
+  vxfs::TSmallTmpfs disk("256k");
+  test::TTempFolder dst;
+  std::string target = dst.path();
+  if (GetParam().smallDisk) {
+    if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    target = disk.path();
+  }
+  const TSeen one = Run(1, target);
+  const TSeen many = Run(kPipelineThreads, target);
+  EXPECT_EQ(one.code, GetParam().code);
+  EXPECT_EQ(many.code, one.code);
+  EXPECT_EQ(many.errors, one.errors);
+  EXPECT_EQ(many.log, one.log);
+  EXPECT_EQ(many.events, one.events);
+  if (one.code != 0) {
+    EXPECT_FALSE(fs::exists(target + "/set.arc"));
+  }
+}
+
+// A file in the middle of the list, read after several multi-block files,
+// becomes unreadable (EIO) between the scan and its data pass.
+void UnreadableInTheMiddle(TVaultrex& v) {
+  v.OnEndFileScan = [&v](const std::string&, TReaction&) {
+    const std::string path = v.FileList()[v.FileList().size() / 2].path;
+    fs::remove(path);
+    fs::create_symlink("/proc/self/mem", path);
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backup, PipelineEndings,
+    ::testing::Values(TEnding{"ReadErrorIgnored", 0,
+                              [](TVaultrex& v, const std::string&) {
+                                UnreadableInTheMiddle(v);
+                                v.HandleFileReadError = AW_IGNORE;
+                              }},
+                      TEnding{"ReadErrorEnds", 5,
+                              [](TVaultrex& v, const std::string&) {
+                                UnreadableInTheMiddle(v);
+                                v.HandleFileReadError = AW_ABORT;
+                              }},
+                      TEnding{"OpenErrorIgnored", 0,
+                              [](TVaultrex& v, const std::string&) {
+                                v.HandleOpenError = AW_IGNORE;
+                                v.OnEndFileScan = [&v](const std::string&, TReaction&) {
+                                  fs::remove(v.FileList()[v.FileList().size() / 2].path);
+                                };
+                              }},
+                      TEnding{"CancelFromStatistics", 12,
+                              [](TVaultrex& v, const std::string&) {
+                                auto seenStat = v.OnExtStatistic;
+                                v.OnExtStatistic = [seenStat](const TExtBackupStatistic& s,
+                                                              bool& cancel) {
+                                  seenStat(s, cancel);
+                                  cancel = s.FilesDone == 4;
+                                };
+                              }},
+                      TEnding{"FullDisk", 2, [](TVaultrex&, const std::string&) {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vx
