@@ -2,9 +2,14 @@
 # builds from it.
 include(GNUInstallDirs)
 
+# The man pages with the version of project() in their heading.
+foreach(page vaultix-cli vaultix)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+endforeach()
+
 if(TARGET vaultix-cli)
   install(TARGETS vaultix-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/vaultix-cli.1
+  install(FILES ${PROJECT_BINARY_DIR}/man/vaultix-cli.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/data/vaultix-cli.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
@@ -13,7 +18,7 @@ endif()
 # The desktop program, its menu entry and its man page come with it.
 if(TARGET vaultix)
   install(TARGETS vaultix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/vaultix.1
+  install(FILES ${PROJECT_BINARY_DIR}/man/vaultix.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/data/vaultix.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -1,6 +1,21 @@
+# The warnings beyond -Wall -Wextra that the code is kept clean of.
+set(VX_EXTRA_WARNINGS -Wshadow -Wconversion -Wold-style-cast -Wnon-virtual-dtor
+    -Woverloaded-virtual -Wnull-dereference)
+# Targets still being brought up to VX_EXTRA_WARNINGS ("tests" stands for the
+# test programs and the fuzz targets' replay programs); empty this list to turn
+# them on everywhere.
+set(VX_EXTRA_WARNINGS_PENDING vx_engine tests)
+
 # Common compile settings for every Vaultix target.
 function(vx_settings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  set(kind ${target})
+  if(target MATCHES "^(test|ui|replay)_")
+    set(kind tests)
+  endif()
+  if(NOT kind IN_LIST VX_EXTRA_WARNINGS_PENDING)
+    target_compile_options(${target} PRIVATE ${VX_EXTRA_WARNINGS})
+  endif()
   if(VAULTIX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -19,6 +19,7 @@
 #include "archive/format.h"
 #include "archive/texts.h"
 #include "platform/fd.h"
+#include "platform/paths.h"
 #include "support/path_names.h"
 
 namespace vx {
@@ -66,21 +67,6 @@ std::string CutExtension(const std::string& path) {
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty()) return true;
-  std::string path;
-  std::size_t i = 0;
-  while (i < folder.size()) {
-    std::size_t next = folder.find('/', i);
-    if (next == std::string::npos) next = folder.size();
-    path = folder.substr(0, next);
-    if (!path.empty() && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    i = next + 1;
-  }
-  struct stat st;
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -140,7 +126,8 @@ std::string TArchiveStream::VolumeFileName(int n) const {
 void TArchiveStream::OpenDiskVolume(bool first) {
   const std::string name = VolumeFileName(volume_);
   if (mode_ == TStreamMode::Write) {
-    if (first && !MakeFolders(ExtractFilePath(baseName_)))
+    const std::string folder = ExtractFilePath(baseName_);
+    if (first && !folder.empty() && !ForceDirectories(folder))
       throw EVX_CreateStreamError(kCannotCreate);
     if (eraseTarget_) EraseTarget();
     if (span_) {

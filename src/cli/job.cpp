@@ -29,7 +29,7 @@ void ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
                    : o.operation == TCliOperation::Backup ? 0
                                                           : 2;
   const std::string logName = !logged ? std::string() : o.logFile ? *o.logFile : RunLog(kind);
-  const std::string setFile = IncludeBackslash(job.Location) + job.BaseName + ".001";
+  const std::string setFile = WithTrailingSlash(job.Location) + job.BaseName + ".001";
   const std::string password = job.Encryption ? job.Password : std::string();
 
   switch (o.operation) {

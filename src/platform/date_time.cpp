@@ -171,7 +171,7 @@ double NowDateTime() {
   timespec ts{};
   ::clock_gettime(CLOCK_REALTIME, &ts);
   const double whole = UnixToDateTime(ts.tv_sec);
-  const double frac = (ts.tv_nsec / 1000000) / static_cast<double>(kMsPerDay);
+  const double frac = static_cast<double>(ts.tv_nsec / 1000000) / static_cast<double>(kMsPerDay);
   return whole + frac;
 }
 

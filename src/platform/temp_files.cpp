@@ -25,11 +25,11 @@ std::string GetTempFolder() {
   }
   if (folder.empty()) folder = "/tmp";
   ForceDirectories(folder);
-  return IncludeBackslash(folder);
+  return WithTrailingSlash(folder);
 }
 
 TTempFile::TTempFile(const std::string& stem, const std::string& folder) {
-  const std::string dir = IncludeBackslash(folder.empty() ? GetTempFolder() : folder);
+  const std::string dir = WithTrailingSlash(folder.empty() ? GetTempFolder() : folder);
   // "name.ext" becomes "name-XXXXXX.ext": the random part sits before the
   // extension so that the file still shows what it is.
   std::string base = stem.empty() ? std::string("vaultix") : ExtractFileName(stem);

@@ -26,7 +26,7 @@ bool HasExtension(const std::string& path) {
   return dot != std::string::npos && dot > nameStart;
 }
 
-std::string IncludeBackslash(const std::string& path) {
+std::string WithTrailingSlash(const std::string& path) {
   if (path.empty() || path.back() == '/') return path;
   return path + '/';
 }

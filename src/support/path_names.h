@@ -14,7 +14,7 @@ std::string RemoveFileExt(const std::string& path);
 // (the leading dot of a hidden file's name is none).
 bool HasExtension(const std::string& path);
 // path with "/" appended unless empty or already ending in "/".
-std::string IncludeBackslash(const std::string& path);
+std::string WithTrailingSlash(const std::string& path);
 // path without the "/" at its end; "/" itself stays.
 std::string WithoutTrailingSlashes(std::string path);
 

@@ -82,6 +82,8 @@ std::string RightPart(const std::string& s, int count) {
                                                      : s.substr(s.size() - static_cast<std::size_t>(count));
 }
 
+std::string IncludeBackslash(const std::string& path) { return WithTrailingSlash(path); }
+
 std::int64_t GetFileSize64(const std::string& fileName) {
   struct stat st {};
   if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;

@@ -13,6 +13,11 @@ namespace vx {
 // (IntToStrPadded(7, 3, "0") == "007").
 std::string IntToStrPadded(std::int64_t value, int width, const std::string& padStr);
 
+// The interface's name for WithTrailingSlash: path with "/" appended unless
+// empty or already ending in "/" (the separator of the system the name comes
+// from was a backslash).
+std::string IncludeBackslash(const std::string& path);
+
 // First / last count characters of s, or s whole when not longer.
 std::string LeftPart(const std::string& s, int count);
 std::string RightPart(const std::string& s, int count);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "support/version_number.h"
+
 namespace vx {
 
 namespace {
@@ -10,14 +12,14 @@ constexpr std::size_t kSlotLength = 50;
 
 // The program's own version information.
 constexpr std::array<const char*, VS_Count> kVersionInfo = {
-    "Zarel",                      // CompanyName
-    "Vaultix",                    // FileDescription
-    "7.0.0.0",                    // FileVersion
-    "Velmora",                    // InternalName
-    "Copyright (C) Zarel",        // LegalCopyright
-    "vaultix",                    // OriginalFilename
-    "Vaultix",                    // ProductName
-    "7.0.0.0",                    // ProductVersion
+    "Zarel",                // CompanyName
+    "Vaultix",              // FileDescription
+    VX_VERSION_FOUR_PART,   // FileVersion
+    "Velmora",              // InternalName
+    "Copyright (C) Zarel",  // LegalCopyright
+    "vaultix",              // OriginalFilename
+    "Vaultix",              // ProductName
+    VX_VERSION_FOUR_PART,   // ProductVersion
 };
 
 std::array<std::string, VS_Count>& Slots() {

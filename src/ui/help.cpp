@@ -108,7 +108,7 @@ QString HelpPage(const QString& topic) {
 
 QString HelpTopicName(const QString& raw) {
   QString t = raw;
-  const int at = t.indexOf(QStringLiteral("Form"));
+  const qsizetype at = t.indexOf(QStringLiteral("Form"));
   if (at >= 0) t.remove(at, 4);
   t.replace(QLatin1Char(' '), QLatin1Char('_'));
   return t;

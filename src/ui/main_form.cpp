@@ -307,7 +307,7 @@ bool TMainForm::ValidatePage(const QString& page) {
     }
     if (verifySet_->isEnabled()) {
       const QString name = set.mid(set.lastIndexOf(QLatin1Char('/')) + 1);
-      const int dot = name.lastIndexOf(QLatin1Char('.'));
+      const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
       if (dot < 0 || name.mid(dot) != QLatin1String(".001")) {
         Fail(verifySet_, text::kVerifyNot001);
         return false;

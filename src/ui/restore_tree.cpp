@@ -51,7 +51,8 @@ void SetNodeImage(QTreeWidgetItem* item, int image) {
 
 QString StoredFolderPart(const QString& path) {
   if (IsLinuxPath(path)) return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-  const int cut = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':')));
+  const qsizetype cut =
+      std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':')));
   return path.left(cut + 1);
 }
 

@@ -411,7 +411,7 @@ bool TSelectionForm::CheckOk() {
       }
       return true;
     case SM_Files: {
-      const int cut = t.lastIndexOf(QLatin1Char('/'));
+      const qsizetype cut = t.lastIndexOf(QLatin1Char('/'));
       const QString folder = t.left(cut + 1);
       const QString mask = t.mid(cut + 1);
       const bool recursive = include_->isVisibleTo(this) && include_->isEnabled() &&

@@ -157,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Fd, OpenRegular,
                                            OpenCase{"missing", TOpenStatus::kOpenFailed, ENOENT},
                                            OpenCase{"file/below", TOpenStatus::kOpenFailed,
                                                     ENOTDIR}),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
+                         [](const auto& test) {
+                           std::string n = test.param.name;
                            for (char& ch : n)
                              if (ch == '/') ch = '_';
                            return n;

@@ -99,9 +99,9 @@ TEST(PathNames, ExtensionsAndTrailingSlashes) {
   EXPECT_EQ(WithoutTrailingSlashes("/a/b//"), "/a/b");
   EXPECT_EQ(WithoutTrailingSlashes("///"), "/");
   EXPECT_EQ(WithoutTrailingSlashes(""), "");
-  EXPECT_EQ(IncludeBackslash("/a"), "/a/");
-  EXPECT_EQ(IncludeBackslash("/a/"), "/a/");
-  EXPECT_EQ(IncludeBackslash(""), "");
+  EXPECT_EQ(WithTrailingSlash("/a"), "/a/");
+  EXPECT_EQ(WithTrailingSlash("/a/"), "/a/");
+  EXPECT_EQ(WithTrailingSlash(""), "");
 }
 
 }  // namespace
