@@ -14,6 +14,7 @@
 #include "platform/locale.h"
 #include "platform/paths.h"
 #include "platform/target_writer.h"
+#include "support/path_names.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -75,7 +76,7 @@ void TDeleteRun::CheckSettings() const {
 void TDeleteRun::Body() {
   CheckSettings();
   const std::string archivePath =
-      IncludeBackslash(engine_.BackupDestination) + engine_.ArchiveBaseName;
+      WithTrailingSlash(engine_.BackupDestination) + engine_.ArchiveBaseName;
   const bool replace = !engine_.SpanDisks;
   TReadSet set(engine_);
   // The first volume is not asked for: the set is rewritten where it is.

@@ -5,6 +5,7 @@
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/paths.h"
+#include "support/path_names.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -34,7 +35,7 @@ void TReadSet::CheckFirstMedium() const {
   // The first volume where the stream opens it: a folder part of the base
   // name is kept (the callers have refused a base name with an extension).
   const std::string first =
-      IncludeBackslash(engine_.BackupDestination) + engine_.ArchiveBaseName + ".001";
+      WithTrailingSlash(engine_.BackupDestination) + engine_.ArchiveBaseName + ".001";
   for (;;) {
     TReaction answer = AW_IGNORE;
     if (FileExists(first)) return;
@@ -48,7 +49,7 @@ void TReadSet::Open(const THeaderTexts& texts, bool firstMedium) {
   const bool disk = !engine_.BackupToTape && !engine_.BackupToFTP;
   if (firstMedium && engine_.SpanDisks && disk) CheckFirstMedium();
   stream_ = engine_.OpenStream(
-      TStreamMode::Read, IncludeBackslash(engine_.BackupDestination) + engine_.ArchiveBaseName, 0);
+      TStreamMode::Read, WithTrailingSlash(engine_.BackupDestination) + engine_.ArchiveBaseName, 0);
   source_ = std::make_unique<TStreamByteSource>(*stream_);
   reader_ = std::make_unique<TArchiveReader>(*source_, codec_);
   header_ = reader_->ReadHeader(texts);

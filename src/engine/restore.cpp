@@ -9,6 +9,7 @@
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/locale.h"
+#include "support/path_names.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -70,7 +71,7 @@ void TRestoreRun::Body() {
   engine_.Comment = set_->Header().comment;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, MarkSelection());
-  engine_.RestoreTo = IncludeBackslash(engine_.RestoreTo);
+  engine_.RestoreTo = WithTrailingSlash(engine_.RestoreTo);
   folders_ =
       std::make_unique<TTargetFolders>(engine_.RedirectRestore ? engine_.RestoreTo : std::string());
   tape_ = set_->Stream().IsTape();

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/target_writer.h"
+#include "support/path_names.h"
 #include "support/strings.h"
 #include "support/utils.h"
 
@@ -52,7 +53,7 @@ TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
   TRestorePlan plan;
   plan.target = r.path;
   if (RedirectRestore) {
-    const std::string restoreTo = IncludeBackslash(RestoreTo);
+    const std::string restoreTo = WithTrailingSlash(RestoreTo);
     const std::string shortPath = RelativeStoredPath(r.path);
     plan.target = FlatRestore ? restoreTo + ExtractFileName(shortPath) : restoreTo + shortPath;
     plan.refusal = PathRefusal(shortPath);

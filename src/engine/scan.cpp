@@ -6,7 +6,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 #include "archive/block_codec.h"

@@ -182,7 +182,6 @@ class TVaultrex {
   friend class TRestoreRun;
   friend class TVerifyRun;
   friend class TDeleteRun;
-
   friend class TBackupRun;
 
   // scan.cpp: fills fileList_ and the scan's counters.
