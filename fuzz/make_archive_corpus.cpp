@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   put("bad-zip", bad);
   // A block that does not unpack, then a whole file: the reader goes on at
   // the second file.
-  auto resync = BuildArchive({{"/x", TextBytes(500)}, {"/y", TextBytes(300)}}, 9, "");
+  auto resync = BuildArchive({{"/x", TextData(500)}, {"/y", TextData(300)}}, 9, "");
   resync[263 + 4 + 2 * 277 + 10 + 5] ^= 0x40;
   put("bad-zip-then-whole", resync);
   auto foreign = BuildArchive({}, 0, "");

@@ -13,13 +13,14 @@
 #include "archive/archive_stream.h"
 #include "archive/errors.h"
 #include "archive_builder.h"
-#include "temp_dir.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
 
-using testing::BuildArchive;
-using testing::TextBytes;
+using test::BuildArchive;
+using test::TextData;
 
 using TBytes = std::vector<std::uint8_t>;
 constexpr std::size_t kFirstBlock = kHeaderSize + kCountSize + 2 * kRecordSize;
@@ -28,7 +29,7 @@ void PutI32(TBytes& a, std::size_t at, std::int32_t v) { std::memcpy(a.data() + 
 
 // Two files, the first of two compressed blocks, the second of one.
 TBytes TwoFiles() {
-  return BuildArchive({{"/a", TextBytes(40000)}, {"/b", TextBytes(700)}}, 9, "");
+  return BuildArchive({{"/a", TextData(40000)}, {"/b", TextData(700)}}, 9, "");
 }
 
 // A reader over bytes in memory, standing at the first file's data.
@@ -75,7 +76,7 @@ TEST_P(ReaderDamage, EndsWithItsTextAndResyncsWhereTheHeaderHolds) {
     second.insert(second.end(), p, p + n);
     return true;
   });
-  EXPECT_EQ(second, TextBytes(700));
+  EXPECT_EQ(second, TextData(700));
   EXPECT_EQ(at.src.Position(), a.size());
 }
 
@@ -174,7 +175,7 @@ TEST(ArchiveReaderRun, DirectoryBeyondTheArchiveSizeIsRefusedAndLeavesNoRecords)
 }
 
 TEST(ArchiveReaderRun, HeaderTextsAreTheOperationsOwnAlsoForACutVolume) {
-  testing::TempDir dir;
+  vx::test::TTempFolder dir;
   const THeaderTexts texts{"cut short", "not a set"};
   struct TCase {
     TBytes bytes;
@@ -193,7 +194,7 @@ TEST(ArchiveReaderRun, HeaderTextsAreTheOperationsOwnAlsoForACutVolume) {
   for (const TCase& c : cases) {
     TBytes bytes = c.bytes;
     if (c.pad) bytes.resize((bytes.size() + kBlockSize - 1) / kBlockSize * kBlockSize);
-    testing::WriteWholeFile(dir / "set.arc", bytes);
+    vx::test::WriteBytes(dir / "set.arc", bytes);
     TArchiveStream stream(TStreamMode::Read, dir / "set.arc", false, 0, false, nullptr);
     TStreamByteSource src(stream);
     TBlockCodec codec;
@@ -212,11 +213,11 @@ TEST(ArchiveReaderRun, HeaderTextsAreTheOperationsOwnAlsoForACutVolume) {
 }
 
 TEST(ArchiveReaderRun, EncryptedSetFromADiskFileDecodesThroughTheStream) {
-  testing::TempDir dir;
-  const TBytes content = TextBytes(50000);
+  vx::test::TTempFolder dir;
+  const TBytes content = TextData(50000);
   TBytes a = BuildArchive({{"/n", content}}, 9, "fuzzpassword");
   a.resize((a.size() + kBlockSize - 1) / kBlockSize * kBlockSize);
-  testing::WriteWholeFile(dir / "set.arc", a);
+  vx::test::WriteBytes(dir / "set.arc", a);
   TArchiveStream stream(TStreamMode::Read, dir / "set.arc", false, 0, false, nullptr);
   TStreamByteSource src(stream);
   EXPECT_EQ(ScanArchive(src, "fuzzpassword"), 0);

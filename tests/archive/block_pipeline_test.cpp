@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "archive/crypto.h"
-#include "temp_dir.h"
+#include "common/files.h"
 
 namespace vx {
 namespace {
@@ -27,8 +27,8 @@ TEST_P(BlockPipelineOrder, JobsReturnInOrderEncodedAsByOneCodec) {
   // Blocks of every kind, with a marker after every third one.
   std::vector<std::vector<std::uint8_t>> blocks;
   for (std::size_t i = 0; i < 40; ++i) {
-    blocks.push_back(i % 2 == 0 ? vx::testing::NoiseBytes(1 + i * 811 % kBlockSize, i + 1)
-                                : vx::testing::TextBytes(1 + i * 977 % kBlockSize));
+    blocks.push_back(i % 2 == 0 ? vx::test::NoiseData(1 + i * 811 % kBlockSize, i + 1)
+                                : vx::test::TextData(1 + i * 977 % kBlockSize));
   }
   TBlockCodec codec;
   TBlowFish cipher;

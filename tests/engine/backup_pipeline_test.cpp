@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "devices/ftp_test_server.h"
-#include "devices/tgt_target.h"
-#include "engine/engine_test_util.h"
+#include "common/ftp_server.h"
+#include "common/tgt_target.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "engine/vaultrex.h"
-#include "small_tmpfs.h"
+
 
 namespace vx {
 namespace {
@@ -151,7 +152,7 @@ class PipelineIdentity : public ::testing::TestWithParam<TSetting> {
     if (p.where == TWhere::Tape) v.BackupToTape = true;
     if (p.where == TWhere::Ftp) {
       v.BackupToFTP = true;
-      v.FTPConnection = {"127.0.0.1", ftp.port(), ftptest::kFtpUser, ftptest::kFtpPassword};
+      v.FTPConnection = {"127.0.0.1", ftp.port(), test::kFtpUser, test::kFtpPassword};
       v.BackupDestination = "/sets";
     }
     Watch(v, seen);
@@ -181,7 +182,7 @@ class PipelineIdentity : public ::testing::TestWithParam<TSetting> {
   test::TTempFolder logs;
   std::optional<test::TTgtTarget> tgt;
   std::optional<std::string> oldTape;
-  ftptest::FtpTestServer ftp;
+  test::TFtpServer ftp;
 };
 
 TEST_P(PipelineIdentity, SameBytesEventsAndLogAsOneThread) {
@@ -253,7 +254,7 @@ class PipelineEndings : public ::testing::TestWithParam<TEnding> {
 };
 
 TEST_P(PipelineEndings, SameCodeLogAndEventsAsOneThread) {
-  vxfs::TSmallTmpfs disk("256k");
+  test::TSmallTmpfs disk("256k");
   test::TTempFolder dst;
   std::string target = dst.path();
   if (GetParam().smallDisk) {

@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "engine/vaultrex.h"
-#include "engine_test_util.h"
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/archive_bits.h"
 
 namespace vx {
