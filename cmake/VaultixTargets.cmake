@@ -4,7 +4,7 @@ set(VX_EXTRA_WARNINGS -Wshadow -Wconversion -Wold-style-cast -Wnon-virtual-dtor
 # Targets still being brought up to VX_EXTRA_WARNINGS ("tests" stands for the
 # test programs and the fuzz targets' replay programs); empty this list to turn
 # them on everywhere.
-set(VX_EXTRA_WARNINGS_PENDING vx_engine tests)
+set(VX_EXTRA_WARNINGS_PENDING tests)
 
 # Common compile settings for every Vaultix target.
 function(vx_settings target)

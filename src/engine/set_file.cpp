@@ -1,6 +1,5 @@
 // The component's set file: every setting in section "VAULTRex" of an INI
 // file, texts in an escaped form, lists as one TAB-separated line.
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include "archive/errors.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
+#include "platform/fd.h"
 #include "platform/locale.h"
 #include "platform/profile.h"
 #include "support/strings.h"
@@ -212,15 +212,16 @@ void TVaultrex::SaveSet(const std::string& fileName) {
 
 void TVaultrex::LoadSet(const std::string& fileName) {
   // Only a regular file is read: a FIFO or a pipe would wait for ever.
-  struct stat st {};
-  if (::stat(fileName.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
+  const TOpenResult opened = OpenRegularForReading(fileName);
+  if (opened.status == TOpenStatus::kNotRegular) {
+    throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
+  }
+  if (opened.status != TOpenStatus::kOpened) {
+    if (opened.error == ENOENT || opened.error == ENOTDIR) {
       throw std::runtime_error("Súbor " + fileName + " neexistuje");
     }
-    throw std::runtime_error("Súbor " + fileName + " nemožno čítať: " + std::strerror(errno));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
+    throw std::runtime_error("Súbor " + fileName + " nemožno čítať: " +
+                             std::strerror(opened.error));
   }
   TSetReader r(fileName);
   // Nothing changes unless the file is a set file whose values can be used.
