@@ -39,7 +39,7 @@ std::string TrimRightBlanks(const std::string& s) {
 }  // namespace
 
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped) {
-  constexpr std::size_t kCrcBuffer = 256 * 1024;
+  constexpr std::size_t kCrcBuffer = std::size_t{256} * 1024;
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
   stopped = false;
@@ -159,7 +159,9 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
     if (!opened && whole) FolderNotRead(folder);
     for (const std::string& name : subfolders) {
       if (name == "." || name == "..") continue;
-      count += ScanFolder(folder + name + "/" + subMask, recurse);
+      std::string entry = folder;
+      entry.append(name).append("/").append(subMask);
+      count += ScanFolder(entry, recurse);
     }
   }
   return count;
