@@ -159,9 +159,9 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
     if (!opened && whole) FolderNotRead(folder);
     for (const std::string& name : subfolders) {
       if (name == "." || name == "..") continue;
-      std::string entry = folder;
-      entry.append(name).append("/").append(subMask);
-      count += ScanFolder(entry, recurse);
+      std::string below = folder;
+      below.append(name).append("/").append(subMask);
+      count += ScanFolder(below, recurse);
     }
   }
   return count;
