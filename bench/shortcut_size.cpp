@@ -52,10 +52,10 @@ int main(int argc, char** argv) {
       ++blocks;
     }
   }
-  const double diff = everyBlock == 0 ? 0.0
-                                      : 100.0 * (static_cast<double>(withCheck) -
-                                                 static_cast<double>(everyBlock)) /
-                                            static_cast<double>(everyBlock);
+  const double diff =
+      everyBlock == 0 ? 0.0
+                      : 100.0 * (static_cast<double>(withCheck) - static_cast<double>(everyBlock)) /
+                            static_cast<double>(everyBlock);
   std::printf("folder %s: %llu files, %llu blocks, %llu bytes, level %d\n", folder.c_str(),
               static_cast<unsigned long long>(files), static_cast<unsigned long long>(blocks),
               static_cast<unsigned long long>(raw), level);

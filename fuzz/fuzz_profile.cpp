@@ -18,7 +18,8 @@ std::vector<std::string> NamesFrom(const std::string& text, char open, char clos
   std::vector<std::string> names = {"VAULTRex", "", " "};
   const std::size_t a = text.find(open);
   const std::size_t b = text.find(close, a == std::string::npos ? 0 : a + 1);
-  if (a != std::string::npos && b != std::string::npos) names.push_back(text.substr(a + 1, b - a - 1));
+  if (a != std::string::npos && b != std::string::npos)
+    names.push_back(text.substr(a + 1, b - a - 1));
   return names;
 }
 

@@ -29,7 +29,8 @@ class TFuzzTransport final : public vx::TScsiTransport {
  public:
   explicit TFuzzTransport(TInput& in) : in_(in) {}
   vx::TScsiResult Execute(const std::uint8_t*, std::size_t, vx::TScsiDirection dir,
-                          std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) override {
+                          std::uint8_t* data, std::size_t dataLen,
+                          unsigned timeoutSeconds) override {
     vx::TScsiResult r;
     if (timeoutSeconds == 0 || in_.Done()) return r;  // Failed
     const std::uint8_t how = in_.Byte();

@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
   put("plain", BuildArchive({{"/a.txt", TextData(300)}, {"/b", {}}}, 0, "", "plain"));
   put("quick", BuildArchive({{"/home/eva/t.txt", TextData(900)}}, 1, ""));
   put("max-two-blocks", BuildArchive({{"/big", TextData(33000)}}, 9, ""));
-  put("encrypted",
-      BuildArchive({{"/s", TextData(400)}, {"/n", NoiseData(77)}}, 9, "fuzzpassword"));
+  put("encrypted", BuildArchive({{"/s", TextData(400)}, {"/n", NoiseData(77)}}, 9, "fuzzpassword"));
   put("encrypted-raw", BuildArchive({{"/r", NoiseData(13)}}, 0, "fuzzpassword"));
   auto bad = BuildArchive({{"/x", TextData(500)}}, 9, "");
   bad[263 + 4 + 277 + 10 + 5] ^= 0x40;

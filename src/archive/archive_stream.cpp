@@ -44,7 +44,8 @@ template <typename TList>
 bool Remember(int fd, const std::string& name, TList& list) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  list.push_back({name, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+  list.push_back(
+      {name, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
   return true;
 }
 

@@ -61,8 +61,7 @@ class TArchiveStream {
   // The erase step never deletes the files named in keepOnErase (the log of
   // the running operation).
   TArchiveStream(TStreamMode mode, const std::string& baseName, bool span, std::int64_t sizeLimit,
-                 bool eraseTarget, TNextVolumeAsk ask,
-                 std::vector<std::string> keepOnErase = {});
+                 bool eraseTarget, TNextVolumeAsk ask, std::vector<std::string> keepOnErase = {});
   // Tape or FTP: the destination is already open.
   TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination);
   // Tears down without throwing.  A written disk set that was not closed is

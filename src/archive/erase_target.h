@@ -8,8 +8,8 @@
 namespace vx {
 
 struct TEraseListing {
-  std::string folder;               // the folder's real path ("" when nothing goes)
-  std::vector<std::string> names;   // the files' names in it
+  std::string folder;              // the folder's real path ("" when nothing goes)
+  std::vector<std::string> names;  // the files' names in it
 };
 
 // The regular files of the folder of baseName, never in "/": all but the

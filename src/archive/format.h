@@ -25,11 +25,11 @@ struct TArchiveHeader {
 
 // One directory record (also the engine's file-list element).
 struct TDirRecord {
-  std::string path;     // at most 255 bytes are stored
+  std::string path;       // at most 255 bytes are stored
   std::int32_t size = 0;  // the format's field: the low 32 bits of the size
   std::uint32_t crc = 0;
   std::uint32_t attr = 0;
-  double time = 0.0;    // date-time double, local time
+  double time = 0.0;  // date-time double, local time
   std::uint8_t mark = 0;
   // Not stored: the whole size in 64 bits (the scan's; for a record read
   // from an archive, the stored field taken as unsigned).
@@ -61,9 +61,7 @@ inline constexpr std::int32_t kMaxFileCount =
     static_cast<std::int32_t>(0x7FFFFFFF / (kRecordSize + kBlockHeaderSize));
 // A decoded file count is plausible when it is 0..kMaxFileCount.  Anything
 // else means a damaged archive; check before allocating for the records.
-inline bool PlausibleFileCount(std::int32_t count) {
-  return count >= 0 && count <= kMaxFileCount;
-}
+inline bool PlausibleFileCount(std::int32_t count) { return count >= 0 && count <= kMaxFileCount; }
 
 // A directory record a backup can have written: a path without NUL bytes
 // and a finite time.  Anything else means the directory ran into damaged

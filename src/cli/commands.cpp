@@ -39,7 +39,9 @@ struct TQuestionBoxScope {
 
 // Lets the engine see a stop signal at every data block while a run lasts.
 struct TStopHookScope {
-  TStopHookScope() { SetStopRequestHook([] { return CancelRequested(); }); }
+  TStopHookScope() {
+    SetStopRequestHook([] { return CancelRequested(); });
+  }
   ~TStopHookScope() { SetStopRequestHook(nullptr); }
   TStopHookScope(const TStopHookScope&) = delete;
   TStopHookScope& operator=(const TStopHookScope&) = delete;
@@ -170,14 +172,15 @@ const char* TaskText(TCliOperation op) {
       return txt::cli::kTaskRestore;
     case TCliOperation::Verify:
       return txt::cli::kTaskVerify;
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 
 int ExceptionCode(const std::exception& ex) {
-  return ResultCodeOf(ex, {TFurther::FileWrite, TFurther::UserAbortion,
-                           TFurther::VerificationFailed, TFurther::WrongMedium,
-                           TFurther::WrongPassword, TFurther::FTP});
+  return ResultCodeOf(ex,
+                      {TFurther::FileWrite, TFurther::UserAbortion, TFurther::VerificationFailed,
+                       TFurther::WrongMedium, TFurther::WrongPassword, TFurther::FTP});
 }
 
 // --dry-run: the selection of the real run, printed as TAB-separated lines;
@@ -241,10 +244,14 @@ int RunOperation(TRunContext& ctx, const TCliOptions& o) {
   TVaultrex& e = ctx.engine;
   if (o.dryRun) return DryRun(ctx, o);
   switch (o.operation) {
-    case TCliOperation::Backup: return e.Backup();
-    case TCliOperation::Restore: return e.Restore();
-    case TCliOperation::Verify: return e.Verify();
-    case TCliOperation::Delete: return e.DeleteFiles();
+    case TCliOperation::Backup:
+      return e.Backup();
+    case TCliOperation::Restore:
+      return e.Restore();
+    case TCliOperation::Verify:
+      return e.Verify();
+    case TCliOperation::Delete:
+      return e.DeleteFiles();
     case TCliOperation::Catalog: {
       int code = e.Catalog();
       if (code == 0) {
@@ -271,8 +278,8 @@ std::string FormatCatalogLine(const TDirRecord& r) {
   char head[96];
   std::snprintf(head, sizeof head, "%u\t%08X\t%X\t%04d/%02d/%02d %02d:%02d:%02d\t",
                 static_cast<unsigned>(static_cast<std::uint32_t>(r.size)),
-                static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day,
-                hour, minute, second);
+                static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day, hour,
+                minute, second);
   return head + EscapeControls(r.path);
 }
 
@@ -324,14 +331,13 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   } catch (const EVX_ParameterError& ex) {
     // A set-file value out of its range: the key is named.
     env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile : o.jobFile) << ": "
-            << TVaultrex::ErrorText(1) << ": " << ex.what()
-            << "\n"
+            << TVaultrex::ErrorText(1) << ": " << ex.what() << "\n"
             << std::flush;
     return 1;
   } catch (const std::exception& ex) {
     // A job file's messages name the file themselves.
-    env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile + ": " : "") << ex.what()
-            << "\n" << std::flush;
+    env.err << "vaultix-cli: " << (o.jobFile.empty() ? o.setFile + ": " : "") << ex.what() << "\n"
+            << std::flush;
     return 99;
   }
   // A set file without prompt text still gets a readable next-medium question.
@@ -412,8 +418,9 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   // (Not when the mode left every file out: then nothing had changed.)
   if (o.operation == TCliOperation::Backup && code == 0 && engine.FileList().empty() &&
       engine.LeftOutCount() == 0) {
-    env.err << (o.dryRun ? "vaultix-cli: the include entries find nothing\n"
-                         : "vaultix-cli: no file was backed up: the include entries found nothing\n");
+    env.err << (o.dryRun
+                    ? "vaultix-cli: the include entries find nothing\n"
+                    : "vaultix-cli: no file was backed up: the include entries found nothing\n");
   }
   if (o.dryRun && !o.quiet && code == 0) env.err << "vaultix-cli: dry run: nothing was written\n";
   if (!o.quiet && task != nullptr && engine.LogFileMode != LFM_NoLog) {

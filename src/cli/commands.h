@@ -15,11 +15,11 @@ namespace vx {
 inline constexpr int kExitUsage = 64;
 
 struct TCliEnvironment {
-  std::ostream& out;  // catalog lines, the comment, --help
-  std::ostream& err;  // messages, questions, the progress line
-  TPrompt::TReadLine readLine;   // answers of the person at the terminal
-  bool interactive = false;      // standard input is a terminal
-  bool progress = false;         // standard error is a terminal
+  std::ostream& out;            // catalog lines, the comment, --help
+  std::ostream& err;            // messages, questions, the progress line
+  TPrompt::TReadLine readLine;  // answers of the person at the terminal
+  bool interactive = false;     // standard input is a terminal
+  bool progress = false;        // standard error is a terminal
   std::size_t terminalWidth = 80;
   // Pause between two tries of opening a file when nobody can be asked.
   std::function<void()> retryPause;

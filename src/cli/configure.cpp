@@ -96,11 +96,11 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   }
   const bool logging = o.operation == TCliOperation::Backup ||
                        o.operation == TCliOperation::Restore ||
-                       o.operation == TCliOperation::Verify ||
-                       o.operation == TCliOperation::Delete;
+                       o.operation == TCliOperation::Verify || o.operation == TCliOperation::Delete;
   if (logging && engine.LogFileMode != LFM_NoLog && engine.LogFileName.empty()) {
-    throw ECliSetting("a log is asked for (LogFileMode) but no log file is named; "
-                      "give --log FILE or --no-log");
+    throw ECliSetting(
+        "a log is asked for (LogFileMode) but no log file is named; "
+        "give --log FILE or --no-log");
   }
 
   // Password.

@@ -105,36 +105,53 @@ std::string FormatCatalogJson(const TDirRecord& r) {
                 "{\"size\":%u,\"crc\":\"%08X\",\"attributes\":%u,"
                 "\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d\",",
                 static_cast<unsigned>(static_cast<std::uint32_t>(r.size)),
-                static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day,
-                hour, minute, second);
+                static_cast<unsigned>(r.crc), static_cast<unsigned>(r.attr), year, month, day, hour,
+                minute, second);
   return head + PathFields(r.path) + "}";
 }
 
 std::string FormatVerifyJson(const std::string& path, TVaultrex::TVerifyOutcome outcome) {
   const char* result = "failed";
   switch (outcome) {
-    case TVaultrex::TVerifyOutcome::Same: result = "ok"; break;
-    case TVaultrex::TVerifyOutcome::Missing: result = "missing"; break;
-    case TVaultrex::TVerifyOutcome::Different: result = "different"; break;
-    case TVaultrex::TVerifyOutcome::Failed: result = "failed"; break;
+    case TVaultrex::TVerifyOutcome::Same:
+      result = "ok";
+      break;
+    case TVaultrex::TVerifyOutcome::Missing:
+      result = "missing";
+      break;
+    case TVaultrex::TVerifyOutcome::Different:
+      result = "different";
+      break;
+    case TVaultrex::TVerifyOutcome::Failed:
+      result = "failed";
+      break;
   }
   return "{" + PathFields(path) + ",\"result\":\"" + result + "\"}";
 }
 
 void TVerifyTally::Count(TVaultrex::TVerifyOutcome outcome) {
   switch (outcome) {
-    case TVaultrex::TVerifyOutcome::Same: ++ok; break;
-    case TVaultrex::TVerifyOutcome::Missing: ++missing; break;
-    case TVaultrex::TVerifyOutcome::Different: ++different; break;
-    case TVaultrex::TVerifyOutcome::Failed: ++failed; break;
+    case TVaultrex::TVerifyOutcome::Same:
+      ++ok;
+      break;
+    case TVaultrex::TVerifyOutcome::Missing:
+      ++missing;
+      break;
+    case TVaultrex::TVerifyOutcome::Different:
+      ++different;
+      break;
+    case TVaultrex::TVerifyOutcome::Failed:
+      ++failed;
+      break;
   }
 }
 
 std::string FormatVerifySummary(const TVerifyTally& t, int exitCode) {
-  return "{\"summary\":true,\"files\":" + std::to_string(t.ok + t.missing + t.different + t.failed) +
+  return "{\"summary\":true,\"files\":" +
+         std::to_string(t.ok + t.missing + t.different + t.failed) +
          ",\"ok\":" + std::to_string(t.ok) + ",\"missing\":" + std::to_string(t.missing) +
-         ",\"different\":" + std::to_string(t.different) + ",\"failed\":" +
-         std::to_string(t.failed) + ",\"exit\":" + std::to_string(exitCode) + "}";
+         ",\"different\":" + std::to_string(t.different) +
+         ",\"failed\":" + std::to_string(t.failed) + ",\"exit\":" + std::to_string(exitCode) + "}";
 }
 
 }  // namespace vx

@@ -10,12 +10,12 @@ namespace {
 using Op = TCliOperation;
 
 constexpr unsigned Bit(Op op) { return 1u << static_cast<unsigned>(op); }
-constexpr unsigned kAll = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
-                          Bit(Op::Catalog) | Bit(Op::Comment) | Bit(Op::Delete);
-constexpr unsigned kLogging = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
-                              Bit(Op::Delete);
-constexpr unsigned kReading = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) |
-                              Bit(Op::Comment);
+constexpr unsigned kAll = Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) | Bit(Op::Catalog) |
+                          Bit(Op::Comment) | Bit(Op::Delete);
+constexpr unsigned kLogging =
+    Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) | Bit(Op::Delete);
+constexpr unsigned kReading =
+    Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) | Bit(Op::Comment);
 
 struct TOptionSpec {
   bool takesValue;
@@ -31,8 +31,7 @@ std::string PickEnum(const std::map<std::string, E>& names, const std::string& v
   if (it == names.end()) {
     std::string known;
     for (const auto& [name, e] : names) known += (known.empty() ? "" : ", ") + name;
-    return std::string("invalid value '") + value + "' for " + option + " (one of: " + known +
-           ")";
+    return std::string("invalid value '") + value + "' for " + option + " (one of: " + known + ")";
   }
   target = it->second;
   return "";
@@ -40,109 +39,141 @@ std::string PickEnum(const std::map<std::string, E>& names, const std::string& v
 
 const std::map<std::string, TOptionSpec>& Options() {
   static const std::map<std::string, TOptionSpec> options = {
-      {"--log", {true, kLogging, [](TCliOptions& o, const std::string& v) {
-                   o.logFile = v;
-                   return std::string(v.empty() ? "--log needs a file name" : "");
-                 }}},
-      {"--append-log", {false, kLogging, [](TCliOptions& o, const std::string&) {
-                          o.appendLog = true;
-                          return std::string();
-                        }}},
-      {"--no-log", {false, kLogging, [](TCliOptions& o, const std::string&) {
-                      o.noLog = true;
-                      return std::string();
-                    }}},
-      {"--password-file", {true, kReading, [](TCliOptions& o, const std::string& v) {
-                             o.passwordFile = v;
-                             return std::string(v.empty() ? "--password-file needs a file name"
-                                                          : "");
-                           }}},
-      {"--quiet", {false, kAll, [](TCliOptions& o, const std::string&) {
-                     o.quiet = true;
-                     return std::string();
-                   }}},
-      {"--json", {false, Bit(Op::Catalog) | Bit(Op::Verify),
-                  [](TCliOptions& o, const std::string&) {
-                    o.json = true;
-                    return std::string();
-                  }}},
-      {"--dry-run", {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
-                     [](TCliOptions& o, const std::string&) {
-                       o.dryRun = true;
-                       return std::string();
-                     }}},
-      {"--include", {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
-                     [](TCliOptions& o, const std::string& v) {
-                       o.includes.push_back(v);
-                       return std::string();
-                     }}},
-      {"--exclude", {true, Bit(Op::Backup) | Bit(Op::Delete),
-                     [](TCliOptions& o, const std::string& v) {
-                       o.excludes.push_back(v);
-                       return std::string();
-                     }}},
-      {"--all", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
-                   o.all = true;
-                   return std::string();
-                 }}},
-      {"--recurse", {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
-                     [](TCliOptions& o, const std::string&) {
-                       o.recurse = true;
-                       return std::string();
-                     }}},
-      {"--destination", {true, kAll, [](TCliOptions& o, const std::string& v) {
-                           o.destination = v;
-                           return std::string();
-                         }}},
-      {"--archive", {true, kAll, [](TCliOptions& o, const std::string& v) {
-                       o.archiveName = v;
-                       return std::string();
-                     }}},
-      {"--comment", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
-                       o.comment = v;
-                       return std::string();
-                     }}},
-      {"--compress", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
-                        static const std::map<std::string, TCompressData> names = {
-                            {"none", CDM_NoCompression},
-                            {"quick", CDM_QuickCompression},
-                            {"max", CDM_MaxCompression}};
-                        return PickEnum(names, v, "--compress", o.compress);
-                      }}},
-      {"--mode", {true, Bit(Op::Backup), [](TCliOptions& o, const std::string& v) {
-                    static const std::map<std::string, TBackupMode> names = {
-                        {"full", BM_Full},
-                        {"incremental", BM_Incremental},
-                        {"differential", BM_Differential}};
-                    return PickEnum(names, v, "--mode", o.backupMode);
-                  }}},
-      {"--restore-to", {true, Bit(Op::Restore), [](TCliOptions& o, const std::string& v) {
-                          o.restoreTo = v;
-                          return std::string(v.empty() ? "--restore-to needs a folder" : "");
-                        }}},
-      {"--flat", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
-                    o.flat = true;
-                    return std::string();
-                  }}},
-      {"--restore-mode", {true, Bit(Op::Restore), [](TCliOptions& o, const std::string& v) {
-                            static const std::map<std::string, TRestoreMode> names = {
-                                {"all", RM_All},
-                                {"newer", RM_Newer},
-                                {"newer-and-new", RM_NewerAndNew}};
-                            return PickEnum(names, v, "--restore-mode", o.restoreMode);
-                          }}},
-      {"--attributes", {false, Bit(Op::Restore), [](TCliOptions& o, const std::string&) {
-                          o.restoreAttributes = true;
-                          return std::string();
-                        }}},
+      {"--log",
+       {true, kLogging,
+        [](TCliOptions& o, const std::string& v) {
+          o.logFile = v;
+          return std::string(v.empty() ? "--log needs a file name" : "");
+        }}},
+      {"--append-log",
+       {false, kLogging,
+        [](TCliOptions& o, const std::string&) {
+          o.appendLog = true;
+          return std::string();
+        }}},
+      {"--no-log",
+       {false, kLogging,
+        [](TCliOptions& o, const std::string&) {
+          o.noLog = true;
+          return std::string();
+        }}},
+      {"--password-file",
+       {true, kReading,
+        [](TCliOptions& o, const std::string& v) {
+          o.passwordFile = v;
+          return std::string(v.empty() ? "--password-file needs a file name" : "");
+        }}},
+      {"--quiet",
+       {false, kAll,
+        [](TCliOptions& o, const std::string&) {
+          o.quiet = true;
+          return std::string();
+        }}},
+      {"--json",
+       {false, Bit(Op::Catalog) | Bit(Op::Verify),
+        [](TCliOptions& o, const std::string&) {
+          o.json = true;
+          return std::string();
+        }}},
+      {"--dry-run",
+       {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+        [](TCliOptions& o, const std::string&) {
+          o.dryRun = true;
+          return std::string();
+        }}},
+      {"--include",
+       {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+        [](TCliOptions& o, const std::string& v) {
+          o.includes.push_back(v);
+          return std::string();
+        }}},
+      {"--exclude",
+       {true, Bit(Op::Backup) | Bit(Op::Delete),
+        [](TCliOptions& o, const std::string& v) {
+          o.excludes.push_back(v);
+          return std::string();
+        }}},
+      {"--all",
+       {false, Bit(Op::Restore),
+        [](TCliOptions& o, const std::string&) {
+          o.all = true;
+          return std::string();
+        }}},
+      {"--recurse",
+       {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
+        [](TCliOptions& o, const std::string&) {
+          o.recurse = true;
+          return std::string();
+        }}},
+      {"--destination",
+       {true, kAll,
+        [](TCliOptions& o, const std::string& v) {
+          o.destination = v;
+          return std::string();
+        }}},
+      {"--archive",
+       {true, kAll,
+        [](TCliOptions& o, const std::string& v) {
+          o.archiveName = v;
+          return std::string();
+        }}},
+      {"--comment",
+       {true, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string& v) {
+          o.comment = v;
+          return std::string();
+        }}},
+      {"--compress",
+       {true, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string& v) {
+          static const std::map<std::string, TCompressData> names = {
+              {"none", CDM_NoCompression},
+              {"quick", CDM_QuickCompression},
+              {"max", CDM_MaxCompression}};
+          return PickEnum(names, v, "--compress", o.compress);
+        }}},
+      {"--mode",
+       {true, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string& v) {
+          static const std::map<std::string, TBackupMode> names = {
+              {"full", BM_Full},
+              {"incremental", BM_Incremental},
+              {"differential", BM_Differential}};
+          return PickEnum(names, v, "--mode", o.backupMode);
+        }}},
+      {"--restore-to",
+       {true, Bit(Op::Restore),
+        [](TCliOptions& o, const std::string& v) {
+          o.restoreTo = v;
+          return std::string(v.empty() ? "--restore-to needs a folder" : "");
+        }}},
+      {"--flat",
+       {false, Bit(Op::Restore),
+        [](TCliOptions& o, const std::string&) {
+          o.flat = true;
+          return std::string();
+        }}},
+      {"--restore-mode",
+       {true, Bit(Op::Restore),
+        [](TCliOptions& o, const std::string& v) {
+          static const std::map<std::string, TRestoreMode> names = {
+              {"all", RM_All}, {"newer", RM_Newer}, {"newer-and-new", RM_NewerAndNew}};
+          return PickEnum(names, v, "--restore-mode", o.restoreMode);
+        }}},
+      {"--attributes",
+       {false, Bit(Op::Restore),
+        [](TCliOptions& o, const std::string&) {
+          o.restoreAttributes = true;
+          return std::string();
+        }}},
   };
   return options;
 }
 
 std::optional<Op> OperationOf(const std::string& word) {
-  static const std::map<std::string, Op> ops = {
-      {"backup", Op::Backup},   {"restore", Op::Restore}, {"verify", Op::Verify},
-      {"catalog", Op::Catalog}, {"comment", Op::Comment}, {"delete", Op::Delete}};
+  static const std::map<std::string, Op> ops = {{"backup", Op::Backup},   {"restore", Op::Restore},
+                                                {"verify", Op::Verify},   {"catalog", Op::Catalog},
+                                                {"comment", Op::Comment}, {"delete", Op::Delete}};
   auto it = ops.find(word);
   if (it == ops.end()) return std::nullopt;
   return it->second;
@@ -152,9 +183,9 @@ std::optional<Op> OperationOf(const std::string& word) {
 // for a restore, where and what to restore may be given beside it.
 std::string CheckJobOptions(const TCliOptions& o) {
   if (o.operation == Op::Delete) return "--job cannot be used with delete";
-  const bool other = o.appendLog || o.passwordFile || o.destination || o.archiveName ||
-                     o.comment || o.compress || o.backupMode || !o.excludes.empty() ||
-                     o.recurse || o.all || o.flat || o.restoreAttributes ||
+  const bool other = o.appendLog || o.passwordFile || o.destination || o.archiveName || o.comment ||
+                     o.compress || o.backupMode || !o.excludes.empty() || o.recurse || o.all ||
+                     o.flat || o.restoreAttributes ||
                      (!o.includes.empty() && o.operation != Op::Restore);
   if (other) {
     return "with --job only --quiet, --json, --dry-run, --log, --no-log and (restore) "
@@ -195,12 +226,18 @@ TCliParse Fail(std::string error) {
 
 const char* OperationName(TCliOperation op) {
   switch (op) {
-    case Op::Backup: return "backup";
-    case Op::Restore: return "restore";
-    case Op::Verify: return "verify";
-    case Op::Catalog: return "catalog";
-    case Op::Comment: return "comment";
-    case Op::Delete: return "delete";
+    case Op::Backup:
+      return "backup";
+    case Op::Restore:
+      return "restore";
+    case Op::Verify:
+      return "verify";
+    case Op::Catalog:
+      return "catalog";
+    case Op::Comment:
+      return "comment";
+    case Op::Delete:
+      return "delete";
   }
   return "?";
 }
@@ -304,8 +341,9 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
   if (o.flat && !o.restoreTo) return Fail("--flat needs --restore-to");
   // Without either, delete takes the set file's lists.
   if (o.operation == Op::Delete && !o.includes.empty() && !o.excludes.empty())
-    return Fail("delete needs either --include (files to keep) or --exclude (files to "
-                "remove), not both");
+    return Fail(
+        "delete needs either --include (files to keep) or --exclude (files to "
+        "remove), not both");
   result.ok = true;
   return result;
 }

@@ -38,10 +38,10 @@ struct TCliOptions {
   std::optional<TCompressData> compress;   // --compress none|quick|max
   std::optional<TBackupMode> backupMode;   // --mode full|incremental|differential
 
-  std::optional<std::string> restoreTo;          // --restore-to DIR
-  bool flat = false;                             // --flat
-  std::optional<TRestoreMode> restoreMode;       // --restore-mode all|newer|newer-and-new
-  bool restoreAttributes = false;                // --attributes
+  std::optional<std::string> restoreTo;     // --restore-to DIR
+  bool flat = false;                        // --flat
+  std::optional<TRestoreMode> restoreMode;  // --restore-mode all|newer|newer-and-new
+  bool restoreAttributes = false;           // --attributes
 };
 
 struct TCliParse {

@@ -35,8 +35,7 @@ class TProgressLine {
   // clockMs: a monotonic millisecond clock; totalHint: asked once when the
   // statistics do not carry a total.
   TProgressLine(std::ostream& out, TCount count, std::size_t width,
-                std::function<std::uint64_t()> clockMs,
-                std::function<std::int64_t()> totalHint);
+                std::function<std::uint64_t()> clockMs, std::function<std::int64_t()> totalHint);
 
   void Restart();  // timing starts anew (after the scan of a backup)
   void Statistic(const TExtBackupStatistic& stat);  // after each file

@@ -67,9 +67,12 @@ TReaction AskFileOnTerminal(TPrompt& prompt, const std::string& question,
                                            {txt::cli::kChoiceRetry, "or"},
                                            {txt::cli::kChoiceIgnore, "i"}});
   switch (i) {
-    case 1: return AW_RETRY;
-    case 2: return AW_IGNORE;
-    default: return AW_ABORT;
+    case 1:
+      return AW_RETRY;
+    case 2:
+      return AW_IGNORE;
+    default:
+      return AW_ABORT;
   }
 }
 

@@ -575,8 +575,7 @@ std::string UnitHead(const TScheduleUnit& u) {
 std::string ServiceUnitText(const TScheduleUnit& u) {
   const std::string program = QuoteExecArg(u.program, true);
   std::ostringstream t;
-  t << UnitHead(u)
-    << "Description=Vaultix backup " << u.name << "\n"
+  t << UnitHead(u) << "Description=Vaultix backup " << u.name << "\n"
     << "Documentation=man:vaultix-cli(1)\n"
     << "\n"
     << "[Service]\n"
@@ -594,8 +593,8 @@ std::string ServiceUnitText(const TScheduleUnit& u) {
 
 std::string TimerUnitText(const TScheduleUnit& u) {
   std::ostringstream t;
-  t << UnitHead(u)
-    << "Description=Vaultix backup " << u.name << ", " << DescribeWhen(u.when) << "\n"
+  t << UnitHead(u) << "Description=Vaultix backup " << u.name << ", " << DescribeWhen(u.when)
+    << "\n"
     << "Documentation=man:vaultix-cli(1)\n"
     << "\n"
     << "[Timer]\n"

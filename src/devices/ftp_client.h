@@ -58,7 +58,10 @@ class TFtpReplyReader {
   bool Failed() const { return failed_; }
   // The reply ran over the cap.
   bool Overflowed() const { return overflowed_; }
-  void ClearFailure() { failed_ = false; overflowed_ = false; }
+  void ClearFailure() {
+    failed_ = false;
+    overflowed_ = false;
+  }
   void Fail() { failed_ = true; }
 
  private:

@@ -68,7 +68,8 @@ class TIscsiTransport final : public TScsiTransport {
       const scsi_data& in = task->datain;
       if (in.data != nullptr && in.size >= 2) {
         std::size_t len = (static_cast<std::size_t>(in.data[0]) << 8) | in.data[1];
-        if (len > static_cast<std::size_t>(in.size) - 2) len = static_cast<std::size_t>(in.size) - 2;
+        if (len > static_cast<std::size_t>(in.size) - 2)
+          len = static_cast<std::size_t>(in.size) - 2;
         result.Sense.assign(in.data + 2, in.data + 2 + len);
       }
       result.Outcome = TScsiOutcome::CheckCondition;
@@ -99,7 +100,8 @@ class TIscsiTransport final : public TScsiTransport {
   bool Run(scsi_task* task, iscsi_data* out, unsigned timeoutSeconds) {
     if (broken_) return false;
     TWait wait;
-    if (iscsi_scsi_command_async(ctx_, lun_, task, &TIscsiTransport::Done, out, &wait) != 0) return false;
+    if (iscsi_scsi_command_async(ctx_, lun_, task, &TIscsiTransport::Done, out, &wait) != 0)
+      return false;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     while (!wait.finished) {

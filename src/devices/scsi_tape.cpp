@@ -37,8 +37,9 @@ std::string Format(const char* fmt, int a, int b) {
 bool IsIscsiUrl(const std::string& s) {
   static const std::string scheme = "iscsi://";
   if (s.size() < scheme.size()) return false;
-  return std::equal(scheme.begin(), scheme.end(), s.begin(),
-                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  return std::equal(scheme.begin(), scheme.end(), s.begin(), [](char a, char b) {
+    return a == std::tolower(static_cast<unsigned char>(b));
+  });
 }
 
 }  // namespace
@@ -81,7 +82,8 @@ std::unique_ptr<TScsiTransport> OpenScsiDevice(const std::string& device, std::s
 
 TASPI32::TASPI32() {
   const char* env = std::getenv("VAULTIX_TAPE");
-  std::vector<std::string> devices = env != nullptr ? ParseTapeDeviceList(env) : std::vector<std::string>{};
+  std::vector<std::string> devices =
+      env != nullptr ? ParseTapeDeviceList(env) : std::vector<std::string>{};
   if (devices.empty()) {
     devices = ScsiGenericNodes();
   } else {
@@ -109,7 +111,9 @@ void TASPI32::OpenAll(const std::vector<std::string>& devices, const TTransportO
     names_.push_back(name);
     devices_.push_back(std::move(transport));
   }
-  adapterCount_ = std::any_of(devices_.begin(), devices_.end(), [](const auto& d) { return d != nullptr; }) ? 1 : 0;
+  adapterCount_ =
+      std::any_of(devices_.begin(), devices_.end(), [](const auto& d) { return d != nullptr; }) ? 1
+                                                                                                : 0;
 }
 
 std::string TASPI32::DeviceName(int target) const {
@@ -259,7 +263,15 @@ void TSCSITape::SetBlockSize(std::uint32_t length) {
   blockSize_ = length;
   if (target_ < 0) return;
   std::uint8_t cdb[6] = {0x15, 0x00, 0x00, 0x00, 0x0C, 0x00};
-  std::uint8_t params[12] = {0x00, 0x00, 0x10, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+  std::uint8_t params[12] = {0x00,
+                             0x00,
+                             0x10,
+                             0x08,
+                             0x00,
+                             0x00,
+                             0x00,
+                             0x00,
+                             0x00,
                              static_cast<std::uint8_t>(length >> 16),
                              static_cast<std::uint8_t>(length >> 8),
                              static_cast<std::uint8_t>(length)};
@@ -289,8 +301,11 @@ int TSCSITape::Unload() {
 int TSCSITape::SkipFilemarks(int count) {
   if (target_ < 0) return kOtherOutcome;
   const auto n = static_cast<std::uint32_t>(count) & 0xFFFFFFu;
-  const std::uint8_t cdb[6] = {0x11, 0x01, static_cast<std::uint8_t>(n >> 16),
-                               static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n),
+  const std::uint8_t cdb[6] = {0x11,
+                               0x01,
+                               static_cast<std::uint8_t>(n >> 16),
+                               static_cast<std::uint8_t>(n >> 8),
+                               static_cast<std::uint8_t>(n),
                                0x00};
   int r = kOtherOutcome;
   for (int i = 0; i <= kMaxFilemarkRepeats; ++i) {
@@ -303,8 +318,8 @@ int TSCSITape::SkipFilemarks(int count) {
 }
 
 int TSCSITape::Rewind(bool wait) {
-  const std::uint8_t cdb[6] = {0x01, static_cast<std::uint8_t>(wait ? 0x00 : 0x01), 0x00, 0x00,
-                               0x00, 0x00};
+  const std::uint8_t cdb[6] = {
+      0x01, static_cast<std::uint8_t>(wait ? 0x00 : 0x01), 0x00, 0x00, 0x00, 0x00};
   const int r = Exec(cdb, nullptr, false, 0);
   Trace(Format(txt::devices::kTraceRewind, r));
   CheckTapeSense(r, txt::devices::kDuringRewind);

@@ -27,9 +27,9 @@ class TP_TapeException : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-#define VX_TAPE_ERROR(Name)                 \
-  class Name : public TP_TapeException {    \
-   public:                                  \
+#define VX_TAPE_ERROR(Name)                   \
+  class Name : public TP_TapeException {      \
+   public:                                    \
     using TP_TapeException::TP_TapeException; \
   };
 VX_TAPE_ERROR(TPT_MediumError)     // sense key 3

@@ -48,8 +48,7 @@ class TScsiTransport {
   // into data.  Waits until the command has ended, at most timeoutSeconds
   // (then Failed); never throws.
   virtual TScsiResult Execute(const std::uint8_t* cdb, std::size_t cdbLen, TScsiDirection dir,
-                              std::uint8_t* data, std::size_t dataLen,
-                              unsigned timeoutSeconds) = 0;
+                              std::uint8_t* data, std::size_t dataLen, unsigned timeoutSeconds) = 0;
   // The device as the user named it (path or URL).
   virtual std::string Name() const = 0;
 };

@@ -17,8 +17,9 @@ std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const st
   // extension there too, as it does on disk.
   if (BackupToFTP)
     return std::make_unique<TArchiveStream>(
-        mode, OpenFtpDestination(mode, FTPConnection, SpanDisks ? RemoveFileExt(baseName) : baseName,
-                                 [this](const std::string& line) { WriteLog(line); }));
+        mode,
+        OpenFtpDestination(mode, FTPConnection, SpanDisks ? RemoveFileExt(baseName) : baseName,
+                           [this](const std::string& line) { WriteLog(line); }));
   // Disk: one file, or numbered volumes with SpanDisks.  Erasing the target
   // folder only ever happens while writing.
   // The log of the running operation may lie in the target folder: erasing

@@ -150,8 +150,7 @@ class TSetReader {
     const std::int64_t v = Int(key, 0);
     if (v < 0 || v > last) {
       throw EVX_ParameterError(std::string("Neplatná hodnota nastavenia ") + key + "=" +
-                               std::to_string(v) + " (povolené 0 až " + std::to_string(last) +
-                               ")");
+                               std::to_string(v) + " (povolené 0 až " + std::to_string(last) + ")");
     }
   }
   void CheckNoNul(const char* key) {
@@ -220,8 +219,8 @@ void TVaultrex::LoadSet(const std::string& fileName) {
     if (opened.error == ENOENT || opened.error == ENOTDIR) {
       throw std::runtime_error("Súbor " + fileName + " neexistuje");
     }
-    throw std::runtime_error("Súbor " + fileName + " nemožno čítať: " +
-                             std::strerror(opened.error));
+    throw std::runtime_error("Súbor " + fileName +
+                             " nemožno čítať: " + std::strerror(opened.error));
   }
   TSetReader r(fileName);
   // Nothing changes unless the file is a set file whose values can be used.

@@ -18,7 +18,8 @@ class TTapeDestination final : public TArchiveDestination {
   explicit TTapeDestination(std::unique_ptr<TSCSITape> tape) : tape_(std::move(tape)) {}
 
   void SendBlock(const std::uint8_t* block, std::size_t len) override {
-    const int r = Guarded([&] { return Drive().WriteBlock(block, static_cast<std::uint32_t>(len)); });
+    const int r =
+        Guarded([&] { return Drive().WriteBlock(block, static_cast<std::uint32_t>(len)); });
     // A write that reached the end of the medium did not surely land.
     if (r & kEndOfMedium) throw EVX_TapeError("Volume full during write block");
     if (r != 0) throw EVX_TapeError(kOtherTapeError);
@@ -26,7 +27,8 @@ class TTapeDestination final : public TArchiveDestination {
 
   void FetchBlock(std::uint8_t* block, std::size_t len) override {
     std::uint32_t got = 0;
-    const int r = Guarded([&] { return Drive().ReadBlock(block, static_cast<std::uint32_t>(len), got); });
+    const int r =
+        Guarded([&] { return Drive().ReadBlock(block, static_cast<std::uint32_t>(len), got); });
     if (r != 0 || got != len) throw EVX_TapeError(kOtherTapeError);
   }
 
@@ -56,7 +58,8 @@ class TTapeDestination final : public TArchiveDestination {
   void SkipFilemarks(int count) override {
     // A skip that falls short would hand the next file's reader another
     // file's data.
-    if (Guarded([&] { return Drive().SkipFilemarks(count); }) != 0) throw EVX_TapeError(kOtherTapeError);
+    if (Guarded([&] { return Drive().SkipFilemarks(count); }) != 0)
+      throw EVX_TapeError(kOtherTapeError);
   }
 
   void Unload() override {

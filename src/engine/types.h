@@ -47,7 +47,8 @@ struct TFTPConnection {
 };
 
 using TNextDiskEvent = std::function<void(int DiskNo, TReaction& Reaction)>;
-using TStatisticEvent = std::function<void(const TBackupStatistic& StatData, bool& CancelOperation)>;
+using TStatisticEvent =
+    std::function<void(const TBackupStatistic& StatData, bool& CancelOperation)>;
 using TExtStatisticEvent =
     std::function<void(const TExtBackupStatistic& StatData, bool& CancelOperation)>;
 using TAskFileReaction = std::function<void(const std::string& FileName, TReaction& Reaction)>;

@@ -20,7 +20,6 @@
 
 namespace vx {
 
-
 // Whether the file-name part of a path has an extension (a dot after its
 // first character); a dot in a folder name is none.
 bool HasFileExtension(const std::string& path);
@@ -203,17 +202,24 @@ class TVaultrex {
   std::string lastFailure_;
   std::unique_ptr<TBlowFish> cipher_;
   std::unique_ptr<TBlockCodec> codec_;
-  std::vector<std::uint8_t> buffer1_;  // 65,537 bytes: the block being worked on
-  std::vector<std::uint8_t> buffer2_;  // 65,537 bytes: the cipher's output
+  std::vector<std::uint8_t> buffer1_;       // 65,537 bytes: the block being worked on
+  std::vector<std::uint8_t> buffer2_;       // 65,537 bytes: the cipher's output
   std::unique_ptr<TArchiveStream> stream_;  // of the running operation
   std::unique_ptr<TLogFile> log_;           // of the running operation
-  TReaction scanAnswer_ = AW_RETRY;  // the answer the scan's questions left
+  TReaction scanAnswer_ = AW_RETRY;         // the answer the scan's questions left
 };
 
 // Maps an exception ending an operation to its result code: the common codes
 // (1 to 10) and the codes of the operation's further classes; anything else
 // is 99 (see ResultCodeFor in engine/operation_frame.h).
-enum class TFurther { FileWrite, UserAbortion, VerificationFailed, WrongMedium, WrongPassword, FTP };
+enum class TFurther {
+  FileWrite,
+  UserAbortion,
+  VerificationFailed,
+  WrongMedium,
+  WrongPassword,
+  FTP
+};
 int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> further);
 
 }  // namespace vx

@@ -88,8 +88,7 @@ bool ReadJobBool(const std::string& file, const char* section, const char* key, 
 }
 
 // An item index of a radio group; a value outside its items is the default.
-int ReadJobItem(const std::string& file, const char* section, const char* key, int count,
-                int def) {
+int ReadJobItem(const std::string& file, const char* section, const char* key, int count, int def) {
   const int v = ReadJobInt(file, section, key, def);
   return v >= 0 && v < count ? v : def;
 }

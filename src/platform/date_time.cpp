@@ -132,8 +132,8 @@ std::tm MakeTm(int year, int month, int day, int hour, int minute, int second) {
 
 std::uint32_t UnixToDos(std::int64_t unixSeconds) {
   std::tm tm{};
-  if (!UnixToLocal(unixSeconds, tm)) return unixSeconds < 0 ? Pack(1979, 1, 1, 0, 0, 0)
-                                                            : Pack(2108, 1, 1, 0, 0, 0);
+  if (!UnixToLocal(unixSeconds, tm))
+    return unixSeconds < 0 ? Pack(1979, 1, 1, 0, 0, 0) : Pack(2108, 1, 1, 0, 0, 0);
   return Pack(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
@@ -149,8 +149,8 @@ double DosToDateTime(std::uint32_t dos) {
 
 std::uint32_t DateTimeToDos(double dateTime) {
   if (!std::isfinite(dateTime)) return Pack(1979, 1, 1, 0, 0, 0);
-  if (dateTime > 2958465.0) return Pack(2108, 1, 1, 0, 0, 0);   // beyond 9999-12-31
-  if (dateTime < -693593.0) return Pack(1979, 1, 1, 0, 0, 0);   // before 0001-01-01
+  if (dateTime > 2958465.0) return Pack(2108, 1, 1, 0, 0, 0);  // beyond 9999-12-31
+  if (dateTime < -693593.0) return Pack(1979, 1, 1, 0, 0, 0);  // before 0001-01-01
   const Fields f = Decode(dateTime);
   return Pack(f.year, f.month, f.day, f.hour, f.minute, f.second);
 }

@@ -22,8 +22,7 @@ std::int64_t DateTimeToUnix(double dateTime);
 double NowDateTime();
 
 // Builds a date-time from its fields; false when the date or time is invalid.
-bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                       double& out);
+bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, double& out);
 void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute,
                     int& second);
 

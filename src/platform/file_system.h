@@ -10,12 +10,12 @@
 namespace vx {
 
 // Attribute bits as the archive stores them.
-inline constexpr std::uint32_t faReadOnly = 0x01;   // owner has no write permission
-inline constexpr std::uint32_t faHidden = 0x02;     // name starts with "."
-inline constexpr std::uint32_t faSysFile = 0x04;    // not a regular file (device, FIFO, socket)
-inline constexpr std::uint32_t faVolumeID = 0x08;   // never reported
+inline constexpr std::uint32_t faReadOnly = 0x01;  // owner has no write permission
+inline constexpr std::uint32_t faHidden = 0x02;    // name starts with "."
+inline constexpr std::uint32_t faSysFile = 0x04;   // not a regular file (device, FIFO, socket)
+inline constexpr std::uint32_t faVolumeID = 0x08;  // never reported
 inline constexpr std::uint32_t faDirectory = 0x10;
-inline constexpr std::uint32_t faArchive = 0x20;    // kept by the archive-bit store
+inline constexpr std::uint32_t faArchive = 0x20;  // kept by the archive-bit store
 
 // Identity and change stamp of a file, as the archive-bit store records it.
 struct TFileStamp {
@@ -28,9 +28,9 @@ struct TFileStamp {
 
 // One entry yielded by the directory search.
 struct TSearchRec {
-  std::string name;         // without folder
-  std::int64_t size = 0;    // full 64-bit size
-  std::uint32_t attr = 0;   // faReadOnly/faHidden/faSysFile/faDirectory (faArchive not included)
+  std::string name;           // without folder
+  std::int64_t size = 0;      // full 64-bit size
+  std::uint32_t attr = 0;     // faReadOnly/faHidden/faSysFile/faDirectory (faArchive not included)
   std::uint32_t dosTime = 0;  // last write, local DOS date-time
   TFileStamp stamp;
 };

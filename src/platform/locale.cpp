@@ -100,12 +100,28 @@ std::string DateFieldOrder() {
     ++p;
     while (*p && std::strchr("EO-_0^#", *p)) ++p;
     switch (*p) {
-      case 'd': case 'e': order += 'd'; break;
-      case 'm': order += 'm'; break;
-      case 'y': case 'Y': case 'C': case 'G': case 'g': order += 'y'; break;
-      case 'D': order += "mdy"; break;
-      case 'F': order += "ymd"; break;
-      default: break;
+      case 'd':
+      case 'e':
+        order += 'd';
+        break;
+      case 'm':
+        order += 'm';
+        break;
+      case 'y':
+      case 'Y':
+      case 'C':
+      case 'G':
+      case 'g':
+        order += 'y';
+        break;
+      case 'D':
+        order += "mdy";
+        break;
+      case 'F':
+        order += "ymd";
+        break;
+      default:
+        break;
     }
     if (!*p) break;
   }
@@ -141,13 +157,24 @@ bool TryParseShortDate(const std::string& text, double& out) {
   int day = 0, month = 0, year = 0, yearDigits = 0;
   for (int i = 0; i < 3; ++i) {
     switch (order[static_cast<std::size_t>(i)]) {
-      case 'd': day = fields[i]; if (digits[i] > 2) return false; break;
-      case 'm': month = fields[i]; if (digits[i] > 2) return false; break;
-      default: year = fields[i]; yearDigits = digits[i]; break;
+      case 'd':
+        day = fields[i];
+        if (digits[i] > 2) return false;
+        break;
+      case 'm':
+        month = fields[i];
+        if (digits[i] > 2) return false;
+        break;
+      default:
+        year = fields[i];
+        yearDigits = digits[i];
+        break;
     }
   }
-  if (yearDigits <= 2) year += year < 50 ? 2000 : 1900;
-  else if (yearDigits != 4) return false;
+  if (yearDigits <= 2)
+    year += year < 50 ? 2000 : 1900;
+  else if (yearDigits != 4)
+    return false;
   return TryEncodeDateTime(year, month, day, 0, 0, 0, out);
 }
 

@@ -133,15 +133,15 @@ std::string GetProfileString(const std::string& file, const std::string& section
   return def.substr(0, limit);
 }
 
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value) {
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value) {
   const std::string sec = Trim(section);
   const std::string k = Trim(key);
   // Anything that would read back as a different line or section is refused
   // rather than written into the file.
   if (file.empty() || sec.empty() || k.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || sec.find(']') != std::string::npos || k.find('=') != std::string::npos ||
-      k[0] == '[' || k[0] == ';') {
+      HasLineBreak(value) || sec.find(']') != std::string::npos ||
+      k.find('=') != std::string::npos || k[0] == '[' || k[0] == ';') {
     return false;
   }
   TProfileText text;

@@ -14,8 +14,8 @@ std::string GetProfileString(const std::string& file, const std::string& section
                              const std::string& key, const std::string& def,
                              std::size_t bufferSize = 2048);
 // false when the file cannot be written.
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value);
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value);
 bool EraseProfileSection(const std::string& file, const std::string& section);
 // The section's lines as "key=value" (comments and blank lines left out).
 std::vector<std::string> GetProfileSection(const std::string& file, const std::string& section);

@@ -21,8 +21,8 @@ class TTempFile {
 
   const std::string& path() const { return path_; }
   int fd() const { return fd_.Get(); }  // open read/write
-  void CloseFd();                 // closes the descriptor, keeps the file
-  void Keep() { keep_ = true; }   // do not remove on destruction
+  void CloseFd();                       // closes the descriptor, keeps the file
+  void Keep() { keep_ = true; }         // do not remove on destruction
 
  private:
   std::string path_;

@@ -55,9 +55,9 @@ void PutLine(std::FILE* f, const std::string& text, const std::string& name) {
 // private files), emptied unless appending, and refused unless it is a
 // regular file: a device or a FIFO would swallow or block the log.
 std::FILE* OpenLogForWriting(const std::string& name, bool append) {
-  const int fd = ::open(name.c_str(),
-                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0),
-                        0600);
+  const int fd = ::open(
+      name.c_str(),
+      O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0), 0600);
   if (fd < 0) ThrowIo(txt::support::kCannotOpen + name);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

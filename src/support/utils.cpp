@@ -73,13 +73,15 @@ std::string IntToStrPadded(std::int64_t value, int width, const std::string& pad
 
 std::string LeftPart(const std::string& s, int count) {
   if (count < 0) count = 0;
-  return static_cast<std::size_t>(count) >= s.size() ? s : s.substr(0, static_cast<std::size_t>(count));
+  return static_cast<std::size_t>(count) >= s.size() ? s
+                                                     : s.substr(0, static_cast<std::size_t>(count));
 }
 
 std::string RightPart(const std::string& s, int count) {
   if (count < 0) count = 0;
-  return static_cast<std::size_t>(count) >= s.size() ? s
-                                                     : s.substr(s.size() - static_cast<std::size_t>(count));
+  return static_cast<std::size_t>(count) >= s.size()
+             ? s
+             : s.substr(s.size() - static_cast<std::size_t>(count));
 }
 
 std::string IncludeBackslash(const std::string& path) { return WithTrailingSlash(path); }
@@ -184,7 +186,8 @@ std::string FormatFloat(int width, int precision, double value) {
     }
     if (negative && kept.find_first_not_of('0') != std::string::npos) out.insert(out.begin(), '-');
   }
-  if (static_cast<int>(out.size()) < width) out.insert(0, static_cast<std::size_t>(width) - out.size(), ' ');
+  if (static_cast<int>(out.size()) < width)
+    out.insert(0, static_cast<std::size_t>(width) - out.size(), ' ');
   return out;
 }
 

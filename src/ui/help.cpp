@@ -33,14 +33,17 @@ constexpr TTopic kTopics[] = {
      "vybraných zložkách. Zoznam môže byť prázdny.</p>"},
     {"BackupWhere", "Kam zálohovať",
      "<p>Zadajte zložku, do ktorej sa záloha uloží, a meno súboru zálohy bez koncovky. Záloha sa "
-     "uloží do súboru s koncovkou <tt>.001</tt>; ďalšie časti dostanú <tt>.002</tt> a tak ďalej.</p>"
+     "uloží do súboru s koncovkou <tt>.001</tt>; ďalšie časti dostanú <tt>.002</tt> a tak "
+     "ďalej.</p>"
      "<p><b>Max veľkosť segmentu</b> rozdelí zálohu na časti danej veľkosti v kilobajtoch "
      "(0 = bez delenia). Pri zálohe na páskové zariadenie sa zložka ani meno nezadávajú.</p>"},
     {"BackupHow", "Ako zálohovať",
      "<p><b>Zálohovací mód</b>: všetko, inkrementálne (súbory zmenené od poslednej zálohy), "
-     "rozdielovo (zmenené od poslednej úplnej zálohy) alebo len súbory zmenené od zadaného dátumu.</p>"
+     "rozdielovo (zmenené od poslednej úplnej zálohy) alebo len súbory zmenené od zadaného "
+     "dátumu.</p>"
      "<p><b>Kompresia</b> zmenší zálohu; <b>Zašifrovať</b> ju chráni heslom (heslo si dobre "
-     "zapamätajte, bez neho zálohu nemožno obnoviť). Tlačidlom <b>Štart!</b> sa záloha spustí.</p>"},
+     "zapamätajte, bez neho zálohu nemožno obnoviť). Tlačidlom <b>Štart!</b> sa záloha "
+     "spustí.</p>"},
     {"RestoreFrom", "Odkiaľ obnoviť",
      "<p>Vyberte prvý súbor zálohovej sady (koncovka <tt>.001</tt>) alebo zaškrtnite obnovu z "
      "páskového zariadenia. Ak bola záloha zašifrovaná, zadajte heslo. Po stlačení "
@@ -69,7 +72,8 @@ constexpr TTopic kTopics[] = {
      "<p>Vyberte zložku (v poli sa objaví maska) alebo jeden súbor. Masku možno prepísať, "
      "napríklad na <tt>*.txt</tt>. <i>Zálohovať aj podzložky</i> zahrnie aj podzložky.</p>"},
     {"Vyberte_miesto_pre_uloženie_zálohy", "Miesto pre zálohu",
-     "<p>Vyberte zložku, do ktorej sa záloha uloží. Chýbajúcu zložku program po opýtaní vytvorí.</p>"},
+     "<p>Vyberte zložku, do ktorej sa záloha uloží. Chýbajúcu zložku program po opýtaní "
+     "vytvorí.</p>"},
     {"Vyberte_miesto_kam_sa_majú_obnoviť_súbory", "Miesto pre obnovu",
      "<p>Vyberte zložku, do ktorej sa obnovené súbory uložia.</p>"},
 };
@@ -81,8 +85,9 @@ const TTopic* Find(const QString& topic) {
 }
 
 QString Page(const QString& title, const QString& body) {
-  return QStringLiteral("<html><body><h2>%1</h2>%2<hr><p><a href=\"#Obsah\">Obsah</a></p>"
-                        "</body></html>")
+  return QStringLiteral(
+             "<html><body><h2>%1</h2>%2<hr><p><a href=\"#Obsah\">Obsah</a></p>"
+             "</body></html>")
       .arg(title, body);
 }
 

@@ -20,24 +20,42 @@ using txt::Text;
 
 QString ResultMessage(int code) {
   switch (code) {
-    case 1: return Text(txt::kResult1);
-    case 2: return Text(txt::kResult2);
-    case 3: return Text(txt::kResult3);
-    case 4: return Text(txt::kResult4);
-    case 5: return Text(txt::kResult5);
-    case 6: return Text(txt::kResult6);
-    case 7: return Text(txt::kResult7);
-    case 8: return Text(txt::kResult8);
-    case 9: return Text(txt::kResult9);
-    case 10: return Text(txt::kResult10);
-    case 11: return Text(txt::kResult11);
-    case 12: return Text(txt::kResult12);
-    case 13: return Text(txt::kResult13);
-    case 14: return Text(txt::kResult14);
-    case 15: return Text(txt::kResult15);
-    case 98: return Text(txt::kResult98);
-    case 99: return Text(txt::kResult99);
-    default: break;
+    case 1:
+      return Text(txt::kResult1);
+    case 2:
+      return Text(txt::kResult2);
+    case 3:
+      return Text(txt::kResult3);
+    case 4:
+      return Text(txt::kResult4);
+    case 5:
+      return Text(txt::kResult5);
+    case 6:
+      return Text(txt::kResult6);
+    case 7:
+      return Text(txt::kResult7);
+    case 8:
+      return Text(txt::kResult8);
+    case 9:
+      return Text(txt::kResult9);
+    case 10:
+      return Text(txt::kResult10);
+    case 11:
+      return Text(txt::kResult11);
+    case 12:
+      return Text(txt::kResult12);
+    case 13:
+      return Text(txt::kResult13);
+    case 14:
+      return Text(txt::kResult14);
+    case 15:
+      return Text(txt::kResult15);
+    case 98:
+      return Text(txt::kResult98);
+    case 99:
+      return Text(txt::kResult99);
+    default:
+      break;
   }
   return Text(txt::kResultOtherHead) + QString::number(code) + Text(txt::kResultOtherTail);
 }

@@ -98,8 +98,10 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   panel_->setFixedWidth(110);
   panel_->setAutoFillBackground(true);
   panel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  panel_->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64).scaled(
-      64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  panel_->setPixmap(style()
+                        ->standardIcon(QStyle::SP_DriveHDIcon)
+                        .pixmap(64, 64)
+                        .scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   panel_->setContentsMargins(0, 24, 0, 0);
 
   mainPage_ = new QTabWidget(central);
@@ -177,7 +179,9 @@ TMainForm::~TMainForm() = default;
 
 // ---- Wizard -------------------------------------------------------------------
 
-TMainForm::TTab TMainForm::ActiveTab() const { return static_cast<TTab>(mainPage_->currentIndex()); }
+TMainForm::TTab TMainForm::ActiveTab() const {
+  return static_cast<TTab>(mainPage_->currentIndex());
+}
 void TMainForm::SetActiveTab(TTab tab) { mainPage_->setCurrentIndex(tab); }
 QStackedWidget* TMainForm::Notebook(TTab tab) const { return notebooks_[tab]; }
 
@@ -212,9 +216,12 @@ void TMainForm::PreviousNextClick(bool next) {
   QStackedWidget* stack = notebooks_[ActiveTab()];
   const int index = stack->currentIndex();
   if (next && !ValidatePage(stack->currentWidget()->objectName())) return;
-  if (!next && index > 0) stack->setCurrentIndex(index - 1);
-  else if (next && index < stack->count() - 1) stack->setCurrentIndex(index + 1);
-  else if (next) StartOperation();
+  if (!next && index > 0)
+    stack->setCurrentIndex(index - 1);
+  else if (next && index < stack->count() - 1)
+    stack->setCurrentIndex(index + 1);
+  else if (next)
+    StartOperation();
   UpdateWizardButtons();
   nextButton_->setFocus();
 }
@@ -364,9 +371,9 @@ void TMainForm::BrowseInto(QLineEdit* edit, int mode) {
 
 void TMainForm::BackupToTapeCheckClick() {
   const bool on = backupToTape_->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(backupLocation_),
-                     static_cast<QWidget*>(backupLocationButton_),
-                     static_cast<QWidget*>(backupBaseName_), static_cast<QWidget*>(segsize_)})
+  for (QWidget* w :
+       {static_cast<QWidget*>(backupLocation_), static_cast<QWidget*>(backupLocationButton_),
+        static_cast<QWidget*>(backupBaseName_), static_cast<QWidget*>(segsize_)})
     w->setEnabled(!on);
   SetGreyed(backupLocation_, on);
   SetGreyed(backupBaseName_, on);
@@ -403,8 +410,10 @@ void TMainForm::BackupModeGroupClick() {
   const bool special = backupMode_->ItemIndex() == 3;
   backupDate_->setEnabled(special);
   SetGreyed(backupDate_, !special);
-  if (special) backupDate_->setFocus();
-  else backupDate_->clear();
+  if (special)
+    backupDate_->setFocus();
+  else
+    backupDate_->clear();
 }
 
 void TMainForm::FtpCheckClick(TFtpControls& ftp, QCheckBox* tape) {

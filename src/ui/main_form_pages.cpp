@@ -82,8 +82,8 @@ QTreeWidget* EntryList(QWidget* parent, const char* name) {
 
 }  // namespace
 
-TRadioGroup::TRadioGroup(const QString& objectName, const QString& title,
-                         const QStringList& items, QWidget* parent)
+TRadioGroup::TRadioGroup(const QString& objectName, const QString& title, const QStringList& items,
+                         QWidget* parent)
     : QGroupBox(title, parent) {
   setObjectName(objectName);
   auto* l = new QVBoxLayout(this);
@@ -135,8 +135,9 @@ void TMainForm::BuildMenu() {
     ViewLogs();
   })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   file->addSeparator();
-  item(file, "FileClose", QStringLiteral("Koniec"), [this] { close(); })
-      ->setShortcut(QKeySequence::Quit);
+  item(file, "FileClose", QStringLiteral("Koniec"), [this] {
+    close();
+  })->setShortcut(QKeySequence::Quit);
   QMenu* help = bar->addMenu(QStringLiteral("Pomoc"));
   item(help, "HelpAbout", QStringLiteral("O programe"), [this] { About(); });
 }
@@ -207,20 +208,20 @@ TFtpControls TMainForm::BuildFtpGroup(QWidget* page, const QStringList& names,
 
 QWidget* TMainForm::BuildBackupWhere() {
   QWidget* page = Page("BackupWhere");
-  backupToTape_ = Check(page, "BackupToTapeCheck", QStringLiteral("Zálohovať na páskové zariadenie"),
-                        false);
+  backupToTape_ =
+      Check(page, "BackupToTapeCheck", QStringLiteral("Zálohovať na páskové zariadenie"), false);
   backupLocation_ = Edit(page, "BackupLocationEdit", HomeFolder());
   backupLocationButton_ = BrowseButton(page, "BackupLocationButton");
   backupBaseName_ = Edit(page, "BackupBaseNameEdit", QStringLiteral("Backup"));
   segsize_ = Edit(page, "segsize", QStringLiteral("0"));
-  backupFtp_ = BuildFtpGroup(
-      page,
-      {QStringLiteral("backupToFTPCheck"), QStringLiteral("backuphostnameedit"),
-       QStringLiteral("backupftpportnumber"), QStringLiteral("backupftpusername"),
-       QStringLiteral("backupftppassword")},
-      QStringLiteral("Zálohovať na FTP server"),
-      {QStringLiteral("FTP hostname"), QStringLiteral("Port:"), QStringLiteral("FTP username"),
-       QStringLiteral("heslo")});
+  backupFtp_ =
+      BuildFtpGroup(page,
+                    {QStringLiteral("backupToFTPCheck"), QStringLiteral("backuphostnameedit"),
+                     QStringLiteral("backupftpportnumber"), QStringLiteral("backupftpusername"),
+                     QStringLiteral("backupftppassword")},
+                    QStringLiteral("Zálohovať na FTP server"),
+                    {QStringLiteral("FTP hostname"), QStringLiteral("Port:"),
+                     QStringLiteral("FTP username"), QStringLiteral("heslo")});
   auto* note = new QLabel(QStringLiteral("Záloha sa uloží do súboru s týmto menom a koncovkou "
                                          ".001; ďalšie médiá dostanú koncovky .002, .003 atď."),
                           page);
@@ -231,8 +232,8 @@ QWidget* TMainForm::BuildBackupWhere() {
                   0, 1, 2);
   grid->addWidget(backupLocation_, 2, 0);
   grid->addWidget(backupLocationButton_, 2, 1);
-  grid->addWidget(
-      Caption(page, QStringLiteral("Meno súboru zálohy bez koncovky"), backupBaseName_), 3, 0, 1, 2);
+  grid->addWidget(Caption(page, QStringLiteral("Meno súboru zálohy bez koncovky"), backupBaseName_),
+                  3, 0, 1, 2);
   grid->addWidget(backupBaseName_, 4, 0);
   grid->addWidget(Caption(page, QStringLiteral("Max veľkosť segmentu (KB)"), segsize_), 5, 0, 1, 2);
   grid->addWidget(segsize_, 6, 0);
@@ -249,20 +250,20 @@ QWidget* TMainForm::BuildBackupWhere() {
 
 QWidget* TMainForm::BuildBackupHow() {
   QWidget* page = Page("BackupHow");
-  backupMode_ = new TRadioGroup(
-      QStringLiteral("BackupModeGroup"), QStringLiteral("Zálohovací mód"),
-      {QStringLiteral("Zálohovať všetko "), QStringLiteral("Inkrementálne"),
-       QStringLiteral("Rozdielovo"), QStringLiteral("Len s dátumom <")},
-      page);
+  backupMode_ =
+      new TRadioGroup(QStringLiteral("BackupModeGroup"), QStringLiteral("Zálohovací mód"),
+                      {QStringLiteral("Zálohovať všetko "), QStringLiteral("Inkrementálne"),
+                       QStringLiteral("Rozdielovo"), QStringLiteral("Len s dátumom <")},
+                      page);
   backupMode_->SetItemIndex(0);
   backupDate_ = Edit(page, "BackupSpecialDateEdit");
   backupDate_->setEnabled(false);
   backupDate_->setMaximumWidth(110);
-  backupCompression_ = new TRadioGroup(
-      QStringLiteral("BackupCompressionGroup"), QStringLiteral("Kompresia"),
-      {QStringLiteral("Bez kompresie"), QStringLiteral("Vyššia rýchlosť"),
-       QStringLiteral("Maximálna kompresia")},
-      page);
+  backupCompression_ =
+      new TRadioGroup(QStringLiteral("BackupCompressionGroup"), QStringLiteral("Kompresia"),
+                      {QStringLiteral("Bez kompresie"), QStringLiteral("Vyššia rýchlosť"),
+                       QStringLiteral("Maximálna kompresia")},
+                      page);
   backupCompression_->SetItemIndex(1);
   auto* settings = new QGroupBox(QStringLiteral("Nastavenia"), page);
   backupOpenFiles_ = Check(settings, "BackupOpenFilesCheck",
@@ -274,7 +275,8 @@ QWidget* TMainForm::BuildBackupHow() {
   backupErase_ =
       Check(settings, "BackupEraseTargetCheck", QStringLiteral("Vymazať cieľovú zložku"), false);
   backupEncrypt_ = Check(settings, "BackupUseEncryptionCheck", QStringLiteral("Zašifrovať"), false);
-  backupVerify_ = Check(settings, "BackupVerifyCheck", QStringLiteral("Priebežne kontrolovať"), false);
+  backupVerify_ =
+      Check(settings, "BackupVerifyCheck", QStringLiteral("Priebežne kontrolovať"), false);
   backupLog_ = Check(settings, "BackupCreateLogCheck", QStringLiteral("Vytvoriť log záznam"), true);
   backupKeepFlags_ = Check(settings, "BackupKeepArchiveFlagsCheck",
                            QStringLiteral("Zachovať archívny atribút"), false);
@@ -331,20 +333,20 @@ QWidget* TMainForm::BuildRestoreFrom() {
   QWidget* page = Page("RestoreFrom");
   restoreSet_ = Edit(page, "RestoreSetEdit");
   restoreSetButton_ = BrowseButton(page, "RestoreSetButton");
-  restoreFromTape_ = Check(page, "RestoreFromTapeCheck",
-                           QStringLiteral("Obnoviť z páskového zariadenia"), false);
+  restoreFromTape_ =
+      Check(page, "RestoreFromTapeCheck", QStringLiteral("Obnoviť z páskového zariadenia"), false);
   restorePassword_ = MaskedEdit(page, "RestorePasswordEdit");
-  restoreFtp_ = BuildFtpGroup(
-      page,
-      {QStringLiteral("RestoreFromFTPCheck"), QStringLiteral("restorehostname"),
-       QStringLiteral("restoreport"), QStringLiteral("restoreusername"),
-       QStringLiteral("restoreftppassword")},
-      QStringLiteral("Obnoviť z FTP servera"),
-      {QStringLiteral("FTP hostname"), QStringLiteral("Port"), QStringLiteral("FTP Username"),
-       QStringLiteral("FTP heslo")});
+  restoreFtp_ =
+      BuildFtpGroup(page,
+                    {QStringLiteral("RestoreFromFTPCheck"), QStringLiteral("restorehostname"),
+                     QStringLiteral("restoreport"), QStringLiteral("restoreusername"),
+                     QStringLiteral("restoreftppassword")},
+                    QStringLiteral("Obnoviť z FTP servera"),
+                    {QStringLiteral("FTP hostname"), QStringLiteral("Port"),
+                     QStringLiteral("FTP Username"), QStringLiteral("FTP heslo")});
   auto* grid = new QGridLayout(page);
-  grid->addWidget(Caption(page, QStringLiteral("Plná cesta k súboru *.001."), restoreSet_), 0, 0,
-                  1, 2);
+  grid->addWidget(Caption(page, QStringLiteral("Plná cesta k súboru *.001."), restoreSet_), 0, 0, 1,
+                  2);
   grid->addWidget(restoreSet_, 1, 0);
   grid->addWidget(restoreSetButton_, 1, 1);
   grid->addWidget(restoreFromTape_, 2, 0, 1, 2);
@@ -402,7 +404,8 @@ QWidget* TMainForm::BuildRestoreHow() {
       Check(settings, "RestoreAttributesCheck", QStringLiteral("Obnoviť atribúty"), true);
   restoreSkipLocks_ =
       Check(settings, "RestoreSkipLocksCheck", QStringLiteral("Preskočiť zamknuté súbory"), false);
-  restoreLog_ = Check(settings, "RestoreCreateLogCheck", QStringLiteral("Vytvoriť log záznam"), false);
+  restoreLog_ =
+      Check(settings, "RestoreCreateLogCheck", QStringLiteral("Vytvoriť log záznam"), false);
   auto* sl = new QVBoxLayout(settings);
   sl->setSpacing(2);
   for (QCheckBox* c : {restoreToOriginal_, restoreAttributes_, restoreSkipLocks_, restoreLog_})
@@ -412,10 +415,10 @@ QWidget* TMainForm::BuildRestoreHow() {
   auto* grid = new QGridLayout(page);
   grid->addWidget(restoreMode_, 0, 0, Qt::AlignTop);
   grid->addWidget(settings, 0, 1);
-  grid->addWidget(Caption(page,
-                          QStringLiteral("Určite miesto pre uloženie obnovených súborov a zložiek"),
-                          restoreLocation_),
-                  1, 0, 1, 2);
+  grid->addWidget(
+      Caption(page, QStringLiteral("Určite miesto pre uloženie obnovených súborov a zložiek"),
+              restoreLocation_),
+      1, 0, 1, 2);
   auto* loc = new QHBoxLayout;
   loc->addWidget(restoreLocation_);
   loc->addWidget(restoreLocationButton_);
@@ -450,14 +453,13 @@ QWidget* TMainForm::BuildVerifyWhat() {
   verifySetButton_ = BrowseButton(page, "VerifySetButton");
   verifyTape_ = Check(page, "VerifyTapeCheck", QStringLiteral("Kontrola zálohy na páske"), false);
   verifyPassword_ = MaskedEdit(page, "VerifyPasswordEdit");
-  verifyFtp_ = BuildFtpGroup(
-      page,
-      {QStringLiteral("verifyftpcheck"), QStringLiteral("verifyhostname"),
-       QStringLiteral("verifyport"), QStringLiteral("verifyusername"),
-       QStringLiteral("verifyftppassword")},
-      QStringLiteral("Kontrola zálohy na FTPserveri"),
-      {QStringLiteral("FTP hostname"), QStringLiteral("Port"), QStringLiteral("FTP Username"),
-       QStringLiteral("FTP heslo")});
+  verifyFtp_ = BuildFtpGroup(page,
+                             {QStringLiteral("verifyftpcheck"), QStringLiteral("verifyhostname"),
+                              QStringLiteral("verifyport"), QStringLiteral("verifyusername"),
+                              QStringLiteral("verifyftppassword")},
+                             QStringLiteral("Kontrola zálohy na FTPserveri"),
+                             {QStringLiteral("FTP hostname"), QStringLiteral("Port"),
+                              QStringLiteral("FTP Username"), QStringLiteral("FTP heslo")});
   auto* hint = new QLabel(QStringLiteral("Uveďte buď plnú cestu k súboru *.001, alebo zložku a "
                                          "názov súboru na FTP serveri."),
                           page);
@@ -469,8 +471,8 @@ QWidget* TMainForm::BuildVerifyWhat() {
   grid->addWidget(verifySet_, 1, 0);
   grid->addWidget(verifySetButton_, 1, 1);
   grid->addWidget(verifyTape_, 2, 0, 1, 2);
-  grid->addWidget(Caption(page, QStringLiteral("Heslo pre odšifrovanie"), verifyPassword_), 3, 0,
-                  1, 2);
+  grid->addWidget(Caption(page, QStringLiteral("Heslo pre odšifrovanie"), verifyPassword_), 3, 0, 1,
+                  2);
   grid->addWidget(verifyPassword_, 4, 0);
   grid->addWidget(verifyFtp_.Group, 5, 0, 1, 2);
   grid->addWidget(hint, 6, 0, 1, 2);
@@ -522,23 +524,60 @@ QWidget* TMainForm::BuildVerifySheet() {
 // Tab follows each page from top to bottom, left to right; the wizard's
 // buttons come last.  Widgets of hidden pages are skipped by the focus chain.
 void TMainForm::SetTabOrders() {
-  const QList<QWidget*> chain = {
-      includeTree_, includeButtons_[0], includeButtons_[1], includeButtons_[2],
-      excludeTree_, excludeButtons_[0], excludeButtons_[1], excludeButtons_[2],
-      backupToTape_, backupLocation_, backupLocationButton_, backupBaseName_, segsize_,
-      backupMode_->Item(0), backupMode_->Item(1), backupMode_->Item(2), backupMode_->Item(3),
-      backupDate_, backupCompression_->Item(0), backupCompression_->Item(1),
-      backupCompression_->Item(2), backupOpenFiles_, backupSkipLocks_, backupHidden_,
-      backupErase_, backupEncrypt_, backupVerify_, backupLog_, backupKeepFlags_,
-      backupPassword_, backupComment_,
-      restoreSet_, restoreSetButton_, restoreFromTape_, restorePassword_,
-      restoreComment_, restoreTree_,
-      restoreMode_->Item(0), restoreMode_->Item(1), restoreMode_->Item(2), restoreToOriginal_,
-      restoreAttributes_, restoreSkipLocks_, restoreLog_, restoreLocation_,
-      restoreLocationButton_,
-      verifySet_, verifySetButton_, verifyTape_, verifyPassword_,
-      verifyComment_, verifyLog_,
-      previousButton_, nextButton_};
+  const QList<QWidget*> chain = {includeTree_,
+                                 includeButtons_[0],
+                                 includeButtons_[1],
+                                 includeButtons_[2],
+                                 excludeTree_,
+                                 excludeButtons_[0],
+                                 excludeButtons_[1],
+                                 excludeButtons_[2],
+                                 backupToTape_,
+                                 backupLocation_,
+                                 backupLocationButton_,
+                                 backupBaseName_,
+                                 segsize_,
+                                 backupMode_->Item(0),
+                                 backupMode_->Item(1),
+                                 backupMode_->Item(2),
+                                 backupMode_->Item(3),
+                                 backupDate_,
+                                 backupCompression_->Item(0),
+                                 backupCompression_->Item(1),
+                                 backupCompression_->Item(2),
+                                 backupOpenFiles_,
+                                 backupSkipLocks_,
+                                 backupHidden_,
+                                 backupErase_,
+                                 backupEncrypt_,
+                                 backupVerify_,
+                                 backupLog_,
+                                 backupKeepFlags_,
+                                 backupPassword_,
+                                 backupComment_,
+                                 restoreSet_,
+                                 restoreSetButton_,
+                                 restoreFromTape_,
+                                 restorePassword_,
+                                 restoreComment_,
+                                 restoreTree_,
+                                 restoreMode_->Item(0),
+                                 restoreMode_->Item(1),
+                                 restoreMode_->Item(2),
+                                 restoreToOriginal_,
+                                 restoreAttributes_,
+                                 restoreSkipLocks_,
+                                 restoreLog_,
+                                 restoreLocation_,
+                                 restoreLocationButton_,
+                                 verifySet_,
+                                 verifySetButton_,
+                                 verifyTape_,
+                                 verifyPassword_,
+                                 verifyComment_,
+                                 verifyLog_,
+                                 previousButton_,
+                                 nextButton_};
   for (int i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
 

@@ -84,11 +84,11 @@ bool TMainForm::ReadSetInfo() {
         // volume was written.
         std::string stored;
         comment->setText(engine.RetrieveComment(stored) == 0 ? QString::fromStdString(stored)
-                                                              : QString());
+                                                             : QString());
         struct stat st {};
         if (!engine.BackupToTape && !engine.BackupToFTP && ::stat(set.c_str(), &st) == 0)
-          date->setText(text::kCreated +
-                        QString::fromStdString(vx::FormatDateTimeC(vx::UnixToDateTime(st.st_mtime))));
+          date->setText(text::kCreated + QString::fromStdString(
+                                             vx::FormatDateTimeC(vx::UnixToDateTime(st.st_mtime))));
         else
           date->clear();
       }

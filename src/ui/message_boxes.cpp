@@ -19,11 +19,16 @@ constexpr TButtonMap kButtons[] = {
 
 QMessageBox::Icon QtIcon(TBoxIcon icon) {
   switch (icon) {
-    case TBoxIcon::Information: return QMessageBox::Information;
-    case TBoxIcon::Warning: return QMessageBox::Warning;
-    case TBoxIcon::Stop: return QMessageBox::Critical;
-    case TBoxIcon::Question: return QMessageBox::Question;
-    case TBoxIcon::None: break;
+    case TBoxIcon::Information:
+      return QMessageBox::Information;
+    case TBoxIcon::Warning:
+      return QMessageBox::Warning;
+    case TBoxIcon::Stop:
+      return QMessageBox::Critical;
+    case TBoxIcon::Question:
+      return QMessageBox::Question;
+    case TBoxIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }

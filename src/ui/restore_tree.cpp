@@ -23,9 +23,7 @@ Qt::CaseSensitivity CaseOf(const QString& path) {
   return IsLinuxPath(path) ? Qt::CaseSensitive : Qt::CaseInsensitive;
 }
 
-bool PathLess(const QString& a, const QString& b) {
-  return QString::compare(a, b, CaseOf(a)) < 0;
-}
+bool PathLess(const QString& a, const QString& b) { return QString::compare(a, b, CaseOf(a)) < 0; }
 
 // Children are kept in alphabetical order of their texts.
 bool TextLess(const QString& a, const QString& b) {
@@ -36,9 +34,12 @@ bool TextLess(const QString& a, const QString& b) {
 QIcon ImageIcon(int image) {
   QStyle* s = QApplication::style();
   switch (image) {
-    case TI_Drive: return s->standardIcon(QStyle::SP_DriveHDIcon);
-    case TI_Folder: return s->standardIcon(QStyle::SP_DirIcon);
-    default: return s->standardIcon(QStyle::SP_FileIcon);
+    case TI_Drive:
+      return s->standardIcon(QStyle::SP_DriveHDIcon);
+    case TI_Folder:
+      return s->standardIcon(QStyle::SP_DirIcon);
+    default:
+      return s->standardIcon(QStyle::SP_FileIcon);
   }
 }
 
@@ -84,11 +85,15 @@ QTreeWidgetItem* TRestoreTree::AddNode(QTreeWidgetItem* parent, const QString& t
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
     const QTreeWidgetItem* m = parent ? parent->child(mid) : topLevelItem(mid);
-    if (TextLess(m->text(0), text)) lo = mid + 1;
-    else hi = mid;
+    if (TextLess(m->text(0), text))
+      lo = mid + 1;
+    else
+      hi = mid;
   }
-  if (parent) parent->insertChild(lo, item);
-  else insertTopLevelItem(lo, item);
+  if (parent)
+    parent->insertChild(lo, item);
+  else
+    insertTopLevelItem(lo, item);
   return item;
 }
 
@@ -134,9 +139,12 @@ QString TRestoreTree::NodePath(const QTreeWidgetItem* node) {
   if (root == node) return node->text(0);  // a file without any folder
   QString path = node->text(0);
   for (const QTreeWidgetItem* p = node->parent(); p; p = p->parent()) {
-    if (p->parent()) path = p->text(0) + sep + path;
-    else if (linux) path = kLinuxRoot + path;
-    else path = rootText.mid(1, 2) + sep + path;
+    if (p->parent())
+      path = p->text(0) + sep + path;
+    else if (linux)
+      path = kLinuxRoot + path;
+    else
+      path = rootText.mid(1, 2) + sep + path;
   }
   return path;
 }
@@ -159,10 +167,12 @@ void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
   for (const std::string& s : storedPaths) {
     paths.push_back(QString::fromStdString(s));
     const QString folder = StoredFolderPart(paths.back());
-    if (!folder.isEmpty() && !folders.contains(keyOf(folder))) folders.insert(keyOf(folder), folder);
+    if (!folder.isEmpty() && !folders.contains(keyOf(folder)))
+      folders.insert(keyOf(folder), folder);
   }
   QMap<QString, QTreeWidgetItem*> nodes;
-  for (auto it = folders.cbegin(); it != folders.cend(); ++it) nodes.insert(it.key(), FolderNode(it.value()));
+  for (auto it = folders.cbegin(); it != folders.cend(); ++it)
+    nodes.insert(it.key(), FolderNode(it.value()));
 
   QTreeWidgetItem* parent = nullptr;
   QString previous;
@@ -181,8 +191,7 @@ void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
 void TRestoreTree::Select(const QString& path, bool checked) {
   if (path.isEmpty()) return;
   auto it = std::lower_bound(selection_.begin(), selection_.end(), path, PathLess);
-  const bool present =
-      it != selection_.end() && QString::compare(*it, path, CaseOf(path)) == 0;
+  const bool present = it != selection_.end() && QString::compare(*it, path, CaseOf(path)) == 0;
   if (checked && !present) selection_.insert(it, path);
   if (!checked && present) selection_.erase(it);
 }

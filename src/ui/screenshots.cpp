@@ -169,8 +169,9 @@ int RenderScreenshots(const QString& folder) {
   {
     QFile f(log);
     if (f.open(QIODevice::WriteOnly))
-      f.write("Záloha začatá\nSúbor /home/eva/dokumenty/správa.odt zazálohovaný OK\n"
-              "Záloha skončená\n");
+      f.write(
+          "Záloha začatá\nSúbor /home/eva/dokumenty/správa.odt zazálohovaný OK\n"
+          "Záloha skončená\n");
   }
   if (!GrabModal(folder, QStringLiteral("log-viewer"), [&] { ShowLogViewer(&form, log); }))
     ++failures;

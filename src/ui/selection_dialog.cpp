@@ -157,8 +157,8 @@ bool EnsureDirectory(const QString& path, QWidget* parent) {
   if (DirectoryOrDriveExists(path)) return true;
   QWidget* active = QApplication::activeWindow();
   const QString caption = active ? active->windowTitle() : ApplicationTitle();
-  if (ShowBox(parent, caption, text::kFolderMissing + path + text::kShallCreate,
-              TBoxIcon::Question, BB_Yes | BB_No) != BB_Yes)
+  if (ShowBox(parent, caption, text::kFolderMissing + path + text::kShallCreate, TBoxIcon::Question,
+              BB_Yes | BB_No) != BB_Yes)
     return false;
   if (vx::ForceDirectories(path.toStdString()) && vx::DirectoryExists(path.toStdString()))
     return true;
@@ -168,16 +168,31 @@ bool EnsureDirectory(const QString& path, QWidget* parent) {
 
 QStringList MountPointsFrom(const QString& mountsText) {
   // File systems that hold no user files.
-  static const QSet<QString> pseudo = {
-      QStringLiteral("proc"),       QStringLiteral("sysfs"),     QStringLiteral("devtmpfs"),
-      QStringLiteral("devpts"),     QStringLiteral("cgroup"),    QStringLiteral("cgroup2"),
-      QStringLiteral("securityfs"), QStringLiteral("pstore"),    QStringLiteral("bpf"),
-      QStringLiteral("debugfs"),    QStringLiteral("tracefs"),   QStringLiteral("mqueue"),
-      QStringLiteral("hugetlbfs"),  QStringLiteral("fusectl"),   QStringLiteral("configfs"),
-      QStringLiteral("autofs"),     QStringLiteral("binfmt_misc"), QStringLiteral("nsfs"),
-      QStringLiteral("rpc_pipefs"), QStringLiteral("efivarfs"),  QStringLiteral("ramfs"),
-      QStringLiteral("selinuxfs"),  QStringLiteral("fuse.gvfsd-fuse"), QStringLiteral("fuse.portal"),
-      QStringLiteral("squashfs")};  // read-only application images
+  static const QSet<QString> pseudo = {QStringLiteral("proc"),
+                                       QStringLiteral("sysfs"),
+                                       QStringLiteral("devtmpfs"),
+                                       QStringLiteral("devpts"),
+                                       QStringLiteral("cgroup"),
+                                       QStringLiteral("cgroup2"),
+                                       QStringLiteral("securityfs"),
+                                       QStringLiteral("pstore"),
+                                       QStringLiteral("bpf"),
+                                       QStringLiteral("debugfs"),
+                                       QStringLiteral("tracefs"),
+                                       QStringLiteral("mqueue"),
+                                       QStringLiteral("hugetlbfs"),
+                                       QStringLiteral("fusectl"),
+                                       QStringLiteral("configfs"),
+                                       QStringLiteral("autofs"),
+                                       QStringLiteral("binfmt_misc"),
+                                       QStringLiteral("nsfs"),
+                                       QStringLiteral("rpc_pipefs"),
+                                       QStringLiteral("efivarfs"),
+                                       QStringLiteral("ramfs"),
+                                       QStringLiteral("selinuxfs"),
+                                       QStringLiteral("fuse.gvfsd-fuse"),
+                                       QStringLiteral("fuse.portal"),
+                                       QStringLiteral("squashfs")};  // read-only application images
   static const QStringList systemTrees = {QStringLiteral("/proc"), QStringLiteral("/sys"),
                                           QStringLiteral("/dev"), QStringLiteral("/run")};
   QStringList out;
@@ -305,8 +320,9 @@ TSelectionForm::TSelectionForm(TSelectionMode mode, QWidget* parent)
     if (!switchingDrive_) DriveChanged(i);
   });
   // The folder list fills in the background: keep the current folder in view.
-  connect(folderModel_, &QFileSystemModel::directoryLoaded, this,
-          [this] { folders_->scrollTo(folders_->currentIndex(), QAbstractItemView::PositionAtCenter); });
+  connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
+    folders_->scrollTo(folders_->currentIndex(), QAbstractItemView::PositionAtCenter);
+  });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ok_, &QPushButton::clicked, this, &TSelectionForm::accept);
   edit_->setFocus();
@@ -414,8 +430,8 @@ bool TSelectionForm::CheckOk() {
       const qsizetype cut = t.lastIndexOf(QLatin1Char('/'));
       const QString folder = t.left(cut + 1);
       const QString mask = t.mid(cut + 1);
-      const bool recursive = include_->isVisibleTo(this) && include_->isEnabled() &&
-                             include_->isChecked();
+      const bool recursive =
+          include_->isVisibleTo(this) && include_->isEnabled() && include_->isChecked();
       if (!FilesExist(folder, mask, recursive)) {
         ShowBox(this, windowTitle(), text::kFilesNotFound, TBoxIcon::Stop, BB_Ok);
         return false;

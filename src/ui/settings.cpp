@@ -82,7 +82,9 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
   const QByteArray mime =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-      "  <mime-type type=\"" + kMimeType.toUtf8() + "\">\n"
+      "  <mime-type type=\"" +
+      kMimeType.toUtf8() +
+      "\">\n"
       "    <comment>Záložná sada</comment>\n"
       "    <glob pattern=\"*.sqt\"/>\n"
       "    <glob pattern=\"*.SQT\"/>\n"
@@ -99,18 +101,24 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
     exec = QLatin1Char('"') + exec + QLatin1Char('"');
   }
   exec.replace(QLatin1Char('%'), QStringLiteral("%%"));
-  const QByteArray desktop = "[Desktop Entry]\n"
-                             "Type=Application\n"
-                             "Name=Vaultix\n"
-                             "Comment=Zálohovanie údajov Vaultix\n"
-                             "Exec=" + exec.toUtf8() + " %f\n"
-                             "Icon=drive-harddisk\n"
-                             "Terminal=false\n"
-                             "Categories=Utility;Archiving;\n"
-                             "MimeType=" + kMimeType.toUtf8() + ";\n";
+  const QByteArray desktop =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=Vaultix\n"
+      "Comment=Zálohovanie údajov Vaultix\n"
+      "Exec=" +
+      exec.toUtf8() +
+      " %f\n"
+      "Icon=drive-harddisk\n"
+      "Terminal=false\n"
+      "Categories=Utility;Archiving;\n"
+      "MimeType=" +
+      kMimeType.toUtf8() + ";\n";
   QString failed;
-  if (!WriteTextFile(MimePackageFileName(), mime)) failed = MimePackageFileName();
-  else if (!WriteTextFile(DesktopEntryFileName(), desktop)) failed = DesktopEntryFileName();
+  if (!WriteTextFile(MimePackageFileName(), mime))
+    failed = MimePackageFileName();
+  else if (!WriteTextFile(DesktopEntryFileName(), desktop))
+    failed = DesktopEntryFileName();
   if (!failed.isEmpty()) {
     ShowError(parent, QStringLiteral("Unable to write to %1").arg(failed));
     return false;

@@ -51,8 +51,6 @@ TBarSteps FileBarSteps(std::int64_t done, std::int64_t total) {
   return {static_cast<int>(done >> shift), static_cast<int>(total >> shift)};
 }
 
-
-
 using txt::Text;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -273,7 +271,9 @@ void TStatusForm::AttachEvents() {
     Repaint();
     startTime_ = Now();  // the times and speed cover the copying only
   };
-  e.OnExtStatistic = [this](const TExtBackupStatistic& s, bool& cancel) { ShowProgress(s, cancel); };
+  e.OnExtStatistic = [this](const TExtBackupStatistic& s, bool& cancel) {
+    ShowProgress(s, cancel);
+  };
   e.OnResetAttributes = [this](const TExtBackupStatistic& s, bool& cancel) {
     ResetAttributes(s, cancel);
   };
@@ -394,8 +394,8 @@ void TStatusForm::ShowProgress(const TExtBackupStatistic& s, bool& cancel) {
   const double now = Now();
   const double elapsed = now - startTime_;
   timeProcessedLabel_->setText(FormatClock(elapsed));
-  const double left = s.PercentDone == 0 ? 1.0 / 24.0
-                                         : (100.0 - s.PercentDone) * elapsed / s.PercentDone;
+  const double left =
+      s.PercentDone == 0 ? 1.0 / 24.0 : (100.0 - s.PercentDone) * elapsed / s.PercentDone;
   timeRemainingLabel_->setText(FormatClock(left));
   if (now > startTime_) {
     const double perMinute = static_cast<double>(processed) / (elapsed * 1440.0);
@@ -429,8 +429,7 @@ void TStatusForm::AskForMedium(int diskNo, TReaction& reaction) {
   }
 }
 
-void TStatusForm::AskFile(const char* question, const std::string& fileName,
-                          TReaction& reaction) {
+void TStatusForm::AskFile(const char* question, const std::string& fileName, TReaction& reaction) {
   const bool skipLocks = (operationKind_ == 0 && pages_.Backup.SkipLocks) ||
                          (operationKind_ == 1 && pages_.Restore.SkipLocks);
   if (skipLocks) {
@@ -439,8 +438,12 @@ void TStatusForm::AskFile(const char* question, const std::string& fileName,
   }
   switch (ShowBox(this, MainCaption(), Text(question) + Q(fileName), TBoxIcon::Information,
                   BB_Abort | BB_Retry | BB_Ignore)) {
-    case BB_Retry: reaction = AW_RETRY; break;
-    case BB_Ignore: reaction = AW_IGNORE; break;
+    case BB_Retry:
+      reaction = AW_RETRY;
+      break;
+    case BB_Ignore:
+      reaction = AW_IGNORE;
+      break;
     default:
       reaction = AW_ABORT;
       abortRequested_ = true;
@@ -477,8 +480,8 @@ void TStatusForm::AbortButtonClick() {
     done(kAbortResult);
     return;
   }
-  if (ShowBox(this, Text(txt::kAbortQuestionCaption), Text(txt::kAbortQuestion),
-              TBoxIcon::Question, BB_Yes | BB_No) != BB_Yes) {
+  if (ShowBox(this, Text(txt::kAbortQuestionCaption), Text(txt::kAbortQuestion), TBoxIcon::Question,
+              BB_Yes | BB_No) != BB_Yes) {
     return;
   }
   abortButton_->setEnabled(false);

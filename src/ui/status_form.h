@@ -85,7 +85,8 @@ class TStatusForm : public QDialog {
   TWizardPages pages_;
   std::unique_ptr<TVaultrex> vaultix_;
   std::function<double()> clock_;
-  QString caption_;  // the window's own caption; the task bar shows a progress title instead while minimised
+  QString caption_;  // the window's own caption; the task bar shows a progress title instead while
+                     // minimised
   int resultCode_ = 0;
   double startTime_ = 0.0;
   int lastPercent_ = 0;

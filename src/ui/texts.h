@@ -66,7 +66,8 @@ inline constexpr char kResult4[] = "Chyba - súbor má otvorený iný proces.";
 inline constexpr char kResult5[] = "Chyba počas čítania súboru.";
 inline constexpr char kResult6[] = "Chyba počas zápisu dát do záložného súboru.";
 inline constexpr char kResult7[] = "Chyba pri vytváraní archívu zálohy.";
-inline constexpr char kResult8[] = "Chyba - záložný súbor obsahuje neplatnú hlavičku alebo chybné údaje.";
+inline constexpr char kResult8[] =
+    "Chyba - záložný súbor obsahuje neplatnú hlavičku alebo chybné údaje.";
 inline constexpr char kResult9[] = "Chyba počas čítania záložného súboru.";
 inline constexpr char kResult10[] = "Chyba pri použití páskového zariadenia.";
 inline constexpr char kResult11[] = "Chyba počas vytvárania dočasného súboru.";
@@ -81,13 +82,13 @@ inline constexpr char kResultOtherTail[] = ").";
 
 // About box.
 inline constexpr char kAboutCaption[] = "O programe";
-inline constexpr char kAboutCredits[] = "Zálohovanie, obnova a kontrola súborov\nna disk, pásku a FTP server.";
+inline constexpr char kAboutCredits[] =
+    "Zálohovanie, obnova a kontrola súborov\nna disk, pásku a FTP server.";
 inline constexpr char kAboutVersion[] = "Verzia ";
 
 // ---- end of the status window's block -------------------------------------
 
 }  // namespace vx::ui::txt
-
 
 namespace vx::ui::text {
 
@@ -123,7 +124,8 @@ inline const QString kVerifyNot001 = QStringLiteral("Zálohovacia sada musí ma�
 inline const QString kDuplicate = QStringLiteral("Duplicitný výber súboru nie je povolený.");
 
 inline const QString kReadingSet = QStringLiteral("Zisťujú sa informácie o záložnej sade...");
-inline const QString kCannotRead = QStringLiteral("Nie je možné načítať informácie o záložnej sade!");
+inline const QString kCannotRead =
+    QStringLiteral("Nie je možné načítať informácie o záložnej sade!");
 inline const QString kSelectingFiles = QStringLiteral("Výber súborov...");
 inline const QString kCreated = QStringLiteral("Vytvorené: ");
 
@@ -134,7 +136,8 @@ inline const QString kJobFilter = QStringLiteral("Záložná sada (*.SQT *.sqt);
 inline const QString kFolderMissing = QStringLiteral("Zložka neexistuje.\n\n");
 inline const QString kShallCreate = QStringLiteral("\n\nMá sa vytvoriť ?");
 inline const QString kCannotCreate = QStringLiteral("Zložku nemožno vytvoriť.\n\n");
-inline const QString kNotAccessible = QStringLiteral(" nie je prístupné.\n\nZariadenie neni ready.");
+inline const QString kNotAccessible =
+    QStringLiteral(" nie je prístupné.\n\nZariadenie neni ready.");
 inline const QString kSetNotFound = QStringLiteral("Záložná sada nenájdená.");
 inline const QString kFilesNotFound = QStringLiteral("Súbor/y nenájdený.");
 inline const QString kRecursionMarker = QStringLiteral(" /S");

@@ -28,9 +28,7 @@ constexpr std::size_t kFirstBlock = kHeaderSize + kCountSize + 2 * kRecordSize;
 void PutI32(TBytes& a, std::size_t at, std::int32_t v) { std::memcpy(a.data() + at, &v, 4); }
 
 // Two files, the first of two compressed blocks, the second of one.
-TBytes TwoFiles() {
-  return BuildArchive({{"/a", TextData(40000)}, {"/b", TextData(700)}}, 9, "");
-}
+TBytes TwoFiles() { return BuildArchive({{"/a", TextData(40000)}, {"/b", TextData(700)}}, 9, ""); }
 
 // A reader over bytes in memory, standing at the first file's data.
 struct TReaderAtData {
@@ -47,9 +45,9 @@ struct TReaderAtData {
 struct TDamageCase {
   const char* name;
   std::function<void(TBytes&)> damage;
-  int code;                // the exception reading the first file ends with (0: none)
-  std::string text;        // its text
-  bool secondFileIntact;   // the next file is read whole afterwards
+  int code;               // the exception reading the first file ends with (0: none)
+  std::string text;       // its text
+  bool secondFileIntact;  // the next file is read whole afterwards
 };
 
 class ReaderDamage : public ::testing::TestWithParam<TDamageCase> {};
@@ -87,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         TDamageCase{"stream_does_not_unpack",
                     [](TBytes& a) { a[kFirstBlock + kBlockHeaderSize + 30] ^= 0xFF; }, 3,
                     "Dekomprimovaný blok nemá správnu dĺžku", true},
-        TDamageCase{"raw_length_wrong",
-                    [](TBytes& a) { PutI32(a, kFirstBlock, 32767); }, 3,
+        TDamageCase{"raw_length_wrong", [](TBytes& a) { PutI32(a, kFirstBlock, 32767); }, 3,
                     "Dekomprimovaný blok nemá správnu dĺžku", true},
         TDamageCase{"stored_length_beyond_a_block",
                     [](TBytes& a) { PutI32(a, kFirstBlock + 4, 32769); }, 9,

@@ -48,9 +48,8 @@ std::vector<std::vector<std::uint8_t>> ReadAll(TByteSource& src, const std::stri
 TEST(ArchiveReader, PlainArchiveLayout) {
   // 70,000 bytes make blocks of 32,768, 32,768 and 4,464; an empty file is
   // its end block alone; three files mean three end blocks.
-  const std::vector<TFileSpec> files = {{"/data/big.bin", NoiseData(70000)},
-                                        {"/data/empty", {}},
-                                        {"/data/exact", NoiseData(32768)}};
+  const std::vector<TFileSpec> files = {
+      {"/data/big.bin", NoiseData(70000)}, {"/data/empty", {}}, {"/data/exact", NoiseData(32768)}};
   const auto a = BuildArchive(files, 0, "");
   std::size_t at = 263 + 4 + 3 * 277;
   ASSERT_EQ(3, I32At(a, 263));
@@ -98,8 +97,7 @@ TEST(ArchiveReader, EncryptedCompressedArchiveThroughDiskVolumes) {
 }
 
 TEST(ArchiveReader, EveryTruncationIsADamagedArchive) {
-  const auto a =
-      BuildArchive({{"/x", TextData(3000)}, {"/y", {}}, {"/z", NoiseData(700)}}, 9, "");
+  const auto a = BuildArchive({{"/x", TextData(3000)}, {"/y", {}}, {"/z", NoiseData(700)}}, 9, "");
   ASSERT_EQ(0, ScanArchiveBytes(a.data(), a.size(), ""));
   for (std::size_t n = 0; n < a.size(); ++n)
     ASSERT_EQ(9, ScanArchiveBytes(a.data(), n, "")) << "cut at " << n;

@@ -143,8 +143,8 @@ TEST(DiskStream, FullDiskKeepsTheOlderSet) {
               WriteSet(disk / "set.arc", false, 0, false, NoiseData(400000));
             }));
   EXPECT_EQ(old, test::ReadBytes(disk / "set.arc"));
-  EXPECT_EQ(Listing(disk.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
-                                      {"set.arc", 65536}}));
+  EXPECT_EQ(Listing(disk.path()),
+            (std::vector<std::pair<std::string, std::uintmax_t>>{{"set.arc", 65536}}));
 }
 
 // A one-file set is written under a private name and takes its own name only
@@ -194,7 +194,7 @@ TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
     EXPECT_TRUE(fs::exists(dir / "set.003"));
     fs::remove(dir / "set.002");
     test::WriteBytes(dir / "set.002", {9});  // put there by someone else
-  }  // torn down without Close: the run failed
+  }                                          // torn down without Close: the run failed
   EXPECT_EQ(Listing(dir.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
                                      {"other.txt", 1}, {"set.002", 1}}));
 }

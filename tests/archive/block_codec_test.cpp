@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "archive/errors.h"
-#include "support/utils.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "support/utils.h"
 
 namespace vx {
 namespace {
@@ -88,8 +88,8 @@ TEST(BlockCodec, StreamsInteroperateWithZlib) {
         std::vector<std::uint8_t> packed(compressBound(n));
         uLongf packedLen = packed.size();
         ASSERT_EQ(Z_OK, compress2(packed.data(), &packedLen, raw.data(), n, level));
-        const TBlockHeader zh{static_cast<std::int32_t>(n), static_cast<std::int32_t>(packedLen),
-                              1, 0};
+        const TBlockHeader zh{static_cast<std::int32_t>(n), static_cast<std::int32_t>(packedLen), 1,
+                              0};
         const std::uint8_t* got = codec.Decode(zh, packed.data(), packedLen, nullptr);
         EXPECT_EQ(0, std::memcmp(got, raw.data(), n));
       }
@@ -135,7 +135,8 @@ TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
   std::uint32_t whole = CrcUpdate(kCrcInit, bytes.data(), bytes.size());
   std::uint32_t pieces = kCrcInit;
   for (std::size_t at = 0; at < bytes.size(); at += 32768)
-    pieces = FastCrcUpdate(pieces, bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
+    pieces =
+        FastCrcUpdate(pieces, bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
   EXPECT_EQ(whole, pieces);
   EXPECT_EQ(0xCBF43926u, ~FastCrcUpdate(kCrcInit, "123456789", 9)) << "the CRC-32 check value";
 }

@@ -29,8 +29,8 @@ struct RefusedSetting {
 };
 void PrintTo(const RefusedSetting& c, std::ostream* os) { *os << c.name; }
 
-class CliRefusedSettings : public CliFixture, public ::testing::WithParamInterface<RefusedSetting> {
-};
+class CliRefusedSettings : public CliFixture,
+                           public ::testing::WithParamInterface<RefusedSetting> {};
 
 // Exit 1, and the reason after "Chyba spôsobená neplatnou hodnotou
 // nastavení", whether the set file or the backup's own checks refuse it.
@@ -43,18 +43,25 @@ TEST_P(CliRefusedSettings, ExitOneWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Backup, CliRefusedSettings,
-    ::testing::Values(
-        RefusedSetting{"NoPassword", {{"EncryptData", "1"}}, "Chýba heslo!!!"},
-        RefusedSetting{"DottedVolumes", {{"SpanDisks", "1"}},
-                       "Meno súboru zálohy musí byť uvedené bez koncovky"},
-        RefusedSetting{"RestoreMode", {{"RestoreMode", "7"}}, "Neplatná hodnota nastavenia RestoreMode=7"},
-        RefusedSetting{"CompressData", {{"CompressData", "5"}}, "Neplatná hodnota nastavenia CompressData=5"},
-        RefusedSetting{"HandleOpenErrors", {{"HandleOpenErrors", "3"}},
-                       "Neplatná hodnota nastavenia HandleOpenErrors=3"},
-        RefusedSetting{"SpecialWithoutDate", {{"BackupMode", "3"}},
-                       "Neplatná hodnota nastavenia SpecialBackupDate"},
-        RefusedSetting{"NulInAValue", {{"ArchiveBaseName", "job\\x00.arc"}},
-                       "Neplatná hodnota nastavenia ArchiveBaseName"}),
+    ::testing::Values(RefusedSetting{"NoPassword", {{"EncryptData", "1"}}, "Chýba heslo!!!"},
+                      RefusedSetting{"DottedVolumes",
+                                     {{"SpanDisks", "1"}},
+                                     "Meno súboru zálohy musí byť uvedené bez koncovky"},
+                      RefusedSetting{"RestoreMode",
+                                     {{"RestoreMode", "7"}},
+                                     "Neplatná hodnota nastavenia RestoreMode=7"},
+                      RefusedSetting{"CompressData",
+                                     {{"CompressData", "5"}},
+                                     "Neplatná hodnota nastavenia CompressData=5"},
+                      RefusedSetting{"HandleOpenErrors",
+                                     {{"HandleOpenErrors", "3"}},
+                                     "Neplatná hodnota nastavenia HandleOpenErrors=3"},
+                      RefusedSetting{"SpecialWithoutDate",
+                                     {{"BackupMode", "3"}},
+                                     "Neplatná hodnota nastavenia SpecialBackupDate"},
+                      RefusedSetting{"NulInAValue",
+                                     {{"ArchiveBaseName", "job\\x00.arc"}},
+                                     "Neplatná hodnota nastavenia ArchiveBaseName"}),
     vx::test::TCaseName());
 
 // A set file or a log that is not a regular file is refused at once with a
@@ -71,9 +78,12 @@ TEST_F(CliBackup, SetFilesAndLogsThatAreNoFilesAreRefusedAtOnce) {
   const Case cases[] = {
       {{"backup", "--set", Path("pipe.set")}, 99, Path("pipe.set") + " nie je obyčajný súbor"},
       {{"backup", "--set", Path("none.set")}, 99, "Súbor " + Path("none.set") + " neexistuje"},
-      {{"backup", "--set", set, "--append-log", "--log", "/dev/zero"}, 99,
+      {{"backup", "--set", set, "--append-log", "--log", "/dev/zero"},
+       99,
        "the log /dev/zero is not a regular file"},
-      {{"backup", "--set", set, "--log", "/dev/full"}, 99, "the log /dev/full is not a regular file"},
+      {{"backup", "--set", set, "--log", "/dev/full"},
+       99,
+       "the log /dev/full is not a regular file"},
       {{"backup", "--set", set, "--append-log", "--log", Path("pipe.log")}, 99, Path("pipe.log")},
   };
   for (const Case& c : cases) {
@@ -88,8 +98,8 @@ TEST_F(CliBackup, SetFilesAndLogsThatAreNoFilesAreRefusedAtOnce) {
 
 // A backup that took no file still ends with 0, and says so even when quiet.
 TEST_F(CliBackup, NothingBackedUpIsSaidEvenWhenQuiet) {
-  TCliRun r = Run({"backup", "--set", MakeSet({{"IncludeNames", Path("none") + "/*.*\\x09"}}),
-                   "--quiet"});
+  TCliRun r =
+      Run({"backup", "--set", MakeSet({{"IncludeNames", Path("none") + "/*.*\\x09"}}), "--quiet"});
   EXPECT_EQ(r.exitCode, 0) << Show(r);
   EXPECT_TRUE(Has(r.err, "no file was backed up")) << Show(r);
 

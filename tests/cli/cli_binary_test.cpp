@@ -20,12 +20,12 @@ TEST_F(CliProgram, MalformedCommandLinesExit64WithUsage) {
   std::string set = MakeSet();
   const std::vector<std::vector<std::string>> cases = {
       {},
-      {"backup"},                                  // no --set and nothing to back up
-      {"frobnicate", "--set", set},                // unknown operation
-      {"backup", "--set", set, "--bogus"},         // unknown option
+      {"backup"},                                         // no --set and nothing to back up
+      {"frobnicate", "--set", set},                       // unknown operation
+      {"backup", "--set", set, "--bogus"},                // unknown option
       {"catalog", "--set", set, "--restore-to", "/tmp"},  // option of another operation
       {"backup", "--set", set, "--compress", "huge"},     // bad enum value
-      {"backup", "--set"},                         // option without its value
+      {"backup", "--set"},                                // option without its value
   };
   for (const auto& args : cases) {
     TCliRun r = Run(args);
@@ -195,14 +195,14 @@ TEST_F(CliProgram, DeleteByExcludeLeavesTheOtherFiles) {
 TEST_F(CliProgram, DeleteWithoutSelectionOptionsUsesTheSetFilesLists) {
   const std::string set = MakeSet();
   ASSERT_EQ(Run({"backup", "--set", set}).exitCode, 0);
-  TCliRun both = Run({"delete", "--set", MakeSet({{"ExcludeNames", "*.bin\\x09"}}, "both.set"),
-                      "--no-log"});
+  TCliRun both =
+      Run({"delete", "--set", MakeSet({{"ExcludeNames", "*.bin\\x09"}}, "both.set"), "--no-log"});
   EXPECT_EQ(both.exitCode, 1) << Show(both);
   EXPECT_NE(both.err.find("Chyba spôsobená neplatnou hodnotou nastavení"), std::string::npos)
       << Show(both);
-  TCliRun d = Run({"delete", "--set",
-                   MakeSet({{"IncludeNames", ""}, {"ExcludeNames", "*.bin\\x09"}}, "del.set"),
-                   "--no-log"});
+  TCliRun d =
+      Run({"delete", "--set",
+           MakeSet({{"IncludeNames", ""}, {"ExcludeNames", "*.bin\\x09"}}, "del.set"), "--no-log"});
   ASSERT_EQ(d.exitCode, 0) << Show(d);
   TCliRun c = Run({"catalog", "--set", set});
   EXPECT_EQ(Lines(c.out).size(), 2u) << c.out;
@@ -222,8 +222,10 @@ TEST_F(CliProgram, RestoreWithFailedFilesExits9AndCountsThem) {
 }
 
 TEST_F(CliProgram, VolumesAreWrittenAndReadWithoutAnyQuestion) {
-  std::string set = MakeSet({{"SpanDisks", "1"}, {"ArchiveBaseName", "vol"},
-                             {"MaxSplitSize", "20000"}, {"CompressData", "0"}});
+  std::string set = MakeSet({{"SpanDisks", "1"},
+                             {"ArchiveBaseName", "vol"},
+                             {"MaxSplitSize", "20000"},
+                             {"CompressData", "0"}});
   TCliRun b = Run({"backup", "--set", set});
   ASSERT_EQ(b.exitCode, 0) << Show(b);
   ASSERT_TRUE(fs::exists(Path("arc/vol.003"))) << "expected several volumes";
@@ -310,8 +312,8 @@ TEST_F(CliProgram, UnopenableFileIsRetriedThenSkippedWhenNobodyCanBeAsked) {
             std::string::npos)
       << log;
 
-  TCliRun abort = Run({"backup", "--set", MakeSet({{"HandleOpenErrors", "2"}}, "abort.set")},
-                      asNobody);
+  TCliRun abort =
+      Run({"backup", "--set", MakeSet({{"HandleOpenErrors", "2"}}, "abort.set")}, asNobody);
   EXPECT_EQ(abort.exitCode, 4) << Show(abort);
 
   // With a person at the terminal the question is asked: retry, then ignore.

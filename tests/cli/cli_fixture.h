@@ -1,6 +1,7 @@
 #pragma once
 // A scratch folder with source files, a set file and a private archive-bit
 // store for the tests that drive vaultix-cli.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +12,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cli/cli_runner.h"
 #include "common/files.h"

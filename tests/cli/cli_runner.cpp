@@ -1,7 +1,5 @@
 #include "cli/cli_runner.h"
 
-#include <sstream>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <sstream>
 
 namespace vxtest {
 namespace {
@@ -91,7 +90,8 @@ TCliRun RunCli(const TCliCall& call) {
   bool outOpen = !call.closeStdoutReader;
   bool errOpen = true;
   while (outOpen || errOpen) {
-    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0},
+                     {errOpen ? errPipe[0] : -1, POLLIN, 0}};
     int ready = ::poll(fds, 2, 100);
     if (Clock::now() > deadline && !run.killedByGuard) {
       run.killedByGuard = true;
@@ -136,7 +136,8 @@ TCliRun RunCliOnTerminal(const TCliCall& call,
     if (ready > 0) {
       if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], run.out);
       // A pseudo-terminal whose other side is gone reports an error (EIO).
-      if (ttyOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) ttyOpen = Drain(master, run.err);
+      if (ttyOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
+        ttyOpen = Drain(master, run.err);
     }
     if (next < answers.size()) {
       auto at = run.err.find(answers[next].first, searchFrom);

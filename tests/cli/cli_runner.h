@@ -10,9 +10,9 @@
 namespace vxtest {
 
 struct TCliRun {
-  bool exited = false;    // ended by exit() (not by a signal, not killed)
+  bool exited = false;  // ended by exit() (not by a signal, not killed)
   int exitCode = -1;
-  int signal = 0;         // the signal that ended it, when !exited
+  int signal = 0;  // the signal that ended it, when !exited
   bool killedByGuard = false;
   std::string out;
   std::string err;

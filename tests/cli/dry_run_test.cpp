@@ -35,10 +35,12 @@ class CliDryRun : public CliFixture {
         {"{a_bytes}", std::to_string(size("src/a.txt"))},
         {"{b_bytes}", std::to_string(size("src/sub/b.txt"))},
         {"{c_bytes}", std::to_string(size("src/sub/c.bin"))},
-        {"{all_bytes}", std::to_string(size("src/a.txt") + size("src/sub/b.txt") +
-                                       size("src/sub/c.bin"))},
-        {"{a}", Path("src/a.txt")},        {"{b}", Path("src/sub/b.txt")},
-        {"{c}", Path("src/sub/c.bin")},    {"{out}", Path("out")},
+        {"{all_bytes}",
+         std::to_string(size("src/a.txt") + size("src/sub/b.txt") + size("src/sub/c.bin"))},
+        {"{a}", Path("src/a.txt")},
+        {"{b}", Path("src/sub/b.txt")},
+        {"{c}", Path("src/sub/c.bin")},
+        {"{out}", Path("out")},
         {"{arc}", fs::canonical(root_ / "arc").string()}};
     for (const auto& [key, value] : names) {
       for (auto at = line.find(key); at != std::string::npos; at = line.find(key))
@@ -71,7 +73,6 @@ TEST_F(CliDryRun, BackupListsTheScanAndTheErasureAndWritesNothing) {
   EXPECT_EQ(SortedLines(r.out), expected) << Show(r);
   EXPECT_TRUE(r.err.find("nothing was written") != std::string::npos) << Show(r);
   EXPECT_EQ(Snapshot(), before);
-
 }
 
 TEST_F(CliDryRun, BackupResetsNoArchiveAttribute) {
@@ -98,7 +99,8 @@ TEST_F(CliDryRun, RefusesWhatTheRealRunRefuses) {
     const char* message;
   };
   const std::vector<Refused> cases = {
-      {{{"EraseTargetDir", "1"}, {"BackupDestination", Path("src") + "/"}}, 1,
+      {{{"EraseTargetDir", "1"}, {"BackupDestination", Path("src") + "/"}},
+       1,
        "Cieľový adresár obsahuje zálohované súbory"},
       {{{"EncryptData", "1"}, {"EncryptKey", "short"}}, 14, "Heslo je krátke"},
       {{{"SpanDisks", "1"}}, 1, "bez koncovky"},
@@ -151,10 +153,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"restore", "--all", "--restore-to", "{out}"},
                 {"replace\t{a}\t{out}{a}", "restore\t{b}\t{out}{b}", "restore\t{c}\t{out}{c}",
                  "total\t3 files\t{all_bytes} bytes"}},
-        DryCase{"RestoreNewerAndNew",
-                {"restore", "--include", "*.txt", "--restore-to", "{out}", "--restore-mode",
-                 "newer-and-new"},
-                {"skip\t{a}\t{out}{a}", "restore\t{b}\t{out}{b}", "total\t1 files\t{b_bytes} bytes"}},
+        DryCase{
+            "RestoreNewerAndNew",
+            {"restore", "--include", "*.txt", "--restore-to", "{out}", "--restore-mode",
+             "newer-and-new"},
+            {"skip\t{a}\t{out}{a}", "restore\t{b}\t{out}{b}", "total\t1 files\t{b_bytes} bytes"}},
         DryCase{"RestoreFlat",
                 {"restore", "--include", "*.bin", "--restore-to", "{out}", "--flat"},
                 {"restore\t{c}\t{out}/c.bin", "total\t1 files\t{c_bytes} bytes"}},

@@ -73,12 +73,16 @@ TEST(CliJson, PathsAreEscapedAndForeignBytesMarked) {
       {"/home/eva/a.txt", "\"/home/eva/a.txt\"", true},
       {"/a \"q\" \\b", "\"/a \\\"q\\\" \\\\b\"", true},
       {"/a\tb\nc\x7f", "\"/a\\u0009b\\u000ac\\u007f\"", true},
-      {"/\xc5\xbe" "aba", "\"/\xc5\xbe" "aba\"", true},                  // "ž": kept
-      {"/\xf0\x9f\x98\x80", "\"/\xf0\x9f\x98\x80\"", true},              // four bytes
-      {"/x\xe9y", "\"/x\\u00e9y\"", false},                             // Latin-1 byte
-      {"/\xc0\xaf", "\"/\\u00c0\\u00af\"", false},                      // overlong '/'
-      {"/\xed\xa0\x80", "\"/\\u00ed\\u00a0\\u0080\"", false},           // surrogate
-      {"/\xe2\x82", "\"/\\u00e2\\u0082\"", false},                      // cut short
+      {"/\xc5\xbe"
+       "aba",
+       "\"/\xc5\xbe"
+       "aba\"",
+       true},                                                  // "ž": kept
+      {"/\xf0\x9f\x98\x80", "\"/\xf0\x9f\x98\x80\"", true},    // four bytes
+      {"/x\xe9y", "\"/x\\u00e9y\"", false},                    // Latin-1 byte
+      {"/\xc0\xaf", "\"/\\u00c0\\u00af\"", false},             // overlong '/'
+      {"/\xed\xa0\x80", "\"/\\u00ed\\u00a0\\u0080\"", false},  // surrogate
+      {"/\xe2\x82", "\"/\\u00e2\\u0082\"", false},             // cut short
   };
   for (const auto& c : cases) {
     EXPECT_EQ(vx::JsonString(c.bytes), c.json) << c.json;
@@ -140,14 +144,13 @@ TEST_F(CliOneOff, CatalogJsonCarriesTheStoredFields) {
     char head[128];
     int y, mo, d, h, mi, s;
     vx::DecodeDateTime(vx::DosToDateTime(vx::GetFileDate(path)), y, mo, d, h, mi, s);
-    std::snprintf(head, sizeof head,
-                  "{\"size\":%lld,\"crc\":\"%08X\",\"attributes\":",
+    std::snprintf(head, sizeof head, "{\"size\":%lld,\"crc\":\"%08X\",\"attributes\":",
                   static_cast<long long>(vx::GetFileSize64(path)),
                   static_cast<unsigned>(vx::CalcFileCRC(path)));
     EXPECT_EQ(line.rfind(head, 0), 0u) << line;
     char when[40];
-    std::snprintf(when, sizeof when, "\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d\"", y, mo, d, h,
-                  mi, s);
+    std::snprintf(when, sizeof when, "\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d\"", y, mo, d, h, mi,
+                  s);
     EXPECT_TRUE(Has(line, when)) << line;
     const bool readOnly = path == Path("src/a.txt");
     const auto attrAt = line.find("\"attributes\":") + 13;
@@ -163,8 +166,9 @@ TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
   ASSERT_EQ(same.exitCode, 0) << Show(same);
   auto lines = Lines(same.out);
   ASSERT_EQ(lines.size(), 4u) << same.out;
-  EXPECT_EQ(lines[3], "{\"summary\":true,\"files\":3,\"ok\":3,\"missing\":0,\"different\":0,"
-                      "\"failed\":0,\"exit\":0}");
+  EXPECT_EQ(lines[3],
+            "{\"summary\":true,\"files\":3,\"ok\":3,\"missing\":0,\"different\":0,"
+            "\"failed\":0,\"exit\":0}");
 
   Write("src/sub/b.txt", "changed");
   fs::remove(Path("src/a.txt"));
@@ -172,10 +176,9 @@ TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
   EXPECT_EQ(changed.exitCode, 98) << Show(changed);
   lines = Lines(changed.out);
   ASSERT_EQ(lines.size(), 4u) << changed.out;
-  const std::map<std::string, std::string> expected = {
-      {Path("src/a.txt"), "missing"},
-      {Path("src/sub/b.txt"), "different"},
-      {Path("src/sub/c.bin"), "ok"}};
+  const std::map<std::string, std::string> expected = {{Path("src/a.txt"), "missing"},
+                                                       {Path("src/sub/b.txt"), "different"},
+                                                       {Path("src/sub/c.bin"), "ok"}};
   for (std::size_t i = 0; i < 3; ++i) {
     bool found = false;
     for (const auto& [path, result] : expected) {
@@ -183,8 +186,9 @@ TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
     }
     EXPECT_TRUE(found) << lines[i];
   }
-  EXPECT_EQ(lines[3], "{\"summary\":true,\"files\":3,\"ok\":1,\"missing\":1,\"different\":1,"
-                      "\"failed\":0,\"exit\":98}");
+  EXPECT_EQ(lines[3],
+            "{\"summary\":true,\"files\":3,\"ok\":1,\"missing\":1,\"different\":1,"
+            "\"failed\":0,\"exit\":98}");
 }
 
 }  // namespace

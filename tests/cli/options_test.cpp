@@ -20,8 +20,8 @@ using vx::ParseCommandLine;
 
 TEST(CliOptions, ValuesAfterBlankOrEqualsAndRepeatedLists) {
   auto p = ParseCommandLine({"restore", "--set=/s.set", "--include", "/a/*.txt", "--include=b*",
-                             "--restore-to", "/out", "--flat", "--restore-mode=newer-and-new",
-                             "-q", "--log", "r.log"});
+                             "--restore-to", "/out", "--flat", "--restore-mode=newer-and-new", "-q",
+                             "--log", "r.log"});
   ASSERT_TRUE(p.ok) << p.error;
   const auto& o = p.options;
   EXPECT_EQ(o.operation, vx::TCliOperation::Restore);
@@ -96,8 +96,8 @@ TEST_F(CliConfigure, SetFileExtrasAreReadAndCheckedLikeIntegers) {
   EXPECT_FALSE(vx::ParseSetInteger("12k"));
   EXPECT_FALSE(vx::ParseSetInteger(""));
 
-  std::string set = MakeSet({{"MaxSplitSize", "0x100000"}, {"NoFileCRCs", "7"},
-                             {"AskForNextDisk", "0"}});
+  std::string set =
+      MakeSet({{"MaxSplitSize", "0x100000"}, {"NoFileCRCs", "7"}, {"AskForNextDisk", "0"}});
   vx::TVaultrex engine;
   vx::ConfigureEngine(engine, Options({"backup", "--set", set}));
   EXPECT_EQ(engine.MaxSplitSize, 0x100000);
@@ -176,12 +176,16 @@ TEST_F(CliConfigure, AStopSignalEndsTheRunWithCode12AndNoQuestion) {
   ::setenv("VAULTIX_STATE_DIR", Path("state").c_str(), 1);
   std::ostringstream out, err;
   int asked = 0;
-  vx::TCliEnvironment env{out, err,
+  vx::TCliEnvironment env{out,
+                          err,
                           [&](std::string&) {
                             ++asked;
                             return false;
                           },
-                          true, false, 80, nullptr};
+                          true,
+                          false,
+                          80,
+                          nullptr};
   vx::RequestCancel();  // as the SIGINT handler does
   int code = vx::RunCli({"backup", "--set", MakeSet(), "--log", Path("c.log")}, env);
   vx::ClearCancel();

@@ -1,9 +1,9 @@
 // Questions on the terminal, the bounded retry without a person, the
 // progress line and the catalog line.
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "cli/commands.h"
 #include "cli/progress.h"
@@ -32,7 +32,9 @@ TEST(CliQuestions, AnswersAreReadUntilOneFitsAndTheEndOfInputAborts) {
   // Asked once per line that did not fit.
   std::string s = shown.str();
   std::size_t asked = 0;
-  for (auto at = s.find("[I]gnorovať?"); at != std::string::npos; at = s.find("[I]gnorovať?", at + 1)) ++asked;
+  for (auto at = s.find("[I]gnorovať?"); at != std::string::npos;
+       at = s.find("[I]gnorovať?", at + 1))
+    ++asked;
   EXPECT_EQ(asked, 3u);
 
   vx::TPrompt retry(Script({"o"}), shown);
@@ -54,8 +56,8 @@ TEST(CliQuestions, AnswersAreReadUntilOneFitsAndTheEndOfInputAborts) {
 TEST(CliQuestions, OpenRetryIsBoundedPerFile) {
   int pauses = 0;
   std::vector<std::string> given;
-  vx::TBoundedOpenRetry retry(2, [&] { ++pauses; },
-                              [&](const std::string& f) { given.push_back(f); });
+  vx::TBoundedOpenRetry retry(
+      2, [&] { ++pauses; }, [&](const std::string& f) { given.push_back(f); });
   EXPECT_EQ(retry.Answer("/a"), vx::AW_RETRY);
   EXPECT_EQ(retry.Answer("/b"), vx::AW_RETRY);  // its own count
   EXPECT_EQ(retry.Answer("/a"), vx::AW_RETRY);
@@ -131,11 +133,12 @@ TEST(CliProgress, BlocksAddToTheFinishedFilesAndRedrawsAreThrottled) {
   std::ostringstream out;
   std::uint64_t now = 0;
   int hints = 0;
-  vx::TProgressLine line(out, vx::TProgressLine::TCount::BytesRead, 120, [&] { return now; },
-                         [&] {
-                           ++hints;
-                           return std::int64_t{400000};
-                         });
+  vx::TProgressLine line(
+      out, vx::TProgressLine::TCount::BytesRead, 120, [&] { return now; },
+      [&] {
+        ++hints;
+        return std::int64_t{400000};
+      });
   vx::TExtBackupStatistic stat;
   stat.BytesRead = 100000;  // one file finished; the engine's total is not known yet
   stat.PercentDone = 25;
@@ -160,16 +163,17 @@ TEST(CliProgress, BlocksBeyondTwoGiBCountInFullBytes) {
   std::ostringstream out;
   std::uint64_t now = 0;
   const std::int64_t gib = std::int64_t{1} << 30;
-  vx::TProgressLine line(out, vx::TProgressLine::TCount::BytesRead, 120, [&] { return now; },
-                         [&] { return 4 * gib; });
+  vx::TProgressLine line(
+      out, vx::TProgressLine::TCount::BytesRead, 120, [&] { return now; }, [&] { return 4 * gib; });
   now = 1000;
   line.Block("/big", 3 * gib, 4 * gib);
   line.Finish();
   const std::string text = out.str();
   EXPECT_NE(text.find(" 75%"), std::string::npos) << text;
-  EXPECT_NE(text.find(vx::FormatSize64(3 * gib).substr(vx::FormatSize64(3 * gib).find_first_not_of(' ')) +
-                      " hotovo"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(vx::FormatSize64(3 * gib).substr(vx::FormatSize64(3 * gib).find_first_not_of(' ')) +
+                " hotovo"),
+      std::string::npos)
       << text;
   EXPECT_EQ(text.find('-'), std::string::npos) << text;
 }

@@ -22,9 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FinishesWithin;
-using test::TFtpServer;
 using test::kFtpPassword;
 using test::kFtpUser;
+using test::TFtpServer;
 using Clock = std::chrono::steady_clock;
 
 // A listening socket of the test's own on addr:port; -1 when it cannot bind.
@@ -82,7 +82,8 @@ struct FloodCase {
 // Test names and failure messages show the case by its name.
 void PrintTo(const FloodCase& c, std::ostream* os) { *os << c.name; }
 
-class FtpFloodTest : public FtpHostileServerTest, public ::testing::WithParamInterface<FloodCase> {};
+class FtpFloodTest : public FtpHostileServerTest,
+                     public ::testing::WithParamInterface<FloodCase> {};
 
 TEST_P(FtpFloodTest, EndlessFastReplyEndsWithinTheLimit) {
   // The greeting never ends and its lines come as fast as they are read.
@@ -103,11 +104,11 @@ TEST_P(FtpFloodTest, EndlessFastReplyEndsWithinTheLimit) {
   EXPECT_LT(took.count(), c.replyTimeoutMs + 1000) << "the deadline did not hold";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, FtpFloodTest,
-    ::testing::Values(FloodCase{"SizeCapEndsIt", 20000, TFtpReplyReader::kDefaultMaxReplyBytes},
-                      FloodCase{"DeadlineEndsIt", 1000, std::size_t{1} << 40}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Limits, FtpFloodTest,
+                         ::testing::Values(FloodCase{"SizeCapEndsIt", 20000,
+                                                     TFtpReplyReader::kDefaultMaxReplyBytes},
+                                           FloodCase{"DeadlineEndsIt", 1000, std::size_t{1} << 40}),
+                         vx::test::TCaseName());
 
 struct UnsafeCase {
   const char* name;
@@ -155,18 +156,19 @@ TEST_P(FtpUnsafeValueTest, RefusedBeforeAnythingIsSent) {
   EXPECT_EQ(test::ReadFile(server_.root() + "/victim"), "keep me");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, FtpUnsafeValueTest,
-    ::testing::Values(
-        UnsafeCase{"UserWithLineFeed", "vx\nDELE victim", kFtpPassword, "", "/f", "user name"},
-        UnsafeCase{"PasswordWithCarriageReturn", kFtpUser, "secret\rDELE victim", "", "/f",
-                   "password"},
-        UnsafeCase{"HostWithNul", kFtpUser, kFtpPassword, std::string("127.0.0.1\0x", 11), "/f",
-                   "host"},
-        UnsafeCase{"PathWithCrLf", kFtpUser, kFtpPassword, "", "/f\r\nDELE victim", "remote path"},
-        UnsafeCase{"PathWithNul", kFtpUser, kFtpPassword, "", std::string("/f\0.x", 5),
-                   "remote path"}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Values, FtpUnsafeValueTest,
+                         ::testing::Values(UnsafeCase{"UserWithLineFeed", "vx\nDELE victim",
+                                                      kFtpPassword, "", "/f", "user name"},
+                                           UnsafeCase{"PasswordWithCarriageReturn", kFtpUser,
+                                                      "secret\rDELE victim", "", "/f", "password"},
+                                           UnsafeCase{"HostWithNul", kFtpUser, kFtpPassword,
+                                                      std::string("127.0.0.1\0x", 11), "/f",
+                                                      "host"},
+                                           UnsafeCase{"PathWithCrLf", kFtpUser, kFtpPassword, "",
+                                                      "/f\r\nDELE victim", "remote path"},
+                                           UnsafeCase{"PathWithNul", kFtpUser, kFtpPassword, "",
+                                                      std::string("/f\0.x", 5), "remote path"}),
+                         vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vx

@@ -99,11 +99,13 @@ class TRecordingTransport final : public TScsiTransport {
 
 // A TASPI32 over scripted devices; a null script stands for a device that
 // cannot be opened.
-inline std::unique_ptr<TASPI32> ScriptedAspi(const std::vector<std::shared_ptr<TDeviceScript>>& scripts) {
+inline std::unique_ptr<TASPI32> ScriptedAspi(
+    const std::vector<std::shared_ptr<TDeviceScript>>& scripts) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i < scripts.size(); ++i) names.push_back("/dev/sg" + std::to_string(i));
   return std::make_unique<TASPI32>(
-      names, [&scripts](const std::string& device, std::string& error) -> std::unique_ptr<TScsiTransport> {
+      names,
+      [&scripts](const std::string& device, std::string& error) -> std::unique_ptr<TScsiTransport> {
         const std::size_t i = std::stoul(device.substr(7));
         if (!scripts[i]) {
           error = device + ": No such device";

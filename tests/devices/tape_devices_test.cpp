@@ -35,8 +35,8 @@ TEST(TapeSense, DescriptorFormatTakesKeyAndStreamBits) {
   // Key 0, stream-commands descriptor with the filemark bit.
   EXPECT_EQ(Byte2({0x72, 0x00, 0x00, 0x01, 0, 0, 0, 4, 0x04, 0x02, 0x00, 0x80}), 0x80);
   // Key 0x0D with EOM, after an information descriptor.
-  EXPECT_EQ(Byte2({0x72, 0x0D, 0x00, 0x02, 0, 0, 0, 16, 0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 5,
-                   0x04, 0x02, 0x00, 0x40}),
+  EXPECT_EQ(Byte2({0x72, 0x0D, 0x00, 0x02, 0, 0, 0, 16, 0x00, 0x0A, 0x80, 0,
+                   0,    0,    0,    0,    0, 0, 0, 5,  0x04, 0x02, 0x00, 0x40}),
             0x4D);
   // Key only; a descriptor cut short by the additional length is not read.
   EXPECT_EQ(Byte2({0x73, 0x07, 0x27, 0x00, 0, 0, 0, 0, 0x04, 0x02, 0x00, 0x80}), 0x07);
@@ -44,17 +44,20 @@ TEST(TapeSense, DescriptorFormatTakesKeyAndStreamBits) {
 }
 
 TEST(TapeDeviceList, EntriesAreSeparatedByCommasOrBlanksNotColons) {
-  EXPECT_EQ(ParseTapeDeviceList("iscsi://127.0.0.1:3260/iqn.2026-01.x:tape/1, /dev/sg3\t/dev/sg4,,\n"),
-            (std::vector<std::string>{"iscsi://127.0.0.1:3260/iqn.2026-01.x:tape/1", "/dev/sg3",
-                                      "/dev/sg4"}));
+  EXPECT_EQ(
+      ParseTapeDeviceList("iscsi://127.0.0.1:3260/iqn.2026-01.x:tape/1, /dev/sg3\t/dev/sg4,,\n"),
+      (std::vector<std::string>{"iscsi://127.0.0.1:3260/iqn.2026-01.x:tape/1", "/dev/sg3",
+                                "/dev/sg4"}));
   EXPECT_TRUE(ParseTapeDeviceList(" , ").empty());
   EXPECT_TRUE(ParseTapeDeviceList("").empty());
 }
 
 TEST(TapeDeviceList, GenericNodesAreTakenInNumericOrder) {
   test::TTempFolder dir{"dev"};
-  for (const char* n : {"sg10", "sg2", "sg0", "sga", "sda", "sg", "st0", "sg1x"}) test::WriteFile(dir / n, "x");
-  EXPECT_EQ(ScsiGenericNodes(dir.path()), (std::vector<std::string>{dir / "sg0", dir / "sg2", dir / "sg10"}));
+  for (const char* n : {"sg10", "sg2", "sg0", "sga", "sda", "sg", "st0", "sg1x"})
+    test::WriteFile(dir / n, "x");
+  EXPECT_EQ(ScsiGenericNodes(dir.path()),
+            (std::vector<std::string>{dir / "sg0", dir / "sg2", dir / "sg10"}));
   EXPECT_TRUE(ScsiGenericNodes(dir / "missing").empty());
 }
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "devices/scsi_tape.h"
 #include "common/tgt_target.h"
+#include "devices/scsi_tape.h"
 
 namespace vx {
 namespace {
@@ -54,7 +54,8 @@ TEST_F(TapeIscsi, OnlyASequentialDeviceCountsAsTheDrive) {
   ASSERT_TRUE(tgt_.AddDiskLun(2, 1));
   OpenTape({tgt_.Url(2)});
   EXPECT_EQ(opened_, -3);
-  auto tape = OpenTape({tgt_.Url(2), "iscsi://127.0.0.1:1/iqn.2026-01.test.vaultix:none/1", tgt_.Url(1)});
+  auto tape =
+      OpenTape({tgt_.Url(2), "iscsi://127.0.0.1:1/iqn.2026-01.test.vaultix:none/1", tgt_.Url(1)});
   EXPECT_EQ(opened_, 0);
   EXPECT_EQ(tape->Target(), 2);
 }

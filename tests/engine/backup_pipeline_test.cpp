@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "common/ftp_server.h"
-#include "common/tgt_target.h"
 #include "common/files.h"
+#include "common/ftp_server.h"
 #include "common/temp_folder.h"
+#include "common/tgt_target.h"
 #include "engine/vaultrex.h"
-
 
 namespace vx {
 namespace {

@@ -12,14 +12,13 @@
 #include <functional>
 
 #include "archive/format.h"
-#include "common/named_case.h"
-#include "engine/vaultrex.h"
 #include "common/engine_fixture.h"
 #include "common/files.h"
+#include "common/named_case.h"
 #include "common/temp_folder.h"
+#include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/hooks.h"
-#include "common/temp_folder.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -107,40 +106,44 @@ TEST_P(BackupFailures, OlderSetStaysWholeAndNothingPartialIsLeft) {
   EXPECT_EQ(engine.Backup(), GetParam().code);
   EXPECT_EQ(ReadFile(Archive()), older);
   EXPECT_EQ(Names(engine.BackupDestination), std::vector<std::string>{"set.arc"});
-  EXPECT_EQ(Log().back(), "Prerušenie zálohovania spôsobené " + TVaultrex::ErrorText(GetParam().code));
+  EXPECT_EQ(Log().back(),
+            "Prerušenie zálohovania spôsobené " + TVaultrex::ErrorText(GetParam().code));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Backup, BackupFailures,
-    ::testing::Values(
-        FailureCase{"FullDisk", 2,
-                    [](TVaultrex&, BackupSafety&) { return std::shared_ptr<void>(); }, true},
-        FailureCase{"OpenAborted", 4,
-                    [](TVaultrex& engine, BackupSafety& t) {
-                      engine.HandleOpenError = AW_ABORT;
-                      engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
-                        fs::remove(t.Src("b.bin"));
-                      };
-                      return std::shared_ptr<void>();
-                    }},
-        FailureCase{"ReadAborted", 5,
-                    [](TVaultrex& engine, BackupSafety& t) {
-                      engine.HandleFileReadError = AW_ABORT;
-                      engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
-                        fs::remove(t.Src("b.bin"));
-                        fs::create_symlink("/proc/self/mem", t.Src("b.bin"));
-                      };
-                      return std::shared_ptr<void>();
-                    }},
-        FailureCase{"StopRequested", 12,
-                    [](TVaultrex& engine, BackupSafety&) {
-                      return std::static_pointer_cast<void>(
-                          std::make_shared<TStopAfterBlocks>(engine, 2));
-                    }},
-        FailureCase{"Cancelled", 12, [](TVaultrex& engine, BackupSafety&) {
-                      engine.OnStatistic = [](const TBackupStatistic&, bool& cancel) { cancel = true; };
-                      return std::shared_ptr<void>();
-                    }}),
+    ::testing::Values(FailureCase{"FullDisk", 2,
+                                  [](TVaultrex&, BackupSafety&) { return std::shared_ptr<void>(); },
+                                  true},
+                      FailureCase{"OpenAborted", 4,
+                                  [](TVaultrex& engine, BackupSafety& t) {
+                                    engine.HandleOpenError = AW_ABORT;
+                                    engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                                      fs::remove(t.Src("b.bin"));
+                                    };
+                                    return std::shared_ptr<void>();
+                                  }},
+                      FailureCase{"ReadAborted", 5,
+                                  [](TVaultrex& engine, BackupSafety& t) {
+                                    engine.HandleFileReadError = AW_ABORT;
+                                    engine.OnEndFileScan = [&t](const std::string&, TReaction&) {
+                                      fs::remove(t.Src("b.bin"));
+                                      fs::create_symlink("/proc/self/mem", t.Src("b.bin"));
+                                    };
+                                    return std::shared_ptr<void>();
+                                  }},
+                      FailureCase{"StopRequested", 12,
+                                  [](TVaultrex& engine, BackupSafety&) {
+                                    return std::static_pointer_cast<void>(
+                                        std::make_shared<TStopAfterBlocks>(engine, 2));
+                                  }},
+                      FailureCase{"Cancelled", 12,
+                                  [](TVaultrex& engine, BackupSafety&) {
+                                    engine.OnStatistic = [](const TBackupStatistic&, bool& cancel) {
+                                      cancel = true;
+                                    };
+                                    return std::shared_ptr<void>();
+                                  }}),
     vx::test::TCaseName());
 
 TEST_F(BackupSafety, FailedSplitSetRemovesTheVolumesItWrote) {
@@ -225,14 +228,17 @@ class ChangedFiles : public BackupSafety, public ::testing::WithParamInterface<C
 TEST_P(ChangedFiles, AreReadUpToTheScannedSizeAndWarned) {
   WriteFile(Src("c.txt"), "scanned content");
   engine.AddToIncludes(Src("c.txt"));
-  engine.OnEndFileScan = [&](const std::string&, TReaction&) { WriteFile(Src("c.txt"), GetParam().now); };
+  engine.OnEndFileScan = [&](const std::string&, TReaction&) {
+    WriteFile(Src("c.txt"), GetParam().now);
+  };
   engine.OnNextBlock = [&](const std::string&, std::int64_t done, std::int64_t total) {
     EXPECT_LE(done, total);
   };
   ASSERT_EQ(engine.Backup(), 0);
   const std::string bytes = ReadFile(Archive());
   const std::size_t data = kHeaderSize + kCountSize + kRecordSize;
-  const TBlockHeader h = DecodeBlockHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()) + data);
+  const TBlockHeader h =
+      DecodeBlockHeader(reinterpret_cast<const std::uint8_t*>(bytes.data()) + data);
   EXPECT_EQ(bytes.substr(data + kBlockHeaderSize, static_cast<std::size_t>(h.rawLength)),
             GetParam().stored);
   EXPECT_EQ(engine.WarningCount(), 1);
@@ -322,8 +328,9 @@ TEST_F(BackupSafety, SizesOfTwoGiBAndMoreCountIn64Bits) {
     return l.rfind("Kompresia : 1:", 0) == 0 && l != "Kompresia : 1:1 (bez kompresie)";
   });
   EXPECT_NE(ratio, lines.end());
-  const auto rate = std::find_if(lines.begin(), lines.end(),
-                                 [](const std::string& l) { return l.rfind("Backed up at ", 0) == 0; });
+  const auto rate = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind("Backed up at ", 0) == 0;
+  });
   ASSERT_NE(rate, lines.end());
   EXPECT_EQ(rate->find('-'), std::string::npos) << *rate;
 }

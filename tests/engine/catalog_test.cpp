@@ -19,8 +19,9 @@ using namespace vx::test;
 using CatalogTest = TEngineTest;
 
 TEST_F(CatalogTest, GoodAndEmptySetsFillTheListAndGiveTheComment) {
-  const std::vector<TStoredFile> files = {
-      {"/home/eva/b.txt", "bbb", 0x21}, {"/home/eva/a.bin", NoiseBytes(40000)}, {"/home/eva/empty", ""}};
+  const std::vector<TStoredFile> files = {{"/home/eva/b.txt", "bbb", 0x21},
+                                          {"/home/eva/a.bin", NoiseBytes(40000)},
+                                          {"/home/eva/empty", ""}};
   WriteArchive(Archive(), files, 9, "heslo1234", "nedeľná záloha");  // no password needed
   engine.Comment = "mine";
   ASSERT_EQ(engine.Catalog(), 0);
@@ -125,7 +126,8 @@ struct TDirectoryDamage {
 };
 void PrintTo(const TDirectoryDamage& c, std::ostream* os) { *os << c.name; }
 
-class DamagedDirectory : public CatalogTest, public ::testing::WithParamInterface<TDirectoryDamage> {};
+class DamagedDirectory : public CatalogTest,
+                         public ::testing::WithParamInterface<TDirectoryDamage> {};
 
 TEST_P(DamagedDirectory, IsADamagedSetWithAnEmptyList) {
   WriteArchive(Archive(), {{"/x/a", "abc"}, {"/x/b", TextBytes(40000)}});
@@ -140,18 +142,23 @@ TEST_P(DamagedDirectory, IsADamagedSetWithAnEmptyList) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damages, DamagedDirectory,
-    ::testing::Values(
-        TDirectoryDamage{"CountBeyondTheFile",
-                         [](std::string& b) {
-                           EncodeCount(1000, reinterpret_cast<std::uint8_t*>(&b[kHeaderSize]));
-                         }},
-        // The directory runs into file data (a NUL inside a path).
-        TDirectoryDamage{"NulInsideAPath",
-                         [](std::string& b) { b[kHeaderSize + kCountSize + kRecordSize + 3] = '\0'; }},
-        TDirectoryDamage{"TimeThatIsNoNumber",
-                         [](std::string& b) { std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8); }},
-        // The volume is not made of whole blocks.
-        TDirectoryDamage{"VolumeCutInsideABlock", [](std::string& b) { b.resize(b.size() - 100); }}),
+    ::testing::Values(TDirectoryDamage{"CountBeyondTheFile",
+                                       [](std::string& b) {
+                                         EncodeCount(1000, reinterpret_cast<std::uint8_t*>(
+                                                               &b[kHeaderSize]));
+                                       }},
+                      // The directory runs into file data (a NUL inside a path).
+                      TDirectoryDamage{"NulInsideAPath",
+                                       [](std::string& b) {
+                                         b[kHeaderSize + kCountSize + kRecordSize + 3] = '\0';
+                                       }},
+                      TDirectoryDamage{"TimeThatIsNoNumber",
+                                       [](std::string& b) {
+                                         std::memset(&b[kHeaderSize + kCountSize + 268], 0xFF, 8);
+                                       }},
+                      // The volume is not made of whole blocks.
+                      TDirectoryDamage{"VolumeCutInsideABlock",
+                                       [](std::string& b) { b.resize(b.size() - 100); }}),
     vx::test::TCaseName());
 
 // A split set whose base name has a folder part is found where the backup

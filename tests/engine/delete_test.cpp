@@ -118,7 +118,8 @@ TEST_F(DeleteTest, SplitSetIsCopiedBackAndLosesItsSurplusVolumes) {
   EXPECT_TRUE(FileExists(dir / "sets/daily.002"));
   EXPECT_FALSE(FileExists(dir / "sets/daily.003"));
   EXPECT_FALSE(FileExists(dir / "sets/daily.004"));
-  EXPECT_EQ(RestoreAll(), (std::vector<std::string>{"/d/a.txt", "/d/b.tmp", "/d/sub/c.txt", "/e/d.tmp"}));
+  EXPECT_EQ(RestoreAll(),
+            (std::vector<std::string>{"/d/a.txt", "/d/b.tmp", "/d/sub/c.txt", "/e/d.tmp"}));
 }
 
 TEST_F(DeleteTest, RefusedOrDamagedSetsAreLeftUntouched) {
@@ -141,7 +142,9 @@ TEST_F(DeleteTest, RefusedOrDamagedSetsAreLeftUntouched) {
 // Deleting never empties the set's folder, whatever EraseTargetDir says, and
 // selects by the include-entry rule: "*.c" takes main.c, not main.cpp.
 TEST_F(DeleteTest, SplitSetWithEraseTargetDirKeepsTheFolderAndMasksCoverWholeNames) {
-  files = {{"/p/main.c", "int main;"}, {"/p/main.cpp", "int main();"}, {"/p/app.conf", "x=1"},
+  files = {{"/p/main.c", "int main;"},
+           {"/p/main.cpp", "int main();"},
+           {"/p/app.conf", "x=1"},
            {"/p/big", NoiseBytes(90000, 4)}};
   WriteArchive(dir / "sets/daily", files, 0, "", "", 40000);
   WriteFile(dir / "sets/other-set.txt", "unrelated");

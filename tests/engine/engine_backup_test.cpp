@@ -11,11 +11,11 @@
 
 #include "archive/crypto.h"
 #include "archive/format.h"
-#include "common/named_case.h"
-#include "engine/vaultrex.h"
 #include "common/engine_fixture.h"
 #include "common/files.h"
+#include "common/named_case.h"
 #include "common/temp_folder.h"
+#include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "support/utils.h"
 
@@ -44,8 +44,8 @@ struct ParsedArchive {
   TArchiveHeader header;
   std::vector<TDirRecord> records;
   std::vector<std::vector<ParsedBlock>> files;  // data blocks, end block left out
-  std::size_t size = 0;     // bytes up to the last end block
-  std::size_t padding = 0;  // the rest of the last 32,768-byte transfer block
+  std::size_t size = 0;                         // bytes up to the last end block
+  std::size_t padding = 0;                      // the rest of the last 32,768-byte transfer block
 };
 
 ParsedArchive Parse(const std::string& bytes, const std::string& key = "") {
@@ -262,8 +262,8 @@ TEST_P(EngineBackupChecks, RefusedBeforeAnythingIsWritten) {
   GetParam().arm(engine);
   EXPECT_EQ(engine.Backup(), GetParam().code);
   EXPECT_TRUE(fs::is_empty(dir.path()) ||
-              (fs::exists(engine.LogFileName) && std::distance(fs::directory_iterator(dir.path()),
-                                                          fs::directory_iterator()) == 1));
+              (fs::exists(engine.LogFileName) &&
+               std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()) == 1));
   EXPECT_EQ(Log(), std::vector<std::string>{"Prerušenie zálohovania spôsobené " +
                                             TVaultrex::ErrorText(GetParam().code) + ": " +
                                             GetParam().reason});
@@ -272,40 +272,41 @@ TEST_P(EngineBackupChecks, RefusedBeforeAnythingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, EngineBackupChecks,
-    ::testing::Values(
-        CheckCase{"NoKey", [](TVaultrex& engine) { engine.EncryptData = true; }, 1, "Chýba heslo!!!"},
-        CheckCase{"NoIncludes", [](TVaultrex& engine) { engine.ClearIncludes(); }, 1,
-                  "Súbor nebol zazálohovaný"},
-        CheckCase{"DottedVolumeName",
-                  [](TVaultrex& engine) {
-                    engine.SpanDisks = true;
-                    engine.ArchiveBaseName = "set.v1";
-                  },
-                  1, "Meno súboru zálohy musí byť uvedené bez koncovky"},
-        CheckCase{"VerifyOnTape",
-                  [](TVaultrex& engine) {
-                    engine.VerifyDuringBackup = true;
-                    engine.BackupToTape = true;
-                  },
-                  1, "Nemožno verifikovať súbor počas zápisu na pásku"},
-        CheckCase{"ShortKey",
-                  [](TVaultrex& engine) {
-                    engine.EncryptData = true;
-                    engine.EncryptKey = "abc";
-                  },
-                  14, "Heslo je krátke (min. 8 znakov)"},
-        CheckCase{"KeyTooLongForTheCipher",
-                  [](TVaultrex& engine) {
-                    engine.EncryptData = true;
-                    engine.EncryptKey = std::string(66, 'k');
-                  },
-                  14, "Heslo je dlhé (max. 65 znakov)"},
-        CheckCase{"TargetHoldsSelectedFile",
-                  [](TVaultrex& engine) {
-                    engine.EraseTargetDir = true;
-                    engine.BackupDestination = FolderOf(engine.IncludeNames[0]);
-                  },
-                  1, "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať"}),
+    ::testing::Values(CheckCase{"NoKey", [](TVaultrex& engine) { engine.EncryptData = true; }, 1,
+                                "Chýba heslo!!!"},
+                      CheckCase{"NoIncludes", [](TVaultrex& engine) { engine.ClearIncludes(); }, 1,
+                                "Súbor nebol zazálohovaný"},
+                      CheckCase{"DottedVolumeName",
+                                [](TVaultrex& engine) {
+                                  engine.SpanDisks = true;
+                                  engine.ArchiveBaseName = "set.v1";
+                                },
+                                1, "Meno súboru zálohy musí byť uvedené bez koncovky"},
+                      CheckCase{"VerifyOnTape",
+                                [](TVaultrex& engine) {
+                                  engine.VerifyDuringBackup = true;
+                                  engine.BackupToTape = true;
+                                },
+                                1, "Nemožno verifikovať súbor počas zápisu na pásku"},
+                      CheckCase{"ShortKey",
+                                [](TVaultrex& engine) {
+                                  engine.EncryptData = true;
+                                  engine.EncryptKey = "abc";
+                                },
+                                14, "Heslo je krátke (min. 8 znakov)"},
+                      CheckCase{"KeyTooLongForTheCipher",
+                                [](TVaultrex& engine) {
+                                  engine.EncryptData = true;
+                                  engine.EncryptKey = std::string(66, 'k');
+                                },
+                                14, "Heslo je dlhé (max. 65 znakov)"},
+                      CheckCase{"TargetHoldsSelectedFile",
+                                [](TVaultrex& engine) {
+                                  engine.EraseTargetDir = true;
+                                  engine.BackupDestination = FolderOf(engine.IncludeNames[0]);
+                                },
+                                1,
+                                "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať"}),
     vx::test::TCaseName());
 
 // ---- Volume names of a split set: the rule the reading side uses ----
@@ -317,7 +318,8 @@ struct VolumeNameCase {
 };
 void PrintTo(const VolumeNameCase& c, std::ostream* os) { *os << c.name; }
 
-class SplitVolumeNames : public EngineBackup, public ::testing::WithParamInterface<VolumeNameCase> {};
+class SplitVolumeNames : public EngineBackup,
+                         public ::testing::WithParamInterface<VolumeNameCase> {};
 
 // Only a dot in the file-name part is an extension; a dot in a folder part
 // is none.  An accepted name writes its first volume and reads back.
@@ -351,13 +353,13 @@ TEST_P(SplitVolumeNames, FollowTheExtensionRuleOfTheReader) {
   EXPECT_EQ(reader.FileList()[0].path, engine.FileList()[0].path);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, SplitVolumeNames,
-    ::testing::Values(VolumeNameCase{"Plain", "daily", true},
-                      VolumeNameCase{"Extension", "daily.arc", false},
-                      VolumeNameCase{"DotInFolder", "sets.old/daily", true},
-                      VolumeNameCase{"ExtensionUnderFolder", "sets/daily.x", false}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Names, SplitVolumeNames,
+                         ::testing::Values(VolumeNameCase{"Plain", "daily", true},
+                                           VolumeNameCase{"Extension", "daily.arc", false},
+                                           VolumeNameCase{"DotInFolder", "sets.old/daily", true},
+                                           VolumeNameCase{"ExtensionUnderFolder", "sets/daily.x",
+                                                          false}),
+                         vx::test::TCaseName());
 
 TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   WriteFile(Src("keep/a.txt"), "a");
@@ -438,8 +440,9 @@ TEST_F(EngineBackup, SummaryLinesComeFirstAndInOrder) {
   EXPECT_EQ(lines[9].substr(lines[9].size() - 11), " per Minute");
   std::vector<std::string> perFile(lines.begin() + 10, lines.end());
   std::sort(perFile.begin(), perFile.end());
-  EXPECT_EQ(perFile, (std::vector<std::string>{"Súbor " + Src("a.txt") + " zazálohovaný a overený OK",
-                                               "Súbor " + Src("b.txt") + " zazálohovaný a overený OK"}));
+  EXPECT_EQ(perFile,
+            (std::vector<std::string>{"Súbor " + Src("a.txt") + " zazálohovaný a overený OK",
+                                      "Súbor " + Src("b.txt") + " zazálohovaný a overený OK"}));
 }
 
 TEST_F(EngineBackup, CompressionLineTellsTheRatioOrThatNothingWasGained) {
@@ -653,8 +656,9 @@ TEST_F(EngineBackup, VerificationCatchesAFileChangedAfterTheScan) {
   EXPECT_EQ(engine.ErrorCount(), 1);
   const auto lines = Log();
   EXPECT_TRUE(Contains(lines, "Súbor " + Src("a.txt") + " zazálohovaný a overený OK"));
-  EXPECT_TRUE(Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
-                                  " nie je overený - obsah sa zmenil od načítania zoznamu súborov"));
+  EXPECT_TRUE(
+      Contains(lines, "CHYBA #1: Súbor " + Src("b.txt") +
+                          " nie je overený - obsah sa zmenil od načítania zoznamu súborov"));
   EXPECT_FALSE(Contains(lines, "Súbor " + Src("b.txt") + " zazálohovaný a overený OK"));
   EXPECT_TRUE(Contains(lines, "Súbor " + Src("c.txt") + " zazálohovaný a overený OK"));
   EXPECT_TRUE(Contains(lines, "Chyba počas zálohovania: 1"));
@@ -703,7 +707,8 @@ TEST_F(EngineBackup, PercentageFollowsBytesOrFilesWhenThereAreNoBytes) {
 }
 
 TEST_F(EngineBackup, CancelInTheStatisticsEndsWithTwelveAndKeepsTheOlderSet) {
-  for (int i = 0; i < 5; ++i) WriteFile(Src("f" + std::to_string(i) + ".txt"), "data " + std::to_string(i));
+  for (int i = 0; i < 5; ++i)
+    WriteFile(Src("f" + std::to_string(i) + ".txt"), "data " + std::to_string(i));
   engine.AddToIncludes(Src("*.txt"));
   ASSERT_EQ(engine.Backup(), 0);
   const std::string older = ReadFile(Archive());

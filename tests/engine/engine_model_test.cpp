@@ -19,13 +19,12 @@ TEST(EngineModel, NewComponentHasDocumentedDefaults) {
   EXPECT_EQ(v.Messages[0],
             "Prosím vložte disk č. %d do zariadenia %s a stlačte OK alebo tlačítkom Storno "
             "prerušte operáciu.");
-  const bool flags[] = {v.DebugAttrib,       v.EncryptData,        v.RunInBackground,
-                        v.RecurseSubDir,     v.BackupHiddenSysFiles, v.BackupOpenFiles,
-                        v.VerifyDuringBackup, v.BackupToTape,       v.BackupToFTP,
-                        v.EraseTargetDir,    v.SpanDisks,          v.KeepArchiveFlags,
-                        v.AskForFirstDisk,   v.NoFileCRCs,         v.TapeFileMarks,
-                        v.EjectTape,         v.UseExtStatistic,    v.RedirectRestore,
-                        v.FlatRestore,       v.RestoreAttributes};
+  const bool flags[] = {
+      v.DebugAttrib,          v.EncryptData,     v.RunInBackground,    v.RecurseSubDir,
+      v.BackupHiddenSysFiles, v.BackupOpenFiles, v.VerifyDuringBackup, v.BackupToTape,
+      v.BackupToFTP,          v.EraseTargetDir,  v.SpanDisks,          v.KeepArchiveFlags,
+      v.AskForFirstDisk,      v.NoFileCRCs,      v.TapeFileMarks,      v.EjectTape,
+      v.UseExtStatistic,      v.RedirectRestore, v.FlatRestore,        v.RestoreAttributes};
   for (bool f : flags) EXPECT_FALSE(f);
   EXPECT_EQ(v.LogFileMode, LFM_NoLog);
   EXPECT_EQ(v.CompressData, CDM_NoCompression);
@@ -51,10 +50,9 @@ TEST(EngineModel, ErrorTextCoversEveryCodeAndUnknownNumbers) {
 }
 
 TEST(EngineModel, ResultCodeFollowsTheClassChain) {
-  const std::initializer_list<TFurther> all = {TFurther::FileWrite,   TFurther::UserAbortion,
-                                               TFurther::VerificationFailed,
-                                               TFurther::WrongMedium, TFurther::WrongPassword,
-                                               TFurther::FTP};
+  const std::initializer_list<TFurther> all = {TFurther::FileWrite,          TFurther::UserAbortion,
+                                               TFurther::VerificationFailed, TFurther::WrongMedium,
+                                               TFurther::WrongPassword,      TFurther::FTP};
   // The common chain first, whatever the operation adds.
   EXPECT_EQ(ResultCodeOf(EVX_ZipError("x"), all), 3);
   EXPECT_EQ(ResultCodeOf(EVX_DiskFullError("x"), {}), 2);
@@ -74,9 +72,9 @@ TEST(EngineModel, ResultCodeFollowsTheClassChain) {
 TEST(EngineModel, ShortStatisticKeepsOnlyValuesBelowTheLimit) {
   TExtBackupStatistic ext;
   ext.PercentDone = 57;
-  ext.TotalBytes = 2147483647LL;        // at the limit: not copied
-  ext.BytesRead = 2147483646LL;         // just below: copied
-  ext.BytesWritten = 5000000000LL;      // far beyond
+  ext.TotalBytes = 2147483647LL;    // at the limit: not copied
+  ext.BytesRead = 2147483646LL;     // just below: copied
+  ext.BytesWritten = 5000000000LL;  // far beyond
   ext.BytesVerified = 123;
   ext.FilesDone = 9;
   ext.CurrentFile = "/home/eva/a.txt";

@@ -7,15 +7,15 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "common/named_case.h"
-#include "engine/vaultrex.h"
-#include "support/utils.h"
 #include "common/engine_fixture.h"
 #include "common/files.h"
+#include "common/named_case.h"
 #include "common/temp_folder.h"
+#include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/hooks.h"
+#include "support/utils.h"
 
 namespace vx {
 namespace {
@@ -27,19 +27,19 @@ using test::WriteFile;
 // ---- The matchers ----
 
 TEST(EngineMatchMask, SinglePassQuirks) {
-  EXPECT_TRUE(TVaultrex::MatchMask("*.tm", "a.tmp"));       // a matching beginning suffices
+  EXPECT_TRUE(TVaultrex::MatchMask("*.tm", "a.tmp"));  // a matching beginning suffices
   EXPECT_TRUE(TVaultrex::MatchMask("*", "Makefile"));
   EXPECT_TRUE(TVaultrex::MatchMask("*", ""));
-  EXPECT_FALSE(TVaultrex::MatchMask("*.*", "Makefile"));    // no extension: final * never reached
+  EXPECT_FALSE(TVaultrex::MatchMask("*.*", "Makefile"));  // no extension: final * never reached
   EXPECT_TRUE(TVaultrex::MatchMask("*.*", "a.txt"));
   EXPECT_FALSE(TVaultrex::MatchMask("*.txt", "a.b.txt"));   // * stops at the first "."
   EXPECT_TRUE(TVaultrex::MatchMask("*.TXT", "Notes.txt"));  // without regard to case
   EXPECT_TRUE(TVaultrex::MatchMask("a?c.*", "abc.d"));
   EXPECT_FALSE(TVaultrex::MatchMask("a?c", "ac"));
   EXPECT_TRUE(TVaultrex::MatchMask("readme", "readme"));
-  EXPECT_TRUE(TVaultrex::MatchMask("read", "readme"));      // unused name characters do not matter
+  EXPECT_TRUE(TVaultrex::MatchMask("read", "readme"));  // unused name characters do not matter
   EXPECT_FALSE(TVaultrex::MatchMask("readme.txt", "readme"));
-  EXPECT_FALSE(TVaultrex::MatchMask("*a", "ab"));           // * swallows at least one character
+  EXPECT_FALSE(TVaultrex::MatchMask("*a", "ab"));  // * swallows at least one character
   // A name beginning with "." drops the mask's text before its first ".".
   EXPECT_TRUE(TVaultrex::MatchMask("x.bashrc", ".bashrc"));
   EXPECT_TRUE(TVaultrex::MatchMask("*.*", ".profile"));
@@ -81,7 +81,6 @@ class EngineScan : public test::TEngineTest {
     const auto it = std::find(p.begin(), p.end(), path);
     return it == p.end() ? -1 : static_cast<int>(it - p.begin());
   }
-
 };
 
 TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself) {
@@ -98,9 +97,9 @@ TEST_F(EngineScan, RecursionMarkerWalksSubfoldersDepthFirstAfterTheFolderItself)
   engine.ClearIncludes();
   engine.AddToIncludes(src.path() + "/*.* /s  ");
   ASSERT_EQ(engine.Backup(), 0);
-  EXPECT_EQ(SortedPaths(), (std::vector<std::string>{Src("Makefile"), Src("a.txt"),
-                                                      Src("sub/b.txt"), Src("sub/deep/c.txt"),
-                                                      Src("sub2/d.txt")}));
+  EXPECT_EQ(SortedPaths(),
+            (std::vector<std::string>{Src("Makefile"), Src("a.txt"), Src("sub/b.txt"),
+                                      Src("sub/deep/c.txt"), Src("sub2/d.txt")}));
   EXPECT_LT(IndexIn(Src("a.txt")), IndexIn(Src("sub/b.txt")));
   EXPECT_LT(IndexIn(Src("Makefile")), IndexIn(Src("sub2/d.txt")));
   EXPECT_LT(IndexIn(Src("sub/b.txt")), IndexIn(Src("sub/deep/c.txt")));
@@ -179,11 +178,13 @@ TEST_F(EngineScan, RecordCarriesSizeAttributesTimeAndChecksum) {
   EXPECT_EQ(rec.attr & (faReadOnly | faHidden | faDirectory), 0u);
   EXPECT_DOUBLE_EQ(rec.time, DosToDateTime(GetFileDate(Src("data.bin"))));
 
-  EXPECT_EQ(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc, 0xFFFFFFFFu);
+  EXPECT_EQ(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("empty.txt")))].crc,
+            0xFFFFFFFFu);
   // A file read in several pieces gives the checksum of the whole.
   const auto& bigRec = engine.FileList()[static_cast<std::size_t>(IndexIn(Src("big.bin")))];
   EXPECT_EQ(bigRec.crc, vx::CrcUpdate(vx::kCrcInit, big.data(), big.size()));
-  EXPECT_NE(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly, 0u);
+  EXPECT_NE(engine.FileList()[static_cast<std::size_t>(IndexIn(Src("ro.txt")))].attr & faReadOnly,
+            0u);
 
   engine.NoFileCRCs = true;
   ASSERT_EQ(engine.Backup(), 0);
@@ -271,7 +272,9 @@ TEST_F(EngineScan, EventsComeInTheirOrder) {
   WriteFile(Src("a.txt"), "a");
   WriteFile(Src("sub/b.txt"), "b");
   std::vector<std::string> events;
-  engine.OnStartFileScan = [&](const std::string& d, TReaction&) { events.push_back("start:" + d); };
+  engine.OnStartFileScan = [&](const std::string& d, TReaction&) {
+    events.push_back("start:" + d);
+  };
   engine.OnScanNextDir = [&](const std::string& d, TReaction& r) {
     EXPECT_EQ(r, AW_IGNORE);
     events.push_back("dir:" + d);
@@ -290,10 +293,16 @@ TEST_F(EngineScan, EventsComeInTheirOrder) {
   };
   engine.AddToIncludes(src.path() + "/*.* /S");
   ASSERT_EQ(engine.Backup(), 0);
-  const std::vector<std::string> expected = {
-      "start:",           "dir:" + src.path() + "/", "file:a.txt", "dir:" + src.path() + "/sub/",
-      "file:b.txt",       "end:",                    "block:" + Src("a.txt"),
-      "stat:" + Src("a.txt"), "block:" + Src("sub/b.txt"), "stat:" + Src("sub/b.txt")};
+  const std::vector<std::string> expected = {"start:",
+                                             "dir:" + src.path() + "/",
+                                             "file:a.txt",
+                                             "dir:" + src.path() + "/sub/",
+                                             "file:b.txt",
+                                             "end:",
+                                             "block:" + Src("a.txt"),
+                                             "stat:" + Src("a.txt"),
+                                             "block:" + Src("sub/b.txt"),
+                                             "stat:" + Src("sub/b.txt")};
   EXPECT_EQ(events, expected);
 }
 

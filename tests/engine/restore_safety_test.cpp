@@ -33,7 +33,8 @@ std::int32_t I32At(const std::string& bytes, std::size_t at) {
 // Offset of the n-th block header (from 0) of the first file.
 std::size_t FirstFileBlock(const std::string& bytes, int n) {
   std::size_t at = kDataStart;
-  for (int i = 0; i < n; ++i) at += kBlockHeaderSize + static_cast<std::size_t>(I32At(bytes, at + 4));
+  for (int i = 0; i < n; ++i)
+    at += kBlockHeaderSize + static_cast<std::size_t>(I32At(bytes, at + 4));
   return at;
 }
 
@@ -122,30 +123,30 @@ TEST_P(DamagedSetRestore, FailingFilesNeverReplaceWhatStandsAndTheRunFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, DamagedSetRestore,
-    ::testing::Values(
-        TDamageCase{"CutInsideTheFirstFile", 0, "", "", nullptr,
-                    [](std::string& b) { b.resize(2 * kBlockSize); }, "KKK", "AAA"},
-        TDamageCase{"BlockThatDoesNotUnpack", 9, "", "", nullptr,
-                    [](std::string& b) { b[kDataStart + kBlockHeaderSize + 40] ^= 0x5A; }, "KRR",
-                    "ARR"},
-        TDamageCase{"RawBlockClaimingMoreThanItStores", 0, "", "", nullptr,
-                    [](std::string& b) {
-                      const std::size_t at = FirstFileBlock(b, 2);
-                      PutI32At(b, at, I32At(b, at) + 1);
-                    },
-                    "KRR", "ARR"},
-        TDamageCase{"ChecksumDiffers", 0, "", "",
-                    [](std::vector<TStoredFile>& s) { s[1].badCrc = true; }, [](std::string&) {},
-                    "RKR", "RSR"},
-        TDamageCase{"EntryWithoutData",
-                    0, "", "", [](std::vector<TStoredFile>& s) { s[1].content.clear(); },
-                    [](std::string& b) {
-                      // The size the backup saw; its data could not be read.
-                      PutI32At(b, kHeaderSize + kCountSize + kRecordSize + 256, 5000);
-                    },
-                    "RKR", "RAR"},
-        TDamageCase{"WrongPassword", 0, "spravne heslo 1", "nespravne heslo", nullptr,
-                    [](std::string&) {}, "KKK", "SSS"}),
+    ::testing::Values(TDamageCase{"CutInsideTheFirstFile", 0, "", "", nullptr,
+                                  [](std::string& b) { b.resize(2 * kBlockSize); }, "KKK", "AAA"},
+                      TDamageCase{
+                          "BlockThatDoesNotUnpack", 9, "", "", nullptr,
+                          [](std::string& b) { b[kDataStart + kBlockHeaderSize + 40] ^= 0x5A; },
+                          "KRR", "ARR"},
+                      TDamageCase{"RawBlockClaimingMoreThanItStores", 0, "", "", nullptr,
+                                  [](std::string& b) {
+                                    const std::size_t at = FirstFileBlock(b, 2);
+                                    PutI32At(b, at, I32At(b, at) + 1);
+                                  },
+                                  "KRR", "ARR"},
+                      TDamageCase{"ChecksumDiffers", 0, "", "",
+                                  [](std::vector<TStoredFile>& s) { s[1].badCrc = true; },
+                                  [](std::string&) {}, "RKR", "RSR"},
+                      TDamageCase{"EntryWithoutData", 0, "", "",
+                                  [](std::vector<TStoredFile>& s) { s[1].content.clear(); },
+                                  [](std::string& b) {
+                                    // The size the backup saw; its data could not be read.
+                                    PutI32At(b, kHeaderSize + kCountSize + kRecordSize + 256, 5000);
+                                  },
+                                  "RKR", "RAR"},
+                      TDamageCase{"WrongPassword", 0, "spravne heslo 1", "nespravne heslo", nullptr,
+                                  [](std::string&) {}, "KKK", "SSS"}),
     vx::test::TCaseName());
 
 // Stored paths that would lead astray are refused for every kind of restore,
@@ -159,8 +160,8 @@ struct TPathCase {
 };
 void PrintTo(const TPathCase& c, std::ostream* os) { *os << c.name; }
 
-class RefusedStoredPath
-    : public ::testing::TestWithParam<std::tuple<TPathCase, int /*0 in place, 1 redirect, 2 flat*/>> {
+class RefusedStoredPath : public ::testing::TestWithParam<
+                              std::tuple<TPathCase, int /*0 in place, 1 redirect, 2 flat*/>> {
  protected:
   TStateScope state;
   TTempFolder dir;
@@ -199,12 +200,11 @@ TEST_P(RefusedStoredPath, IsAnErrorOfThatFileAndWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, RefusedStoredPath,
     ::testing::Combine(
-        ::testing::Values(TPathCase{"NulInAParentComponent", std::string("/x/..\0/..\0/f.txt", 16), true},
-                          TPathCase{"NulInTheName", std::string("/x/f\0.txt", 9), true},
-                          TPathCase{"DotComponent", "/x/./f.txt"},
-                          TPathCase{"EmptyComponent", "/x//f.txt"},
-                          TPathCase{"EndsInSlash", "/x/f.txt/"},
-                          TPathCase{"ParentComponent", "/x/../f.txt"}),
+        ::testing::Values(
+            TPathCase{"NulInAParentComponent", std::string("/x/..\0/..\0/f.txt", 16), true},
+            TPathCase{"NulInTheName", std::string("/x/f\0.txt", 9), true},
+            TPathCase{"DotComponent", "/x/./f.txt"}, TPathCase{"EmptyComponent", "/x//f.txt"},
+            TPathCase{"EndsInSlash", "/x/f.txt/"}, TPathCase{"ParentComponent", "/x/../f.txt"}),
         ::testing::Values(0, 1, 2)),
     PathCaseName);
 

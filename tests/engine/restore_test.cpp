@@ -32,14 +32,18 @@ class RestoreTest : public TEngineTest {
 };
 
 class RoundTripTest : public RestoreTest,
-                      public ::testing::WithParamInterface<std::tuple<TCompressData, bool, bool>> {};
+                      public ::testing::WithParamInterface<std::tuple<TCompressData, bool, bool>> {
+};
 
 TEST_P(RoundTripTest, EveryFileComesBackByteForByteWithItsTime) {
   const auto [compress, encrypt, volumes] = GetParam();
   const std::string src = dir / "src";
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"text.txt", TextBytes(100000)}, {"noise.bin", NoiseBytes(70001)}, {"empty", ""},
-      {"exact", NoiseBytes(32768, 6)}, {"sub/deeper/čriepok.md", TextBytes(3)}};
+      {"text.txt", TextBytes(100000)},
+      {"noise.bin", NoiseBytes(70001)},
+      {"empty", ""},
+      {"exact", NoiseBytes(32768, 6)},
+      {"sub/deeper/čriepok.md", TextBytes(3)}};
   for (const auto& [name, content] : files) WriteFile(src + "/" + name, content);
 
   TVaultrex backup;
@@ -94,8 +98,10 @@ TEST_F(RestoreTest, InPlaceRestoreWritesTheStoredPathAndTheLogLines) {
 }
 
 TEST_F(RestoreTest, SelectionFlatAndForeignPaths) {
-  WriteArchive(Archive(), {{"/d/one.txt", "1"}, {"/d/two.bin", NoiseBytes(50000)},
-                           {"/d/sub/one.txt", "4"}, {"C:\\Data\\a.txt", "win"},
+  WriteArchive(Archive(), {{"/d/one.txt", "1"},
+                           {"/d/two.bin", NoiseBytes(50000)},
+                           {"/d/sub/one.txt", "4"},
+                           {"C:\\Data\\a.txt", "win"},
                            {"\\\\server\\share\\f.txt", "unc"}});
   engine.IncludeNames = {"", "/d/*.txt", "C:\\Data\\a.txt", "f.txt"};
   ASSERT_EQ(engine.Restore(), 0);
@@ -137,9 +143,11 @@ void PrintTo(const TModeCase& c, std::ostream* os) { *os << c.name; }
 class RestoreModes : public RestoreTest, public ::testing::WithParamInterface<TModeCase> {};
 
 TEST_P(RestoreModes, CompareTheTargetTimeWithTheStoredOne) {
-  WriteArchive(Archive(), {{"/m/older", "new"}, {"/m/same", "new"}, {"/m/newer", "new"},
-                           {"/m/missing", "new"}});
-  for (const char* n : {"older", "same", "newer"}) WriteFile(dir / ("out/m/" + std::string(n)), "disk");
+  WriteArchive(
+      Archive(),
+      {{"/m/older", "new"}, {"/m/same", "new"}, {"/m/newer", "new"}, {"/m/missing", "new"}});
+  for (const char* n : {"older", "same", "newer"})
+    WriteFile(dir / ("out/m/" + std::string(n)), "disk");
   SetFileDateTime(dir / "out/m/older", DateTimeToDos(FixedTime() - 1.0));
   SetFileDateTime(dir / "out/m/same", DateTimeToDos(FixedTime()));
   SetFileDateTime(dir / "out/m/newer", DateTimeToDos(FixedTime() + 1.0));
@@ -148,17 +156,18 @@ TEST_P(RestoreModes, CompareTheTargetTimeWithTheStoredOne) {
   engine.RestoreMode = GetParam().mode;
   ASSERT_EQ(engine.Restore(), 0);
   std::string outcome;
-  for (const char* n : {"older", "same", "newer", "missing"}) outcome += Out("m/" + std::string(n)) + " ";
+  for (const char* n : {"older", "same", "newer", "missing"})
+    outcome += Out("m/" + std::string(n)) + " ";
   EXPECT_EQ(outcome, GetParam().outcome);
   EXPECT_EQ(percents, (std::vector<std::int32_t>{25, 50, 75, 100}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, RestoreModes,
-    ::testing::Values(TModeCase{"All", RM_All, "new new new new "},
-                      TModeCase{"Newer", RM_Newer, "new disk disk <none> "},
-                      TModeCase{"NewerAndNew", RM_NewerAndNew, "new disk disk new "}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Modes, RestoreModes,
+                         ::testing::Values(TModeCase{"All", RM_All, "new new new new "},
+                                           TModeCase{"Newer", RM_Newer, "new disk disk <none> "},
+                                           TModeCase{"NewerAndNew", RM_NewerAndNew,
+                                                     "new disk disk new "}),
+                         vx::test::TCaseName());
 
 // Only empty files selected: the percentage is 100, not a division by 0.
 TEST_F(RestoreTest, OnlyEmptyFilesReportOneHundredPercent) {
@@ -185,19 +194,21 @@ TEST_F(RestoreTest, TimeAndReadOnlyAttributeAreAppliedAndReadOnlyTargetsReplaced
 }
 
 TEST_F(RestoreTest, PerFileFailuresAreLoggedAndTheRunGoesOn) {
-  WriteArchive(Archive(), {{"/c/bad", "damaged", 0x20, true},
-                           {"/c/blocked", NoiseBytes(80000)},
-                           {"/c/good", "fine"}});
+  WriteArchive(
+      Archive(),
+      {{"/c/bad", "damaged", 0x20, true}, {"/c/blocked", NoiseBytes(80000)}, {"/c/good", "fine"}});
   fs::create_directories(dir / "out/c/blocked");  // a folder where the file goes
   ASSERT_EQ(engine.Restore(), 9);
-  EXPECT_TRUE(LogHas("Chaba (Kontrolný súčet súboru je iný ako u originálneho súboru - súbor "
-                     "môže byť poškodený) sa vyskytla počas obnovy /c/bad"));
-  EXPECT_TRUE(LogHas("Chyba (Chyba I/O  (#21) počas vytvárania dočasného súboru) sa vyskytla "
-                     "počas obnovy /c/blocked"));
+  EXPECT_TRUE(
+      LogHas("Chaba (Kontrolný súčet súboru je iný ako u originálneho súboru - súbor "
+             "môže byť poškodený) sa vyskytla počas obnovy /c/bad"));
+  EXPECT_TRUE(
+      LogHas("Chyba (Chyba I/O  (#21) počas vytvárania dočasného súboru) sa vyskytla "
+             "počas obnovy /c/blocked"));
   EXPECT_EQ(Out("c/good"), "fine");  // the blocked file's data were read past
   EXPECT_EQ(engine.ErrorCount(), 2);
 
-  engine.NoFileCRCs = true;  // then nothing is checked
+  engine.NoFileCRCs = true;        // then nothing is checked
   ASSERT_EQ(engine.Restore(), 9);  // the blocked file still fails
   EXPECT_TRUE(LogHas("/c/bad OK obnovené  do " + dir.path() + "/out/c/bad"));
 
@@ -207,7 +218,8 @@ TEST_F(RestoreTest, PerFileFailuresAreLoggedAndTheRunGoesOn) {
   bytes.resize(65536);
   WriteFile(Archive(), bytes);
   EXPECT_EQ(engine.Restore(), 9);
-  EXPECT_TRUE(LogHas("Chyba (Predčasný koniec súboru v hlavičke súboru) sa vyskytla počas obnovy /r/b"));
+  EXPECT_TRUE(
+      LogHas("Chyba (Predčasný koniec súboru v hlavičke súboru) sa vyskytla počas obnovy /r/b"));
 }
 
 TEST_F(RestoreTest, RefusedSettingsAndCancelEndTheRun) {
@@ -227,7 +239,8 @@ TEST_F(RestoreTest, RefusedSettingsAndCancelEndTheRun) {
 }
 
 TEST_F(RestoreTest, ParentComponentsAreRefusedAndNothingLandsOutside) {
-  WriteArchive(Archive(), {{"/../../escape.txt", "evil"}, {"/x/../../../escape2.txt", "evil"},
+  WriteArchive(Archive(), {{"/../../escape.txt", "evil"},
+                           {"/x/../../../escape2.txt", "evil"},
                            {"/ok/fine.txt", "fine"}});
   ASSERT_EQ(engine.Restore(), 9);
   EXPECT_FALSE(FileExists(dir / "escape.txt"));
@@ -251,7 +264,7 @@ TEST_F(RestoreTest, SymbolicLinksAreReplacedOrRefusedNeverFollowed) {
   WriteFile(victim, "precious");
   fs::create_directories(dir / "outside");
   fs::create_directories(dir / "out/l");
-  fs::create_symlink(victim, dir / "out/l/file.txt");   // a link at the target
+  fs::create_symlink(victim, dir / "out/l/file.txt");    // a link at the target
   fs::create_symlink(dir / "outside", dir / "out/etc");  // a linked folder
   const std::string inPlace = dir / "in-place.txt";
   fs::create_symlink(victim, inPlace);
@@ -274,11 +287,9 @@ TEST_F(RestoreTest, SymbolicLinksAreReplacedOrRefusedNeverFollowed) {
 // files that alternate between folders each land in their own.
 TEST_F(RestoreTest, FoldersSwappedDuringTheRunAreNotFollowed) {
   fs::create_directories(dir / "outside");
-  WriteArchive(Archive(), {{"/a/1", "a1"},
-                           {"/b/1", "b1"},
-                           {"/a/2", "a2"},
-                           {"/b/deep/er/2", "b2"},
-                           {"/b/3", "b3"}});
+  WriteArchive(
+      Archive(),
+      {{"/a/1", "a1"}, {"/b/1", "b1"}, {"/a/2", "a2"}, {"/b/deep/er/2", "b2"}, {"/b/3", "b3"}});
   int files = 0;
   engine.OnStatistic = [&](const TBackupStatistic&, bool&) {
     if (++files != 2) return;
@@ -297,15 +308,21 @@ TEST_F(RestoreTest, FoldersSwappedDuringTheRunAreNotFollowed) {
 
   // The same alternation restored to the stored paths.
   const std::string p = dir / "p", q = dir / "q";
-  WriteArchive(Archive(), {{p + "/1", "p1"}, {q + "/1", "q1"}, {p + "/2", "p2"},
-                           {q + "/sub/2", "q2"}, {p + "/3", "p3"}});
+  WriteArchive(Archive(), {{p + "/1", "p1"},
+                           {q + "/1", "q1"},
+                           {p + "/2", "p2"},
+                           {q + "/sub/2", "q2"},
+                           {p + "/3", "p3"}});
   engine.RedirectRestore = false;
   engine.OnStatistic = nullptr;
   ASSERT_EQ(engine.Restore(), 0);
   EXPECT_EQ(engine.ErrorCount(), 0);
-  for (const auto& [path, content] : std::vector<std::pair<std::string, std::string>>{
-           {p + "/1", "p1"}, {q + "/1", "q1"}, {p + "/2", "p2"}, {q + "/sub/2", "q2"},
-           {p + "/3", "p3"}})
+  for (const auto& [path, content] :
+       std::vector<std::pair<std::string, std::string>>{{p + "/1", "p1"},
+                                                        {q + "/1", "q1"},
+                                                        {p + "/2", "p2"},
+                                                        {q + "/sub/2", "q2"},
+                                                        {p + "/3", "p3"}})
     EXPECT_EQ(ReadFile(path), content) << path;
 }
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "engine/vaultrex.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 
 namespace vx {

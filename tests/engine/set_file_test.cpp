@@ -19,17 +19,26 @@ namespace {
 
 using namespace vx::test;
 
-const char* const kKeys[] = {
-    "Magicnumber",      "Created",          "LogFileMode",     "LogFileName",
-    "EncryptData",      "EncryptKey",       "CompressData",    "Comment",
-    "RuninBackground",  "Messages",         "IncludeNames",    "ExcludeNames",
-    "RecurseSubDir",    "BackupHiddenSysFiles", "BackupOpenFiles", "BackupMode",
-    "SpecialBackupDate", "VerifyDuringBackup", "HandleOpenErrors", "HandleFileReadError",
-    "BackupDestination", "ArchiveBaseName",  "BackupToTape",    "BackupToFTP",
-    "FTP_Hostname",     "FTP_username",     "FTP_password",    "FTP_port",
-    "EraseTargetDir",   "SpanDisks",        "KeepArchiveFlags", "AskForFirstDisk",
-    "TapeFileMarks",    "EjectTape",        "RedirectRestore", "RestoreTo",
-    "FlatRestore",      "RestoreMode",      "RestoreAttributes"};
+const char* const kKeys[] = {"Magicnumber",       "Created",
+                             "LogFileMode",       "LogFileName",
+                             "EncryptData",       "EncryptKey",
+                             "CompressData",      "Comment",
+                             "RuninBackground",   "Messages",
+                             "IncludeNames",      "ExcludeNames",
+                             "RecurseSubDir",     "BackupHiddenSysFiles",
+                             "BackupOpenFiles",   "BackupMode",
+                             "SpecialBackupDate", "VerifyDuringBackup",
+                             "HandleOpenErrors",  "HandleFileReadError",
+                             "BackupDestination", "ArchiveBaseName",
+                             "BackupToTape",      "BackupToFTP",
+                             "FTP_Hostname",      "FTP_username",
+                             "FTP_password",      "FTP_port",
+                             "EraseTargetDir",    "SpanDisks",
+                             "KeepArchiveFlags",  "AskForFirstDisk",
+                             "TapeFileMarks",     "EjectTape",
+                             "RedirectRestore",   "RestoreTo",
+                             "FlatRestore",       "RestoreMode",
+                             "RestoreAttributes"};
 
 class SetFileTest : public ::testing::Test {
  protected:
@@ -111,7 +120,8 @@ TEST_F(SetFileTest, TextsAndListsAreStoredEscaped) {
 TEST_F(SetFileTest, LongListIsCutAtTheBufferLimit) {
   TVaultrex a;
   // 300 lines of 18 characters, each stored with its escaped TAB: 22.
-  for (int i = 0; i < 300; ++i) a.IncludeNames.push_back("/data/file-" + std::to_string(100 + i) + ".txt");
+  for (int i = 0; i < 300; ++i)
+    a.IncludeNames.push_back("/data/file-" + std::to_string(100 + i) + ".txt");
   a.SaveSet(Set());
   TVaultrex b;
   b.LoadSet(Set());
@@ -123,8 +133,8 @@ TEST_F(SetFileTest, LongListIsCutAtTheBufferLimit) {
 
 TEST_F(SetFileTest, HandEditedValuesFollowTheReadingRules) {
   TVaultrex().SaveSet(Set());
-  Put("BackupDestination", "C:\\x5cData");      // lower-case digit reads as 0
-  Put("ArchiveBaseName", "ab\\x4");              // cut escape ends the text
+  Put("BackupDestination", "C:\\x5cData");  // lower-case digit reads as 0
+  Put("ArchiveBaseName", "ab\\x4");         // cut escape ends the text
   Put("Comment", "  \"quoted\"  ");
   Put("CompressData", "0x2");
   Put("BackupMode", "nonsense");

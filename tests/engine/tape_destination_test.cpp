@@ -61,13 +61,12 @@ TEST_P(TapeEject, FailedEjectIsAnErrorAndTheFlushStillFollows) {
   EXPECT_EQ(f.Flushes(), c.flushesAtClose);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, TapeEject,
-    ::testing::Values(EjectCase{"Done", Good(), false, 0},
-                      EjectCase{"NotReady", CheckCondition(0x02), true, 1},
-                      EjectCase{"TransportFailed", TScsiResult{}, true, 1},
-                      EjectCase{"MediumError", CheckCondition(0x03), true, 1}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Answers, TapeEject,
+                         ::testing::Values(EjectCase{"Done", Good(), false, 0},
+                                           EjectCase{"NotReady", CheckCondition(0x02), true, 1},
+                                           EjectCase{"TransportFailed", TScsiResult{}, true, 1},
+                                           EjectCase{"MediumError", CheckCondition(0x03), true, 1}),
+                         vx::test::TCaseName());
 
 TEST(TapeDestinationBlocks, PartlyMovedBlockIsATapeError) {
   Fixture f;

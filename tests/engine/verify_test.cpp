@@ -2,10 +2,9 @@
 // front of the run's lines, result 98, read-only disk files, the private
 // temporary file.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -23,7 +22,8 @@ class VerifyTest : public TEngineTest {
  protected:
   void SetUp() override {
     UseLog(dir / "verify.log");
-    files = {{dir / "data/a.txt", TextBytes(70000)}, {dir / "data/b.bin", NoiseBytes(40000)},
+    files = {{dir / "data/a.txt", TextBytes(70000)},
+             {dir / "data/b.bin", NoiseBytes(40000)},
              {dir / "data/empty", ""}};
     for (const auto& f : files) WriteFile(f.path, f.content);
   }
@@ -37,7 +37,7 @@ TEST_F(VerifyTest, MatchingFilesGiveTheSummaryFirstAndResultZero) {
   engine.EncryptData = true;
   engine.EncryptKey = "dlhe heslo 123";
   ::chmod(files[0].path.c_str(), 0444);  // read-only files are compared too
-  engine.RestoreAttributes = true;        // and do not spoil the temporary copy
+  engine.RestoreAttributes = true;       // and do not spoil the temporary copy
   ASSERT_EQ(engine.Verify(), 0);
   const auto log = Log();
   ASSERT_EQ(log.size(), 7u);
@@ -146,8 +146,8 @@ TEST_F(VerifyTest, DifferencesAreFoundInEveryBlockAndLength) {
     return std::find(log.begin(), log.end(), line) != log.end();
   };
   for (const TStoredFile& f : set) {
-    const bool same = f.path.ends_with("same") || f.path.ends_with("both-empty") ||
-                      f.path.ends_with("same-text");
+    const bool same =
+        f.path.ends_with("same") || f.path.ends_with("both-empty") || f.path.ends_with("same-text");
     EXPECT_TRUE(has(f.path + (same ? " bez chýb" : " rozdiel v  súbore v zálohe"))) << f.path;
   }
   EXPECT_TRUE(has("3 Súbor/y skontrolované OK"));
@@ -165,10 +165,10 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
   WriteFile(Archive(), bytes);
   ASSERT_EQ(engine.Verify(), 98);
   auto log = Log();
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "Chyba (Predčasný koniec súboru pri čítaní súboru) počas kontroly " +
-                          set[0].path),
-            log.end());
+  EXPECT_NE(
+      std::find(log.begin(), log.end(),
+                "Chyba (Predčasný koniec súboru pri čítaní súboru) počas kontroly " + set[0].path),
+      log.end());
   EXPECT_EQ(std::find(log.begin(), log.end(), set[0].path + " súbor chýba alebo je uzmaknutý"),
             log.end());
 
@@ -186,9 +186,10 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
   WriteFile(Archive(), bytes);
   EXPECT_EQ(engine.Verify(), 98);
   log = Log();
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "Chyba (Dekomprimovaný blok nemá správnu dĺžku) počas kontroly " + set[0].path),
-            log.end());
+  EXPECT_NE(
+      std::find(log.begin(), log.end(),
+                "Chyba (Dekomprimovaný blok nemá správnu dĺžku) počas kontroly " + set[0].path),
+      log.end());
   EXPECT_EQ(std::find(log.begin(), log.end(), set[0].path + " rozdiel v  súbore v zálohe"),
             log.end());
 }
@@ -237,15 +238,15 @@ TEST_P(CompareFilesTest, GivesTheCodeOfTheOutcome) {
   EXPECT_EQ(TVaultrex::CompareFiles(d / c.first, d / c.second), c.code);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, CompareFilesTest,
-    ::testing::Values(TCompareCase{"Same", "a", "same", 0}, TCompareCase{"BothEmpty", "e1", "e2", 0},
-                      TCompareCase{"DiffersInTheLastChunk", "a", "late", 3},
-                      TCompareCase{"OneEmpty", "a", "e1", 3},
-                      TCompareCase{"FirstMissing", "none", "a", 1},
-                      TCompareCase{"SecondMissing", "a", "none", 2},
-                      TCompareCase{"SecondIsAFolder", "a", "folder", 2}),
-    vx::test::TCaseName());
+INSTANTIATE_TEST_SUITE_P(Outcomes, CompareFilesTest,
+                         ::testing::Values(TCompareCase{"Same", "a", "same", 0},
+                                           TCompareCase{"BothEmpty", "e1", "e2", 0},
+                                           TCompareCase{"DiffersInTheLastChunk", "a", "late", 3},
+                                           TCompareCase{"OneEmpty", "a", "e1", 3},
+                                           TCompareCase{"FirstMissing", "none", "a", 1},
+                                           TCompareCase{"SecondMissing", "a", "none", 2},
+                                           TCompareCase{"SecondIsAFolder", "a", "folder", 2}),
+                         vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vx

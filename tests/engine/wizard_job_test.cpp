@@ -51,8 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TSplitCase{"-5", 0},
                       // 2097152 KB and more: the 32-bit product would wrap.
                       TSplitCase{"2097152", 2147483648LL}, TSplitCase{"4194304", 4294967296LL},
-                      TSplitCase{"9007199254740992", 0},
-                      TSplitCase{"99999999999999999999", 0}));
+                      TSplitCase{"9007199254740992", 0}, TSplitCase{"99999999999999999999", 0}));
 
 struct TPortCase {
   const char* text;
@@ -80,8 +79,7 @@ TEST_P(FtpPort, TextThatIsNoNumberGives21OnEveryPage) {
 INSTANTIATE_TEST_SUITE_P(Texts, FtpPort,
                          ::testing::Values(TPortCase{"21", 21}, TPortCase{"2121", 2121},
                                            TPortCase{"ftp", 21}, TPortCase{"", 21},
-                                           TPortCase{"21x", 21},
-                                           TPortCase{"99999999999", 21}));
+                                           TPortCase{"21x", 21}, TPortCase{"99999999999", 21}));
 
 TEST(BackupPage, EveryFieldReachesItsProperty) {
   TVaultrex e;
@@ -231,7 +229,8 @@ TEST(RestorePage, EveryFieldReachesItsProperty) {
 }
 
 TEST(RunLog, NameHasTheWordAndTheLocalTime) {
-  const std::regex shape(R"(/var/log/x/(Backup|Restore|Verify) \d\d-\d\d-\d{4} \d\d-\d\d-\d\d\.LOG)");
+  const std::regex shape(
+      R"(/var/log/x/(Backup|Restore|Verify) \d\d-\d\d-\d{4} \d\d-\d\d-\d\d\.LOG)");
   const char* words[] = {"Backup ", "Restore ", "Verify "};
   for (int kind = 0; kind < 3; ++kind) {
     const std::string name = RunLogFileName("/var/log/x", kind);
@@ -287,11 +286,26 @@ TEST_F(JobFile, SavedFileHasTheSectionsAndKeysInOrder) {
   p.Include = {"/data/*.doc"};
   p.Location = "/mnt/d/";
   SaveJobFile(file, p);
-  const std::vector<std::string> expected = {
-      "[ID]", "Velmora=1", "[Include]", "Files0=/data/*.doc", "[Where]", "BackupToTape=0",
-      "Location=/mnt/d/", "BaseName=Backup", "[How]", "Mode=0", "Compression=1",
-      "BackupOpenFiles=0", "SkipLocks=0", "BackupHiddenFiles=1", "EraseTarget=0",
-      "Encryption=0", "Verify=0", "CreateLog=1", "Password=", "Comment="};
+  const std::vector<std::string> expected = {"[ID]",
+                                             "Velmora=1",
+                                             "[Include]",
+                                             "Files0=/data/*.doc",
+                                             "[Where]",
+                                             "BackupToTape=0",
+                                             "Location=/mnt/d/",
+                                             "BaseName=Backup",
+                                             "[How]",
+                                             "Mode=0",
+                                             "Compression=1",
+                                             "BackupOpenFiles=0",
+                                             "SkipLocks=0",
+                                             "BackupHiddenFiles=1",
+                                             "EraseTarget=0",
+                                             "Encryption=0",
+                                             "Verify=0",
+                                             "CreateLog=1",
+                                             "Password=",
+                                             "Comment="};
   EXPECT_EQ(ReadLines(file), expected);
 }
 

@@ -35,7 +35,8 @@ void PassClockTick(const std::string& folder, std::int64_t ctimeNs) {
     struct stat st {};
     ::stat(probe.c_str(), &st);
     ::unlink(probe.c_str());
-    if (static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec > ctimeNs) return;
+    if (static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec > ctimeNs)
+      return;
     ::usleep(1000);
   }
 }
@@ -171,7 +172,8 @@ TEST_F(ArchiveBitStoreTest, ResetPassCutShortByACrashMarksNothing) {
 bool SomeoneReads(const std::string& dbPath) {
   sqlite3* probe = nullptr;
   EXPECT_EQ(sqlite3_open(dbPath.c_str(), &probe), SQLITE_OK);
-  const bool busy = sqlite3_exec(probe, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_BUSY;
+  const bool busy =
+      sqlite3_exec(probe, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_BUSY;
   sqlite3_exec(probe, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(probe);
   return busy;
@@ -237,8 +239,8 @@ TEST_F(ArchiveBitStoreTest, LongLookupPassLetsOtherWritersIn) {
   } catch (const EArchiveStore& e) {
     ADD_FAILURE() << e.what();
   }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(20 * TArchiveBitStore::kLookupSnapshotMs);
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(20 * TArchiveBitStore::kLookupSnapshotMs);
   while (writerGotIn && !seenCleared && !failed && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }

@@ -21,7 +21,8 @@ std::int64_t Utc(int y, int mo, int d, int h, int mi, int s) {
 }
 
 std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
-  return static_cast<std::uint32_t>(((y - 1980) << 9 | mo << 5 | d) << 16 | (h << 11 | mi << 5 | s / 2));
+  return static_cast<std::uint32_t>(((y - 1980) << 9 | mo << 5 | d) << 16 |
+                                    (h << 11 | mi << 5 | s / 2));
 }
 
 class TimeZoneTest : public ::testing::Test {
@@ -49,7 +50,7 @@ TEST_F(TimeZoneTest, DosTimeIsLocalAndTruncatedToTwoSeconds) {
 TEST_F(TimeZoneTest, DosRangeIsClamped) {
   EXPECT_EQ(UnixToDos(0), Dos(1980, 1, 1, 0, 0, 0));
   EXPECT_EQ(UnixToDos(Utc(1979, 12, 31, 22, 59, 59)), Dos(1980, 1, 1, 0, 0, 0));  // 23:59:59 local
-  EXPECT_EQ(UnixToDos(Utc(1979, 12, 31, 23, 0, 0)), Dos(1980, 1, 1, 0, 0, 0));    // first DOS second
+  EXPECT_EQ(UnixToDos(Utc(1979, 12, 31, 23, 0, 0)), Dos(1980, 1, 1, 0, 0, 0));  // first DOS second
   EXPECT_EQ(UnixToDos(Utc(2200, 5, 5, 0, 0, 0)), Dos(2107, 12, 31, 23, 59, 58));
   EXPECT_EQ(DateTimeToDos(1000.0), Dos(1980, 1, 1, 0, 0, 0));
   EXPECT_EQ(DateTimeToDos(1e9), Dos(2107, 12, 31, 23, 59, 58));

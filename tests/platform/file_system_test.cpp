@@ -1,7 +1,7 @@
 #include "platform/file_system.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +9,11 @@
 #include <fstream>
 #include <map>
 
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
 #include "platform/paths.h"
-#include "common/files.h"
-#include "common/temp_folder.h"
 
 namespace vx {
 namespace {
@@ -99,7 +99,8 @@ TEST_F(FileSystemTest, SubfoldersLeaveOutHiddenOnesUnlessAsked) {
 }
 
 TEST_F(FileSystemTest, DeleteByMaskTakesReadOnlyFilesAndSparesTheRest) {
-  for (const char* name : {"set.001", "set.002", "set.txt", "other.001"}) WriteFile(dir / name, "x");
+  for (const char* name : {"set.001", "set.002", "set.txt", "other.001"})
+    WriteFile(dir / name, "x");
   ::chmod((dir / "set.002").c_str(), 0444);
   ::mkdir((dir / "set.003").c_str(), 0755);  // a folder is never deleted
   EXPECT_EQ(DeleteFilesByMask(dir / "set.0*"), 2);

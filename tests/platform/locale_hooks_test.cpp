@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
+#include "common/files.h"
+#include "common/temp_folder.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
 #include "platform/locale.h"
-#include "common/files.h"
-#include "common/temp_folder.h"
 #include "support/utils.h"
 
 // glibc's newlocale keeps the parsed LOCPATH for the life of the process;
@@ -46,8 +46,8 @@ class SlovakLocale : public ::testing::Test {
         std::system("command -v localedef >/dev/null 2>&1") != 0) {
       GTEST_SKIP() << "no locale sources to build sk_SK from";
     }
-    const std::string cmd = "localedef -i sk_SK -f UTF-8 '" + (dir / "sk_SK.UTF-8") +
-                            "' >/dev/null 2>&1";
+    const std::string cmd =
+        "localedef -i sk_SK -f UTF-8 '" + (dir / "sk_SK.UTF-8") + "' >/dev/null 2>&1";
     // localedef exits with 1 for mere warnings; the compiled folder is what counts.
     const int status = std::system(cmd.c_str());
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) > 1 ||
@@ -84,13 +84,20 @@ TEST(ShortDate, CLocaleReadsMonthDayYear) {
     int y, m, d;
   };
   const TCase cases[] = {
-      {"03/05/26", true, 2026, 3, 5},   {" 12/31/1999 ", true, 1999, 12, 31},
-      {"1/2/49", true, 2049, 1, 2},     {"1/2/50", true, 1950, 1, 2},
-      {"02/29/2024", true, 2024, 2, 29}, {"02/29/2025", false, 0, 0, 0},
-      {"13/01/26", false, 0, 0, 0},     {"03/05", false, 0, 0, 0},
-      {"03.05.26", false, 0, 0, 0},     {"03/05/26 10:00", false, 0, 0, 0},
-      {"03/05/226", false, 0, 0, 0},    {"", false, 0, 0, 0},
-      {"//", false, 0, 0, 0},           {"003/05/26", false, 0, 0, 0},
+      {"03/05/26", true, 2026, 3, 5},
+      {" 12/31/1999 ", true, 1999, 12, 31},
+      {"1/2/49", true, 2049, 1, 2},
+      {"1/2/50", true, 1950, 1, 2},
+      {"02/29/2024", true, 2024, 2, 29},
+      {"02/29/2025", false, 0, 0, 0},
+      {"13/01/26", false, 0, 0, 0},
+      {"03/05", false, 0, 0, 0},
+      {"03.05.26", false, 0, 0, 0},
+      {"03/05/26 10:00", false, 0, 0, 0},
+      {"03/05/226", false, 0, 0, 0},
+      {"", false, 0, 0, 0},
+      {"//", false, 0, 0, 0},
+      {"003/05/26", false, 0, 0, 0},
   };
   for (const auto& c : cases) {
     double dt = -1;

@@ -33,9 +33,9 @@ TEST(RecursionMarker, OnlyABlankAndSlashSAtTheEnd) {
       {"/home/eva/docs\t/S", "/home/eva/docs", true},
       {"/srv", "/srv", false},
       {"/src/", "/src/", false},
-      {"/share/data ", "/share/data", false},       // blanks trimmed even without a marker
-      {"/data/S", "/data/S", false},                // no blank before it
-      {"/home/x /S/y", "/home/x /S/y", false},      // not at the end
+      {"/share/data ", "/share/data", false},   // blanks trimmed even without a marker
+      {"/data/S", "/data/S", false},            // no blank before it
+      {"/home/x /S/y", "/home/x /S/y", false},  // not at the end
       {"/home/x /SS", "/home/x /SS", false},
       {" /S", "", true},
   };

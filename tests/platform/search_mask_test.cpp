@@ -35,10 +35,10 @@ TEST(SearchMask, QuirksUsersRelyOn) {
 }
 
 TEST(SearchMask, NonAsciiNamesCountCharactersNotBytes) {
-  EXPECT_TRUE(MatchSearchMask("?.txt", "\xC4\x8D.txt"));          // "č.txt"
-  EXPECT_TRUE(MatchSearchMask("z?lohy", "z\xC3\xA1lohy"));        // "zálohy"
+  EXPECT_TRUE(MatchSearchMask("?.txt", "\xC4\x8D.txt"));    // "č.txt"
+  EXPECT_TRUE(MatchSearchMask("z?lohy", "z\xC3\xA1lohy"));  // "zálohy"
   EXPECT_FALSE(MatchSearchMask("z??lohy", "z\xC3\xA1lohy"));
-  EXPECT_TRUE(MatchSearchMask("*", "\xFF\xFE"));                  // not UTF-8 at all
+  EXPECT_TRUE(MatchSearchMask("*", "\xFF\xFE"));  // not UTF-8 at all
   EXPECT_TRUE(MatchSearchMask("?\xFE", "\xFF\xFE"));
 }
 

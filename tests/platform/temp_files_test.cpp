@@ -6,9 +6,9 @@
 
 #include <system_error>
 
-#include "platform/paths.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "platform/paths.h"
 
 namespace vx {
 namespace {

@@ -43,15 +43,15 @@ TEST(FormatSize, ThirtyTwoBitBoundariesAndSuffixes) {
   EXPECT_EQ(FormatSize(-5), "    -5");
   EXPECT_EQ(FormatSize(INT32_MIN), "-2147483648");  // wider than the field: not cut
   EXPECT_EQ(FormatSize(2048), "   2.0k");
-  EXPECT_EQ(FormatSize(2304), "   2.3k");      // 2.25: the half goes up
-  EXPECT_EQ(FormatSize(2097151), "2048.0k");   // last value shown in k
+  EXPECT_EQ(FormatSize(2304), "   2.3k");     // 2.25: the half goes up
+  EXPECT_EQ(FormatSize(2097151), "2048.0k");  // last value shown in k
   EXPECT_EQ(FormatSize(2097152), "   2.0M");
   EXPECT_EQ(FormatSize(INT32_MAX), "2048.0M");
 }
 
 TEST(FormatSize, SixtyFourBitBoundariesAndSuffixes) {
   EXPECT_EQ(FormatSize64(0), "     0");
-  EXPECT_EQ(FormatSize64(2048), "  2048");     // divides only while strictly above 2048
+  EXPECT_EQ(FormatSize64(2048), "  2048");  // divides only while strictly above 2048
   EXPECT_EQ(FormatSize64(2049), "   2.0 k");
   EXPECT_EQ(FormatSize64(2097152), "2048.0 k");
   EXPECT_EQ(FormatSize64(3145728), "   3.0 M");
@@ -72,7 +72,7 @@ TEST(FormatFloat, RoundsHalvesAwayFromZero) {
   // Decided on the exact binary value: 1.005 is stored a little below.
   EXPECT_EQ(FormatFloat(0, 2, 1.005), "1.00");
   EXPECT_EQ(FormatFloat(0, 1, 99.95), "100.0");  // the carry runs into a new digit
-  EXPECT_EQ(FormatFloat(0, 0, -0.4), "0");        // no "-0"
+  EXPECT_EQ(FormatFloat(0, 0, -0.4), "0");       // no "-0"
   EXPECT_EQ(FormatFloat(8, 3, 3.14159), "   3.142");
   EXPECT_EQ(DecimalSeparator(), '.');  // tests run with LC_ALL=C
 }

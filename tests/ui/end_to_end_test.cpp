@@ -163,7 +163,8 @@ void EndToEndTest::BackupVerifyRestoreTwoFiles() {
     QCOMPARE(watch.run.status, QStringLiteral("Obnova dát je ukončená."));
   }
   QStringList restored;
-  QDirIterator it(home.Home() + QStringLiteral("/obnova"), QDir::Files, QDirIterator::Subdirectories);
+  QDirIterator it(home.Home() + QStringLiteral("/obnova"), QDir::Files,
+                  QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString file = it.next();
     restored << QFileInfo(file).fileName();

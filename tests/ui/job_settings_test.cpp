@@ -26,7 +26,7 @@ QString Value(QObject* form, const QString& name) {
   QObject* c = Control<QObject>(form, name);
   if (auto* e = qobject_cast<QLineEdit*>(c)) return e->text();
   return static_cast<QAbstractButton*>(c)->isChecked() ? QStringLiteral("on")
-                                                        : QStringLiteral("off");
+                                                       : QStringLiteral("off");
 }
 
 void SetValue(QObject* form, const QString& name, const QString& value) {
@@ -120,8 +120,9 @@ void JobSettingsTest::JobKeepsEveryControl() {
 void JobSettingsTest::EntriesAreAppendedWithTheirImages() {
   TPrivateHome home;
   const QString file = home.Path(QStringLiteral("job.sqt"));
-  WriteBytes(file, "[ID]\nVelmora=1\n[Include]\nFiles0=/a=b.txt\nFiles1=/x/*.tmp\n"
-                   "[Exclude]\nX=/y/file?.o\n");
+  WriteBytes(file,
+             "[ID]\nVelmora=1\n[Include]\nFiles0=/a=b.txt\nFiles1=/x/*.tmp\n"
+             "[Exclude]\nX=/y/file?.o\n");
   TMainForm form;
   QVERIFY(form.LoadJob(file));
   QVERIFY(form.LoadJob(file));
@@ -140,7 +141,8 @@ void JobSettingsTest::RefusedFileChangesNothing_data() {
                                   << "\nNeplatný formát záložnej sady";
   QTest::newRow("marker 0") << "[ID]\nVelmora=0\n[Include]\nFiles0=/x\n"
                             << "\nNeplatný formát záložnej sady";
-  QTest::newRow("no file") << "" << "\nSúbor nenájdený.\nNesprávna cesta k súboru";
+  QTest::newRow("no file") << ""
+                           << "\nSúbor nenájdený.\nNesprávna cesta k súboru";
 }
 
 void JobSettingsTest::RefusedFileChangesNothing() {

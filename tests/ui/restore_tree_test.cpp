@@ -1,5 +1,7 @@
 // The restore tree: its nodes from stored paths (Linux and Windows sets),
 // ticking by key and mouse, the selection, and reading real sets.
+#include "ui/restore_tree.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,12 +12,11 @@
 
 #include "common/archive_writer.h"
 #include "platform/date_time.h"
+#include "platform/hooks.h"
 #include "platform/locale.h"
 #include "support/version.h"
-#include "platform/hooks.h"
 #include "ui/log_view.h"
 #include "ui/main_form.h"
-#include "ui/restore_tree.h"
 #include "ui/texts.h"
 #include "ui/ui_fixture.h"
 
@@ -97,8 +98,8 @@ void RestoreTreeTest::NodesFromStoredPaths_data() {
       << QStringList{"(C:)", "  z.txt", "(D:)", "  Data", "    x.doc", "    y.doc"};
   QTest::newRow("linux: one root, sorted children")
       << QStringList{"/home/eva/b.txt", "/home/eva/a.txt", "/etc/hosts", "/top.txt"}
-      << QStringList{"/", "  etc", "    hosts", "  home", "    eva", "      a.txt", "      b.txt",
-                     "  top.txt"};
+      << QStringList{"/",       "  etc",       "    hosts",   "  home",
+                     "    eva", "      a.txt", "      b.txt", "  top.txt"};
   QTest::newRow("linux: folders differing in case stay apart")
       << QStringList{"/x/A/f", "/x/a/g"}
       << QStringList{"/", "  x", "    A", "      f", "    a", "      g"};
@@ -129,8 +130,10 @@ void RestoreTreeTest::NodePathGivesTheStoredPathBack() {
   QStringList got;
   for (QTreeWidgetItemIterator it(&t); *it; ++it) {
     const QString p = TRestoreTree::NodePath(*it);
-    if ((*it)->data(0, kImageRole).toInt() == TI_File) got << p;
-    else QVERIFY2(p.isEmpty(), qPrintable((*it)->text(0)));
+    if ((*it)->data(0, kImageRole).toInt() == TI_File)
+      got << p;
+    else
+      QVERIFY2(p.isEmpty(), qPrintable((*it)->text(0)));
   }
   got.sort();
   stored.sort();
@@ -155,8 +158,7 @@ void RestoreTreeTest::TickingARootTicksEverythingBelow() {
   TRestoreTree t;
   t.Fill(Std({"C:\\A\\one.txt", "C:\\A\\B\\two.txt", "C:\\three.txt", "D:\\other.txt"}));
   Toggle(t, Find(t, {"(C:)"}));
-  QCOMPARE(t.Selection(),
-           QStringList({"C:\\A\\B\\two.txt", "C:\\A\\one.txt", "C:\\three.txt"}));
+  QCOMPARE(t.Selection(), QStringList({"C:\\A\\B\\two.txt", "C:\\A\\one.txt", "C:\\three.txt"}));
   Toggle(t, Find(t, {"(C:)", "A", "one.txt"}));
   QCOMPARE(t.Selection(), QStringList({"C:\\A\\B\\two.txt", "C:\\three.txt"}));
   QCOMPARE(TRestoreTree::State(Find(t, {"(C:)"})), int(TI_Checked));
@@ -211,7 +213,8 @@ void RestoreTreeTest::ClickOnTheBoxTicksClickOnTheTextDoesNot() {
   option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration;
   option.decorationSize = QSize(16, 16);
   const QRect box = t.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &t);
-  QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, t.visualItemRect(a).topRight() - QPoint(5, -3));
+  QTest::mouseClick(t.viewport(), Qt::LeftButton, {},
+                    t.visualItemRect(a).topRight() - QPoint(5, -3));
   QVERIFY(t.Selection().isEmpty());
   QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, box.center());
   QCOMPARE(t.Selection(), QStringList({"/a.txt"}));
@@ -225,9 +228,10 @@ void RestoreTreeTest::ReadsARealSet_data() {
   QTest::addColumn<QString>("root");
   QTest::newRow("linux set") << QStringList{"/home/eva/a.txt", "/home/eva/sub/b.txt"} << ""
                              << "/";
-  QTest::newRow("encrypted linux set") << QStringList{"/srv/x.bin"} << "tajné" << "/";
-  QTest::newRow("set written on windows") << QStringList{"C:\\DATA\\A.DOC", "C:\\DATA\\B.DOC"}
-                                          << "" << "(C:)";
+  QTest::newRow("encrypted linux set") << QStringList{"/srv/x.bin"} << "tajné"
+                                       << "/";
+  QTest::newRow("set written on windows") << QStringList{"C:\\DATA\\A.DOC", "C:\\DATA\\B.DOC"} << ""
+                                          << "(C:)";
 }
 
 void RestoreTreeTest::ReadsARealSet() {
@@ -257,7 +261,9 @@ void RestoreTreeTest::ReadsARealSet() {
   QCOMPARE(paths, stored);
   QCOMPARE(Control<QLineEdit>(&form, QStringLiteral("RestoreCommentEdit"))->text(),
            QStringLiteral("Týždenná záloha"));
-  QVERIFY(Control<QLabel>(&form, QStringLiteral("RestoreDateLabel"))->text().startsWith(text::kCreated));
+  QVERIFY(Control<QLabel>(&form, QStringLiteral("RestoreDateLabel"))
+              ->text()
+              .startsWith(text::kCreated));
   // Ticking a file lets the page be left.
   tree->setCurrentItem(tree->topLevelItem(0));
   QTest::keyClick(tree, Qt::Key_Space);
@@ -270,7 +276,8 @@ void RestoreTreeTest::ReadingTwiceGivesTheSameUntickedTree() {
   TPrivateHome home;
   TBoxScript boxes;
   const std::string base = home.Path(QStringLiteral("SET")).toStdString();
-  vx::test::WriteArchive(base, {{"/a/1", "x"}, {"/a/2", "y"}, {"/b/3", "z"}}, 0, "", "", kOneVolume);
+  vx::test::WriteArchive(base, {{"/a/1", "x"}, {"/a/2", "y"}, {"/b/3", "z"}}, 0, "", "",
+                         kOneVolume);
   TMainForm form;
   form.SetActiveTab(TMainForm::RestoreTab);
   Control<QLineEdit>(&form, QStringLiteral("RestoreSetEdit"))
@@ -318,8 +325,8 @@ void RestoreTreeTest::MissingFirstVolumeIsAskedFor() {
   QVERIFY(!read);
   QCOMPARE(boxes.shown.size(), std::size_t{2});
   QCOMPARE(boxes.shown[0].Buttons, BB_Ok | BB_Abort);  // the engine's own question
-  QCOMPARE(boxes.shown[1].Text, text::kCannotRead + " for,\n" + home.Path("NONE.001") +
-                                    "\n\n" + ResultMessage(99));
+  QCOMPARE(boxes.shown[1].Text,
+           text::kCannotRead + " for,\n" + home.Path("NONE.001") + "\n\n" + ResultMessage(99));
 }
 
 void RestoreTreeTest::SetNameTheEngineRefuses() {
@@ -343,11 +350,14 @@ void RestoreTreeTest::FailureMessage_data() {
   QTest::addColumn<QString>("set");  // $HOME: the private folder
   QTest::addColumn<bool>("tape");
   QTest::addColumn<QString>("start");
-  QTest::newRow("disk set missing") << "restore" << "$HOME/NONE.001" << false
-                                    << text::kCannotRead + " for,\n$HOME/NONE.001\n\n";
-  QTest::newRow("not a set") << "verify" << "$HOME/JUNK.001" << false
+  QTest::newRow("disk set missing")
+      << "restore"
+      << "$HOME/NONE.001" << false << text::kCannotRead + " for,\n$HOME/NONE.001\n\n";
+  QTest::newRow("not a set") << "verify"
+                             << "$HOME/JUNK.001" << false
                              << text::kCannotRead + " for,\n$HOME/JUNK.001\n\n";
-  QTest::newRow("tape without a drive") << "restore" << "" << true << text::kCannotRead + ".\n\n";
+  QTest::newRow("tape without a drive") << "restore"
+                                        << "" << true << text::kCannotRead + ".\n\n";
 }
 
 void RestoreTreeTest::FailureMessage() {
@@ -366,7 +376,8 @@ void RestoreTreeTest::FailureMessage() {
   form.SetActiveTab(restore ? TMainForm::RestoreTab : TMainForm::VerifyTab);
   const QString prefix = restore ? "Restore" : "Verify";
   Control<QLineEdit>(&form, prefix + (restore ? "SetEdit" : "SetEdit"))->setText(set);
-  if (tape) Control<QCheckBox>(&form, restore ? "RestoreFromTapeCheck" : "VerifyTapeCheck")->click();
+  if (tape)
+    Control<QCheckBox>(&form, restore ? "RestoreFromTapeCheck" : "VerifyTapeCheck")->click();
   const QString page = form.CurrentPageName();
   form.PreviousNextClick(true);
   qunsetenv("VAULTIX_TAPE");

@@ -42,8 +42,8 @@ void SelectionTest::IsValidFileNameRejectsNineCharacters_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<bool>("valid");
   for (QChar c : QStringLiteral("\\/:*?\"<>|"))
-    QTest::newRow(qPrintable(QStringLiteral("with %1").arg(c))) << QStringLiteral("a%1b").arg(c)
-                                                                 << false;
+    QTest::newRow(qPrintable(QStringLiteral("with %1").arg(c)))
+        << QStringLiteral("a%1b").arg(c) << false;
   QTest::newRow("blanks and dots") << "my back.up 1" << true;
   QTest::newRow("empty") << "" << true;
   QTest::newRow("diacritics") << "záloha_ľšč" << true;
@@ -106,7 +106,8 @@ void SelectionTest::EnsureDirectory_data() {
   QTest::newRow("existing: no question") << "$HOME" << int(BB_Yes) << true << QStringList{};
   QTest::newRow("root: no question") << "/" << int(BB_Yes) << true << QStringList{};
   QTest::newRow("missing, No") << "$HOME/a/b" << int(BB_No) << false
-                               << QStringList{text::kFolderMissing + "$HOME/a/b" + text::kShallCreate};
+                               << QStringList{text::kFolderMissing + "$HOME/a/b" +
+                                              text::kShallCreate};
   QTest::newRow("missing, Yes creates parents")
       << "$HOME/a/b" << int(BB_Yes) << true
       << QStringList{text::kFolderMissing + "$HOME/a/b" + text::kShallCreate};
@@ -148,8 +149,7 @@ void SelectionTest::MountPointsSkipPseudoFileSystems() {
       "tmpfs /tmp tmpfs rw 0 0\n"
       "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
       "/dev/sda2 /home ext4 rw 0 0\n";
-  QCOMPARE(MountPointsFrom(mounts),
-           QStringList({"/", "/home", "/media/eva/USB DISK", "/tmp"}));
+  QCOMPARE(MountPointsFrom(mounts), QStringList({"/", "/home", "/media/eva/USB DISK", "/tmp"}));
 }
 
 void SelectionTest::Modes_data() {
@@ -159,11 +159,12 @@ void SelectionTest::Modes_data() {
   QTest::addColumn<bool>("filesEnabled");
   QTest::addColumn<bool>("includeShown");
   QTest::addColumn<QString>("text");  // after starting in $HOME
-  QTest::newRow("set") << 0 << "Vyberte zálohovú sadu" << "Zálohová sada:" << true << false
-                       << "$HOME/*.001";
-  QTest::newRow("files") << 1 << "Výber zálohovej sady" << "Súbor:" << true << true << "$HOME/*";
-  QTest::newRow("backup target") << 2 << "Vyberte miesto pre uloženie zálohy" << "Zálohovať do:"
-                                 << false << false << "$HOME";
+  QTest::newRow("set") << 0 << "Vyberte zálohovú sadu"
+                       << "Zálohová sada:" << true << false << "$HOME/*.001";
+  QTest::newRow("files") << 1 << "Výber zálohovej sady"
+                         << "Súbor:" << true << true << "$HOME/*";
+  QTest::newRow("backup target") << 2 << "Vyberte miesto pre uloženie zálohy"
+                                 << "Zálohovať do:" << false << false << "$HOME";
   QTest::newRow("restore target") << 3 << "Vyberte miesto kam sa majú obnoviť súbory"
                                   << "Obnoviť do:" << false << false << "$HOME";
 }
@@ -235,10 +236,10 @@ void SelectionTest::OkChecks_data() {
   QTest::newRow("files found") << 1 << "$HOME/*.001" << 0 << true << "";
   QTest::newRow("files not found") << 1 << "$HOME/*.xyz" << 0 << false << text::kFilesNotFound;
   QTest::newRow("backup target root") << 2 << "/" << 0 << true << "";
-  QTest::newRow("backup target missing, No") << 2 << "$HOME/new" << int(BB_No) << false
-                                             << text::kFolderMissing;
-  QTest::newRow("restore target missing, Yes") << 3 << "$HOME/new" << int(BB_Yes) << true
-                                               << text::kFolderMissing;
+  QTest::newRow("backup target missing, No")
+      << 2 << "$HOME/new" << int(BB_No) << false << text::kFolderMissing;
+  QTest::newRow("restore target missing, Yes")
+      << 3 << "$HOME/new" << int(BB_Yes) << true << text::kFolderMissing;
 }
 
 void SelectionTest::OkChecks() {
@@ -270,7 +271,7 @@ void SelectionTest::OkChecks() {
 
 void SelectionTest::DriveNotReady_data() {
   QTest::addColumn<QList<int>>("answers");
-  QTest::addColumn<int>("probes");    // how often the drive was tried
+  QTest::addColumn<int>("probes");  // how often the drive was tried
   QTest::addColumn<bool>("switched");
   QTest::newRow("cancel keeps the drive") << QList<int>{BB_Cancel} << 1 << false;
   QTest::newRow("retry tries again") << QList<int>{BB_Retry, BB_Cancel} << 2 << false;
@@ -300,8 +301,8 @@ void SelectionTest::DriveNotReady() {
   drives->setCurrentIndex(drives->count() - 1);
   SetDriveProbe(nullptr);
   QCOMPARE(tried, probes);
-  QCOMPARE(boxes.shown.size(), std::size_t(switched ? std::min<int>(1, answers.size())
-                                                     : answers.size()));
+  QCOMPARE(boxes.shown.size(),
+           std::size_t(switched ? std::min<int>(1, answers.size()) : answers.size()));
   for (const TBoxRequest& box : boxes.shown) {
     QCOMPARE(box.Text, QStringLiteral("/media/cd") + text::kNotAccessible);
     QCOMPARE(box.Buttons, BB_Retry | BB_Cancel);

@@ -1,17 +1,19 @@
 // The status window: its statistics display, its questions, and whole runs of
 // the real engine (to the end, and cancelled with the abort button).
+#include "ui/status_form.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 #include <algorithm>
 #include <cmath>
@@ -25,7 +27,6 @@
 #include "support/utils.h"
 #include "ui/box_script.h"
 #include "ui/log_view.h"
-#include "ui/status_form.h"
 
 using vx::ui::TStatusForm;
 using vx::ui::test::TBoxScript;
@@ -49,8 +50,7 @@ QTimer* OnNextModal(std::function<void(QWidget*)> action) {
   auto* timer = new QTimer;
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* w = QApplication::activeModalWidget();
-        w && !qobject_cast<TStatusForm*>(w)) {
+    if (QWidget* w = QApplication::activeModalWidget(); w && !qobject_cast<TStatusForm*>(w)) {
       timer->stop();
       timer->deleteLater();
       action(w);
@@ -88,17 +88,27 @@ struct TProgressRow {
 };
 // clang-format off: one row per line
 const TProgressRow kProgressRows[] = {
-    {"0 % shows an hour left", 0, 0, 1000, 0, 0, 10 * kMinute, "00:10:00", "01:00:00", 0, 1000, 0, "1:0.0"},
-    {"half way", 0, 50, 6000000, 3000000, 1000000, 10 * kMinute, "00:10:00", "00:10:00", 3000000, 3000000, 300000, "1:3.0"},
-    {"100 % leaves nothing", 0, 100, 5000, 3000, 3000, kMinute, "00:01:00", "00:00:00", 3000, 0, 3000, "1:1.0"},
-    {"more done than total", 0, 40, 100, 400, 400, 4 * kMinute, "00:04:00", "00:06:00", 400, 0, 100, "1:1.0"},
+    {"0 % shows an hour left", 0, 0, 1000, 0, 0, 10 * kMinute, "00:10:00", "01:00:00", 0, 1000, 0,
+     "1:0.0"},
+    {"half way", 0, 50, 6000000, 3000000, 1000000, 10 * kMinute, "00:10:00", "00:10:00", 3000000,
+     3000000, 300000, "1:3.0"},
+    {"100 % leaves nothing", 0, 100, 5000, 3000, 3000, kMinute, "00:01:00", "00:00:00", 3000, 0,
+     3000, "1:1.0"},
+    {"more done than total", 0, 40, 100, 400, 400, 4 * kMinute, "00:04:00", "00:06:00", 400, 0, 100,
+     "1:1.0"},
     {"at the start time", 0, 10, 100, 10, 0, 0.0, "00:00:00", "00:00:00", 10, 90, -1, "1:0.0"},
-    {"3145728 read, 1048576 written", 0, 30, 10485760, 3145728, 1048576, 3 * kMinute, "00:03:00", "00:07:00", 3145728, 7340032, 1048576, "1:3.0"},
-    {"restore counts written bytes", 1, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 200, 800, 200, "1:4.5"},
-    {"verify counts read bytes", 2, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 900, 100, 900, "1:4.5"},
-    {"25 hours wrap to 01:00:00", 0, 99, 1000, 990, 990, 25.0 / 24.0, "01:00:00", "00:15:09", 990, 10, 1, "1:1.0"},
-    {"speed rounds to the nearest byte", 0, 1, 100000, 1000, 1000, 3 * kMinute, "00:03:00", "04:57:00", 1000, 99000, 333, "1:1.0"},
-    {"counters beyond 32 bits", 0, 50, 10000000000, 5000000000, 2500000000, kMinute, "00:01:00", "00:01:00", 5000000000, 5000000000, 5000000000, "1:2.0"},
+    {"3145728 read, 1048576 written", 0, 30, 10485760, 3145728, 1048576, 3 * kMinute, "00:03:00",
+     "00:07:00", 3145728, 7340032, 1048576, "1:3.0"},
+    {"restore counts written bytes", 1, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 200,
+     800, 200, "1:4.5"},
+    {"verify counts read bytes", 2, 20, 1000, 900, 200, kMinute, "00:01:00", "00:04:00", 900, 100,
+     900, "1:4.5"},
+    {"25 hours wrap to 01:00:00", 0, 99, 1000, 990, 990, 25.0 / 24.0, "01:00:00", "00:15:09", 990,
+     10, 1, "1:1.0"},
+    {"speed rounds to the nearest byte", 0, 1, 100000, 1000, 1000, 3 * kMinute, "00:03:00",
+     "04:57:00", 1000, 99000, 333, "1:1.0"},
+    {"counters beyond 32 bits", 0, 50, 10000000000, 5000000000, 2500000000, kMinute, "00:01:00",
+     "00:01:00", 5000000000, 5000000000, 5000000000, "1:2.0"},
 };
 // clang-format on
 
@@ -187,7 +197,8 @@ class StatusFormTest : public QObject {
     QCOMPARE(form.findChild<QProgressBar*>("ProgressBar")->value(), r.percent);
     QCOMPARE(Label(form, "CurrentDirectoryLabel"), QStringLiteral("/home/eva/docs/"));
     QCOMPARE(Label(form, "CurrentFileLabel"), QStringLiteral("letter.odt"));
-    if (QByteArray(QTest::currentDataTag()) == "half way") SavePicture(form, "status-window-progress");
+    if (QByteArray(QTest::currentDataTag()) == "half way")
+      SavePicture(form, "status-window-progress");
   }
 
   void blockProgressOfTheFile() {
@@ -214,11 +225,11 @@ class StatusFormTest : public QObject {
     struct TCase {
       std::int64_t done, total;
     };
-    for (const TCase& c : {TCase{(std::int64_t{1} << 32) + 5, std::int64_t{1} << 33},
-                           TCase{3 * kGiB, 4 * kGiB}, TCase{2 * kGiB, 2 * kGiB},
-                           TCase{kGiB, 2 * kGiB + 1}, TCase{5 * kGiB, 7 * kGiB + 3},
-                           TCase{9 * kGiB, 6 * kGiB}, TCase{-kGiB, 6 * kGiB},
-                           TCase{(std::int64_t{1} << 61) + 1, std::int64_t{1} << 62}}) {
+    for (const TCase& c :
+         {TCase{(std::int64_t{1} << 32) + 5, std::int64_t{1} << 33}, TCase{3 * kGiB, 4 * kGiB},
+          TCase{2 * kGiB, 2 * kGiB}, TCase{kGiB, 2 * kGiB + 1}, TCase{5 * kGiB, 7 * kGiB + 3},
+          TCase{9 * kGiB, 6 * kGiB}, TCase{-kGiB, 6 * kGiB},
+          TCase{(std::int64_t{1} << 61) + 1, std::int64_t{1} << 62}}) {
       form.Engine().OnNextBlock("/big", c.done, c.total);
       const double expected =
           double(std::clamp(c.done, std::int64_t{0}, c.total)) / double(c.total);
@@ -262,9 +273,9 @@ class StatusFormTest : public QObject {
     QTest::newRow("third tape") << 3 << true << int(BB_Ok)
                                 << QString::fromUtf8("Prosím vložte pásku 3.")
                                 << int(vx::AW_IGNORE);
-    QTest::newRow("second disk cancelled") << 2 << false << int(BB_Cancel)
-                                           << QString::fromUtf8("Prosím vložte disk 2.")
-                                           << int(vx::AW_ABORT);
+    QTest::newRow("second disk cancelled")
+        << 2 << false << int(BB_Cancel) << QString::fromUtf8("Prosím vložte disk 2.")
+        << int(vx::AW_ABORT);
   }
 
   void mediumQuestions() {
@@ -290,18 +301,18 @@ class StatusFormTest : public QObject {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("skipLocks");  // checked on the backup and restore pages
     QTest::addColumn<bool>("readFailure");
-    QTest::addColumn<int>("answer");    // BB_None: no box expected
+    QTest::addColumn<int>("answer");  // BB_None: no box expected
     QTest::addColumn<int>("reaction");
-    QTest::newRow("backup skips locked files") << 0 << true << false << int(BB_None)
-                                               << int(vx::AW_IGNORE);
-    QTest::newRow("restore skips unreadable files") << 1 << true << true << int(BB_None)
-                                                    << int(vx::AW_IGNORE);
-    QTest::newRow("verify always asks") << 2 << true << false << int(BB_Ignore)
-                                        << int(vx::AW_IGNORE);
-    QTest::newRow("backup asks, retry") << 0 << false << false << int(BB_Retry)
-                                        << int(vx::AW_RETRY);
-    QTest::newRow("restore asks, abort") << 1 << false << true << int(BB_Abort)
-                                         << int(vx::AW_ABORT);
+    QTest::newRow("backup skips locked files")
+        << 0 << true << false << int(BB_None) << int(vx::AW_IGNORE);
+    QTest::newRow("restore skips unreadable files")
+        << 1 << true << true << int(BB_None) << int(vx::AW_IGNORE);
+    QTest::newRow("verify always asks")
+        << 2 << true << false << int(BB_Ignore) << int(vx::AW_IGNORE);
+    QTest::newRow("backup asks, retry")
+        << 0 << false << false << int(BB_Retry) << int(vx::AW_RETRY);
+    QTest::newRow("restore asks, abort")
+        << 1 << false << true << int(BB_Abort) << int(vx::AW_ABORT);
   }
 
   void fileQuestions() {
@@ -444,14 +455,14 @@ class StatusFormTest : public QObject {
     QVERIFY(closeRefused);
     QTEST(form.ResultCode(), "code");
     QTEST(form.StatusText(), "end");
-    QCOMPARE(boxes.shown[1].Text, QString::fromUtf8("Kliknutím na Áno potvrdíte prerušenie operácie."));
+    QCOMPARE(boxes.shown[1].Text,
+             QString::fromUtf8("Kliknutím na Áno potvrdíte prerušenie operácie."));
     QCOMPARE(boxes.shown[1].Caption, QStringLiteral("Abort"));
     QCOMPARE(boxes.shown[1].Buttons, BB_Yes | BB_No);
     QFETCH(int, code);
     if (code != 0) {
       QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Stop));
-      QCOMPARE(boxes.shown.back().Text,
-               form.StatusText() + "\n\n" + ResultMessage(code));
+      QCOMPARE(boxes.shown.back().Text, form.StatusText() + "\n\n" + ResultMessage(code));
     }
   }
 
@@ -531,7 +542,10 @@ class StatusFormTest : public QObject {
     form.ShowProgress(s, cancel);
     const QString three = Label(form, "CompressionLabel");
     qputenv("LC_ALL", oldLcAll);
-    if (oldLocPath.isNull()) qunsetenv("LOCPATH"); else qputenv("LOCPATH", oldLocPath);
+    if (oldLocPath.isNull())
+      qunsetenv("LOCPATH");
+    else
+      qputenv("LOCPATH", oldLocPath);
     QCOMPARE(zero, QStringLiteral("1:0,0"));
     QCOMPARE(three, QStringLiteral("1:3,0"));
   }

@@ -22,8 +22,8 @@ namespace vx::ui::test {
 class TPrivateHome {
  public:
   TPrivateHome() {
-    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                          "VAULTIX_STATE_DIR"})
+    for (const char* v :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "VAULTIX_STATE_DIR"})
       saved_.emplace_back(v, qgetenv(v));
     const QString root = dir_.path();
     qputenv("HOME", QFile::encodeName(root + QStringLiteral("/home")));
@@ -35,8 +35,10 @@ class TPrivateHome {
   }
   ~TPrivateHome() {
     for (const auto& [name, value] : saved_) {
-      if (value.isNull()) qunsetenv(name);
-      else qputenv(name, value);
+      if (value.isNull())
+        qunsetenv(name);
+      else
+        qputenv(name, value);
     }
   }
   TPrivateHome(const TPrivateHome&) = delete;

@@ -9,16 +9,16 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "support/version.h"
 #include "ui/help.h"
 #include "ui/log_view.h"
-#include "ui/status_form.h"
 #include "ui/main_form.h"
 #include "ui/restore_tree.h"
+#include "ui/status_form.h"
 #include "ui/texts.h"
 #include "ui/ui_fixture.h"
 
@@ -122,16 +122,18 @@ void WizardTest::PageChecks_data() {
   QTest::addColumn<QStringList>("steps");
   QTest::addColumn<QList<int>>("answers");  // buttons for the boxes shown
   QTest::addColumn<bool>("passes");
-  QTest::addColumn<QString>("message");     // of the last box; "" for none
-  QTest::addColumn<QString>("focus");       // the focused control after a failure
+  QTest::addColumn<QString>("message");  // of the last box; "" for none
+  QTest::addColumn<QString>("focus");    // the focused control after a failure
 
   using L = QList<int>;
   QTest::newRow("include list empty") << "BackupInclude" << QStringList{} << L{} << false
                                       << text::kNoIncludes << "BackupIncludeAddButton";
   QTest::newRow("include list with an entry")
-      << "BackupInclude" << QStringList{"@BackupIncludeTree=/x"} << L{} << true << "" << "";
-  QTest::newRow("exclude page has no check") << "BackupExclude" << QStringList{} << L{} << true << ""
-                                             << "";
+      << "BackupInclude" << QStringList{"@BackupIncludeTree=/x"} << L{} << true << ""
+      << "";
+  QTest::newRow("exclude page has no check")
+      << "BackupExclude" << QStringList{} << L{} << true << ""
+      << "";
   QTest::newRow("location empty") << "BackupWhere" << QStringList{"BackupLocationEdit= \t "} << L{}
                                   << false << text::kNoLocation << "BackupLocationEdit";
   QTest::newRow("location missing, not created")
@@ -144,20 +146,23 @@ void WizardTest::PageChecks_data() {
                                    << false << text::kNoBaseName << "BackupBaseNameEdit";
   for (const char* bad : {"a*b", "a/b", "a\\b", "a:b", "a?b", "a\"b", "a<b", "a>b", "a|b"})
     QTest::newRow(qPrintable(QStringLiteral("base name %1").arg(QString::fromLatin1(bad))))
-        << "BackupWhere" << QStringList{QStringLiteral("BackupBaseNameEdit=") + bad} << L{}
-        << false << text::kBadBaseName << "BackupBaseNameEdit";
+        << "BackupWhere" << QStringList{QStringLiteral("BackupBaseNameEdit=") + bad} << L{} << false
+        << text::kBadBaseName << "BackupBaseNameEdit";
   QTest::newRow("base name with dot and blanks")
-      << "BackupWhere" << QStringList{"BackupBaseNameEdit=my back.up"} << L{} << true << "" << "";
+      << "BackupWhere" << QStringList{"BackupBaseNameEdit=my back.up"} << L{} << true << ""
+      << "";
   QTest::newRow("tape: location and name not needed")
       << "BackupWhere"
       << QStringList{"BackupLocationEdit=", "BackupBaseNameEdit=", "+BackupToTapeCheck"} << L{}
-      << true << "" << "";
+      << true << ""
+      << "";
   QTest::newRow("encryption without password")
       << "BackupHow" << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=  "} << L{}
       << false << text::kNoPassword << "BackupPasswordEdit";
   QTest::newRow("encryption with password")
       << "BackupHow" << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajne"} << L{}
-      << true << "" << "";
+      << true << ""
+      << "";
   QTest::newRow("date mode, date empty") << "BackupHow" << QStringList{"+BackupModeGroup3"} << L{}
                                          << false << text::kBadDate << "BackupSpecialDateEdit";
   QTest::newRow("date mode, no date")
@@ -165,25 +170,29 @@ void WizardTest::PageChecks_data() {
       << false << text::kBadDate << "BackupSpecialDateEdit";
   QTest::newRow("date mode, date in the short date format")
       << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=12/31/26"} << L{}
-      << true << "" << "";
+      << true << ""
+      << "";
   QTest::newRow("restore set empty") << "RestoreFrom" << QStringList{"RestoreSetEdit=  "} << L{}
                                      << false << text::kNoRestoreSet << "RestoreSetEdit";
   QTest::newRow("restore set .002 goes on to reading")
       << "RestoreFrom" << QStringList{"RestoreSetEdit=$HOME/BACKUP.002"} << L{} << false
-      << text::kCannotRead + " for,\n$HOME/BACKUP.002\n\n" << "";
-  QTest::newRow("nothing selected to restore") << "RestoreWhat" << QStringList{} << L{} << false
-                                               << text::kNoRestoreFiles << "RestoreTree";
+      << text::kCannotRead + " for,\n$HOME/BACKUP.002\n\n"
+      << "";
+  QTest::newRow("nothing selected to restore")
+      << "RestoreWhat" << QStringList{} << L{} << false << text::kNoRestoreFiles << "RestoreTree";
   QTest::newRow("restore location empty") << "RestoreHow" << QStringList{} << L{} << false
                                           << text::kNoRestoreLocation << "RestoreLocationEdit";
   QTest::newRow("restore location missing, not created")
       << "RestoreHow" << QStringList{"RestoreLocationEdit=$HOME/r"} << L{BB_No} << false
       << text::kFolderMissing + "$HOME/r" + text::kShallCreate << "RestoreLocationEdit";
   QTest::newRow("restore location exists")
-      << "RestoreHow" << QStringList{"RestoreLocationEdit=$HOME"} << L{} << true << "" << "";
+      << "RestoreHow" << QStringList{"RestoreLocationEdit=$HOME"} << L{} << true << ""
+      << "";
   QTest::newRow("restore to original places needs no location")
-      << "RestoreHow" << QStringList{"+RestoreToOriginalCheck"} << L{} << true << "" << "";
-  QTest::newRow("verify set empty") << "VerifyWhat" << QStringList{} << L{} << false
-                                    << text::kNoVerifySet << "VerifySetEdit";
+      << "RestoreHow" << QStringList{"+RestoreToOriginalCheck"} << L{} << true << ""
+      << "";
+  QTest::newRow("verify set empty")
+      << "VerifyWhat" << QStringList{} << L{} << false << text::kNoVerifySet << "VerifySetEdit";
   QTest::newRow("verify set .002") << "VerifyWhat" << QStringList{"VerifySetEdit=$HOME/BACKUP.002"}
                                    << L{} << false << text::kVerifyNot001 << "VerifySetEdit";
   QTest::newRow("verify set without extension")
@@ -257,8 +266,7 @@ void WizardTest::DependentControls_data() {
   QTest::newRow("backup to tape and back")
       << QStringList{"BackupToTapeCheck", "BackupToTapeCheck"}
       << QStringList{"BackupLocationEdit", "BackupLocationButton", "BackupBaseNameEdit", "segsize"}
-      << QStringList{} << QStringList{}
-      << QStringList{"BackupLocationEdit", "BackupBaseNameEdit"};
+      << QStringList{} << QStringList{} << QStringList{"BackupLocationEdit", "BackupBaseNameEdit"};
   QTest::newRow("restore from tape") << QStringList{"RestoreFromTapeCheck"} << QStringList{}
                                      << QStringList{"RestoreSetEdit", "RestoreSetButton"}
                                      << QStringList{"RestoreSetEdit"} << QStringList{};
@@ -388,11 +396,14 @@ void WizardTest::HeadingsAndButtons_data() {
   QTest::addColumn<bool>("previousEnabled");
   const QString titles[] = {"BackupTitleLabel", "RestoreTitleLabel", "VerifyTitleLabel"};
   Q_UNUSED(titles);
-  QTest::newRow("BackupInclude") << "BackupInclude" << text::kBackupHeadings[0] << text::kNext << false;
-  QTest::newRow("BackupExclude") << "BackupExclude" << text::kBackupHeadings[1] << text::kNext << true;
+  QTest::newRow("BackupInclude") << "BackupInclude" << text::kBackupHeadings[0] << text::kNext
+                                 << false;
+  QTest::newRow("BackupExclude") << "BackupExclude" << text::kBackupHeadings[1] << text::kNext
+                                 << true;
   QTest::newRow("BackupWhere") << "BackupWhere" << text::kBackupHeadings[2] << text::kNext << true;
   QTest::newRow("BackupHow") << "BackupHow" << text::kBackupHeadings[3] << text::kStart << true;
-  QTest::newRow("RestoreFrom") << "RestoreFrom" << text::kRestoreHeadings[0] << text::kNext << false;
+  QTest::newRow("RestoreFrom") << "RestoreFrom" << text::kRestoreHeadings[0] << text::kNext
+                               << false;
   QTest::newRow("RestoreWhat") << "RestoreWhat" << text::kRestoreHeadings[1] << text::kNext << true;
   QTest::newRow("RestoreHow") << "RestoreHow" << text::kRestoreHeadings[2] << text::kStart << true;
   QTest::newRow("VerifyWhat") << "VerifyWhat" << text::kVerifyHeadings[0] << text::kNext << false;
@@ -446,16 +457,16 @@ void WizardTest::AddingEntries_data() {
   QTest::addColumn<bool>("added");
   QTest::addColumn<bool>("duplicate");
   QTest::addColumn<int>("image");
-  QTest::newRow("folder with subfolders") << "BackupIncludeTree" << QStringList{} << "$HOME /S"
-                                          << true << false << int(TI_Folder);
-  QTest::newRow("single existing file") << "BackupIncludeTree" << QStringList{} << "$HOME/f.txt"
-                                        << true << false << int(TI_File);
+  QTest::newRow("folder with subfolders")
+      << "BackupIncludeTree" << QStringList{} << "$HOME /S" << true << false << int(TI_Folder);
+  QTest::newRow("single existing file")
+      << "BackupIncludeTree" << QStringList{} << "$HOME/f.txt" << true << false << int(TI_File);
   QTest::newRow("mask") << "BackupExcludeTree" << QStringList{} << "$HOME/*.tmp" << true << false
                         << int(TI_Folder);
   QTest::newRow("same entry") << "BackupIncludeTree" << QStringList{"/data /S"} << "/data /S"
                               << false << true << 0;
-  QTest::newRow("marker in other case") << "BackupExcludeTree" << QStringList{"/data /S"}
-                                        << "/data /s" << false << true << 0;
+  QTest::newRow("marker in other case")
+      << "BackupExcludeTree" << QStringList{"/data /S"} << "/data /s" << false << true << 0;
   QTest::newRow("same path without marker") << "BackupIncludeTree" << QStringList{"/data /S"}
                                             << "/data" << true << false << int(TI_Folder);
   QTest::newRow("names differing in letter case")
@@ -463,8 +474,8 @@ void WizardTest::AddingEntries_data() {
   QTest::newRow("duplicate only within its list")
       << "BackupExcludeTree" << QStringList{} << "/data" << true << false << int(TI_Folder);
   QTest::newRow("cancelled") << "BackupIncludeTree" << QStringList{} << "" << false << false << 0;
-  QTest::newRow("only the marker") << "BackupIncludeTree" << QStringList{} << " /S" << false
-                                   << false << 0;
+  QTest::newRow("only the marker")
+      << "BackupIncludeTree" << QStringList{} << " /S" << false << false << 0;
 }
 
 void WizardTest::AddingEntries() {
@@ -487,7 +498,7 @@ void WizardTest::AddingEntries() {
   answer.replace(QStringLiteral("$HOME"), home.Home());
   paths.answers.push_back(answer);
   const QString button = list == QLatin1String("BackupIncludeTree") ? "BackupIncludeAddButton"
-                                                                     : "BackupExcludeAddButton";
+                                                                    : "BackupExcludeAddButton";
   Control<QPushButton>(&form, button)->click();
   QCOMPARE(paths.calls.size(), std::size_t{1});
   QCOMPARE(paths.calls[0].first, SM_Files);
@@ -534,16 +545,16 @@ void WizardTest::BrowseButtons_data() {
   QTest::addColumn<QString>("edit");
   QTest::addColumn<int>("mode");
   QTest::addColumn<QString>("answer");
-  QTest::newRow("backup folder") << "BackupLocationButton" << "BackupLocationEdit"
-                                 << int(SM_BackupTarget) << "/srv/b";
-  QTest::newRow("restore set") << "RestoreSetButton" << "RestoreSetEdit" << int(SM_ArchiveSet)
-                               << "/srv/S.001";
-  QTest::newRow("verify set") << "VerifySetButton" << "VerifySetEdit" << int(SM_ArchiveSet)
-                              << "/srv/V.001";
-  QTest::newRow("restore folder") << "RestoreLocationButton" << "RestoreLocationEdit"
-                                  << int(SM_RestoreTarget) << "/srv/r";
-  QTest::newRow("cancelled keeps the text") << "RestoreLocationButton" << "RestoreLocationEdit"
-                                            << int(SM_RestoreTarget) << "";
+  QTest::newRow("backup folder") << "BackupLocationButton"
+                                 << "BackupLocationEdit" << int(SM_BackupTarget) << "/srv/b";
+  QTest::newRow("restore set") << "RestoreSetButton"
+                               << "RestoreSetEdit" << int(SM_ArchiveSet) << "/srv/S.001";
+  QTest::newRow("verify set") << "VerifySetButton"
+                              << "VerifySetEdit" << int(SM_ArchiveSet) << "/srv/V.001";
+  QTest::newRow("restore folder") << "RestoreLocationButton"
+                                  << "RestoreLocationEdit" << int(SM_RestoreTarget) << "/srv/r";
+  QTest::newRow("cancelled keeps the text") << "RestoreLocationButton"
+                                            << "RestoreLocationEdit" << int(SM_RestoreTarget) << "";
 }
 
 void WizardTest::BrowseButtons() {
@@ -575,15 +586,20 @@ void WizardTest::AutomaticAdvance_data() {
       "[Where]\nBackupToTape=0\nLocation=$HOME/\nBaseName=Backup\n[How]\nMode=0\n"
       "Compression=1\nCreateLog=0\n";
   QTest::newRow("good job") << "[ID]\nVelmora=1\n[Include]\nFiles0=$HOME /S\n[Exclude]\n" + how
-                            << "BackupHow" << "" << true;
+                            << "BackupHow"
+                            << "" << true;
   QTest::newRow("job without includes") << "[ID]\nVelmora=1\n[Include]\n[Exclude]\n" + how
                                         << "BackupInclude" << text::kNoIncludes << true;
   QTest::newRow("job to a missing folder refused")
       << "[ID]\nVelmora=1\n[Include]\nFiles0=/x\n[Where]\nLocation=$HOME/missing/\n"
       << "BackupWhere" << text::kFolderMissing << true;
-  QTest::newRow("not a job file") << "[ID]\nVelmora=0\n[Include]\nFiles0=/x\n" << "BackupInclude"
+  QTest::newRow("not a job file") << "[ID]\nVelmora=0\n[Include]\nFiles0=/x\n"
+                                  << "BackupInclude"
                                   << "\nNeplatný formát záložnej sady" << false;
-  QTest::newRow("missing file") << "" << "BackupInclude" << "\nSúbor nenájdený.\n" << false;
+  QTest::newRow("missing file") << ""
+                                << "BackupInclude"
+                                << "\nSúbor nenájdený.\n"
+                                << false;
 }
 
 void WizardTest::AutomaticAdvance() {
@@ -621,32 +637,41 @@ void WizardTest::TabOrderFollowsThePage_data() {
                                  << QStringList{"BackupIncludeTree", "BackupIncludeAddButton",
                                                 "NextButton"};
   QTest::newRow("RestoreWhat") << "RestoreWhat"
-                               << QStringList{"RestoreCommentEdit", "RestoreTree",
-                                              "PreviousButton", "NextButton"};
+                               << QStringList{"RestoreCommentEdit", "RestoreTree", "PreviousButton",
+                                              "NextButton"};
   QTest::newRow("VerifyHow") << "VerifyHow"
                              << QStringList{"VerifyCommentEdit", "VerifyCreateLogCheck",
                                             "PreviousButton", "NextButton"};
-  QTest::newRow("BackupWhere") << "BackupWhere"
-                               << QStringList{"BackupToTapeCheck", "BackupLocationEdit",
-                                              "BackupLocationButton", "BackupBaseNameEdit",
-                                              "segsize", "PreviousButton", "NextButton"};
+  QTest::newRow("BackupWhere") << "BackupWhere" << QStringList{"BackupToTapeCheck",
+                                                               "BackupLocationEdit",
+                                                               "BackupLocationButton",
+                                                               "BackupBaseNameEdit",
+                                                               "segsize",
+                                                               "PreviousButton",
+                                                               "NextButton"};
   QTest::newRow("BackupHow") << "BackupHow"
-                             << QStringList{"BackupModeGroup0", "BackupCompressionGroup0",
-                                            "BackupOpenFilesCheck", "BackupSkipLocksCheck",
-                                            "BackupHiddenFilesCheck", "BackupEraseTargetCheck",
-                                            "BackupUseEncryptionCheck", "BackupVerifyCheck",
-                                            "BackupCreateLogCheck", "BackupKeepArchiveFlagsCheck",
-                                            "BackupCommentEdit", "PreviousButton", "NextButton"};
+                             << QStringList{"BackupModeGroup0",
+                                            "BackupCompressionGroup0",
+                                            "BackupOpenFilesCheck",
+                                            "BackupSkipLocksCheck",
+                                            "BackupHiddenFilesCheck",
+                                            "BackupEraseTargetCheck",
+                                            "BackupUseEncryptionCheck",
+                                            "BackupVerifyCheck",
+                                            "BackupCreateLogCheck",
+                                            "BackupKeepArchiveFlagsCheck",
+                                            "BackupCommentEdit",
+                                            "PreviousButton",
+                                            "NextButton"};
   QTest::newRow("RestoreFrom") << "RestoreFrom"
                                << QStringList{"RestoreSetEdit", "RestoreSetButton",
                                               "RestoreFromTapeCheck", "RestorePasswordEdit",
                                               "NextButton"};
-  QTest::newRow("RestoreHow") << "RestoreHow"
-                              << QStringList{"RestoreModeGroup0", "RestoreToOriginalCheck",
-                                             "RestoreAttributesCheck", "RestoreSkipLocksCheck",
-                                             "RestoreCreateLogCheck", "RestoreLocationEdit",
-                                             "RestoreLocationButton", "PreviousButton",
-                                             "NextButton"};
+  QTest::newRow("RestoreHow")
+      << "RestoreHow"
+      << QStringList{"RestoreModeGroup0",     "RestoreToOriginalCheck", "RestoreAttributesCheck",
+                     "RestoreSkipLocksCheck", "RestoreCreateLogCheck",  "RestoreLocationEdit",
+                     "RestoreLocationButton", "PreviousButton",         "NextButton"};
   QTest::newRow("VerifyWhat") << "VerifyWhat"
                               << QStringList{"VerifySetEdit", "VerifySetButton", "VerifyTapeCheck",
                                              "VerifyPasswordEdit", "NextButton"};
