@@ -11,6 +11,7 @@
 
 #include "platform/date_time.h"
 #include "support/strings.h"
+#include "support/utils.h"
 
 namespace vx {
 
@@ -21,14 +22,7 @@ namespace {
 locale_t TimeLocale() {
   static std::string cachedName;
   static locale_t cached = nullptr;
-  std::string name;
-  for (const char* var : {"LC_ALL", "LC_TIME", "LANG"}) {
-    const char* v = std::getenv(var);
-    if (v && *v) {
-      name = v;
-      break;
-    }
-  }
+  const std::string name = FirstSetEnv({"LC_ALL", "LC_TIME", "LANG"});
   if (cached && name == cachedName) return cached;
   locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
   if (!loc) loc = ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));

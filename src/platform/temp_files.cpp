@@ -15,14 +15,7 @@
 namespace vx {
 
 std::string GetTempFolder() {
-  std::string folder;
-  for (const char* var : {"TMP", "TEMP", "TMPDIR"}) {
-    const char* v = std::getenv(var);
-    if (v && *v) {
-      folder = v;
-      break;
-    }
-  }
+  std::string folder = FirstSetEnv({"TMP", "TEMP", "TMPDIR"});
   if (folder.empty()) folder = "/tmp";
   ForceDirectories(folder);
   return WithTrailingSlash(folder);

@@ -125,14 +125,7 @@ char DecimalSeparator() {
   static std::string cachedName;
   static char cached = '.';
   static bool valid = false;
-  std::string name;
-  for (const char* var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-    const char* v = std::getenv(var);
-    if (v && *v) {
-      name = v;
-      break;
-    }
-  }
+  const std::string name = FirstSetEnv({"LC_ALL", "LC_NUMERIC", "LANG"});
   if (valid && name == cachedName) return cached;
   char sep = '.';
   if (locale_t loc = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr))) {
@@ -249,6 +242,14 @@ int CountTextLines(const std::string& fileName) {
   }
   if (last != '\n') ++lines;
   return lines;
+}
+
+std::string FirstSetEnv(std::initializer_list<const char*> names) {
+  for (const char* var : names) {
+    const char* v = std::getenv(var);
+    if (v && *v) return v;
+  }
+  return "";
 }
 
 }  // namespace vx

@@ -3,6 +3,7 @@
 // and the front ends.  None keeps state, none shows a dialog.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "support/path_names.h"
@@ -41,6 +42,10 @@ std::string FormatSize64(std::int64_t value);
 std::string FormatFloat(int width, int precision, double value);
 // The decimal separator of the user's locale (LC_NUMERIC).
 char DecimalSeparator();
+
+// The value of the first of the environment variables named that is set and
+// not empty ("" when none is).
+std::string FirstSetEnv(std::initializer_list<const char*> names);
 
 // Copies source to dest in 32 KiB blocks; false when either cannot be opened
 // or a write falls short.  A read error after opening throws std::ios_base::failure.
