@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -44,13 +45,16 @@ QString Label(QWidget& w, const char* name) {
 
 QString Size(std::int64_t v) { return QString::fromStdString(vx::FormatSize64(v)); }
 
-// Runs action on the modal window that is open next (a viewer, a dialog);
-// delete the timer returned to stop waiting.
-QTimer* OnNextModal(std::function<void(QWidget*)> action) {
+// Runs action on the modal window that is open next (a viewer, a dialog),
+// or on the next one that wanted accepts (a window closing may still be the
+// active modal one for a moment); delete the timer returned to stop waiting.
+QTimer* OnNextModal(std::function<void(QWidget*)> action,
+                    std::function<bool(QWidget*)> wanted = nullptr) {
   auto* timer = new QTimer;
   timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* w = QApplication::activeModalWidget(); w && !qobject_cast<TStatusForm*>(w)) {
+  QObject::connect(timer, &QTimer::timeout, [timer, action, wanted] {
+    if (QWidget* w = QApplication::activeModalWidget();
+        w && !qobject_cast<TStatusForm*>(w) && (!wanted || wanted(w))) {
       timer->stop();
       timer->deleteLater();
       action(w);
@@ -640,14 +644,22 @@ class StatusFormTest : public QObject {
       QCOMPARE(QDir(dialog->directory()).absolutePath(), QDir(folder).absolutePath());
       QVERIFY(dialog->nameFilters().contains(QString::fromUtf8("Súbory log (*.log)")));
       dialogChecked = true;
-      OnNextModal([&](QWidget* viewer) {
-        hiddenMeanwhile = main_.isHidden();
-        QCOMPARE(viewer->findChild<QTextEdit*>("RichEdit")->toPlainText(),
-                 QStringLiteral("Kontrola\n"));
-        viewer->close();
-      });
-      dialog->selectFile(log);
-      static_cast<QDialog*>(dialog)->accept();
+      OnNextModal(
+          [&](QWidget* viewer) {
+            hiddenMeanwhile = main_.isHidden();
+            QCOMPARE(viewer->findChild<QTextEdit*>("RichEdit")->toPlainText(),
+                     QStringLiteral("Kontrola\n"));
+            viewer->close();
+          },
+          [](QWidget* w) { return w->findChild<QTextEdit*>("RichEdit") != nullptr; });
+      // The name goes into the name field itself: selectFile() leaves the
+      // field alone while it has the focus, which the window may or may not
+      // have given it by now.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      QVERIFY(name);
+      name->setText(QFileInfo(log).fileName());
+      QTRY_VERIFY_WITH_TIMEOUT((static_cast<QDialog*>(dialog)->accept(), !dialog->isVisible()),
+                               10000);
     });
     ViewChosenLog(&main_, folder);
     QVERIFY(dialogChecked);
