@@ -16,6 +16,7 @@
 #                      built first when missing)
 #   BENCH_BYTES=n      size of the generated folder (default 1 GiB)
 set -euo pipefail
+. "$(dirname "$0")/set_file.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$root/bench/data}
 bytes=${BENCH_BYTES:-1073741824}
@@ -40,15 +41,7 @@ mkdir -p "$out"
 data=$(find "$src" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 files=$(find "$src" -type f | wc -l)
 
-cat >"$out/bench.set" <<EOF
-[VAULTRex]
-Magicnumber=2059128029
-CompressData=1
-IncludeNames=$src/*.* /S\x09
-BackupDestination=$out/archive/
-ArchiveBaseName=bench.arc
-HandleOpenErrors=2
-EOF
+write_quick_set "$out/bench.set" "$src" "$out/archive" bench.arc
 export VAULTIX_STATE_DIR=$out/state
 
 # Warm the page cache with the source folder.  (tar writing straight to

@@ -51,6 +51,7 @@
 # is one word.
 # shellcheck disable=SC2034,SC2016,SC2054
 set -euo pipefail
+. "$(dirname "$0")/set_file.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mkdir -p "${1:-$root/bench/data}" && cd "${1:-$root/bench/data}" && pwd)
 cli=${VAULTIX_CLI:-$root/build/release/src/cli/vaultix-cli}
@@ -289,15 +290,7 @@ for corpus in $corpora; do
     mkdir -p "$out"
     export VAULTIX_STATE_DIR=$out/state
     export BORG_BASE_DIR=$out/borg-home
-    cat >"$out/vx.set" <<EOF
-[VAULTRex]
-Magicnumber=2059128029
-CompressData=1
-IncludeNames=$src/*.* /S\x09
-BackupDestination=$out/
-ArchiveBaseName=a.arc
-HandleOpenErrors=2
-EOF
+    write_quick_set "$out/vx.set" "$src" "$out" a.arc
     for step in $steps; do
       [ "$step" != incremental ] || continue
       declare -n step_cases=${step}_cases

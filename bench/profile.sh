@@ -13,6 +13,7 @@
 #                         (default /dev/shm/vaultix-profile)
 #   PROFILE_ENCRYPT=1     the backup is encrypted (a password file is made)
 set -euo pipefail
+. "$(dirname "$0")/set_file.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(cd "${1:-$root/bench/data}" && pwd)
 cli=${VAULTIX_CLI:-$root/build/release/src/cli/vaultix-cli}
@@ -28,15 +29,7 @@ rm -rf "$out"
 mkdir -p "$out"
 export VAULTIX_STATE_DIR=$out/state
 tar -cf - -C "$(dirname "$src")" "$(basename "$src")" | cat >/dev/null
-cat >"$out/profile.set" <<EOF
-[VAULTRex]
-Magicnumber=2059128029
-CompressData=1
-IncludeNames=$src/*.* /S\x09
-BackupDestination=$out/
-ArchiveBaseName=a.arc
-HandleOpenErrors=2
-EOF
+write_quick_set "$out/profile.set" "$src" "$out" a.arc
 password=()
 if [ "${PROFILE_ENCRYPT:-0}" = 1 ]; then
   echo profile-password >"$out/password"
