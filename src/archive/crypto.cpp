@@ -96,6 +96,7 @@ void TCrypto::Encrypt(bool continued) {
     case SourceByteArray:
       if (InputLength > 0 && (InputArray == nullptr || OutputArray == nullptr))
         throw std::invalid_argument("TCrypto: no input or output array");
+      if (DirectEcb(true)) return;
       staging_.assign(InputArray, InputArray + InputLength);
       EncipherBuffer();
       return;
@@ -113,6 +114,7 @@ void TCrypto::Decrypt(bool continued) {
     case SourceByteArray:
       if (InputLength > 0 && (InputArray == nullptr || OutputArray == nullptr))
         throw std::invalid_argument("TCrypto: no input or output array");
+      if (DirectEcb(false)) return;
       staging_.assign(InputArray, InputArray + InputLength);
       DecipherBuffer();
       return;
@@ -132,6 +134,49 @@ std::size_t PadStaging(std::vector<std::uint8_t>& staging, std::uint16_t& inputL
 }
 
 }  // namespace
+
+// ECB from a byte array straight to the output, without the staging copy:
+// whole blocks in bulk, the last partial block padded with zeros as
+// EncipherBuffer pads it.  Only when the input and the output are the same
+// place or lie apart (a partly overlapping output would see its own
+// results); false leaves the work to the staged path.
+bool TCrypto::DirectEcb(bool encrypt) {
+  if (CipherMode != ECBMode) return false;
+  const std::size_t n = InputLength;
+  if (n == 0) return false;
+  const std::uint8_t* in = InputArray;
+  std::uint8_t* out = OutputArray;
+  const std::size_t padded = RoundUp8(n);
+  const auto inAt = reinterpret_cast<std::uintptr_t>(in);
+  const auto outAt = reinterpret_cast<std::uintptr_t>(out);
+  if (in != out && inAt < outAt + padded && outAt < inAt + n) return false;
+  if (padded > 0xFFFF) throw std::length_error("TCrypto: padded input longer than 65535 bytes");
+  const std::size_t whole = n / 8;
+  EcbBlocks(in, out, whole, encrypt);
+  if (const std::size_t rest = n - whole * 8; rest != 0) {
+    std::uint8_t last[8] = {};
+    std::memcpy(last, in + whole * 8, rest);
+    EcbBlocks(last, last, 1, encrypt);
+    std::memcpy(out + whole * 8, last, 8);
+    explicit_bzero(last, sizeof last);
+  }
+  InputLength = static_cast<std::uint16_t>(padded);
+  return true;
+}
+
+void TCrypto::EcbBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                        bool encrypt) {
+  std::uint8_t b[8];
+  for (std::size_t i = 0; i < blocks; ++i) {
+    std::memcpy(b, in + i * 8, 8);
+    if (encrypt)
+      EncipherBlock(b);
+    else
+      DecipherBlock(b);
+    std::memcpy(out + i * 8, b, 8);
+  }
+  explicit_bzero(b, sizeof b);
+}
 
 // CFB with a 64-bit register, no padding: segments of up to 8 bytes; the
 // segment's cipher text (the output when encrypting, the input when
@@ -161,6 +206,11 @@ void TCrypto::EncipherBuffer() {
   std::uint8_t* out = OutputArray;
   if (CipherMode == CFBMode) return CfbBuffer(true);
   std::size_t n = PadStaging(staging_, InputLength);
+  if (CipherMode == ECBMode) {
+    EcbBlocks(staging_.data(), staging_.data(), n / 8, true);
+    if (n > 0) std::memcpy(out, staging_.data(), n);
+    return;
+  }
   for (std::size_t i = 0; i < n; i += 8) {
     std::uint8_t* b = staging_.data() + i;
     if (CipherMode == CBCMode)
@@ -175,6 +225,11 @@ void TCrypto::DecipherBuffer() {
   std::uint8_t* out = OutputArray;
   if (CipherMode == CFBMode) return CfbBuffer(false);
   std::size_t n = PadStaging(staging_, InputLength);
+  if (CipherMode == ECBMode) {
+    EcbBlocks(staging_.data(), staging_.data(), n / 8, false);
+    if (n > 0) std::memcpy(out, staging_.data(), n);
+    return;
+  }
   std::uint8_t cipherText[8] = {};
   for (std::size_t i = 0; i < n; i += 8) {
     std::uint8_t* b = staging_.data() + i;

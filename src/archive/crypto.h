@@ -46,6 +46,11 @@ class TCrypto {
   virtual void SetupKey() = 0;
   virtual void EncipherBuffer();
   virtual void DecipherBuffer();
+  // ECB over `blocks` whole 8-byte blocks from in to out (the same place or
+  // apart).  The default calls EncipherBlock/DecipherBlock per block; a
+  // cipher may run several blocks at once, with the same result.
+  virtual void EcbBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                         bool encrypt);
 
   std::string key_;
   std::vector<std::uint8_t> staging_;
@@ -56,6 +61,7 @@ class TCrypto {
 
  private:
   void CfbBuffer(bool encrypt);
+  bool DirectEcb(bool encrypt);
   void Prepare(bool continued);
   void RunFile(bool encrypt);
 };
@@ -74,6 +80,8 @@ class TBlowFish : public TCrypto {
   void EncipherBlock(std::uint8_t block[8]) override;
   void DecipherBlock(std::uint8_t block[8]) override;
   void SetupKey() override;
+  void EcbBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                 bool encrypt) override;
 
  private:
   std::array<std::uint32_t, 18> p_{};

@@ -43,6 +43,89 @@ TEST(BlowFish, PublishedVectorsBothWays) {
     EXPECT_EQ(Hex(v[2]), block) << "key " << v[0];
     bf.DecryptBlock(block.data());
     EXPECT_EQ(Hex(v[1]), block) << "key " << v[0];
+    // The same through the byte-array input, five copies (the bulk path runs
+    // blocks several at a time, then one by one).
+    std::vector<std::uint8_t> many, expected, out(40);
+    for (int i = 0; i < 5; ++i) {
+      const auto p = Hex(v[1]), c = Hex(v[2]);
+      many.insert(many.end(), p.begin(), p.end());
+      expected.insert(expected.end(), c.begin(), c.end());
+    }
+    bf.InputArray = many.data();
+    bf.OutputArray = out.data();
+    bf.InputLength = 40;
+    bf.Encrypt();
+    EXPECT_EQ(expected, out) << "key " << v[0];
+    bf.InputArray = out.data();
+    bf.OutputArray = out.data();
+    bf.Decrypt();
+    EXPECT_EQ(many, out) << "key " << v[0];
+  }
+}
+
+// ECB through the byte-array input (in place, apart, and with an output
+// overlapping the input) against the block transformation applied to each
+// 8-byte block of the zero-padded input, for keys of every kind and lengths
+// that end anywhere in a block and in a group of blocks.
+TEST(Crypto, EcbBufferMatchesBlockByBlock) {
+  const auto keyBytes = test::NoiseData(65, 77);
+  const std::string keys[] = {"",
+                              "short",
+                              "abcdefgh",
+                              "benchmark-password",
+                              std::string(keyBytes.begin(), keyBytes.begin() + 33),
+                              std::string(keyBytes.begin(), keyBytes.end())};
+  const std::size_t lengths[] = {1,  7,  8,  9,  15, 16, 17,  23,   24,    25,   31,
+                                 32, 33, 40, 41, 63, 64, 255, 4099, 32768, 65528};
+  std::uint32_t seed = 1;
+  for (const auto& key : keys) {
+    TBlowFish bf, reference;
+    bf.SetKey(key);
+    reference.SetKey(key);
+    reference.BuildSchedule();
+    for (std::size_t n : lengths) {
+      const auto plain = test::NoiseData(n, ++seed);
+      const std::size_t padded = (n + 7) / 8 * 8;
+      std::vector<std::uint8_t> expected(plain);
+      expected.resize(padded, 0);
+      for (std::size_t i = 0; i < padded; i += 8) reference.EncryptBlock(expected.data() + i);
+
+      std::vector<std::uint8_t> apart(padded + 8, 0xA5);
+      bf.InputArray = plain.data();
+      bf.OutputArray = apart.data();
+      bf.InputLength = static_cast<std::uint16_t>(n);
+      bf.Encrypt();
+      ASSERT_EQ(padded, bf.InputLength) << "key " << key.size() << " length " << n;
+      EXPECT_EQ(0, std::memcmp(expected.data(), apart.data(), padded))
+          << "key " << key.size() << " length " << n;
+      EXPECT_EQ(0xA5, apart[padded]) << "nothing written past the padded length";
+
+      std::vector<std::uint8_t> inPlace(plain);
+      inPlace.resize(padded, 0);
+      bf.InputArray = bf.OutputArray = inPlace.data();
+      bf.InputLength = static_cast<std::uint16_t>(n);
+      bf.Encrypt();
+      EXPECT_EQ(expected, inPlace) << "in place, key " << key.size() << " length " << n;
+
+      // Output starting one block into the input.
+      std::vector<std::uint8_t> shifted(padded + 8, 0);
+      std::memcpy(shifted.data(), plain.data(), n);
+      bf.InputArray = shifted.data();
+      bf.OutputArray = shifted.data() + 8;
+      bf.InputLength = static_cast<std::uint16_t>(n);
+      bf.Encrypt();
+      EXPECT_EQ(0, std::memcmp(expected.data(), shifted.data() + 8, padded))
+          << "overlapping, key " << key.size() << " length " << n;
+
+      std::vector<std::uint8_t> back(padded);
+      bf.InputArray = expected.data();
+      bf.OutputArray = back.data();
+      bf.InputLength = static_cast<std::uint16_t>(padded);
+      bf.Decrypt();
+      EXPECT_EQ(0, std::memcmp(plain.data(), back.data(), n))
+          << "decrypt, key " << key.size() << " length " << n;
+      for (std::size_t i = n; i < padded; ++i) EXPECT_EQ(0, back[i]) << "padding " << i;
+    }
   }
 }
 
