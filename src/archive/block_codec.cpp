@@ -95,8 +95,20 @@ constexpr int kMaxRepeats = 8;     // noise of 32,768 bytes: about 0.1
 constexpr std::size_t kRepeatSlots = std::size_t{1} << 16;
 
 double SingleByteGain(const std::uint8_t* data, std::size_t n) {
+  // Four partial counts, so that a run of one byte value does not make every
+  // increment wait for the one before.
+  std::array<std::array<std::uint32_t, 256>, 4> part{};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++part[0][data[i]];
+    ++part[1][data[i + 1]];
+    ++part[2][data[i + 2]];
+    ++part[3][data[i + 3]];
+  }
+  for (; i < n; ++i) ++part[0][data[i]];
   std::array<std::uint32_t, 256> counts{};
-  for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
+  for (std::size_t v = 0; v < 256; ++v)
+    counts[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
   double bits = 0.0;  // ideal code length of the block, in bits
   const double total = static_cast<double>(n);
   for (std::uint32_t c : counts) {
@@ -105,30 +117,35 @@ double SingleByteGain(const std::uint8_t* data, std::size_t n) {
   return (8.0 * total - bits) / 8.0;
 }
 
-// slots: kRepeatSlots entries, the last position (plus one) of each hash.
+// slots: kRepeatSlots entries, the last position of each hash.  A repeat is
+// a position whose four bytes equal those at the last earlier position with
+// the same hash.  An empty slot reads as position 0, which cannot count as a
+// repeat for a position after 0: four bytes equal to the block's first four
+// have the first four's hash, whose slot position 0 took.  So every compare
+// is made without asking whether the slot was taken, and without a branch
+// (on noise about a third of the slots are taken, at random, and a branch on
+// it would be mispredicted that often).
 bool HasRepeats(const std::uint8_t* data, std::size_t n, std::uint16_t* slots) {
   std::memset(slots, 0, kRepeatSlots * sizeof *slots);
   int repeats = 0;
-  for (std::size_t i = 0; i + 4 <= n; ++i) {
-    std::uint32_t v;
+  for (std::size_t i = 1; i + 4 <= n; ++i) {
+    std::uint32_t v, seen;
     std::memcpy(&v, data + i, 4);
     const std::uint32_t h = (v * 2654435761u) >> 16;
-    const std::uint16_t before = slots[h];
-    if (before != 0 && std::memcmp(data + before - 1, data + i, 4) == 0 &&
-        ++repeats > kMaxRepeats) {
-      return true;
-    }
-    slots[h] = static_cast<std::uint16_t>(i + 1);
+    std::memcpy(&seen, data + slots[h], 4);
+    repeats += static_cast<int>(seen == v);
+    if (repeats > kMaxRepeats) return true;
+    slots[h] = static_cast<std::uint16_t>(i);
   }
   return false;
 }
+
+}  // namespace
 
 bool PlainlyIncompressible(const std::uint8_t* raw, std::size_t n, std::uint16_t* slots) {
   if (n < kMinJudged) return false;
   return SingleByteGain(raw, n) <= kMaxGain && !HasRepeats(raw, n, slots);
 }
-
-}  // namespace
 
 const std::uint8_t* TBlockCodec::Encode(const std::uint8_t* raw, std::size_t n, int level,
                                         TCrypto* cipher, std::size_t& outLen,

@@ -21,6 +21,12 @@ inline std::uint32_t FastCrcUpdate(std::uint32_t reg, const void* data, std::siz
 // (already a multiple of the cipher's 8).
 inline constexpr std::size_t kMaxEncodedBlock = kBlockHeaderSize + kBlockSize;
 
+// Whether deflate could gain no more than a few bytes on n raw bytes (the
+// check EncodeInto makes before packing): byte values spread evenly and
+// hardly any four-byte string occurring twice.  slots: a work area of
+// 65,536 entries.
+bool PlainlyIncompressible(const std::uint8_t* raw, std::size_t n, std::uint16_t* slots);
+
 class TBlockCodec {
  public:
   // level: 0 none, 1 quick, 9 maximal.  cipher may be null (no encryption).

@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -139,6 +141,72 @@ TEST(BlockCodec, FastChecksumEqualsTheCommonOne) {
         FastCrcUpdate(pieces, bytes.data() + at, std::min<std::size_t>(32768, bytes.size() - at));
   EXPECT_EQ(whole, pieces);
   EXPECT_EQ(0xCBF43926u, ~FastCrcUpdate(kCrcInit, "123456789", 9)) << "the CRC-32 check value";
+}
+
+// The check before packing, written the plain way: the ideal single-byte
+// code length, and every position whose four bytes equal those at the last
+// earlier position with the same 16-bit multiplicative hash.
+bool IncompressibleByDefinition(const std::vector<std::uint8_t>& b) {
+  if (b.size() < 16384) return false;
+  std::array<std::uint32_t, 256> counts{};
+  for (std::uint8_t v : b) ++counts[v];
+  double bits = 0.0;
+  const double total = static_cast<double>(b.size());
+  for (std::uint32_t c : counts)
+    if (c != 0) bits -= static_cast<double>(c) * std::log2(static_cast<double>(c) / total);
+  if ((8.0 * total - bits) / 8.0 > 32.0) return false;
+  std::vector<long> last(65536, -1);
+  int repeats = 0;
+  for (std::size_t i = 0; i + 4 <= b.size(); ++i) {
+    std::uint32_t v;
+    std::memcpy(&v, b.data() + i, 4);
+    const std::uint32_t h = (v * 2654435761u) >> 16;
+    if (last[h] >= 0 && std::memcmp(b.data() + last[h], b.data() + i, 4) == 0) ++repeats;
+    last[h] = static_cast<long>(i);
+  }
+  return repeats <= 8;
+}
+
+// The check decides which blocks are packed, so it must give the same answer
+// as its definition on every block, around both limits: noise with a number
+// of repeated four-byte strings planted (also of the block's first four
+// bytes, and overlapping ones), and noise with byte values more or less
+// uneven; at and below the shortest length judged.
+TEST(BlockCodec, IncompressibleCheckMatchesItsDefinition) {
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> blocks;
+  for (std::size_t n : {16383u, 16384u, 20000u, 32768u}) {
+    const auto noise = test::NoiseData(n, static_cast<std::uint32_t>(n));
+    for (int k = 0; k <= 12; ++k) {
+      auto planted = noise, first = noise, run = noise;
+      for (int r = 0; r < k; ++r) {
+        const std::size_t at = 100 + static_cast<std::size_t>(r) * (n / 14);
+        std::copy_n(noise.begin() + 40 + r * 8, 4,
+                    planted.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy_n(noise.begin(), 4, first.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+      std::fill_n(run.begin(), 3 + k, 0x5A);  // a run at the start: overlapping repeats
+      const std::string tag = " " + std::to_string(k) + ", " + std::to_string(n) + " bytes";
+      blocks.emplace_back("planted" + tag, planted);
+      blocks.emplace_back("first four again" + tag, first);
+      blocks.emplace_back("run at the start" + tag, run);
+    }
+    for (std::size_t every : {1000u, 400u, 350u, 320u, 300u, 290u, 280u, 270u, 260u, 250u, 240u,
+                              230u, 220u, 200u, 80u}) {
+      auto uneven = noise;
+      for (std::size_t i = 7; i < n; i += every) uneven[i] = static_cast<std::uint8_t>(i % 3);
+      blocks.emplace_back("uneven " + std::to_string(every) + ", " + std::to_string(n), uneven);
+    }
+  }
+  blocks.emplace_back("text", test::TextData(32768));
+  std::vector<std::uint16_t> slots(65536, 0xFFFF);
+  int stored = 0, packed = 0;
+  for (const auto& [name, b] : blocks) {
+    const bool expected = IncompressibleByDefinition(b);
+    EXPECT_EQ(expected, PlainlyIncompressible(b.data(), b.size(), slots.data())) << name;
+    ++(expected ? stored : packed);
+  }
+  EXPECT_GT(stored, 10) << "the table reaches both answers";
+  EXPECT_GT(packed, 10);
 }
 
 // A block stored without packing never costs more than a few bytes against
