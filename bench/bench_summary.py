@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Summarises peers_bench.sh's raw results as Markdown: per corpus, output
-place and step the median, minimum and maximum wall and CPU time and the
-median peak memory of every program, then the ratio of every peer's median
-wall time to every vaultix-cli case's (above 1: vaultix-cli is faster).
+"""Summarises peers_bench.sh's raw results as Markdown: first every target
+(a ratio of median wall times, and the peak memory) per corpus and output
+place with whether it is met, then per corpus, output place and step the
+median, minimum and maximum wall and CPU time and the median peak memory of
+every program, and the ratio of every peer's median wall time to every
+vaultix-cli case's (above 1: vaultix-cli is faster).
 
 usage: bench_summary.py RESULTS.tsv [MACHINE.md]
 """
@@ -27,6 +29,59 @@ def load(path):
     return groups, failures
 
 
+# The targets: (what, corpus, step, slower case, faster case, limit, sense).
+# The measure is the slower case's median wall time over the faster case's;
+# ">=" is met when it reaches the limit, "<=" when it stays within it.
+TARGETS = [
+    ("quick backup ≥ 2.4× `tar|gzip -1`", "mixed", "backup", "tar-gzip1", "vx-quick", 2.4, ">="),
+    ("quick backup ≥ 1.1× `tar -I 'pigz -1'`", "mixed", "backup", "tar-pigz1", "vx-quick", 1.1, ">="),
+    ("encrypted quick ≥ 0.8× the speed of plain quick", "mixed", "backup", "vx-quick", "vx-quick-enc",
+     0.8, ">="),
+    ("maximal ≥ 3× `tar|gzip -9`", "mixed", "backup", "tar-gzip9", "vx-max", 3.0, ">="),
+    ("restore ≥ 2.4× `tar -xzf`", "mixed", "restore", "tar-xzf", "vx-restore", 2.4, ">="),
+    ("restore ≥ 1.4× `tar -I pigz -x`", "mixed", "restore", "tar-pigz-x", "vx-restore", 1.4, ">="),
+    ("verify ≥ 3× `tar --compare`", "mixed", "verify", "tar-compare", "vx-verify", 3.0, ">="),
+    ("tiny files: backup ≥ 1.5× `tar|gzip -1`", "tiny", "backup", "tar-gzip1", "vx-quick", 1.5, ">="),
+    ("tiny files: restore ≥ 1.2× `tar -xzf`", "tiny", "restore", "tar-xzf", "vx-restore", 1.2, ">="),
+    ("incremental after a change ≤ 2× the time of `tar --listed-incremental`", "mixed", "incremental",
+     "vx-incr", "tar-incr", 2.0, "<="),
+]
+PEAK_LIMIT_MIB = 64.0
+
+
+def targets(groups):
+    """The table of targets, for every output place present."""
+    places = list(OrderedDict.fromkeys(place for (_, place, _) in groups))
+    out = ["## Targets (ratios of median wall times; CPU in brackets)\n",
+           "| target | corpus | outputs on | measured | met? |", "|---|---|---|---|---|"]
+
+    def median(corpus, place, step, name, field):
+        runs = [r for r in groups.get((corpus, place, step), {}).get(name, []) if r[3]]
+        return statistics.median(r[field] for r in runs) if runs else None
+
+    for what, corpus, step, slow, fast, limit, sense in TARGETS:
+        for place in places:
+            a, b = median(corpus, place, step, slow, 0), median(corpus, place, step, fast, 0)
+            if a is None or b is None or b <= 0:
+                out.append("| %s | %s | %s | not measured | – |" % (what, corpus, place))
+                continue
+            ratio = a / b
+            ca, cb = median(corpus, place, step, slow, 1), median(corpus, place, step, fast, 1)
+            cpu = " (CPU %.2f)" % (ca / cb) if ca and cb else ""
+            met = ratio >= limit if sense == ">=" else ratio <= limit
+            out.append("| %s | %s | %s | %.2f%s | %s |" % (
+                what, corpus, place, ratio, cpu, "yes" if met else "**no**"))
+    peaks = [(statistics.median(r[2] for r in runs if r[3]), corpus, place, step, name)
+             for (corpus, place, step), cases in groups.items()
+             for name, runs in cases.items() if name.startswith("vx-") and any(r[3] for r in runs)]
+    if peaks:
+        peak, corpus, place, step, name = max(peaks)
+        out.append("| peak memory < %.0f MiB (largest median of any vaultix-cli run) | %s | %s | "
+                   "%.1f MiB (%s %s) | %s |" % (PEAK_LIMIT_MIB, corpus, place, peak, step, name,
+                                                 "yes" if peak < PEAK_LIMIT_MIB else "**no**"))
+    return "\n".join(out) + "\n"
+
+
 def spread(values):
     return "%.2f (%.2f–%.2f)" % (statistics.median(values), min(values), max(values))
 
@@ -39,6 +94,7 @@ def main():
         with open(sys.argv[2]) as f:
             print(f.read().rstrip())
         print()
+    print(targets(groups))
     last = None
     for (corpus, place, step), cases in groups.items():
         if (corpus, place) != last:

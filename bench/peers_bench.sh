@@ -162,8 +162,9 @@ vxb() { vx "$@"; cmd[0]=$VAULTIX_CLI_BEFORE; }
 # --- backup -------------------------------------------------------------
 # The -1t cases run vaultix-cli on the one-thread path; the -before cases run
 # VAULTIX_CLI_BEFORE (another build, e.g. of the main branch) when it is set.
-read -r -a backup_cases <<<"${BENCH_BACKUP_CASES:-vx-quick vx-max vx-quick-enc vx-quick-1t vx-max-1t
-  vx-quick-enc-1t tar-gzip1 tar-pigz1 tar-gzip9 dar-gzip1 dar-gzip1-bf restic borg-zlib1 borg-zlib1-key}"
+# (read -d '': every line of the list, not only the first)
+read -r -d '' -a backup_cases <<<"${BENCH_BACKUP_CASES:-vx-quick vx-max vx-quick-enc vx-quick-1t vx-max-1t
+  vx-quick-enc-1t tar-gzip1 tar-pigz1 tar-gzip9 dar-gzip1 dar-gzip1-bf restic borg-zlib1 borg-zlib1-key}" || true
 if [ -n "${VAULTIX_CLI_BEFORE:-}" ] && [ -z "${BENCH_BACKUP_CASES:-}" ]; then
   backup_cases+=(vx-quick-before)
 fi

@@ -50,6 +50,7 @@ def kind(dso, sym):
     if "kernel" in dso:
         return "copies (kernel, in read and write)" if "copy" in s else "kernel (system calls, file system)"
     if "crc" in s or "adler" in s: return "checksum"
+    if re.search(r"incompressible|singlebytegain|hasrepeats", s): return "packing: incompressibility check"
     if "deflate" in s or "inflate" in s or "libz" in dso or "libdeflate" in dso: return "packing"
     if "blowfish" in s or "cipher" in s: return "cipher"
     if re.search(r"mem(cpy|move|set)", s): return "copies (user space)"
