@@ -35,6 +35,10 @@
 #   BENCH_RANDOM_BYTES     [1073741824]
 #   BENCH_STEPS            [backup restore verify incremental]
 #   BENCH_BACKUP_CASES     the backup cases to run [all, see backup_cases]
+#   BENCH_BACKUP_CASES_tiny, _mixed, _random
+#                          the backup cases for that corpus only
+#                          [BENCH_BACKUP_CASES]; a restore or verify case
+#                          whose archive was not made is left out
 #   VAULTIX_CLI_BEFORE     a second vaultix-cli, measured as vx-quick-before
 #   BENCH_INCREMENTAL      corpora that get the incremental step [mixed]
 #   BENCH_CHANGE_PERCENT   [1]
@@ -275,6 +279,21 @@ incremental_step() {
 }
 
 # --- the run --------------------------------------------------------------
+# wanted_backup CASE: whether the backup case runs for this corpus.
+wanted_backup() {
+  local own=BENCH_BACKUP_CASES_$corpus
+  [ -n "${!own:-}" ] || { [[ " ${backup_cases[*]} " == *" $1 "* ]]; return; }
+  [[ " ${!own} " == *" $1 "* ]]
+}
+# archive_of CASE: the backup case whose archive a restore or verify case reads.
+archive_of() {
+  case $1 in
+    vx-restore | vx-verify) echo vx-quick ;;
+    tar-xzf | tar-compare) echo tar-gzip1 ;;
+    tar-pigz-x) echo tar-pigz1 ;;
+    dar-d) echo dar-gzip1 ;;
+  esac
+}
 for corpus in $corpora; do
   make_corpus "$corpus"
   src=$work/source-$corpus
@@ -295,8 +314,16 @@ for corpus in $corpora; do
     for step in $steps; do
       [ "$step" != incremental ] || continue
       declare -n step_cases=${step}_cases
+      local_cases=()
+      for c in "${step_cases[@]}"; do
+        if [ "$step" = backup ]; then
+          wanted_backup "$c" && local_cases+=("$c")
+        else
+          wanted_backup "$(archive_of "$c")" && local_cases+=("$c")
+        fi
+      done
       for ((round = 1; round <= rounds; round++)); do
-        interleaved "$step" "$round" "${step_cases[@]}"
+        interleaved "$step" "$round" "${local_cases[@]}"
       done
       unset -n step_cases
     done
