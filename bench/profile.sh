@@ -63,6 +63,8 @@ for line in sys.stdin:
     k = kind(dso, sym)
     shares[k] = shares.get(k, 0.0) + pct
     top.append((pct, dso, sym, k))
+print("(libdeflate comes without symbols: samples in its CRC-32, the checksum, count as packing;"
+      " only those in its exported entry point count as checksum)\n")
 print("| share | % |\n|---|---|")
 for k, v in sorted(shares.items(), key=lambda kv: -kv[1]):
     print("| %s | %.1f |" % (k, v))
