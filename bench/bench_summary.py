@@ -33,15 +33,15 @@ def load(path):
 # The measure is the slower case's median wall time over the faster case's;
 # ">=" is met when it reaches the limit, "<=" when it stays within it.
 TARGETS = [
-    ("quick backup ≥ 2.4× `tar|gzip -1`", "mixed", "backup", "tar-gzip1", "vx-quick", 2.4, ">="),
+    ("quick backup ≥ 2.4× `tar\\|gzip -1`", "mixed", "backup", "tar-gzip1", "vx-quick", 2.4, ">="),
     ("quick backup ≥ 1.1× `tar -I 'pigz -1'`", "mixed", "backup", "tar-pigz1", "vx-quick", 1.1, ">="),
     ("encrypted quick ≥ 0.8× the speed of plain quick", "mixed", "backup", "vx-quick", "vx-quick-enc",
      0.8, ">="),
-    ("maximal ≥ 3× `tar|gzip -9`", "mixed", "backup", "tar-gzip9", "vx-max", 3.0, ">="),
+    ("maximal ≥ 3× `tar\\|gzip -9`", "mixed", "backup", "tar-gzip9", "vx-max", 3.0, ">="),
     ("restore ≥ 2.4× `tar -xzf`", "mixed", "restore", "tar-xzf", "vx-restore", 2.4, ">="),
     ("restore ≥ 1.4× `tar -I pigz -x`", "mixed", "restore", "tar-pigz-x", "vx-restore", 1.4, ">="),
     ("verify ≥ 3× `tar --compare`", "mixed", "verify", "tar-compare", "vx-verify", 3.0, ">="),
-    ("tiny files: backup ≥ 1.5× `tar|gzip -1`", "tiny", "backup", "tar-gzip1", "vx-quick", 1.5, ">="),
+    ("tiny files: backup ≥ 1.5× `tar\\|gzip -1`", "tiny", "backup", "tar-gzip1", "vx-quick", 1.5, ">="),
     ("tiny files: restore ≥ 1.2× `tar -xzf`", "tiny", "restore", "tar-xzf", "vx-restore", 1.2, ">="),
     ("incremental after a change ≤ 2× the time of `tar --listed-incremental`", "mixed", "incremental",
      "vx-incr", "tar-incr", 2.0, "<="),
