@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "archive/block_codec.h"
 #include "archive/errors.h"
@@ -171,7 +172,7 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
 // checksum.  An unchanged file of an incremental run costs the listing's
 // stat and one look-up in the store.
 void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& count) {
-  const std::string path = folder + rec.name;
+  std::string path = folder + rec.name;
   const double time = DosToDateTime(rec.dosTime);
   bool archiveBit = false;
   bool archiveBitKnown = false;
@@ -203,7 +204,7 @@ void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& 
   }
   if (!archiveBitKnown) archiveBit = bits_.IsSet(path, rec.stamp);
   TDirRecord& r = t_.files.emplace_back();
-  r.path = path;
+  r.path = std::move(path);
   r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
   r.fullSize = rec.size;
   r.attr = rec.attr | (archiveBit ? faArchive : 0u);
