@@ -1,5 +1,6 @@
 #include "archive/block_pipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -79,13 +80,33 @@ TBlockPipeline::TJob* TBlockPipeline::Oldest(bool wait) {
   TJob& job = jobs_[released_ % jobs_.size()];
   if (job.done.load(std::memory_order_acquire)) return &job;
   if (!wait) return nullptr;
+  // One wake-up should free a run of jobs, not one: the caller waits for
+  // the last job not done among the next few, then for the oldest if it is
+  // still not done (workers take the jobs in order, so it seldom is not).
+  const std::uint64_t last = std::min(submitted_, released_ + kRoomBatch) - 1;
+  std::uint64_t target = released_;
+  for (std::uint64_t seq = last; seq > released_; --seq) {
+    if (!jobs_[seq % jobs_.size()].done.load(std::memory_order_acquire)) {
+      target = seq;
+      break;
+    }
+  }
+  WaitFor(target);
+  if (target != released_) WaitFor(released_);
+  return &job;
+}
+
+// Waits until the job with that number is done; the worker that finishes it
+// wakes the caller.
+void TBlockPipeline::WaitFor(std::uint64_t seq) {
+  TJob& job = jobs_[seq % jobs_.size()];
   std::unique_lock<std::mutex> lock(mutex_);
   // Jobs left below the wake-up batch would wait for ever.
   if (idle_ > 0 && taken_ < submitted_) work_.notify_all();
+  waitedFor_.store(seq);
   callerWaits_.store(true);
   done_.wait(lock, [&job] { return job.done.load(); });
   callerWaits_.store(false, std::memory_order_relaxed);
-  return &job;
 }
 
 void TBlockPipeline::Release() {
@@ -97,6 +118,7 @@ void TBlockPipeline::Release() {
 // passed over: they are done already), and encode them outside the lock.
 void TBlockPipeline::Work(TCoder& coder) {
   TJob* mine[kMostTaken];
+  std::uint64_t seqs[kMostTaken];
   for (;;) {
     std::size_t count = 0;
     {
@@ -114,7 +136,10 @@ void TBlockPipeline::Work(TCoder& coder) {
         TJob* job = &jobs_[seq % jobs_.size()];
         // A marker is done as submitted, and its place may already hold a
         // later job that this number must not take.
-        if (job->seq == seq && !job->marker) mine[count++] = job;
+        if (job->seq == seq && !job->marker) {
+          seqs[count] = seq;
+          mine[count++] = job;
+        }
       }
       // Enough left for another sleeper: it is woken from here, not by the
       // caller.
@@ -123,7 +148,7 @@ void TBlockPipeline::Work(TCoder& coder) {
     for (std::size_t i = 0; i < count; ++i) {
       if (stop_.load(std::memory_order_relaxed)) return;  // abandoned
       Encode(coder, *mine[i]);
-      Finished(*mine[i]);
+      Finished(*mine[i], seqs[i]);
     }
   }
 }
@@ -131,9 +156,9 @@ void TBlockPipeline::Work(TCoder& coder) {
 // Marks a job done; the caller is woken only when it waits.  With the flag
 // and the waiting in this order on both sides (the caller sets its flag,
 // then looks at the job's), no wake-up is lost.
-void TBlockPipeline::Finished(TJob& job) {
+void TBlockPipeline::Finished(TJob& job, std::uint64_t seq) {
   job.done.store(true);
-  if (callerWaits_.load()) {
+  if (callerWaits_.load() && waitedFor_.load() == seq) {
     std::lock_guard<std::mutex> lock(mutex_);
     done_.notify_one();
   }

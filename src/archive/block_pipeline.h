@@ -80,7 +80,8 @@ class TBlockPipeline {
   struct TCoder;
   void Work(TCoder& coder);
   void Encode(TCoder& coder, TJob& job) const;
-  void Finished(TJob& job);
+  void Finished(TJob& job, std::uint64_t seq);
+  void WaitFor(std::uint64_t seq);
 
   TBlockEncoding encoding_;
   std::vector<TJob> jobs_;
@@ -91,13 +92,16 @@ class TBlockPipeline {
   // Sleeping workers are woken once this many jobs wait, or when the caller
   // is about to wait: one wake-up per tiny file would cost more than the
   // packing.
-  static constexpr std::uint64_t kWakeBatch = 8;
+  static constexpr std::uint64_t kWakeBatch = 16;
   // A worker takes at most this many jobs at once, fewer when less waits
   // (the others get their share).
   static constexpr std::uint64_t kMostTaken = 8;
   std::size_t workers_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> callerWaits_{false};
+  std::atomic<std::uint64_t> waitedFor_{0};  // the job the caller waits for
+  // When the caller must wait, it waits for a run of this many jobs.
+  static constexpr std::uint64_t kRoomBatch = 8;
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable done_;
