@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -190,9 +191,9 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
   return count;
 }
 
-// Decides on one listed file and, when it is taken, lists it with its
-// checksum.  An unchanged file of an incremental run costs the listing's
-// stat and one look-up in the store.
+// Decides on one listed file and, when it is taken, lists it (its checksum
+// comes after the listing).  An unchanged file of an incremental run costs
+// the listing's stat and one look-up in the store.
 void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& count) {
   std::string path = folder + rec.name;
   const double time = DosToDateTime(rec.dosTime);
@@ -250,7 +251,8 @@ void TFileScan::Checksums() {
                (files.size() + kFilesPerChecksumThread - 1) / kFilesPerChecksumThread);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stop{false};
-  std::exception_ptr failure;  // of a helper thread; set before `stop`
+  std::mutex failureLock;
+  std::exception_ptr failure;  // the first of a helper thread; set before `stop`
   const auto work = [&files, &next, &stop](const std::function<bool()>& stopHere) {
     for (;;) {
       const std::size_t i = next.fetch_add(1);
@@ -268,11 +270,12 @@ void TFileScan::Checksums() {
   };
   try {
     for (std::size_t h = 1; h < threads; ++h) {
-      helpers.emplace_back([&work, &stop, &failure] {
+      helpers.emplace_back([&work, &stop, &failure, &failureLock] {
         try {
           work([&stop] { return stop.load(std::memory_order_relaxed); });
         } catch (...) {
-          failure = std::current_exception();
+          const std::lock_guard<std::mutex> lock(failureLock);
+          if (!failure) failure = std::current_exception();
           stop = true;
         }
       });

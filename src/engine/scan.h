@@ -64,8 +64,8 @@ class TFileScan {
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
                       const std::function<bool()>& stop, bool& stopped);
 
-// How many threads compute the scan's checksums: 1 with BackupThreads 1 (or
-// VAULTIX_BACKUP_THREADS=1), else as many as the packing would use, at most 8.
+// How many threads compute the scan's checksums: BackupThreads, else
+// $VAULTIX_BACKUP_THREADS, else the number of processors; 1 to 8.
 int ChecksumThreads(const TVaultrex& settings);
 
 }  // namespace vx
