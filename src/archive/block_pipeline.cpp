@@ -1,5 +1,6 @@
 #include "archive/block_pipeline.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -22,11 +23,16 @@ struct TBlockPipeline::TCoder {
 };
 
 TBlockPipeline::TBlockPipeline(const TBlockEncoding& encoding, int workers, std::size_t depth)
-    : encoding_(encoding), jobs_(depth < 2 ? 2 : depth) {
-  const auto n = static_cast<std::size_t>(workers < 0 ? 0 : workers);
-  for (std::size_t i = 0; i <= n; ++i) coders_.push_back(std::make_unique<TCoder>(encoding_.key));
-  threads_.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) threads_.emplace_back([this, i] { Work(*coders_[i]); });
+    : encoding_(encoding),
+      jobs_(depth < 2 ? 2 : depth),
+      workers_(static_cast<std::size_t>(workers < 0 ? 0 : workers)) {
+  for (std::size_t i = 0; i <= workers_; ++i) {
+    coders_.push_back(std::make_unique<TCoder>(encoding_.key));
+  }
+  threads_.reserve(workers_);
+  for (std::size_t i = 0; i < workers_; ++i) {
+    threads_.emplace_back([this, i] { Work(*coders_[i]); });
+  }
 }
 
 TBlockPipeline::~TBlockPipeline() {
@@ -52,70 +58,108 @@ void TBlockPipeline::Submit(bool marker, std::uint64_t tag) {
   job.error = nullptr;
   job.matches = true;
   job.encodedLength = 0;
-  const bool inline_ = threads_.empty() || marker;
+  const bool inline_ = workers_ == 0 || marker;
   if (inline_ && !marker) Encode(*coders_.back(), job);
+  bool wake = false;
   {
+    // A worker may still look at this job's place for an older number (a
+    // marker taken back before any worker passed it): its number and kind
+    // change under the lock only.
     std::lock_guard<std::mutex> lock(mutex_);
     job.marker = marker;
     job.seq = submitted_;
-    job.done = inline_;
+    if (inline_) job.done.store(true, std::memory_order_relaxed);
     ++submitted_;
+    wake = !inline_ && idle_ > 0 && submitted_ - taken_ >= kWakeBatch;
   }
-  // Sleeping workers are woken for a few jobs at a time (or when the caller
-  // is about to wait, see Oldest): one wake-up per tiny file would cost more
-  // than packing it.
-  if (!inline_ && submitted_ - handedOut_ >= kWakeBatch) Wake();
-}
-
-void TBlockPipeline::Wake() {
-  handedOut_ = submitted_;
-  work_.notify_all();
+  if (wake) work_.notify_one();
 }
 
 TBlockPipeline::TJob* TBlockPipeline::Oldest(bool wait) {
   if (!Pending()) return nullptr;
   TJob& job = jobs_[released_ % jobs_.size()];
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!job.done) {
-    if (!wait) return nullptr;
-    if (handedOut_ != submitted_) {
-      lock.unlock();
-      Wake();
-      lock.lock();
+  if (job.done.load(std::memory_order_acquire)) return &job;
+  if (!wait) return nullptr;
+  // One wake-up should free a run of jobs, not one: the caller waits for
+  // the last job not done among the next few, then for the oldest if it is
+  // still not done (workers take the jobs in order, so it seldom is not).
+  const std::uint64_t last = std::min(submitted_, released_ + kRoomBatch) - 1;
+  std::uint64_t target = released_;
+  for (std::uint64_t seq = last; seq > released_; --seq) {
+    if (!jobs_[seq % jobs_.size()].done.load(std::memory_order_acquire)) {
+      target = seq;
+      break;
     }
-    done_.wait(lock, [&job] { return job.done; });
   }
+  WaitFor(target);
+  if (target != released_) WaitFor(released_);
   return &job;
 }
 
+// Waits until the job with that number is done; the worker that finishes it
+// wakes the caller.
+void TBlockPipeline::WaitFor(std::uint64_t seq) {
+  TJob& job = jobs_[seq % jobs_.size()];
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Jobs left below the wake-up batch would wait for ever.
+  if (idle_ > 0 && taken_ < submitted_) work_.notify_all();
+  waitedFor_.store(seq);
+  callerWaits_.store(true);
+  done_.wait(lock, [&job] { return job.done.load(); });
+  callerWaits_.store(false, std::memory_order_relaxed);
+}
+
 void TBlockPipeline::Release() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  jobs_[released_ % jobs_.size()].done = false;
+  jobs_[released_ % jobs_.size()].done.store(false, std::memory_order_relaxed);
   ++released_;
 }
 
-// Workers take the submitted jobs in order (markers are passed over: they
-// are done already) and encode them outside the lock.
+// Workers take the submitted jobs in order, a run at a time (markers are
+// passed over: they are done already), and encode them outside the lock.
 void TBlockPipeline::Work(TCoder& coder) {
+  TJob* mine[kMostTaken];
+  std::uint64_t seqs[kMostTaken];
   for (;;) {
-    TJob* job = nullptr;
+    std::size_t count = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      for (;;) {
-        work_.wait(lock, [this] { return stop_ || taken_ < submitted_; });
-        if (stop_) return;
+      while (!stop_ && taken_ == submitted_) {
+        ++idle_;
+        work_.wait(lock);
+        --idle_;
+      }
+      if (stop_) return;
+      const std::uint64_t share = (submitted_ - taken_) / workers_;
+      const std::uint64_t n = share < 1 ? 1 : share > kMostTaken ? kMostTaken : share;
+      for (std::uint64_t i = 0; i < n; ++i) {
         const std::uint64_t seq = taken_++;
-        job = &jobs_[seq % jobs_.size()];
+        TJob* job = &jobs_[seq % jobs_.size()];
         // A marker is done as submitted, and its place may already hold a
         // later job that this number must not take.
-        if (job->seq == seq && !job->marker) break;
+        if (job->seq == seq && !job->marker) {
+          seqs[count] = seq;
+          mine[count++] = job;
+        }
       }
+      // Enough left for another sleeper: it is woken from here, not by the
+      // caller.
+      if (idle_ > 0 && submitted_ - taken_ >= kWakeBatch) work_.notify_one();
     }
-    Encode(coder, *job);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      job->done = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (stop_.load(std::memory_order_relaxed)) return;  // abandoned
+      Encode(coder, *mine[i]);
+      Finished(*mine[i], seqs[i]);
     }
+  }
+}
+
+// Marks a job done; the caller is woken only when it waits.  With the flag
+// and the waiting in this order on both sides (the caller sets its flag,
+// then looks at the job's), no wake-up is lost.
+void TBlockPipeline::Finished(TJob& job, std::uint64_t seq) {
+  job.done.store(true);
+  if (callerWaits_.load() && waitedFor_.load() == seq) {
+    std::lock_guard<std::mutex> lock(mutex_);
     done_.notify_one();
   }
 }

@@ -10,6 +10,13 @@
 // Memory stays bounded: a fixed ring of jobs, each with room for one raw and
 // one encoded block.  With no workers, Submit encodes at once on the
 // caller's thread: the one-thread path, with the same code and codec.
+//
+// The hand-over is cheap for tiny files: the caller learns that a job is
+// done from the job's own flag, without the lock; a worker takes a run of
+// jobs at a time; sleeping workers are woken only once a few jobs wait (one
+// woken worker wakes the next), and a worker wakes the caller only when the
+// caller waits.
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -37,11 +44,11 @@ class TBlockPipeline {
     std::size_t rawLength = 0;
     std::vector<std::uint8_t> encoded = std::vector<std::uint8_t>(kMaxEncodedBlock);
     std::size_t encodedLength = 0;
-    bool matches = true;       // with verify: the block decodes to its raw bytes
-    bool marker = false;       // not encoded; only holds its place in the order
-    std::uint64_t tag = 0;     // the caller's own
-    std::exception_ptr error;  // raised while encoding
-    bool done = false;
+    bool matches = true;                    // with verify: the block decodes to its raw bytes
+    bool marker = false;                    // not encoded; only holds its place in the order
+    std::uint64_t tag = 0;                  // the caller's own
+    std::exception_ptr error;               // raised while encoding
+    std::atomic<bool> done{false};          // encoded (or a marker): the caller may take it
     std::uint64_t seq = ~std::uint64_t{0};  // place in the order (guarded by the lock)
   };
 
@@ -72,17 +79,29 @@ class TBlockPipeline {
  private:
   struct TCoder;
   void Work(TCoder& coder);
-  void Wake();
   void Encode(TCoder& coder, TJob& job) const;
+  void Finished(TJob& job, std::uint64_t seq);
+  void WaitFor(std::uint64_t seq);
 
   TBlockEncoding encoding_;
   std::vector<TJob> jobs_;
-  std::uint64_t submitted_ = 0;
-  std::uint64_t taken_ = 0;  // by workers
-  std::uint64_t released_ = 0;
-  std::uint64_t handedOut_ = 0;  // submitted when the workers were last woken (caller's)
-  static constexpr std::uint64_t kWakeBatch = 4;
-  bool stop_ = false;
+  std::uint64_t submitted_ = 0;  // written by the caller under the lock
+  std::uint64_t taken_ = 0;      // by workers (under the lock)
+  std::uint64_t released_ = 0;   // the caller's own
+  int idle_ = 0;                 // workers asleep (under the lock)
+  // Sleeping workers are woken once this many jobs wait, or when the caller
+  // is about to wait: one wake-up per tiny file would cost more than the
+  // packing.
+  static constexpr std::uint64_t kWakeBatch = 16;
+  // A worker takes at most this many jobs at once, fewer when less waits
+  // (the others get their share).
+  static constexpr std::uint64_t kMostTaken = 8;
+  std::size_t workers_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> callerWaits_{false};
+  std::atomic<std::uint64_t> waitedFor_{0};  // the job the caller waits for
+  // When the caller must wait, it waits for a run of this many jobs.
+  static constexpr std::uint64_t kRoomBatch = 8;
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable done_;

@@ -148,6 +148,11 @@ bool TBackupDataPass::ReadFailed(const TDirRecord& rec, TReaction& answer) {
 // Reads one file into blocks for the pipeline.  Never more than the scan
 // saw: a file that grows, or was swapped for something endless, cannot fill
 // the archive.  A read that fails after some bytes stores those first.
+//
+// The rest of a file that fits in a block is asked for with one byte more:
+// a read that brings that byte shows the file grew, one that comes short
+// right at the listed size shows it ended there, and neither needs a stat
+// at the end (a tiny file costs one read).
 void TBackupDataPass::ReadFile(std::size_t index) {
   const TDirRecord& rec = t_.files[index];
   TReaction answer = AW_RETRY;
@@ -165,20 +170,28 @@ void TBackupDataPass::ReadFile(std::size_t index) {
     const std::int64_t left = rec.fullSize - end.done;
     if (left <= 0) break;
     TBlockPipeline::TJob& job = FreeJob();
+    const bool rest = left < static_cast<std::int64_t>(kBlockSize);
     const auto want = static_cast<std::size_t>(
         std::min<std::int64_t>(left, static_cast<std::int64_t>(kBlockSize)));
-    const TIoResult got = ReadAll(fd.Get(), job.raw.data(), want);
-    if (got.done > 0) {
-      if (!s_.NoFileCRCs) end.crc = FastCrcUpdate(end.crc, job.raw.data(), got.done);
-      job.rawLength = got.done;
+    const TIoResult got = ReadAtLeast(fd.Get(), job.raw.data(), rest ? want + 1 : want, want);
+    const std::size_t kept = std::min(got.done, want);
+    if (kept > 0) {
+      if (!s_.NoFileCRCs) end.crc = FastCrcUpdate(end.crc, job.raw.data(), kept);
+      job.rawLength = kept;
       pipeline_->Submit(false, index);
-      end.done += static_cast<std::int64_t>(got.done);
+      end.done += static_cast<std::int64_t>(kept);
       TakeBack(false);
     }
     if (got.Failed() && ReadFailed(rec, answer)) {
       fd.Reset();
       EndFileData();
       return EndFile(index, TFileEnd{});
+    }
+    if (rest && !got.Failed() && got.done >= want) {
+      // The byte past the listed size came, or the read ended right there.
+      end.sizeNow = got.done > want ? rec.fullSize + 1 : rec.fullSize;
+      fd.Reset();
+      return EndFile(index, end);
     }
     if (!got.Complete()) break;
   }

@@ -67,7 +67,7 @@ class TBackupDataPass {
     bool whole = false;  // read to its end (else handled already, only reported)
     std::uint32_t crc = 0;
     std::int64_t done = 0;     // bytes read
-    std::int64_t sizeNow = 0;  // its size at the end, -1 when unknown
+    std::int64_t sizeNow = 0;  // its size at the end (above the listed one: grew), -1 unknown
   };
 
   // The reading side (backup_data.cpp).

@@ -65,11 +65,13 @@ void TBackupRun::ResetArchiveAttributes(TArchiveBitStore& store) {
       }
       engine_.LetMessagesRun();
     }
-    TFileStamp now;
-    const bool readable = GetFileStamp(r.path, now);
     if (debug) std::fprintf(debug.get(), "%s\n", r.path.c_str());
-    if (readable && i < outcomes_.size() && outcomes_[i].stored && store.IsSet(r.path, now)) {
-      store.Clear(r.path, outcomes_[i].stamp);
+    // The record is the stamp the file had when it was opened for reading,
+    // so a file changed since then reads as set again: no stat is needed
+    // here.  A record the store holds already is not written again.
+    if (i < outcomes_.size() && outcomes_[i].stored) {
+      const TFileStamp& stamp = outcomes_[i].stamp;
+      if (store.IsSet(r.path, stamp)) store.Clear(r.path, stamp);
     }
   }
   batch.Commit();

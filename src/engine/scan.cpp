@@ -6,7 +6,15 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "archive/block_codec.h"
 #include "archive/errors.h"
@@ -24,6 +32,10 @@ namespace vx {
 
 namespace {
 
+constexpr int kMostChecksumThreads = 8;
+// Fewer files than this are not worth a thread of their own.
+constexpr std::size_t kFilesPerChecksumThread = 64;
+
 std::string TrimBlanks(const std::string& s) {
   const auto first = s.find_first_not_of(' ');
   if (first == std::string::npos) return {};
@@ -38,7 +50,8 @@ std::string TrimRightBlanks(const std::string& s) {
 
 }  // namespace
 
-std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped) {
+std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
+                      const std::function<bool()>& stop, bool& stopped) {
   constexpr std::size_t kCrcBuffer = std::size_t{256} * 1024;
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
@@ -50,7 +63,7 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped
   if (!fd) return reg;
   if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kCrcBuffer);
   while (limit > 0) {
-    if (StopRequested()) {
+    if (stop()) {
       stopped = true;
       break;
     }
@@ -62,6 +75,15 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped
     limit -= static_cast<std::int64_t>(got.done);
   }
   return reg;
+}
+
+int ChecksumThreads(const TVaultrex& settings) {
+  int threads = settings.BackupThreads;
+  if (threads == 0) {
+    if (const char* v = std::getenv("VAULTIX_BACKUP_THREADS")) threads = std::atoi(v);
+  }
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::clamp(threads, 1, kMostChecksumThreads);
 }
 
 TFileScan::TFileScan(const TVaultrex& settings, TArchiveBitStore& bits, TScanTarget target)
@@ -116,6 +138,8 @@ void TFileScan::Run() {
     });
   }
 
+  Checksums();
+
   if (s_.OnEndFileScan) {
     s_.OnEndFileScan("", t_.answer);
     if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kAborted);
@@ -167,11 +191,11 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
   return count;
 }
 
-// Decides on one listed file and, when it is taken, lists it with its
-// checksum.  An unchanged file of an incremental run costs the listing's
-// stat and one look-up in the store.
+// Decides on one listed file and, when it is taken, lists it (its checksum
+// comes after the listing).  An unchanged file of an incremental run costs
+// the listing's stat and one look-up in the store.
 void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& count) {
-  const std::string path = folder + rec.name;
+  std::string path = folder + rec.name;
   const double time = DosToDateTime(rec.dosTime);
   bool archiveBit = false;
   bool archiveBitKnown = false;
@@ -203,16 +227,76 @@ void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& 
   }
   if (!archiveBitKnown) archiveBit = bits_.IsSet(path, rec.stamp);
   TDirRecord& r = t_.files.emplace_back();
-  r.path = path;
+  r.path = std::move(path);
   r.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(rec.size));
   r.fullSize = rec.size;
   r.attr = rec.attr | (archiveBit ? faArchive : 0u);
   r.time = time;
   r.mark = 0;
-  bool stopped = false;
-  r.crc = s_.NoFileCRCs ? 0u : FileCrc(r.path, rec.size, stopped);
-  if (stopped) throw EVX_UserAbortion(engine_txt::kScanCancelled);
+  r.crc = 0;  // the checksum pass after the listing fills it in
   ++count;
+}
+
+// The checksum of every file kept, once the listing and the exclude entries
+// are done (an excluded file is never read).  Files are taken one after the
+// other by the caller's thread and, for a long list, by more threads: the
+// per-file cost is the open, the read and the close.  Only the caller's
+// thread asks whether to stop; the others follow its answer.  Nothing is
+// reported from here, so no event changes its thread or its order.
+void TFileScan::Checksums() {
+  std::vector<TDirRecord>& files = t_.files;
+  if (s_.NoFileCRCs || files.empty()) return;
+  const std::size_t threads =
+      std::min(static_cast<std::size_t>(ChecksumThreads(s_)),
+               (files.size() + kFilesPerChecksumThread - 1) / kFilesPerChecksumThread);
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex failureLock;
+  std::exception_ptr failure;  // the first of a helper thread; set before `stop`
+  const auto work = [&files, &next, &stop](const std::function<bool()>& stopHere) {
+    for (;;) {
+      const std::size_t i = next.fetch_add(1);
+      if (i >= files.size() || stopHere()) return;
+      bool stopped = false;
+      files[i].crc = FileCrc(files[i].path, files[i].fullSize, stopHere, stopped);
+      if (stopped) return;
+    }
+  };
+  std::vector<std::thread> helpers;
+  const auto joinAll = [&helpers, &stop] {
+    stop = true;
+    for (std::thread& t : helpers) t.join();
+    helpers.clear();
+  };
+  try {
+    for (std::size_t h = 1; h < threads; ++h) {
+      helpers.emplace_back([&work, &stop, &failure, &failureLock] {
+        try {
+          work([&stop] { return stop.load(std::memory_order_relaxed); });
+        } catch (...) {
+          const std::lock_guard<std::mutex> lock(failureLock);
+          if (!failure) failure = std::current_exception();
+          stop = true;
+        }
+      });
+    }
+    bool asked = false;  // the caller's answer to "stop?"
+    work([&stop, &asked] {
+      if (StopRequested()) {
+        asked = true;
+        stop = true;
+      }
+      return stop.load(std::memory_order_relaxed);
+    });
+    // The caller is out of files; the helpers finish the ones they hold.
+    for (std::thread& t : helpers) t.join();
+    helpers.clear();
+    if (failure) std::rethrow_exception(failure);
+    if (asked) throw EVX_UserAbortion(engine_txt::kScanCancelled);
+  } catch (...) {
+    joinAll();
+    throw;
+  }
 }
 
 // A folder the scan could not open or examine: its files are not backed up.

@@ -48,6 +48,7 @@ class TFileScan {
   bool Ask(const std::function<void(const std::string&, TReaction&)>& event,
            const std::string& name);
   void TakeFile(const std::string& folder, const TSearchRec& rec, int& count);
+  void Checksums();
   void FolderNotRead(const std::string& folder);
   void PathTooLong(const std::string& path);
 
@@ -58,7 +59,13 @@ class TFileScan {
 
 // The checksum of a file's content as the directory records it (kCrcInit for
 // an empty or unopenable file), reading at most `limit` bytes, the size the
-// folder listing saw.  `stopped` is set when a stop was asked for.
-std::uint32_t FileCrc(const std::string& path, std::int64_t limit, bool& stopped);
+// folder listing saw.  `stop` is asked before each piece is read; `stopped`
+// is set when it said yes.
+std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
+                      const std::function<bool()>& stop, bool& stopped);
+
+// How many threads compute the scan's checksums: BackupThreads, else
+// $VAULTIX_BACKUP_THREADS, else the number of processors; 1 to 8.
+int ChecksumThreads(const TVaultrex& settings);
 
 }  // namespace vx

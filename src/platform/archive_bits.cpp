@@ -32,13 +32,33 @@ std::string HomeDir() {
   return "/tmp";
 }
 
+// Whether a path is absolute and lexically normal already: no empty, "."
+// or ".." part and no separator at its end.  The paths of a backup's list
+// are, and need no copy taken apart and put together again.
+bool IsPlainAbsolute(const std::string& p) {
+  if (p.size() < 2 || p.front() != '/' || p.back() == '/') return false;
+  for (std::size_t start = 1; start <= p.size();) {
+    std::size_t end = p.find('/', start);
+    if (end == std::string::npos) end = p.size();
+    const std::size_t len = end - start;
+    if (len == 0 || (p[start] == '.' && (len == 1 || (len == 2 && p[start + 1] == '.')))) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
 // The store's key: an absolute, lexically normal path (links are not
-// resolved, so a link and its target keep separate records).
-std::string Key(const std::string& path) {
+// resolved, so a link and its target keep separate records).  The path
+// itself when it is one already, else `spare` filled with it.
+const std::string& Key(const std::string& path, std::string& spare) {
+  if (IsPlainAbsolute(path)) return path;
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(path, ec);
   if (ec) p = path;
-  return p.lexically_normal().string();
+  spare = p.lexically_normal().string();
+  return spare;
 }
 
 // Creates the store's folder (and missing parents); the last level is made
@@ -103,11 +123,18 @@ sqlite3_stmt* Prepare(sqlite3* db, const std::string& path, const char* sql) {
 }
 
 // Runs a prepared statement that returns no rows, then resets it.
-void StepDone(sqlite3* db, const std::string& path, sqlite3_stmt* st, const char* what) {
+// The key is bound without a copy: the bindings are cleared before it goes.
+void BindKey(sqlite3_stmt* st, const std::string& key) {
+  sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_STATIC);
+}
+
+// Runs a statement that returns no rows; `what` and the key say what failed.
+void StepDone(sqlite3* db, const std::string& path, sqlite3_stmt* st, const char* what,
+              const std::string& key) {
   const int rc = sqlite3_step(st);
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
-  if (rc != SQLITE_DONE) Fail(db, path, what);
+  if (rc != SQLITE_DONE) Fail(db, path, what + key);
 }
 
 }  // namespace
@@ -222,9 +249,10 @@ void TArchiveBitStore::EndLookups() {
 
 bool TArchiveBitStore::IsSet(const std::string& path, const TFileStamp& stamp) {
   WillRead();
-  const std::string key = Key(path);
+  std::string spare;
+  const std::string& key = Key(path, spare);
   sqlite3_stmt* st = st_->select;
-  sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  BindKey(st, key);
   const int rc = sqlite3_step(st);
   bool set = true;
   if (rc == SQLITE_ROW) {
@@ -248,9 +276,10 @@ bool TArchiveBitStore::IsSet(const std::string& path) {
 
 void TArchiveBitStore::Set(const std::string& path) {
   WillWrite();
-  const std::string key = Key(path);
-  sqlite3_bind_text(st_->remove, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-  StepDone(db_, path_, st_->remove, ("cannot set the archive attribute of " + key).c_str());
+  std::string spare;
+  const std::string& key = Key(path, spare);
+  BindKey(st_->remove, key);
+  StepDone(db_, path_, st_->remove, "cannot set the archive attribute of ", key);
 }
 
 void TArchiveBitStore::BeginBatch() {
@@ -271,15 +300,16 @@ void TArchiveBitStore::Clear(const std::string& path) {
 
 void TArchiveBitStore::Clear(const std::string& path, const TFileStamp& stamp) {
   WillWrite();
-  const std::string key = Key(path);
+  std::string spare;
+  const std::string& key = Key(path, spare);
   sqlite3_stmt* st = st_->upsert;
-  sqlite3_bind_text(st, 1, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  BindKey(st, key);
   sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(stamp.dev));
   sqlite3_bind_int64(st, 3, static_cast<sqlite3_int64>(stamp.ino));
   sqlite3_bind_int64(st, 4, stamp.size);
   sqlite3_bind_int64(st, 5, stamp.mtimeNs);
   sqlite3_bind_int64(st, 6, stamp.ctimeNs);
-  StepDone(db_, path_, st, ("cannot clear the archive attribute of " + key).c_str());
+  StepDone(db_, path_, st, "cannot clear the archive attribute of ", key);
 }
 
 void TArchiveBitStore::CommitBatch() {

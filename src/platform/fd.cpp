@@ -33,11 +33,14 @@ TFd OpenFd(const std::string& path, int flags, mode_t mode) {
   return TFd(fd);
 }
 
-TIoResult ReadAll(int fd, void* data, std::size_t len) {
+TIoResult ReadAll(int fd, void* data, std::size_t len) { return ReadAtLeast(fd, data, len, len); }
+
+TIoResult ReadAtLeast(int fd, void* data, std::size_t len, std::size_t enough) {
   auto* p = static_cast<unsigned char*>(data);
   TIoResult r;
   while (r.done < len) {
-    const ssize_t n = ::read(fd, p + r.done, len - r.done);
+    const std::size_t asked = len - r.done;
+    const ssize_t n = ::read(fd, p + r.done, asked);
     if (n < 0) {
       if (errno == EINTR) continue;
       r.status = TIoStatus::kError;
@@ -49,6 +52,10 @@ TIoResult ReadAll(int fd, void* data, std::size_t len) {
       return r;
     }
     r.done += static_cast<std::size_t>(n);
+    if (static_cast<std::size_t>(n) < asked && r.done >= enough && r.done < len) {
+      r.status = TIoStatus::kEndOfFile;
+      return r;
+    }
   }
   return r;
 }

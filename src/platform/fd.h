@@ -67,6 +67,12 @@ struct TIoResult {
 // reads and EINTR are continued.
 TIoResult ReadAll(int fd, void* data, std::size_t len);
 
+// As ReadAll, but a read that comes short once at least `enough` bytes are
+// in ends the reading (status kEndOfFile): on a regular file a short read
+// means the file ended there when it was read, and asking again only to be
+// told so costs a system call.  With `enough` == `len` it is ReadAll.
+TIoResult ReadAtLeast(int fd, void* data, std::size_t len, std::size_t enough);
+
 // Writes all `len` bytes; short writes and EINTR are continued.  A write(2)
 // that moves nothing counts as ENOSPC.
 TIoResult WriteAll(int fd, const void* data, std::size_t len);

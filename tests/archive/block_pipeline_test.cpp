@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,18 +16,30 @@
 namespace vx {
 namespace {
 
-class BlockPipelineOrder : public ::testing::TestWithParam<int> {};
+// Workers and jobs under way: a ring smaller than the wake-up batch (the
+// workers start only when the caller waits) and one larger (they are woken
+// by the submissions, and the caller waits for runs of jobs).
+struct TPipelineShape {
+  int workers;
+  std::size_t depth;
+};
+void PrintTo(const TPipelineShape& c, std::ostream* os) {
+  *os << c.workers << " workers, " << c.depth << " jobs";
+}
+
+class BlockPipelineOrder : public ::testing::TestWithParam<TPipelineShape> {};
 
 TEST_P(BlockPipelineOrder, JobsReturnInOrderEncodedAsByOneCodec) {
   TBlockEncoding encoding;
   encoding.level = 1;
   encoding.key = "tajné heslo";
   encoding.verify = true;
-  TBlockPipeline pipeline(encoding, GetParam(), 4);  // fewer jobs than blocks: the ring wraps
+  // Fewer jobs than blocks: the ring wraps.
+  TBlockPipeline pipeline(encoding, GetParam().workers, GetParam().depth);
 
   // Blocks of every kind, with a marker after every third one.
   std::vector<std::vector<std::uint8_t>> blocks;
-  for (std::size_t i = 0; i < 40; ++i) {
+  for (std::size_t i = 0; i < 160; ++i) {
     blocks.push_back(i % 2 == 0 ? vx::test::NoiseData(1 + i * 811 % kBlockSize, i + 1)
                                 : vx::test::TextData(1 + i * 977 % kBlockSize));
   }
@@ -66,7 +79,10 @@ TEST_P(BlockPipelineOrder, JobsReturnInOrderEncodedAsByOneCodec) {
   EXPECT_EQ(got, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Workers, BlockPipelineOrder, ::testing::Values(0, 1, 3));
+INSTANTIATE_TEST_SUITE_P(Workers, BlockPipelineOrder,
+                         ::testing::Values(TPipelineShape{0, 4}, TPipelineShape{1, 4},
+                                           TPipelineShape{3, 4}, TPipelineShape{2, 48},
+                                           TPipelineShape{3, 64}));
 
 }  // namespace
 }  // namespace vx

@@ -28,6 +28,19 @@ using test::WriteFile;
 
 constexpr int kPipelineThreads = 3;  // more packers than this machine's cores
 
+// Runs of tiny files (many more than the pipeline has jobs, so that they
+// are handed to the workers in runs) with a multi-block file now and then.
+void MakeTinyRun(const std::string& folder, const std::string& text) {
+  for (int i = 0; i < 240; ++i) {
+    const std::string name = folder + "/t" + std::to_string(1000 + i);
+    if (i % 60 == 30) {
+      WriteFile(name, NoiseBytes(70000 + static_cast<std::size_t>(i), 20 + i));
+    } else {
+      WriteFile(name, text.substr(static_cast<std::size_t>(i) * 7, 2500 + i % 3));
+    }
+  }
+}
+
 // Empty, tiny, exactly one block, several blocks, incompressible and
 // compressible files.
 void MakeCorpus(const std::string& src) {
@@ -49,6 +62,10 @@ void MakeCorpus(const std::string& src) {
   for (int i = 0; i < 150; ++i) {
     WriteFile(src + "/many/f" + std::to_string(i), text.substr(static_cast<std::size_t>(i), 90));
   }
+  MakeTinyRun(src + "/mixed", text);
+  // The rest of a file one byte short of a block, and of two blocks.
+  WriteFile(src + "/short1.bin", NoiseBytes(32767, 4));
+  WriteFile(src + "/short2.bin", NoiseBytes(65535, 5));
 }
 
 // What a caller sees of a run besides the archive: the events in order and
@@ -219,6 +236,7 @@ struct TEnding {
   // Sets the failure up on the engine and its source folder.
   std::function<void(TVaultrex&, const std::string& src)> arm;
   bool smallDisk = false;
+  bool tinyRun = false;  // the source folder also holds a long run of tiny files
 };
 
 class PipelineEndings : public ::testing::TestWithParam<TEnding> {
@@ -230,6 +248,7 @@ class PipelineEndings : public ::testing::TestWithParam<TEnding> {
     MakeCorpus(src.path());
     for (int i = 0; i < 6; ++i)
       WriteFile(src / ("later" + std::to_string(i) + ".bin"), NoiseBytes(90000, 10 + i));
+    if (GetParam().tinyRun) MakeTinyRun(src.path(), ReadFile(src / "text.txt"));
     TSeen seen;
     TVaultrex v;
     v.BackupThreads = threads;
@@ -310,7 +329,35 @@ INSTANTIATE_TEST_SUITE_P(
                                   cancel = s.FilesDone == 4;
                                 };
                               }},
-                      TEnding{"FullDisk", 2, [](TVaultrex&, const std::string&) {}, true}),
+                      TEnding{"FullDisk", 2, [](TVaultrex&, const std::string&) {}, true},
+                      // The same among a long run of tiny files, where the
+                      // workers take several jobs at a time.
+                      TEnding{"ReadErrorAmongTinyFiles", 0,
+                              [](TVaultrex& v, const std::string&) {
+                                UnreadableInTheMiddle(v);
+                                v.HandleFileReadError = AW_IGNORE;
+                              },
+                              false, true},
+                      TEnding{"OpenErrorAmongTinyFiles", 0,
+                              [](TVaultrex& v, const std::string&) {
+                                v.HandleOpenError = AW_IGNORE;
+                                v.OnEndFileScan = [&v](const std::string&, TReaction&) {
+                                  const std::size_t n = v.FileList().size();
+                                  for (std::size_t i : {n / 3, n / 2, n / 2 + 1})
+                                    fs::remove(v.FileList()[i].path);
+                                };
+                              },
+                              false, true},
+                      TEnding{"CancelAmongTinyFiles", 12,
+                              [](TVaultrex& v, const std::string&) {
+                                auto seenStat = v.OnExtStatistic;
+                                v.OnExtStatistic = [seenStat](const TExtBackupStatistic& s,
+                                                              bool& cancel) {
+                                  seenStat(s, cancel);
+                                  cancel = s.FilesDone == 150;
+                                };
+                              },
+                              false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -250,6 +250,7 @@ TEST_P(ChangedFiles, AreReadUpToTheScannedSizeAndWarned) {
 INSTANTIATE_TEST_SUITE_P(
     Backup, ChangedFiles,
     ::testing::Values(ChangeCase{"Grew", "scanned content and a lot more", "scanned content"},
+                      ChangeCase{"GrewByOneByte", "scanned content!", "scanned content"},
                       ChangeCase{"SameSizeOtherBytes", "SCANNED CONTENT", "SCANNED CONTENT"},
                       ChangeCase{"Shrank", "scanned", "scanned"}),
     vx::test::TCaseName());

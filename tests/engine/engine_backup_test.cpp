@@ -521,6 +521,28 @@ TEST_F(EngineBackup, IncrementalAndDifferentialFollowTheStore) {
   EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
 }
 
+// The reset pass records each file as it was when opened for reading: one
+// written after its read (here from its own statistics event) reads as set
+// again, and the next incremental backup takes it alone.
+TEST_F(EngineBackup, FileChangedAfterItsReadKeepsTheArchiveAttribute) {
+  for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
+  engine.AddToIncludes(Src("*.txt"));
+  engine.UseExtStatistic = true;
+  engine.OnExtStatistic = [&](const TExtBackupStatistic& s, bool&) {
+    if (s.CurrentFile == Src("b.txt")) WriteFile(Src("b.txt"), "b, written after its read");
+  };
+  ASSERT_EQ(engine.Backup(), 0);
+  EXPECT_EQ(engine.WarningCount(), 0);
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("a.txt")));
+  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(Src("b.txt")));
+  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(Src("c.txt")));
+  engine.OnExtStatistic = nullptr;
+  engine.BackupMode = BM_Incremental;
+  ASSERT_EQ(engine.Backup(), 0);
+  ASSERT_EQ(engine.FileList().size(), 1u);
+  EXPECT_EQ(engine.FileList()[0].path, Src("b.txt"));
+}
+
 TEST_F(EngineBackup, IgnoredOpenKeepsTheRecordAndTheArchiveAttribute) {
   for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(Src(n), n);
   engine.AddToIncludes(Src("*.txt"));

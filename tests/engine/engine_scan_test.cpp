@@ -371,6 +371,60 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     vx::test::TCaseName());
 
+// The checksum pass after the listing, with one thread or several: every
+// record gets the checksum of its own file (tiny, empty, read in several
+// pieces), and a stop asked for while it runs ends the backup.
+class EngineScanChecksums : public EngineScan, public ::testing::WithParamInterface<int> {
+ protected:
+  static constexpr int kFiles = 300;
+  std::vector<std::string> contents;
+
+  void SetUp() override {
+    engine.NoFileCRCs = false;
+    engine.BackupThreads = GetParam();
+    for (int i = 0; i < kFiles; ++i) {
+      const std::size_t size = i % 100 == 7  ? 300000 + static_cast<std::size_t>(i)
+                               : i % 50 == 3 ? 0
+                                             : 2500 + static_cast<std::size_t>(i);
+      contents.push_back(test::NoiseBytes(size, static_cast<std::uint32_t>(i + 1)));
+      WriteFile(Src("f" + std::to_string(1000 + i)), contents.back());
+    }
+    engine.AddToIncludes(src.path() + "/*");
+  }
+};
+
+TEST_P(EngineScanChecksums, EveryRecordGetsItsOwnFilesChecksum) {
+  ASSERT_EQ(engine.Backup(), 0);
+  ASSERT_EQ(engine.FileList().size(), static_cast<std::size_t>(kFiles));
+  for (int i = 0; i < kFiles; ++i) {
+    const int at = IndexIn(Src("f" + std::to_string(1000 + i)));
+    ASSERT_GE(at, 0);
+    const std::string& c = contents[static_cast<std::size_t>(i)];
+    EXPECT_EQ(engine.FileList()[static_cast<std::size_t>(at)].crc,
+              vx::CrcUpdate(vx::kCrcInit, c.data(), c.size()))
+        << i;
+  }
+}
+
+TEST_P(EngineScanChecksums, StopAskedDuringThePassEndsTheBackup) {
+  // The listing asks once per file; the stop comes in the checksum pass.
+  int asked = 0;
+  SetStopRequestHook([&asked] { return ++asked > kFiles + 40; });
+  engine.LogFileMode = LFM_CreateNew;
+  engine.LogFileName = dir / "scan.log";
+  const int code = engine.Backup();
+  SetStopRequestHook(nullptr);
+  EXPECT_EQ(code, 12);
+  EXPECT_EQ(asked, kFiles + 41);  // nothing asks again once the answer was yes
+  EXPECT_FALSE(fs::exists(dir / "set.arc"));
+  const auto lines = ReadLines(engine.LogFileName);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "Prerušenie zálohovania spôsobené Prerušené volajúcou aplikáciou / užívateľom");
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, EngineScanChecksums, ::testing::Values(1, 2, 3));
+
 TEST_F(EngineScan, EmptyIncludeWarnsOnlyForFullBackupsWithALog) {
   WriteFile(Src("a.txt"), "a");
   const std::string missing = src.path() + "/missing/*.*";

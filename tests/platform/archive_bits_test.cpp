@@ -66,6 +66,47 @@ TEST_F(ArchiveBitStoreTest, NewFilesAreSetAndClearedOnesNot) {
   EXPECT_TRUE(store.IsSet(dir / "missing"));
 }
 
+// Every spelling of a path names one record; names made of dots are names
+// like any other.
+struct TSpelling {
+  const char* name;
+  std::string asked;   // below the test folder, as looked up
+  std::string record;  // below the test folder, the file it must name
+};
+void PrintTo(const TSpelling& c, std::ostream* os) { *os << c.name; }
+
+class ArchiveBitKeys : public ArchiveBitStoreTest,
+                       public ::testing::WithParamInterface<TSpelling> {};
+
+TEST_P(ArchiveBitKeys, EverySpellingOfAPathNamesOneRecord) {
+  for (const char* f : {"a/b.txt", "a/..b", "a/b..", "a/.c", "a/..."}) WriteFile(dir / f, f);
+  const std::string target = dir / GetParam().record;
+  store.Clear(target);
+  for (const char* f : {"a/b.txt", "a/..b", "a/b..", "a/.c", "a/..."}) {
+    const std::string other = dir / f;
+    EXPECT_EQ(store.IsSet(other), other != target) << f;
+  }
+  // The spelling asked for finds the record of the file it names, and
+  // clearing through it writes that same record.
+  const std::string asked = dir.path() + GetParam().asked;
+  EXPECT_FALSE(store.IsSet(asked, Stamp(target)));
+  store.Set(asked);
+  EXPECT_TRUE(store.IsSet(target));
+  store.Clear(asked, Stamp(target));
+  EXPECT_FALSE(store.IsSet(target));
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, ArchiveBitKeys,
+                         ::testing::Values(TSpelling{"Plain", "/a/b.txt", "a/b.txt"},
+                                           TSpelling{"DotPart", "/a/./b.txt", "a/b.txt"},
+                                           TSpelling{"DoubleSeparator", "/a//b.txt", "a/b.txt"},
+                                           TSpelling{"UpAndDown", "/a/../a/b.txt", "a/b.txt"},
+                                           TSpelling{"DotsStartAName", "/a/..b", "a/..b"},
+                                           TSpelling{"DotsEndAName", "/a/b..", "a/b.."},
+                                           TSpelling{"HiddenName", "/./a/.c", "a/.c"},
+                                           TSpelling{"ThreeDots", "/a/...", "a/..."}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ArchiveBitStoreTest, WrittenRenamedOrChmodedFilesAreSetAgain) {
   store.Clear(file);
   {

@@ -102,6 +102,49 @@ TEST(Fd, ReadAllOfExactlyTheRestIsCompleteThenEndOfFile) {
   EXPECT_EQ(second.done, 0u);
 }
 
+// ReadAtLeast ends on a short read only once `enough` bytes are in.  The
+// pipe's read end does not wait: a read past what was written fails with
+// EAGAIN, which shows whether ReadAtLeast asked again.
+struct TReadAtLeastCase {
+  const char* name;
+  std::string written;
+  bool writerClosed;
+  std::size_t len, enough;
+  std::size_t done;
+  TIoStatus status;
+};
+void PrintTo(const TReadAtLeastCase& c, std::ostream* os) { *os << c.name; }
+
+class FdReadAtLeast : public ::testing::TestWithParam<TReadAtLeastCase> {};
+
+TEST_P(FdReadAtLeast, StopsAtAShortReadOnlyPastEnough) {
+  const TReadAtLeastCase& c = GetParam();
+  TPipe p;
+  ASSERT_EQ(::fcntl(p.read.Get(), F_SETFL, O_NONBLOCK), 0);
+  ASSERT_TRUE(WriteAll(p.write.Get(), c.written.data(), c.written.size()).Complete());
+  if (c.writerClosed) p.write.Reset();
+  std::string buf(c.len, '\0');
+  const TIoResult r = ReadAtLeast(p.read.Get(), buf.data(), c.len, c.enough);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.done, c.done);
+  if (c.status == TIoStatus::kError) {
+    EXPECT_EQ(r.error, EAGAIN);
+  }
+  EXPECT_EQ(buf.substr(0, r.done), c.written.substr(0, r.done));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fd, FdReadAtLeast,
+    ::testing::Values(
+        TReadAtLeastCase{"ShortPastEnoughEnds", "abcde", false, 6, 5, 5, TIoStatus::kEndOfFile},
+        TReadAtLeastCase{"ShortBeforeEnoughAsksAgain", "abc", false, 6, 5, 3, TIoStatus::kError},
+        TReadAtLeastCase{"EndBeforeEnough", "abc", true, 6, 5, 3, TIoStatus::kEndOfFile},
+        TReadAtLeastCase{"MoreThanAskedFillsTheBuffer", "abcdefgh", false, 6, 5, 6,
+                         TIoStatus::kComplete},
+        TReadAtLeastCase{"EnoughAsLenAsksAgainAsReadAll", "abcde", false, 6, 6, 5,
+                         TIoStatus::kError}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Fd, TransferErrorsCarryTheErrno) {
   TPipe p;
   char buf[4] = {};
