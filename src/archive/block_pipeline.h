@@ -10,6 +10,7 @@
 // Memory stays bounded: a fixed ring of jobs, each with room for one raw and
 // one encoded block.  With no workers, Submit encodes at once on the
 // caller's thread: the one-thread path, with the same code and codec.
+// The same ring decodes stored blocks for a reader (TBlockEncoding::decode).
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,10 @@ struct TBlockEncoding {
   int level = 0;        // 0 none, 1 quick, 9 maximal
   std::string key;      // empty: no encryption
   bool verify = false;  // decode each block again and compare it with its raw bytes
+  // The other way round: each job's `encoded` holds a block as stored (its
+  // header and stored bytes, encodedLength in all) and is decoded into
+  // `raw` (rawLength); a block that does not decode leaves its error.
+  bool decode = false;
 };
 
 class TBlockPipeline {
@@ -74,6 +79,7 @@ class TBlockPipeline {
   void Work(TCoder& coder);
   void Wake();
   void Encode(TCoder& coder, TJob& job) const;
+  static void Decode(TCoder& coder, TJob& job);
 
   TBlockEncoding encoding_;
   std::vector<TJob> jobs_;
