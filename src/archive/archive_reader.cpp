@@ -153,8 +153,8 @@ std::int64_t TArchiveReader::ReadFile(const TBlockTaker& take, const TBlockTick&
   std::optional<EVX_Error> damage;
   std::int64_t total = 0;
   // The workers' cipher must be the one this archive needs.
-  const bool ahead = take && pipeline_ && pipelineKeyed_ == encrypted_ &&
-                     (!encrypted_ || cipher_ != nullptr);
+  const bool ahead =
+      take && pipeline_ && pipelineKeyed_ == encrypted_ && (!encrypted_ || cipher_ != nullptr);
   if (ahead) {
     total = ReadFileAhead(take, tick, texts, damage);
   } else {
@@ -162,23 +162,23 @@ std::int64_t TArchiveReader::ReadFile(const TBlockTaker& take, const TBlockTick&
     TBlockHeader header;
     std::size_t onMedium = 0;
     while (NextBlock(header, onMedium, tick, texts)) {
-    total += header.rawLength;
-    if (!decoding) continue;
-    // A block whose header holds but whose bytes do not decode: its length
-    // fields still say where the next block begins.
-    const std::uint8_t* raw = nullptr;
-    try {
-      raw = codec_.Decode(header, stored_.data(), onMedium, encrypted_ ? cipher_ : nullptr);
-    } catch (const EVX_ZipError& e) {
-      damage.emplace(e);
-      decoding = false;
-      continue;
-    } catch (const EVX_BackupReadError& e) {
-      damage.emplace(e);
-      decoding = false;
-      continue;
-    }
-    decoding = take(raw, static_cast<std::size_t>(header.rawLength));
+      total += header.rawLength;
+      if (!decoding) continue;
+      // A block whose header holds but whose bytes do not decode: its length
+      // fields still say where the next block begins.
+      const std::uint8_t* raw = nullptr;
+      try {
+        raw = codec_.Decode(header, stored_.data(), onMedium, encrypted_ ? cipher_ : nullptr);
+      } catch (const EVX_ZipError& e) {
+        damage.emplace(e);
+        decoding = false;
+        continue;
+      } catch (const EVX_BackupReadError& e) {
+        damage.emplace(e);
+        decoding = false;
+        continue;
+      }
+      decoding = take(raw, static_cast<std::size_t>(header.rawLength));
     }
   }
   src_.FileEnded();

@@ -49,7 +49,7 @@ bool TVaultrex::SelectedForRestore(const std::string& path) const {
   return SelectedByIncludes(IncludeNames, RecurseSubDir, path);
 }
 
-TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
+TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r, bool lookAtDisk) const {
   TRestorePlan plan;
   plan.target = r.path;
   if (RedirectRestore) {
@@ -66,7 +66,7 @@ TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
     plan.refusal = PathRefusal(plan.target.substr(1));
   }
   plan.restore = plan.refusal.empty();
-  if (!plan.restore) return plan;
+  if (!plan.restore || (RestoreMode == RM_All && !lookAtDisk)) return plan;
   plan.exists = PathEntryExists(plan.target);
   if (RestoreMode == RM_All) return plan;
   if (!plan.exists) {

@@ -16,8 +16,8 @@
 #include "archive/errors.h"
 #include "archive_builder.h"
 #include "common/files.h"
-#include "support/utils.h"
 #include "common/temp_folder.h"
+#include "support/utils.h"
 
 namespace vx {
 namespace {
@@ -168,8 +168,7 @@ struct TAheadCase {
   int level;
   const char* key;
   // Damages the archive; gets the place of block b of file f.
-  std::function<void(TBytes&, const std::function<std::size_t(std::size_t, std::size_t)>&)>
-      damage;
+  std::function<void(TBytes&, const std::function<std::size_t(std::size_t, std::size_t)>&)> damage;
   int tickThrowsAt = -1;  // the tick of that data block (counted over the set) throws
   int takerStopsAt = -1;  // the taker wants no more after that block of the first file
 };
@@ -232,25 +231,24 @@ void FlipStoredByte(TBytes& a, std::size_t blockAt) { a[blockAt + kBlockHeaderSi
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReaderAhead,
-    ::testing::Values(
-        TAheadCase{"QuickIntact", 1, "", nullptr},
-        TAheadCase{"MaxPassword", 9, "tajné heslo", nullptr},
-        TAheadCase{"NonePassword", 0, "tajné heslo", nullptr},
-        TAheadCase{"DamagedBlockInTheMiddle", 1, "",
-                   [](TBytes& a, const auto& at) { FlipStoredByte(a, at(0, 20)); }},
-        TAheadCase{"DamagedFirstAndLastBlocks", 9, "tajné heslo",
-                   [](TBytes& a, const auto& at) {
-                     FlipStoredByte(a, at(0, 0));
-                     FlipStoredByte(a, at(4, 1));
-                   }},
-        TAheadCase{"CutInsideData", 1, "",
-                   [](TBytes& a, const auto& at) { a.resize(at(0, 30) + 200); }},
-        TAheadCase{"CutInsideABlockHeader", 1, "tajné heslo",
-                   [](TBytes& a, const auto& at) { a.resize(at(0, 40) + 3); }},
-        TAheadCase{"BrokenBlockHeader", 1, "",
-                   [](TBytes& a, const auto& at) { PutI32(a, at(2, 1), -5); }},
-        TAheadCase{"TickStops", 1, "", nullptr, 33},
-        TAheadCase{"TakerWantsNoMore", 9, "", nullptr, -1, 9}),
+    ::testing::Values(TAheadCase{"QuickIntact", 1, "", nullptr},
+                      TAheadCase{"MaxPassword", 9, "tajné heslo", nullptr},
+                      TAheadCase{"NonePassword", 0, "tajné heslo", nullptr},
+                      TAheadCase{"DamagedBlockInTheMiddle", 1, "",
+                                 [](TBytes& a, const auto& at) { FlipStoredByte(a, at(0, 20)); }},
+                      TAheadCase{"DamagedFirstAndLastBlocks", 9, "tajné heslo",
+                                 [](TBytes& a, const auto& at) {
+                                   FlipStoredByte(a, at(0, 0));
+                                   FlipStoredByte(a, at(4, 1));
+                                 }},
+                      TAheadCase{"CutInsideData", 1, "",
+                                 [](TBytes& a, const auto& at) { a.resize(at(0, 30) + 200); }},
+                      TAheadCase{"CutInsideABlockHeader", 1, "tajné heslo",
+                                 [](TBytes& a, const auto& at) { a.resize(at(0, 40) + 3); }},
+                      TAheadCase{"BrokenBlockHeader", 1, "",
+                                 [](TBytes& a, const auto& at) { PutI32(a, at(2, 1), -5); }},
+                      TAheadCase{"TickStops", 1, "", nullptr, 33},
+                      TAheadCase{"TakerWantsNoMore", 9, "", nullptr, -1, 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ArchiveReaderRun, ATakerThatWantsNoMoreHasTheRestReadPastAndTicksCountDataBlocks) {
