@@ -99,7 +99,8 @@ class TVaultrex {
   // Threads that pack, encipher and verify the blocks of a backup while the
   // caller's thread reads and writes: 0 as many as there are processors (or
   // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
-  // archive is the same byte for byte whatever the number.
+  // archive is the same byte for byte whatever the number.  Restore and
+  // verify unpack and decipher on as many threads, with the same outcome.
   int BackupThreads = 0;
 
   // ---- Operations: each returns its result code ----
