@@ -154,7 +154,7 @@ std::int64_t TDosTimes::ToUnix(std::uint32_t dos) {
   // Fields beyond their range are normalised by the look-up itself; such
   // values take the slow way.
   if (f.hour > 23 || f.minute > 59 || f.second > 59) return DosToUnix(dos);
-  return e.start + f.minute * 60 + f.second;
+  return e.start + std::int64_t{f.minute} * 60 + f.second;
 }
 
 double DosToDateTime(std::uint32_t dos) {
