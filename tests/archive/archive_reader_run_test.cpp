@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,8 @@ struct TAheadCase {
   int tickThrowsAt = -1;  // the tick of that data block (counted over the set) throws
   int takerStopsAt = -1;  // the taker wants no more after that block of the first file
 };
+
+void PrintTo(const TAheadCase& c, std::ostream* os) { *os << c.name; }
 
 // What the source, the tick and the taker saw of reading every file.
 struct TAheadSeen {
