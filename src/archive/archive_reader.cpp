@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <optional>
 
 #include "archive/archive_stream.h"
+#include "archive/block_pipeline.h"
 #include "archive/errors.h"
 #include "archive/texts.h"
 
@@ -16,6 +18,35 @@ namespace {
 using txt::archive::kBrokenFileHeader;
 using txt::archive::kDamagedSet;
 using txt::archive::kRecordMissing;
+
+// Blocks that may be read ahead of the taker, per decoding thread.
+constexpr std::size_t kJobsPerWorker = 8;
+
+// Keeps a block's decoding error when it is damage (the file's data are then
+// read past and the error raised at its end); any other error goes on.
+void KeepDamage(const std::exception_ptr& error, std::optional<EVX_Error>& damage) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EVX_ZipError& e) {
+    damage.emplace(e);
+  } catch (const EVX_BackupReadError& e) {
+    damage.emplace(e);
+  }
+}
+
+// Takes back, unused, whatever a file left under way in the pipeline.
+class TPipelineEmptier {
+ public:
+  explicit TPipelineEmptier(TBlockPipeline& pipe) : pipe_(pipe) {}
+  ~TPipelineEmptier() {
+    while (pipe_.Oldest(true) != nullptr) pipe_.Release();
+  }
+  TPipelineEmptier(const TPipelineEmptier&) = delete;
+  TPipelineEmptier& operator=(const TPipelineEmptier&) = delete;
+
+ private:
+  TBlockPipeline& pipe_;
+};
 
 }  // namespace
 
@@ -39,6 +70,19 @@ void TStreamByteSource::FileEnded() {
 
 TArchiveReader::TArchiveReader(TByteSource& src, TBlockCodec& codec)
     : src_(src), codec_(codec), stored_(kBlockSize) {}
+
+TArchiveReader::~TArchiveReader() = default;
+
+void TArchiveReader::SetDecodeWorkers(int workers, const std::string& key) {
+  pipeline_.reset();
+  pipelineKeyed_ = !key.empty();
+  if (workers <= 0) return;
+  TBlockEncoding decoding;
+  decoding.key = key;
+  decoding.decode = true;
+  pipeline_ = std::make_unique<TBlockPipeline>(
+      decoding, workers, kJobsPerWorker * static_cast<std::size_t>(workers + 1));
+}
 
 void TArchiveReader::ReadExact(void* data, std::size_t count, const char* text) {
   std::size_t got = 0;
@@ -87,13 +131,17 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
   return count;
 }
 
-bool TArchiveReader::NextBlock(TBlockHeader& header, std::size_t& onMedium, const TBlockTick& tick,
-                               const TDataTexts& texts) {
+bool TArchiveReader::NextHeader(TBlockHeader& header, const TDataTexts& texts) {
   ReadExact(head_, kBlockHeaderSize, texts.cutHeader);
   header = DecodeBlockHeader(head_);
   if (!BlockHeaderValid(header)) throw EVX_BackupReadError(kBrokenFileHeader);
+  return !header.IsEnd();
+}
+
+bool TArchiveReader::NextBlock(TBlockHeader& header, std::size_t& onMedium, const TBlockTick& tick,
+                               const TDataTexts& texts) {
   onMedium = 0;
-  if (header.IsEnd()) return false;
+  if (!NextHeader(header, texts)) return false;
   onMedium = StoredBytesOnMedium(header.storedLength, encrypted_);
   ReadExact(stored_.data(), onMedium, texts.cutData);
   if (tick) tick();
@@ -102,33 +150,127 @@ bool TArchiveReader::NextBlock(TBlockHeader& header, std::size_t& onMedium, cons
 
 std::int64_t TArchiveReader::ReadFile(const TBlockTaker& take, const TBlockTick& tick,
                                       const TDataTexts& texts) {
-  bool decoding = static_cast<bool>(take);
   std::optional<EVX_Error> damage;
   std::int64_t total = 0;
-  TBlockHeader header;
-  std::size_t onMedium = 0;
-  while (NextBlock(header, onMedium, tick, texts)) {
-    total += header.rawLength;
-    if (!decoding) continue;
-    // A block whose header holds but whose bytes do not decode: its length
-    // fields still say where the next block begins.
-    const std::uint8_t* raw = nullptr;
-    try {
-      raw = codec_.Decode(header, stored_.data(), onMedium, encrypted_ ? cipher_ : nullptr);
-    } catch (const EVX_ZipError& e) {
-      damage.emplace(e);
-      decoding = false;
-      continue;
-    } catch (const EVX_BackupReadError& e) {
-      damage.emplace(e);
-      decoding = false;
-      continue;
+  // The workers' cipher must be the one this archive needs.
+  const bool ahead =
+      take && pipeline_ && pipelineKeyed_ == encrypted_ && (!encrypted_ || cipher_ != nullptr);
+  if (ahead) {
+    total = ReadFileAhead(take, tick, texts, damage);
+  } else {
+    bool decoding = static_cast<bool>(take);
+    TBlockHeader header;
+    std::size_t onMedium = 0;
+    while (NextBlock(header, onMedium, tick, texts)) {
+      total += header.rawLength;
+      if (!decoding) continue;
+      // A block whose header holds but whose bytes do not decode: its length
+      // fields still say where the next block begins.
+      const std::uint8_t* raw = nullptr;
+      try {
+        raw = codec_.Decode(header, stored_.data(), onMedium, encrypted_ ? cipher_ : nullptr);
+      } catch (const EVX_ZipError& e) {
+        damage.emplace(e);
+        decoding = false;
+        continue;
+      } catch (const EVX_BackupReadError& e) {
+        damage.emplace(e);
+        decoding = false;
+        continue;
+      }
+      decoding = take(raw, static_cast<std::size_t>(header.rawLength));
     }
-    decoding = take(raw, static_cast<std::size_t>(header.rawLength));
   }
   src_.FileEnded();
   if (damage && damage->Code() == EVX_ZipError::kCode) throw EVX_ZipError(damage->what());
   if (damage) throw EVX_BackupReadError(damage->what());
+  return total;
+}
+
+// The source is read and the tick called block by block as ReadFile does
+// with no workers; each block is handed to a worker as soon as the next
+// block's header shows that another follows, and the taker gets the decoded
+// blocks in order whenever they are ready.  The file's last block is decoded
+// here (a file of one block costs no hand-over), and everything is handed
+// over before the end-of-data block's FileEnded, or before a failure of the
+// source or the tick goes on: the taker sees the same blocks as without
+// workers, in the same order.
+std::int64_t TArchiveReader::ReadFileAhead(const TBlockTaker& take, const TBlockTick& tick,
+                                           const TDataTexts& texts,
+                                           std::optional<EVX_Error>& damage) {
+  TBlockPipeline& pipe = *pipeline_;
+  const TPipelineEmptier emptier(pipe);
+  bool decoding = true;
+  auto hand = [&](const std::exception_ptr& error, const std::uint8_t* raw, std::size_t n) {
+    if (!decoding) return;
+    // Whatever happens, a block that failed or a taker that threw gets no
+    // more blocks.
+    decoding = false;
+    if (error) {
+      KeepDamage(error, damage);
+      return;
+    }
+    decoding = take(raw, n);
+  };
+  auto handOldest = [&](bool wait) {
+    TBlockPipeline::TJob* job = pipe.Oldest(wait);
+    if (job == nullptr) return false;
+    hand(job->error, job->raw.data(), job->rawLength);
+    pipe.Release();
+    return true;
+  };
+  // The block read last, not yet handed to a worker.
+  TBlockPipeline::TJob* held = nullptr;
+  auto handAll = [&] {
+    std::exception_ptr error;
+    const std::uint8_t* raw = nullptr;
+    std::size_t n = 0;
+    if (held != nullptr && decoding) {
+      const TBlockHeader header = DecodeBlockHeader(held->encoded.data());
+      n = static_cast<std::size_t>(header.rawLength);
+      try {
+        raw = codec_.Decode(header, held->encoded.data() + kBlockHeaderSize,
+                            held->encodedLength - kBlockHeaderSize, encrypted_ ? cipher_ : nullptr);
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
+    while (handOldest(true)) {
+    }
+    if (held != nullptr) hand(error, raw, n);
+    held = nullptr;
+  };
+  std::int64_t total = 0;
+  try {
+    TBlockHeader header;
+    while (NextHeader(header, texts)) {
+      if (held != nullptr) {
+        pipe.Submit(false, 0);
+        held = nullptr;
+      }
+      total += header.rawLength;
+      const std::size_t onMedium = StoredBytesOnMedium(header.storedLength, encrypted_);
+      TBlockPipeline::TJob* job = nullptr;
+      while (decoding && (job = pipe.Free()) == nullptr) handOldest(true);
+      if (decoding) {
+        std::memcpy(job->encoded.data(), head_, kBlockHeaderSize);
+        ReadExact(job->encoded.data() + kBlockHeaderSize, onMedium, texts.cutData);
+        job->encodedLength = kBlockHeaderSize + onMedium;
+      } else {
+        job = nullptr;
+        ReadExact(stored_.data(), onMedium, texts.cutData);
+      }
+      if (tick) tick();
+      held = job;
+      while (handOldest(false)) {
+      }
+    }
+    handAll();
+  } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    handAll();
+    std::rethrow_exception(failure);
+  }
   return total;
 }
 

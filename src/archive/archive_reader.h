@@ -7,17 +7,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
+#include "archive/errors.h"
 #include "archive/format.h"
 #include "archive/texts.h"
 
 namespace vx {
 
 class TArchiveStream;
+class TBlockPipeline;
 
 // Where the reader takes its bytes.  Read returns how many bytes it gave;
 // fewer than asked means the source has ended (a source may throw
@@ -86,6 +90,9 @@ class TArchiveReader {
  public:
   // The codec decodes the blocks; both it and src outlive the reader.
   TArchiveReader(TByteSource& src, TBlockCodec& codec);
+  ~TArchiveReader();
+  TArchiveReader(const TArchiveReader&) = delete;
+  TArchiveReader& operator=(const TArchiveReader&) = delete;
 
   // Reads the 263-byte header.  Short, or the medium not whole:
   // EVX_BackupReadError(texts.cut); wrong magic number:
@@ -97,6 +104,13 @@ class TArchiveReader {
   // The data of an encrypted archive are deciphered with cipher (null: none).
   void SetCipher(TCrypto* cipher) { cipher_ = cipher; }
   void SetEncrypted(bool encrypted) { encrypted_ = encrypted; }
+  // ReadFile decodes on `workers` threads (0, the default: on the caller's)
+  // with a cipher of its own keyed with key (the archive's password; empty
+  // when it is not encrypted).  The source is read, the tick called and the
+  // taker handed its blocks on the caller's thread exactly as with none:
+  // only the decoding moves, a few blocks ahead of the taker, and never
+  // past the file's end.
+  void SetDecodeWorkers(int workers, const std::string& key);
 
   // Reads the file count and the records into records, one by one as they
   // arrive, and returns the count.  A count that is negative or beyond
@@ -124,6 +138,10 @@ class TArchiveReader {
   // Reads the next block's header and stored bytes; false at the end block.
   bool NextBlock(TBlockHeader& header, std::size_t& onMedium, const TBlockTick& tick,
                  const TDataTexts& texts);
+  // Reads the next block header into head_; false at the end block.
+  bool NextHeader(TBlockHeader& header, const TDataTexts& texts);
+  std::int64_t ReadFileAhead(const TBlockTaker& take, const TBlockTick& tick,
+                             const TDataTexts& texts, std::optional<EVX_Error>& damage);
 
   TByteSource& src_;
   TBlockCodec& codec_;
@@ -132,6 +150,8 @@ class TArchiveReader {
   std::uint8_t rawHeader_[kHeaderSize] = {};
   std::uint8_t head_[kBlockHeaderSize] = {};
   std::vector<std::uint8_t> stored_;
+  std::unique_ptr<TBlockPipeline> pipeline_;
+  bool pipelineKeyed_ = false;
 };
 
 // Reads the 263-byte header with the default texts.

@@ -165,6 +165,10 @@ void TBlockPipeline::Finished(TJob& job, std::uint64_t seq) {
 }
 
 void TBlockPipeline::Encode(TCoder& coder, TJob& job) const {
+  if (encoding_.decode) {
+    Decode(coder, job);
+    return;
+  }
   try {
     TBlockHeader header;
     job.encodedLength = coder.codec.EncodeInto(job.raw.data(), job.rawLength, encoding_.level,
@@ -180,6 +184,19 @@ void TBlockPipeline::Encode(TCoder& coder, TJob& job) const {
     } catch (const EVX_ZipError&) {
       job.matches = false;
     }
+  } catch (...) {
+    job.error = std::current_exception();
+  }
+}
+
+void TBlockPipeline::Decode(TCoder& coder, TJob& job) {
+  try {
+    const TBlockHeader header = DecodeBlockHeader(job.encoded.data());
+    const std::uint8_t* raw =
+        coder.codec.Decode(header, job.encoded.data() + kBlockHeaderSize,
+                           job.encodedLength - kBlockHeaderSize, coder.cipher.get());
+    job.rawLength = static_cast<std::size_t>(header.rawLength);
+    std::memcpy(job.raw.data(), raw, job.rawLength);
   } catch (...) {
     job.error = std::current_exception();
   }

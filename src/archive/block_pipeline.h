@@ -17,6 +17,7 @@
 // woken worker wakes the next), and a worker wakes the caller only when the
 // caller waits.
 #include <atomic>
+// The same ring decodes stored blocks for a reader (TBlockEncoding::decode).
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,10 @@ struct TBlockEncoding {
   int level = 0;        // 0 none, 1 quick, 9 maximal
   std::string key;      // empty: no encryption
   bool verify = false;  // decode each block again and compare it with its raw bytes
+  // The other way round: each job's `encoded` holds a block as stored (its
+  // header and stored bytes, encodedLength in all) and is decoded into
+  // `raw` (rawLength); a block that does not decode leaves its error.
+  bool decode = false;
 };
 
 class TBlockPipeline {
@@ -82,6 +87,7 @@ class TBlockPipeline {
   void Encode(TCoder& coder, TJob& job) const;
   void Finished(TJob& job, std::uint64_t seq);
   void WaitFor(std::uint64_t seq);
+  static void Decode(TCoder& coder, TJob& job);
 
   TBlockEncoding encoding_;
   std::vector<TJob> jobs_;

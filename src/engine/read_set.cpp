@@ -1,6 +1,10 @@
 // Opening a set for reading.
 #include "engine/read_set.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
 #include "archive/errors.h"
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
@@ -45,6 +49,19 @@ void TReadSet::CheckFirstMedium() const {
   }
 }
 
+int DecodingWorkers(const TVaultrex& settings, const TArchiveHeader& header) {
+  int threads = settings.BackupThreads;
+  if (threads == 0) {
+    // Nothing to unpack or decipher: copying blocks is no work for a thread
+    // of its own.
+    if (!header.compressed && !header.encrypted) return 0;
+    const char* env = std::getenv("VAULTIX_BACKUP_THREADS");
+    threads = env != nullptr ? std::atoi(env) : 0;
+    if (threads <= 0) threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  }
+  return threads <= 1 ? 0 : std::min(threads, 64);
+}
+
 void TReadSet::Open(const THeaderTexts& texts, bool firstMedium) {
   const bool disk = !engine_.BackupToTape && !engine_.BackupToFTP;
   if (firstMedium && engine_.SpanDisks && disk) CheckFirstMedium();
@@ -57,6 +74,8 @@ void TReadSet::Open(const THeaderTexts& texts, bool firstMedium) {
     cipher_.SetKey(engine_.EncryptKey);
     reader_->SetCipher(&cipher_);
   }
+  reader_->SetDecodeWorkers(DecodingWorkers(engine_, header_),
+                            header_.encrypted ? engine_.EncryptKey : std::string());
 }
 
 std::int32_t TReadSet::ReadDirectory(std::vector<TDirRecord>& records) {

@@ -31,6 +31,13 @@ struct TReadChecks {
 // first setting the checks refuse.
 void CheckReadSettings(const TVaultrex& engine, const TReadChecks& checks);
 
+// How many threads decode the data blocks of a reading operation while the
+// caller's thread writes or compares: 0 when the caller's thread does
+// (BackupThreads 1, or an archive neither packed nor enciphered), else the
+// workers to start.  BackupThreads 0 takes $VAULTIX_BACKUP_THREADS, else the
+// number of processors, as a backup does.
+int DecodingWorkers(const TVaultrex& settings, const TArchiveHeader& header);
+
 class TReadSet {
  public:
   explicit TReadSet(TVaultrex& engine);

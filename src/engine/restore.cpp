@@ -96,7 +96,7 @@ void TRestoreRun::Treat(const TDirRecord& r) {
     PassOver(r);
     return;
   }
-  const TVaultrex::TRestorePlan plan = engine_.PlanRestore(r);
+  const TVaultrex::TRestorePlan plan = engine_.PlanRestore(r, false);
   if (!plan.restore) {
     if (!plan.refusal.empty()) Failed(r, engine_txt::kRestoreErrorOpen, plan.refusal);
     PassOver(r);

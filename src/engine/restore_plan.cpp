@@ -1,5 +1,7 @@
 // Where a restore writes each stored path, and whether it may: the restore's
 // selection and its refusals of paths that would leave the chosen folder.
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "engine/selection.h"
@@ -21,11 +23,17 @@ namespace {
 // byte, or a component that is empty, "." or "..".  Empty when it may.
 std::string PathRefusal(const std::string& rel) {
   if (rel.find('\0') != std::string::npos) return engine_txt::kBadComponent;
-  for (const std::string& part : Split(rel, '/')) {
+  // Component by component, without copying any (this runs for every file).
+  const std::string_view path(rel);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, end - start);
     if (part == "..") return engine_txt::kParentComponent;
     if (part.empty() || part == ".") return engine_txt::kBadComponent;
+    if (end == path.size()) return {};
+    start = end + 1;
   }
-  return {};
 }
 
 // A stored path below the restore folder: a drive letter and the leading
@@ -49,7 +57,7 @@ bool TVaultrex::SelectedForRestore(const std::string& path) const {
   return SelectedByIncludes(IncludeNames, RecurseSubDir, path);
 }
 
-TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
+TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r, bool lookAtDisk) const {
   TRestorePlan plan;
   plan.target = r.path;
   if (RedirectRestore) {
@@ -66,7 +74,7 @@ TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r) const {
     plan.refusal = PathRefusal(plan.target.substr(1));
   }
   plan.restore = plan.refusal.empty();
-  if (!plan.restore) return plan;
+  if (!plan.restore || (RestoreMode == RM_All && !lookAtDisk)) return plan;
   plan.exists = PathEntryExists(plan.target);
   if (RestoreMode == RM_All) return plan;
   if (!plan.exists) {

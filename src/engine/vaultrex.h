@@ -99,7 +99,8 @@ class TVaultrex {
   // Threads that pack, encipher and verify the blocks of a backup while the
   // caller's thread reads and writes: 0 as many as there are processors (or
   // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
-  // archive is the same byte for byte whatever the number.
+  // archive is the same byte for byte whatever the number.  Restore and
+  // verify unpack and decipher on as many threads, with the same outcome.
   int BackupThreads = 0;
 
   // ---- Operations: each returns its result code ----
@@ -120,14 +121,16 @@ class TVaultrex {
   // Whether a restore selects a stored path (IncludeNames).
   bool SelectedForRestore(const std::string& path) const;
   // Where a restore writes a file, whether it does (RestoreMode, refused
-  // paths), and whether a file is there already.
+  // paths), and whether a file is there already.  With RM_All and
+  // lookAtDisk false the disk is not asked (exists stays false): a restore
+  // of everything finds out itself when it writes.
   struct TRestorePlan {
     std::string target;
     std::string refusal;  // why the path cannot be written ("" when it can)
     bool restore = false;
     bool exists = false;
   };
-  TRestorePlan PlanRestore(const TDirRecord& record) const;
+  TRestorePlan PlanRestore(const TDirRecord& record, bool lookAtDisk = true) const;
   // Whether a delete keeps a stored path (IncludeNames keep, else
   // ExcludeNames remove).
   bool KeptByDelete(const std::string& path) const;

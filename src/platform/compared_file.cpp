@@ -22,9 +22,8 @@ TComparedFile::TComparedFile(const std::string& path) {
   TOpenResult opened = OpenRegularForReading(path);
   if (opened.status != TOpenStatus::kOpened) return;
   fd_ = std::move(opened.fd);
-  struct stat st {};
-  if (::fstat(fd_.Get(), &st) != 0) Fail(errno);
-  size_ = st.st_size;
+  // The size the open's own look found.
+  size_ = opened.info.st_size;
 }
 
 std::size_t TComparedFile::Read(std::uint8_t* data, std::size_t count) {

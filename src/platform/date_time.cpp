@@ -142,6 +142,21 @@ std::int64_t DosToUnix(std::uint32_t dos) {
   return LocalToUnix(f.year, f.month, f.day, f.hour, f.minute, f.second);
 }
 
+std::int64_t TDosTimes::ToUnix(std::uint32_t dos) {
+  constexpr std::uint32_t kWithinHour = 0x7FF;  // 6 bits of minutes, 5 of two seconds
+  const std::uint32_t hour = dos & ~kWithinHour;
+  TEntry& e = entries_[(hour >> 11) % (sizeof entries_ / sizeof entries_[0])];
+  if (e.hour != hour || hour == 0) {
+    e.hour = hour;
+    e.start = DosToUnix(hour);
+  }
+  const Fields f = Unpack(dos);
+  // Fields beyond their range are normalised by the look-up itself; such
+  // values take the slow way.
+  if (f.hour > 23 || f.minute > 59 || f.second > 59) return DosToUnix(dos);
+  return e.start + std::int64_t{f.minute} * 60 + f.second;
+}
+
 double DosToDateTime(std::uint32_t dos) {
   const Fields f = Unpack(dos);
   return Encode(f.year, f.month, f.day, f.hour, f.minute, f.second);

@@ -13,6 +13,23 @@ namespace vx {
 std::uint32_t UnixToDos(std::int64_t unixSeconds);
 std::int64_t DosToUnix(std::uint32_t dos);
 
+// DosToUnix for the many files of one run: the local hour's start is looked
+// up once (the time zone's rules are read for each look-up) and the minutes
+// and seconds added, so files of the same hour cost no look-up.  Daylight
+// saving changes on the hour, so the result is DosToUnix's.  Holds a few
+// hours; no allocation.
+class TDosTimes {
+ public:
+  std::int64_t ToUnix(std::uint32_t dos);
+
+ private:
+  struct TEntry {
+    std::uint32_t hour = 0;  // the DOS value with minutes and seconds cleared; 0: empty
+    std::int64_t start = 0;
+  };
+  TEntry entries_[64];
+};
+
 double DosToDateTime(std::uint32_t dos);
 std::uint32_t DateTimeToDos(double dateTime);
 

@@ -139,10 +139,11 @@ bool ReplaceKeepingMode(const std::string& newFile, const std::string& target) {
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-TFd TTargetFolders::Open(const std::string& folder, int& err, bool& refused) {
+std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& err,
+                                                bool& refused) {
   err = 0;
   refused = false;
-  if (folderFd_ && folder_ == folder) return DupFd(folderFd_);
+  if (folderFd_ && folder_ == folder) return folderFd_;
   TFd dir;
   if (!root_.empty()) {
     if (!rootFd_) {
@@ -150,7 +151,7 @@ TFd TTargetFolders::Open(const std::string& folder, int& err, bool& refused) {
       rootFd_ = OpenFd(root_, O_RDONLY | O_DIRECTORY);
       if (!rootFd_) {
         err = errno;
-        return TFd();
+        return nullptr;
       }
     }
     const std::string rel = folder.substr(root_.size());
@@ -159,17 +160,31 @@ TFd TTargetFolders::Open(const std::string& folder, int& err, bool& refused) {
       dir = DupFd(rootFd_);
       if (!dir) {
         err = errno;
-        return TFd();
+        return nullptr;
       }
       err = EnterFolders(dir, rel, true, false, 0, refused);
     }
   } else {
     err = EnterFolders(dir, folder, true, true, 0, refused);
   }
-  if (err != 0) return TFd();
+  if (err != 0) return nullptr;
   folder_ = folder;
-  folderFd_ = DupFd(dir);
-  return dir;
+  folderFd_ = std::make_shared<const TFd>(std::move(dir));
+  return folderFd_;
+}
+
+const char* TTargetFolders::TemporaryName(bool drawAgain) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  if (random_[0] == '\0' || drawAgain) {
+    std::array<unsigned char, 12> random{};
+    if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
+      return nullptr;
+    for (std::size_t i = 0; i < random.size(); ++i) random_[i] = kChars[random[i] % 36];
+    random_[random.size()] = '\0';
+  }
+  std::snprintf(name_.data(), name_.size(), ".vx-restore-%s-%llu", random_.data(),
+                static_cast<unsigned long long>(++count_));
+  return name_.data();
 }
 
 bool TTargetFile::Create(const std::string& target, TTargetFolders& folders) {
@@ -177,8 +192,9 @@ bool TTargetFile::Create(const std::string& target, TTargetFolders& folders) {
   name_ = ExtractFileName(target);
   dir_ = folders.Open(folder.empty() ? std::string("./") : folder, err_, linkRefused_);
   if (!dir_) return false;
+  folders_ = &folders;
   struct stat st {};
-  if (::fstatat(dir_.Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (::fstatat(dir_->Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Fail(EINVAL);
     existed_ = true;
@@ -186,19 +202,15 @@ bool TTargetFile::Create(const std::string& target, TTargetFolders& folders) {
   } else if (errno != ENOENT) {
     return Fail(errno);
   }
-  return OpenTemporary();
+  return OpenTemporary(folders);
 }
 
-bool TTargetFile::OpenTemporary() {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+bool TTargetFile::OpenTemporary(TTargetFolders& folders) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::array<unsigned char, 8> random{};
-    if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
-      return Fail(errno);
-    std::string temp = ".vx-restore-";
-    for (const unsigned char c : random) temp += kChars[c % 36];
-    const int fd = ::openat(dir_.Get(), temp.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const char* temp = folders.TemporaryName(attempt > 0);
+    if (temp == nullptr) return Fail(errno);
+    const int fd =
+        ::openat(dir_->Get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       fd_.Reset(fd);
       temp_ = temp;
@@ -223,7 +235,7 @@ bool TTargetFile::Commit(double time, TReadOnly readOnly, unsigned newMode) {
   if (readOnly == TReadOnly::Clear) mode |= S_IWUSR;
   ::fchmod(fd_.Get(), mode);
   timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(DosToUnix(DateTimeToDos(time)));
+  times[0].tv_sec = static_cast<time_t>(folders_->Times().ToUnix(DateTimeToDos(time)));
   times[0].tv_nsec = 0;
   times[1] = times[0];
   ::futimens(fd_.Get(), times);
@@ -236,18 +248,18 @@ bool TTargetFile::Commit(double time, TReadOnly readOnly, unsigned newMode) {
 }
 
 bool TTargetFile::RenameOver() {
-  if (existed_) return ::renameat(dir_.Get(), temp_.c_str(), dir_.Get(), name_.c_str()) == 0;
+  if (existed_) return ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str()) == 0;
   // Nothing was there: nothing that appeared meanwhile is replaced.
-  long rc = ::syscall(SYS_renameat2, dir_.Get(), temp_.c_str(), dir_.Get(), name_.c_str(),
+  long rc = ::syscall(SYS_renameat2, dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str(),
                       RENAME_NOREPLACE);
   if (rc != 0 && (errno == EINVAL || errno == ENOSYS))
-    rc = ::renameat(dir_.Get(), temp_.c_str(), dir_.Get(), name_.c_str());
+    rc = ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str());
   return rc == 0;
 }
 
 void TTargetFile::Discard() {
   fd_.Reset();
-  if (!temp_.empty() && dir_) ::unlinkat(dir_.Get(), temp_.c_str(), 0);
+  if (!temp_.empty() && dir_) ::unlinkat(dir_->Get(), temp_.c_str(), 0);
   temp_.clear();
 }
 

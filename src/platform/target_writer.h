@@ -4,10 +4,13 @@
 // no symbolic link followed below the root, and each file is written to a
 // new private name beside its target and renamed over it only once it is
 // whole.  A file already on disk is never truncated for data that then fail.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "platform/date_time.h"
 #include "platform/fd.h"
 
 namespace vx {
@@ -36,16 +39,26 @@ class TTargetFolders {
  public:
   explicit TTargetFolders(std::string root = {}) : root_(std::move(root)) {}
   const std::string& Root() const { return root_; }
-  // Opens (creating it when missing) the folder a target goes into.  Holds
-  // nothing with err set on failure; refused tells that a link was the
-  // reason.
-  TFd Open(const std::string& folder, int& err, bool& refused);
+  // Opens (creating it when missing) the folder a target goes into; the
+  // same folder as the last time is handed out again, not opened anew.
+  // Null with err set on failure; refused tells that a link was the reason.
+  std::shared_ptr<const TFd> Open(const std::string& folder, int& err, bool& refused);
+
+  // The run's conversion of file times.
+  TDosTimes& Times() { return times_; }
+  // A private name for a new file, different on every call: a random part
+  // drawn once per run (and again when a name is taken) and a count.
+  const char* TemporaryName(bool drawAgain);
 
  private:
   std::string root_;
   TFd rootFd_;
   std::string folder_;
-  TFd folderFd_;
+  std::shared_ptr<const TFd> folderFd_;
+  TDosTimes times_;
+  std::array<char, 13> random_{};  // empty until drawn
+  std::uint64_t count_ = 0;
+  std::array<char, 48> name_{};
 };
 
 // One file on its way to its target: a new file with a private name beside
@@ -82,10 +95,11 @@ class TTargetFile {
     err_ = err;
     return false;
   }
-  bool OpenTemporary();
+  bool OpenTemporary(TTargetFolders& folders);
   bool RenameOver();
 
-  TFd dir_;
+  std::shared_ptr<const TFd> dir_;
+  TTargetFolders* folders_ = nullptr;
   TFd fd_;
   std::string name_;
   std::string temp_;

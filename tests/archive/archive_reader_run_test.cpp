@@ -2,10 +2,13 @@
 // text, where the next file starts after a block that does not decode, a
 // taker that wants no more, the ticks between blocks, the copy of stored
 // blocks, and the set read from a disk file through the archive stream.
+// Reading with decoding workers must look the same to the source, the tick
+// and the taker as reading without.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "archive_builder.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
+#include "support/utils.h"
 
 namespace vx {
 namespace {
@@ -30,13 +34,39 @@ void PutI32(TBytes& a, std::size_t at, std::int32_t v) { std::memcpy(a.data() + 
 // Two files, the first of two compressed blocks, the second of one.
 TBytes TwoFiles() { return BuildArchive({{"/a", TextData(40000)}, {"/b", TextData(700)}}, 9, ""); }
 
-// A reader over bytes in memory, standing at the first file's data.
+// More decoding threads than this machine's cores.
+constexpr int kAheadWorkers = 3;
+
+// Bytes in memory whose every request and file end is written down.
+class TRecordingSource : public TMemoryByteSource {
+ public:
+  TRecordingSource(const std::uint8_t* data, std::size_t size) : TMemoryByteSource(data, size) {}
+  std::size_t Read(void* data, std::size_t count) override {
+    const std::size_t n = TMemoryByteSource::Read(data, count);
+    trace.push_back("read " + std::to_string(count) + ":" + std::to_string(n));
+    return n;
+  }
+  void FileEnded() override {
+    trace.push_back("file end");
+    ++filesEnded;
+  }
+  std::vector<std::string> trace;
+  int filesEnded = 0;
+};
+
+// A reader over bytes in memory, standing at the first file's data; with
+// workers > 0 it decodes ahead on that many threads.
 struct TReaderAtData {
-  explicit TReaderAtData(const TBytes& a) : src(a.data(), a.size()), reader(src, codec) {
+  explicit TReaderAtData(const TBytes& a, int workers = 0, const std::string& key = "")
+      : src(a.data(), a.size()), reader(src, codec) {
     reader.ReadHeader();
     reader.ReadDirectory(records);
+    cipher.SetKey(key);
+    if (!key.empty()) reader.SetCipher(&cipher);
+    reader.SetDecodeWorkers(workers, key);
   }
-  TMemoryByteSource src;
+  TRecordingSource src;
+  TBlowFish cipher;
   TBlockCodec codec;
   TArchiveReader reader;
   std::vector<TDirRecord> records;
@@ -50,13 +80,23 @@ struct TDamageCase {
   bool secondFileIntact;  // the next file is read whole afterwards
 };
 
-class ReaderDamage : public ::testing::TestWithParam<TDamageCase> {};
+class ReaderDamage : public ::testing::TestWithParam<TDamageCase> {
+ protected:
+  static void ReadDamaged(const TBytes& a, int workers, const TDamageCase& c);
+};
 
 TEST_P(ReaderDamage, EndsWithItsTextAndResyncsWhereTheHeaderHolds) {
   const TDamageCase& c = GetParam();
   TBytes a = TwoFiles();
   c.damage(a);
-  TReaderAtData at(a);
+  for (const int workers : {0, kAheadWorkers}) {
+    SCOPED_TRACE(workers);
+    ReadDamaged(a, workers, c);
+  }
+}
+
+void ReaderDamage::ReadDamaged(const TBytes& a, int workers, const TDamageCase& c) {
+  TReaderAtData at(a, workers);
   TArchiveReader& reader = at.reader;
   int code = 0;
   std::string text;
@@ -96,6 +136,122 @@ INSTANTIATE_TEST_SUITE_P(
                     "Predčasný koniec súboru pri čítaní súboru", false},
         TDamageCase{"cut_in_block_header", [](TBytes& a) { a.resize(kFirstBlock + 4); }, 9,
                     "Predčasný koniec súboru v hlavičke súboru", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Decoding ahead on workers: the same as decoding at once ----
+
+// A file of more blocks than the workers have jobs, files of one block,
+// noise stored as it is, an empty file and a file of two blocks.
+std::vector<test::TFileSpec> AheadFiles() {
+  return {{"/big", TextData(45 * kBlockSize + 123)},
+          {"/one", TextData(700)},
+          {"/noise", test::NoiseData(3 * kBlockSize - 5, 7)},
+          {"/empty", {}},
+          {"/two", TextData(40000)}};
+}
+
+// Where block `block` of file `file` begins (its header).
+std::size_t BlockAt(const TBytes& a, std::size_t files, std::size_t file, std::size_t block,
+                    bool encrypted) {
+  std::size_t at = kHeaderSize + kCountSize + files * kRecordSize;
+  for (std::size_t f = 0;; ++f) {
+    for (std::size_t b = 0;; ++b) {
+      if (f == file && b == block) return at;
+      const TBlockHeader h = DecodeBlockHeader(a.data() + at);
+      at += kBlockHeaderSize + StoredBytesOnMedium(h.storedLength, encrypted);
+      if (h.IsEnd()) break;
+    }
+  }
+}
+
+struct TAheadCase {
+  const char* name;
+  int level;
+  const char* key;
+  // Damages the archive; gets the place of block b of file f.
+  std::function<void(TBytes&, const std::function<std::size_t(std::size_t, std::size_t)>&)> damage;
+  int tickThrowsAt = -1;  // the tick of that data block (counted over the set) throws
+  int takerStopsAt = -1;  // the taker wants no more after that block of the first file
+};
+
+void PrintTo(const TAheadCase& c, std::ostream* os) { *os << c.name; }
+
+// What the source, the tick and the taker saw of reading every file.
+struct TAheadSeen {
+  std::vector<std::string> io;     // reads, file ends, ticks, results, in order
+  std::vector<std::string> taken;  // blocks taken, with the files ended before each
+};
+
+TAheadSeen ReadAll(const TBytes& a, const TAheadCase& c, int workers) {
+  TReaderAtData at(a, workers, c.key);
+  TAheadSeen seen;
+  int ticks = 0;
+  const auto tick = [&] {
+    at.src.trace.emplace_back("tick");
+    if (ticks++ == c.tickThrowsAt) throw EVX_UserAbortion("stop");
+  };
+  for (std::size_t f = 0; f < at.records.size(); ++f) {
+    int block = 0;
+    const auto take = [&](const std::uint8_t* p, std::size_t n) {
+      seen.taken.push_back(std::to_string(f) + "/" + std::to_string(block) + " " +
+                           std::to_string(n) + " " + std::to_string(CrcUpdate(kCrcInit, p, n)) +
+                           " after " + std::to_string(at.src.filesEnded));
+      return f != 0 || block++ != c.takerStopsAt;
+    };
+    try {
+      at.src.trace.push_back("total " + std::to_string(at.reader.ReadFile(take, tick)));
+    } catch (const EVX_Error& e) {
+      at.src.trace.push_back("error " + std::to_string(e.Code()) + " " + e.what());
+      if (e.Code() != EVX_ZipError::kCode) break;
+    }
+  }
+  seen.io = std::move(at.src.trace);
+  return seen;
+}
+
+class ReaderAhead : public ::testing::TestWithParam<TAheadCase> {};
+
+TEST_P(ReaderAhead, SourceTickAndTakerSeeWhatTheyDoWithoutWorkers) {
+  const TAheadCase& c = GetParam();
+  const std::vector<test::TFileSpec> files = AheadFiles();
+  TBytes a = BuildArchive(files, c.level, c.key);
+  const TBytes intact = a;
+  if (c.damage) {
+    c.damage(a, [&](std::size_t f, std::size_t b) {
+      return BlockAt(intact, files.size(), f, b, *c.key != '\0');
+    });
+  }
+  const TAheadSeen one = ReadAll(a, c, 0);
+  ASSERT_FALSE(one.taken.empty());
+  for (const int workers : {1, kAheadWorkers}) {
+    const TAheadSeen many = ReadAll(a, c, workers);
+    EXPECT_EQ(many.io, one.io) << workers << " workers";
+    EXPECT_EQ(many.taken, one.taken) << workers << " workers";
+  }
+}
+
+void FlipStoredByte(TBytes& a, std::size_t blockAt) { a[blockAt + kBlockHeaderSize + 20] ^= 0x5A; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReaderAhead,
+    ::testing::Values(TAheadCase{"QuickIntact", 1, "", nullptr},
+                      TAheadCase{"MaxPassword", 9, "tajné heslo", nullptr},
+                      TAheadCase{"NonePassword", 0, "tajné heslo", nullptr},
+                      TAheadCase{"DamagedBlockInTheMiddle", 1, "",
+                                 [](TBytes& a, const auto& at) { FlipStoredByte(a, at(0, 20)); }},
+                      TAheadCase{"DamagedFirstAndLastBlocks", 9, "tajné heslo",
+                                 [](TBytes& a, const auto& at) {
+                                   FlipStoredByte(a, at(0, 0));
+                                   FlipStoredByte(a, at(4, 1));
+                                 }},
+                      TAheadCase{"CutInsideData", 1, "",
+                                 [](TBytes& a, const auto& at) { a.resize(at(0, 30) + 200); }},
+                      TAheadCase{"CutInsideABlockHeader", 1, "tajné heslo",
+                                 [](TBytes& a, const auto& at) { a.resize(at(0, 40) + 3); }},
+                      TAheadCase{"BrokenBlockHeader", 1, "",
+                                 [](TBytes& a, const auto& at) { PutI32(a, at(2, 1), -5); }},
+                      TAheadCase{"TickStops", 1, "", nullptr, 33},
+                      TAheadCase{"TakerWantsNoMore", 9, "", nullptr, -1, 9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ArchiveReaderRun, ATakerThatWantsNoMoreHasTheRestReadPastAndTicksCountDataBlocks) {

@@ -82,6 +82,26 @@ TEST_F(TimeZoneTest, RoundTripsAcrossDaylightSavingChanges) {
   }
 }
 
+TEST_F(TimeZoneTest, TheRunsTimeCacheGivesWhatEachLookUpGives) {
+  // Every DOS value 7 minutes 2 seconds apart over both days of change,
+  // the hour that does not exist in spring included, and fields out of
+  // range; one cache for all of them, so hours meet in its slots.
+  TDosTimes times;
+  for (const int month : {3, 10}) {
+    const int day = month == 3 ? 29 : 25;
+    for (int minutes = 0; minutes < 2 * 24 * 60; minutes += 7) {
+      const int h = minutes / 60 % 24;
+      const int d = day - 1 + minutes / (24 * 60);
+      const std::uint32_t dos = Dos(2026, month, d, h, minutes % 60, (minutes * 2) % 60);
+      if (month == 10 && d == 25 && h == 2) continue;  // the repeated hour names two instants
+      EXPECT_EQ(times.ToUnix(dos), DosToUnix(dos)) << month << "-" << d << " " << minutes;
+    }
+  }
+  const std::uint32_t odd[] = {Dos(2026, 7, 12, 14, 63, 62), Dos(2026, 7, 12, 25, 1, 0), 0,
+                               Dos(2107, 12, 31, 23, 59, 58)};
+  for (const std::uint32_t dos : odd) EXPECT_EQ(times.ToUnix(dos), DosToUnix(dos)) << dos;
+}
+
 TEST_F(TimeZoneTest, DateTimeDoubleFollowsLocalWallClock) {
   // 2026-03-29 01:30 CET and 03:30 CEST are one hour apart in real time but
   // two hours apart on the wall clock the date-time double shows.

@@ -66,6 +66,32 @@ TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
   }
 }
 
+TEST_F(TargetWriter, AFileStillOpenWhenTheRunMovesToAnotherFolderLandsInItsOwn) {
+  fs::create_directories(Path("a"));
+  fs::create_directories(Path("b"));
+  const std::uint8_t data[] = {'x'};
+  TTargetFolders folders;
+  TTargetFile first;
+  ASSERT_TRUE(first.Create(Path("a/f"), folders));
+  // Three more files, two in another folder and one back in the first.
+  TTargetFile second;
+  TTargetFile third;
+  TTargetFile fourth;
+  ASSERT_TRUE(second.Create(Path("b/f"), folders));
+  ASSERT_TRUE(third.Create(Path("b/g"), folders));
+  ASSERT_TRUE(fourth.Create(Path("a/g"), folders));
+  for (TTargetFile* f : {&first, &second, &third, &fourth}) {
+    ASSERT_TRUE(f->Write(data, sizeof data));
+    EXPECT_TRUE(f->Commit(45000.0, TTargetFile::TReadOnly::Keep, 0644));
+  }
+  EXPECT_EQ(Read(Path("a/f")), "x");
+  EXPECT_EQ(Read(Path("a/g")), "x");
+  EXPECT_EQ(Read(Path("b/f")), "x");
+  EXPECT_EQ(Read(Path("b/g")), "x");
+  EXPECT_EQ(EntriesIn(Path("a")), 2u);  // no temporaries left
+  EXPECT_EQ(EntriesIn(Path("b")), 2u);
+}
+
 TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot) {
   const std::string root = Path("root/");
   fs::create_directories(Path("outside"));
@@ -81,8 +107,8 @@ TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot
   for (const TCase& c : cases) {
     int err = 0;
     bool refused = false;
-    const TFd fd = folders.Open(c.folder, err, refused);
-    EXPECT_EQ(fd.IsOpen(), c.opens) << c.folder;
+    const auto fd = folders.Open(c.folder, err, refused);
+    EXPECT_EQ(fd != nullptr && fd->IsOpen(), c.opens) << c.folder;
     EXPECT_EQ(err != 0, !c.opens) << c.folder;
     EXPECT_FALSE(refused) << c.folder;  // below a root no link is asked about
   }
