@@ -16,8 +16,9 @@
 // jobs at a time; sleeping workers are woken only once a few jobs wait (one
 // woken worker wakes the next), and a worker wakes the caller only when the
 // caller waits.
-#include <atomic>
+//
 // The same ring decodes stored blocks for a reader (TBlockEncoding::decode).
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
