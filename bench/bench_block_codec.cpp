@@ -1,15 +1,20 @@
 // Throughput of one 32,768-byte data block through TBlockCodec: compression
 // none/quick/max, with and without Blowfish, on text-like and random data.
 // Arguments: level (0, 1, 9), encrypted (0, 1), data (0 text, 1 random).
+// Beside them the machine's own limits: quick packing on one and on two
+// threads at once, the files' checksum, and copying memory far larger than
+// the caches.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "support/utils.h"
 
 namespace {
 
@@ -93,8 +98,35 @@ void Args(benchmark::internal::Benchmark* b) {
       for (int random : {0, 1}) b->Args({level, encrypted, random});
 }
 
+void BM_FileChecksum(benchmark::State& state) {
+  const auto raw = Sample(0);
+  std::uint32_t reg = vx::kCrcInit;
+  for (auto _ : state) {
+    reg = vx::CrcUpdate(reg, raw.data(), raw.size());
+    benchmark::DoNotOptimize(reg);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(raw.size()));
+}
+
+// Memory bandwidth: one copy of 256 MiB (read and written once each).
+void BM_MemoryCopy(benchmark::State& state) {
+  constexpr std::size_t kBytes = std::size_t{256} << 20;
+  std::vector<std::uint8_t> from(kBytes, 1), to(kBytes, 2);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), kBytes);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kBytes));
+}
+
 }  // namespace
 
 BENCHMARK(BM_Encode)->Apply(Args);
 BENCHMARK(BM_Decode)->Apply(Args);
+// Quick packing of text on one and two threads at once (the bytes of every
+// thread counted together): how far two cores can go.
+BENCHMARK(BM_Encode)->Args({1, 0, 0})->Args({1, 1, 0})->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_Decode)->Args({1, 0, 0})->Args({1, 1, 0})->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_FileChecksum);
+BENCHMARK(BM_MemoryCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
