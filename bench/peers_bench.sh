@@ -40,6 +40,7 @@
 #                          [BENCH_BACKUP_CASES]; a restore or verify case
 #                          whose archive was not made is left out
 #   VAULTIX_CLI_BEFORE     a second vaultix-cli, measured as vx-quick-before
+#                          and vx-restore-before (restoring vx-quick's set)
 #   BENCH_INCREMENTAL      corpora that get the incremental step [mixed]
 #   BENCH_CHANGE_PERCENT   [1]
 #   BENCH_TMPFS            tmpfs folder for outputs [/dev/shm/vaultix-bench]
@@ -204,17 +205,19 @@ finish_backup() { :; }
 
 # --- restore ------------------------------------------------------------
 restore_cases=(vx-restore tar-xzf tar-pigz-x)
+[ -z "${VAULTIX_CLI_BEFORE:-}" ] || restore_cases+=(vx-restore-before)
 prepare_restore() { rm -rf "${out:?}/restored"; mkdir -p "$out/restored"; }
 cmd_restore() {
   case $1 in
     vx-restore) vx restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$out/restored" ;;
+    vx-restore-before) vxb restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$out/restored" ;;
     tar-xzf) cmd=(tar -xzf "$out/tar-gzip1/a.tgz" -C "$out/restored") ;;
     tar-pigz-x) cmd=(tar -I pigz -xf "$out/tar-pigz1/a.tgz" -C "$out/restored") ;;
   esac
 }
 finish_restore() {
   local copy=$out/restored$src
-  [ "$1" = vx-restore ] || copy=$out/restored/$base
+  [[ $1 == vx-restore* ]] || copy=$out/restored/$base
   if ! diff -rq "$src" "$copy" >>"$log" 2>&1; then
     echo "  $1: the restored copy DIFFERS from the source" >&2
     printf '%s\t%s\trestore\t%s\tcheck\t0\t0\t0\tdiffers\n' "$corpus" "$place" "$1" >>"$raw"
@@ -288,7 +291,7 @@ wanted_backup() {
 # archive_of CASE: the backup case whose archive a restore or verify case reads.
 archive_of() {
   case $1 in
-    vx-restore | vx-verify) echo vx-quick ;;
+    vx-restore | vx-restore-before | vx-verify) echo vx-quick ;;
     tar-xzf | tar-compare) echo tar-gzip1 ;;
     tar-pigz-x) echo tar-pigz1 ;;
     dar-d) echo dar-gzip1 ;;

@@ -141,8 +141,12 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
     }
     skipCount_ = 1;
   }
+  using TReadOnly = TTargetFile::TReadOnly;
+  const TReadOnly readOnly = !engine_.RestoreAttributes ? TReadOnly::Keep
+                             : (r.attr & faReadOnly)    ? TReadOnly::Set
+                                                        : TReadOnly::Clear;
   TTargetFile out;
-  out.Create(target, *folders_);
+  out.Create(target, *folders_, readOnly, newMode_);
   const TExtracted got = Extract(r, out);
   // The directory keeps the low 32 bits of the size.
   if (static_cast<std::uint32_t>(got.bytes) != static_cast<std::uint32_t>(r.size))
@@ -151,12 +155,8 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
   const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || got.crc == r.crc;
   // Data that changed during their backup never replace a file, but are
   // kept where nothing else stands.
-  if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
-  using TReadOnly = TTargetFile::TReadOnly;
-  const TReadOnly readOnly = !engine_.RestoreAttributes ? TReadOnly::Keep
-                             : (r.attr & faReadOnly)    ? TReadOnly::Set
-                                                        : TReadOnly::Clear;
-  if (!out.Commit(r.time, readOnly, newMode_)) {
+  if (!out.Commit(r.time, crcMatches)) {
+    if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
     NoteDiskFull(out.Error());
     throw EVX_FileWriteError(IoError(out.Error()));
   }

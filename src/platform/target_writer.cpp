@@ -32,10 +32,10 @@ TFd DupFd(const TFd& fd) { return TFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0)); }
 // Where a component that is no folder leads: into the link's text when it
 // is a link that may be followed.  Returns 0 or an errno value.
 int EnterFolders(TFd& dir, const std::string& path, bool create, bool followOwned, int depth,
-                 bool& refused);
+                 bool& refused, bool& created);
 
 int FollowLink(TFd& dir, const std::string& name, int openErr, bool followOwned, int depth,
-               bool& refused) {
+               bool& refused, bool& created) {
   struct stat st {};
   if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   if (!S_ISLNK(st.st_mode)) return openErr;
@@ -50,7 +50,7 @@ int FollowLink(TFd& dir, const std::string& name, int openErr, bool followOwned,
   TFd linked = DupFd(dir);
   if (!linked) return errno;
   const int err = EnterFolders(linked, std::string(text.data(), static_cast<std::size_t>(n)), false,
-                               followOwned, depth + 1, refused);
+                               followOwned, depth + 1, refused, created);
   if (err != 0) return err;
   dir = std::move(linked);
   return 0;
@@ -61,9 +61,9 @@ int FollowLink(TFd& dir, const std::string& name, int openErr, bool followOwned,
 // link on the way is followed only when followOwned is set and the link
 // belongs to root or to the user running the restore; its text is entered
 // the same way.  Returns 0 or an errno value; refused tells that a link was
-// the reason.
+// the reason; created whether the folder reached was made by this call.
 int EnterFolders(TFd& dir, const std::string& path, bool create, bool followOwned, int depth,
-                 bool& refused) {
+                 bool& refused, bool& created) {
   if (!path.empty() && path[0] == '/') {
     dir = OpenFd("/", O_RDONLY | O_DIRECTORY);
     if (!dir) return errno;
@@ -72,12 +72,17 @@ int EnterFolders(TFd& dir, const std::string& path, bool create, bool followOwne
   for (const std::string& p : Split(path, '/')) {
     if (p.empty() || p == ".") continue;
     int next = ::openat(dir.Get(), p.c_str(), flags);
+    created = false;
     if (next < 0 && errno == ENOENT && create) {
-      if (::mkdirat(dir.Get(), p.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+      if (::mkdirat(dir.Get(), p.c_str(), 0777) == 0)
+        created = true;
+      else if (errno != EEXIST)
+        return errno;
       next = ::openat(dir.Get(), p.c_str(), flags);
     }
     if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
-      const int err = FollowLink(dir, p, errno, followOwned, depth, refused);
+      created = false;
+      const int err = FollowLink(dir, p, errno, followOwned, depth, refused, created);
       if (err != 0) return err;
       continue;
     }
@@ -104,19 +109,21 @@ TFd OpenBeneath(const TFd& rootFd, const std::string& rel) {
 
 }  // namespace
 
-unsigned NewFileMode() {
+unsigned ProcessUmask() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("Umask:", 0) == 0) {
       try {
-        return static_cast<unsigned>(0666 & ~std::stoul(line.substr(6), nullptr, 8));
+        return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8) & 0777);
       } catch (const std::exception&) {
         break;
       }
     }
   }
-  return 0644;
+  return 022;
 }
+
+unsigned NewFileMode() { return 0666 & ~ProcessUmask(); }
 
 bool PathEntryExists(const std::string& path) {
   struct stat st {};
@@ -145,9 +152,10 @@ std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& 
   refused = false;
   if (folderFd_ && folder_ == folder) return folderFd_;
   TFd dir;
+  bool created = false;
   if (!root_.empty()) {
     if (!rootFd_) {
-      ForceDirectories(root_);
+      rootCreated_ = !PathEntryExists(root_) && ForceDirectories(root_);
       rootFd_ = OpenFd(root_, O_RDONLY | O_DIRECTORY);
       if (!rootFd_) {
         err = errno;
@@ -155,6 +163,7 @@ std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& 
       }
     }
     const std::string rel = folder.substr(root_.size());
+    created = rel.empty() && rootCreated_;
     if (!rel.empty()) dir = OpenBeneath(rootFd_, rel);
     if (!dir) {
       dir = DupFd(rootFd_);
@@ -162,14 +171,15 @@ std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& 
         err = errno;
         return nullptr;
       }
-      err = EnterFolders(dir, rel, true, false, 0, refused);
+      if (!rel.empty()) err = EnterFolders(dir, rel, true, false, 0, refused, created);
     }
   } else {
-    err = EnterFolders(dir, folder, true, true, 0, refused);
+    err = EnterFolders(dir, folder, true, true, 0, refused, created);
   }
   if (err != 0) return nullptr;
   folder_ = folder;
   folderFd_ = std::make_shared<const TFd>(std::move(dir));
+  folderCreated_ = created;
   return folderFd_;
 }
 
@@ -187,30 +197,48 @@ const char* TTargetFolders::TemporaryName(bool drawAgain) {
   return name_.data();
 }
 
-bool TTargetFile::Create(const std::string& target, TTargetFolders& folders) {
+namespace {
+
+// The permissions a file of mode `base` ends with: readOnly when given
+// takes the write permission away, else gives the owner write permission.
+mode_t FinalMode(unsigned base, TTargetFile::TReadOnly readOnly) {
+  auto mode = static_cast<mode_t>(base & 07777);
+  if (readOnly == TTargetFile::TReadOnly::Set)
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  if (readOnly == TTargetFile::TReadOnly::Clear) mode |= S_IWUSR;
+  return mode;
+}
+
+long RenameNoReplace(int dir, const char* from, const char* to) {
+  return ::syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE);
+}
+
+}  // namespace
+
+bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
+                         unsigned newMode) {
   const std::string folder = ExtractFilePath(target);
   name_ = ExtractFileName(target);
+  readOnly_ = readOnly;
+  mode_ = FinalMode(newMode, readOnly);
   dir_ = folders.Open(folder.empty() ? std::string("./") : folder, err_, linkRefused_);
   if (!dir_) return false;
   folders_ = &folders;
-  struct stat st {};
-  if (::fstatat(dir_->Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Fail(EINVAL);
-    existed_ = true;
-    if (S_ISREG(st.st_mode)) oldMode_ = static_cast<int>(st.st_mode & 07777);
-  } else if (errno != ENOENT) {
-    return Fail(errno);
-  }
-  return OpenTemporary(folders);
+  // Whether a file already stands at the target is found out only when
+  // the new one is renamed into place.  In a folder this run made nothing
+  // but this run's files stands, so there the new file may carry its final
+  // permissions from the start (never more than it ends with); elsewhere it
+  // stays private until Commit.
+  modeSet_ = folders.FolderCreated() && (mode_ & ~folders.Umask()) == mode_;
+  return OpenTemporary(modeSet_ ? mode_ : 0600);
 }
 
-bool TTargetFile::OpenTemporary(TTargetFolders& folders) {
+bool TTargetFile::OpenTemporary(unsigned mode) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    const char* temp = folders.TemporaryName(attempt > 0);
+    const char* temp = folders_->TemporaryName(attempt > 0);
     if (temp == nullptr) return Fail(errno);
     const int fd =
-        ::openat(dir_->Get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ::openat(dir_->Get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
       temp_ = temp;
@@ -229,32 +257,51 @@ bool TTargetFile::Write(const std::uint8_t* data, std::size_t n) {
   return false;
 }
 
-bool TTargetFile::Commit(double time, TReadOnly readOnly, unsigned newMode) {
-  auto mode = static_cast<mode_t>(oldMode_ >= 0 ? static_cast<unsigned>(oldMode_) : newMode);
-  if (readOnly == TReadOnly::Set) mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
-  if (readOnly == TReadOnly::Clear) mode |= S_IWUSR;
-  ::fchmod(fd_.Get(), mode);
+bool TTargetFile::Commit(double time, bool mayReplace) {
+  if (!modeSet_) ::fchmod(fd_.Get(), mode_);
   timespec times[2];
   times[0].tv_sec = static_cast<time_t>(folders_->Times().ToUnix(DateTimeToDos(time)));
   times[0].tv_nsec = 0;
   times[1] = times[0];
   ::futimens(fd_.Get(), times);
-  if (existed_ && ::fsync(fd_.Get()) != 0 && errno != EINVAL) return Fail(errno);
   const int closeErr = fd_.Close();
   if (closeErr != 0) return Fail(closeErr);
-  if (!RenameOver()) return Fail(errno);
+  // Nothing that stands at the target is replaced by this rename.
+  if (RenameNoReplace(dir_->Get(), temp_.c_str(), name_.c_str()) != 0) {
+    const int err = errno;
+    if (err != EEXIST && err != EINVAL && err != ENOSYS) return Fail(err);
+    // Something stands there, or the file system cannot tell: look.
+    if (!RenameOver(mayReplace, err == EEXIST)) return false;
+  }
   temp_.clear();
   return true;
 }
 
-bool TTargetFile::RenameOver() {
-  if (existed_) return ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str()) == 0;
-  // Nothing was there: nothing that appeared meanwhile is replaced.
-  long rc = ::syscall(SYS_renameat2, dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str(),
-                      RENAME_NOREPLACE);
-  if (rc != 0 && (errno == EINVAL || errno == ENOSYS))
-    rc = ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str());
-  return rc == 0;
+bool TTargetFile::RenameOver(bool mayReplace, bool noReplaceWorks) {
+  struct stat st {};
+  if (::fstatat(dir_->Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Fail(errno);
+    // Gone again (or never there): still nothing is replaced where the
+    // file system can promise it.
+    const long rc = noReplaceWorks
+                        ? RenameNoReplace(dir_->Get(), temp_.c_str(), name_.c_str())
+                        : ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str());
+    return rc == 0 || Fail(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Fail(EINVAL);
+  existed_ = true;
+  if (!mayReplace) return Fail(EEXIST);
+  // A replaced file keeps its permissions, and the new content reaches the
+  // disk before the old file goes.
+  const mode_t mode = S_ISREG(st.st_mode) ? FinalMode(st.st_mode, readOnly_) : mode_;
+  TFd fd(::openat(dir_->Get(), temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return Fail(errno);
+  ::fchmod(fd.Get(), mode);
+  if (::fsync(fd.Get()) != 0 && errno != EINVAL) return Fail(errno);
+  const int closeErr = fd.Close();
+  if (closeErr != 0) return Fail(closeErr);
+  return ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str()) == 0 || Fail(errno);
 }
 
 void TTargetFile::Discard() {

@@ -4,6 +4,8 @@
 // no symbolic link followed below the root, and each file is written to a
 // new private name beside its target and renamed over it only once it is
 // whole.  A file already on disk is never truncated for data that then fail.
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,8 +17,9 @@
 
 namespace vx {
 
-// The permission bits a new file gets: 0666 less the process's umask, read
-// without changing it.
+// The process's umask, read without changing it.
+unsigned ProcessUmask();
+// The permission bits a new file gets: 0666 less the process's umask.
 unsigned NewFileMode();
 
 // Whether a directory entry of that name exists (a link itself counts).
@@ -43,6 +46,13 @@ class TTargetFolders {
   // same folder as the last time is handed out again, not opened anew.
   // Null with err set on failure; refused tells that a link was the reason.
   std::shared_ptr<const TFd> Open(const std::string& folder, int& err, bool& refused);
+  // Whether the folder last opened was made by this run.
+  bool FolderCreated() const { return folderCreated_; }
+  // The process's umask, read once per run.
+  unsigned Umask() {
+    if (umask_ < 0) umask_ = static_cast<int>(ProcessUmask());
+    return static_cast<unsigned>(umask_);
+  }
 
   // The run's conversion of file times.
   TDosTimes& Times() { return times_; }
@@ -55,6 +65,9 @@ class TTargetFolders {
   TFd rootFd_;
   std::string folder_;
   std::shared_ptr<const TFd> folderFd_;
+  bool rootCreated_ = false;
+  bool folderCreated_ = false;
+  int umask_ = -1;
   TDosTimes times_;
   std::array<char, 13> random_{};  // empty until drawn
   std::uint64_t count_ = 0;
@@ -71,23 +84,28 @@ class TTargetFile {
   TTargetFile(const TTargetFile&) = delete;
   TTargetFile& operator=(const TTargetFile&) = delete;
 
-  // Prepares the new file for target; false (Error(), LinkRefused()) when
-  // it cannot.  A file or a link there is replaced at Commit; a folder,
-  // FIFO or device is left alone.
-  bool Create(const std::string& target, TTargetFolders& folders);
+  // The permissions a file ends with: readOnly when given takes the write
+  // permission away, else gives the owner write permission.
+  enum class TReadOnly : std::uint8_t { Keep, Set, Clear };
+
+  // Prepares the new file for target, to end with newMode (as readOnly
+  // tells); false (Error(), LinkRefused()) when it cannot.
+  bool Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
+              unsigned newMode);
   bool Ready() const { return fd_.IsOpen(); }
+  // Whether Commit found a file or a link at the target.
   bool Existed() const { return existed_; }
   int Error() const { return err_; }
   bool LinkRefused() const { return linkRefused_; }
   bool WriteFailed() const { return writeFailed_; }
 
   bool Write(const std::uint8_t* data, std::size_t n);
-  // Gives the new file its time (a date-time) and permissions (newMode, or
-  // the replaced file's; readOnly when given takes the write permission
-  // away, else gives the owner write permission) and renames it over the
-  // target; a replaced file's content reaches the disk before the rename.
-  enum class TReadOnly : std::uint8_t { Keep, Set, Clear };
-  bool Commit(double time, TReadOnly readOnly, unsigned newMode);
+  // Gives the new file its time (a date-time) and renames it to the target.
+  // A file or a link found there is replaced only when mayReplace is set
+  // (else the failure is EEXIST with Existed()): a replaced file keeps its
+  // permissions (as readOnly tells) and the new content reaches the disk
+  // before the rename.  A folder, FIFO or device there is left alone.
+  bool Commit(double time, bool mayReplace = true);
   void Discard();
 
  private:
@@ -95,8 +113,8 @@ class TTargetFile {
     err_ = err;
     return false;
   }
-  bool OpenTemporary(TTargetFolders& folders);
-  bool RenameOver();
+  bool OpenTemporary(unsigned mode);
+  bool RenameOver(bool mayReplace, bool noReplaceWorks);
 
   std::shared_ptr<const TFd> dir_;
   TTargetFolders* folders_ = nullptr;
@@ -106,7 +124,9 @@ class TTargetFile {
   int err_ = 0;
   bool linkRefused_ = false;
   bool existed_ = false;
-  int oldMode_ = -1;
+  TReadOnly readOnly_ = TReadOnly::Keep;
+  mode_t mode_ = 0600;
+  bool modeSet_ = false;  // the new file was created with mode_
   bool writeFailed_ = false;
 };
 

@@ -1,8 +1,10 @@
 // The target writer: a file reaches its target only through Commit, a
-// redirected run never leaves its root, and what cannot be replaced is left.
+// redirected run never leaves its root, what cannot be replaced is left, and
+// every file ends with the permissions it is meant to have.
 #include "platform/target_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,11 +21,15 @@ namespace fs = std::filesystem;
 class TargetWriter : public ::testing::Test {
  protected:
   void SetUp() override {
+    oldUmask_ = ::umask(022);
     std::string tmpl = (fs::temp_directory_path() / "vx-target-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    ::umask(oldUmask_);
+  }
 
   std::string Path(const std::string& rel) const { return (dir_ / rel).string(); }
   static std::string Read(const std::string& path) {
@@ -39,8 +45,24 @@ class TargetWriter : public ::testing::Test {
         std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
   }
 
+  static unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  }
+  // The mode of the one temporary file in folder.
+  static unsigned TemporaryModeIn(const std::string& folder) {
+    for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
+      if (e.path().filename().string().rfind(".vx-restore-", 0) == 0)
+        return ModeOf(e.path().string());
+    }
+    return 0;
+  }
+
   fs::path dir_;
+  mode_t oldUmask_ = 022;
 };
+
+constexpr auto kKeep = TTargetFile::TReadOnly::Keep;
 
 TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
   Put(Path("old.txt"), "old content");
@@ -53,13 +75,13 @@ TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
     TTargetFolders folders;
     {
       TTargetFile file;
-      ASSERT_TRUE(file.Create(Path("old.txt"), folders));
-      EXPECT_TRUE(file.Existed());
+      ASSERT_TRUE(file.Create(Path("old.txt"), folders, kKeep, 0644));
       ASSERT_TRUE(file.Write(data, sizeof data));
       EXPECT_EQ(Read(Path("old.txt")), "old content");
       if (c.commit) {
-        EXPECT_TRUE(file.Commit(45000.0, TTargetFile::TReadOnly::Keep, 0644));
+        EXPECT_TRUE(file.Commit(45000.0));
       }
+      EXPECT_EQ(file.Existed(), c.commit);
     }
     EXPECT_EQ(Read(Path("old.txt")), c.expected);
     EXPECT_EQ(EntriesIn(dir_.string()), 1u);
@@ -72,17 +94,17 @@ TEST_F(TargetWriter, AFileStillOpenWhenTheRunMovesToAnotherFolderLandsInItsOwn) 
   const std::uint8_t data[] = {'x'};
   TTargetFolders folders;
   TTargetFile first;
-  ASSERT_TRUE(first.Create(Path("a/f"), folders));
+  ASSERT_TRUE(first.Create(Path("a/f"), folders, kKeep, 0644));
   // Three more files, two in another folder and one back in the first.
   TTargetFile second;
   TTargetFile third;
   TTargetFile fourth;
-  ASSERT_TRUE(second.Create(Path("b/f"), folders));
-  ASSERT_TRUE(third.Create(Path("b/g"), folders));
-  ASSERT_TRUE(fourth.Create(Path("a/g"), folders));
+  ASSERT_TRUE(second.Create(Path("b/f"), folders, kKeep, 0644));
+  ASSERT_TRUE(third.Create(Path("b/g"), folders, kKeep, 0644));
+  ASSERT_TRUE(fourth.Create(Path("a/g"), folders, kKeep, 0644));
   for (TTargetFile* f : {&first, &second, &third, &fourth}) {
     ASSERT_TRUE(f->Write(data, sizeof data));
-    EXPECT_TRUE(f->Commit(45000.0, TTargetFile::TReadOnly::Keep, 0644));
+    EXPECT_TRUE(f->Commit(45000.0));
   }
   EXPECT_EQ(Read(Path("a/f")), "x");
   EXPECT_EQ(Read(Path("a/g")), "x");
@@ -116,20 +138,100 @@ TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot
   EXPECT_TRUE(fs::is_empty(Path("outside")));
 }
 
-TEST_F(TargetWriter, AFolderOrFifoInThePlaceOfTheTargetIsLeftAlone) {
-  fs::create_directory(Path("folder"));
-  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+// What stands at the target is looked at only when the new file is renamed
+// into place, whether it was there from the start or appeared while the new
+// file was written.
+TEST_F(TargetWriter, WhatStandsAtTheTargetIsReplacedOrLeftAlone) {
   struct TCase {
     const char* name;
-    int err;
+    bool appearsLate;  // put there after the new file was created
+    bool mayReplace;
+    int err;  // 0: the new file is in place
   };
-  for (const TCase& c : {TCase{"folder", EISDIR}, TCase{"fifo", EINVAL}}) {
+  const TCase cases[] = {
+      {"folder", false, true, EISDIR},     {"fifo", false, true, EINVAL},
+      {"late-folder", true, true, EISDIR}, {"late-file", true, true, 0},
+      {"kept-file", false, false, EEXIST}, {"late-kept-file", true, false, EEXIST},
+  };
+  const auto putThere = [this](const std::string& name) {
+    const std::string path = Path(name);
+    if (name.find("folder") != std::string::npos) {
+      fs::create_directory(path);
+    } else if (name == "fifo") {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    } else {
+      Put(path, "old");
+    }
+  };
+  const std::uint8_t data[] = {'n', 'e', 'w'};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.appearsLate) putThere(c.name);
     TTargetFolders folders;
-    TTargetFile file;
-    EXPECT_FALSE(file.Create(Path(c.name), folders)) << c.name;
-    EXPECT_EQ(file.Error(), c.err) << c.name;
+    {
+      TTargetFile file;
+      ASSERT_TRUE(file.Create(Path(c.name), folders, kKeep, 0644));
+      ASSERT_TRUE(file.Write(data, sizeof data));
+      if (c.appearsLate) putThere(c.name);
+      EXPECT_EQ(file.Commit(45000.0, c.mayReplace), c.err == 0);
+      EXPECT_EQ(file.Error(), c.err);
+      // A file found there is told, whether replaced or not.
+      EXPECT_EQ(file.Existed(), std::string(c.name).find("file") != std::string::npos);
+    }
+    if (fs::is_regular_file(Path(c.name))) {
+      EXPECT_EQ(Read(Path(c.name)), c.err == 0 ? "new" : "old");
+    }
   }
-  EXPECT_EQ(EntriesIn(dir_.string()), 2u);
+  // Nothing but the entries put there is left: no temporary file.
+  EXPECT_EQ(EntriesIn(dir_.string()), std::size(cases));
+}
+
+// A new file ends with the mode asked for, whether the folder was made by
+// the run or stood before; a replaced file keeps its own.  While it is
+// written it is never open to more than it ends with: private where
+// something may stand at the target, and with its final mode only in a
+// folder the run made and only when the umask cuts nothing from it.
+TEST_F(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
+  using R = TTargetFile::TReadOnly;
+  struct TCase {
+    const char* path;
+    unsigned oldMode;  // 0: nothing stands there
+    R readOnly;
+    unsigned newMode;
+    unsigned whileWritten;
+    unsigned expected;
+  };
+  fs::create_directory(Path("stood"));
+  const TCase cases[] = {
+      {"made/a", 0, R::Keep, 0644, 0644, 0644},
+      {"made/b", 0, R::Set, 0644, 0444, 0444},
+      {"made/c", 0, R::Keep, 0666, 0600, 0666},
+      {"made/d", 0, R::Clear, 0444, 0644, 0644},
+      {"stood/a", 0, R::Keep, 0640, 0600, 0640},
+      {"stood/b", 0, R::Keep, 0666, 0600, 0666},
+      {"stood/kept", 0600, R::Keep, 0644, 0600, 0600},
+      {"stood/set", 0640, R::Set, 0644, 0600, 0440},
+      {"stood/clear", 0440, R::Clear, 0644, 0600, 0640},
+  };
+  for (const TCase& c : cases) {
+    if (c.oldMode != 0) {
+      Put(Path(c.path), "old");
+      fs::permissions(Path(c.path), static_cast<fs::perms>(c.oldMode));
+    }
+  }
+  const std::uint8_t data[] = {'n', 'e', 'w'};
+  TTargetFolders folders(dir_.string() + "/");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    TTargetFile file;
+    ASSERT_TRUE(file.Create(Path(c.path), folders, c.readOnly, c.newMode));
+    ASSERT_TRUE(file.Write(data, sizeof data));
+    EXPECT_EQ(TemporaryModeIn(fs::path(Path(c.path)).parent_path().string()), c.whileWritten);
+    ASSERT_TRUE(file.Commit(45000.0));
+    EXPECT_EQ(file.Existed(), c.oldMode != 0);
+    EXPECT_EQ(ModeOf(Path(c.path)), c.expected);
+    EXPECT_EQ(Read(Path(c.path)), "new");
+  }
 }
 
 }  // namespace
