@@ -59,6 +59,11 @@ void TOperationFrame::OpenLog() {
 
 void TOperationFrame::Log(const std::string& line) const { engine_.WriteLog(line); }
 
+bool TOperationFrame::Logging() const {
+  return engine_.LogFileMode != LFM_NoLog && engine_.log_ &&
+         engine_.log_->state() != TLogFile::Closed;
+}
+
 void TOperationFrame::InsertSummary() const {
   if (engine_.log_ && engine_.LogFileMode != LFM_NoLog) engine_.log_->InsertAt(insertLine_ + 1);
 }

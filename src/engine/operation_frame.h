@@ -55,6 +55,9 @@ class TOperationFrame {
   // Opens the log as LogFileMode says; throws when it cannot.
   void OpenLog();
   void Log(const std::string& line) const;
+  // Whether lines given to Log are written anywhere (a line built for every
+  // file need not be built when they are not).
+  bool Logging() const;
   // The lines logged next stand in front of this run's lines (the lines the
   // log held when it opened stay above them).
   void InsertSummary() const;

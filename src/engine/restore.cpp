@@ -162,7 +162,7 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
   }
   if (engine_.RestoreAttributes) SetFileAttributes(target, r.attr);
   if (!crcMatches) throw EVX_CRCError(engine_txt::kCrcDiffers);
-  frame_.Log(r.path + engine_txt::kRestoredTo + target);
+  if (frame_.Logging()) frame_.Log(r.path + engine_txt::kRestoredTo + target);
 }
 
 // Reads one file's data blocks into target; a target that could not be

@@ -59,15 +59,17 @@ bool TVaultrex::SelectedForRestore(const std::string& path) const {
 
 TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r, bool lookAtDisk) const {
   TRestorePlan plan;
-  plan.target = r.path;
   if (RedirectRestore) {
-    const std::string restoreTo = WithTrailingSlash(RestoreTo);
     const std::string shortPath = RelativeStoredPath(r.path);
-    plan.target = FlatRestore ? restoreTo + ExtractFileName(shortPath) : restoreTo + shortPath;
+    const std::string_view name =
+        std::string_view(shortPath).substr(shortPath.rfind('/') + 1);  // npos + 1 == 0
+    plan.target.reserve(RestoreTo.size() + 1 + shortPath.size());
+    plan.target = RestoreTo;
+    if (!plan.target.empty() && plan.target.back() != '/') plan.target += '/';
+    plan.target += FlatRestore ? name : std::string_view(shortPath);
     plan.refusal = PathRefusal(shortPath);
-    if (plan.refusal.empty() && ExtractFileName(shortPath).empty())
-      plan.refusal = engine_txt::kNoFileName;
-  } else if (plan.target.empty() || plan.target[0] != '/') {
+    if (plan.refusal.empty() && name.empty()) plan.refusal = engine_txt::kNoFileName;
+  } else if ((plan.target = r.path).empty() || plan.target[0] != '/') {
     plan.refusal = plan.target.find('\0') != std::string::npos ? engine_txt::kBadComponent
                                                                : engine_txt::kNotAbsolute;
   } else {

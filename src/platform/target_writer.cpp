@@ -8,10 +8,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <vector>
@@ -146,8 +148,7 @@ bool ReplaceKeepingMode(const std::string& newFile, const std::string& target) {
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& err,
-                                                bool& refused) {
+std::shared_ptr<const TFd> TTargetFolders::Open(std::string_view folder, int& err, bool& refused) {
   err = 0;
   refused = false;
   if (folderFd_ && folder_ == folder) return folderFd_;
@@ -162,7 +163,7 @@ std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& 
         return nullptr;
       }
     }
-    const std::string rel = folder.substr(root_.size());
+    const std::string rel(folder.substr(root_.size()));
     created = rel.empty() && rootCreated_;
     if (!rel.empty()) dir = OpenBeneath(rootFd_, rel);
     if (!dir) {
@@ -174,10 +175,10 @@ std::shared_ptr<const TFd> TTargetFolders::Open(const std::string& folder, int& 
       if (!rel.empty()) err = EnterFolders(dir, rel, true, false, 0, refused, created);
     }
   } else {
-    err = EnterFolders(dir, folder, true, true, 0, refused, created);
+    err = EnterFolders(dir, std::string(folder), true, true, 0, refused, created);
   }
   if (err != 0) return nullptr;
-  folder_ = folder;
+  folder_.assign(folder);
   folderFd_ = std::make_shared<const TFd>(std::move(dir));
   folderCreated_ = created;
   return folderFd_;
@@ -192,8 +193,18 @@ const char* TTargetFolders::TemporaryName(bool drawAgain) {
     for (std::size_t i = 0; i < random.size(); ++i) random_[i] = kChars[random[i] % 36];
     random_[random.size()] = '\0';
   }
-  std::snprintf(name_.data(), name_.size(), ".vx-restore-%s-%llu", random_.data(),
-                static_cast<unsigned long long>(++count_));
+  // ".vx-restore-<random>-<count>", put together by hand (this runs for
+  // every file).
+  static constexpr std::string_view kPrefix = ".vx-restore-";
+  char* out = std::copy(kPrefix.begin(), kPrefix.end(), name_.begin());
+  out = std::copy(random_.begin(), random_.end() - 1, out);
+  *out++ = '-';
+  std::array<char, 20> digits{};
+  std::size_t n = 0;
+  for (std::uint64_t count = ++count_; n == 0 || count != 0; count /= 10)
+    digits[n++] = static_cast<char>('0' + count % 10);
+  while (n > 0) *out++ = digits[--n];
+  *out = '\0';
   return name_.data();
 }
 
@@ -217,11 +228,16 @@ long RenameNoReplace(int dir, const char* from, const char* to) {
 
 bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
                          unsigned newMode) {
-  const std::string folder = ExtractFilePath(target);
-  name_ = ExtractFileName(target);
+  // The folder (up to the last "/") and the name, without copying the
+  // folder (this runs for every file).
+  const std::size_t slash = target.rfind('/');
+  const std::string_view folder = slash == std::string::npos
+                                      ? std::string_view("./")
+                                      : std::string_view(target).substr(0, slash + 1);
+  name_.assign(target, slash == std::string::npos ? 0 : slash + 1);
   readOnly_ = readOnly;
   mode_ = FinalMode(newMode, readOnly);
-  dir_ = folders.Open(folder.empty() ? std::string("./") : folder, err_, linkRefused_);
+  dir_ = folders.Open(folder, err_, linkRefused_);
   if (!dir_) return false;
   folders_ = &folders;
   // Whether a file already stands at the target is found out only when
@@ -241,7 +257,7 @@ bool TTargetFile::OpenTemporary(unsigned mode) {
         ::openat(dir_->Get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
-      temp_ = temp;
+      std::copy_n(temp, std::min(std::strlen(temp) + 1, temp_.size()), temp_.begin());
       return true;
     }
     if (errno != EEXIST) return Fail(errno);
@@ -267,13 +283,13 @@ bool TTargetFile::Commit(double time, bool mayReplace) {
   const int closeErr = fd_.Close();
   if (closeErr != 0) return Fail(closeErr);
   // Nothing that stands at the target is replaced by this rename.
-  if (RenameNoReplace(dir_->Get(), temp_.c_str(), name_.c_str()) != 0) {
+  if (RenameNoReplace(dir_->Get(), temp_.data(), name_.c_str()) != 0) {
     const int err = errno;
     if (err != EEXIST && err != EINVAL && err != ENOSYS) return Fail(err);
     // Something stands there, or the file system cannot tell: look.
     if (!RenameOver(mayReplace, err == EEXIST)) return false;
   }
-  temp_.clear();
+  temp_[0] = '\0';
   return true;
 }
 
@@ -284,8 +300,8 @@ bool TTargetFile::RenameOver(bool mayReplace, bool noReplaceWorks) {
     // Gone again (or never there): still nothing is replaced where the
     // file system can promise it.
     const long rc = noReplaceWorks
-                        ? RenameNoReplace(dir_->Get(), temp_.c_str(), name_.c_str())
-                        : ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str());
+                        ? RenameNoReplace(dir_->Get(), temp_.data(), name_.c_str())
+                        : ::renameat(dir_->Get(), temp_.data(), dir_->Get(), name_.c_str());
     return rc == 0 || Fail(errno);
   }
   if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
@@ -295,19 +311,19 @@ bool TTargetFile::RenameOver(bool mayReplace, bool noReplaceWorks) {
   // A replaced file keeps its permissions, and the new content reaches the
   // disk before the old file goes.
   const mode_t mode = S_ISREG(st.st_mode) ? FinalMode(st.st_mode, readOnly_) : mode_;
-  TFd fd(::openat(dir_->Get(), temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  TFd fd(::openat(dir_->Get(), temp_.data(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return Fail(errno);
   ::fchmod(fd.Get(), mode);
   if (::fsync(fd.Get()) != 0 && errno != EINVAL) return Fail(errno);
   const int closeErr = fd.Close();
   if (closeErr != 0) return Fail(closeErr);
-  return ::renameat(dir_->Get(), temp_.c_str(), dir_->Get(), name_.c_str()) == 0 || Fail(errno);
+  return ::renameat(dir_->Get(), temp_.data(), dir_->Get(), name_.c_str()) == 0 || Fail(errno);
 }
 
 void TTargetFile::Discard() {
   fd_.Reset();
-  if (!temp_.empty() && dir_) ::unlinkat(dir_->Get(), temp_.c_str(), 0);
-  temp_.clear();
+  if (temp_[0] != '\0' && dir_) ::unlinkat(dir_->Get(), temp_.data(), 0);
+  temp_[0] = '\0';
 }
 
 }  // namespace vx

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/date_time.h"
 #include "platform/fd.h"
@@ -45,7 +46,7 @@ class TTargetFolders {
   // Opens (creating it when missing) the folder a target goes into; the
   // same folder as the last time is handed out again, not opened anew.
   // Null with err set on failure; refused tells that a link was the reason.
-  std::shared_ptr<const TFd> Open(const std::string& folder, int& err, bool& refused);
+  std::shared_ptr<const TFd> Open(std::string_view folder, int& err, bool& refused);
   // Whether the folder last opened was made by this run.
   bool FolderCreated() const { return folderCreated_; }
   // The process's umask, read once per run.
@@ -120,7 +121,7 @@ class TTargetFile {
   TTargetFolders* folders_ = nullptr;
   TFd fd_;
   std::string name_;
-  std::string temp_;
+  std::array<char, 48> temp_{};  // the new file's name; empty once renamed
   int err_ = 0;
   bool linkRefused_ = false;
   bool existed_ = false;
