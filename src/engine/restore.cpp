@@ -102,7 +102,7 @@ void TRestoreRun::Treat(const TDirRecord& r) {
     PassOver(r);
   } else {
     try {
-      RestoreFile(r, plan.target);
+      RestoreFile(r, plan);
     } catch (const EVX_CRCError& e) {
       Failed(r, engine_txt::kRestoreCrcErrorOpen, e.what());
     } catch (const EVX_Error& e) {
@@ -133,7 +133,8 @@ void TRestoreRun::NoteDiskFull(int err) {
   if (err == ENOSPC || err == EDQUOT) targetDiskFull_ = true;
 }
 
-void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
+void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan& plan) {
+  const std::string& target = plan.target;
   if (tape_) {
     if (skipCount_ > 0) {
       set_->Stream().Destination()->SkipFilemarks(skipCount_);
@@ -154,8 +155,11 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const std::string& target) {
   // A stored checksum of 0 means the backup computed none.
   const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || got.crc == r.crc;
   // Data that changed during their backup never replace a file, but are
-  // kept where nothing else stands.
-  if (!out.Commit(r.time, crcMatches)) {
+  // kept where nothing else stands.  A restore of everything replaces
+  // whatever stands at the target; the other modes replace only a file their
+  // plan found there (one that appeared since is left alone: the write fails).
+  const bool mayReplace = crcMatches && (engine_.RestoreMode == RM_All || plan.exists);
+  if (!out.Commit(r.time, mayReplace)) {
     if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
     NoteDiskFull(out.Error());
     throw EVX_FileWriteError(IoError(out.Error()));

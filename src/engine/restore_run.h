@@ -27,7 +27,7 @@ class TRestoreRun {
   // A file that is not restored: read past (on tape, skipped later by its
   // file mark).
   void PassOver(const TDirRecord& record);
-  void RestoreFile(const TDirRecord& record, const std::string& target);
+  void RestoreFile(const TDirRecord& record, const TVaultrex::TRestorePlan& plan);
   // What came out of a file's data: the bytes written and their checksum.
   struct TExtracted {
     std::int64_t bytes = 0;
