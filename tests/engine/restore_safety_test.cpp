@@ -290,5 +290,30 @@ TEST_F(RestoreTargets, StopInsideABigFileEndsAtTheNextBlock) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "big"), fs::directory_iterator()), 1);
 }
 
+// A file that appears at the target while the restore writes it (here from
+// the statistics event once its temporary is there): a restore of everything
+// replaces it, a restore of what is newer or missing leaves it alone and
+// counts the file as failed.
+TEST_F(RestoreTargets, FileAppearingDuringItsWriteIsReplacedOnlyByRestoreOfAll) {
+  const std::string target = dir / "late/file.bin";
+  const std::string stored = NoiseBytes(40 * kBlockSize);  // a report after 32 blocks
+  WriteArchive(dir / "set.arc", {{target, stored}});
+  for (const TRestoreMode mode : {RM_All, RM_NewerAndNew}) {
+    SCOPED_TRACE(mode);
+    fs::remove_all(dir / "late");
+    engine.RestoreMode = mode;
+    // Once the temporary is being written, the user's file appears.
+    engine.OnStatistic = [&](const TBackupStatistic&, bool&) {
+      if (fs::exists(dir / "late") && !fs::is_empty(dir / "late") && !fs::exists(target))
+        WriteFile(target, "the user's own");
+    };
+    const int result = engine.Restore();
+    EXPECT_TRUE(ReadFile(target) == (mode == RM_All ? stored : "the user's own"));
+    EXPECT_EQ(result, mode == RM_All ? 0 : 9);
+    EXPECT_EQ(engine.ErrorCount(), mode == RM_All ? 0 : 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "late"), fs::directory_iterator()), 1);
+  }
+}
+
 }  // namespace
 }  // namespace vx
