@@ -184,6 +184,11 @@ std::shared_ptr<const TFd> TTargetFolders::Open(std::string_view folder, int& er
   return folderFd_;
 }
 
+bool TTargetFolders::NamelessFiles() {
+  if (nameless_ < 0) nameless_ = ::access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
+  return nameless_ == 1;
+}
+
 const char* TTargetFolders::TemporaryName(bool drawAgain) {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   if (random_[0] == '\0' || drawAgain) {
@@ -224,6 +229,18 @@ long RenameNoReplace(int dir, const char* from, const char* to) {
   return ::syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE);
 }
 
+// The path through which an open file without a name is given one.
+std::array<char, 32> FdPath(int fd) {
+  std::array<char, 32> path{};
+  std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", fd);
+  return path;
+}
+
+// Links the open file behind path to `name` in dir; never replaces anything.
+int LinkTo(const std::array<char, 32>& path, int dir, const char* name) {
+  return ::linkat(AT_FDCWD, path.data(), dir, name, AT_SYMLINK_FOLLOW);
+}
+
 }  // namespace
 
 bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
@@ -250,6 +267,20 @@ bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TRe
 }
 
 bool TTargetFile::OpenTemporary(unsigned mode) {
+  nameless_ = false;
+  if (folders_->NamelessFiles()) {
+    // A new file without a name costs the folder no entry until Commit and
+    // leaves nothing behind when the run dies.
+    const int fd = ::openat(dir_->Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      fd_.Reset(fd);
+      nameless_ = true;
+      return true;
+    }
+    // What a file system (or kernel) that cannot make one answers.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Fail(errno);
+    folders_->UseNamedTemporaries();
+  }
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     const char* temp = folders_->TemporaryName(attempt > 0);
     if (temp == nullptr) return Fail(errno);
@@ -280,6 +311,7 @@ bool TTargetFile::Commit(double time, bool mayReplace) {
   times[0].tv_nsec = 0;
   times[1] = times[0];
   ::futimens(fd_.Get(), times);
+  if (nameless_) return LinkNameless(mayReplace);
   const int closeErr = fd_.Close();
   if (closeErr != 0) return Fail(closeErr);
   // Nothing that stands at the target is replaced by this rename.
@@ -289,6 +321,35 @@ bool TTargetFile::Commit(double time, bool mayReplace) {
     // Something stands there, or the file system cannot tell: look.
     if (!RenameOver(mayReplace, err == EEXIST)) return false;
   }
+  temp_[0] = '\0';
+  return true;
+}
+
+bool TTargetFile::LinkNameless(bool mayReplace) {
+  const std::array<char, 32> path = FdPath(fd_.Get());
+  if (LinkTo(path, dir_->Get(), name_.c_str()) == 0) {
+    nameless_ = false;
+    const int closeErr = fd_.Close();
+    if (closeErr == 0) return true;
+    // Nothing stood there before the link: take the unsound file away.
+    ::unlinkat(dir_->Get(), name_.c_str(), 0);
+    return Fail(closeErr);
+  }
+  if (errno != EEXIST) return Fail(errno);
+  // Something stands there: the new file takes a private name and goes on
+  // as a named one.
+  for (int attempt = 0; temp_[0] == '\0'; ++attempt) {
+    const char* temp = folders_->TemporaryName(attempt > 0);
+    if (temp == nullptr) return Fail(errno);
+    if (LinkTo(path, dir_->Get(), temp) == 0)
+      std::copy_n(temp, std::min(std::strlen(temp) + 1, temp_.size()), temp_.begin());
+    else if (errno != EEXIST || attempt + 1 >= kTemporaryNameAttempts)
+      return Fail(errno);
+  }
+  nameless_ = false;
+  const int closeErr = fd_.Close();
+  if (closeErr != 0) return Fail(closeErr);
+  if (!RenameOver(mayReplace, true)) return false;
   temp_[0] = '\0';
   return true;
 }

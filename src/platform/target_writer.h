@@ -1,9 +1,11 @@
 #pragma once
 // Writing files below a chosen folder without ever leaving it: the folders a
 // target goes into are opened (and created) one component at a time with
-// no symbolic link followed below the root, and each file is written to a
-// new private name beside its target and renamed over it only once it is
-// whole.  A file already on disk is never truncated for data that then fail.
+// no symbolic link followed below the root, and each file is written as a
+// new file without a name (or, where the file system cannot make one, under
+// a private name beside its target) that takes the target's name only once
+// it is whole.  A file already on disk is never truncated for data that then
+// fail.
 #include <sys/types.h>
 
 #include <array>
@@ -60,6 +62,13 @@ class TTargetFolders {
   // A private name for a new file, different on every call: a random part
   // drawn once per run (and again when a name is taken) and a count.
   const char* TemporaryName(bool drawAgain);
+  // Whether new files are made without a name (and linked to their target
+  // once whole): true until the file system refuses such a file or /proc
+  // (through which the link is made) is missing.  Every new file of the run
+  // is then made under a private name instead, as it is after
+  // UseNamedTemporaries().
+  bool NamelessFiles();
+  void UseNamedTemporaries() { nameless_ = 0; }
 
  private:
   std::string root_;
@@ -69,15 +78,17 @@ class TTargetFolders {
   bool rootCreated_ = false;
   bool folderCreated_ = false;
   int umask_ = -1;
+  int nameless_ = -1;  // -1: not yet known
   TDosTimes times_;
   std::array<char, 13> random_{};  // empty until drawn
   std::uint64_t count_ = 0;
   std::array<char, 48> name_{};
 };
 
-// One file on its way to its target: a new file with a private name beside
-// the target, renamed over the target only by Commit.  Whatever does not
-// reach Commit is removed again.
+// One file on its way to its target: a new file without a name (or with a
+// private one beside the target) in the target's folder, that takes the
+// target's name only in Commit.  Whatever does not reach Commit is removed
+// again.
 class TTargetFile {
  public:
   TTargetFile() = default;
@@ -115,6 +126,7 @@ class TTargetFile {
     return false;
   }
   bool OpenTemporary(unsigned mode);
+  bool LinkNameless(bool mayReplace);
   bool RenameOver(bool mayReplace, bool noReplaceWorks);
 
   std::shared_ptr<const TFd> dir_;
@@ -122,6 +134,8 @@ class TTargetFile {
   TFd fd_;
   std::string name_;
   std::array<char, 48> temp_{};  // the new file's name; empty once renamed
+                                 // and while it has none
+  bool nameless_ = false;        // fd_ is a file without a name
   int err_ = 0;
   bool linkRefused_ = false;
   bool existed_ = false;

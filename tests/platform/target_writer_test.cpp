@@ -1,12 +1,15 @@
 // The target writer: a file reaches its target only through Commit, a
 // redirected run never leaves its root, what cannot be replaced is left, and
-// every file ends with the permissions it is meant to have.
+// every file ends with the permissions it is meant to have; all of it both
+// for new files without a name and, where a file system cannot make those,
+// for new files under a private name.
 #include "platform/target_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TargetWriter : public ::testing::Test {
+class TargetWriter : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     oldUmask_ = ::umask(022);
@@ -31,6 +34,12 @@ class TargetWriter : public ::testing::Test {
     ::umask(oldUmask_);
   }
 
+  // The run's folders, making new files without a name or not as the
+  // parameter says.
+  void Setup(TTargetFolders& folders) const {
+    if (!GetParam()) folders.UseNamedTemporaries();
+    ASSERT_EQ(folders.NamelessFiles(), GetParam());
+  }
   std::string Path(const std::string& rel) const { return (dir_ / rel).string(); }
   static std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,10 +58,14 @@ class TargetWriter : public ::testing::Test {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
-  // The mode of the one temporary file in folder.
+  // The mode of the one new file open in folder, named or not, found
+  // among this process's open files.
   static unsigned TemporaryModeIn(const std::string& folder) {
-    for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
-      if (e.path().filename().string().rfind(".vx-restore-", 0) == 0)
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc/self/fd")) {
+      std::array<char, 4096> text{};
+      const ssize_t n = ::readlink(e.path().c_str(), text.data(), text.size() - 1);
+      const std::string target(text.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+      if (target.rfind(folder + "/.vx-restore-", 0) == 0 || target.rfind(folder + "/#", 0) == 0)
         return ModeOf(e.path().string());
     }
     return 0;
@@ -64,7 +77,7 @@ class TargetWriter : public ::testing::Test {
 
 constexpr auto kKeep = TTargetFile::TReadOnly::Keep;
 
-TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
+TEST_P(TargetWriter, TheTargetChangesOnlyAtCommit) {
   Put(Path("old.txt"), "old content");
   const std::uint8_t data[] = {'n', 'e', 'w'};
   struct TCase {
@@ -73,6 +86,7 @@ TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
   };
   for (const TCase& c : {TCase{false, "old content"}, TCase{true, "new"}}) {
     TTargetFolders folders;
+    Setup(folders);
     {
       TTargetFile file;
       ASSERT_TRUE(file.Create(Path("old.txt"), folders, kKeep, 0644));
@@ -88,11 +102,12 @@ TEST_F(TargetWriter, TheTargetChangesOnlyAtCommit) {
   }
 }
 
-TEST_F(TargetWriter, AFileStillOpenWhenTheRunMovesToAnotherFolderLandsInItsOwn) {
+TEST_P(TargetWriter, AFileStillOpenWhenTheRunMovesToAnotherFolderLandsInItsOwn) {
   fs::create_directories(Path("a"));
   fs::create_directories(Path("b"));
   const std::uint8_t data[] = {'x'};
   TTargetFolders folders;
+  Setup(folders);
   TTargetFile first;
   ASSERT_TRUE(first.Create(Path("a/f"), folders, kKeep, 0644));
   // Three more files, two in another folder and one back in the first.
@@ -114,7 +129,7 @@ TEST_F(TargetWriter, AFileStillOpenWhenTheRunMovesToAnotherFolderLandsInItsOwn) 
   EXPECT_EQ(EntriesIn(Path("b")), 2u);
 }
 
-TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot) {
+TEST_P(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot) {
   const std::string root = Path("root/");
   fs::create_directories(Path("outside"));
   fs::create_directories(root);
@@ -126,6 +141,7 @@ TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot
   const TCase cases[] = {
       {root + "a/b/c/", true}, {root, true}, {root + "link/", false}, {root + "link/x/", false}};
   TTargetFolders folders(root);
+  Setup(folders);
   for (const TCase& c : cases) {
     int err = 0;
     bool refused = false;
@@ -141,7 +157,7 @@ TEST_F(TargetWriter, ARedirectedRunCreatesItsFoldersAndFollowsNoLinkBelowItsRoot
 // What stands at the target is looked at only when the new file is renamed
 // into place, whether it was there from the start or appeared while the new
 // file was written.
-TEST_F(TargetWriter, WhatStandsAtTheTargetIsReplacedOrLeftAlone) {
+TEST_P(TargetWriter, WhatStandsAtTheTargetIsReplacedOrLeftAlone) {
   struct TCase {
     const char* name;
     bool appearsLate;  // put there after the new file was created
@@ -168,6 +184,7 @@ TEST_F(TargetWriter, WhatStandsAtTheTargetIsReplacedOrLeftAlone) {
     SCOPED_TRACE(c.name);
     if (!c.appearsLate) putThere(c.name);
     TTargetFolders folders;
+    Setup(folders);
     {
       TTargetFile file;
       ASSERT_TRUE(file.Create(Path(c.name), folders, kKeep, 0644));
@@ -191,7 +208,7 @@ TEST_F(TargetWriter, WhatStandsAtTheTargetIsReplacedOrLeftAlone) {
 // written it is never open to more than it ends with: private where
 // something may stand at the target, and with its final mode only in a
 // folder the run made and only when the umask cuts nothing from it.
-TEST_F(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
+TEST_P(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
   using R = TTargetFile::TReadOnly;
   struct TCase {
     const char* path;
@@ -221,6 +238,7 @@ TEST_F(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
   }
   const std::uint8_t data[] = {'n', 'e', 'w'};
   TTargetFolders folders(dir_.string() + "/");
+  Setup(folders);
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.path);
     TTargetFile file;
@@ -233,6 +251,11 @@ TEST_F(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
     EXPECT_EQ(Read(Path(c.path)), "new");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(NewFiles, TargetWriter, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Nameless" : "Named";
+                         });
 
 }  // namespace
 }  // namespace vx
