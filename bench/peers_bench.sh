@@ -45,9 +45,16 @@
 #   BENCH_CHANGE_PERCENT   [1]
 #   BENCH_TMPFS            tmpfs folder for outputs [/dev/shm/vaultix-bench]
 #   BENCH_INSTALL=1        install the peers first (apt-get; needs root)
-#   BENCH_PAUSE            seconds to wait after deleting a restored tree on
-#                          the disk [0] (ext4 creates files slowly for a while
-#                          after many were deleted; see backup_bench.sh)
+#   BENCH_PAUSE            seconds to wait after deleting a tree of many files
+#                          on the disk [65]: for a minute after an inode was
+#                          freed (longer while its table block is not yet
+#                          written), ext4 without a journal passes it over, so
+#                          every file created meanwhile searches past all that
+#                          were just deleted.
+#
+# Each restore goes to a folder of its own; they are deleted together after
+# the step.  Every measured run starts after a sync, so that no program pays
+# for writing back what the one before it left in the page cache.
 #
 # A quick check of the harness: BENCH_ROUNDS=1 BENCH_MIXED_BYTES=20000000
 # BENCH_TINY_FILES=2000 BENCH_RANDOM_BYTES=20000000 bench/peers_bench.sh
@@ -67,7 +74,7 @@ steps=${BENCH_STEPS:-backup restore verify incremental}
 incremental=${BENCH_INCREMENTAL:-mixed}
 change_percent=${BENCH_CHANGE_PERCENT:-1}
 tmpfs=${BENCH_TMPFS:-/dev/shm/vaultix-bench}
-pause=${BENCH_PAUSE:-0}
+pause=${BENCH_PAUSE:-65}
 declare -A corpus_args=(
   [mixed]="${BENCH_MIXED_BYTES:-1073741824}"
   [tiny]="--kind tiny --files ${BENCH_TINY_FILES:-200000} --size ${BENCH_TINY_SIZE:-2500}"
@@ -120,6 +127,13 @@ make_corpus() {
 }
 
 warm() { tar -cf - -C "$(dirname "$1")" "$(basename "$1")" | cat >/dev/null; }
+# drop_tree PATH...: deletes and, on the disk, waits until ext4 takes the
+# freed inodes again (see BENCH_PAUSE).
+drop_tree() {
+  rm -rf "${@:?}"
+  sync
+  [ "$place" != disk ] || sleep "$pause"
+}
 
 # measure CORPUS PLACE STEP CASE ROUND command...: runs one case and appends
 # a line to the raw results.
@@ -153,6 +167,7 @@ interleaved() {
     # Some peers read with the page cache advised away (borg does): every
     # case starts with the source's pages warm again.
     warm "$hot"
+    sync
     measure "$corpus" "$place" "$step" "$c" "$round" "${cmd[@]}"
     finish_"$step" "$c"
   done
@@ -206,24 +221,23 @@ finish_backup() { :; }
 # --- restore ------------------------------------------------------------
 restore_cases=(vx-restore tar-xzf tar-pigz-x)
 [ -z "${VAULTIX_CLI_BEFORE:-}" ] || restore_cases+=(vx-restore-before)
-prepare_restore() { rm -rf "${out:?}/restored"; mkdir -p "$out/restored"; }
+restored=
+prepare_restore() { restored=$out/restored/$1-$round; mkdir -p "$restored"; }
 cmd_restore() {
   case $1 in
-    vx-restore) vx restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$out/restored" ;;
-    vx-restore-before) vxb restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$out/restored" ;;
-    tar-xzf) cmd=(tar -xzf "$out/tar-gzip1/a.tgz" -C "$out/restored") ;;
-    tar-pigz-x) cmd=(tar -I pigz -xf "$out/tar-pigz1/a.tgz" -C "$out/restored") ;;
+    vx-restore) vx restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$restored" ;;
+    vx-restore-before) vxb restore --destination "$out/vx-quick/" --archive a.arc --all --restore-to "$restored" ;;
+    tar-xzf) cmd=(tar -xzf "$out/tar-gzip1/a.tgz" -C "$restored") ;;
+    tar-pigz-x) cmd=(tar -I pigz -xf "$out/tar-pigz1/a.tgz" -C "$restored") ;;
   esac
 }
 finish_restore() {
-  local copy=$out/restored$src
-  [[ $1 == vx-restore* ]] || copy=$out/restored/$base
+  local copy=$restored$src
+  [[ $1 == vx-restore* ]] || copy=$restored/$base
   if ! diff -rq "$src" "$copy" >>"$log" 2>&1; then
     echo "  $1: the restored copy DIFFERS from the source" >&2
     printf '%s\t%s\trestore\t%s\tcheck\t0\t0\t0\tdiffers\n' "$corpus" "$place" "$1" >>"$raw"
   fi
-  rm -rf "${out:?}/restored"
-  [ "$place" != disk ] || sleep "$pause"
 }
 
 # --- verify -------------------------------------------------------------
@@ -278,7 +292,7 @@ incremental_step() {
     python3 "$root/bench/make_bench_data.py" --change "$change_percent" --seed "$level" "$isrc" >>"$log"
     interleaved incremental "$level" "${incremental_cases[@]}"
   done
-  rm -rf "${d:?}" "$isrc"
+  drop_tree "${d:?}" "$isrc"
 }
 
 # --- the run --------------------------------------------------------------
@@ -328,12 +342,13 @@ for corpus in $corpora; do
       for ((round = 1; round <= rounds; round++)); do
         interleaved "$step" "$round" "${local_cases[@]}"
       done
+      [ "$step" != restore ] || drop_tree "$out/restored"
       unset -n step_cases
     done
     if [[ " $steps " == *" incremental "* && " $incremental " == *" $corpus "* ]]; then
       incremental_step
     fi
-    rm -rf "${out:?}"
+    drop_tree "${out:?}"
   done
 done
 rmdir "$tmpfs" 2>/dev/null || true
