@@ -50,15 +50,10 @@ void TReadSet::CheckFirstMedium() const {
 }
 
 int DecodingWorkers(const TVaultrex& settings, const TArchiveHeader& header) {
-  int threads = settings.BackupThreads;
-  if (threads == 0) {
-    // Nothing to unpack or decipher: copying blocks is no work for a thread
-    // of its own.
-    if (!header.compressed && !header.encrypted) return 0;
-    const char* env = std::getenv("VAULTIX_BACKUP_THREADS");
-    threads = env != nullptr ? std::atoi(env) : 0;
-    if (threads <= 0) threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
-  }
+  // Nothing to unpack or decipher: copying blocks is no work for a thread
+  // of its own.
+  if (settings.BackupThreads == 0 && !header.compressed && !header.encrypted) return 0;
+  const int threads = settings.ThreadsWanted();
   return threads <= 1 ? 0 : std::min(threads, 64);
 }
 

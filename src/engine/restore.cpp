@@ -77,7 +77,18 @@ void TRestoreRun::Body() {
   tape_ = set_->Stream().IsTape();
   newMode_ = NewFileMode();
   frame_.StartBlockReports(stat);
-  for (const TDirRecord& r : engine_.fileList_) Treat(r);
+  if (engine_.ThreadsWanted() > 1)
+    writes_ = std::make_unique<TWriteBehind>(*folders_, newMode_,
+                                             [this](TWriteJob& job) { Written(job); });
+  try {
+    for (const TDirRecord& r : engine_.fileList_) Treat(r);
+    DrainWrites();
+  } catch (...) {
+    // What was handed over is written and reported before the run ends.
+    DrainWrites();
+    throw;
+  }
+  writes_.reset();
   if (tape_ && engine_.EjectTape) set_->Stream().Destination()->Unload();
   set_->Close();
 }
@@ -96,23 +107,32 @@ void TRestoreRun::Treat(const TDirRecord& r) {
     PassOver(r);
     return;
   }
-  const TVaultrex::TRestorePlan plan = engine_.PlanRestore(r, false);
+  TVaultrex::TRestorePlan plan = engine_.PlanRestore(r, false);
+  if (writes_ && plan.restore && writes_->Holds(plan.target)) {
+    // The same target again: it is looked at once the first one is there.
+    writes_->Drain();
+    plan = engine_.PlanRestore(r, false);
+  }
   if (!plan.restore) {
     if (!plan.refusal.empty()) Failed(r, engine_txt::kRestoreErrorOpen, plan.refusal);
     PassOver(r);
   } else {
-    try {
-      RestoreFile(r, plan);
-    } catch (const EVX_CRCError& e) {
-      Failed(r, engine_txt::kRestoreCrcErrorOpen, e.what());
-    } catch (const EVX_Error& e) {
-      if (e.Code() != EVX_FileWriteError::kCode && e.Code() != EVX_BackupReadError::kCode &&
-          e.Code() != EVX_ZipError::kCode)
-        throw;
-      Failed(r, engine_txt::kRestoreErrorOpen, e.what());
-    }
+    Guarded(r, [&] { RestoreFile(r, plan); });
   }
   frame_.FileRead(r);
+}
+
+void TRestoreRun::Guarded(const TDirRecord& r, const std::function<void()>& restore) {
+  try {
+    restore();
+  } catch (const EVX_CRCError& e) {
+    Failed(r, engine_txt::kRestoreCrcErrorOpen, e.what());
+  } catch (const EVX_Error& e) {
+    if (e.Code() != EVX_FileWriteError::kCode && e.Code() != EVX_BackupReadError::kCode &&
+        e.Code() != EVX_ZipError::kCode)
+      throw;
+    Failed(r, engine_txt::kRestoreErrorOpen, e.what());
+  }
 }
 
 void TRestoreRun::PassOver(const TDirRecord& r) {
@@ -124,7 +144,8 @@ void TRestoreRun::PassOver(const TDirRecord& r) {
   set_->Reader().ReadFile(nullptr, [this] { frame_.BlockRead(); });
 }
 
-void TRestoreRun::Failed(const TDirRecord& r, const char* open, const std::string& reason) const {
+void TRestoreRun::Failed(const TDirRecord& r, const char* open, const std::string& reason) {
+  if (!inWritten_) DrainWrites();
   frame_.CountError();
   frame_.Log(open + reason + engine_txt::kRestoreErrorClose + r.path);
 }
@@ -146,20 +167,79 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan
   const TReadOnly readOnly = !engine_.RestoreAttributes ? TReadOnly::Keep
                              : (r.attr & faReadOnly)    ? TReadOnly::Set
                                                         : TReadOnly::Clear;
+  if (writes_ && static_cast<std::uint64_t>(r.size) <= TWriteBehind::kSmallFile) {
+    HandOver(r, plan, readOnly);
+    return;
+  }
+  // The writer thread's folders are the caller's again.
+  DrainWrites();
   TTargetFile out;
   out.Create(target, *folders_, readOnly, newMode_);
   const TExtracted got = Extract(r, out);
+  CheckSize(r, got.bytes);
+  const bool crcMatches = CrcMatches(r, got.crc);
+  Committed(r, target, out, out.Commit(r.time, MayReplace(plan, crcMatches)), crcMatches);
+}
+
+void TRestoreRun::HandOver(const TDirRecord& r, const TVaultrex::TRestorePlan& plan,
+                           TTargetFile::TReadOnly readOnly) {
+  frame_.FileStarts(r);
+  auto job = std::make_unique<TWriteJob>();
+  job->data.reserve(static_cast<std::size_t>(r.size));
+  std::uint32_t crc = kCrcInit;
+  bool tooLong = false;
+  set_->Reader().ReadFile(
+      [&](const std::uint8_t* raw, std::size_t n) {
+        // More than the directory says: read past, it fails anyway.
+        tooLong = tooLong || job->data.size() + n > TWriteBehind::kSmallFile;
+        if (tooLong) return false;
+        job->data.insert(job->data.end(), raw, raw + n);
+        crc = CrcUpdate(crc, raw, n);
+        return true;
+      },
+      [this] { frame_.BlockRead(); });
+  if (tooLong) throw EVX_BackupReadError(engine_txt::kSizeDiffers);
+  CheckSize(r, static_cast<std::int64_t>(job->data.size()));
+  job->record = &r;
+  job->target = plan.target;
+  job->readOnly = readOnly;
+  job->time = r.time;
+  job->crcMatches = CrcMatches(r, crc);
+  job->mayReplace = MayReplace(plan, job->crcMatches);
+  writes_->Push(std::move(job));
+}
+
+void TRestoreRun::Written(TWriteJob& job) {
+  inWritten_ = true;
+  Guarded(*job.record, [&] {
+    CheckWritten(job.file, job.created);
+    Committed(*job.record, job.target, job.file, job.committed, job.crcMatches);
+  });
+  inWritten_ = false;
+}
+
+void TRestoreRun::CheckSize(const TDirRecord& r, std::int64_t bytes) {
   // The directory keeps the low 32 bits of the size.
-  if (static_cast<std::uint32_t>(got.bytes) != static_cast<std::uint32_t>(r.size))
+  if (static_cast<std::uint32_t>(bytes) != static_cast<std::uint32_t>(r.size))
     throw EVX_BackupReadError(engine_txt::kSizeDiffers);
+}
+
+bool TRestoreRun::CrcMatches(const TDirRecord& r, std::uint32_t crc) const {
   // A stored checksum of 0 means the backup computed none.
-  const bool crcMatches = engine_.NoFileCRCs || r.crc == 0 || got.crc == r.crc;
+  return engine_.NoFileCRCs || r.crc == 0 || crc == r.crc;
+}
+
+bool TRestoreRun::MayReplace(const TVaultrex::TRestorePlan& plan, bool crcMatches) const {
   // Data that changed during their backup never replace a file, but are
   // kept where nothing else stands.  A restore of everything replaces
   // whatever stands at the target; the other modes replace only a file their
   // plan found there (one that appeared since is left alone: the write fails).
-  const bool mayReplace = crcMatches && (engine_.RestoreMode == RM_All || plan.exists);
-  if (!out.Commit(r.time, mayReplace)) {
+  return crcMatches && (engine_.RestoreMode == RM_All || plan.exists);
+}
+
+void TRestoreRun::Committed(const TDirRecord& r, const std::string& target, const TTargetFile& out,
+                            bool committed, bool crcMatches) {
+  if (!committed) {
     if (!crcMatches && out.Existed()) throw EVX_CRCError(engine_txt::kCrcDiffers);
     NoteDiskFull(out.Error());
     throw EVX_FileWriteError(IoError(out.Error()));
@@ -167,6 +247,14 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan
   if (engine_.RestoreAttributes) SetFileAttributes(target, r.attr);
   if (!crcMatches) throw EVX_CRCError(engine_txt::kCrcDiffers);
   if (frame_.Logging()) frame_.Log(r.path + engine_txt::kRestoredTo + target);
+}
+
+void TRestoreRun::CheckWritten(const TTargetFile& target, bool created) {
+  if (!created || target.WriteFailed()) NoteDiskFull(target.Error());
+  if (!created)
+    throw EVX_FileWriteError(target.LinkRefused() ? std::string(engine_txt::kForeignLink)
+                                                  : IoError(target.Error()));
+  if (target.WriteFailed()) throw EVX_FileWriteError(engine_txt::kWriteFailed);
 }
 
 // Reads one file's data blocks into target; a target that could not be
@@ -184,11 +272,7 @@ TRestoreRun::TExtracted TRestoreRun::Extract(const TDirRecord& r, TTargetFile& t
     };
   }
   set_->Reader().ReadFile(take, [this] { frame_.BlockRead(); });
-  if (!target.Ready() || target.WriteFailed()) NoteDiskFull(target.Error());
-  if (!target.Ready() && !target.WriteFailed())
-    throw EVX_FileWriteError(target.LinkRefused() ? std::string(engine_txt::kForeignLink)
-                                                  : IoError(target.Error()));
-  if (target.WriteFailed()) throw EVX_FileWriteError(engine_txt::kWriteFailed);
+  CheckWritten(target, target.Ready());
   return got;
 }
 

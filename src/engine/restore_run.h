@@ -1,13 +1,16 @@
 #pragma once
 // Restore: writes the selected files of a set back to disk.  Every file is
-// written to a new file beside its target and put in its place by a rename
-// only when it came out whole.
+// written to a new file in its target's folder that takes the target's
+// name only when it came out whole.  Small files are written on a thread of
+// their own while the next ones are read (see write_behind.h).
+#include <functional>
 #include <memory>
 
 #include "archive/format.h"
 #include "engine/operation_frame.h"
 #include "engine/read_set.h"
 #include "engine/vaultrex.h"
+#include "engine/write_behind.h"
 #include "platform/target_writer.h"
 
 namespace vx {
@@ -27,20 +30,43 @@ class TRestoreRun {
   // A file that is not restored: read past (on tape, skipped later by its
   // file mark).
   void PassOver(const TDirRecord& record);
+  // Runs a file's restore, counting and logging its failure.
+  void Guarded(const TDirRecord& record, const std::function<void()>& restore);
   void RestoreFile(const TDirRecord& record, const TVaultrex::TRestorePlan& plan);
+  // A small file: read whole and handed to the writer thread.
+  void HandOver(const TDirRecord& record, const TVaultrex::TRestorePlan& plan,
+                TTargetFile::TReadOnly readOnly);
+  // What became of a handed-over file, on the caller's thread.
+  void Written(TWriteJob& job);
+  static void CheckSize(const TDirRecord& record, std::int64_t bytes);
+  bool CrcMatches(const TDirRecord& record, std::uint32_t crc) const;
+  bool MayReplace(const TVaultrex::TRestorePlan& plan, bool crcMatches) const;
+  // Throws when the new file could not be made or written.
+  void CheckWritten(const TTargetFile& target, bool created);
+  // After the commit (done when committed): the attributes, the failure for
+  // data that differ, the log line.
+  void Committed(const TDirRecord& record, const std::string& target, const TTargetFile& out,
+                 bool committed, bool crcMatches);
   // What came out of a file's data: the bytes written and their checksum.
   struct TExtracted {
     std::int64_t bytes = 0;
     std::uint32_t crc = 0;
   };
   TExtracted Extract(const TDirRecord& record, TTargetFile& target);
-  void Failed(const TDirRecord& record, const char* open, const std::string& reason) const;
+  // Counts and logs a failed file, after the reports of every file before.
+  void Failed(const TDirRecord& record, const char* open, const std::string& reason);
+  // Delivers what the writer thread has outstanding.
+  void DrainWrites() {
+    if (writes_) writes_->Drain();
+  }
   void NoteDiskFull(int err);
 
   TVaultrex& engine_;
   TOperationFrame frame_;
   std::unique_ptr<TReadSet> set_;
   std::unique_ptr<TTargetFolders> folders_;
+  std::unique_ptr<TWriteBehind> writes_;  // after folders_: stops first
+  bool inWritten_ = false;                // Written() is reporting
   unsigned newMode_ = 0;
   bool tape_ = false;
   int skipCount_ = 0;

@@ -78,10 +78,7 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
 }
 
 int ChecksumThreads(const TVaultrex& settings) {
-  int threads = settings.BackupThreads;
-  if (threads == 0) {
-    if (const char* v = std::getenv("VAULTIX_BACKUP_THREADS")) threads = std::atoi(v);
-  }
+  int threads = settings.ThreadsWanted();
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return std::clamp(threads, 1, kMostChecksumThreads);
 }

@@ -2,9 +2,12 @@
 // statistics reports and the log of the running operation.
 #include "engine/vaultrex.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <thread>
 
 #include "archive/errors.h"
 #include "engine/catalog_run.h"
@@ -223,6 +226,16 @@ bool HasFileExtension(const std::string& path) {
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   const auto dot = path.rfind('.');
   return dot != std::string::npos && dot > nameStart;
+}
+
+int TVaultrex::ThreadsWanted() const {
+  int threads = BackupThreads;
+  if (threads == 0) {
+    const char* env = std::getenv("VAULTIX_BACKUP_THREADS");
+    threads = env != nullptr ? std::atoi(env) : 0;
+    if (threads <= 0) threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  }
+  return threads;
 }
 
 int TVaultrex::Restore() { return TRestoreRun(*this).Run(); }

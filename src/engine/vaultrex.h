@@ -102,6 +102,9 @@ class TVaultrex {
   // archive is the same byte for byte whatever the number.  Restore and
   // verify unpack and decipher on as many threads, with the same outcome.
   int BackupThreads = 0;
+  // BackupThreads, or when 0 $VAULTIX_BACKUP_THREADS, else the number of
+  // processors.
+  int ThreadsWanted() const;
 
   // ---- Operations: each returns its result code ----
   int Backup();
