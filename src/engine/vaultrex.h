@@ -100,7 +100,8 @@ class TVaultrex {
   // caller's thread reads and writes: 0 as many as there are processors (or
   // $VAULTIX_BACKUP_THREADS when set), 1 none besides the caller's.  The
   // archive is the same byte for byte whatever the number.  Restore and
-  // verify unpack and decipher on as many threads, with the same outcome.
+  // verify unpack and decipher on as many threads, with the same outcome;
+  // unless 1, restore writes small files on a thread of their own.
   int BackupThreads = 0;
   // BackupThreads, or when 0 $VAULTIX_BACKUP_THREADS, else the number of
   // processors.
