@@ -127,12 +127,16 @@ make_corpus() {
 }
 
 warm() { tar -cf - -C "$(dirname "$1")" "$(basename "$1")" | cat >/dev/null; }
-# drop_tree PATH...: deletes and, on the disk, waits until ext4 takes the
-# freed inodes again (see BENCH_PAUSE).
+# drop_tree PATH...: deletes and, when a path was on the disk (the outputs
+# of the disk place, the incremental step's copy of the source), waits until
+# ext4 takes the freed inodes again (see BENCH_PAUSE).
 drop_tree() {
   rm -rf "${@:?}"
   sync
-  [ "$place" != disk ] || sleep "$pause"
+  local p
+  for p in "$@"; do
+    case $p in "$work"/*) sleep "$pause"; return ;; esac
+  done
 }
 
 # measure CORPUS PLACE STEP CASE ROUND command...: runs one case and appends
