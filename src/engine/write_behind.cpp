@@ -19,12 +19,16 @@ TWriteBehind::~TWriteBehind() {
 
 void TWriteBehind::Push(std::unique_ptr<TWriteJob> job) {
   targets_.insert(job->target);
+  bool wake = false;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
     ++pushed_;
+    // A writer that found nothing to do is woken for a handful of files,
+    // not for each one (a wake costs both threads a system call).
+    wake = pushed_ - written_ >= kBatch;
   }
-  work_.notify_one();
+  if (wake) work_.notify_one();
   Deliver(kWindow - 1);
 }
 
@@ -35,6 +39,8 @@ void TWriteBehind::Deliver(std::size_t keep) {
       std::unique_lock<std::mutex> lock(mutex_);
       if (written_ == delivered_) {
         if (pushed_ - delivered_ <= keep) return;
+        // The writer may be waiting for a handful.
+        work_.notify_one();
         finished_.wait(lock, [this] { return written_ > delivered_; });
       }
       job = std::move(jobs_.front());

@@ -62,6 +62,7 @@ class TWriteBehind {
 
  private:
   static constexpr std::size_t kWindow = 64;
+  static constexpr std::uint64_t kBatch = 8;
   void Work();
   void Write(TWriteJob& job) const;
   // Delivers finished jobs until at most `keep` are outstanding and none
