@@ -210,12 +210,20 @@ void TRestoreRun::HandOver(const TDirRecord& r, const TVaultrex::TRestorePlan& p
 }
 
 void TRestoreRun::Written(TWriteJob& job) {
-  inWritten_ = true;
+  // Set while this file is reported (a failure then must not wait for the
+  // writer from inside its own delivery), and reset however Guarded() ends,
+  // so that a failure reported later still waits for the writer first.
+  struct TReporting {
+    bool& flag;
+    explicit TReporting(bool& f) : flag(f) { flag = true; }
+    ~TReporting() { flag = false; }
+    TReporting(const TReporting&) = delete;
+    TReporting& operator=(const TReporting&) = delete;
+  } reporting(inWritten_);
   Guarded(*job.record, [&] {
     CheckWritten(job.file, job.created);
     Committed(*job.record, job.target, job.file, job.committed, job.crcMatches);
   });
-  inWritten_ = false;
 }
 
 void TRestoreRun::CheckSize(const TDirRecord& r, std::int64_t bytes) {
