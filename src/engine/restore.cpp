@@ -171,7 +171,7 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan
     HandOver(r, plan, readOnly);
     return;
   }
-  // The writer thread's folders are the caller's again.
+  // Reports keep the order of the files.
   DrainWrites();
   TTargetFile out;
   out.Create(target, *folders_, readOnly, newMode_);

@@ -1,17 +1,18 @@
 #pragma once
-// Small restored files written on a thread of their own.  The caller's
-// thread reads and checks a file's data and hands them over whole; the
-// writer creates, writes and names the files one after the other while the
-// caller goes on with the next ones.  Each finished file comes back to the
-// caller's thread in the order handed over, so every report about it keeps
-// its place.  Restoring many small files is bound by the file system's work
-// per file; this puts that work beside the reading.
-#include <condition_variable>
+// Small restored files written on threads of their own.  The caller's
+// thread reads and checks a file's data, opens its folder and hands them
+// over whole; the writers create, write and name the files while the caller
+// goes on with the next ones.  Each finished file comes back to the caller's
+// thread in the order handed over, so every report about it keeps its
+// place.  Restoring many small files is bound by the file system's work per
+// file; this puts that work beside the reading, and on a disk two writers
+// get through it faster than one (one goes on while the other waits for
+// the file system).
+#include <array>
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -32,10 +33,14 @@ struct TWriteJob {
   double time = 0;
   bool mayReplace = false;
   bool crcMatches = true;
+  // Filled in by Push.
+  TTargetPlace place;
+  std::int64_t unixTime = 0;
   // Filled in by the writer.
   TTargetFile file;
   bool created = false;
   bool committed = false;
+  std::atomic<bool> finished{false};
 };
 
 class TWriteBehind {
@@ -44,16 +49,18 @@ class TWriteBehind {
   static constexpr std::uint64_t kSmallFile = 65536;  // 64 KiB
 
   using TDone = std::function<void(TWriteJob&)>;
-  // The writer uses folders alone until Drain() returns; done is called on
-  // the caller's thread for each job, in the order handed over.
-  TWriteBehind(TTargetFolders& folders, unsigned newMode, TDone done);
+  // Folders are opened on the caller's thread, in the order of the files,
+  // files are made in them by `writers` threads; done is called on the
+  // caller's thread for each job, in the order handed over.
+  TWriteBehind(TTargetFolders& folders, unsigned newMode, TDone done, unsigned writers = 2);
   // Writes what is left; what was not delivered is not reported.
   ~TWriteBehind();
   TWriteBehind(const TWriteBehind&) = delete;
   TWriteBehind& operator=(const TWriteBehind&) = delete;
 
-  // Hands a job over; delivers the jobs finished by then, and waits for the
-  // oldest while too many are outstanding.
+  // Opens the job's folder and hands the job over; delivers the jobs
+  // finished by then, and waits for the oldest while too many are
+  // outstanding.
   void Push(std::unique_ptr<TWriteJob> job);
   // Waits for every job and delivers them.
   void Drain() { Deliver(0); }
@@ -65,6 +72,11 @@ class TWriteBehind {
   static constexpr std::uint64_t kBatch = 8;
   void Work();
   void Write(TWriteJob& job) const;
+  void WakeWriters();
+  // Waits for the files outstanding when the folder of target lies where one
+  // of them goes (a file and a folder of one name: whichever comes first in
+  // the set is made, as on one thread).
+  void WaitForFilesOnTheWay(const std::string& target);
   // Delivers finished jobs until at most `keep` are outstanding and none
   // finished is left.
   void Deliver(std::size_t keep);
@@ -72,16 +84,23 @@ class TWriteBehind {
   TTargetFolders& folders_;
   const unsigned newMode_;
   TDone done_;
-  std::unordered_set<std::string> targets_;  // the caller's thread's own
-  std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable finished_;
-  std::deque<std::unique_ptr<TWriteJob>> jobs_;  // handed over, not yet delivered
-  std::uint64_t pushed_ = 0;
-  std::uint64_t written_ = 0;
+  // The caller's thread's own.
+  std::unordered_set<std::string> targets_;
+  std::string folder_;  // of the last job handed over
   std::uint64_t delivered_ = 0;
-  bool stop_ = false;
-  std::thread thread_;  // last: started once everything else is ready
+  // Shared without a lock: the caller puts job n in ring_[n % kWindow]
+  // before it counts it in pushed_, and takes it out only once it is
+  // finished; a writer claims it by counting it in taken_.
+  std::array<std::unique_ptr<TWriteJob>, kWindow> ring_;
+  std::atomic<std::uint64_t> pushed_{0};
+  std::atomic<std::uint64_t> taken_{0};
+  std::atomic<unsigned> idle_{0};     // writers about to wait for work
+  std::atomic<bool> waiting_{false};  // the caller waits for the oldest job
+  std::atomic<bool> stop_{false};
+  // Rung (counted up) to wake the writers, and the caller.
+  std::atomic<std::uint32_t> workBell_{0};
+  std::atomic<std::uint32_t> doneBell_{0};
+  std::vector<std::thread> threads_;  // last: started once everything else is ready
 };
 
 }  // namespace vx

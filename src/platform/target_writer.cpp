@@ -184,24 +184,37 @@ std::shared_ptr<const TFd> TTargetFolders::Open(std::string_view folder, int& er
   return folderFd_;
 }
 
+TTargetPlace TTargetFolders::Place(std::string_view target) {
+  // The folder (up to the last "/"), without copying it (this runs for
+  // every file).
+  const std::size_t slash = target.rfind('/');
+  const std::string_view folder =
+      slash == std::string_view::npos ? std::string_view("./") : target.substr(0, slash + 1);
+  TTargetPlace place;
+  place.dir = Open(folder, place.err, place.refused);
+  place.created = place.dir && folderCreated_;
+  return place;
+}
+
 bool TTargetFolders::NamelessFiles() {
   if (nameless_ < 0) nameless_ = ::access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
   return nameless_ == 1;
 }
 
-const char* TTargetFolders::TemporaryName(bool drawAgain) {
+bool TTargetFolders::TemporaryName(bool drawAgain, std::array<char, 48>& name) {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  const std::lock_guard<std::mutex> lock(nameMutex_);
   if (random_[0] == '\0' || drawAgain) {
     std::array<unsigned char, 12> random{};
     if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
-      return nullptr;
+      return false;
     for (std::size_t i = 0; i < random.size(); ++i) random_[i] = kChars[random[i] % 36];
     random_[random.size()] = '\0';
   }
   // ".vx-restore-<random>-<count>", put together by hand (this runs for
   // every file).
   static constexpr std::string_view kPrefix = ".vx-restore-";
-  char* out = std::copy(kPrefix.begin(), kPrefix.end(), name_.begin());
+  char* out = std::copy(kPrefix.begin(), kPrefix.end(), name.begin());
   out = std::copy(random_.begin(), random_.end() - 1, out);
   *out++ = '-';
   std::array<char, 20> digits{};
@@ -210,7 +223,7 @@ const char* TTargetFolders::TemporaryName(bool drawAgain) {
     digits[n++] = static_cast<char>('0' + count % 10);
   while (n > 0) *out++ = digits[--n];
   *out = '\0';
-  return name_.data();
+  return true;
 }
 
 namespace {
@@ -236,33 +249,29 @@ std::array<char, 32> FdPath(int fd) {
   return path;
 }
 
-// Links the open file behind path to `name` in dir; never replaces anything.
-int LinkTo(const std::array<char, 32>& path, int dir, const char* name) {
-  return ::linkat(AT_FDCWD, path.data(), dir, name, AT_SYMLINK_FOLLOW);
-}
-
 }  // namespace
 
 bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
                          unsigned newMode) {
-  // The folder (up to the last "/") and the name, without copying the
-  // folder (this runs for every file).
+  return Create(target, folders.Place(target), folders, readOnly, newMode);
+}
+
+bool TTargetFile::Create(const std::string& target, const TTargetPlace& place,
+                         TTargetFolders& folders, TReadOnly readOnly, unsigned newMode) {
   const std::size_t slash = target.rfind('/');
-  const std::string_view folder = slash == std::string::npos
-                                      ? std::string_view("./")
-                                      : std::string_view(target).substr(0, slash + 1);
   name_.assign(target, slash == std::string::npos ? 0 : slash + 1);
   readOnly_ = readOnly;
   mode_ = FinalMode(newMode, readOnly);
-  dir_ = folders.Open(folder, err_, linkRefused_);
-  if (!dir_) return false;
+  linkRefused_ = place.refused;
+  if (!place.dir) return Fail(place.err);
+  dir_ = place.dir;
   folders_ = &folders;
   // Whether a file already stands at the target is found out only when
   // the new one is renamed into place.  In a folder this run made nothing
   // but this run's files stands, so there the new file may carry its final
   // permissions from the start (never more than it ends with); elsewhere it
   // stays private until Commit.
-  modeSet_ = folders.FolderCreated() && (mode_ & ~folders.Umask()) == mode_;
+  modeSet_ = place.created && (mode_ & ~folders.Umask()) == mode_;
   return OpenTemporary(modeSet_ ? mode_ : 0600);
 }
 
@@ -282,15 +291,14 @@ bool TTargetFile::OpenTemporary(unsigned mode) {
     folders_->UseNamedTemporaries();
   }
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    const char* temp = folders_->TemporaryName(attempt > 0);
-    if (temp == nullptr) return Fail(errno);
-    const int fd =
-        ::openat(dir_->Get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (!folders_->TemporaryName(attempt > 0, temp_)) return Fail(errno);
+    const int fd = ::openat(dir_->Get(), temp_.data(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
-      std::copy_n(temp, std::min(std::strlen(temp) + 1, temp_.size()), temp_.begin());
       return true;
     }
+    temp_[0] = '\0';
     if (errno != EEXIST) return Fail(errno);
   }
   return Fail(EEXIST);
@@ -305,9 +313,13 @@ bool TTargetFile::Write(const std::uint8_t* data, std::size_t n) {
 }
 
 bool TTargetFile::Commit(double time, bool mayReplace) {
+  return CommitAt(folders_->Times().ToUnix(DateTimeToDos(time)), mayReplace);
+}
+
+bool TTargetFile::CommitAt(std::int64_t unixTime, bool mayReplace) {
   if (!modeSet_) ::fchmod(fd_.Get(), mode_);
   timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(folders_->Times().ToUnix(DateTimeToDos(time)));
+  times[0].tv_sec = static_cast<time_t>(unixTime);
   times[0].tv_nsec = 0;
   times[1] = times[0];
   ::futimens(fd_.Get(), times);
@@ -325,9 +337,22 @@ bool TTargetFile::Commit(double time, bool mayReplace) {
   return true;
 }
 
-bool TTargetFile::LinkNameless(bool mayReplace) {
+// Links the open file without a name to `name` in its folder; never
+// replaces anything.  With the privilege to link by descriptor that saves
+// the look-up through /proc.
+int TTargetFile::LinkTo(const char* name) {
+  if (folders_->LinkByDescriptor()) {
+    if (::linkat(fd_.Get(), "", dir_->Get(), name, AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM) return -1;
+    // What a process without the privilege is answered.
+    folders_->LinkThroughProc();
+  }
   const std::array<char, 32> path = FdPath(fd_.Get());
-  if (LinkTo(path, dir_->Get(), name_.c_str()) == 0) {
+  return ::linkat(AT_FDCWD, path.data(), dir_->Get(), name, AT_SYMLINK_FOLLOW);
+}
+
+bool TTargetFile::LinkNameless(bool mayReplace) {
+  if (LinkTo(name_.c_str()) == 0) {
     nameless_ = false;
     const int closeErr = fd_.Close();
     if (closeErr == 0) return true;
@@ -338,13 +363,11 @@ bool TTargetFile::LinkNameless(bool mayReplace) {
   if (errno != EEXIST) return Fail(errno);
   // Something stands there: the new file takes a private name and goes on
   // as a named one.
-  for (int attempt = 0; temp_[0] == '\0'; ++attempt) {
-    const char* temp = folders_->TemporaryName(attempt > 0);
-    if (temp == nullptr) return Fail(errno);
-    if (LinkTo(path, dir_->Get(), temp) == 0)
-      std::copy_n(temp, std::min(std::strlen(temp) + 1, temp_.size()), temp_.begin());
-    else if (errno != EEXIST || attempt + 1 >= kTemporaryNameAttempts)
-      return Fail(errno);
+  for (int attempt = 0;; ++attempt) {
+    if (!folders_->TemporaryName(attempt > 0, temp_)) return Fail(errno);
+    if (LinkTo(temp_.data()) == 0) break;
+    temp_[0] = '\0';
+    if (errno != EEXIST || attempt + 1 >= kTemporaryNameAttempts) return Fail(errno);
   }
   nameless_ = false;
   const int closeErr = fd_.Close();

@@ -9,9 +9,11 @@
 #include <sys/types.h>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -35,33 +37,46 @@ bool ReplaceKeepingMode(const std::string& newFile, const std::string& target);
 // Removes a file; false when it could not.
 bool RemoveFile(const std::string& path);
 
+// The folder a target goes into, opened: null with err set when it could
+// not be (refused: a link was the reason); created: made by this run.
+struct TTargetPlace {
+  std::shared_ptr<const TFd> dir;
+  bool created = false;
+  int err = 0;
+  bool refused = false;
+};
+
 // The folders of one writing run.  With a root (a redirected restore) no
 // symbolic link below it is followed and nothing outside it is reached;
 // without one, paths are absolute and a folder link is followed only when it
 // belongs to root or to the running user.  The root and the folder of the
 // last target stay open from one target to the next, as the files of a set
 // lie folder by folder.
+//
+// Folders are opened on one thread; files may be made in them on others
+// (TemporaryName, NamelessFiles, UseNamedTemporaries and Umask may be called
+// from any thread; Times belongs to the thread that opens the folders).
 class TTargetFolders {
  public:
-  explicit TTargetFolders(std::string root = {}) : root_(std::move(root)) {}
+  explicit TTargetFolders(std::string root = {}) : root_(std::move(root)), umask_(ProcessUmask()) {}
   const std::string& Root() const { return root_; }
   // Opens (creating it when missing) the folder a target goes into; the
   // same folder as the last time is handed out again, not opened anew.
   // Null with err set on failure; refused tells that a link was the reason.
   std::shared_ptr<const TFd> Open(std::string_view folder, int& err, bool& refused);
+  // Opens the folder of a target (a path whose folder ends at its last "/").
+  TTargetPlace Place(std::string_view target);
   // Whether the folder last opened was made by this run.
   bool FolderCreated() const { return folderCreated_; }
-  // The process's umask, read once per run.
-  unsigned Umask() {
-    if (umask_ < 0) umask_ = static_cast<int>(ProcessUmask());
-    return static_cast<unsigned>(umask_);
-  }
+  // The process's umask, read when the run starts.
+  unsigned Umask() const { return umask_; }
 
   // The run's conversion of file times.
   TDosTimes& Times() { return times_; }
   // A private name for a new file, different on every call: a random part
-  // drawn once per run (and again when a name is taken) and a count.
-  const char* TemporaryName(bool drawAgain);
+  // drawn once per run (and again when a name is taken) and a count.  False
+  // when no random part could be drawn.
+  bool TemporaryName(bool drawAgain, std::array<char, 48>& name);
   // Whether new files are made without a name (and linked to their target
   // once whole): true until the file system refuses such a file or /proc
   // (through which the link is made) is missing.  Every new file of the run
@@ -69,6 +84,11 @@ class TTargetFolders {
   // UseNamedTemporaries().
   bool NamelessFiles();
   void UseNamedTemporaries() { nameless_ = 0; }
+  // Whether a file without a name can be linked by its descriptor alone
+  // (which takes a privilege), rather than through /proc; learnt from the
+  // first link of the run.
+  bool LinkByDescriptor() const { return linkByFd_ != 0; }
+  void LinkThroughProc() { linkByFd_ = 0; }
 
  private:
   std::string root_;
@@ -77,12 +97,13 @@ class TTargetFolders {
   std::shared_ptr<const TFd> folderFd_;
   bool rootCreated_ = false;
   bool folderCreated_ = false;
-  int umask_ = -1;
-  int nameless_ = -1;  // -1: not yet known
+  const unsigned umask_;
+  std::atomic<int> nameless_{-1};  // -1: not yet known
+  std::atomic<int> linkByFd_{-1};  // -1: not yet known
   TDosTimes times_;
+  std::mutex nameMutex_;           // guards what follows
   std::array<char, 13> random_{};  // empty until drawn
   std::uint64_t count_ = 0;
-  std::array<char, 48> name_{};
 };
 
 // One file on its way to its target: a new file without a name (or with a
@@ -104,6 +125,9 @@ class TTargetFile {
   // tells); false (Error(), LinkRefused()) when it cannot.
   bool Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
               unsigned newMode);
+  // The same in a folder already opened (by TTargetFolders::Place).
+  bool Create(const std::string& target, const TTargetPlace& place, TTargetFolders& folders,
+              TReadOnly readOnly, unsigned newMode);
   bool Ready() const { return fd_.IsOpen(); }
   // Whether Commit found a file or a link at the target.
   bool Existed() const { return existed_; }
@@ -118,6 +142,8 @@ class TTargetFile {
   // permissions (as readOnly tells) and the new content reaches the disk
   // before the rename.  A folder, FIFO or device there is left alone.
   bool Commit(double time, bool mayReplace = true);
+  // The same with the time in seconds since 1970 (as TDosTimes gives it).
+  bool CommitAt(std::int64_t unixTime, bool mayReplace);
   void Discard();
 
  private:
@@ -127,6 +153,7 @@ class TTargetFile {
   }
   bool OpenTemporary(unsigned mode);
   bool LinkNameless(bool mayReplace);
+  int LinkTo(const char* name);
   bool RenameOver(bool mayReplace, bool noReplaceWorks);
 
   std::shared_ptr<const TFd> dir_;

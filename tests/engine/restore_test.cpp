@@ -282,15 +282,12 @@ TEST_F(RestoreTest, SymbolicLinksAreReplacedOrRefusedNeverFollowed) {
   EXPECT_EQ(ReadFile(victim), "precious");
 }
 
-// The folders of one run are found again for every file: a folder swapped
-// for a link (or moved away) between two files is never written through, and
-// files that alternate between folders each land in their own.
-// Small files are written on a thread of their own: every file ends as it
+// Small files are written on threads of their own: every file ends as it
 // does on the caller's thread alone, and the log tells of each in the same
 // order, failures (a folder at the target, a wrong checksum, a refused
-// stored path) and a file too big to be handed over among them, and a target
-// named twice.
-TEST_F(RestoreTest, TheWriterThreadEndsAndReportsEveryFileAsTheCallersThreadAlone) {
+// stored path, a file where a later file's folder goes) and a file too big
+// to be handed over among them, and a target named twice.
+TEST_F(RestoreTest, TheWriterThreadsEndAndReportEveryFileAsTheCallersThreadAlone) {
   const std::vector<TStoredFile> files = {{"/w/s1", "one"},
                                           {"/w/blocked", "x"},
                                           {"/w/../w-refused", "z"},
@@ -300,6 +297,8 @@ TEST_F(RestoreTest, TheWriterThreadEndsAndReportsEveryFileAsTheCallersThreadAlon
                                           {"/w/s2", "two"},
                                           {"/w/blocked2", "y"},
                                           {"/w/dup", "second"},
+                                          {"/w/node", "file"},
+                                          {"/w/node/inner", "in"},
                                           {"/w/s3", ""}};
   WriteArchive(Archive(), files);
   std::vector<std::string> logs[2];
@@ -312,17 +311,20 @@ TEST_F(RestoreTest, TheWriterThreadEndsAndReportsEveryFileAsTheCallersThreadAlon
     fs::remove(engine.LogFileName);
     engine.BackupThreads = threads;
     ASSERT_EQ(engine.Restore(), 9);
-    EXPECT_EQ(engine.ErrorCount(), 4);
+    EXPECT_EQ(engine.ErrorCount(), 5);
     for (const std::string& line : Log())
       if (line.find("/w/") != std::string::npos) logs[threads - 1].push_back(line);
-    for (const char* name : {"s1", "big", "bad", "dup", "s2", "s3"})
+    for (const char* name : {"s1", "big", "bad", "dup", "s2", "node", "s3"})
       ends[threads - 1] += Out(std::string("w/") + name).substr(0, 20) + "|";
   }
   EXPECT_EQ(logs[1], logs[0]);
   EXPECT_EQ(ends[1], ends[0]);
-  EXPECT_EQ(ends[0].substr(ends[0].find("|damaged")), "|damaged|second|two||");
+  EXPECT_EQ(ends[0].substr(ends[0].find("|damaged")), "|damaged|second|two|file||");
 }
 
+// The folders of one run are found again for every file: a folder swapped
+// for a link (or moved away) between two files is never written through, and
+// files that alternate between folders each land in their own.
 // On the caller's thread alone each report follows its file's write, so the
 // swap comes exactly after the first file; with the writer thread the files
 // may lag behind the reports, and only where they go is certain.

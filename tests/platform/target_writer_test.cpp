@@ -21,7 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TargetWriter : public ::testing::TestWithParam<bool> {
+// How the run makes its new files.
+enum class TNewFiles { Named, Nameless, NamelessThroughProc };
+
+class TargetWriter : public ::testing::TestWithParam<TNewFiles> {
  protected:
   void SetUp() override {
     oldUmask_ = ::umask(022);
@@ -34,11 +37,13 @@ class TargetWriter : public ::testing::TestWithParam<bool> {
     ::umask(oldUmask_);
   }
 
-  // The run's folders, making new files without a name or not as the
+  // The run's folders, making new files without a name or not, and linking
+  // them by descriptor (where the process may) or through /proc, as the
   // parameter says.
   void Setup(TTargetFolders& folders) const {
-    if (!GetParam()) folders.UseNamedTemporaries();
-    ASSERT_EQ(folders.NamelessFiles(), GetParam());
+    if (GetParam() == TNewFiles::Named) folders.UseNamedTemporaries();
+    if (GetParam() == TNewFiles::NamelessThroughProc) folders.LinkThroughProc();
+    ASSERT_EQ(folders.NamelessFiles(), GetParam() != TNewFiles::Named);
   }
   std::string Path(const std::string& rel) const { return (dir_ / rel).string(); }
   static std::string Read(const std::string& path) {
@@ -252,10 +257,22 @@ TEST_P(TargetWriter, AFileEndsWithItsModeAndIsNeverMoreOpenWhileWritten) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(NewFiles, TargetWriter, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Nameless" : "Named";
-                         });
+std::string NewFilesName(const ::testing::TestParamInfo<TNewFiles>& info) {
+  switch (info.param) {
+    case TNewFiles::Named:
+      return "Named";
+    case TNewFiles::Nameless:
+      return "Nameless";
+    case TNewFiles::NamelessThroughProc:
+      break;
+  }
+  return "NamelessThroughProc";
+}
+
+INSTANTIATE_TEST_SUITE_P(NewFiles, TargetWriter,
+                         ::testing::Values(TNewFiles::Named, TNewFiles::Nameless,
+                                           TNewFiles::NamelessThroughProc),
+                         NewFilesName);
 
 }  // namespace
 }  // namespace vx
