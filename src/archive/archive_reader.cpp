@@ -115,6 +115,7 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
       static_cast<std::int64_t>(kHeaderSize + kCountSize) +
       static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kRecordSize);
   if (archiveSize > 0 && needed > archiveSize) throw EVX_BackupReadError(kDamagedSet);
+  if (count == 0) CheckNothingFollows(archiveSize);
   // Records are added as they arrive: a count larger than the data ends at
   // the first short read, having allocated only for records really present.
   try {
@@ -129,6 +130,23 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
     throw;
   }
   return count;
+}
+
+// A set of no files is one transfer block: the header, the count and
+// padding.  A count of 0 in front of anything else (directory records, more
+// blocks) is a damaged count, not an empty set.
+void TArchiveReader::CheckNothingFollows(std::int64_t archiveSize) {
+  if (archiveSize > static_cast<std::int64_t>(kBlockSize)) throw EVX_BackupReadError(kDamagedSet);
+  std::vector<std::uint8_t> rest(kBlockSize - kHeaderSize - kCountSize);
+  std::size_t got = 0;
+  try {
+    got = src_.Read(rest.data(), rest.size());
+  } catch (const EVX_BackupReadError&) {
+    return;  // the medium ends here: nothing follows
+  }
+  for (std::size_t i = 0; i < got; ++i) {
+    if (rest[i] != 0x00 && rest[i] != 0xFF) throw EVX_BackupReadError(kDamagedSet);
+  }
 }
 
 bool TArchiveReader::NextHeader(TBlockHeader& header, const TDataTexts& texts) {

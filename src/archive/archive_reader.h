@@ -134,6 +134,7 @@ class TArchiveReader {
   void CopyFile(const TStoredBlockTaker& take, const TBlockTick& tick, const TDataTexts& texts);
 
  private:
+  void CheckNothingFollows(std::int64_t archiveSize);
   void ReadExact(void* data, std::size_t count, const char* text);
   // Reads the next block's header and stored bytes; false at the end block.
   bool NextBlock(TBlockHeader& header, std::size_t& onMedium, const TBlockTick& tick,

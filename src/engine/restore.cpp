@@ -5,6 +5,7 @@
 
 #include "archive/errors.h"
 #include "engine/restore_run.h"
+#include "engine/stored_check.h"
 #include "engine/texts.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -227,14 +228,11 @@ void TRestoreRun::Written(TWriteJob& job) {
 }
 
 void TRestoreRun::CheckSize(const TDirRecord& r, std::int64_t bytes) {
-  // The directory keeps the low 32 bits of the size.
-  if (static_cast<std::uint32_t>(bytes) != static_cast<std::uint32_t>(r.size))
-    throw EVX_BackupReadError(engine_txt::kSizeDiffers);
+  if (!SizeMatches(r, bytes)) throw EVX_BackupReadError(engine_txt::kSizeDiffers);
 }
 
 bool TRestoreRun::CrcMatches(const TDirRecord& r, std::uint32_t crc) const {
-  // A stored checksum of 0 means the backup computed none.
-  return engine_.NoFileCRCs || r.crc == 0 || crc == r.crc;
+  return vx::CrcMatches(r, crc, engine_.NoFileCRCs);
 }
 
 bool TRestoreRun::MayReplace(const TVaultrex::TRestorePlan& plan, bool crcMatches) const {

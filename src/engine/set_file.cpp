@@ -10,6 +10,7 @@
 #include <string>
 
 #include "archive/errors.h"
+#include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/fd.h"
@@ -24,6 +25,24 @@ namespace {
 constexpr const char* kSection = "VAULTRex";
 constexpr std::int64_t kSetMagic = 2059128029;  // 0x7ABBCCDD
 constexpr const char* kFtpPasswordDefault = "vaultix@localhost";
+
+// The keys LoadSet reads as numbers (booleans included) and as texts.
+constexpr const char* kIntegerKeys[] = {"LogFileMode",         "EncryptData",
+                                        "CompressData",        "RuninBackground",
+                                        "RecurseSubDir",       "BackupHiddenSysFiles",
+                                        "BackupOpenFiles",     "BackupMode",
+                                        "VerifyDuringBackup",  "HandleOpenErrors",
+                                        "HandleFileReadError", "BackupToTape",
+                                        "BackupToFTP",         "FTP_port",
+                                        "EraseTargetDir",      "SpanDisks",
+                                        "KeepArchiveFlags",    "AskForFirstDisk",
+                                        "TapeFileMarks",       "EjectTape",
+                                        "RedirectRestore",     "FlatRestore",
+                                        "RestoreMode",         "RestoreAttributes"};
+constexpr const char* kTextKeys[] = {"LogFileName",       "EncryptKey",      "Comment",
+                                     "Messages",          "IncludeNames",    "ExcludeNames",
+                                     "BackupDestination", "ArchiveBaseName", "FTP_Hostname",
+                                     "FTP_username",      "FTP_password",    "RestoreTo"};
 
 // Bytes 32..128 stay, except the apostrophe and the backslash; every other
 // byte becomes "\x" and two upper-case hexadecimal digits.
@@ -41,6 +60,25 @@ std::string EscapeText(const std::string& text) {
     }
   }
   return out;
+}
+
+// Decimal digits with an optional sign, or "0x" and hexadecimal digits.
+bool LooksLikeInteger(const std::string& text) {
+  const std::string t = Trim(text, kWhiteSpace);
+  std::size_t i = 0;
+  bool hex = false;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    i = 2;
+    hex = true;
+  } else if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+    i = 1;
+  }
+  if (i >= t.size()) return false;
+  for (; i < t.size(); ++i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (!(hex ? std::isxdigit(c) : std::isdigit(c))) return false;
+  }
+  return true;
 }
 
 int HexDigit(char c) {
@@ -149,14 +187,37 @@ class TSetReader {
   void CheckRange(const char* key, std::int64_t last) {
     const std::int64_t v = Int(key, 0);
     if (v < 0 || v > last) {
-      throw EVX_ParameterError(std::string("Neplatná hodnota nastavenia ") + key + "=" +
-                               std::to_string(v) + " (povolené 0 až " + std::to_string(last) + ")");
+      throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + key + "=" +
+                               std::to_string(v) + engine_txt::kAllowedFrom + std::to_string(last) +
+                               ")");
     }
   }
   void CheckNoNul(const char* key) {
     if (Text(key, "").find('\0') != std::string::npos) {
-      throw EVX_ParameterError(std::string("Neplatná hodnota nastavenia ") + key +
-                               ": obsahuje znak \\x00");
+      throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + key + engine_txt::kHoldsNul);
+    }
+  }
+  // A value written as a number must fit the field: read as the default
+  // (as a text that is no number is) it would turn a typing error into a
+  // different setting.
+  void CheckInteger(const char* key) {
+    const std::string raw = GetProfileString(file_, kSection, key, "", 2048);
+    if (!LooksLikeInteger(raw) || ParseSetFileInt(raw)) return;
+    throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + key + "=" + raw +
+                             engine_txt::kNotAnInteger);
+  }
+  // A group's two digits must be hexadecimal digits (a lower-case one still
+  // reads as 0); anything else would come back as a byte nobody wrote.
+  void CheckEscapes(const char* key) {
+    const std::string raw = GetProfileString(file_, kSection, key, "", 2048);
+    for (std::size_t i = 0; i + 3 < raw.size(); ++i) {
+      if (raw[i] != '\\') continue;
+      if (!std::isxdigit(static_cast<unsigned char>(raw[i + 2])) ||
+          !std::isxdigit(static_cast<unsigned char>(raw[i + 3]))) {
+        throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + key +
+                                 engine_txt::kBadEscape + raw.substr(i, 4));
+      }
+      i += 3;
     }
   }
 
@@ -225,6 +286,8 @@ void TVaultrex::LoadSet(const std::string& fileName) {
   TSetReader r(fileName);
   // Nothing changes unless the file is a set file whose values can be used.
   if (r.Int("Magicnumber", -1) != kSetMagic) throw std::runtime_error("Vadný formát súboru");
+  for (const char* key : kIntegerKeys) r.CheckInteger(key);
+  for (const char* key : kTextKeys) r.CheckEscapes(key);
   r.CheckRange("LogFileMode", LFM_Append);
   r.CheckRange("CompressData", CDM_MaxCompression);
   r.CheckRange("BackupMode", BM_Special);
@@ -233,14 +296,9 @@ void TVaultrex::LoadSet(const std::string& fileName) {
   r.CheckRange("RestoreMode", RM_NewerAndNew);
   double special = 0.0;
   if (r.Int("BackupMode", 0) == BM_Special && !r.DateIn("SpecialBackupDate", special)) {
-    throw EVX_ParameterError(
-        "Neplatná hodnota nastavenia SpecialBackupDate: BackupMode=3 potrebuje platný dátum");
+    throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + engine_txt::kNeedsDate);
   }
-  for (const char* key : {"LogFileName", "EncryptKey", "Comment", "Messages", "IncludeNames",
-                          "ExcludeNames", "BackupDestination", "ArchiveBaseName", "FTP_Hostname",
-                          "FTP_username", "FTP_password", "RestoreTo"}) {
-    r.CheckNoNul(key);
-  }
+  for (const char* key : kTextKeys) r.CheckNoNul(key);
   LogFileMode = static_cast<TLogFileMode>(r.Int("LogFileMode", 0));
   LogFileName = r.Text("LogFileName", "");
   EncryptData = r.Bool("EncryptData", false);

@@ -231,4 +231,17 @@ inline constexpr char kUncompressed[] = "Bez kompresie";
 inline constexpr char kRate1[] = "Backed up at ";
 inline constexpr char kRate2[] = " per Minute";
 
+// ---- Set file (LoadSet) --------------------------------------------------------
+// "Neplatná hodnota nastavenia <key>=<value> (povolené 0 až <n>)"
+inline constexpr char kBadSetting[] = "Neplatná hodnota nastavenia ";
+inline constexpr char kAllowedFrom[] = " (povolené 0 až ";
+// Followed by the key: "...<key>: obsahuje znak \x00".
+inline constexpr char kHoldsNul[] = ": obsahuje znak \\x00";
+inline constexpr char kNeedsDate[] = "SpecialBackupDate: BackupMode=3 potrebuje platný dátum";
+// Added with this version, in the style of the ones above.
+// "Neplatná hodnota nastavenia <key>=<value> (nie je celé číslo v rozsahu)"
+inline constexpr char kNotAnInteger[] = " (nie je celé číslo v rozsahu)";
+// "Neplatná hodnota nastavenia <key>: chybná escape sekvencia <group>"
+inline constexpr char kBadEscape[] = ": chybná escape sekvencia ";
+
 }  // namespace vx::engine_txt

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "archive/errors.h"
+#include "engine/stored_check.h"
 #include "engine/texts.h"
 #include "engine/verify_run.h"
 #include "platform/compared_file.h"
@@ -32,8 +33,8 @@ class TDiskComparison {
   // Always true: the rest of the file is unpacked even after a difference,
   // so that damaged data show as such whatever the disk holds.
   bool Next(const std::uint8_t* raw, std::size_t n) {
-    unpacked_ += static_cast<std::int64_t>(n);
-    if (!file_.IsOpen() || code_ != 0 || unpacked_ > file_.Size()) return true;
+    unpacked_.Add(raw, n);
+    if (!file_.IsOpen() || code_ != 0 || unpacked_.bytes > file_.Size()) return true;
     if (file_.Read(buffer_, n) != n)
       code_ = 4;
     else if (std::memcmp(buffer_, raw, n) != 0)
@@ -41,9 +42,16 @@ class TDiskComparison {
     return true;
   }
 
+  // What a restore would refuse of the unpacked bytes, nullptr when nothing.
+  const char* StoredDamage(const TDirRecord& r, bool noFileCRCs) const {
+    if (!SizeMatches(r, unpacked_.bytes)) return engine_txt::kSizeDiffers;
+    if (!CrcMatches(r, unpacked_.crc, noFileCRCs)) return engine_txt::kCrcDiffers;
+    return nullptr;
+  }
+
   int Finish() {
     if (!file_.IsOpen()) return 2;
-    if (unpacked_ != file_.Size()) return 3;
+    if (unpacked_.bytes != file_.Size()) return 3;
     if (code_ != 0) return code_;
     // Bytes added behind the size read at the start.
     std::uint8_t extra = 0;
@@ -53,7 +61,7 @@ class TDiskComparison {
  private:
   TComparedFile file_;
   std::uint8_t* buffer_;
-  std::int64_t unpacked_ = 0;
+  TUnpacked unpacked_;
   int code_ = 0;
 };
 
@@ -132,7 +140,13 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     set_->Reader().ReadFile(
         [&comparison](const std::uint8_t* raw, std::size_t n) { return comparison.Next(raw, n); },
         [this] { frame_.BlockRead(); });
-    outcome = Count(r, comparison.Finish());
+    // Data that a restore would refuse are no good copy, whatever the disk
+    // holds; the stream stands at the next file all the same.
+    if (const char* damage = comparison.StoredDamage(r, engine_.NoFileCRCs)) {
+      Failed(r, damage);
+    } else {
+      outcome = Count(r, comparison.Finish());
+    }
   } catch (const EVX_Error& e) {
     // The set's data ended early or were damaged: the file was not checked,
     // which a verify must never report as success.  A block that does not
@@ -141,11 +155,7 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     if (code != EVX_FileWriteError::kCode && code != EVX_BackupReadError::kCode &&
         code != EVX_ZipError::kCode)
       throw;
-    frame_.Log(engine_txt::kVerifyErrorOpen + std::string(e.what()) +
-               engine_txt::kVerifyErrorClose + r.path);
-    ++other_;
-    frame_.CountError();
-    failed_ = true;
+    Failed(r, e.what());
     // On tape the next file begins behind this file's mark; a read that
     // stopped inside damaged data would otherwise go on there.
     if (set_->Stream().IsTape() && code == EVX_BackupReadError::kCode) {
@@ -155,6 +165,13 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
   }
   if (engine_.OnFileVerified) engine_.OnFileVerified(r.path, outcome);
   frame_.FileRead(r);
+}
+
+void TVerifyRun::Failed(const TDirRecord& r, const std::string& reason) {
+  frame_.Log(engine_txt::kVerifyErrorOpen + reason + engine_txt::kVerifyErrorClose + r.path);
+  ++other_;
+  frame_.CountError();
+  failed_ = true;
 }
 
 TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {

@@ -3,6 +3,7 @@
 // is unpacked, byte for byte with the file at its stored path.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "archive/format.h"
@@ -20,6 +21,8 @@ class TVerifyRun {
  private:
   void Body();
   void VerifyFile(const TDirRecord& record);
+  // Logs and counts a file whose stored data cannot be trusted.
+  void Failed(const TDirRecord& record, const std::string& reason);
   // Counts and logs a comparison's code; gives the outcome reported.
   TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code);
   void WriteSummary() const;

@@ -161,6 +161,28 @@ INSTANTIATE_TEST_SUITE_P(
                                        [](std::string& b) { b.resize(b.size() - 100); }}),
     vx::test::TCaseName());
 
+// A count of 0 in front of directory records or data is damage, whether the
+// set is one transfer block or more, for every operation that reads it; a
+// set written with no files still reads as empty.
+TEST_F(CatalogTest, ZeroedCountIsDamageForEveryReader) {
+  const std::vector<std::vector<TStoredFile>> sets = {
+      {{"/x/a", "abc"}}, {{"/x/a", "abc"}, {"/x/b", TextBytes(40000)}}};
+  for (const auto& files : sets) {
+    WriteArchive(Archive(), files);
+    std::string bytes = ReadFile(Archive());
+    EncodeCount(0, reinterpret_cast<std::uint8_t*>(&bytes[kHeaderSize]));
+    WriteFile(Archive(), bytes);
+    std::string comment;
+    EXPECT_EQ(engine.Catalog(), 9) << files.size();
+    EXPECT_EQ(engine.Verify(), 9) << files.size();
+    RestoreEverythingTo();
+    EXPECT_EQ(engine.Restore(), 9) << files.size();
+  }
+  WriteArchive(Archive(), {});
+  EXPECT_EQ(engine.Catalog(), 0);
+  EXPECT_EQ(engine.Verify(), 0);
+}
+
 // A split set whose base name has a folder part is found where the backup
 // wrote it; a dot in a folder name is no extension.
 TEST_F(FirstMediumTest, BaseNameWithAFolderPartIsFoundWhereTheStreamOpensIt) {

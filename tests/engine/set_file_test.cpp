@@ -221,16 +221,25 @@ TEST_P(SetFileRefusals, OutOfRangeValueIsRefusedWithItsKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, SetFileRefusals,
-    ::testing::Values(RefusedValue{"LogFileMode", "3", "LogFileMode"},
-                      RefusedValue{"CompressData", "3", "CompressData"},
-                      RefusedValue{"CompressData", "-1", "CompressData"},
-                      RefusedValue{"BackupMode", "4", "BackupMode"},
-                      RefusedValue{"HandleOpenErrors", "0x3", "HandleOpenErrors"},
-                      RefusedValue{"HandleFileReadError", "9", "HandleFileReadError"},
-                      RefusedValue{"RestoreMode", "7", "RestoreMode"},
-                      RefusedValue{"Comment", "ab\\x00cd", "Comment"},
-                      RefusedValue{"IncludeNames", "/a\\x00/b\\x09", "IncludeNames"},
-                      RefusedValue{"EncryptKey", "\\x00secret99", "EncryptKey"}));
+    ::testing::Values(
+        RefusedValue{"LogFileMode", "3", "LogFileMode"},
+        RefusedValue{"CompressData", "3", "CompressData"},
+        RefusedValue{"CompressData", "-1", "CompressData"},
+        RefusedValue{"BackupMode", "4", "BackupMode"},
+        RefusedValue{"HandleOpenErrors", "0x3", "HandleOpenErrors"},
+        RefusedValue{"HandleFileReadError", "9", "HandleFileReadError"},
+        RefusedValue{"RestoreMode", "7", "RestoreMode"},
+        RefusedValue{"Comment", "ab\\x00cd", "Comment"},
+        RefusedValue{"IncludeNames", "/a\\x00/b\\x09", "IncludeNames"},
+        RefusedValue{"EncryptKey", "\\x00secret99", "EncryptKey"},
+        // A number that does not fit is not read as the default.
+        RefusedValue{"CompressData", "2147483648",
+                     "CompressData=2147483648 (nie je celé číslo v rozsahu)"},
+        RefusedValue{"FTP_port", "0x1FFFFFFFF", "FTP_port=0x1FFFFFFFF"},
+        RefusedValue{"SpanDisks", "-99999999999999999999", "SpanDisks="},
+        // A broken escape is named as such, not read as a NUL byte.
+        RefusedValue{"Comment", "ab\\xZZcd", "Comment: chybná escape sekvencia \\xZZ"},
+        RefusedValue{"RestoreTo", "/a\\x1G/b", "RestoreTo: chybná escape sekvencia"}));
 
 TEST_F(SetFileTest, SpecialModeNeedsAValidDate) {
   TVaultrex a;

@@ -194,6 +194,52 @@ TEST_F(VerifyTest, DamagedDataCountEvenWhenTheDiskFileDiffersOrIsMissing) {
             log.end());
 }
 
+// A directory record whose size or checksum does not fit the stored data:
+// the disk file equals the data, yet a restore would refuse them, so verify
+// fails the file too (98), with the reason restore gives.
+struct TRecordDamage {
+  const char* name;
+  std::size_t offset;   // in the first record
+  std::uint32_t xorBy;  // applied to the 32-bit field there
+  const char* reason;   // "" when the set stays good
+};
+void PrintTo(const TRecordDamage& c, std::ostream* os) { *os << c.name; }
+
+class VerifyRecordDamage : public VerifyTest,
+                           public ::testing::WithParamInterface<TRecordDamage> {};
+
+TEST_P(VerifyRecordDamage, FailsWhatRestoreRefuses) {
+  const TRecordDamage& c = GetParam();
+  WriteArchive(Archive(), {files[0]}, 9);
+  std::string bytes = ReadFile(Archive());
+  std::uint32_t field = 0;
+  const std::size_t at = kHeaderSize + kCountSize + c.offset;
+  std::memcpy(&field, bytes.data() + at, 4);
+  field = c.xorBy == 0xFFFFFFFFu ? 0 : field ^ c.xorBy;  // all ones: the field cleared
+  std::memcpy(bytes.data() + at, &field, 4);
+  WriteFile(Archive(), bytes);
+  const bool damaged = *c.reason != '\0';
+  EXPECT_EQ(engine.Verify(), damaged ? 98 : 0);
+  const std::string line = std::string("Chyba (") + c.reason + ") počas kontroly " + files[0].path;
+  EXPECT_EQ(LogHas(line), damaged);
+  RestoreEverythingTo();
+  EXPECT_EQ(engine.Restore() != 0, damaged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, VerifyRecordDamage,
+    ::testing::Values(
+        TRecordDamage{"SizeOneMore", 256, 0x1, "Dĺžka dát v zálohe nezodpovedá dĺžke súboru"},
+        TRecordDamage{"SizeHighBit", 256, 0x80000000u,
+                      "Dĺžka dát v zálohe nezodpovedá dĺžke súboru"},
+        TRecordDamage{"SizeZero", 256, 0xFFFFFFFFu, "Dĺžka dát v zálohe nezodpovedá dĺžke súboru"},
+        TRecordDamage{"CrcOneBit", 260, 0x100,
+                      "Kontrolný súčet súboru je iný ako u originálneho súboru - súbor môže byť "
+                      "poškodený"},
+        // A checksum of 0 means none was stored: nothing to compare.
+        TRecordDamage{"CrcCleared", 260, 0xFFFFFFFFu, ""}),
+    vx::test::TCaseName());
+
 // A stop request inside a big file ends the verify at the next block.
 TEST_F(VerifyTest, StopInsideABigFileEndsAtTheNextBlock) {
   files = {{dir / "data/big", NoiseBytes(40 * kBlockSize)}, {dir / "data/after", "x"}};
