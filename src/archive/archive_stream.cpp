@@ -57,6 +57,13 @@ bool SyncFolder(const std::string& folder) {
   return ::fsync(fd.Get()) == 0 || errno == EINVAL || errno == EROFS;
 }
 
+// A volume is read only when it is a regular file: a FIFO in its place would
+// wait for a writer for ever, a device would never end.  -1 otherwise.
+int OpenVolumeForReading(const std::string& name) {
+  TOpenResult opened = OpenRegularForReading(name);
+  return opened.status == TOpenStatus::kOpened ? opened.fd.Release() : -1;
+}
+
 // Closes the descriptor held in fd, if any; fd is -1 afterwards.
 void CloseHeld(int& fd) { const TFd closing(std::exchange(fd, -1)); }
 
@@ -142,7 +149,7 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     }
     if (fd_ >= 0) fdRemembered_ = Remember(fd_, span_ ? name : tempName_, written_);
   } else {
-    fd_ = OpenFd(name, O_RDONLY).Release();
+    fd_ = OpenVolumeForReading(name);
   }
   if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
   bytesInVolume_ = 0;
@@ -426,14 +433,16 @@ void TArchiveStream::NextReadVolume() {
       if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
       continue;
     }
-    fd_ = OpenFd(name, O_RDONLY).Release();
+    fd_ = OpenVolumeForReading(name);
     if (fd_ >= 0) {
       // The first volume was found to be a set's; a later one cut short is
       // damage.
       if (!HoldsWholeBlocks(fd_)) throw EVX_BackupReadError(kEarlyEnd);
       return;
     }
-    if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+    // A volume that is there but cannot be read (no regular file, no
+    // permission) would be asked for again and again.
+    if (!asked || Exists(name)) throw EVX_CreateStreamError(kCannotOpenVolume);
   }
 }
 

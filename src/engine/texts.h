@@ -231,6 +231,10 @@ inline constexpr char kUncompressed[] = "Bez kompresie";
 inline constexpr char kRate1[] = "Backed up at ";
 inline constexpr char kRate2[] = " per Minute";
 
+// ---- The log's place (added with this version) ------------------------------
+// Followed by the log's path.
+inline constexpr char kLogIsTheSet[] = "Súbor záznamu nesmie byť súborom zálohy ani jej časťou: ";
+
 // ---- Set file (LoadSet) --------------------------------------------------------
 // "Neplatná hodnota nastavenia <key>=<value> (povolené 0 až <n>)"
 inline constexpr char kBadSetting[] = "Neplatná hodnota nastavenia ";

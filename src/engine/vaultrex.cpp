@@ -12,6 +12,7 @@
 #include "archive/errors.h"
 #include "engine/catalog_run.h"
 #include "engine/delete_run.h"
+#include "engine/log_place.h"
 #include "engine/restore_run.h"
 #include "engine/texts.h"
 #include "engine/verify_run.h"
@@ -188,6 +189,8 @@ void TVaultrex::OpenLog(int& insertLine) {
   insertLine = 0;
   log_.reset();
   if (LogFileMode == LFM_NoLog) return;
+  // Opening the log for writing would empty the set it names.
+  if (LogNamesTheSet(*this)) throw EVX_ParameterError(engine_txt::kLogIsTheSet + LogFileName);
   log_ = std::make_unique<TLogFile>(LogFileName);
   if (LogFileMode == LFM_CreateNew) {
     log_->CreateNew();

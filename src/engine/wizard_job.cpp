@@ -238,6 +238,10 @@ void LoadJobFile(const std::string& fileName, TBackupPage& page) {
   if (!FileExists(fileName)) {
     throw std::runtime_error(fileName + "\nSúbor nenájdený.\n" + "Nesprávna cesta k súboru");
   }
+  // A FIFO would wait for a writer for ever, a device would never end.
+  if (!IsRegularFile(fileName)) {
+    throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
+  }
   if (!ReadJobBool(fileName, "ID", MarkerKey().c_str(), false)) {
     throw std::runtime_error(fileName + "\nNeplatný formát záložnej sady");
   }

@@ -28,6 +28,11 @@ bool FileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
   struct stat st {};

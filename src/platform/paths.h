@@ -14,6 +14,7 @@ namespace vx {
 bool StripRecursionMarker(std::string& entry);
 
 bool FileExists(const std::string& path);       // a non-folder entry exists
+bool IsRegularFile(const std::string& path);    // a regular file, links followed
 bool DirectoryExists(const std::string& path);  // a folder exists (links followed)
 // Creates the folder and all missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);

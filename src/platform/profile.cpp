@@ -18,6 +18,8 @@ namespace vx {
 
 namespace {
 
+constexpr std::size_t kMaxProfileBytes = std::size_t{64} << 20;
+
 struct TProfileText {
   std::vector<std::string> lines;  // without line breaks
   bool crlf = false;               // the file used CR LF; kept on rewrite
@@ -45,9 +47,20 @@ bool KeyValue(const std::string& line, std::string& key, std::string& value) {
   return true;
 }
 
+// Only a regular file is read: a FIFO would wait for a writer for ever and a
+// device such as /dev/zero would never end.  Anything else reads as missing.
 bool Load(const std::string& file, TProfileText& text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
+  const TOpenResult opened = OpenRegularForReading(file);
+  if (opened.status != TOpenStatus::kOpened) return false;
+  std::string all;
+  char chunk[8192];
+  for (;;) {
+    const TIoResult r = ReadAll(opened.fd.Get(), chunk, sizeof chunk);
+    all.append(chunk, r.done);
+    if (!r.Complete()) break;
+    if (all.size() > kMaxProfileBytes) return false;  // no profile file is that big
+  }
+  std::istringstream in(all);
   std::string line;
   bool first = true;
   while (std::getline(in, line)) {
