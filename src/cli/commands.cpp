@@ -263,7 +263,8 @@ int RunOperation(TRunContext& ctx, const TCliOptions& o) {
     case TCliOperation::Comment: {
       std::string comment;
       int code = e.RetrieveComment(comment);
-      if (code == 0) ctx.env.out << comment << '\n';
+      // Bytes from a set never reach a terminal as control sequences.
+      if (code == 0) ctx.env.out << EscapeControls(comment, false) << '\n';
       return code;
     }
   }
@@ -283,10 +284,10 @@ std::string FormatCatalogLine(const TDirRecord& r) {
   return head + EscapeControls(r.path);
 }
 
-std::string EscapeControls(const std::string& path) {
+std::string EscapeControls(const std::string& path, bool backslash) {
   std::string line;
   for (unsigned char c : path) {
-    if (c < 32 || c == 127) {
+    if (c < 32 || c == 127 || (backslash && c == '\\')) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\x%02X", c);
       line += esc;

@@ -32,7 +32,11 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env);
 // characters of the path are written as \xNN so that a line stays one line.
 std::string FormatCatalogLine(const TDirRecord& record);
 
-// A stored path for a line of text: control characters as \xNN.
-std::string EscapeControls(const std::string& path);
+// Text from a set (a stored path, a comment) for a line of text: control
+// characters and DEL as \xNN, so that nothing of it acts on a terminal and a
+// TAB or line break inside a path cannot split its line; with `backslash`
+// (the TAB-separated lines) the backslash too, so that the escapes stay
+// unambiguous.
+std::string EscapeControls(const std::string& path, bool backslash = true);
 
 }  // namespace vx

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/commands.h"
 #include "cli/texts.h"
 #include "support/utils.h"
 
@@ -72,7 +73,7 @@ std::string FormatProgressLine(const TProgressState& s, std::size_t width) {
 
   std::size_t used = Columns(line);
   if (!s.currentFile.empty() && used + 2 < width) {
-    line += "  " + CutLeftToColumns(s.currentFile, width - used - 2);
+    line += "  " + CutLeftToColumns(EscapeControls(s.currentFile, false), width - used - 2);
   }
   if (Columns(line) > width) {
     // Too narrow even for the numbers: keep what fits from the left.

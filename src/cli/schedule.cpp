@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/commands.h"
 #include "cli/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
@@ -288,6 +289,16 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
   TScheduleUnit unit{name,          absJob,
                      *when,         ProgramPath(),
                      LogPath(name), fs::path(ScheduleLogDir()).parent_path().string()};
+  // A line break in a path would end its line in the unit file and let the
+  // rest of the path stand as a setting of its own.
+  if (HasControlCharacter(unit.stateDir))
+    return Failure(env,
+                   "the state folder's path (VAULTIX_STATE_DIR, XDG_STATE_HOME or HOME) "
+                   "holds a control character: " +
+                       EscapeControls(unit.stateDir));
+  if (HasControlCharacter(unit.logFile))
+    return Failure(
+        env, "the schedule's log path holds a control character: " + EscapeControls(unit.logFile));
   if (!StartableBySystemd(unit.program))
     return Failure(
         env, "systemd starts no program whose path holds a quote or a backslash: " + unit.program);

@@ -185,6 +185,27 @@ TEST_F(Schedules, RefusesAProgramPathSystemdCannotStart) {
   }
 }
 
+// A path that goes into a unit file with a line break or another control
+// byte in it would break the unit's lines: refused, naming the value, and no
+// unit is written.
+TEST_F(Schedules, RefusesControlBytesInThePathsItWritesIntoUnits) {
+  Write("jobs/docs.sqt", "[ID]\n");
+  for (const char* state : {"st\nate", "st\tate", "st\x1b[2Jate"}) {
+    TCliCall call;
+    call.args = {"schedule", "--job", Path("jobs/docs.sqt"), "--daily", "02:00"};
+    call.env = {{"XDG_CONFIG_HOME", Path("config")},
+                {"PATH", Path("bin")},
+                {"DBUS_SESSION_BUS_ADDRESS", ""},
+                {"VAULTIX_STATE_DIR", Path(state)},
+                {"LC_ALL", "C"}};
+    const TCliRun r = RunCli(call);
+    EXPECT_EQ(r.exitCode, 99) << Show(r);
+    EXPECT_TRUE(Contains(r.err, "holds a control character: " + root_.string() + "/st\\x"))
+        << Show(r);
+    EXPECT_FALSE(fs::exists(UnitFile("docs", "service"))) << Show(r);
+  }
+}
+
 struct TManagerCase {
   TManager manager;
   int scheduleExit;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <sstream>
 
+#include "cli/cli_fixture.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "cli/prompts.h"
@@ -180,13 +181,42 @@ TEST(CliProgress, BlocksBeyondTwoGiBCountInFullBytes) {
 
 TEST(CliCatalog, LineFieldsAndEscapedControlCharacters) {
   vx::TDirRecord r;
-  r.path = "/home/eva/a\tb\nc.txt";
   r.size = -1;  // a size beyond 2 GiB is stored as its low 32 bits
   r.crc = 0x00ABCDEF;
   r.attr = 0x21;
   ASSERT_TRUE(vx::TryEncodeDateTime(2024, 2, 29, 13, 5, 8, r.time));
-  EXPECT_EQ(vx::FormatCatalogLine(r),
-            "4294967295\t00ABCDEF\t21\t2024/02/29 13:05:08\t/home/eva/a\\x09b\\x0Ac.txt");
+  // Stored paths as the catalog's (and the dry run's) TAB-separated line and
+  // the progress line show them: TAB, line breaks, escape sequences and DEL
+  // as \xNN; in the TAB-separated line also the backslash, which would make
+  // the escapes ambiguous; other bytes as they are.
+  struct TShown {
+    std::string path, inLine, onProgress;
+  };
+  const TShown paths[] = {
+      {"/home/eva/a\tb\nc.txt", "/home/eva/a\\x09b\\x0Ac.txt", "/home/eva/a\\x09b\\x0Ac.txt"},
+      {"/x/\x1b[2Jclear", "/x/\\x1B[2Jclear", "/x/\\x1B[2Jclear"},
+      {"/x/back\\slash\x7f", "/x/back\\x5Cslash\\x7F", "/x/back\\slash\\x7F"},
+      {"/x/nedeľa \"é\"", "/x/nedeľa \"é\"", "/x/nedeľa \"é\""}};
+  for (const auto& [path, shown, progress] : paths) {
+    r.path = path;
+    EXPECT_EQ(vx::FormatCatalogLine(r), "4294967295\t00ABCDEF\t21\t2024/02/29 13:05:08\t" + shown);
+    vx::TProgressState state;
+    state.currentFile = path;
+    const std::string line = vx::FormatProgressLine(state, 200);
+    EXPECT_EQ(line.substr(line.size() - progress.size()), progress) << line;
+  }
+}
+
+// A comment read from a set reaches the terminal with its control bytes
+// escaped.
+TEST_F(CliFixture, CommentWithControlBytesIsEscaped) {
+  const std::string set = MakeSet();
+  ASSERT_EQ(
+      Run({"backup", "--set", set, "--no-log", "--comment", "ok\x1b]0;title\x07\tend"}).exitCode,
+      0);
+  const TCliRun r = Run({"comment", "--set", set});
+  EXPECT_EQ(r.exitCode, 0) << Show(r);
+  EXPECT_EQ(r.out, "ok\\x1B]0;title\\x07\\x09end\n");
 }
 
 }  // namespace
