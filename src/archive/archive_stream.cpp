@@ -346,9 +346,11 @@ void TArchiveStream::FetchBlock() {
 void TArchiveStream::DiskSend() {
   for (;;) {
     bool written = false;
+    int error = 0;
     if (fd_ >= 0 && (sizeLimit_ == 0 || bytesInVolume_ < sizeLimit_)) {
       const TIoResult r = WriteAll(fd_, buffer_.data(), kBlockSize);
       written = r.Complete();
+      error = r.error;
       // A partly written block is cut off again: the volume ends with whole
       // blocks and the block goes to the next volume complete.  A volume
       // that cannot be cut would keep the torn block: that is a write error.
@@ -360,6 +362,11 @@ void TArchiveStream::DiskSend() {
       pos_ = 0;
       pending_ = false;
       return;
+    }
+    // A file-size limit (ulimit -f, or the file system's own) is no full disk.
+    if (!span_ && error == EFBIG) {
+      throw EVX_BackupWriteError(std::string(kWriteIo) + ": " + tempName_ + ": " +
+                                 std::strerror(EFBIG));
     }
     if (!span_) throw EVX_DiskFullError(kDiskFull);
     NextWriteVolume();

@@ -28,6 +28,9 @@ void InstallSignalHandling() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
+  // Over a file-size limit a write fails with EFBIG, which the run reports
+  // (and cleans up after) like any other write error, instead of dying.
+  sigaction(SIGXFSZ, &ignore, nullptr);
   sigaction(SIGPIPE, &ignore, nullptr);
 
   struct sigaction stop {};

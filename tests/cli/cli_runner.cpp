@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,11 @@ std::vector<std::string> Argv(const TCliCall& call) {
 
 [[noreturn]] void ExecChild(const TCliCall& call) {
   for (const auto& [k, v] : call.env) ::setenv(k.c_str(), v.c_str(), 1);
+  if (call.fileSizeLimit > 0) {
+    const rlimit limit{static_cast<rlim_t>(call.fileSizeLimit),
+                       static_cast<rlim_t>(call.fileSizeLimit)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+  }
   std::vector<std::string> argv = Argv(call);
   std::vector<char*> raw;
   for (auto& a : argv) raw.push_back(a.data());

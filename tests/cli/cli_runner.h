@@ -25,6 +25,7 @@ struct TCliCall {
   bool closeStdoutReader = false;  // stdout is a pipe nobody reads (closed at once)
   std::string runAsUser;           // drop to this user (setpriv), when not empty
   int guardSeconds = 60;
+  long long fileSizeLimit = 0;  // RLIMIT_FSIZE in bytes for the child, when > 0
 };
 
 std::string CliBinary();

@@ -86,5 +86,38 @@ TEST_F(CliNamedFiles, LogThatNamesTheSetIsRefusedByEveryOperation) {
   }
 }
 
+// Over a file-size limit (ulimit -f) the program is not killed by SIGXFSZ:
+// the write fails, the run ends with a failure code, no temporary file stays
+// behind and the older set (or restored file) is left as it was.
+TEST_F(CliNamedFiles, FileSizeLimitIsAWriteErrorNotADeath) {
+  const std::string set = MakeSet();
+  ASSERT_EQ(Run({"backup", "--set", set, "--no-log"}).exitCode, 0);
+  const std::string older = ReadAbs(Path("arc/job.arc"));
+  ASSERT_GT(older.size(), 16u * 1024);
+  struct Case {
+    std::vector<std::string> args;
+    std::string folder;  // where no temporary file may remain
+    int code;
+  };
+  fs::create_directories(Path("out"));
+  const Case cases[] = {
+      {{"backup", "--set", set, "--no-log"}, "arc", 6},
+      {{"restore", "--set", set, "--no-log", "--all", "--restore-to", Path("out")}, "out", 9}};
+  for (const Case& c : cases) {
+    TCliCall call;
+    call.guardSeconds = 30;
+    call.fileSizeLimit = 16 * 1024;
+    const TCliRun r = Run(c.args, call);
+    EXPECT_TRUE(r.exited) << c.args[0] << Show(r);
+    EXPECT_EQ(r.exitCode, c.code) << c.args[0] << Show(r);
+    for (const auto& e : fs::recursive_directory_iterator(Path(c.folder))) {
+      if (!e.is_regular_file()) continue;
+      const std::string name = e.path().filename().string();
+      EXPECT_NE(name[0], '.') << c.args[0] << ": left behind: " << e.path();
+    }
+  }
+  EXPECT_EQ(ReadAbs(Path("arc/job.arc")), older);
+}
+
 }  // namespace
 }  // namespace vxtest
