@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "platform/date_time.h"
@@ -31,23 +32,31 @@ constexpr int kTemporaryNameAttempts = 100;
 
 TFd DupFd(const TFd& fd) { return TFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0)); }
 
+std::function<void(const std::string&)> linkCheckedHook;
+
 // Where a component that is no folder leads: into the link's text when it
 // is a link that may be followed.  Returns 0 or an errno value.
 int EnterFolders(TFd& dir, const std::string& path, bool create, bool followOwned, int depth,
                  bool& refused, bool& created);
 
+// The link is opened itself (O_PATH | O_NOFOLLOW) and both its owner and its
+// text are read through that one descriptor: a link swapped for another one
+// after the owner was checked cannot lend its text to the check's verdict.
 int FollowLink(TFd& dir, const std::string& name, int openErr, bool followOwned, int depth,
                bool& refused, bool& created) {
+  const TFd link(::openat(dir.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!link) return errno;
   struct stat st {};
-  if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (::fstat(link.Get(), &st) != 0) return errno;
   if (!S_ISLNK(st.st_mode)) return openErr;
   if (!followOwned || (st.st_uid != 0 && st.st_uid != ::geteuid())) {
     refused = followOwned;
     return ELOOP;
   }
   if (depth >= kMaxLinkDepth) return ELOOP;
+  if (linkCheckedHook) linkCheckedHook(name);
   std::array<char, 4097> text{};
-  const ssize_t n = ::readlinkat(dir.Get(), name.c_str(), text.data(), text.size() - 1);
+  const ssize_t n = ::readlinkat(link.Get(), "", text.data(), text.size() - 1);
   if (n < 0) return errno;
   TFd linked = DupFd(dir);
   if (!linked) return errno;
@@ -110,6 +119,10 @@ TFd OpenBeneath(const TFd& rootFd, const std::string& rel) {
 }
 
 }  // namespace
+
+void SetLinkCheckedHook(std::function<void(const std::string& name)> hook) {
+  linkCheckedHook = std::move(hook);
+}
 
 unsigned ProcessUmask() {
   std::ifstream status("/proc/self/status");

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,10 @@
 #include "platform/fd.h"
 
 namespace vx {
+
+// Tests only: called with a folder link's name after its owner was checked
+// and before its text is read (nullptr: nothing is called).
+void SetLinkCheckedHook(std::function<void(const std::string& name)> hook);
 
 // The process's umask, read without changing it.
 unsigned ProcessUmask();

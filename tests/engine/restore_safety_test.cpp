@@ -13,6 +13,7 @@
 #include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
+#include "platform/target_writer.h"
 
 namespace vx {
 namespace {
@@ -253,6 +254,33 @@ TEST_F(RestoreTargets, FolderLinksOfOtherUsersAreNotFollowed) {
   EXPECT_EQ(ReadFile(dir / "real/ok.txt"), "through my link");
   EXPECT_FALSE(fs::exists(dir / "planted-target/evil.txt"));
   EXPECT_EQ(engine.ErrorCount(), 1);
+}
+
+// A link swapped for another user's link right after its owner was checked:
+// the text that is followed is the checked link's, so the file lands where
+// the checked link leads and nothing reaches the swapped-in link's folder.
+TEST_F(RestoreTargets, LinkSwappedAfterItsCheckIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a link another owner needs root";
+  fs::create_directories(dir / "real");
+  fs::create_directories(dir / "planted-target");
+  fs::create_directories(dir / "via");
+  const fs::path link = dir / "via/mine";
+  fs::create_directory_symlink(dir / "real", link);
+  int swaps = 0;
+  SetLinkCheckedHook([&](const std::string& name) {
+    if (name != "mine") return;
+    ++swaps;
+    fs::remove(link);
+    fs::create_directory_symlink(dir / "planted-target", link);
+    ASSERT_EQ(::lchown(link.c_str(), 4242, 4242), 0);
+  });
+  WriteArchive(dir / "set.arc", {{link / "ok.txt", "through my link"}});
+  const int code = engine.Restore();
+  SetLinkCheckedHook(nullptr);
+  EXPECT_EQ(swaps, 1);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFile(dir / "real/ok.txt"), "through my link");
+  EXPECT_FALSE(fs::exists(dir / "planted-target/ok.txt"));
 }
 
 // A target disk too small: the run ends with 2, and a file that stood there
