@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <functional>
 
 namespace vx {
 
@@ -214,7 +215,16 @@ void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour,
   second = f.second;
 }
 
+namespace {
+std::function<std::uint64_t()> tickSource;
+}  // namespace
+
+void SetTickSourceForTests(std::function<std::uint64_t()> source) {
+  tickSource = std::move(source);
+}
+
 std::uint64_t TickCountMs() {
+  if (tickSource) return tickSource();
   using namespace std::chrono;
   return static_cast<std::uint64_t>(
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());

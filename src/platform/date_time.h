@@ -4,6 +4,7 @@
 // 1899-12-30, local time, time of day as the fraction).
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 namespace vx {
@@ -49,5 +50,9 @@ std::tm MakeTm(int year, int month, int day, int hour, int minute, int second);
 
 // Milliseconds of a monotonic clock, for elapsed times.
 std::uint64_t TickCountMs();
+// Tests only: TickCountMs answers with source() instead of the clock (a
+// clock held still makes the cadence of progress reports depend on the
+// blocks alone); nullptr brings the clock back.
+void SetTickSourceForTests(std::function<std::uint64_t()> source);
 
 }  // namespace vx
