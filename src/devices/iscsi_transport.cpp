@@ -10,6 +10,7 @@
 
 #include "devices/scsi_transport.h"
 #include "devices/texts.h"
+#include "platform/hooks.h"
 
 namespace vx {
 namespace {
@@ -92,8 +93,8 @@ class TIscsiTransport final : public TScsiTransport {
     wait->finished = true;
   }
 
-  // Sends the task and services the connection until it has ended or
-  // timeoutSeconds have passed.  libiscsi's own synchronous wait does not
+  // Sends the task and services the connection until it has ended,
+  // timeoutSeconds have passed or a stop is asked for.  libiscsi's own synchronous wait does not
   // look at the clock while the target is silent, so the wait is done here.
   // A task that runs out is withdrawn, and the session is not used again: an
   // answer could still come for it.
@@ -105,6 +106,13 @@ class TIscsiTransport final : public TScsiTransport {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     while (!wait.finished) {
+      // A stop asked for ends the wait within a poll round: the task is
+      // withdrawn as after a time-out.
+      if (StopRequested()) {
+        iscsi_scsi_cancel_task(ctx_, task);
+        broken_ = true;
+        return false;
+      }
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) {

@@ -4,6 +4,8 @@
 #include "archive/errors.h"
 #include "devices/scsi_tape.h"
 #include "engine/destinations.h"
+#include "engine/texts.h"
+#include "platform/hooks.h"
 
 namespace vx {
 namespace {
@@ -75,13 +77,19 @@ class TTapeDestination final : public TArchiveDestination {
     return *tape_;
   }
 
+  // A command that ended because a stop was asked for (the transport gives
+  // up its wait then) ends the operation as cancelled, not as a tape error.
   template <class F>
   static int Guarded(F&& command) {
+    int r = 0;
     try {
-      return command();
+      r = command();
     } catch (const TP_TapeException& e) {
+      if (StopRequested()) throw EVX_UserAbortion(engine_txt::kAborted);
       throw EVX_TapeError(e.what());
     }
+    if (r != 0 && StopRequested()) throw EVX_UserAbortion(engine_txt::kAborted);
+    return r;
   }
 
   std::unique_ptr<TSCSITape> tape_;

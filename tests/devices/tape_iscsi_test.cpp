@@ -9,6 +9,7 @@
 
 #include "common/tgt_target.h"
 #include "devices/scsi_tape.h"
+#include "platform/hooks.h"
 
 namespace vx {
 namespace {
@@ -74,6 +75,20 @@ TEST_F(TapeIscsi, SilentTargetEndsTheCommandAtItsTimeOut) {
   EXPECT_GE(took, std::chrono::milliseconds(1900));
   EXPECT_LT(took, std::chrono::seconds(10));
   // The session that lost a command is not used again.
+  EXPECT_EQ(tape->WriteBlock(Block(0).data(), 32768), 9);
+}
+
+// A stop asked for while the target is silent ends the command at once, long
+// before its time-out, and the session is not used again.
+TEST_F(TapeIscsi, StopAskedForEndsTheWaitForASilentTarget) {
+  auto tape = OpenTape({tgt_.Url()});
+  ASSERT_EQ(opened_, 0);
+  tgt_.Freeze(true);
+  SetStopRequestHook([] { return true; });
+  const int r = tape->Rewind(true);  // the time-out of a rewind is hours
+  SetStopRequestHook(nullptr);
+  tgt_.Freeze(false);
+  EXPECT_EQ(r, 9);
   EXPECT_EQ(tape->WriteBlock(Block(0).data(), 32768), 9);
 }
 
