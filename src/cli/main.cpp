@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
         progress,
         width,
         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+        [](std::string& secret) { return vx::ReadSecretFromFd(STDIN_FILENO, secret); },
     };
     return vx::RunCli(args, env);
   } catch (const std::exception& ex) {

@@ -39,6 +39,10 @@ class TPrompt {
 // that a stop signal ends the wait; false at the end of input or on a stop.
 bool ReadLineFromFd(int fd, std::string& line);
 
+// The same without echo, for a password: the terminal's echo is switched off
+// while the line is read (the line break still shows) and restored after.
+bool ReadSecretFromFd(int fd, std::string& line);
+
 // The engine's question box (the next-medium question) asked on the terminal:
 // OK or Storno.  The end of input counts as Storno, so that a question can
 // never repeat without an answer.
