@@ -7,8 +7,8 @@ namespace vx {
 namespace {
 
 bool AskOnce(TCliEnvironment& env, const char* prompt, std::string& secret) {
-  env.err << prompt << std::flush;
-  return env.readSecret(secret);
+  env.err << std::flush;
+  return env.readSecret(prompt, secret);
 }
 
 bool Reads(const TCliOptions& o) {

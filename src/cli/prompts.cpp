@@ -50,7 +50,7 @@ bool ReadLineFromFd(int fd, std::string& line) {
   }
 }
 
-bool ReadSecretFromFd(int fd, std::string& line) {
+bool ReadSecretFromFd(int fd, std::ostream& out, const std::string& prompt, std::string& line) {
   termios before{};
   const bool terminal = ::tcgetattr(fd, &before) == 0;
   if (terminal) {
@@ -59,6 +59,7 @@ bool ReadSecretFromFd(int fd, std::string& line) {
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(fd, TCSANOW, &quiet);
   }
+  out << prompt << std::flush;
   const bool read = ReadLineFromFd(fd, line);
   if (terminal) ::tcsetattr(fd, TCSANOW, &before);
   if (!line.empty() && line.back() == '\r') line.pop_back();

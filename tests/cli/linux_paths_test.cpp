@@ -148,6 +148,16 @@ INSTANTIATE_TEST_SUITE_P(
                        ""}),
     vx::test::TCaseName());
 
+// The program runs in the working folder the test gives it.
+TEST_F(CliLinuxPaths, RelativePathsAreTakenFromTheWorkingFolder) {
+  const fs::path before = fs::current_path();
+  fs::current_path(root_);
+  TCliRun b = RunWith({"backup", "--include", "src", "--exclude", "src/sub"});
+  fs::current_path(before);
+  ASSERT_EQ(b.exitCode, 0) << Show(b);
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"src/.cfg/d.txt", "src/.dot", "src/a.txt"}));
+}
+
 // Restore and delete lines that are absolute paths take what is stored
 // below them; an empty keep-list is refused before anything is removed.
 TEST_F(CliLinuxPaths, RestoreAndDeleteTakeAFolderWithWhatIsBelowIt) {
