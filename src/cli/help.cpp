@@ -78,8 +78,8 @@ OPTIONS
                         -c) prints; a failing CMD ends the run with exit 1
   --encrypt             backup: encrypt (EncryptData on); with no password
                         given, it is asked twice at the terminal
-                        A password that is needed and not given is asked at
-                        the terminal without echo. restore and verify check
+                        Passwords: one that is needed and not given is asked
+                        at the terminal without echo. restore and verify check
                         it on the first data blocks: a wrong one ends with
                         exit 14 before any file is written. The encryption
                         covers the files' data only: the stored paths,
