@@ -13,7 +13,7 @@ _vaultix_cli() {
 
   local op=${COMP_WORDS[1]}
   case $prev in
-    --set | --log | --password-file)
+    --set | --log | --password-file | --include | --exclude)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
@@ -29,18 +29,18 @@ _vaultix_cli() {
     --mode) mapfile -t COMPREPLY < <(compgen -W 'full incremental differential' -- "$cur"); return ;;
     --restore-mode) mapfile -t COMPREPLY < <(compgen -W 'all newer newer-and-new' -- "$cur"); return ;;
     --weekly) mapfile -t COMPREPLY < <(compgen -W 'mon tue wed thu fri sat sun' -- "$cur"); return ;;
-    --archive | --comment | --include | --exclude | --daily | --name) return ;;
+    --archive | --comment | --password-command | --daily | --name) return ;;
   esac
 
   local common='--set --quiet --destination --archive --help'
   local logging='--log --append-log --no-log'
   local opts
   case $op in
-    backup) opts="$common $logging --dry-run --password-file --include --exclude --recurse --comment --compress --mode" ;;
-    restore) opts="$common $logging --dry-run --password-file --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
-    verify) opts="$common $logging --password-file --json" ;;
+    backup) opts="$common $logging --dry-run --password-file --password-command --encrypt --include --exclude --recurse --no-hidden --ignore-missing --comment --compress --mode" ;;
+    restore) opts="$common $logging --dry-run --password-file --password-command --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
+    verify) opts="$common $logging --password-file --password-command --json" ;;
     catalog) opts="$common --json" ;;
-    comment) opts="$common --password-file" ;;
+    comment) opts="$common --password-file --password-command" ;;
     delete) opts="$common $logging --dry-run --include --exclude --recurse" ;;
     schedule) opts='--job --daily --weekly --name' ;;
     schedules) return ;;

@@ -10,6 +10,7 @@
 #include "cli/job.h"
 #include "cli/json.h"
 #include "cli/options.h"
+#include "cli/password.h"
 #include "cli/progress.h"
 #include "cli/schedule.h"
 #include "cli/signals.h"
@@ -320,12 +321,12 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
 
   TVaultrex engine;
   try {
-    if (!o.jobFile.empty()) {
-      ConfigureFromJob(engine, o);
-    } else {
-      std::string warnings = ConfigureEngine(engine, o);
-      if (!warnings.empty()) env.err << warnings << std::flush;
-    }
+    const std::string warnings =
+        o.jobFile.empty() ? ConfigureEngine(engine, o) : ConfigureFromJob(engine, o);
+    if (!warnings.empty()) env.err << warnings << std::flush;
+  } catch (const ECliUsage& ex) {
+    env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
+    return kExitUsage;
   } catch (const ECliSetting& ex) {
     env.err << "vaultix-cli: " << ex.what() << "\n" << std::flush;
     return 1;
@@ -344,6 +345,11 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   // A set file without prompt text still gets a readable next-medium question.
   if (engine.Messages.empty() || engine.Messages.front().empty()) {
     engine.SetMessageLines(TVaultrex().Messages);
+  }
+
+  if (!o.dryRun) {
+    const int asked = AskPassword(engine, o, env);
+    if (asked != 0) return asked;
   }
 
   TRunContext ctx(env, engine, o.quiet);
@@ -400,6 +406,8 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
       env.err << ": " << engine.LastFailure();
     }
     env.err << "\n";
+    const std::string note = PasswordNote(code, o, engine);
+    if (!note.empty()) env.err << "vaultix-cli: " << note << "\n";
   } else if (!o.quiet && task != nullptr) {
     env.err << task << (CancelRequested() ? txt::cli::kTaskStopped : txt::cli::kTaskDone) << "\n";
   }

@@ -23,6 +23,9 @@ struct TCliEnvironment {
   std::size_t terminalWidth = 80;
   // Pause between two tries of opening a file when nobody can be asked.
   std::function<void()> retryPause;
+  // A password typed at the terminal without echo after the prompt (null:
+  // nobody to ask).
+  std::function<bool(const std::string& prompt, std::string& secret)> readSecret;
 };
 
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& env);

@@ -18,6 +18,13 @@ class ECliSetting : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A command line that names something that is not there (an include path
+// of a one-off backup).  The run ends with code 64 and the message on stderr.
+class ECliUsage : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The keys of section "VAULTRex" that LoadSet leaves alone; empty when absent.
 struct TSetExtras {
   std::optional<std::int64_t> maxSplitSize;
@@ -39,6 +46,29 @@ TSetExtras ReadSetExtras(const std::string& setFile);
 // ECliSetting when the file cannot be read.  Sets `looseMode` when others
 // than the owner may read the file.
 std::string ReadPasswordFile(const std::string& fileName, bool& looseMode);
+
+// Runs CMD with /bin/sh -c and gives the first line of its standard output,
+// without its line break.  Throws ECliSetting naming the command's exit
+// status (never its output) when it fails or prints nothing.
+std::string RunPasswordCommand(const std::string& command);
+
+// Whether others than the owner may read the file (group or other read bit).
+bool ReadableByOthers(const std::string& fileName);
+
+// A one-off run (no set file) reads --include and --exclude as Linux tools
+// read paths.  A backup takes a plain folder (with or without a trailing
+// slash) recursively, a plain file as it is, and refuses a path that does not
+// exist (ECliUsage) unless ignoreMissing drops it; relative paths are taken
+// from the working folder.  An exclude naming a folder (one that exists, or
+// given with a trailing slash) leaves out the folder and everything below it.
+// A restore or delete line that is an absolute path without a mask also
+// takes everything stored below it.  Entries with a mask ("*", "?") or the
+// recursion marker " /S" keep their meaning.
+struct TOneOffSelection {
+  TStrings includes;
+  TStrings excludes;
+};
+TOneOffSelection OneOffSelection(const TCliOptions& options);
 
 // LoadSet (its std::runtime_error passes through), the extras, then the
 // options.  Returns warnings meant for stderr (empty when none).

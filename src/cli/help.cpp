@@ -70,7 +70,21 @@ OPTIONS
   --no-log              keep no log
   --password-file FILE  the password is the first line of FILE, so that it
                         need not sit in the set file; a backup given a
-                        password is encrypted
+                        password is encrypted; without this option and
+                        --password-command the environment variable
+                        VAULTIX_PASSWORD_FILE names the file
+  --password-command CMD
+                        the password is the first line CMD (run by /bin/sh
+                        -c) prints; a failing CMD ends the run with exit 1
+  --encrypt             backup: encrypt (EncryptData on); with no password
+                        given, it is asked twice at the terminal
+                        Passwords: one that is needed and not given is asked
+                        at the terminal without echo. restore and verify check
+                        it on the first data blocks: a wrong one ends with
+                        exit 14 before any file is written. The encryption
+                        covers the files' data only: the stored paths,
+                        sizes, times and the comment stay readable without
+                        the password.
   --quiet, -q           no progress line and no closing summary; failures
                         are still reported on stderr
   --dry-run             backup, restore, delete: show what the run would do,
@@ -90,8 +104,22 @@ OPTIONS
   --include ENTRY       replaces IncludeNames (repeatable); backup: a folder
                         and mask such as "/home/eva/docs/*.*", a blank and /S
                         at the end to descend; restore and delete: a stored
-                        path, a mask, or a folder and mask
-  --exclude ENTRY       replaces ExcludeNames (repeatable); backup, delete
+                        path, a mask, or a folder and mask. Without --set
+                        and --job a backup also takes a folder ("~/docs",
+                        with or without "/") with everything below it and a
+                        file as it is, relative paths from the working
+                        folder; a path that does not exist ends with exit 64
+                        (see --ignore-missing); a restore or delete line
+                        that is an absolute path also takes everything
+                        stored below it. An empty ENTRY is refused (64).
+  --exclude ENTRY       replaces ExcludeNames (repeatable); backup, delete;
+                        without --set and --job a folder (one that exists,
+                        or given with a trailing "/") leaves out the folder
+                        and everything below it
+  --no-hidden           backup: leave out names beginning with "."; without
+                        --set and --job they are taken otherwise
+  --ignore-missing      backup without --set and --job: go on without the
+                        include paths that do not exist
   --recurse             RecurseSubDir on (every entry descends)
   --all                 restore: select every file of the archive
   --comment TEXT        backup: comment stored in the archive
@@ -185,7 +213,8 @@ EXIT CODES
   11  Chyba pri vytváraní Temp súboru (a temporary or target file failed)
   12  Prerušené volajúcou aplikáciou / užívateľom (cancelled)
   13  Chyba pri detekcii prvého média (first volume missing)
-  14  Heslo je neplatné alebo krátke (password too short or too long)
+  14  Heslo je neplatné alebo krátke (wrong password, none given for an
+      encrypted set, or too short or too long)
   15  Chyba počas FTP komunikácie (FTP error)
   64  malformed command line (usage on stderr)
   98  Chyba pri verifikácii súboru (verify found differences; a backup whose

@@ -17,9 +17,14 @@ std::string RunLog(int kind) {
 
 }  // namespace
 
-void ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
+std::string ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
   TBackupPage job;
   LoadJobFile(o.jobFile, job);
+  std::string warnings;
+  if (job.Encryption && !job.Password.empty() && ReadableByOthers(o.jobFile)) {
+    warnings = "warning: job file " + o.jobFile +
+               " holds a password and can be read by other users (chmod 600 it)\n";
+  }
   ApplyStatusWindowDefaults(engine);
 
   // Listing a set keeps no log.
@@ -69,6 +74,7 @@ void ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
       break;
     }
   }
+  return warnings;
 }
 
 }  // namespace vx

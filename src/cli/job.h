@@ -15,7 +15,8 @@ namespace vx {
 // kept when the job asks for one, in the desktop program's log folder, unless
 // --log or --no-log say otherwise.  Throws std::runtime_error with the job
 // file's own message when it cannot be loaded, ECliSetting (configure.h)
-// when a setting cannot be used.
-void ConfigureFromJob(TVaultrex& engine, const TCliOptions& options);
+// when a setting cannot be used.  Returns warnings meant for stderr (empty
+// when none).
+std::string ConfigureFromJob(TVaultrex& engine, const TCliOptions& options);
 
 }  // namespace vx

@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
         progress,
         width,
         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+        [](const std::string& prompt, std::string& secret) {
+          return vx::ReadSecretFromFd(STDIN_FILENO, std::cerr, prompt, secret);
+        },
     };
     return vx::RunCli(args, env);
   } catch (const std::exception& ex) {

@@ -4,6 +4,8 @@
 #include <map>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace vx {
 namespace {
 
@@ -16,6 +18,14 @@ constexpr unsigned kLogging =
     Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) | Bit(Op::Delete);
 constexpr unsigned kReading =
     Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify) | Bit(Op::Comment);
+
+// An include or exclude entry that names nothing: empty, blanks, or only the
+// recursion marker.  For delete an empty keep-list would remove every file.
+bool BlankEntry(const std::string& value) {
+  std::string entry = value;
+  StripRecursionMarker(entry);
+  return entry.find_first_not_of(" \t") == std::string::npos;
+}
 
 struct TOptionSpec {
   bool takesValue;
@@ -63,6 +73,18 @@ const std::map<std::string, TOptionSpec>& Options() {
           o.passwordFile = v;
           return std::string(v.empty() ? "--password-file needs a file name" : "");
         }}},
+      {"--password-command",
+       {true, kReading,
+        [](TCliOptions& o, const std::string& v) {
+          o.passwordCommand = v;
+          return std::string(v.empty() ? "--password-command needs a command" : "");
+        }}},
+      {"--encrypt",
+       {false, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string&) {
+          o.encrypt = true;
+          return std::string();
+        }}},
       {"--quiet",
        {false, kAll,
         [](TCliOptions& o, const std::string&) {
@@ -85,13 +107,13 @@ const std::map<std::string, TOptionSpec>& Options() {
        {true, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
         [](TCliOptions& o, const std::string& v) {
           o.includes.push_back(v);
-          return std::string();
+          return BlankEntry(v) ? std::string("--include needs a file, folder or mask") : "";
         }}},
       {"--exclude",
        {true, Bit(Op::Backup) | Bit(Op::Delete),
         [](TCliOptions& o, const std::string& v) {
           o.excludes.push_back(v);
-          return std::string();
+          return BlankEntry(v) ? std::string("--exclude needs a file, folder or mask") : "";
         }}},
       {"--all",
        {false, Bit(Op::Restore),
@@ -103,6 +125,18 @@ const std::map<std::string, TOptionSpec>& Options() {
        {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Delete),
         [](TCliOptions& o, const std::string&) {
           o.recurse = true;
+          return std::string();
+        }}},
+      {"--no-hidden",
+       {false, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string&) {
+          o.noHidden = true;
+          return std::string();
+        }}},
+      {"--ignore-missing",
+       {false, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string&) {
+          o.ignoreMissing = true;
           return std::string();
         }}},
       {"--destination",
@@ -183,7 +217,8 @@ std::optional<Op> OperationOf(const std::string& word) {
 // for a restore, where and what to restore may be given beside it.
 std::string CheckJobOptions(const TCliOptions& o) {
   if (o.operation == Op::Delete) return "--job cannot be used with delete";
-  const bool other = o.appendLog || o.passwordFile || o.destination || o.archiveName || o.comment ||
+  const bool other = o.appendLog || o.passwordFile || o.passwordCommand || o.encrypt ||
+                     o.noHidden || o.ignoreMissing || o.destination || o.archiveName || o.comment ||
                      o.compress || o.backupMode || !o.excludes.empty() || o.recurse || o.all ||
                      o.flat || o.restoreAttributes ||
                      (!o.includes.empty() && o.operation != Op::Restore);
@@ -338,6 +373,11 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
   if (o.noLog && (o.logFile || o.appendLog))
     return Fail("--no-log cannot be combined with --log or --append-log");
   if (o.all && !o.includes.empty()) return Fail("--all cannot be combined with --include");
+  if (o.passwordFile && o.passwordCommand)
+    return Fail("--password-file and --password-command cannot be combined");
+  // Set files keep their own selection rules; only a one-off run reads
+  // folders and paths as given.
+  if (o.ignoreMissing && haveSet) return Fail("--ignore-missing only applies without --set");
   if (o.flat && !o.restoreTo) return Fail("--flat needs --restore-to");
   // Without either, delete takes the set file's lists.
   if (o.operation == Op::Delete && !o.includes.empty() && !o.excludes.empty())

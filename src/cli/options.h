@@ -19,18 +19,22 @@ struct TCliOptions {
   std::string setFile;
   std::string jobFile;  // --job FILE: a desktop job file instead of a set file
 
-  std::optional<std::string> logFile;       // --log FILE
-  bool appendLog = false;                   // --append-log
-  bool noLog = false;                       // --no-log
-  std::optional<std::string> passwordFile;  // --password-file FILE
-  bool quiet = false;                       // --quiet
-  bool json = false;                        // --json (catalog, verify)
-  bool dryRun = false;                      // --dry-run (backup, restore, delete)
+  std::optional<std::string> logFile;          // --log FILE
+  bool appendLog = false;                      // --append-log
+  bool noLog = false;                          // --no-log
+  std::optional<std::string> passwordFile;     // --password-file FILE
+  std::optional<std::string> passwordCommand;  // --password-command CMD
+  bool encrypt = false;                        // --encrypt (backup)
+  bool quiet = false;                          // --quiet
+  bool json = false;                           // --json (catalog, verify)
+  bool dryRun = false;                         // --dry-run (backup, restore, delete)
 
   std::vector<std::string> includes;  // --include ENTRY (repeatable)
   std::vector<std::string> excludes;  // --exclude ENTRY (repeatable)
   bool all = false;                   // --all (restore: every stored file)
   bool recurse = false;               // --recurse
+  bool noHidden = false;              // --no-hidden (backup)
+  bool ignoreMissing = false;         // --ignore-missing (backup without a set file)
 
   std::optional<std::string> destination;  // --destination DIR
   std::optional<std::string> archiveName;  // --archive NAME

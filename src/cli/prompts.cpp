@@ -1,6 +1,7 @@
 #include "cli/prompts.h"
 
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -47,6 +48,22 @@ bool ReadLineFromFd(int fd, std::string& line) {
     if (c == '\n') return true;
     line += c;
   }
+}
+
+bool ReadSecretFromFd(int fd, std::ostream& out, const std::string& prompt, std::string& line) {
+  termios before{};
+  const bool terminal = ::tcgetattr(fd, &before) == 0;
+  if (terminal) {
+    termios quiet = before;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(fd, TCSANOW, &quiet);
+  }
+  out << prompt << std::flush;
+  const bool read = ReadLineFromFd(fd, line);
+  if (terminal) ::tcsetattr(fd, TCSANOW, &before);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return read;
 }
 
 TBoxAnswer AskBoxOnTerminal(TPrompt& prompt, const std::string& text) {

@@ -39,6 +39,11 @@ class TPrompt {
 // that a stop signal ends the wait; false at the end of input or on a stop.
 bool ReadLineFromFd(int fd, std::string& line);
 
+// A password: the terminal's echo is switched off, then the prompt shown on
+// out and the line read (its line break still shows), then the echo restored.
+// The prompt comes after the switch, so that nothing typed at it is echoed.
+bool ReadSecretFromFd(int fd, std::ostream& out, const std::string& prompt, std::string& line);
+
 // The engine's question box (the next-medium question) asked on the terminal:
 // OK or Storno.  The end of input counts as Storno, so that a question can
 // never repeat without an answer.

@@ -32,6 +32,11 @@ inline constexpr char kChoiceIgnore[] = "[I]gnorovať";
 inline constexpr char kChoiceOk[] = "[O]K";
 inline constexpr char kChoiceCancel[] = "[S]torno";
 
+// The password asked at the terminal (new), and asked again before a backup
+// encrypts with it (new).
+inline constexpr char kPasswordPrompt[] = "Heslo: ";
+inline constexpr char kPasswordAgain[] = "Heslo ešte raz: ";
+
 // Written by the signal handler when Ctrl+C stops a run.
 inline constexpr char kInterrupting[] = "\nPrerušuje sa...\n";
 

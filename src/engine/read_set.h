@@ -17,6 +17,7 @@
 namespace vx {
 
 class TVaultrex;
+class TReplaySource;
 
 // The checks of a reading operation's settings and their texts, in the
 // order they are made; a null text skips its check.
@@ -51,6 +52,13 @@ class TReadSet {
   void Open(const THeaderTexts& texts, bool firstMedium = true);
   // Reads the directory into records (emptied on failure).
   std::int32_t ReadDirectory(std::vector<TDirRecord>& records);
+  // Before the first file's data are used: an encrypted set needs a
+  // password (asked through OnPasswordNeeded when EncryptKey is empty;
+  // without one, EVX_WrongPassword(noPassword)), and a wrong one is found on
+  // the first data blocks (EVX_WrongPassword): a packed block that does not
+  // unpack, or files whose checksums all differ.  The blocks looked at are
+  // read again by the run.  Not on tape, where only the key is asked for.
+  void CheckPassword(const std::vector<TDirRecord>& records, const char* noPassword);
 
   const TArchiveHeader& Header() const { return header_; }
   TArchiveStream& Stream() { return *stream_; }
@@ -60,12 +68,15 @@ class TReadSet {
 
  private:
   void CheckFirstMedium() const;
+  enum class TKeyVerdict { Right, Wrong, Unknown };
+  TKeyVerdict ProbeKey(const std::vector<TDirRecord>& records);
 
   TVaultrex& engine_;
   TBlockCodec codec_;
   TBlowFish cipher_;
   std::unique_ptr<TArchiveStream> stream_;
   std::unique_ptr<TStreamByteSource> source_;
+  std::unique_ptr<TReplaySource> replay_;  // over source_: the probed bytes again
   std::unique_ptr<TArchiveReader> reader_;
   TArchiveHeader header_;
 };

@@ -69,6 +69,7 @@ void TRestoreRun::Body() {
   set_ = std::make_unique<TReadSet>(engine_);
   set_->Open({engine_txt::kRestoreCutHeader, engine_txt::kRestoreForeign});
   set_->ReadDirectory(engine_.fileList_);
+  set_->CheckPassword(engine_.fileList_, engine_txt::kRestoreNoPassword);
   engine_.Comment = set_->Header().comment;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, MarkSelection());

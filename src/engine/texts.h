@@ -97,6 +97,9 @@ inline constexpr char kCannotCreate[] = "vytvárania dočasného súboru";
 // ---- Verify ------------------------------------------------------------------
 inline constexpr char kVerifyNoPlace[] = "Nie je určené miesto pre uloženie zálohy";
 inline constexpr char kVerifyNoPassword[] = "Chýba heslo pre dešifrovanie";
+// The first data blocks of an encrypted set do not decode with the password
+// given (new).
+inline constexpr char kWrongPassword[] = "Nesprávne heslo - dáta zálohy sa ním nedajú dešifrovať";
 inline constexpr char kVerifyExtension[] = "Pri delení archívu nesmie byť určená koncovka súboru";
 inline constexpr char kVerifyCutHeader[] = "Poškodený záložný súbor";
 inline constexpr char kVerifyForeign[] = "Vadný formá súboru zálohy";

@@ -92,6 +92,9 @@ class TVaultrex {
   // with its stored path and the outcome.
   enum class TVerifyOutcome { Same, Missing, Different, Failed };
   std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
+  // Optional: asked once when a restore or verify finds the set encrypted
+  // and EncryptKey empty; gives the password, false when there is none.
+  std::function<bool(std::string& key)> OnPasswordNeeded;
   // Optional: the archive-bit store a backup (and its dry run) reads and
   // resets.  Without one, each run opens the store at
   // TArchiveBitStore::DefaultPath() for its own duration.

@@ -122,6 +122,7 @@ void TVerifyRun::Body() {
   set_ = std::make_unique<TReadSet>(engine_);
   set_->Open({engine_txt::kVerifyCutHeader, engine_txt::kVerifyForeign});
   set_->ReadDirectory(engine_.fileList_);
+  set_->CheckPassword(engine_.fileList_, engine_txt::kVerifyNoPassword);
   std::int64_t total = 0;
   for (const TDirRecord& r : engine_.fileList_) total += r.size;
   TExtBackupStatistic& stat = set_->Stream().Statistic;

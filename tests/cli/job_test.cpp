@@ -96,6 +96,25 @@ TEST_F(CliJob, BackupGetsTheStatusWindowsSettings) {
   EXPECT_EQ(got.LogFileName.rfind(Path("state") + "/logs/Backup ", 0), 0u) << got.LogFileName;
 }
 
+// A job file that holds a password is worth a warning when others can read it.
+TEST_F(CliJob, PasswordInAFileOthersCanReadIsWarnedOf) {
+  ::setenv("VAULTIX_STATE_DIR", Path("state").c_str(), 1);
+  page.Encryption = true;
+  page.Password = "correct horse battery";
+  vx::SaveJobFile(job, page);
+  for (const mode_t mode : {0644, 0640, 0600}) {
+    ::chmod(job.c_str(), mode);
+    vx::TVaultrex engine;
+    const std::string warnings = vx::ConfigureFromJob(engine, Options({"verify", "--job", job}));
+    EXPECT_EQ(
+        warnings.find("warning: job file " + job +
+                      " holds a password and can be read by other users") != std::string::npos,
+        mode != 0600)
+        << std::oct << mode << ": " << warnings;
+  }
+  ::unsetenv("VAULTIX_STATE_DIR");
+}
+
 TEST_F(CliJob, SkipLocksAndLogChoices) {
   page.SkipLocks = true;
   vx::SaveJobFile(job, page);
