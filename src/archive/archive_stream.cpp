@@ -82,6 +82,8 @@ std::string CutExtension(const std::string& path) {
   return HasExtension(path) ? RemoveFileExt(path) : path;
 }
 
+constexpr auto kTrailerBytes = static_cast<std::int64_t>(kVolumeTrailerSize);
+
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -296,7 +298,7 @@ void TArchiveStream::RemoveWritten() noexcept {
   if (fd_ >= 0) {
     CloseHeld(fd_);
     if (span_ && fdRemembered_)
-      written_.back().size = bytesInVolume_ + (trailerDone_ ? kVolumeTrailerSize : 0);
+      written_.back().size = bytesInVolume_ + (trailerDone_ ? kTrailerBytes : 0);
   }
   for (const TWritten& w : written_) {
     // Only the very file this stream created: a file put there since, or a
@@ -495,8 +497,7 @@ void TArchiveStream::RenameVolume(std::size_t index) {
 // last one and those cut at a size limit wait for Commit().
 void TArchiveStream::EndWriteVolume(bool last) {
   if (span_ && !failed_) WriteTrailer();
-  if (fdRemembered_)
-    written_.back().size = bytesInVolume_ + (trailerDone_ ? kVolumeTrailerSize : 0);
+  if (fdRemembered_) written_.back().size = bytesInVolume_ + (trailerDone_ ? kTrailerBytes : 0);
   if (last) lastLock_.Reset(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
   CloseDiskFile(true);
   StreamTestPoint("volume-synced", volume_);

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,8 +74,11 @@ class SetCommit : public test::TEngineTest {
     reader.LogFileMode = LFM_NoLog;
     const int code = reader.Catalog();
     if (code != 0) return "code " + std::to_string(code);
+    std::vector<std::string> names;
+    for (const auto& r : reader.FileList()) names.push_back(r.path.substr(r.path.rfind('/') + 1));
+    std::sort(names.begin(), names.end());
     std::string files;
-    for (const auto& r : reader.FileList()) files += r.path.substr(r.path.rfind('/') + 1) + " ";
+    for (const std::string& n : names) files += n + " ";
     return files;
   }
 };
