@@ -536,6 +536,7 @@ void TArchiveStream::WriteTrailer() {
       if (err == ENOSPC || err == EDQUOT) throw EVX_DiskFullError(kDiskFull);
       throw EVX_BackupWriteError(kWriteIo);
     }
+    if (DropOlderVolume()) continue;
     carry_.resize(kBlockSize);
     if (::pread(fd_, carry_.data(), kBlockSize, bytesInVolume_ - block) !=
             static_cast<ssize_t>(kBlockSize) ||
@@ -546,6 +547,23 @@ void TArchiveStream::WriteTrailer() {
     }
     bytesInVolume_ -= block;
   }
+}
+
+// A disk that is changed between volumes (no size limit) is often one that
+// held an older set: the volume of the same name is deleted once the disk is
+// full, so that the new one takes its room as it did when volumes were
+// written over their old names.  Until then the older volume stays whole.
+bool TArchiveStream::DropOlderVolume() {
+  if (!span_ || sizeLimit_ != 0 || !fdRemembered_ || written_.back().renamed) return false;
+  const std::string& name = written_.back().finalName;
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::unlink(name.c_str()) != 0)
+    return false;
+  if (::lseek(fd_, bytesInVolume_, SEEK_SET) < 0) {
+    failed_ = true;
+    throw EVX_BackupWriteError(kWriteIo);
+  }
+  return true;
 }
 
 // A block taken back from the previous volume opens the one just begun.
@@ -625,6 +643,7 @@ void TArchiveStream::DiskSend() {
       pending_ = false;
       return;
     }
+    if (fd_ >= 0 && DropOlderVolume()) continue;
     if (!span_) throw EVX_DiskFullError(kDiskFull);
     NextWriteVolume();
     WriteCarry();

@@ -142,6 +142,7 @@ class TArchiveStream {
   void RemoveWritten() noexcept;
   int CreateTempVolume();
   void WriteCarry();
+  bool DropOlderVolume();
   void WriteTrailer();
   void EndWriteVolume(bool last);
   void RenameVolume(std::size_t index);

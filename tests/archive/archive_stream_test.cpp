@@ -269,6 +269,25 @@ TEST(DiskStream, FullDiskAsksUntilTheMediumChanges) {
                          vol2.begin()));
 }
 
+// A disk changed between volumes still holds the volume of an older set:
+// that one stays until the disk is full, then the new volume takes its room.
+TEST(DiskStream, FullDiskMakesRoomByTheOlderVolumeOfItsName) {
+  vx::test::TSmallTmpfs disk("128k");
+  if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  WriteSet(disk / "set", true, 0, false, NoiseData(2 * 32768, 9));
+  const auto data = NoiseData(3 * 32768);
+  int questions = 0;
+  WriteSet(disk / "set", true, 0, false, data, [&](int, TReaction&) {
+    ++questions;
+    return true;
+  });
+  EXPECT_EQ(0, questions);
+  auto vol1 = test::ReadBytes(disk / "set.001");
+  ASSERT_EQ(3u * 32768 + 32, vol1.size());
+  vol1.resize(data.size());
+  EXPECT_EQ(data, vol1);
+}
+
 TEST(DiskStream, FullDiskEndsWhenNobodyCanBeAsked) {
   vx::test::TSmallTmpfs disk("64k");
   if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
