@@ -5,9 +5,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,15 +30,27 @@ namespace {
 
 using namespace txt::archive;
 
-// A volume file, replacing an older one of the same name; private to its
-// owner like every file of a set.
-TFd CreateVolumeFile(const std::string& name) {
-  TFd fd = OpenFd(name, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  struct stat st;
-  if (fd && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
-    (void)::fchmod(fd.Get(), 0600);
+TStreamTestHook testHook = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+// Takes the lock a writer holds on its temporary files; a file another
+// process holds is not taken.
+bool TryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// "abc123": the six characters mkostemp puts in place of "XXXXXX".
+bool IsTempTag(const std::string& s) {
+  if (s.size() != 6) return false;
+  for (const char c : s) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0) return false;
   }
-  return fd;
+  return true;
+}
+
+bool AllDigits(const std::string& s) {
+  if (s.size() < 3) return false;
+  for (const char c : s) {
+    if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return true;
 }
 
 // Notes a regular file just created, for removal when the run fails; false
@@ -44,8 +59,10 @@ template <typename TList>
 bool Remember(int fd, const std::string& name, TList& list) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  list.push_back(
-      {name, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+  auto& w = list.emplace_back();
+  w.name = name;
+  w.dev = static_cast<std::uint64_t>(st.st_dev);
+  w.ino = static_cast<std::uint64_t>(st.st_ino);
   return true;
 }
 
@@ -72,12 +89,20 @@ std::string CutExtension(const std::string& path) {
   return HasExtension(path) ? RemoveFileExt(path) : path;
 }
 
+constexpr auto kTrailerBytes = static_cast<std::int64_t>(kVolumeTrailerSize);
+
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
+
+void SetStreamTestHook(TStreamTestHook hook) { testHook = hook; }
+
+void StreamTestPoint(const char* point, int n) {
+  if (testHook != nullptr) testHook(point, n);
+}
 
 // Defaults for destinations that are not tapes.
 void TArchiveDestination::WriteFileMark() { throw EVX_TapeError(kFileMark); }
@@ -95,6 +120,10 @@ TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bo
       ask_(std::move(ask)),
       buffer_(kBlockSize, 0),
       keepOnErase_(std::move(keepOnErase)) {
+  if (mode_ == TStreamMode::Write && span_ &&
+      ::getrandom(setId_.data(), setId_.size(), 0) != static_cast<ssize_t>(setId_.size())) {
+    throw EVX_CreateStreamError(kCannotCreate);
+  }
   OpenDiskVolume(true);
 }
 
@@ -137,37 +166,146 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     const std::string folder = ExtractFilePath(baseName_);
     if (first && !folder.empty() && !ForceDirectories(folder))
       throw EVX_CreateStreamError(kCannotCreate);
+    if (first) CleanLeftovers();
     if (eraseTarget_) EraseTarget();
-    if (span_) {
-      fd_ = CreateVolumeFile(name).Release();
-    } else {
-      // A private name beside the set: an older set of the same name stays
-      // whole until this one is complete on the disk.
-      std::string templ = ExtractFilePath(baseName_) + "." + ExtractFileName(baseName_) + ".XXXXXX";
-      fd_ = ::mkostemp(templ.data(), O_CLOEXEC);  // 0600
-      if (fd_ >= 0) tempName_ = templ;
-    }
-    if (fd_ >= 0) fdRemembered_ = Remember(fd_, span_ ? name : tempName_, written_);
+    fd_ = CreateTempVolume();
   } else {
     fd_ = OpenVolumeForReading(name);
   }
   if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
   bytesInVolume_ = 0;
-  if (mode_ == TStreamMode::Read) wholeBlocks_ = HoldsWholeBlocks(fd_);
+  if (mode_ == TStreamMode::Read) {
+    wholeBlocks_ = HoldsWholeBlocks(fd_);
+    if (span_ && wholeBlocks_) CheckReadVolume(name);
+  }
+}
+
+// A private name beside the set, so that an older set of the same name stays
+// whole until this one is complete on the disk: ".NAME.XXXXXX" for one file,
+// ".NAME.001.XXXXXX" for the first volume and the same random part for the
+// later ones.  The file is locked while this stream owns it.
+int TArchiveStream::CreateTempVolume() {
+  const std::string folder = ExtractFilePath(baseName_);
+  const std::string name = VolumeFileName(volume_);
+  TFd fd;
+  std::string temp;
+  if (tag_.empty()) {
+    temp = folder + "." + ExtractFileName(name) + ".XXXXXX";
+    fd.Reset(::mkostemp(temp.data(), O_CLOEXEC));  // 0600, never through a link
+    if (fd) tag_ = temp.substr(temp.size() - 6);
+  } else {
+    temp = folder + "." + ExtractFileName(name) + "." + tag_;
+    fd = OpenFd(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  }
+  if (!fd) return -1;
+  (void)TryLock(fd.Get());
+  // The first file's lock stands for the whole run, also once it is closed.
+  if (!runLock_) runLock_.Reset(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0));
+  if (!span_) tempName_ = temp;
+  fdRemembered_ = Remember(fd.Get(), temp, written_);
+  if (fdRemembered_) written_.back().finalName = name;
+  trailerDone_ = false;
+  return fd.Release();
+}
+
+// A later volume must be of the same run as the first: volumes of two runs
+// (an older chain partly replaced, a disk of another week) never read as one
+// set.  Volumes written before sets had an identity have none; an empty
+// volume holds nothing to mix up.
+void TArchiveStream::CheckReadVolume(const std::string& name) {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  const auto rest = static_cast<std::size_t>(st.st_size % static_cast<off_t>(kBlockSize));
+  TVolumeTrailer t;
+  bool hasId = false;
+  if (rest == kVolumeTrailerSize) {
+    std::uint8_t bytes[kVolumeTrailerSize];
+    hasId = ::pread(fd_, bytes, sizeof bytes, st.st_size - static_cast<off_t>(rest)) ==
+                static_cast<ssize_t>(sizeof bytes) &&
+            DecodeVolumeTrailer(bytes, t);
+  }
+  if (volume_ == 1) {
+    firstHasId_ = hasId;
+    firstId_ = t.setId;
+    return;
+  }
+  if (st.st_size == 0) return;
+  if (hasId != firstHasId_ ||
+      (hasId && (t.setId != firstId_ || t.volume != static_cast<std::uint32_t>(volume_)))) {
+    throw EVX_BackupReadError(kForeignVolume + name);
+  }
+}
+
+// Removes what an earlier run of this set left behind when it was killed:
+// its temporary files (one file or volumes, by the names CreateTempVolume
+// gives), regular files of this user that no running writer holds.  A
+// temporary volume stands for a run whose first temporary volume holds the
+// run's lock, so that one is asked too.
+void TArchiveStream::CleanLeftovers() {
+  std::string folder = ExtractFilePath(baseName_);
+  const std::string stem = "." + ExtractFileName(baseName_) + ".";
+  const TFd dir = OpenFd(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  if (!dir) return;
+  const int dupFd = ::fcntl(dir.Get(), F_DUPFD_CLOEXEC, 0);
+  if (dupFd < 0) return;
+  DIR* d = ::fdopendir(dupFd);
+  if (d == nullptr) {
+    ::close(dupFd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string n = e->d_name;
+    if (n.compare(0, stem.size(), stem) != 0) continue;
+    const std::string rest = n.substr(stem.size());
+    if (!span_ && IsTempTag(rest)) names.push_back(n);
+    const auto dot = rest.find('.');
+    if (span_ && dot != std::string::npos && AllDigits(rest.substr(0, dot)) &&
+        IsTempTag(rest.substr(dot + 1))) {
+      names.push_back(n);
+    }
+  }
+  ::closedir(d);
+  for (const std::string& n : names) {
+    const TFd fd(::openat(dir.Get(), n.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        !TryLock(fd.Get())) {
+      continue;
+    }
+    if (span_) {
+      const std::string first = stem + "001." + n.substr(n.size() - 6);
+      if (first != n) {
+        const TFd firstFd(
+            ::openat(dir.Get(), first.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        if (firstFd && !TryLock(firstFd.Get())) continue;  // its run is still writing
+      }
+    }
+    if (::unlinkat(dir.Get(), n.c_str(), 0) == 0) leftovers_.push_back(folder + n);
+  }
 }
 
 // Every volume a stream writes holds whole transfer blocks; one that does not
 // was cut or is no volume of a set at all.
+// A volume of a spanned set ends with its trailer after the blocks.
 bool TArchiveStream::HoldsWholeBlocks(int fd) {
   struct stat st;
-  return ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-         st.st_size % static_cast<off_t>(kBlockSize) == 0;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  const auto rest = static_cast<std::size_t>(st.st_size % static_cast<off_t>(kBlockSize));
+  if (rest == 0) return true;
+  if (rest != kVolumeTrailerSize) return false;
+  std::uint8_t bytes[kVolumeTrailerSize];
+  TVolumeTrailer t;
+  return ::pread(fd, bytes, sizeof bytes, st.st_size - static_cast<off_t>(rest)) ==
+             static_cast<ssize_t>(sizeof bytes) &&
+         DecodeVolumeTrailer(bytes, t);
 }
 
 void TArchiveStream::RemoveWritten() noexcept {
   if (fd_ >= 0) {
     CloseHeld(fd_);
-    if (span_ && fdRemembered_) written_.back().size = bytesInVolume_;
+    if (span_ && fdRemembered_)
+      written_.back().size = bytesInVolume_ + (trailerDone_ ? kTrailerBytes : 0);
   }
   for (const TWritten& w : written_) {
     // Only the very file this stream created: a file put there since, or a
@@ -181,6 +319,8 @@ void TArchiveStream::RemoveWritten() noexcept {
   }
   written_.clear();
   tempName_.clear();
+  runLock_.Reset();
+  lastLock_.Reset();
 }
 
 void TArchiveStream::Abandon() noexcept {
@@ -204,9 +344,8 @@ void TArchiveStream::Abandon() noexcept {
 void TArchiveStream::EraseTarget() {
   const TEraseListing listing =
       ListErasable(baseName_, keepOnErase_, [this](const std::string& name) {
-        for (int v = 1; v < volume_; ++v) {
-          const std::string volume = VolumeFileName(v);
-          if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
+        for (const TWritten& w : written_) {
+          if (w.name.compare(w.name.rfind('/') + 1, std::string::npos, name) == 0) return true;
         }
         return false;
       });
@@ -272,34 +411,183 @@ void TArchiveStream::WriteTapeFileMark() {
 
 void TArchiveStream::Close() {
   if (closed_) return;
-  closed_ = true;
-  const bool diskWrite = mode_ == TStreamMode::Write && !dest_;
+  Finish();
+  Commit();
+}
+
+void TArchiveStream::Finish() {
+  if (closed_ || finished_) return;
+  finished_ = true;
+  const bool diskWrite = DiskWrite();
   try {
     if (mode_ == TStreamMode::Write && pending_ && !failed_) {
       // The unused end of the last block is not significant: zeros.
       std::memset(buffer_.data() + pos_, 0, kBlockSize - pos_);
       SendBlock();
     }
-    if (fd_ >= 0) CloseDiskFile(mode_ == TStreamMode::Write);
-    if (diskWrite) {
-      if (failed_) throw EVX_BackupWriteError(kWriteIo);
-      // The whole set is on the disk: now it may take the set's name.
-      if (!span_ && ::rename(tempName_.c_str(), baseName_.c_str()) != 0) {
-        throw EVX_BackupWriteError(kWriteIo);
+    if (diskWrite && span_ && fd_ >= 0 && !failed_) {
+      // The last volume is full to its last byte: the block taken back for
+      // the trailer's room goes on in one more volume.
+      for (WriteTrailer(); !carry_.empty(); WriteTrailer()) {
+        NextWriteVolume();
+        WriteCarry();
       }
-      if (!span_) written_.clear();  // the name is the set's now, never removed
-      if (!SyncFolder(ExtractFilePath(baseName_))) throw EVX_BackupWriteError(kWriteIo);
-      written_.clear();
-      tempName_.clear();
     }
+    if (fd_ >= 0) {
+      if (diskWrite) {
+        EndWriteVolume(true);
+      } else {
+        CloseDiskFile(false);
+      }
+    }
+    if (diskWrite && failed_) throw EVX_BackupWriteError(kWriteIo);
     if (dest_ && mode_ == TStreamMode::Write) dest_->FinishWrite();
   } catch (...) {
+    closed_ = true;
     CloseHeld(fd_);
     if (diskWrite) RemoveWritten();
     if (dest_) dest_->Close();
     throw;
   }
-  if (dest_) dest_->Close();
+}
+
+// The volumes are renamed from the last to the first: volume 1 keeps the
+// run's lock to the end, so that no other run takes the later ones for
+// leftovers meanwhile.  Should the run end between two renames, the chain
+// holds volumes of two runs, which a reader refuses by their identities.
+void TArchiveStream::Commit() {
+  if (closed_) return;
+  Finish();
+  closed_ = true;
+  if (!DiskWrite()) {
+    committed_ = true;
+    if (dest_) dest_->Close();
+    return;
+  }
+  try {
+    for (std::size_t i = written_.size(); i-- > 0;) {
+      if (!written_[i].renamed) RenameVolume(i);
+    }
+    committed_ = true;
+    written_.clear();  // the names are the set's now, never removed
+    tempName_.clear();
+    if (!SyncFolder(ExtractFilePath(baseName_))) throw EVX_BackupWriteError(kWriteIo);
+    StreamTestPoint("set-committed", volume_);
+  } catch (...) {
+    RemoveWritten();
+    throw;
+  }
+  runLock_.Reset();
+  lastLock_.Reset();
+  // Volumes of an older, longer chain in this folder are no part of the set.
+  if (span_ && sizeLimit_ > 0) {
+    for (int n = volume_ + 1;; ++n) {
+      const std::string name = VolumeFileName(n);
+      struct stat st;
+      if (::lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) break;
+      ::unlink(name.c_str());
+    }
+    (void)SyncFolder(ExtractFilePath(baseName_));
+  }
+}
+
+void TArchiveStream::RenameVolume(std::size_t index) {
+  TWritten& w = written_[index];
+  if (::rename(w.name.c_str(), w.finalName.c_str()) != 0) throw EVX_BackupWriteError(kWriteIo);
+  w.name = w.finalName;
+  w.renamed = true;
+  StreamTestPoint("volume-renamed", static_cast<int>(index) + 1);
+}
+
+// Ends the volume being written: its trailer (a set of volumes), flushed and
+// closed.  A volume on a disk that will be changed takes its name now; the
+// last one and those cut at a size limit wait for Commit().
+void TArchiveStream::EndWriteVolume(bool last) {
+  if (span_ && !failed_) WriteTrailer();
+  if (fdRemembered_) written_.back().size = bytesInVolume_ + (trailerDone_ ? kTrailerBytes : 0);
+  if (last) lastLock_.Reset(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
+  CloseDiskFile(true);
+  StreamTestPoint("volume-synced", volume_);
+  if (!last && span_ && sizeLimit_ == 0 && fdRemembered_) {
+    // Nothing stays open on a disk that is about to be changed.
+    runLock_.Reset();
+    RenameVolume(written_.size() - 1);
+    if (!SyncFolder(ExtractFilePath(baseName_))) {
+      failed_ = true;
+      throw EVX_BackupWriteError(kWriteIo);
+    }
+  }
+}
+
+// The trailer goes after the volume's whole blocks.  When the disk has no
+// room left for it, the volume's last block is taken back (it opens the next
+// volume) and the trailer takes its place; a volume cut at a size limit
+// always has room.  An empty volume gets none.
+void TArchiveStream::WriteTrailer() {
+  if (trailerDone_ || fd_ < 0 || bytesInVolume_ == 0) return;
+  TVolumeTrailer t;
+  t.setId = setId_;
+  t.volume = static_cast<std::uint32_t>(volume_);
+  std::uint8_t bytes[kVolumeTrailerSize];
+  EncodeVolumeTrailer(t, bytes);
+  for (;;) {
+    if (::pwrite(fd_, bytes, sizeof bytes, bytesInVolume_) == static_cast<ssize_t>(sizeof bytes)) {
+      trailerDone_ = true;
+      return;
+    }
+    const int err = errno;
+    const auto block = static_cast<std::int64_t>(kBlockSize);
+    if (::ftruncate(fd_, bytesInVolume_) != 0 || sizeLimit_ != 0 || !carry_.empty() ||
+        bytesInVolume_ < 2 * block) {
+      failed_ = true;
+      if (err == ENOSPC || err == EDQUOT) throw EVX_DiskFullError(kDiskFull);
+      throw EVX_BackupWriteError(kWriteIo);
+    }
+    if (DropOlderVolume()) continue;
+    carry_.resize(kBlockSize);
+    if (::pread(fd_, carry_.data(), kBlockSize, bytesInVolume_ - block) !=
+            static_cast<ssize_t>(kBlockSize) ||
+        ::ftruncate(fd_, bytesInVolume_ - block) != 0 ||
+        ::lseek(fd_, bytesInVolume_ - block, SEEK_SET) < 0) {
+      failed_ = true;
+      throw EVX_BackupWriteError(kWriteIo);
+    }
+    bytesInVolume_ -= block;
+  }
+}
+
+// A disk that is changed between volumes (no size limit) is often one that
+// held an older set: the volume of the same name is deleted once the disk is
+// full, so that the new one takes its room as it did when volumes were
+// written over their old names.  Until then the older volume stays whole.
+bool TArchiveStream::DropOlderVolume() {
+  if (!span_ || sizeLimit_ != 0 || !fdRemembered_ || written_.back().renamed) return false;
+  const std::string& name = written_.back().finalName;
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::unlink(name.c_str()) != 0)
+    return false;
+  if (::lseek(fd_, bytesInVolume_, SEEK_SET) < 0) {
+    failed_ = true;
+    throw EVX_BackupWriteError(kWriteIo);
+  }
+  return true;
+}
+
+// A block taken back from the previous volume opens the one just begun.
+void TArchiveStream::WriteCarry() {
+  while (!carry_.empty()) {
+    const TIoResult r = WriteAll(fd_, carry_.data(), kBlockSize);
+    if (r.Complete()) {
+      bytesInVolume_ += static_cast<std::int64_t>(kBlockSize);
+      carry_.clear();
+      return;
+    }
+    if (r.done > 0 && ::ftruncate(fd_, bytesInVolume_) != 0) {
+      failed_ = true;
+      throw EVX_BackupWriteError(kWriteIo);
+    }
+    NextWriteVolume();
+  }
 }
 
 void TArchiveStream::CloseDiskFile(bool flush) {
@@ -344,6 +632,7 @@ void TArchiveStream::FetchBlock() {
 // A volume takes blocks while it holds less than the size limit; a block is
 // never split between volumes.
 void TArchiveStream::DiskSend() {
+  WriteCarry();
   for (;;) {
     bool written = false;
     int error = 0;
@@ -368,8 +657,10 @@ void TArchiveStream::DiskSend() {
       throw EVX_BackupWriteError(std::string(kWriteIo) + ": " + tempName_ + ": " +
                                  std::strerror(EFBIG));
     }
+    if (fd_ >= 0 && DropOlderVolume()) continue;
     if (!span_) throw EVX_DiskFullError(kDiskFull);
     NextWriteVolume();
+    WriteCarry();
   }
 }
 
@@ -381,10 +672,7 @@ void TArchiveStream::NextWriteVolume() {
   const bool freshVolumeFailed = fd_ >= 0 && bytesInVolume_ == 0;
   // A volume that cannot be flushed or closed is lost: the run ends with
   // the write error instead of going on as if it were safe.
-  if (fd_ >= 0) {
-    if (fdRemembered_) written_.back().size = bytesInVolume_;
-    CloseDiskFile(true);
-  }
+  if (fd_ >= 0) EndWriteVolume(false);
   if (!SyncFolder(ExtractFilePath(baseName_))) {
     failed_ = true;
     throw EVX_BackupWriteError(kWriteIo);
@@ -402,9 +690,8 @@ void TArchiveStream::NextWriteVolume() {
       continue;
     }
     if (eraseTarget_) EraseTarget();
-    fd_ = CreateVolumeFile(VolumeFileName(volume_)).Release();
+    fd_ = CreateTempVolume();
     if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
-    fdRemembered_ = Remember(fd_, VolumeFileName(volume_), written_);
     bytesInVolume_ = 0;
     return;
   }
@@ -445,6 +732,7 @@ void TArchiveStream::NextReadVolume() {
       // The first volume was found to be a set's; a later one cut short is
       // damage.
       if (!HoldsWholeBlocks(fd_)) throw EVX_BackupReadError(kEarlyEnd);
+      CheckReadVolume(name);
       return;
     }
     // A volume that is there but cannot be read (no regular file, no

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/format.h"
+#include "platform/fd.h"
 #include "support/reaction.h"
 
 namespace vx {
@@ -51,13 +53,28 @@ class TArchiveDestination {
 
 enum class TStreamMode { Write, Read };
 
+// Named points in the life of a disk set being written, where a test may
+// stop the run (throw, or end the process): "volume-synced" (a volume is
+// flushed, n its number), "volume-renamed" (it took its name),
+// "set-committed" (the whole set has its name and the folder is flushed).
+// The engine adds its own points.  No hook is set outside tests.
+using TStreamTestHook = void (*)(const char* point, int n);
+void SetStreamTestHook(TStreamTestHook hook);
+void StreamTestPoint(const char* point, int n);
+
 class TArchiveStream {
  public:
   // Disk: one file `baseName`, or with span volumes baseName (extension cut)
   // + ".001", ".002" ...  Throws EVX_CreateStreamError when it cannot open.
-  // Writing one file goes to a private temporary name in its folder, which
-  // Close() renames over `baseName` once every byte is on the disk; volumes
-  // are written under their own names.  Files and volumes are created 0600.
+  // Writing goes to private temporary names in the set's folder (".NAME.XXXXXX"
+  // for one file, ".NAME.001.XXXXXX" ... for volumes), each locked (flock)
+  // while this stream owns it.  Volumes cut at a size limit all take their
+  // names at Commit(), once every one is on the disk; volumes spread over
+  // changed disks (no size limit) each take their name when flushed, before
+  // the next disk is asked for.  Every volume ends with the trailer of
+  // format.h, carrying this run's random set identity.  Files and volumes
+  // are created 0600.  Before it writes, the stream removes stale temporary
+  // files of the same set that no running writer holds (see Leftovers()).
   // The erase step never deletes the files named in keepOnErase (the log of
   // the running operation).
   TArchiveStream(TStreamMode mode, const std::string& baseName, bool span, std::int64_t sizeLimit,
@@ -75,12 +92,23 @@ class TArchiveStream {
   void ReadBytes(void* data, std::size_t count);  // throws on any shortage
   void FlushToBlockEnd();
   void WriteTapeFileMark();  // EVX_TapeError "Chyba páskového zariadenia - chýba značka súboru"
-  // Writes the last block (when writing) and closes the destination; throws
-  // on failure.  On disk every volume is flushed and closed with its errors
-  // counted, a one-file set is renamed over its name, and the folder is
-  // flushed; when any of it fails, what this stream wrote is removed.
-  // Idempotent.
+  // Finish() then Commit().  Idempotent.
   void Close();
+  // Writes the last block (when writing) and makes every byte durable: on
+  // disk each volume is flushed and closed with its errors counted, still
+  // under its temporary name; a tape or FTP destination finishes its write.
+  // Nothing of an older set has been touched yet (but volumes on earlier,
+  // changed disks).  On failure what this stream wrote is removed.
+  void Finish();
+  // The point of no return: on disk the one-file set, or every volume (the
+  // last first, volume 1 last), is renamed over its name, the folder is
+  // flushed, and volumes of an older, longer chain in the same folder are
+  // removed.  Closes the destination.  Calls Finish() when it was not.
+  void Commit();
+  // The set has its name (Commit() got past its renames).
+  bool Committed() const { return committed_; }
+  // Stale temporary files of this set removed when the stream opened.
+  const std::vector<std::string>& Leftovers() const { return leftovers_; }
   // The operation failed: on disk, closes and removes what this stream
   // wrote (the temporary file, or the volumes still present that it
   // created), so that no partial set is left to read as complete and an
@@ -112,6 +140,15 @@ class TArchiveStream {
   void NextReadVolume();
   void CloseDiskFile(bool flush);
   void RemoveWritten() noexcept;
+  int CreateTempVolume();
+  void WriteCarry();
+  bool DropOlderVolume();
+  void WriteTrailer();
+  void EndWriteVolume(bool last);
+  void RenameVolume(std::size_t index);
+  void CheckReadVolume(const std::string& name);
+  void CleanLeftovers();
+  bool DiskWrite() const { return mode_ == TStreamMode::Write && !dest_; }
 
   TStreamMode mode_;
   std::string baseName_;
@@ -126,6 +163,8 @@ class TArchiveStream {
   std::size_t avail_ = 0;  // reading: bytes of the current block still unread
   bool pending_ = false;
   bool closed_ = false;
+  bool finished_ = false;
+  bool committed_ = false;
   bool failed_ = false;  // a transfer failed: tearing down sends nothing more
   bool wholeBlocks_ = true;
   int fd_ = -1;
@@ -133,15 +172,33 @@ class TArchiveStream {
   // Disk writing: the temporary name of a one-file set, and identity of
   // every file this stream created, for removal when the run fails.
   struct TWritten {
-    std::string name;
+    std::string name;  // where it is now: its temporary name, then its own
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     std::int64_t size = -1;  // when known: the bytes written to it
+    std::string finalName;   // the set's name for it
+    bool renamed = false;
   };
   std::string tempName_;
   std::vector<TWritten> written_;
   bool fdRemembered_ = false;  // the open volume is the last of written_
   std::vector<std::string> keepOnErase_;
+  // Writing volumes: the random part of every temporary name of this run,
+  // the run's set identity, a block taken back from a full volume to make
+  // room for its trailer (it opens the next volume), and whether the open
+  // volume's trailer is written.
+  std::string tag_;
+  TSetIdentity setId_{};
+  std::vector<std::uint8_t> carry_;
+  bool trailerDone_ = false;
+  // Reading volumes: the first volume's identity, when it has one.
+  bool firstHasId_ = false;
+  TSetIdentity firstId_{};
+  // Locks held until the set is committed or given up: the first temporary
+  // file (its lock stands for the whole run) and the last volume.
+  TFd runLock_;
+  TFd lastLock_;
+  std::vector<std::string> leftovers_;
 };
 
 }  // namespace vx

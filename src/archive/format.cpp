@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "support/utils.h"
+
 namespace vx {
 namespace {
 
@@ -126,6 +128,27 @@ TBlockHeader DecodeBlockHeader(const std::uint8_t in[kBlockHeaderSize]) {
 bool BlockHeaderValid(const TBlockHeader& b) {
   constexpr auto kMax = static_cast<std::int32_t>(kBlockSize);
   return b.rawLength >= 0 && b.rawLength <= kMax && b.storedLength >= 0 && b.storedLength <= kMax;
+}
+
+namespace {
+constexpr char kTrailerMark[] = "VXVOLSET";
+constexpr std::size_t kTrailerMarkSize = 8;
+constexpr std::size_t kTrailerCheckAt = 28;
+}  // namespace
+
+void EncodeVolumeTrailer(const TVolumeTrailer& t, std::uint8_t out[kVolumeTrailerSize]) {
+  std::memcpy(out, kTrailerMark, kTrailerMarkSize);
+  std::memcpy(out + kTrailerMarkSize, t.setId.data(), t.setId.size());
+  PutU32(out + 24, t.volume);
+  PutU32(out + kTrailerCheckAt, CrcUpdate(kCrcInit, out, kTrailerCheckAt));
+}
+
+bool DecodeVolumeTrailer(const std::uint8_t in[kVolumeTrailerSize], TVolumeTrailer& t) {
+  if (std::memcmp(in, kTrailerMark, kTrailerMarkSize) != 0) return false;
+  if (GetU32(in + kTrailerCheckAt) != CrcUpdate(kCrcInit, in, kTrailerCheckAt)) return false;
+  std::memcpy(t.setId.data(), in + kTrailerMarkSize, t.setId.size());
+  t.volume = GetU32(in + 24);
+  return true;
 }
 
 }  // namespace vx

@@ -2,6 +2,7 @@
 // The bytes of a backup set: 263-byte header, file count, 277-byte directory
 // records, and per file a run of data blocks (10-byte block header + stored
 // bytes) ending with an end-of-data block.  All integers little-endian.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -83,5 +84,25 @@ inline std::size_t StoredBytesOnMedium(std::int32_t storedLength, bool encrypted
   std::size_t n = static_cast<std::size_t>(storedLength);
   return encrypted ? ((n + 7) & ~static_cast<std::size_t>(7)) : n;
 }
+
+// The trailer of every volume of a spanned disk set: 32 bytes after the
+// volume's whole transfer blocks.  A reader of volumes reads whole blocks
+// and discards the short rest of an ended volume unread, so the trailer
+// changes nothing the archive says; it tells the volumes of one run from
+// those of another.  Bytes 0..7 "VXVOLSET", 8..23 the run's random set
+// identity, 24..27 the volume number, 28..31 the checksum of bytes 0..27.
+// Volumes of sets written before it have none (their size is a multiple of
+// the block size).
+inline constexpr std::size_t kVolumeTrailerSize = 32;
+using TSetIdentity = std::array<std::uint8_t, 16>;
+
+struct TVolumeTrailer {
+  TSetIdentity setId{};
+  std::uint32_t volume = 0;
+};
+
+void EncodeVolumeTrailer(const TVolumeTrailer& t, std::uint8_t out[kVolumeTrailerSize]);
+// false when the bytes are no trailer (wrong mark or checksum).
+bool DecodeVolumeTrailer(const std::uint8_t in[kVolumeTrailerSize], TVolumeTrailer& t);
 
 }  // namespace vx

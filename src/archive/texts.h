@@ -24,5 +24,8 @@ inline constexpr char kBrokenFileHeader[] = "Porušená hlavička súboru";
 inline constexpr char kEarlyEndInFile[] = "Predčasný koniec súboru pri čítaní súboru";
 inline constexpr char kBadBlockLength[] = "Dekomprimovaný blok nemá správnu dĺžku";
 inline constexpr char kRecordMissing[] = "Lesefehler aus Stream";
+// New: a volume of another run (another set of the same name) where the next
+// volume of this set was expected; the volume's file name follows.
+inline constexpr char kForeignVolume[] = "Zväzok nepatrí k tejto zálohovej sade: ";
 
 }  // namespace vx::txt::archive

@@ -409,7 +409,10 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     const std::string note = PasswordNote(code, o, engine);
     if (!note.empty()) env.err << "vaultix-cli: " << note << "\n";
   } else if (!o.quiet && task != nullptr) {
-    env.err << task << (CancelRequested() ? txt::cli::kTaskStopped : txt::cli::kTaskDone) << "\n";
+    // A backup that ends with 0 got its set committed: a stop that came
+    // after the point of no return did not stop it.
+    const bool stopped = CancelRequested() && o.operation != TCliOperation::Backup;
+    env.err << task << (stopped ? txt::cli::kTaskStopped : txt::cli::kTaskDone) << "\n";
   }
   if (!o.quiet && o.operation == TCliOperation::Backup && engine.ErrorCount() > 0) {
     env.err << txt::cli::kBackupErrors << engine.ErrorCount() << "\n";

@@ -23,8 +23,8 @@ constexpr std::size_t kMinKeyBytes = 8;
 
 // Codes a backup reports besides the common ones.
 constexpr int kBackupCodes[] = {EVX_UserAbortion::kCode, EVX_VerificationFailed::kCode,
-                                EVX_WrongMedium::kCode, EVX_WrongPassword::kCode,
-                                EVX_FTPError::kCode};
+                                EVX_WrongMedium::kCode,  EVX_WrongPassword::kCode,
+                                EVX_FTPError::kCode,     kMarksNotStoredCode};
 
 std::filesystem::path Canonical(const std::filesystem::path& p) {
   std::error_code ec;
@@ -137,6 +137,8 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
     if (answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kAborted);
   }
   stream_ = v.OpenStream(TStreamMode::Write, baseName, v.MaxSplitSize);
+  for (const std::string& name : stream_->Leftovers())
+    frame_.Log(engine_txt::kLeftoverRemoved + name);
   WriteArchiveHeader();
   WriteDirectory();
   TBackupDataPass(
@@ -147,12 +149,24 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
                          [&v](const TExtBackupStatistic& stat) { return v.ReportStatistic(stat); }})
       .Run();
   // The archive is complete on its medium before any attribute is reset: a
-  // failure writing the last block must not mark files as backed up.  The
-  // stream object stays for its statistics.
+  // failure writing the last block must not mark files as backed up.  First
+  // every byte is made durable under the temporary names, then the set takes
+  // its name (the point of no return), then the marks are reset: a run
+  // ending between the two leaves a new set and marks still set, so the
+  // next incremental takes those files again; the other order could clear
+  // marks of files no committed set holds.  The stream object stays for its
+  // statistics.
   if (v.BackupToTape && v.EjectTape && stream_->Destination()) stream_->Destination()->Unload();
-  stream_->Close();
+  stream_->Finish();
+  stream_->Commit();
   if (!v.KeepArchiveFlags && (v.BackupMode == BM_Full || v.BackupMode == BM_Incremental)) {
-    ResetArchiveAttributes(bits);
+    try {
+      ResetArchiveAttributes(bits);
+    } catch (const std::exception& e) {
+      frame_.Log(engine_txt::kArchiveStoreFailed + std::string(e.what()));
+      frame_.Log(engine_txt::kMarksNotStored);
+      throw EVX_Error(engine_txt::kMarksNotStored, kMarksNotStoredCode);
+    }
   }
 }
 

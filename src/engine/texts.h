@@ -25,6 +25,8 @@ inline constexpr char kCode14[] = "Heslo je neplatné alebo krátke";
 inline constexpr char kCode15[] = "Chyba počas FTP komunikácie";
 inline constexpr char kCode98[] = "Chyba pri verifikácii súboru";
 inline constexpr char kCode99[] = "Ostatné nešpecifikované chyby";
+// New: result 17.
+inline constexpr char kCode17[] = "Záloha je nová, ale archívne atribúty neboli zaznamenané";
 // Followed by the code and ")".
 inline constexpr char kCodeOther[] = "Iná chyba (Error code ";
 
@@ -163,6 +165,14 @@ inline constexpr char kArchiveStoreFailed[] = "Chyba evidencie archívnych atrib
 inline constexpr char kBackupEndedBy[] = "Prerušenie zálohovania spôsobené ";
 inline constexpr char kDebugAttribCannotCreate[] = "Nemožno vytvoriť súbor VABIT.TXT";
 inline constexpr char kResetCancelled[] = "User cancelled during resetting files attributes";
+// New: the set has its name, but the store of archive marks was not updated;
+// the next incremental backup takes those files again (result 17).
+inline constexpr char kMarksNotStored[] =
+    "Záloha je nová, ale archívne atribúty neboli zaznamenané; ďalšia prírastková záloha "
+    "zoberie tieto súbory znovu";
+// New: a temporary file of an interrupted backup of this set, removed; the
+// file name follows.
+inline constexpr char kLeftoverRemoved[] = "Odstránený zvyšok prerušenej zálohy: ";
 
 // ---- Backup: the scan ----------------------------------------------------------
 inline constexpr char kScanCancelledAtStart[] = "Terminated by user during file scan";

@@ -14,6 +14,10 @@ namespace vx {
 
 using TStrings = std::vector<std::string>;
 
+// Result 17: the backup's set is new and complete, but the archive-bit store
+// could not be updated (the next incremental takes those files again).
+inline constexpr int kMarksNotStoredCode = 17;
+
 // The shortest password an encrypted set takes, and the longest: a longer
 // key would make the cipher fall back to its unkeyed tables.
 inline constexpr std::size_t kMinPasswordBytes = 8;

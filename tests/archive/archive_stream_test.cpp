@@ -92,7 +92,7 @@ TEST(DiskStream, SingleFilePadsToWholeBlocks) {
 TEST(DiskStream, VolumeNames) {
   TTempFolder dir;
   TArchiveStream s(TStreamMode::Write, dir / "weekly.arc", true, 0, false, nullptr);
-  EXPECT_TRUE(fs::exists(dir / "weekly.001"));
+  EXPECT_FALSE(fs::exists(dir / "weekly.001")) << "written under a temporary name";
   EXPECT_EQ(dir / "weekly.999", s.VolumeFileName(999));
   EXPECT_EQ(dir / "weekly.1000", s.VolumeFileName(1000));
   TArchiveStream single(TStreamMode::Write, dir / "daily.arc", false, 0, false, nullptr);
@@ -108,8 +108,9 @@ TEST(DiskStream, SizeLimitSplitsAtWholeBlocksAndReadsAcross) {
     return true;  // the answer stays AW_IGNORE: go on
   });
   EXPECT_EQ(1, questions);
-  EXPECT_EQ(131072u, SizeOf(dir / "set.001"));
-  EXPECT_EQ(98304u, SizeOf(dir / "set.002"));
+  // Whole blocks and the 32-byte trailer.
+  EXPECT_EQ(131072u + 32, SizeOf(dir / "set.001"));
+  EXPECT_EQ(98304u + 32, SizeOf(dir / "set.002"));
   EXPECT_FALSE(fs::exists(dir / "set.003"));
 
   // Every volume is present: no question while reading.
@@ -182,21 +183,26 @@ TEST(DiskStream, OneFileSetReplacesTheOlderOneOnlyWhenClosed) {
 }
 
 // A split set that fails removes the volumes it wrote (no partial set reads
-// as complete); files it did not write stay, also under a volume's name.
+// as complete) and leaves the older chain as it was; files it did not write
+// stay.
 TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
   TTempFolder dir;
   test::WriteBytes(dir / "other.txt", {1});
+  const auto old = NoiseData(3 * 32768, 5);
+  WriteSet(dir / "set", true, 32768, false, old);
+  const auto before = Listing(dir.path());
   {
     TArchiveStream s(TStreamMode::Write, dir / "set", true, 32768, false,
                      [](int, TReaction&) { return true; });
-    const auto data = NoiseData(3 * 32768);
+    const auto data = NoiseData(5 * 32768);
     s.WriteBytes(data.data(), data.size());
-    EXPECT_TRUE(fs::exists(dir / "set.003"));
-    fs::remove(dir / "set.002");
-    test::WriteBytes(dir / "set.002", {9});  // put there by someone else
-  }                                          // torn down without Close: the run failed
-  EXPECT_EQ(Listing(dir.path()), (std::vector<std::pair<std::string, std::uintmax_t>>{
-                                     {"other.txt", 1}, {"set.002", 1}}));
+    EXPECT_EQ(before.size() + 5, Listing(dir.path()).size()) << "five temporary volumes";
+  }  // torn down without Close: the run failed
+  EXPECT_EQ(before, Listing(dir.path()));
+  TArchiveStream r(TStreamMode::Read, dir / "set", true, 0, false, nullptr);
+  std::vector<std::uint8_t> back(old.size());
+  r.ReadBytes(back.data(), back.size());
+  EXPECT_EQ(old, back);
 }
 
 // The erase step never takes a file it is told to keep (the running
@@ -235,32 +241,63 @@ TEST(DiskStream, FailedFlushOfAnyVolumeEndsTheRun) {
 
 // A full disk on which volume 1 is still present: the question repeats until
 // the volume is gone (another disk), and the block goes to volume 2 whole.
+// Volume 1 took its name before the question, with its trailer: the block
+// taken back to make room for it opens volume 2.
 TEST(DiskStream, FullDiskAsksUntilTheMediumChanges) {
-  TTempFolder dir;
-  fs::create_symlink("/dev/full", dir / "set.001");
+  vx::test::TSmallTmpfs disk("128k");
+  if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  TTempFolder other;
   std::vector<int> asked;
-  const auto data = NoiseData(40000);
-  WriteSet(dir / "set.arc", true, 0, false, data, [&](int volume, TReaction& answer) {
+  const auto data = NoiseData(6 * 32768);
+  std::vector<std::uint8_t> vol1;
+  WriteSet(disk / "set.arc", true, 0, false, data, [&](int volume, TReaction& answer) {
     asked.push_back(volume);
     if (asked.size() == 1) answer = AW_RETRY;
-    if (asked.size() == 3) fs::remove(dir / "set.001");  // the user changed the disk
+    if (asked.size() == 3) {  // the user changed the disk
+      vol1 = test::ReadBytes(disk / "set.001");
+      fs::remove(disk / "set.001");
+    }
     return true;
   });
   EXPECT_EQ((std::vector<int>{2, 2, 2}), asked);
-  const auto vol2 = test::ReadBytes(dir / "set.002");
-  ASSERT_EQ(65536u, vol2.size());
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), vol2.begin()));
+  ASSERT_EQ(32u, vol1.size() % 32768);
+  const auto vol2 = test::ReadBytes(disk / "set.002");
+  ASSERT_EQ(32u, vol2.size() % 32768);
+  vol1.resize(vol1.size() - 32);
+  EXPECT_TRUE(std::equal(vol1.begin(), vol1.end(), data.begin()));
+  EXPECT_TRUE(std::equal(data.begin() + static_cast<std::ptrdiff_t>(vol1.size()), data.end(),
+                         vol2.begin()));
+}
+
+// A disk changed between volumes still holds the volume of an older set:
+// that one stays until the disk is full, then the new volume takes its room.
+TEST(DiskStream, FullDiskMakesRoomByTheOlderVolumeOfItsName) {
+  vx::test::TSmallTmpfs disk("128k");
+  if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  WriteSet(disk / "set", true, 0, false, NoiseData(2 * 32768, 9));
+  const auto data = NoiseData(3 * 32768);
+  int questions = 0;
+  WriteSet(disk / "set", true, 0, false, data, [&](int, TReaction&) {
+    ++questions;
+    return true;
+  });
+  EXPECT_EQ(0, questions);
+  auto vol1 = test::ReadBytes(disk / "set.001");
+  ASSERT_EQ(3u * 32768 + 32, vol1.size());
+  vol1.resize(data.size());
+  EXPECT_EQ(data, vol1);
 }
 
 TEST(DiskStream, FullDiskEndsWhenNobodyCanBeAsked) {
-  const auto data = NoiseData(32768);
+  vx::test::TSmallTmpfs disk("64k");
+  if (!disk.ok()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  const auto data = NoiseData(4 * 32768);
   for (std::int64_t limit : {0, 100000}) {
-    TTempFolder dir;
-    fs::create_symlink("/dev/full", dir / "set.001");
     EXPECT_THROW(
-        WriteSet(dir / "set", true, limit, false, data, [](int, TReaction&) { return false; }),
+        WriteSet(disk / "set", true, limit, false, data, [](int, TReaction&) { return false; }),
         EVX_DiskFullError)
         << "limit " << limit;
+    EXPECT_TRUE(Listing(disk.path()).empty()) << "limit " << limit;
   }
   TTempFolder dir;
   EXPECT_EQ("Prerušené užívateľom", ErrorOf<EVX_UserAbortion>([&] {
@@ -308,7 +345,8 @@ TEST(DiskStream, EraseTargetDeletesOnlyOtherRegularFiles) {
   EXPECT_TRUE(fs::exists(dir / "keepdir/inner.txt"));
   EXPECT_TRUE(fs::exists(outside / "target.txt"));
   // The step before each later volume keeps the volumes of this set.
-  for (const char* v : {"set.001", "set.002", "set.003"}) EXPECT_EQ(32768u, SizeOf(dir / v)) << v;
+  for (const char* v : {"set.001", "set.002", "set.003"})
+    EXPECT_EQ(32768u + 32, SizeOf(dir / v)) << v;
 }
 
 // A destination that records what reaches it.

@@ -772,14 +772,14 @@ TEST_F(EngineBackup, ResetReportsEveryFiveHundredFiles) {
   }
   for (const auto& r : engine.FileList()) ASSERT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
 
-  // A cancel ends the run with 12; what was reset before it stays reset.
+  // The set has its name when the marks are reset: a cancel asked for then
+  // is not taken, the run ends as it went and every mark matches the set.
   test::TStateScope freshStore;  // every attribute set again
   engine.OnResetAttributes = [&](const TExtBackupStatistic& s, bool& cancel) {
     cancel = s.FilesDone == 500;
   };
-  EXPECT_EQ(engine.Backup(), 12);
-  EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(engine.FileList()[499].path));
-  EXPECT_TRUE(TArchiveBitStore::Instance().IsSet(engine.FileList()[500].path));
+  EXPECT_EQ(engine.Backup(), 0);
+  for (const auto& r : engine.FileList()) EXPECT_FALSE(TArchiveBitStore::Instance().IsSet(r.path));
 }
 
 TEST_F(EngineBackup, DebugListNamesEveryTreatedFile) {
