@@ -79,7 +79,7 @@ void TArchiveDestination::Unload() { throw EVX_TapeError(kOtherTapeError); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
                                std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask,
-                               std::vector<std::string> keepOnErase)
+                               TEraseRules erase)
     : mode_(mode),
       baseName_(span ? CutExtension(baseName) : baseName),
       span_(span),
@@ -87,7 +87,7 @@ TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bo
       eraseTarget_(eraseTarget),
       ask_(std::move(ask)),
       buffer_(kBlockSize, 0),
-      keepOnErase_(std::move(keepOnErase)) {
+      erase_(std::move(erase)) {
   OpenDiskVolume(true);
 }
 
@@ -128,7 +128,9 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   const std::string name = VolumeFileName(volume_);
   if (mode_ == TStreamMode::Write) {
     const std::string folder = ExtractFilePath(baseName_);
-    if (first && !folder.empty() && !ForceDirectories(folder))
+    // The folder is there already: whether a missing one may be created is
+    // the caller's decision (it could be an empty mount point).
+    if (first && !folder.empty() && !DirectoryExists(folder))
       throw EVX_CreateStreamError(kCannotCreate);
     if (eraseTarget_) EraseTarget();
     if (span_) {
@@ -191,22 +193,19 @@ void TArchiveStream::Abandon() noexcept {
   }
 }
 
-// Deletes the regular files of the target folder, never in "/".  Volumes this
-// stream has already written there (a size-limited set keeps all its volumes
-// in one folder) are kept: deleting them would destroy the set being written.
+// Deletes the sets and logs of this program in the target folder (see
+// erase_target.h).  Volumes this stream has already written there (a
+// size-limited set keeps all its volumes in one folder) are kept: deleting
+// them would destroy the set being written.
 void TArchiveStream::EraseTarget() {
-  const TEraseListing listing =
-      ListErasable(baseName_, keepOnErase_, [this](const std::string& name) {
-        for (int v = 1; v < volume_; ++v) {
-          const std::string volume = VolumeFileName(v);
-          if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
-        }
-        return false;
-      });
-  if (listing.folder.empty()) return;
-  const TFd dir = OpenFd(listing.folder, O_RDONLY | O_DIRECTORY);
-  if (!dir) return;
-  for (const auto& name : listing.names) ::unlinkat(dir.Get(), name.c_str(), 0);
+  TEraseListing listing = ListErasable(baseName_, erase_, [this](const std::string& name) {
+    for (int v = 1; v < volume_; ++v) {
+      const std::string volume = VolumeFileName(v);
+      if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
+    }
+    return false;
+  });
+  EraseListed(std::move(listing), erase_);
 }
 
 void TArchiveStream::WriteBytes(const void* data, std::size_t count) {

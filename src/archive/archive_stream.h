@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/erase_target.h"
 #include "support/reaction.h"
 
 namespace vx {
@@ -58,10 +59,10 @@ class TArchiveStream {
   // Writing one file goes to a private temporary name in its folder, which
   // Close() renames over `baseName` once every byte is on the disk; volumes
   // are written under their own names.  Files and volumes are created 0600.
-  // The erase step never deletes the files named in keepOnErase (the log of
-  // the running operation).
+  // With eraseTarget the folder's sets and logs of this program go before
+  // each volume is created, by the rules of `erase` (erase_target.h).
   TArchiveStream(TStreamMode mode, const std::string& baseName, bool span, std::int64_t sizeLimit,
-                 bool eraseTarget, TNextVolumeAsk ask, std::vector<std::string> keepOnErase = {});
+                 bool eraseTarget, TNextVolumeAsk ask, TEraseRules erase = {});
   // Tape or FTP: the destination is already open.
   TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination);
   // Tears down without throwing.  A written disk set that was not closed is
@@ -141,7 +142,7 @@ class TArchiveStream {
   std::string tempName_;
   std::vector<TWritten> written_;
   bool fdRemembered_ = false;  // the open volume is the last of written_
-  std::vector<std::string> keepOnErase_;
+  TEraseRules erase_;
 };
 
 }  // namespace vx

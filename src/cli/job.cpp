@@ -21,6 +21,7 @@ void ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
   TBackupPage job;
   LoadJobFile(o.jobFile, job);
   ApplyStatusWindowDefaults(engine);
+  engine.LockWaitSeconds = o.waitLock;
 
   // Listing a set keeps no log.
   const bool lists = o.operation == TCliOperation::Catalog || o.operation == TCliOperation::Comment;

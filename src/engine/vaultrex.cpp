@@ -114,6 +114,8 @@ std::string TVaultrex::ErrorText(int code) {
       return engine_txt::kCode14;
     case 15:
       return engine_txt::kCode15;
+    case 18:
+      return engine_txt::kCode18;
     case 98:
       return engine_txt::kCode98;
     case 99:
