@@ -125,7 +125,7 @@ void TBackupRun::Steps() {
     if (!refusal.empty()) throw EVX_CreateStreamError(refusal);
   }
   // One writer per set, from before the scan to the last reset mark.
-  const TFileLock setLock = v.LockSet(TLockKind::Exclusive);
+  setLock_ = v.LockSet(TLockKind::Exclusive);
   // The archive-bit store is opened once for the run: the scan reads it,
   // the reset pass writes it.
   std::unique_ptr<TArchiveBitStore> ownBits;
@@ -133,9 +133,8 @@ void TBackupRun::Steps() {
   TArchiveBitStore& bits = engine_.ArchiveBits ? *engine_.ArchiveBits : *ownBits;
   // A run that resets marks scans and resets them alone: another one in
   // between would mark as backed up a file changed after this scan.
-  TFileLock bitsLock;
   if (!v.KeepArchiveFlags && (v.BackupMode == BM_Full || v.BackupMode == BM_Incremental))
-    bitsLock = v.LockArchiveBits(bits);
+    bitsLock_ = v.LockArchiveBits(bits);
   engine_.ScanFiles(bits);
   if (!engine_.fileList_.empty()) WriteSet(bits);
   if (engine_.LogFileMode != LFM_NoLog) WriteSummary();

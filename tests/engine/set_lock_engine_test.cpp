@@ -120,6 +120,39 @@ INSTANTIATE_TEST_SUITE_P(
                  [](TVaultrex& e) { return Restore(e, e.BackupDestination + "/out"); }, 0}),
     TCaseName());
 
+// A tape or a file on an FTP server has its lock in the state folder; a run
+// on either ends with 18 before it touches the drive or the server.
+TEST_F(SetLock, TapeAndServerAreLockedInTheStateFolder) {
+  struct Where {
+    const char* lockFile;  // below the state folder
+    std::function<void(TVaultrex&)> aim;
+    const char* set;  // as the message names it
+  };
+  const std::vector<Where> cases = {
+      {"locks/tape.lock", [](TVaultrex& e) { e.BackupToTape = true; }, "tape"},
+      {"locks/ftp___127.0.0.1_2121_up_set.arc.lock",
+       [](TVaultrex& e) {
+         e.BackupToFTP = true;
+         e.FTPConnection.HostName = "127.0.0.1";
+         e.FTPConnection.Port = 2121;
+         e.BackupDestination = "up";
+       },
+       "ftp://127.0.0.1:2121/up/set.arc"}};
+  for (const Where& w : cases) {
+    fs::create_directories(state.path() + "/locks");
+    const TLockAttempt other = TryLockFile(state.path() + "/" + w.lockFile, TLockKind::Exclusive);
+    ASSERT_EQ(other.outcome, TLockOutcome::Locked) << w.set;
+    for (const bool backup : {true, false}) {
+      TVaultrex second;
+      AimSecond(second);
+      w.aim(second);
+      EXPECT_EQ(backup ? second.Backup() : second.Catalog(), 18) << w.set;
+      EXPECT_EQ(second.LastFailure(),
+                std::string("Záložnú sadu ") + w.set + " práve používa iná úloha");
+    }
+  }
+}
+
 // With LockWaitSeconds the run waits: it goes on once the other run lets go
 // (here when the run first asks whether to stop), and a stop ends the wait
 // with 12.
