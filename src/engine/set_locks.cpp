@@ -1,4 +1,5 @@
 // The locks that keep two runs on one set apart, and the erase step's rules.
+#include <memory>
 #include <utility>
 
 #include "archive/errors.h"
@@ -70,7 +71,9 @@ TEraseRules TVaultrex::EraseRules() {
                     engine_txt::kRestoreStart, engine_txt::kRestoreStartTape,
                     engine_txt::kVerifyStart,  engine_txt::kVerifyStartTape};
   rules.deleted = [this](const std::string& path) { WriteLog(engine_txt::kErased + path); };
-  rules.kept = [this](const TEraseListing& listing) {
+  // One warning for the run, however many volumes find the files again.
+  rules.kept = [this, warned = std::make_shared<bool>(false)](const TEraseListing& listing) {
+    if (std::exchange(*warned, true)) return;
     ++warnings_;
     WriteLog(engine_txt::kWarning + listing.folder +
              (listing.homeFolder ? std::string(engine_txt::kEraseHome)

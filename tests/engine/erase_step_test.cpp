@@ -151,3 +151,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace vx::test
+
+namespace vx::test {
+namespace {
+
+// A split set erases before every volume: the foreign file is warned about
+// once for the run, and the volumes of this run stay.
+TEST_F(TEngineTest, ErasingBeforeEveryVolumeWarnsOnce) {
+  WriteFile(dir / "notes.txt", "mine");
+  WriteFile(Src("big.bin"), NoiseBytes(100000));
+  engine.AddToIncludes(Src("big.bin"));
+  engine.EraseTargetDir = true;
+  engine.ArchiveBaseName = "set";
+  engine.SpanDisks = true;
+  engine.MaxSplitSize = 32768;
+  engine.AskForNextDisk = false;
+  ASSERT_EQ(engine.Backup(), 0) << engine.LastFailure();
+  EXPECT_TRUE(fs::exists(dir / "set.004"));
+  EXPECT_TRUE(fs::exists(dir / "notes.txt"));
+  EXPECT_EQ(engine.WarningCount(), 1);
+  TVaultrex reader;
+  reader.BackupDestination = dir.path();
+  reader.ArchiveBaseName = "set";
+  reader.SpanDisks = true;
+  reader.AskForNextDisk = false;
+  EXPECT_EQ(reader.Catalog(), 0);
+}
+
+}  // namespace
+}  // namespace vx::test
