@@ -87,7 +87,7 @@ TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bo
       eraseTarget_(eraseTarget),
       ask_(std::move(ask)),
       buffer_(kBlockSize, 0),
-      erase_(std::move(erase)) {
+      eraseRules_(std::move(erase)) {
   OpenDiskVolume(true);
 }
 
@@ -198,14 +198,15 @@ void TArchiveStream::Abandon() noexcept {
 // size-limited set keeps all its volumes in one folder) are kept: deleting
 // them would destroy the set being written.
 void TArchiveStream::EraseTarget() {
-  TEraseListing listing = ListErasable(baseName_, erase_, [this](const std::string& name) {
-    for (int v = 1; v < volume_; ++v) {
-      const std::string volume = VolumeFileName(v);
-      if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
-    }
-    return false;
-  });
-  EraseListed(std::move(listing), erase_);
+  const TEraseListing listing =
+      ListErasable(baseName_, eraseRules_, [this](const std::string& name) {
+        for (int v = 1; v < volume_; ++v) {
+          const std::string volume = VolumeFileName(v);
+          if (volume.compare(volume.rfind('/') + 1, std::string::npos, name) == 0) return true;
+        }
+        return false;
+      });
+  EraseListed(listing, eraseRules_);
 }
 
 void TArchiveStream::WriteBytes(const void* data, std::size_t count) {

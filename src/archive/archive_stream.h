@@ -142,7 +142,7 @@ class TArchiveStream {
   std::string tempName_;
   std::vector<TWritten> written_;
   bool fdRemembered_ = false;  // the open volume is the last of written_
-  TEraseRules erase_;
+  TEraseRules eraseRules_;
 };
 
 }  // namespace vx
