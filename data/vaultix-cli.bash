@@ -29,14 +29,14 @@ _vaultix_cli() {
     --mode) mapfile -t COMPREPLY < <(compgen -W 'full incremental differential' -- "$cur"); return ;;
     --restore-mode) mapfile -t COMPREPLY < <(compgen -W 'all newer newer-and-new' -- "$cur"); return ;;
     --weekly) mapfile -t COMPREPLY < <(compgen -W 'mon tue wed thu fri sat sun' -- "$cur"); return ;;
-    --archive | --comment | --password-command | --daily | --name) return ;;
+    --archive | --comment | --password-command | --daily | --name | --wait-lock) return ;;
   esac
 
-  local common='--set --quiet --destination --archive --help'
+  local common='--set --quiet --destination --archive --wait-lock --help'
   local logging='--log --append-log --no-log'
   local opts
   case $op in
-    backup) opts="$common $logging --dry-run --password-file --password-command --encrypt --include --exclude --recurse --no-hidden --ignore-missing --comment --compress --mode" ;;
+    backup) opts="$common $logging --dry-run --password-file --password-command --encrypt --include --exclude --recurse --no-hidden --ignore-missing --comment --compress --mode --mkdir" ;;
     restore) opts="$common $logging --dry-run --password-file --password-command --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
     verify) opts="$common $logging --password-file --password-command --json" ;;
     catalog) opts="$common --json" ;;

@@ -111,7 +111,7 @@ void TArchiveDestination::Unload() { throw EVX_TapeError(kOtherTapeError); }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bool span,
                                std::int64_t sizeLimit, bool eraseTarget, TNextVolumeAsk ask,
-                               std::vector<std::string> keepOnErase)
+                               TEraseRules erase)
     : mode_(mode),
       baseName_(span ? CutExtension(baseName) : baseName),
       span_(span),
@@ -119,7 +119,7 @@ TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bo
       eraseTarget_(eraseTarget),
       ask_(std::move(ask)),
       buffer_(kBlockSize, 0),
-      keepOnErase_(std::move(keepOnErase)) {
+      eraseRules_(std::move(erase)) {
   if (mode_ == TStreamMode::Write && span_ &&
       ::getrandom(setId_.data(), setId_.size(), 0) != static_cast<ssize_t>(setId_.size())) {
     throw EVX_CreateStreamError(kCannotCreate);
@@ -164,7 +164,9 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   const std::string name = VolumeFileName(volume_);
   if (mode_ == TStreamMode::Write) {
     const std::string folder = ExtractFilePath(baseName_);
-    if (first && !folder.empty() && !ForceDirectories(folder))
+    // The folder is there already: whether a missing one may be created is
+    // the caller's decision (it could be an empty mount point).
+    if (first && !folder.empty() && !DirectoryExists(folder))
       throw EVX_CreateStreamError(kCannotCreate);
     if (first) CleanLeftovers();
     if (eraseTarget_) EraseTarget();
@@ -338,21 +340,19 @@ void TArchiveStream::Abandon() noexcept {
   }
 }
 
-// Deletes the regular files of the target folder, never in "/".  Volumes this
-// stream has already written there (a size-limited set keeps all its volumes
-// in one folder) are kept: deleting them would destroy the set being written.
+// Deletes the sets and logs of this program in the target folder (see
+// erase_target.h).  Volumes this stream has already written there (a
+// size-limited set keeps all its volumes in one folder) are kept: deleting
+// them would destroy the set being written.
 void TArchiveStream::EraseTarget() {
   const TEraseListing listing =
-      ListErasable(baseName_, keepOnErase_, [this](const std::string& name) {
+      ListErasable(baseName_, eraseRules_, [this](const std::string& name) {
         for (const TWritten& w : written_) {
           if (w.name.compare(w.name.rfind('/') + 1, std::string::npos, name) == 0) return true;
         }
         return false;
       });
-  if (listing.folder.empty()) return;
-  const TFd dir = OpenFd(listing.folder, O_RDONLY | O_DIRECTORY);
-  if (!dir) return;
-  for (const auto& name : listing.names) ::unlinkat(dir.Get(), name.c_str(), 0);
+  EraseListed(listing, eraseRules_);
 }
 
 void TArchiveStream::WriteBytes(const void* data, std::size_t count) {

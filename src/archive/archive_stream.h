@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/erase_target.h"
 #include "archive/format.h"
 #include "platform/fd.h"
 #include "support/reaction.h"
@@ -75,10 +76,10 @@ class TArchiveStream {
   // format.h, carrying this run's random set identity.  Files and volumes
   // are created 0600.  Before it writes, the stream removes stale temporary
   // files of the same set that no running writer holds (see Leftovers()).
-  // The erase step never deletes the files named in keepOnErase (the log of
-  // the running operation).
+  // With eraseTarget the folder's sets and logs of this program go before
+  // each volume is created, by the rules of `erase` (erase_target.h).
   TArchiveStream(TStreamMode mode, const std::string& baseName, bool span, std::int64_t sizeLimit,
-                 bool eraseTarget, TNextVolumeAsk ask, std::vector<std::string> keepOnErase = {});
+                 bool eraseTarget, TNextVolumeAsk ask, TEraseRules erase = {});
   // Tape or FTP: the destination is already open.
   TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination);
   // Tears down without throwing.  A written disk set that was not closed is
@@ -182,7 +183,7 @@ class TArchiveStream {
   std::string tempName_;
   std::vector<TWritten> written_;
   bool fdRemembered_ = false;  // the open volume is the last of written_
-  std::vector<std::string> keepOnErase_;
+  TEraseRules eraseRules_;
   // Writing volumes: the random part of every temporary name of this run,
   // the run's set identity, a block taken back from a full volume to make
   // room for its trailer (it opens the next volume), and whether the open

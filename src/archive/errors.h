@@ -45,6 +45,8 @@ VX_ENGINE_ERROR(EVX_UserAbortion, 12)
 VX_ENGINE_ERROR(EVX_WrongMedium, 13)
 VX_ENGINE_ERROR(EVX_WrongPassword, 14)
 VX_ENGINE_ERROR(EVX_FTPError, 15)
+// Another run writes the set (or reads it while this one would write it).
+VX_ENGINE_ERROR(EVX_SetInUse, 18)
 VX_ENGINE_ERROR(EVX_VerificationFailed, 98)
 // A restored file's checksum differs: the restore logs it for that file and
 // goes on; it has no result code of its own.

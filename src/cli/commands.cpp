@@ -402,7 +402,8 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
     if (task != nullptr) env.err << task << txt::cli::kTaskStopped << "\n";
     env.err << TVaultrex::ErrorText(code);
     // A refused setting says which check refused it.
-    if ((code == 1 || code == 14) && failure.empty() && !engine.LastFailure().empty()) {
+    if ((code == 1 || code == 7 || code == 14 || code == 18) && failure.empty() &&
+        !engine.LastFailure().empty()) {
       env.err << ": " << engine.LastFailure();
     }
     env.err << "\n";

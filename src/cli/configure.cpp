@@ -293,6 +293,11 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   }
   if (o.encrypt) engine.EncryptData = true;
 
+  // A one-off run creates no folder unless asked to; a set file's run may,
+  // where the folder cannot be an empty mount point.
+  engine.CreateDestination = !o.setFile.empty() || o.mkdir;
+  engine.LockWaitSeconds = o.waitLock;
+
   // Where the archive is.
   if (o.destination) engine.BackupDestination = *o.destination;
   if (o.archiveName) engine.ArchiveBaseName = *o.archiveName;

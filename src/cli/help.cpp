@@ -60,8 +60,8 @@ OPTIONS
                         it as the desktop program does; restore (with
                         --restore-to), verify, catalog and comment read the
                         set it writes; not with delete, nor with --set; only
-                        --quiet, --json, --dry-run, --log, --no-log and
-                        (restore)
+                        --quiet, --json, --dry-run, --log, --no-log,
+                        --wait-lock, (backup) --mkdir and (restore)
                         --restore-to,
                         --include, --restore-mode may be added
   --log FILE            log into FILE (a new log each run, or appended when
@@ -131,6 +131,12 @@ OPTIONS
                         restore: all files, only files newer than on disk,
                         or newer and missing files
   --attributes          restore: give files their stored attributes
+  --mkdir               backup: create the destination folder when it is
+                        missing (a one-off run creates nothing without it;
+                        with --set or --job it is created anyway), only when
+                        its parent exists and is no empty mount point
+  --wait-lock SECONDS   wait up to SECONDS for a set another run uses
+                        (0, the default: end with 18 at once)
   --help, -h            this text
   --version             the program's version
   Options take their value as the next argument or after "=".

@@ -26,6 +26,7 @@ std::string ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
                " holds a password and can be read by other users (chmod 600 it)\n";
   }
   ApplyStatusWindowDefaults(engine);
+  engine.LockWaitSeconds = o.waitLock;
 
   // Listing a set keeps no log.
   const bool lists = o.operation == TCliOperation::Catalog || o.operation == TCliOperation::Comment;

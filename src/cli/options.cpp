@@ -1,7 +1,10 @@
 #include "cli/options.h"
 
+#include <cctype>
+#include <exception>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/paths.h"
@@ -194,6 +197,28 @@ const std::map<std::string, TOptionSpec>& Options() {
               {"all", RM_All}, {"newer", RM_Newer}, {"newer-and-new", RM_NewerAndNew}};
           return PickEnum(names, v, "--restore-mode", o.restoreMode);
         }}},
+      {"--mkdir",
+       {false, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string&) {
+          o.mkdir = true;
+          return std::string();
+        }}},
+      {"--wait-lock",
+       {true, kAll,
+        [](TCliOptions& o, const std::string& v) {
+          std::size_t used = 0;
+          long seconds = -1;
+          try {
+            seconds = std::stol(v, &used);
+          } catch (const std::exception&) {
+            used = 0;
+          }
+          if (v.empty() || used != v.size() || seconds < 0 || seconds > 86400 ||
+              !std::isdigit(static_cast<unsigned char>(v[0])))
+            return std::string("--wait-lock needs a number of seconds from 0 to 86400");
+          o.waitLock = static_cast<int>(seconds);
+          return std::string();
+        }}},
       {"--attributes",
        {false, Bit(Op::Restore),
         [](TCliOptions& o, const std::string&) {
@@ -223,8 +248,9 @@ std::string CheckJobOptions(const TCliOptions& o) {
                      o.flat || o.restoreAttributes ||
                      (!o.includes.empty() && o.operation != Op::Restore);
   if (other) {
-    return "with --job only --quiet, --json, --dry-run, --log, --no-log and (restore) "
-           "--restore-to, --include and --restore-mode can be given";
+    return "with --job only --quiet, --json, --dry-run, --log, --no-log, --wait-lock, "
+           "(backup) --mkdir and (restore) --restore-to, --include and --restore-mode can be "
+           "given";
   }
   if (o.noLog && o.logFile) return "--no-log cannot be combined with --log";
   if (o.operation == Op::Restore && !o.restoreTo) return "restore --job needs --restore-to";

@@ -46,6 +46,9 @@ struct TCliOptions {
   bool flat = false;                        // --flat
   std::optional<TRestoreMode> restoreMode;  // --restore-mode all|newer|newer-and-new
   bool restoreAttributes = false;           // --attributes
+
+  bool mkdir = false;  // --mkdir (backup: the destination folder may be created)
+  int waitLock = 0;    // --wait-lock SECONDS (a set another run uses)
 };
 
 struct TCliParse {

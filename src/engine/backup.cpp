@@ -11,7 +11,9 @@
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
 #include "platform/date_time.h"
+#include "platform/mount_points.h"
 #include "platform/paths.h"
+#include "platform/set_lock.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -114,11 +116,25 @@ void TBackupRun::Body() {
 void TBackupRun::Steps() {
   CheckBackupSettings(engine_);
   if (!engine_.SpanDisks) engine_.MaxSplitSize = 0;
+  TVaultrex& v = engine_;
+  // A missing folder is created only where it cannot fill the wrong disk.
+  if (!v.BackupToTape && !v.BackupToFTP) {
+    const std::string folder =
+        ExtractFilePath(IncludeBackslash(v.BackupDestination) + v.ArchiveBaseName);
+    const std::string refusal = PrepareDestinationFolder(folder, v.CreateDestination);
+    if (!refusal.empty()) throw EVX_CreateStreamError(refusal);
+  }
+  // One writer per set, from before the scan to the last reset mark.
+  setLock_ = v.LockSet(TLockKind::Exclusive);
   // The archive-bit store is opened once for the run: the scan reads it,
   // the reset pass writes it.
   std::unique_ptr<TArchiveBitStore> ownBits;
   if (!engine_.ArchiveBits) ownBits = TArchiveBitStore::OpenDefault();
   TArchiveBitStore& bits = engine_.ArchiveBits ? *engine_.ArchiveBits : *ownBits;
+  // A run that resets marks scans and resets them alone: another one in
+  // between would mark as backed up a file changed after this scan.
+  if (!v.KeepArchiveFlags && (v.BackupMode == BM_Full || v.BackupMode == BM_Incremental))
+    bitsLock_ = v.LockArchiveBits(bits);
   engine_.ScanFiles(bits);
   if (!engine_.fileList_.empty()) WriteSet(bits);
   if (engine_.LogFileMode != LFM_NoLog) WriteSummary();
@@ -232,18 +248,23 @@ void TVaultrex::PreviewBackup(std::vector<std::string>& erased) {
   warnings_ = 0;
   erased.clear();
   CheckBackupSettings(*this);
+  // The real run refuses a destination folder it may not create or use.
+  if (!BackupToTape && !BackupToFTP) {
+    const std::string refusal = DestinationRefusal(
+        ExtractFilePath(IncludeBackslash(BackupDestination) + ArchiveBaseName), CreateDestination);
+    if (!refusal.empty()) throw EVX_CreateStreamError(refusal);
+  }
   const std::unique_ptr<TArchiveBitStore> own =
       ArchiveBits ? nullptr : TArchiveBitStore::OpenDefault();
   ScanFiles(ArchiveBits ? *ArchiveBits : *own);
   if (fileList_.empty() || !EraseTargetDir || BackupToTape || BackupToFTP) return;
   // The real run refuses to empty a folder it reads from.
   CheckEraseTarget(IncludeBackslash(BackupDestination) + ArchiveBaseName, fileList_);
-  // The stream keeps the running log when it empties the folder.
-  std::vector<std::string> keep;
-  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
+  // The same list the stream's erase step makes (the running log is kept).
   const TEraseListing listing =
-      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, keep, nullptr);
+      ListErasable(IncludeBackslash(BackupDestination) + ArchiveBaseName, EraseRules(), nullptr);
   for (const std::string& name : listing.names) erased.push_back(listing.folder + "/" + name);
+  if (!listing.kept.empty() || listing.homeFolder) ++warnings_;
 }
 
 }  // namespace vx

@@ -11,6 +11,7 @@
 #include "archive/archive_stream.h"
 #include "engine/backup_data.h"
 #include "engine/operation_frame.h"
+#include "platform/set_lock.h"
 
 namespace vx {
 
@@ -46,6 +47,9 @@ class TBackupRun {
 
   TVaultrex& engine_;
   TOperationFrame frame_;
+  // Held until the run has ended, a failed run's partial set removed.
+  TFileLock setLock_;
+  TFileLock bitsLock_;
   std::unique_ptr<TArchiveStream> stream_;
   std::vector<TDataOutcome> outcomes_;
   bool verifyFailed_ = false;    // a file of this run failed its verification

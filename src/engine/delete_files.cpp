@@ -80,7 +80,7 @@ void TDeleteRun::Body() {
   const bool replace = !engine_.SpanDisks;
   TReadSet set(engine_);
   // The first volume is not asked for: the set is rewritten where it is.
-  set.Open({engine_txt::kDeleteCutHeader, engine_txt::kDeleteForeign}, false);
+  set.Open({engine_txt::kDeleteCutHeader, engine_txt::kDeleteForeign}, false, TLockKind::Exclusive);
   // A set reached through a symbolic link is replaced where it really lies.
   const std::string setFile = RealPathOf(set.Stream().VolumeFileName(1));
   temp_ = MakeTempArchive(replace ? ExtractFilePath(setFile) : GetTempFolder());

@@ -21,14 +21,11 @@ std::unique_ptr<TArchiveStream> TVaultrex::OpenStream(TStreamMode mode, const st
         OpenFtpDestination(mode, FTPConnection, SpanDisks ? RemoveFileExt(baseName) : baseName,
                            [this](const std::string& line) { WriteLog(line); }));
   // Disk: one file, or numbered volumes with SpanDisks.  Erasing the target
-  // folder only ever happens while writing.
-  // The log of the running operation may lie in the target folder: erasing
-  // never takes it.
-  std::vector<std::string> keep;
-  if (LogFileMode != LFM_NoLog && !LogFileName.empty()) keep.push_back(LogFileName);
+  // folder only ever happens while writing, and takes only this program's
+  // sets and logs, never the running log.
   return std::make_unique<TArchiveStream>(mode, baseName, SpanDisks, sizeLimit,
                                           mode == TStreamMode::Write && EraseTargetDir,
-                                          std::move(ask), std::move(keep));
+                                          std::move(ask), EraseRules());
 }
 
 }  // namespace vx

@@ -17,6 +17,8 @@ int ResultCodeFor(const std::exception& e, std::span<const int> further) {
   if (engineError == nullptr) return kOtherErrorCode;
   const int code = engineError->Code();
   if (code >= EVX_ParameterError::kCode && code <= EVX_TapeError::kCode) return code;
+  // Every operation that opens a set may find it in use.
+  if (code == EVX_SetInUse::kCode) return code;
   return std::find(further.begin(), further.end(), code) != further.end() ? code : kOtherErrorCode;
 }
 

@@ -108,8 +108,9 @@ int DecodingWorkers(const TVaultrex& settings, const TArchiveHeader& header) {
   return threads <= 1 ? 0 : std::min(threads, 64);
 }
 
-void TReadSet::Open(const THeaderTexts& texts, bool firstMedium) {
+void TReadSet::Open(const THeaderTexts& texts, bool firstMedium, TLockKind lock) {
   const bool disk = !engine_.BackupToTape && !engine_.BackupToFTP;
+  lock_ = engine_.LockSet(lock);
   if (firstMedium && engine_.SpanDisks && disk) CheckFirstMedium();
   stream_ = engine_.OpenStream(
       TStreamMode::Read, WithTrailingSlash(engine_.BackupDestination) + engine_.ArchiveBaseName, 0);

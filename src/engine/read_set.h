@@ -13,6 +13,7 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "platform/set_lock.h"
 
 namespace vx {
 
@@ -49,7 +50,9 @@ class TReadSet {
   // Opens the set and reads its header.  With firstMedium a split disk set's
   // first volume must be there (the question for it is asked) before the
   // stream opens.
-  void Open(const THeaderTexts& texts, bool firstMedium = true);
+  // The set's lock is taken first (shared: readers never see a set being
+  // written or replaced; a delete, which rewrites it, takes it exclusive).
+  void Open(const THeaderTexts& texts, bool firstMedium = true, TLockKind lock = TLockKind::Shared);
   // Reads the directory into records (emptied on failure).
   std::int32_t ReadDirectory(std::vector<TDirRecord>& records);
   // Before the first file's data are used: an encrypted set needs a
@@ -72,6 +75,7 @@ class TReadSet {
   TKeyVerdict ProbeKey(const std::vector<TDirRecord>& records);
 
   TVaultrex& engine_;
+  TFileLock lock_;
   TBlockCodec codec_;
   TBlowFish cipher_;
   std::unique_ptr<TArchiveStream> stream_;

@@ -23,6 +23,8 @@ inline constexpr char kCode12[] = "Prerušené volajúcou aplikáciou / užívat
 inline constexpr char kCode13[] = "Chyba pri detekcii prvého média";
 inline constexpr char kCode14[] = "Heslo je neplatné alebo krátke";
 inline constexpr char kCode15[] = "Chyba počas FTP komunikácie";
+// New: another run holds the set's lock.
+inline constexpr char kCode18[] = "Záložná sada je práve používaná inou úlohou";
 inline constexpr char kCode98[] = "Chyba pri verifikácii súboru";
 inline constexpr char kCode99[] = "Ostatné nešpecifikované chyby";
 // New: result 17.
@@ -38,6 +40,9 @@ inline constexpr char kDiskPrompt[] =
 inline constexpr char kAborted[] = "Prerušené užívateľom";
 inline constexpr char kNoFirstMedium[] = "Nemožno detekovať prvé médium";
 inline constexpr char kShortPassword[] = "Krátke heslo (min. 8 znakov)";
+// New: "Záložnú sadu <set> práve používa iná úloha" (code 18).
+inline constexpr char kSetInUse1[] = "Záložnú sadu ";
+inline constexpr char kSetInUse2[] = " práve používa iná úloha";
 
 // ---- Catalog -----------------------------------------------------------------
 inline constexpr char kCatalogNoSource[] = "Needs backup source to take backup stream from";
@@ -158,6 +163,16 @@ inline constexpr char kPasswordLong[] = "Heslo je dlhé (max. 65 znakov)";
 inline constexpr char kEraseRoot[] = "Koreňový adresár nemožno vymazať";
 inline constexpr char kEraseSources[] =
     "Cieľový adresár obsahuje zálohované súbory, nemožno ho vymazať";
+// New: the erase step.  "Vymazaný súbor <path>" for each file it deleted;
+// "Upozornenie :<folder> obsahuje <n> súbor(ov), ktoré nie sú zo zálohy alebo
+// ich používa iná úloha - nevymazané" once when files stay;
+// "Upozornenie :<folder> je domovský adresár - nič sa nevymaže" instead in a
+// home folder.
+inline constexpr char kErased[] = "Vymazaný súbor ";
+inline constexpr char kEraseKept1[] = " obsahuje ";
+inline constexpr char kEraseKept2[] =
+    " súbor(ov), ktoré nie sú zo zálohy alebo ich používa iná úloha - nevymazané";
+inline constexpr char kEraseHome[] = " je domovský adresár - nič sa nevymaže";
 inline constexpr char kBackupVerifyFailed[] = "Chyba pri verifikácii súboru";
 // Followed by the store's message.
 inline constexpr char kArchiveStoreFailed[] = "Chyba evidencie archívnych atribútov: ";

@@ -117,6 +117,8 @@ std::string TVaultrex::ErrorText(int code) {
       return engine_txt::kCode15;
     case kMarksNotStoredCode:
       return engine_txt::kCode17;
+    case EVX_SetInUse::kCode:
+      return engine_txt::kCode18;
     case 98:
       return engine_txt::kCode98;
     case 99:

@@ -16,6 +16,7 @@
 #include "engine/types.h"
 #include "platform/archive_bits.h"
 #include "platform/file_system.h"
+#include "platform/set_lock.h"
 #include "support/log_file.h"
 
 namespace vx {
@@ -106,6 +107,15 @@ class TVaultrex {
   // verify unpack and decipher on as many threads, with the same outcome;
   // unless 1, restore writes small files on a thread of their own.
   int BackupThreads = 0;
+  // How long an operation waits for a set that another run writes (or, for
+  // a backup or delete, reads), and a resetting backup for the archive-bit
+  // store another backup resets: 0 not at all.  Then it ends with 18.
+  int LockWaitSeconds = 0;
+  // Whether a backup may create its destination folder when it is missing
+  // (never when its parent is missing or a mount point with no disk in it;
+  // see platform/mount_points.h).  A folder that cannot be used ends the
+  // backup with 7.
+  bool CreateDestination = true;
   // BackupThreads, or when 0 $VAULTIX_BACKUP_THREADS, else the number of
   // processors.
   int ThreadsWanted() const;
@@ -198,6 +208,16 @@ class TVaultrex {
   // open_stream.cpp: opens the archive stream on disk, tape or FTP.
   std::unique_ptr<TArchiveStream> OpenStream(TStreamMode mode, const std::string& baseName,
                                              std::int64_t sizeLimit);
+  // set_locks.cpp: the lock of the set the operation works on and of the
+  // archive-bit store (platform/set_lock.h).  Throw EVX_SetInUse when another
+  // run holds it past LockWaitSeconds, EVX_UserAbortion when a stop is asked
+  // for while waiting.  A lock file that cannot be created (a read-only
+  // medium) locks nothing.
+  TFileLock LockSet(TLockKind kind);
+  TFileLock LockArchiveBits(const TArchiveBitStore& store);
+  // The erase step's rules for this engine: the running log is kept, each
+  // deleted file is logged, files that stay make one warning.
+  TEraseRules EraseRules();
   // vaultrex.cpp
   void OpenLog(int& insertLine);
   void CloseLog() noexcept;

@@ -256,7 +256,8 @@ void LoadJobFile(const std::string& fileName, TBackupPage& page) {
   page.OpenFiles = ReadJobBool(f, "How", "BackupOpenFiles", true);
   page.SkipLocks = ReadJobBool(f, "How", "SkipLocks", false);
   page.HiddenFiles = ReadJobBool(f, "How", "BackupHiddenFiles", true);
-  page.EraseTarget = ReadJobBool(f, "How", "EraseTarget", true);
+  // A job file that does not say so never empties the target folder.
+  page.EraseTarget = ReadJobBool(f, "How", "EraseTarget", false);
   page.Encryption = ReadJobBool(f, "How", "Encryption", false);
   page.Verify = ReadJobBool(f, "How", "Verify", false);
   page.CreateLog = ReadJobBool(f, "How", "CreateLog", false);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/errors.h"
+#include "archive/format.h"
 #include "common/error_of.h"
 #include "common/files.h"
 #include "common/temp_folder.h"
@@ -65,6 +66,12 @@ void WriteSet(const std::string& base, bool span, std::int64_t limit, bool erase
 TEST(DiskStream, SingleFilePadsToWholeBlocks) {
   TTempFolder dir;
   const auto data = NoiseData(40000);
+  // The stream creates no folder: whether one may be created is the
+  // engine's decision (it could be the empty mount point of a missing disk).
+  EXPECT_THROW(TArchiveStream(TStreamMode::Write, dir / "sub/set.arc", false, 0, false, nullptr),
+               EVX_CreateStreamError);
+  EXPECT_FALSE(fs::exists(dir / "sub"));
+  fs::create_directory(dir / "sub");
   {
     TArchiveStream s(TStreamMode::Write, dir / "sub/set.arc", false, 0, false, nullptr);
     s.WriteBytes(data.data(), 25000);
@@ -210,10 +217,13 @@ TEST(DiskStream, FailedSplitSetRemovesItsVolumes) {
 TEST(DiskStream, EraseTargetKeepsTheNamedFiles) {
   TTempFolder dir;
   test::WriteBytes(dir / "run.log", {1});
-  test::WriteBytes(dir / "old.arc", {2});
+  std::vector<std::uint8_t> header(kHeaderSize);
+  EncodeHeader(TArchiveHeader{}, header.data());
+  test::WriteBytes(dir / "old.arc", header);  // an older set: it goes
   fs::create_symlink(dir / "run.log", dir / "alias.log");
-  TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, true, nullptr,
-                   {dir / "alias.log"});
+  TEraseRules rules;
+  rules.keepPaths = {dir / "alias.log"};
+  TArchiveStream s(TStreamMode::Write, dir / "set.arc", false, 0, true, nullptr, rules);
   s.Close();
   EXPECT_TRUE(fs::exists(dir / "run.log"));
   EXPECT_FALSE(fs::exists(dir / "old.arc"));
@@ -330,11 +340,16 @@ TEST(DiskStream, MissingVolumeWhileReading) {
   EXPECT_EQ((std::vector<int>{2, 2}), asked);
 }
 
+// Only sets go (here: older ones, one of them read-only); another file, a
+// folder and a link stay.
 TEST(DiskStream, EraseTargetDeletesOnlyOtherRegularFiles) {
   TTempFolder dir, outside;
-  test::WriteBytes(dir / "old.txt", {1, 2});
-  test::WriteBytes(dir / "locked.txt", {3});
+  std::vector<std::uint8_t> header(kHeaderSize);
+  EncodeHeader(TArchiveHeader{}, header.data());
+  test::WriteBytes(dir / "old.txt", header);
+  test::WriteBytes(dir / "locked.txt", header);
   ::chmod((dir / "locked.txt").c_str(), 0444);
+  test::WriteBytes(dir / "notes.txt", {3});
   fs::create_directory(dir / "keepdir");
   test::WriteBytes(dir / "keepdir/inner.txt", {4});
   test::WriteBytes(outside / "target.txt", {5});
@@ -342,6 +357,7 @@ TEST(DiskStream, EraseTargetDeletesOnlyOtherRegularFiles) {
   WriteSet(dir / "set.arc", true, 32768, true, NoiseData(3 * 32768));
   EXPECT_FALSE(fs::exists(dir / "old.txt"));
   EXPECT_FALSE(fs::exists(dir / "locked.txt"));
+  EXPECT_TRUE(fs::exists(dir / "notes.txt"));
   EXPECT_TRUE(fs::exists(dir / "keepdir/inner.txt"));
   EXPECT_TRUE(fs::exists(outside / "target.txt"));
   // The step before each later volume keeps the volumes of this set.

@@ -70,7 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {"delete", "--set", "s", "--include", "a", "--exclude", "b"},
                    "not both"},
         TParseCase{"StrayArgument", {"backup", "--set", "s", "stray"}, "unexpected argument"},
-        TParseCase{"EmptyLogName", {"backup", "--set", "s", "--log", ""}, "needs a file name"}),
+        TParseCase{"EmptyLogName", {"backup", "--set", "s", "--log", ""}, "needs a file name"},
+        TParseCase{"WaitLockNotANumber",
+                   {"backup", "--set", "s", "--wait-lock", "soon"},
+                   "--wait-lock needs a number of seconds"},
+        TParseCase{"WaitLockNegative",
+                   {"verify", "--set", "s", "--wait-lock=-1"},
+                   "--wait-lock needs a number of seconds"},
+        TParseCase{"WaitLockAccepted", {"catalog", "--set", "s", "--wait-lock", "30"}, ""},
+        TParseCase{"MkdirOnlyForBackup",
+                   {"restore", "--set", "s", "--all", "--mkdir"},
+                   "--mkdir cannot be used with restore"},
+        TParseCase{"MkdirWithJob", {"backup", "--job", "j", "--mkdir"}, ""}),
     vx::test::TCaseName());
 
 TEST(CliOptions, HelpIsTakenWithAnyOperation) {

@@ -11,6 +11,8 @@
 #include "archive/crypto.h"
 #include "archive/format.h"
 #include "platform/date_time.h"
+#include "platform/paths.h"
+#include "support/path_names.h"
 #include "support/utils.h"
 
 namespace vx::test {
@@ -34,6 +36,8 @@ inline double FixedTime() {
 inline void WriteArchive(const std::string& base, const std::vector<TStoredFile>& files,
                          int level = 0, const std::string& key = "",
                          const std::string& comment = "", std::int64_t limit = 0) {
+  // The stream creates no folder (a backup does, before it opens it).
+  ForceDirectories(ExtractFilePath(base));
   TArchiveStream out(TStreamMode::Write, base, limit > 0, limit, false,
                      [](int, TReaction&) { return false; });
   TArchiveHeader h{level != 0, !key.empty(), limit > 0, comment};

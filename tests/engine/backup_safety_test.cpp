@@ -275,7 +275,7 @@ TEST_F(BackupSafety, StopIsSeenAtTheNextBlock) {
 // it is kept, with the older runs it holds.
 TEST_F(BackupSafety, EraseStepKeepsTheRunningLog) {
   WriteFile(Src("a.txt"), "a");
-  WriteFile(dir / "stale.arc", "old");
+  vx::test::WriteArchive(dir / "stale.arc", {{"/old/a.txt", "old"}});
   WriteFile(dir / "run.log", "an older run\r\n");
   engine.AddToIncludes(Src("a.txt"));
   engine.EraseTargetDir = true;

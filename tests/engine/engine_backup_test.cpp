@@ -383,8 +383,9 @@ TEST_F(EngineBackup, EraseTargetNeverDeletesFilesOfThisBackup) {
   EXPECT_EQ(ReadFile(Src("keep/b.txt")), "b");
   EXPECT_EQ(ReadFile(Src("other/c.txt")), "c");
 
-  // A target folder of its own is emptied as asked.
-  WriteFile(dir / "target/stale.arc", "old");
+  // A target folder of its own is emptied of older sets as asked.
+  fs::create_directories(dir / "target");
+  vx::test::WriteArchive(dir / "target/stale.arc", {{"/old/a.txt", "old"}});
   engine.BackupDestination = dir / "target";
   EXPECT_EQ(engine.Backup(), 0);
   EXPECT_FALSE(fs::exists(dir / "target/stale.arc"));

@@ -358,7 +358,7 @@ TEST_F(JobFile, MissingKeysAndUnreadableValuesGiveTheDefaults) {
   EXPECT_TRUE(p.OpenFiles);
   EXPECT_FALSE(p.SkipLocks);
   EXPECT_TRUE(p.HiddenFiles);
-  EXPECT_TRUE(p.EraseTarget);
+  EXPECT_FALSE(p.EraseTarget);  // a job file that does not say so empties nothing
   EXPECT_FALSE(p.Encryption);
   EXPECT_FALSE(p.Verify);
   EXPECT_FALSE(p.CreateLog);
