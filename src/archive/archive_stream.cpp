@@ -129,7 +129,7 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   if (mode_ == TStreamMode::Write) {
     const std::string folder = ExtractFilePath(baseName_);
     if (first && !folder.empty() && !ForceDirectories(folder))
-      throw EVX_CreateStreamError(kCannotCreate);
+      throw EVX_CreateStreamError(WithReason(kCannotCreate, folder, errno));
     if (eraseTarget_) EraseTarget();
     if (span_) {
       fd_ = CreateVolumeFile(name).Release();
@@ -144,7 +144,12 @@ void TArchiveStream::OpenDiskVolume(bool first) {
   } else {
     fd_ = OpenFd(name, O_RDONLY).Release();
   }
-  if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
+  if (fd_ < 0) {
+    // A set to be read that cannot be opened is no set that cannot be made.
+    const bool create = first && mode_ == TStreamMode::Write;
+    throw EVX_CreateStreamError(
+        WithReason(create ? kCannotCreate : kCannotOpenVolume, name, errno));
+  }
   bytesInVolume_ = 0;
   if (mode_ == TStreamMode::Read) wholeBlocks_ = HoldsWholeBlocks(fd_);
 }
@@ -400,7 +405,8 @@ void TArchiveStream::DiskFetch() {
   for (;;) {
     if (fd_ >= 0) {
       const TIoResult r = ReadAll(fd_, buffer_.data(), kBlockSize);
-      if (r.Failed()) throw EVX_BackupReadError(kReadIo);
+      if (r.Failed())
+        throw EVX_BackupReadError(WithReason(kReadIo, VolumeFileName(volume_), r.error));
       if (r.Complete()) return;
     }
     if (!span_) throw EVX_BackupReadError(kEarlyEnd);

@@ -23,7 +23,14 @@ struct TCliEnvironment {
   std::size_t terminalWidth = 80;
   // Pause between two tries of opening a file when nobody can be asked.
   std::function<void()> retryPause;
+  // Whether `out` is a pipe whose reader has gone (optional): a write that
+  // failed for that ends the run quietly with kExitClosedPipe.
+  std::function<bool()> outputClosed;
 };
+
+// Exit code of a run whose standard output was a pipe closed by its reader
+// (as a shell reports a process killed by SIGPIPE: 128 + 13).
+inline constexpr int kExitClosedPipe = 141;
 
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& env);
 

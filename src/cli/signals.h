@@ -5,6 +5,11 @@
 namespace vx {
 
 void InstallSignalHandling();
+// While set, a stop signal ends the process at once with the cancelled
+// code (12) instead of asking the operation to stop: for output written
+// after the operation, where a write blocked on a full pipe would never
+// come back to ask.
+void SetStopSignalExits(bool exits);
 bool CancelRequested();
 void RequestCancel();  // what the handlers do; also for tests
 void ClearCancel();

@@ -114,6 +114,8 @@ std::string TVaultrex::ErrorText(int code) {
       return engine_txt::kCode14;
     case 15:
       return engine_txt::kCode15;
+    case kPartialCode:
+      return engine_txt::kCode16;
     case 98:
       return engine_txt::kCode98;
     case 99:

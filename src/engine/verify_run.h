@@ -21,7 +21,7 @@ class TVerifyRun {
   void Body();
   void VerifyFile(const TDirRecord& record);
   // Counts and logs a comparison's code; gives the outcome reported.
-  TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code);
+  TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code, int openError = 0);
   void WriteSummary() const;
 
   TVaultrex& engine_;

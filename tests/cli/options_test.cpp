@@ -185,6 +185,7 @@ TEST_F(CliConfigure, AStopSignalEndsTheRunWithCode12AndNoQuestion) {
                           true,
                           false,
                           80,
+                          nullptr,
                           nullptr};
   vx::RequestCancel();  // as the SIGINT handler does
   int code = vx::RunCli({"backup", "--set", MakeSet(), "--log", Path("c.log")}, env);
