@@ -429,7 +429,7 @@ void TArchiveStream::NextReadVolume() {
     if (!Exists(name)) asked = ask_ ? ask_(volume_, answer) : false;
     if (answer == AW_ABORT) throw EVX_UserAbortion(kUserAbort);
     if (!Exists(name) && Exists(VolumeFileName(volume_ - 1))) {
-      if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+      if (!asked) throw EVX_CreateStreamError(WithReason(kCannotOpenVolume, name, ENOENT));
       continue;
     }
     fd_ = OpenFd(name, O_RDONLY).Release();
@@ -439,7 +439,7 @@ void TArchiveStream::NextReadVolume() {
       if (!HoldsWholeBlocks(fd_)) throw EVX_BackupReadError(kEarlyEnd);
       return;
     }
-    if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+    if (!asked) throw EVX_CreateStreamError(WithReason(kCannotOpenVolume, name, errno));
   }
 }
 

@@ -55,7 +55,7 @@ TEST_F(CliProgram, HelpDocumentsEverySetFileKeyAndExitCode) {
     EXPECT_NE(r.out.find(key), std::string::npos) << "help lacks set-file key " << key;
   }
   std::vector<int> codes = {0, 98, 99};
-  for (int c = 1; c <= 15; ++c) codes.push_back(c);
+  for (int c = 1; c <= 16; ++c) codes.push_back(c);
   for (int code : codes) {
     if (code == 0) continue;
     EXPECT_NE(r.out.find(vx::TVaultrex::ErrorText(code)), std::string::npos)
