@@ -1,7 +1,8 @@
 #pragma once
 // Signals: the command line never dies by one.  SIGPIPE is ignored (a closed
-// pipe becomes a write error); SIGINT, SIGTERM and SIGHUP ask the running
-// operation to stop at its next question or progress report.
+// pipe becomes a write error, which RunCli turns into a quiet exit 141);
+// SIGINT, SIGTERM and SIGHUP ask the running operation to stop at its next
+// question or progress report.
 namespace vx {
 
 void InstallSignalHandling();
