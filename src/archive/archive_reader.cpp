@@ -10,6 +10,7 @@
 #include "archive/block_pipeline.h"
 #include "archive/errors.h"
 #include "archive/texts.h"
+#include "platform/hooks.h"
 
 namespace vx {
 
@@ -21,6 +22,9 @@ using txt::archive::kRecordMissing;
 
 // Blocks that may be read ahead of the taker, per decoding thread.
 constexpr std::size_t kJobsPerWorker = 8;
+// Records read between two looks at whether the run is asked to stop: a
+// directory of millions of records takes seconds to read.
+constexpr std::int32_t kRecordsPerStopCheck = 4096;
 
 // Keeps a block's decoding error when it is damage (the file's data are then
 // read past and the error raised at its end); any other error goes on.
@@ -120,6 +124,8 @@ std::int32_t TArchiveReader::ReadDirectory(std::vector<TDirRecord>& records,
   // the first short read, having allocated only for records really present.
   try {
     for (std::int32_t i = 0; i < count; ++i) {
+      if (i % kRecordsPerStopCheck == 0 && StopRequested())
+        throw EVX_UserAbortion(txt::archive::kUserAbort);
       ReadExact(raw, kRecordSize, kRecordMissing);
       records.push_back(DecodeRecord(raw));
       // A record no backup writes means the count ran into other bytes.

@@ -167,14 +167,19 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     // The folder is there already: whether a missing one may be created is
     // the caller's decision (it could be an empty mount point).
     if (first && !folder.empty() && !DirectoryExists(folder))
-      throw EVX_CreateStreamError(kCannotCreate);
+      throw EVX_CreateStreamError(WithReason(kCannotCreate, folder, ENOENT));
     if (first) CleanLeftovers();
     if (eraseTarget_) EraseTarget();
     fd_ = CreateTempVolume();
   } else {
     fd_ = OpenVolumeForReading(name);
   }
-  if (fd_ < 0) throw EVX_CreateStreamError(first ? kCannotCreate : kCannotOpenVolume);
+  if (fd_ < 0) {
+    // A set to be read that cannot be opened is no set that cannot be made.
+    const bool create = first && mode_ == TStreamMode::Write;
+    throw EVX_CreateStreamError(
+        WithReason(create ? kCannotCreate : kCannotOpenVolume, name, errno));
+  }
   bytesInVolume_ = 0;
   if (mode_ == TStreamMode::Read) {
     wholeBlocks_ = HoldsWholeBlocks(fd_);
@@ -701,7 +706,8 @@ void TArchiveStream::DiskFetch() {
   for (;;) {
     if (fd_ >= 0) {
       const TIoResult r = ReadAll(fd_, buffer_.data(), kBlockSize);
-      if (r.Failed()) throw EVX_BackupReadError(kReadIo);
+      if (r.Failed())
+        throw EVX_BackupReadError(WithReason(kReadIo, VolumeFileName(volume_), r.error));
       if (r.Complete()) return;
     }
     if (!span_) throw EVX_BackupReadError(kEarlyEnd);
@@ -724,7 +730,7 @@ void TArchiveStream::NextReadVolume() {
     if (!Exists(name)) asked = ask_ ? ask_(volume_, answer) : false;
     if (answer == AW_ABORT) throw EVX_UserAbortion(kUserAbort);
     if (!Exists(name) && Exists(VolumeFileName(volume_ - 1))) {
-      if (!asked) throw EVX_CreateStreamError(kCannotOpenVolume);
+      if (!asked) throw EVX_CreateStreamError(WithReason(kCannotOpenVolume, name, ENOENT));
       continue;
     }
     fd_ = OpenVolumeForReading(name);
@@ -737,7 +743,8 @@ void TArchiveStream::NextReadVolume() {
     }
     // A volume that is there but cannot be read (no regular file, no
     // permission) would be asked for again and again.
-    if (!asked || Exists(name)) throw EVX_CreateStreamError(kCannotOpenVolume);
+    if (!asked || Exists(name))
+      throw EVX_CreateStreamError(WithReason(kCannotOpenVolume, name, errno));
   }
 }
 

@@ -4,8 +4,19 @@
 // the class; the archive stream raises them too.
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace vx {
+
+// The system's reason for an errno value, worded as strerror(3) words it
+// ("No such file or directory", "Too many open files").
+inline std::string SystemReason(int error) { return std::generic_category().message(error); }
+
+// A message that names what failed and why: "<text>: <path>: <reason>".
+// The text stays as it is; the path and the system's reason follow it.
+inline std::string WithReason(const std::string& text, const std::string& path, int error) {
+  return text + ": " + path + ": " + SystemReason(error);
+}
 
 // The code of an exception no operation has a code of its own for.
 inline constexpr int kOtherErrorCode = 99;

@@ -38,6 +38,15 @@ struct TQuestionBoxScope {
   TQuestionBoxScope& operator=(const TQuestionBoxScope&) = delete;
 };
 
+// A stop signal ends the process at once while the output after the run is
+// written (a write may wait for ever on a pipe nobody reads).
+struct TStopExitsScope {
+  TStopExitsScope() { SetStopSignalExits(true); }
+  ~TStopExitsScope() { SetStopSignalExits(false); }
+  TStopExitsScope(const TStopExitsScope&) = delete;
+  TStopExitsScope& operator=(const TStopExitsScope&) = delete;
+};
+
 // Lets the engine see a stop signal at every data block while a run lasts.
 struct TStopHookScope {
   TStopHookScope() {
@@ -254,16 +263,21 @@ int RunOperation(TRunContext& ctx, const TCliOptions& o) {
     case TCliOperation::Delete:
       return e.DeleteFiles();
     case TCliOperation::Catalog: {
-      int code = e.Catalog();
+      const int code = e.Catalog();
       if (code == 0) {
-        for (const auto& r : e.FileList())
+        const TStopExitsScope stopExits;
+        for (const auto& r : e.FileList()) {
+          // A stop that came before this line, or a reader that has gone.
+          if (CancelRequested()) return EVX_UserAbortion::kCode;
+          if (!ctx.env.out) break;
           ctx.env.out << (o.json ? FormatCatalogJson(r) : FormatCatalogLine(r)) << '\n';
+        }
       }
       return code;
     }
     case TCliOperation::Comment: {
       std::string comment;
-      int code = e.RetrieveComment(comment);
+      const int code = e.RetrieveComment(comment);
       // Bytes from a set never reach a terminal as control sequences.
       if (code == 0) ctx.env.out << EscapeControls(comment, false) << '\n';
       return code;
@@ -377,6 +391,14 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
   std::string failure;
   try {
     code = RunOperation(ctx, o);
+    // Reading a set's directory has no code of its own for a stop (its
+    // abort is 99): a stop that ended it is reported as one.
+    const bool readsDirectory = o.operation == TCliOperation::Catalog ||
+                                o.operation == TCliOperation::Comment ||
+                                (o.dryRun && o.operation != TCliOperation::Backup);
+    if (readsDirectory && code == kOtherErrorCode && CancelRequested()) {
+      code = EVX_UserAbortion::kCode;
+    }
   } catch (const EVX_Error& ex) {
     code = ExceptionCode(ex);
     failure = ex.what();
@@ -392,19 +414,34 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
 
   env.out << std::flush;
   if (!env.out) {
+    // A reader that stopped reading (`| head -1`) is no failure to report.
+    if ((code == 0 || code == EVX_UserAbortion::kCode) && env.outputClosed && env.outputClosed()) {
+      env.err << std::flush;
+      return kExitClosedPipe;
+    }
     env.err << "vaultix-cli: cannot write to standard output\n" << std::flush;
     if (code == 0) code = 99;
   }
 
   if (!failure.empty()) env.err << "vaultix-cli: " << failure << "\n";
   const char* task = o.dryRun ? nullptr : TaskText(o.operation);
-  if (code != 0) {
+  if (code == kPartialCode) {
+    // Finished, but without some of the selection: said also with --quiet,
+    // as it explains the exit code.
+    env.err << TVaultrex::ErrorText(code) << "\n";
+    env.err << "vaultix-cli: " << engine.NotTakenCount() << " item(s) not backed up; "
+            << (engine.LogFileMode != LFM_NoLog ? "see the log " + engine.LogFileName
+                                                : std::string("no log was written"))
+            << "\n";
+  } else if (code != 0) {
     if (task != nullptr) env.err << task << txt::cli::kTaskStopped << "\n";
     env.err << TVaultrex::ErrorText(code);
-    // A refused setting says which check refused it.
-    if ((code == 1 || code == 7 || code == 14 || code == 18) && failure.empty() &&
-        !engine.LastFailure().empty()) {
-      env.err << ": " << engine.LastFailure();
+    // What ended the run: a refused setting says which check refused it, a
+    // file or set that could not be opened its path and the system's reason.
+    const std::string& why = engine.LastFailure();
+    if (code != EVX_UserAbortion::kCode && failure.empty() && !why.empty() &&
+        why != TVaultrex::ErrorText(code)) {
+      env.err << ": " << why;
     }
     env.err << "\n";
     const std::string note = PasswordNote(code, o, engine);

@@ -26,7 +26,14 @@ struct TCliEnvironment {
   // A password typed at the terminal without echo after the prompt (null:
   // nobody to ask).
   std::function<bool(const std::string& prompt, std::string& secret)> readSecret;
+  // Whether `out` is a pipe whose reader has gone (optional): a write that
+  // failed for that ends the run quietly with kExitClosedPipe.
+  std::function<bool()> outputClosed;
 };
+
+// Exit code of a run whose standard output was a pipe closed by its reader
+// (as a shell reports a process killed by SIGPIPE: 128 + 13).
+inline constexpr int kExitClosedPipe = 141;
 
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& env);
 

@@ -152,6 +152,8 @@ QUESTIONS
   next incremental backup); a missing next or first volume ends the run with
   its error. Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops the run at the next file
   (a backup: at the next data block) with exit code 12. On a terminal a progress line is shown on stderr.
+  Output to a pipe whose reader has gone (as with | head -1) ends the run
+  quietly with exit code 141.
 
 SET FILE
   An INI file with the section [VAULTRex]; the program's own editor writes it,
@@ -222,6 +224,9 @@ EXIT CODES
   14  Heslo je neplatné alebo krátke (wrong password, none given for an
       encrypted set, or too short or too long)
   15  Chyba počas FTP komunikácie (FTP error)
+  16  Záloha dát je ukončená, niektoré položky neboli zálohované (the set is
+      complete without some selected items: skipped, vanished, unreadable or
+      changed while read; the count and the log are named on stderr)
   64  malformed command line (usage on stderr)
   98  Chyba pri verifikácii súboru (verify found differences; a backup whose
       VerifyDuringBackup check failed for a file)

@@ -1,4 +1,5 @@
 // vaultix-cli: runs one operation of a set file and exits with its result code.
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
         [](const std::string& prompt, std::string& secret) {
           return vx::ReadSecretFromFd(STDIN_FILENO, std::cerr, prompt, secret);
+        },
+        // A pipe whose reading end is closed polls as an error.
+        [] {
+          pollfd p{STDOUT_FILENO, POLLOUT, 0};
+          return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
         },
     };
     return vx::RunCli(args, env);

@@ -10,7 +10,11 @@
 namespace vx {
 namespace {
 
+// The code of a run stopped by its caller (EVX_UserAbortion).
+constexpr int kStoppedCode = 12;
+
 std::atomic<bool> cancelFlag{false};
+std::atomic<bool> stopExits{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
@@ -20,6 +24,7 @@ extern "C" void OnStopSignal(int) {
         ::write(STDERR_FILENO, txt::cli::kInterrupting, sizeof txt::cli::kInterrupting - 1);
     (void)ignored;
   }
+  if (stopExits.load()) ::_exit(kStoppedCode);
 }
 
 }  // namespace
@@ -42,6 +47,7 @@ void InstallSignalHandling() {
   sigaction(SIGHUP, &stop, nullptr);
 }
 
+void SetStopSignalExits(bool exits) { stopExits.store(exits); }
 bool CancelRequested() { return cancelFlag.load(); }
 void RequestCancel() { cancelFlag.store(true); }
 void ClearCancel() { cancelFlag.store(false); }

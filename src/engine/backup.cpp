@@ -86,11 +86,14 @@ int TBackupRun::Run() {
   engine_.lastFailure_.clear();
   startNs_ = MonotonicNs();
   frame_.OpenLog();  // a log that cannot be opened ends the run with its own exception
-  const int code = frame_.Run([this] { Body(); });
+  int code = frame_.Run([this] { Body(); });
   if (code != 0) {
     if (!foreignFailure_) engine_.lastFailure_ = frame_.Failure();
     Abandon();
     LogFailure(code);
+  } else if (engine_.notTaken_ > 0) {
+    // The set is complete, but without some items of the selection.
+    code = kPartialCode;
   }
   stream_.reset();
   return frame_.Finish(code);
@@ -137,6 +140,9 @@ void TBackupRun::Steps() {
     bitsLock_ = v.LockArchiveBits(bits);
   engine_.ScanFiles(bits);
   if (!engine_.fileList_.empty()) WriteSet(bits);
+  for (const TDataOutcome& outcome : outcomes_) {
+    if (outcome.loss != TDataOutcome::TLoss::None) ++engine_.notTaken_;
+  }
   if (engine_.LogFileMode != LFM_NoLog) WriteSummary();
   // The set is complete, but a file in it did not pass its check.
   if (verifyFailed_) throw EVX_VerificationFailed(engine_txt::kBackupVerifyFailed);

@@ -40,6 +40,7 @@ void TBackupDataPass::Store(const TBlockPipeline::TJob& job) {
     const TFileEnd end = ends_.front();
     ends_.pop_front();
     if (end.whole) {
+      ++taken_;
       EndFileData();
       FinishFile(rec, t_.outcomes[job.tag], end);
     }
@@ -96,6 +97,7 @@ void TBackupDataPass::FinishFile(const TDirRecord& rec, TDataOutcome& outcome,
     // Stored as read; its checksum is the scan's, so its restore reports
     // the mismatch.  It keeps its archive attribute for the next backup.
     ++t_.warnings;
+    outcome.loss = TDataOutcome::TLoss::Changed;
     t_.log(engine_txt::kWarning + rec.path + engine_txt::kChangedDuringBackup);
     return;
   }

@@ -34,9 +34,10 @@ constexpr std::size_t kJobsPerThread = 16;
 // Opens a file of the list for reading (never waiting on a FIFO put in the
 // file's place since the scan, never reading a device); `stamp` receives
 // the file's stamp at the open.
-TFd OpenForReading(const std::string& path, bool& notRegular, TFileStamp& stamp) {
+TFd OpenForReading(const std::string& path, bool& notRegular, TFileStamp& stamp, int& error) {
   TOpenResult r = OpenRegularForReading(path);
   notRegular = r.status == TOpenStatus::kNotRegular;
+  error = r.status == TOpenStatus::kOpenFailed ? r.error : 0;
   if (r.status == TOpenStatus::kOpened) stamp = StampOf(r.info);
   return std::move(r.fd);
 }
@@ -82,14 +83,20 @@ void TBackupDataPass::Run() {
   t_.outcomes.assign(t_.files.size(), TDataOutcome{});
   for (std::size_t i = 0; i < t_.files.size(); ++i) ReadFile(i);
   Drain();
+  if (taken_ == 0 && !firstFailure_.empty()) {
+    const std::string what = engine_txt::kNothingTaken + (": " + firstFailure_);
+    if (firstFailureRead_) throw EVX_FileReadError(what);
+    throw EVX_FileOpenError(what);
+  }
 }
 
 // Opens a file of the list; on failure puts the caller's questions (once
 // every block before it is on the medium) until the answer is not AW_RETRY.
-TFd TBackupDataPass::OpenFile(std::size_t index, TReaction& answer, bool& notRegular) {
+// `error`: the errno of the last failed open.
+TFd TBackupDataPass::OpenFile(std::size_t index, TReaction& answer, bool& notRegular, int& error) {
   const TDirRecord& rec = t_.files[index];
   TFileStamp& stamp = t_.outcomes[index].stamp;
-  TFd fd = OpenForReading(rec.path, notRegular, stamp);
+  TFd fd = OpenForReading(rec.path, notRegular, stamp, error);
   if (fd) return fd;
   Drain();
   int unattendedRetries = kUnattendedOpenRetries;
@@ -106,43 +113,56 @@ TFd TBackupDataPass::OpenFile(std::size_t index, TReaction& answer, bool& notReg
         std::this_thread::sleep_for(kOpenRetryPause);
       }
     }
-    if (answer == AW_RETRY) fd = OpenForReading(rec.path, notRegular, stamp);
+    if (answer == AW_RETRY) fd = OpenForReading(rec.path, notRegular, stamp, error);
   }
   return fd;
 }
 
 // A file that could not be opened: given up with AW_IGNORE, else the end
-// of the backup.
-void TBackupDataPass::OpenFailed(std::size_t index, TReaction answer, bool notRegular) {
+// of the backup.  The log line and the message name the system's reason.
+void TBackupDataPass::OpenFailed(std::size_t index, TReaction answer, bool notRegular, int error) {
   const TDirRecord& rec = t_.files[index];
   ++t_.errors;
-  const std::string reason = notRegular ? engine_txt::kNotRegular : "";
+  const std::string reason = notRegular ? engine_txt::kNotRegular : ": " + SystemReason(error);
   const std::string number = engine_txt::kErrorNo + std::to_string(t_.errors);
   if (answer != AW_IGNORE) {
     t_.log(number + engine_txt::kBackupOpenEnds + rec.path + reason);
-    throw EVX_FileOpenError(engine_txt::kCannotOpen + rec.path);
+    throw EVX_FileOpenError(engine_txt::kCannotOpen + rec.path + reason);
   }
   t_.log(number + engine_txt::kErrorOnFile + rec.path + engine_txt::kFileSkippedOpen + reason);
+  // A file gone since the scan was no file that could not be read.
+  const bool vanished = !notRegular && error == ENOENT;
+  t_.outcomes[index].loss =
+      vanished ? TDataOutcome::TLoss::Vanished : TDataOutcome::TLoss::OpenFailed;
+  if (!vanished && firstFailure_.empty()) firstFailure_ = rec.path + reason;
   EndFileData();
   EndFile(index, TFileEnd{});
 }
 
 // A read failed: once every block before it is on the medium, the caller
 // decides.  true: the file is given up and the backup goes on.
-bool TBackupDataPass::ReadFailed(const TDirRecord& rec, TReaction& answer) {
+bool TBackupDataPass::ReadFailed(std::size_t index, TReaction& answer, int error) {
+  const TDirRecord& rec = t_.files[index];
   Drain();
   if (s_.OnCantReadFromFile) {
     s_.OnCantReadFromFile(rec.path, answer);
   } else {
     answer = s_.HandleFileReadError;
   }
+  const std::string reason = ": " + SystemReason(error);
   if (answer == AW_IGNORE) {
-    t_.log(engine_txt::kReadSkipped1 + rec.path + engine_txt::kReadSkipped2);
+    t_.log(engine_txt::kReadSkipped1 + rec.path + engine_txt::kReadSkipped2 + reason);
+    t_.outcomes[index].loss = TDataOutcome::TLoss::ReadFailed;
+    if (firstFailure_.empty()) {
+      firstFailure_ = rec.path + reason;
+      firstFailureRead_ = true;
+    }
     return true;
   }
   ++t_.errors;
-  t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupReadEnds + rec.path);
-  throw EVX_FileReadError(engine_txt::kCannotRead + rec.path);
+  t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupReadEnds + rec.path +
+         reason);
+  throw EVX_FileReadError(engine_txt::kCannotRead + rec.path + reason);
 }
 
 // Reads one file into blocks for the pipeline.  Never more than the scan
@@ -157,8 +177,9 @@ void TBackupDataPass::ReadFile(std::size_t index) {
   const TDirRecord& rec = t_.files[index];
   TReaction answer = AW_RETRY;
   bool notRegular = false;
-  TFd fd = OpenFile(index, answer, notRegular);
-  if (!fd) return OpenFailed(index, answer, notRegular);
+  int error = 0;
+  TFd fd = OpenFile(index, answer, notRegular, error);
+  if (!fd) return OpenFailed(index, answer, notRegular, error);
   TFileEnd end;
   end.whole = true;
   end.crc = kCrcInit;
@@ -182,7 +203,7 @@ void TBackupDataPass::ReadFile(std::size_t index) {
       end.done += static_cast<std::int64_t>(kept);
       TakeBack(false);
     }
-    if (got.Failed() && ReadFailed(rec, answer)) {
+    if (got.Failed() && ReadFailed(index, answer, got.error)) {
       fd.Reset();
       EndFileData();
       return EndFile(index, TFileEnd{});

@@ -28,7 +28,16 @@ class TVaultrex;
 // whole (and, with VerifyDuringBackup, verified) has its archive attribute
 // reset; the stamp is the one taken when it was opened.
 struct TDataOutcome {
+  // Why a file of the list is not in the set as the scan saw it.
+  enum class TLoss : std::uint8_t {
+    None,
+    Vanished,    // gone by the time it was to be opened
+    OpenFailed,  // could not be opened and was skipped
+    ReadFailed,  // a read failed and the file was skipped
+    Changed,     // stored, but its content changed while it was read
+  };
   bool stored = false;
+  TLoss loss = TLoss::None;
   TFileStamp stamp;
 };
 
@@ -58,7 +67,10 @@ class TBackupDataPass {
   TBackupDataPass(const TBackupDataPass&) = delete;
   TBackupDataPass& operator=(const TBackupDataPass&) = delete;
 
-  // Every file of the list, in order; throws what ends the backup.
+  // Every file of the list, in order; throws what ends the backup.  A list
+  // of which no file could be read (every one failed to open or to read,
+  // none merely vanished) ends it too, with the code of the first failure:
+  // such a set must not replace an older one.
   void Run();
 
  private:
@@ -72,9 +84,9 @@ class TBackupDataPass {
 
   // The reading side (backup_data.cpp).
   void ReadFile(std::size_t index);
-  TFd OpenFile(std::size_t index, TReaction& answer, bool& notRegular);
-  void OpenFailed(std::size_t index, TReaction answer, bool notRegular);
-  bool ReadFailed(const TDirRecord& rec, TReaction& answer);
+  TFd OpenFile(std::size_t index, TReaction& answer, bool& notRegular, int& error);
+  void OpenFailed(std::size_t index, TReaction answer, bool notRegular, int error);
+  bool ReadFailed(std::size_t index, TReaction& answer, int error);
   TBlockPipeline::TJob& FreeJob();
   void EndFile(std::size_t index, const TFileEnd& end);
 
@@ -94,6 +106,11 @@ class TBackupDataPass {
   std::deque<TFileEnd> ends_;
   std::int64_t storedOfFile_ = 0;  // raw bytes of the current file on the medium
   bool fileMatches_ = true;        // every block of the current file decoded to its bytes
+  std::size_t taken_ = 0;          // files read to their end
+  // The first file skipped after a failure: "<path>: <reason>", and whether
+  // it was a read (else an open) that failed.
+  std::string firstFailure_;
+  bool firstFailureRead_ = false;
 };
 
 }  // namespace vx

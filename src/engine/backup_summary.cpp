@@ -89,6 +89,7 @@ void TBackupRun::WriteSummary() {
     frame_.Log(engine_txt::kErrorCount + std::to_string(v.errors_));
   }
   if (v.warnings_ > 0) frame_.Log(engine_txt::kWarningCount + std::to_string(v.warnings_));
+  if (v.notTaken_ > 0) frame_.Log(engine_txt::kNotTakenCount + std::to_string(v.notTaken_));
   LogCounts(stat);
   // A monotonic clock in nanoseconds; a run within one tick counts as 1 ns.
   const std::int64_t elapsed = std::max<std::int64_t>(MonotonicNs() - startNs_, 1);

@@ -50,7 +50,9 @@ int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> furthe
 }
 
 TOperationFrame::TOperationFrame(TVaultrex& engine, const TOperationRules& rules)
-    : engine_(engine), rules_(rules) {}
+    : engine_(engine), rules_(rules) {
+  engine_.lastFailure_.clear();
+}
 
 TOperationFrame::~TOperationFrame() { CloseLog(); }
 
@@ -154,6 +156,7 @@ int TOperationFrame::Run(const std::function<void()>& body) {
   } catch (const std::exception& e) {
     stat_ = nullptr;
     failure_ = e.what();
+    if (engine_.lastFailure_.empty()) engine_.lastFailure_ = failure_;
     const int code = ResultCodeFor(e, rules_.further);
     const bool engineError = dynamic_cast<const EVX_Error*>(&e) != nullptr;
     if ((rules_.foreign == TForeignPolicy::RethrowNonEngine && !engineError) ||

@@ -45,6 +45,7 @@ int ResultCodeFor(const std::exception& e, std::span<const int> further);
 
 class TOperationFrame {
  public:
+  // Clears the engine's LastFailure().
   TOperationFrame(TVaultrex& engine, const TOperationRules& rules);
   // Closes the log it opened on every way out.
   ~TOperationFrame();
@@ -90,7 +91,8 @@ class TOperationFrame {
 
   // ---- The result ----
   // Runs body; 0 when it returns, else the code of the exception that ended
-  // it.  An exception that must leave the operation is kept for Finish (the
+  // it, whose message becomes the engine's LastFailure() (the first one of
+  // the operation).  An exception that must leave the operation is kept for Finish (the
   // first one, when Run is used more than once).
   int Run(const std::function<void()>& body);
   // The message of the exception that ended Run ("" after success).

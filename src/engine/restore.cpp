@@ -23,9 +23,10 @@ constexpr int kRestoreCodes[] = {EVX_FileWriteError::kCode, EVX_UserAbortion::kC
 
 std::string Now() { return FormatDateTimeC(NowDateTime()); }
 
+// "Chyba I/O  (#<errno>) počas vytvárania dočasného súboru: <reason>"
 std::string IoError(int err) {
   return engine_txt::kIoErrorOpen + std::to_string(err) + engine_txt::kIoErrorClose +
-         engine_txt::kCannotCreate;
+         engine_txt::kCannotCreate + (err != 0 ? ": " + SystemReason(err) : std::string());
 }
 
 }  // namespace

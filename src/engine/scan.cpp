@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <functional>
@@ -98,6 +99,7 @@ bool TFileScan::Ask(const std::function<void(const std::string&, TReaction&)>& e
 void TFileScan::Run() {
   t_.leftOut = 0;
   t_.foldersNotRead = 0;
+  t_.notTaken = 0;
   t_.answer = AW_RETRY;
   if (s_.OnStartFileScan) {
     s_.OnStartFileScan("", t_.answer);
@@ -111,7 +113,7 @@ void TFileScan::Run() {
     if (line.empty()) continue;
     std::string entry = line;
     const bool ownRecursion = StripRecursionMarker(entry);
-    const int found = ScanFolder(entry, s_.RecurseSubDir || ownRecursion);
+    const int found = ScanFolder(entry, s_.RecurseSubDir || ownRecursion, false);
     if (found == 0 && s_.BackupMode == BM_Full && s_.LogFileMode != LFM_NoLog) {
       ++t_.warnings;
       if (s_.OnWarning) {
@@ -143,10 +145,15 @@ void TFileScan::Run() {
   }
 }
 
-int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
+int TFileScan::ScanFolder(const std::string& entry, bool recurse, bool listed) {
   t_.letMessagesRun();
   const std::string folder = ExtractFilePath(entry);
-  if (folder.empty() || !DirectoryExists(folder)) return 0;
+  if (folder.empty()) return 0;
+  if (!DirectoryExists(folder)) {
+    // Renamed or removed since its parent was listed: none of it is taken.
+    if (listed) FolderNotRead(folder, ENOENT);
+    return 0;
+  }
   const std::string mask = TrimRightBlanks(entry.substr(folder.size()));
   std::string subMask = mask;
   if (subMask.find('.') == std::string::npos) subMask += ".*";
@@ -156,9 +163,10 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
   // Listed first, handled afterwards: the handling may raise, and the
   // search must be over by then.
   std::vector<TSearchRec> found;
-  const bool whole =
-      FindFiles(folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); });
-  if (!whole) FolderNotRead(folder);
+  int error = 0;
+  const bool whole = FindFiles(
+      folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); }, &error);
+  if (!whole) FolderNotRead(folder, error);
 
   int count = 0;
   for (const TSearchRec& rec : found) {
@@ -177,12 +185,13 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse) {
   if (recurse) {
     bool opened = true;
     const auto subfolders = FindSubfolders(folder, s_.BackupHiddenSysFiles, &opened);
-    if (!opened && whole) FolderNotRead(folder);
+    const int listError = errno;  // why the folder could not be opened
+    if (!opened && whole) FolderNotRead(folder, listError);
     for (const std::string& name : subfolders) {
       if (name == "." || name == "..") continue;
       std::string below = folder;
       below.append(name).append("/").append(subMask);
-      count += ScanFolder(below, recurse);
+      count += ScanFolder(below, recurse, true);
     }
   }
   return count;
@@ -297,16 +306,25 @@ void TFileScan::Checksums() {
 }
 
 // A folder the scan could not open or examine: its files are not backed up.
-void TFileScan::FolderNotRead(const std::string& folder) {
+// One that is gone (renamed or removed while the scan ran) is said to be
+// missing; the others name the system's reason.
+void TFileScan::FolderNotRead(const std::string& folder, int error) {
   ++t_.warnings;
+  ++t_.notTaken;
+  if (error == ENOENT || error == ENOTDIR) {
+    t_.log(engine_txt::kWarning + folder + engine_txt::kEntryMissing);
+    return;
+  }
   ++t_.foldersNotRead;
-  t_.log(engine_txt::kWarning + folder + engine_txt::kFolderNotRead);
+  t_.log(engine_txt::kWarning + folder + engine_txt::kFolderNotRead +
+         (error != 0 ? ": " + SystemReason(error) : std::string()));
 }
 
 // A path longer than the archive can keep: counted and logged as a file that
 // cannot be opened; with HandleOpenError AW_ABORT the backup ends with 4.
 void TFileScan::PathTooLong(const std::string& path) {
   ++t_.errors;
+  ++t_.notTaken;
   const std::string reason = engine_txt::kPathTooLong;
   if (s_.HandleOpenError == AW_ABORT) {
     t_.log(engine_txt::kErrorNo + std::to_string(t_.errors) + engine_txt::kBackupOpenEnds + path +
@@ -319,8 +337,8 @@ void TFileScan::PathTooLong(const std::string& path) {
 
 void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
   TFileScan scan(*this, bits,
-                 TScanTarget{fileList_, leftOut_, foldersNotRead_, errors_, warnings_, scanAnswer_,
-                             [this](const std::string& line) { WriteLog(line); },
+                 TScanTarget{fileList_, leftOut_, foldersNotRead_, notTaken_, errors_, warnings_,
+                             scanAnswer_, [this](const std::string& line) { WriteLog(line); },
                              [this] { LetMessagesRun(); }});
   scan.Run();
 }

@@ -24,6 +24,7 @@ struct TScanTarget {
   std::vector<TDirRecord>& files;
   int& leftOut;
   int& foldersNotRead;
+  int& notTaken;  // items of the selection left out (folders, paths too long)
   int& errors;
   int& warnings;
   TReaction& answer;  // the answer the scan's questions left
@@ -44,12 +45,14 @@ class TFileScan {
   void Run();
 
  private:
-  int ScanFolder(const std::string& entry, bool recurse);
+  // `listed`: the folder was found by the scan itself (a subfolder), so
+  // that its absence means it vanished while the scan ran.
+  int ScanFolder(const std::string& entry, bool recurse, bool listed);
   bool Ask(const std::function<void(const std::string&, TReaction&)>& event,
            const std::string& name);
   void TakeFile(const std::string& folder, const TSearchRec& rec, int& count);
   void Checksums();
-  void FolderNotRead(const std::string& folder);
+  void FolderNotRead(const std::string& folder, int error);
   void PathTooLong(const std::string& path);
 
   const TVaultrex& s_;

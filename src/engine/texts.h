@@ -23,6 +23,8 @@ inline constexpr char kCode12[] = "Prerušené volajúcou aplikáciou / užívat
 inline constexpr char kCode13[] = "Chyba pri detekcii prvého média";
 inline constexpr char kCode14[] = "Heslo je neplatné alebo krátke";
 inline constexpr char kCode15[] = "Chyba počas FTP komunikácie";
+// New: a run that finished but left some selected items out.
+inline constexpr char kCode16[] = "Záloha dát je ukončená, niektoré položky neboli zálohované";
 // New: another run holds the set's lock.
 inline constexpr char kCode18[] = "Záložná sada je práve používaná inou úlohou";
 inline constexpr char kCode98[] = "Chyba pri verifikácii súboru";
@@ -243,6 +245,13 @@ inline constexpr char kBackupDone[] = "Zálohovanie ukončené ";
 inline constexpr char kNoErrors[] = "Žiadna chyba počas zálohovania";
 inline constexpr char kErrorCount[] = "Chyba počas zálohovania: ";
 inline constexpr char kWarningCount[] = "Upozornenia počas zálohy: ";
+// New: "Nezazálohované položky: <n>", the files and folders of the selection
+// left out (skipped, vanished, unreadable, changed while read).
+inline constexpr char kNotTakenCount[] = "Nezazálohované položky: ";
+// New: the end of a run that could not take any of the files it found;
+// followed by ": <path>: <reason>" of the first failure.
+inline constexpr char kNothingTaken[] =
+    "Žiadny súbor nebol zazálohovaný, predchádzajúca záloha zostáva nezmenená";
 // "Zálohované <n> súbory"
 inline constexpr char kStoredCount[] = "Zálohované ";
 inline constexpr char kFilesWord[] = " súbory";

@@ -23,6 +23,13 @@ inline constexpr int kMarksNotStoredCode = 17;
 inline constexpr std::size_t kMinPasswordBytes = 8;
 inline constexpr std::size_t kMaxPasswordBytes = 65;
 
+// The result code of a run that finished but left some selected items out
+// (a backup: files that could not be opened or read and were skipped, files
+// or folders that vanished, folders that could not be read, files that
+// changed while they were read).  The set it wrote is complete for the rest.
+// The codes of failures are those of the exceptions (archive/errors.h).
+inline constexpr int kPartialCode = 16;
+
 enum TLogFileMode : std::uint8_t { LFM_NoLog, LFM_CreateNew, LFM_Append };
 enum TCompressData : std::uint8_t { CDM_NoCompression, CDM_QuickCompression, CDM_MaxCompression };
 enum TBackupMode : std::uint8_t { BM_Full, BM_Incremental, BM_Differential, BM_Special };

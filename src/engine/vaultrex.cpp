@@ -115,6 +115,8 @@ std::string TVaultrex::ErrorText(int code) {
       return engine_txt::kCode14;
     case 15:
       return engine_txt::kCode15;
+    case kPartialCode:
+      return engine_txt::kCode16;
     case kMarksNotStoredCode:
       return engine_txt::kCode17;
     case EVX_SetInUse::kCode:

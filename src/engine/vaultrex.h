@@ -178,8 +178,14 @@ class TVaultrex {
   int LeftOutCount() const { return leftOut_; }
   // Folders the last scan could not open or examine (each also a warning).
   int FoldersNotRead() const { return foldersNotRead_; }
-  // The message of the failure that ended the last backup ("" after success),
-  // e.g. the reason a setting was refused.
+  // Items of the last backup's selection left out: folders the scan could
+  // not read or that vanished, paths too long, files skipped after an open
+  // or read failure, files that vanished or changed while they were read.
+  // A backup that finishes with any ends with kPartialCode.
+  int NotTakenCount() const { return notTaken_; }
+  // The message of the failure that ended the last operation ("" after
+  // success), e.g. the reason a setting was refused, or the path and the
+  // system's reason of a file or set that could not be opened.
   const std::string& LastFailure() const { return lastFailure_; }
 
   // Mask matching of exclusions and of restore / delete selections.
@@ -229,6 +235,7 @@ class TVaultrex {
   int warnings_ = 0;
   int leftOut_ = 0;
   int foldersNotRead_ = 0;
+  int notTaken_ = 0;
   std::string lastFailure_;
   std::unique_ptr<TBlowFish> cipher_;
   std::unique_ptr<TBlockCodec> codec_;

@@ -1,4 +1,5 @@
 // Verify, and the byte comparison of two files.
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -27,8 +28,18 @@ std::string Now() { return FormatDateTimeC(NowDateTime()); }
 // more bytes than its size said.
 class TDiskComparison {
  public:
+  // Out of descriptors no file can be compared: that ends the verify with
+  // the reason instead of calling every file missing.
   TDiskComparison(const std::string& diskFile, std::uint8_t* buffer)
-      : file_(diskFile), buffer_(buffer) {}
+      : file_(diskFile), buffer_(buffer) {
+    const int error = file_.OpenError();
+    if (error == EMFILE || error == ENFILE) {
+      throw EVX_FileOpenError(engine_txt::kCannotOpen + diskFile + ": " + SystemReason(error));
+    }
+  }
+
+  // Why the disk file could not be opened (0: it was, or is no file).
+  int OpenError() const { return file_.OpenError(); }
 
   // Always true: the rest of the file is unpacked even after a difference,
   // so that damaged data show as such whatever the disk holds.
@@ -146,7 +157,7 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     if (const char* damage = comparison.StoredDamage(r, engine_.NoFileCRCs)) {
       Failed(r, damage);
     } else {
-      outcome = Count(r, comparison.Finish());
+      outcome = Count(r, comparison.Finish(), comparison.OpenError());
     }
   } catch (const EVX_Error& e) {
     // The set's data ended early or were damaged: the file was not checked,
@@ -175,7 +186,7 @@ void TVerifyRun::Failed(const TDirRecord& r, const std::string& reason) {
   failed_ = true;
 }
 
-TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {
+TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code, int openError) {
   using TOutcome = TVaultrex::TVerifyOutcome;
   if (code != 0) {
     failed_ = true;
@@ -192,7 +203,10 @@ TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {
       return TOutcome::Failed;
     case 2:
       ++missing_;
-      frame_.Log(r.path + engine_txt::kVerifyMissing);
+      // A file that is there but cannot be opened says why.
+      frame_.Log(
+          r.path + engine_txt::kVerifyMissing +
+          (openError != 0 && openError != ENOENT ? ": " + SystemReason(openError) : std::string()));
       return TOutcome::Missing;
     case 3:
       ++different_;

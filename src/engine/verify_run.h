@@ -24,7 +24,7 @@ class TVerifyRun {
   // Logs and counts a file whose stored data cannot be trusted.
   void Failed(const TDirRecord& record, const std::string& reason);
   // Counts and logs a comparison's code; gives the outcome reported.
-  TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code);
+  TVaultrex::TVerifyOutcome Count(const TDirRecord& record, int code, int openError = 0);
   void WriteSummary() const;
 
   TVaultrex& engine_;

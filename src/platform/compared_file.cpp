@@ -20,6 +20,7 @@ namespace {
 
 TComparedFile::TComparedFile(const std::string& path) {
   TOpenResult opened = OpenRegularForReading(path);
+  if (opened.status == TOpenStatus::kOpenFailed) openError_ = opened.error;
   if (opened.status != TOpenStatus::kOpened) return;
   fd_ = std::move(opened.fd);
   // The size the open's own look found.

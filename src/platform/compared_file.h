@@ -14,6 +14,9 @@ class TComparedFile {
   // Throws std::ios_base::failure when the opened file's size cannot be read.
   explicit TComparedFile(const std::string& path);
   bool IsOpen() const { return fd_.IsOpen(); }
+  // Why the open failed: its errno, 0 when the file was opened or is no
+  // regular file.
+  int OpenError() const { return openError_; }
   std::int64_t Size() const { return size_; }
   // Reads up to count bytes, fewer only at the end of the file; throws
   // std::ios_base::failure on an I/O error.
@@ -22,6 +25,7 @@ class TComparedFile {
  private:
   TFd fd_;
   std::int64_t size_ = 0;
+  int openError_ = 0;
 };
 
 }  // namespace vx

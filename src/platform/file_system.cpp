@@ -134,10 +134,13 @@ bool MatchSearchMask(const std::string& mask, const std::string& name) {
 }
 
 bool FindFiles(const std::string& folder, const std::string& mask,
-               const std::function<void(const TSearchRec&)>& fn) {
+               const std::function<void(const TSearchRec&)>& fn, int* error) {
   const std::string dirName = folder.empty() ? std::string(".") : folder;
   DirPtr dir(::opendir(dirName.c_str()));
-  if (!dir) return false;
+  if (!dir) {
+    if (error != nullptr) *error = errno;
+    return false;
+  }
   const int fd = ::dirfd(dir.get());
   bool whole = true;
   while (const dirent* e = ::readdir(dir.get())) {
@@ -148,7 +151,10 @@ bool FindFiles(const std::string& folder, const std::string& mask,
     std::uint32_t attr = 0;
     if (!Classify(fd, e->d_name, name, st, attr)) {
       // Listed but not to be examined (a folder without the x bit).
-      if (errno == EACCES) whole = false;
+      if (errno == EACCES) {
+        whole = false;
+        if (error != nullptr) *error = EACCES;
+      }
       continue;
     }
     if (attr & faDirectory) continue;

@@ -46,13 +46,15 @@ bool MatchSearchMask(const std::string& mask, const std::string& name);
 // points to; links to folders and dangling links are reported as system files
 // so that no scan takes them.  A folder that cannot be opened yields nothing.
 // Returns false when the folder could not be opened, or some of its entries
-// could not be examined for want of permission.
+// could not be examined for want of permission; `error`, when given, then
+// receives the errno of the failure.
 bool FindFiles(const std::string& folder, const std::string& mask,
-               const std::function<void(const TSearchRec&)>& fn);
+               const std::function<void(const TSearchRec&)>& fn, int* error = nullptr);
 
 // Names of the subfolders of `folder` in listing order, without "." and "..";
 // links to folders are never listed; hidden ("." names) only when includeHidden.
-// `opened`, when given, tells whether the folder could be opened.
+// `opened`, when given, tells whether the folder could be opened (when not,
+// errno tells why on return).
 std::vector<std::string> FindSubfolders(const std::string& folder, bool includeHidden,
                                         bool* opened = nullptr);
 

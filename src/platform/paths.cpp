@@ -48,7 +48,9 @@ bool ForceDirectories(const std::string& path) {
     if (!ForceDirectories(p.substr(0, slash))) return false;
   }
   if (::mkdir(p.c_str(), 0777) != 0 && errno != EEXIST) return false;
-  return DirectoryExists(p);
+  if (DirectoryExists(p)) return true;
+  errno = ENOTDIR;  // something else stands there: errno tells why, as for mkdir
+  return false;
 }
 
 }  // namespace vx

@@ -16,7 +16,8 @@ bool StripRecursionMarker(std::string& entry);
 bool FileExists(const std::string& path);       // a non-folder entry exists
 bool IsRegularFile(const std::string& path);    // a regular file, links followed
 bool DirectoryExists(const std::string& path);  // a folder exists (links followed)
-// Creates the folder and all missing parents; true when it exists afterwards.
+// Creates the folder and all missing parents; true when it exists afterwards,
+// else errno tells why (ENOTDIR: something that is no folder stands there).
 bool ForceDirectories(const std::string& path);
 
 }  // namespace vx

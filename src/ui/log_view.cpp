@@ -50,6 +50,8 @@ QString ResultMessage(int code) {
       return Text(txt::kResult14);
     case 15:
       return Text(txt::kResult15);
+    case kPartialCode:
+      return Text(txt::kResult16);
     case 98:
       return Text(txt::kResult98);
     case 99:

@@ -463,10 +463,15 @@ void TStatusForm::FinishOperation() {
   const char* head = operationKind_ == 1   ? txt::kEndRestore
                      : operationKind_ == 2 ? txt::kEndVerify
                                            : txt::kEndBackup;
+  // A run that left some items out has finished all the same.
+  const bool finished = resultCode_ == 0 || resultCode_ == kPartialCode;
   const QString text =
-      Text(head) + Text(resultCode_ != 0 || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
+      Text(head) + Text(!finished || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
   SetStatus(text);
-  if (resultCode_ != 0) {
+  if (resultCode_ == kPartialCode) {
+    ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
+            TBoxIcon::Warning, BB_Ok);
+  } else if (resultCode_ != 0) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Stop, BB_Ok);
   } else {

@@ -75,6 +75,8 @@ inline constexpr char kResult12[] = "Prerušené užívateľom.";
 inline constexpr char kResult13[] = "Nepodarilo sa detekovať prvé médium zálohy.";
 inline constexpr char kResult14[] = "Heslo musí mať aspoň 8 znakov";
 inline constexpr char kResult15[] = "Nepodarilo sa pripojenie na FTP server";
+// New: the run finished, but some selected items were left out (see the log).
+inline constexpr char kResult16[] = "Niektoré položky neboli zálohované, podrobnosti sú v logu.";
 inline constexpr char kResult98[] = "Chyba počas kontroly súborov.";
 inline constexpr char kResult99[] = "Iná nešpecifikovaná chyba.";
 inline constexpr char kResultOtherHead[] = "Iná chyba (číslo chyby ";

@@ -91,6 +91,7 @@ TCliRun RunCli(const TCliCall& call) {
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   if (call.closeStdoutReader) ::close(outPipe[0]);
+  if (call.signalAtFirstOutput != 0) ::fcntl(outPipe[0], F_SETPIPE_SZ, 4096);
 
   auto deadline = Clock::now() + std::chrono::seconds(call.guardSeconds);
   bool outOpen = !call.closeStdoutReader;
@@ -104,7 +105,13 @@ TCliRun RunCli(const TCliCall& call) {
       ::kill(pid, SIGKILL);
     }
     if (ready <= 0) continue;
-    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], run.out);
+    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
+      outOpen = Drain(outPipe[0], run.out);
+      if (call.signalAtFirstOutput != 0 && !run.out.empty()) {
+        ::kill(pid, call.signalAtFirstOutput);
+        outOpen = false;  // read no further; the pipe stays open
+      }
+    }
     if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], run.err);
   }
   if (!call.closeStdoutReader) ::close(outPipe[0]);

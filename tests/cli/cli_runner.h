@@ -23,7 +23,11 @@ struct TCliCall {
   std::vector<std::pair<std::string, std::string>> env;  // added to the environment
   std::string stdinPath = "/dev/null";
   bool closeStdoutReader = false;  // stdout is a pipe nobody reads (closed at once)
-  std::string runAsUser;           // drop to this user (setpriv), when not empty
+  // When not 0: this signal is sent as soon as the first output arrives on
+  // stdout, which is read no further (a small pipe that stays open, so
+  // that the program's next writes wait).
+  int signalAtFirstOutput = 0;
+  std::string runAsUser;  // drop to this user (setpriv), when not empty
   int guardSeconds = 60;
   long long fileSizeLimit = 0;  // RLIMIT_FSIZE in bytes for the child, when > 0
 };

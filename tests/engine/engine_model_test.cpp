@@ -45,7 +45,8 @@ TEST(EngineModel, ErrorTextCoversEveryCodeAndUnknownNumbers) {
   EXPECT_EQ(TVaultrex::ErrorText(98), "Chyba pri verifikácii súboru");
   EXPECT_EQ(TVaultrex::ErrorText(99), "Ostatné nešpecifikované chyby");
   EXPECT_EQ(TVaultrex::ErrorText(42), "Iná chyba (Error code 42)");
-  EXPECT_EQ(TVaultrex::ErrorText(16), "Iná chyba (Error code 16)");
+  EXPECT_EQ(TVaultrex::ErrorText(16), "Záloha dát je ukončená, niektoré položky neboli zálohované");
+  EXPECT_EQ(TVaultrex::ErrorText(17), "Iná chyba (Error code 17)");
   EXPECT_EQ(TVaultrex::ErrorText(-1), "Iná chyba (Error code -1)");
 }
 

@@ -578,7 +578,8 @@ class StatusFormTest : public QObject {
         {0, "Iná chyba (číslo chyby 0)."},
         {42, "Iná chyba (číslo chyby 42)."},
         {-1, "Iná chyba (číslo chyby -1)."},
-        {16, "Iná chyba (číslo chyby 16)."},
+        {16, "Niektoré položky neboli zálohované, podrobnosti sú v logu."},
+        {17, "Iná chyba (číslo chyby 17)."},
     };
     for (const auto& [code, text] : table)
       QTest::newRow(qPrintable(QString::number(code))) << code << QString::fromUtf8(text);
