@@ -227,9 +227,14 @@ EXIT CODES
   16  Záloha dát je ukončená, niektoré položky neboli zálohované (the set is
       complete without some selected items: skipped, vanished, unreadable or
       changed while read; the count and the log are named on stderr)
+  17  Záloha je nová, ale archívne atribúty neboli zaznamenané (the new set is
+      in place, but the archive attributes could not be recorded: the next
+      incremental backup takes those files again)
+  18  Záložná sada je práve používaná inou úlohou (another run is using the
+      set; --wait-lock SECONDS waits for it)
   64  malformed command line (usage on stderr)
-  98  Chyba pri verifikácii súboru (verify found differences; a backup whose
-      VerifyDuringBackup check failed for a file)
+  98  Chyba pri verifikácii súboru (verify found differences or data a restore
+      would refuse; a backup whose VerifyDuringBackup check failed for a file)
   99  Ostatné nešpecifikované chyby (anything else; a missing set file, a set
       file or log that is not a regular file)
 
