@@ -197,6 +197,7 @@ TEST_F(CliConfigure, AStopSignalEndsTheRunWithCode12AndNoQuestion) {
                           false,
                           80,
                           nullptr,
+                          nullptr,
                           nullptr};
   vx::RequestCancel();  // as the SIGINT handler does
   int code = vx::RunCli({"backup", "--set", MakeSet(), "--log", Path("c.log")}, env);
