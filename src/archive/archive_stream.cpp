@@ -166,8 +166,11 @@ void TArchiveStream::OpenDiskVolume(bool first) {
     const std::string folder = ExtractFilePath(baseName_);
     // The folder is there already: whether a missing one may be created is
     // the caller's decision (it could be an empty mount point).
-    if (first && !folder.empty() && !DirectoryExists(folder))
-      throw EVX_CreateStreamError(WithReason(kCannotCreate, folder, ENOENT));
+    if (first && !folder.empty() && !DirectoryExists(folder)) {
+      struct stat st {};
+      const int err = ::stat(folder.c_str(), &st) != 0 ? errno : ENOTDIR;
+      throw EVX_CreateStreamError(WithReason(kCannotCreate, folder, err));
+    }
     if (first) CleanLeftovers();
     if (eraseTarget_) EraseTarget();
     fd_ = CreateTempVolume();

@@ -46,7 +46,9 @@ TEST(EngineModel, ErrorTextCoversEveryCodeAndUnknownNumbers) {
   EXPECT_EQ(TVaultrex::ErrorText(99), "Ostatné nešpecifikované chyby");
   EXPECT_EQ(TVaultrex::ErrorText(42), "Iná chyba (Error code 42)");
   EXPECT_EQ(TVaultrex::ErrorText(16), "Záloha dát je ukončená, niektoré položky neboli zálohované");
-  EXPECT_EQ(TVaultrex::ErrorText(17), "Iná chyba (Error code 17)");
+  EXPECT_EQ(TVaultrex::ErrorText(17), "Záloha je nová, ale archívne atribúty neboli zaznamenané");
+  EXPECT_EQ(TVaultrex::ErrorText(18), "Záložná sada je práve používaná inou úlohou");
+  EXPECT_EQ(TVaultrex::ErrorText(19), "Iná chyba (Error code 19)");
   EXPECT_EQ(TVaultrex::ErrorText(-1), "Iná chyba (Error code -1)");
 }
 

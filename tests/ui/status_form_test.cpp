@@ -373,7 +373,9 @@ class StatusFormTest : public QObject {
 
   void backupRunsToTheEnd() {
     const QString src = work_.path() + "/end-src";
-    const QString dst = work_.path() + "/end-dst/new/level";  // created when missing
+    // Created when missing, as its parent is there (a missing parent is no
+    // place to create a set in: the disk may not be mounted).
+    const QString dst = work_.path() + "/end-dst";
     WriteBytes(src + "/a.txt", "alpha\n");
     WriteBytes(src + "/sub/b.bin", Noise(100000, 7));
     TBoxScript boxes;
