@@ -115,11 +115,12 @@ void TVerifyRun::Body() {
   set_->Open({engine_txt::kVerifyCutHeader, engine_txt::kVerifyForeign});
   set_->ReadDirectory(engine_.fileList_);
   std::int64_t total = 0;
-  for (const TDirRecord& r : engine_.fileList_) total += r.size;
+  for (const TDirRecord& r : engine_.fileList_) total += r.fullSize;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, total);
   diskBytes_.resize(kBlockSize);
   frame_.StartBlockReports(stat);
+  frame_.NoteRefusedThreads();
   for (const TDirRecord& r : engine_.fileList_) VerifyFile(r);
   set_->Close();
 }
@@ -127,9 +128,10 @@ void TVerifyRun::Body() {
 void TVerifyRun::VerifyFile(const TDirRecord& r) {
   frame_.FileStarts(r);
   TVaultrex::TVerifyOutcome outcome = TVaultrex::TVerifyOutcome::Failed;
+  std::int64_t bytes = -1;
   try {
     TDiskComparison comparison(r.path, diskBytes_.data());
-    set_->Reader().ReadFile(
+    bytes = set_->Reader().ReadFile(
         [&comparison](const std::uint8_t* raw, std::size_t n) { return comparison.Next(raw, n); },
         [this] { frame_.BlockRead(); });
     outcome = Count(r, comparison.Finish());
@@ -154,7 +156,7 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     }
   }
   if (engine_.OnFileVerified) engine_.OnFileVerified(r.path, outcome);
-  frame_.FileRead(r);
+  frame_.FileRead(r, bytes);
 }
 
 TVaultrex::TVerifyOutcome TVerifyRun::Count(const TDirRecord& r, int code) {
