@@ -86,6 +86,8 @@ void TArchiveReader::SetDecodeWorkers(int workers, const std::string& key) {
   decoding.decode = true;
   pipeline_ = std::make_unique<TBlockPipeline>(
       decoding, workers, kJobsPerWorker * static_cast<std::size_t>(workers + 1));
+  // No thread to be had: the caller's thread decodes, as with no workers.
+  if (pipeline_->Workers() == 0) pipeline_.reset();
 }
 
 void TArchiveReader::ReadExact(void* data, std::size_t count, const char* text) {

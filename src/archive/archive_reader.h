@@ -109,7 +109,7 @@ class TArchiveReader {
   // when it is not encrypted).  The source is read, the tick called and the
   // taker handed its blocks on the caller's thread exactly as with none:
   // only the decoding moves, a few blocks ahead of the taker, and never
-  // past the file's end.
+  // past the file's end.  Threads the system refuses are done without.
   void SetDecodeWorkers(int workers, const std::string& key);
 
   // Reads the file count and the records into records, one by one as they

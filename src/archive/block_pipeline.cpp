@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "archive/errors.h"
+#include "support/threads.h"
 
 namespace vx {
 
@@ -30,9 +31,13 @@ TBlockPipeline::TBlockPipeline(const TBlockEncoding& encoding, int workers, std:
     coders_.push_back(std::make_unique<TCoder>(encoding_.key));
   }
   threads_.reserve(workers_);
-  for (std::size_t i = 0; i < workers_; ++i) {
-    threads_.emplace_back([this, i] { Work(*coders_[i]); });
-  }
+  // Where the system gives fewer threads, the ones it gave do the work; with
+  // none, Submit encodes every job itself.
+  std::size_t started = 0;
+  while (started < workers_ && StartThread(threads_, [this, started] { Work(*coders_[started]); }))
+    ++started;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  workers_ = started;
 }
 
 TBlockPipeline::~TBlockPipeline() {

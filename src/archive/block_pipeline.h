@@ -59,7 +59,8 @@ class TBlockPipeline {
   };
 
   // workers 0: every job is encoded inside Submit.  depth: how many jobs can
-  // be under way at once.
+  // be under way at once.  Workers the system does not give are done
+  // without (see Workers()); with none, it is as with workers 0.
   TBlockPipeline(const TBlockEncoding& encoding, int workers, std::size_t depth);
   ~TBlockPipeline();  // abandons the jobs under way and ends the workers
   TBlockPipeline(const TBlockPipeline&) = delete;
@@ -80,6 +81,8 @@ class TBlockPipeline {
   TJob* Oldest(bool wait);
   void Release();
 
+  // The worker threads started: fewer than asked for when the system
+  // refused some.
   int Workers() const { return static_cast<int>(threads_.size()); }
 
  private:

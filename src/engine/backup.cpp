@@ -163,13 +163,15 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
     frame_.Log(engine_txt::kLeftoverRemoved + name);
   WriteArchiveHeader();
   WriteDirectory();
-  TBackupDataPass(
-      v, TDataPassTarget{v.fileList_, outcomes_, *stream_, v.errors_, v.warnings_, verifyFailed_,
-                         v.LogFileMode != LFM_NoLog,
-                         [this](const std::string& line) { frame_.Log(line); },
-                         [&v] { v.LetMessagesRun(); },
-                         [&v](const TExtBackupStatistic& stat) { return v.ReportStatistic(stat); }})
-      .Run();
+  TBackupDataPass pass(
+      v, TDataPassTarget{
+             v.fileList_, outcomes_, *stream_, v.errors_, v.warnings_, verifyFailed_,
+             v.LogFileMode != LFM_NoLog, [this](const std::string& line) { frame_.Log(line); },
+             [&v] { v.LetMessagesRun(); },
+             [&v](const TExtBackupStatistic& stat) { return v.ReportStatistic(stat); }});
+  // The scan's checksum helpers and the packing threads are started by now.
+  frame_.NoteRefusedThreads();
+  pass.Run();
   // The archive is complete on its medium before any attribute is reset: a
   // failure writing the last block must not mark files as backed up.  First
   // every byte is made durable under the temporary names, then the set takes

@@ -114,7 +114,7 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   for (std::size_t i = 0; i < files.size(); ++i) {
     stays[i] = engine_.KeptByDelete(files[i].path);
     if (stays[i]) kept.push_back(files[i]);
-    total += files[i].size;
+    total += files[i].fullSize;
   }
   WriteDirectory(out, kept);
   // Progress goes out per file and between blocks, so that a stop request
@@ -127,14 +127,16 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
     const bool keep = stays[i];
     frame_.Log(files[i].path + (keep ? engine_txt::kDeleteKept : engine_txt::kDeleteDeleted));
     frame_.FileStarts(files[i]);
+    std::int64_t bytes = 0;  // the file's own size: its directory size is 32 bits
     set.Reader().CopyFile(
-        [&out, keep](const std::uint8_t* head, const std::uint8_t* stored, std::size_t n) {
+        [&out, keep, &bytes](const std::uint8_t* head, const std::uint8_t* stored, std::size_t n) {
+          bytes += DecodeBlockHeader(head).rawLength;
           if (!keep) return;
           out.WriteBytes(head, kBlockHeaderSize);
           if (n > 0) out.WriteBytes(stored, n);
         },
         [this] { frame_.BlockRead(); }, texts);
-    frame_.FileRead(files[i]);
+    frame_.FileRead(files[i], bytes);
   }
   return kept;
 }
@@ -153,6 +155,16 @@ void TDeleteRun::ReplaceOneFileSet(const std::string& setFile) {
   if (!ReplaceKeepingMode(temp_->path(), setFile))
     throw EVX_BackupWriteError(engine_txt::kDeleteCannotReplace);
   temp_->Keep();
+  // The new set's content is on the disk; its name must be too before the
+  // run reports success.
+  FlushSetFolder(setFile);
+}
+
+void TDeleteRun::FlushSetFolder(const std::string& setFile) const {
+  const int err = FlushFolder(ExtractFilePath(setFile));
+  if (err != 0)
+    throw EVX_BackupWriteError(engine_txt::kSyncFailedOpen + std::to_string(err) +
+                               engine_txt::kSyncFailedClose);
 }
 
 void TDeleteRun::CopyBackVolumes(const std::string& archivePath) {
@@ -177,8 +189,12 @@ void TDeleteRun::CopyBackVolumes(const std::string& archivePath) {
   copyBackStarted_ = false;
   // Volumes of the old, longer set behind the new last one would only
   // confuse whoever looks at the folder: they are no part of the set now.
+  bool removed = false;
   for (int n = dest.VolumeNumber() + 1; FileExists(dest.VolumeFileName(n)); ++n)
-    RemoveFile(dest.VolumeFileName(n));
+    removed = RemoveFile(dest.VolumeFileName(n)) || removed;
+  // The volumes written are flushed with their folder as they are closed;
+  // the removals are flushed here.
+  if (removed) FlushSetFolder(dest.VolumeFileName(1));
 }
 
 }  // namespace vx

@@ -28,6 +28,8 @@ class TDeleteRun {
   void WriteDirectory(TArchiveStream& out, const std::vector<TDirRecord>& kept) const;
   void ReplaceOneFileSet(const std::string& setFile);
   void CopyBackVolumes(const std::string& archivePath);
+  // Makes the entries of the set's folder durable; a failure fails the run.
+  void FlushSetFolder(const std::string& setFile) const;
 
   TVaultrex& engine_;
   TOperationFrame frame_;

@@ -9,6 +9,7 @@
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
+#include "support/threads.h"
 
 namespace vx {
 
@@ -50,7 +51,7 @@ int ResultCodeOf(const std::exception& e, std::initializer_list<TFurther> furthe
 }
 
 TOperationFrame::TOperationFrame(TVaultrex& engine, const TOperationRules& rules)
-    : engine_(engine), rules_(rules) {
+    : engine_(engine), rules_(rules), refusedThreads_(RefusedThreadStarts()) {
   engine_.lastFailure_.clear();
 }
 
@@ -96,6 +97,13 @@ void TOperationFrame::CountError() const { ++engine_.errors_; }
 
 int TOperationFrame::Errors() const { return engine_.errors_; }
 
+void TOperationFrame::NoteRefusedThreads() {
+  if (threadsNoted_ || RefusedThreadStarts() == refusedThreads_) return;
+  threadsNoted_ = true;
+  ++engine_.warnings_;
+  Log(engine_txt::kFewerThreads);
+}
+
 void TOperationFrame::ResetStatistic(TExtBackupStatistic& stat, std::int64_t totalBytes) {
   stat.PercentDone = 0;
   stat.TotalBytes = totalBytes;
@@ -113,7 +121,7 @@ void TOperationFrame::StartBlockReports(TExtBackupStatistic& stat) {
 void TOperationFrame::FileStarts(const TDirRecord& record) {
   if (stat_ == nullptr) return;
   stat_->CurrentFile = record.path;
-  stat_->CurrentFileSize = record.size;
+  stat_->CurrentFileSize = record.fullSize;
 }
 
 void TOperationFrame::BlockRead() {
@@ -126,10 +134,13 @@ void TOperationFrame::BlockRead() {
   Report(*stat_);
 }
 
-void TOperationFrame::FileRead(const TDirRecord& record) {
+void TOperationFrame::FileRead(const TDirRecord& record, std::int64_t bytes) {
   if (stat_ == nullptr) return;
   TExtBackupStatistic& stat = *stat_;
-  stat.BytesWritten += record.size;
+  if (bytes < 0) bytes = record.fullSize;
+  // The directory's size was the low 32 bits of this one.
+  if (bytes > record.fullSize) stat.TotalBytes += bytes - record.fullSize;
+  stat.BytesWritten += bytes;
   stat.FilesDone += 1;
   // Every file empty: all there is has been done.
   stat.PercentDone =
@@ -138,7 +149,7 @@ void TOperationFrame::FileRead(const TDirRecord& record) {
           : static_cast<std::int32_t>(std::lround(static_cast<double>(stat.BytesWritten) * 100.0 /
                                                   static_cast<double>(stat.TotalBytes)));
   stat.CurrentFile = record.path;
-  stat.CurrentFileSize = record.size;
+  stat.CurrentFileSize = bytes;
   Report(stat);
 }
 

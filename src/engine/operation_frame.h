@@ -71,6 +71,9 @@ class TOperationFrame {
   void ResetCounters() const;
   void CountError() const;
   int Errors() const;
+  // Once per run, when the system refused helper threads since the run
+  // began: logs that it goes on with fewer and counts a warning.
+  void NoteRefusedThreads();
 
   // ---- Statistics and cancel ----
   // Zeroes the counts of stat and sets its total.
@@ -84,8 +87,10 @@ class TOperationFrame {
   // ends the run at the next block instead of at the end of a big file.
   void BlockRead();
   // After each file a reading operation treats: counts it as done and
-  // reports progress.
-  void FileRead(const TDirRecord& record);
+  // reports progress.  bytes: what its data held (-1: not known, the
+  // directory's size); the directory keeps only the low 32 bits of a size,
+  // so a file of 4 GiB or more raises the total by what the record missed.
+  void FileRead(const TDirRecord& record, std::int64_t bytes = -1);
   // Reports stat; raises EVX_UserAbortion when the caller cancels.
   void Report(const TExtBackupStatistic& stat) const;
 
@@ -113,6 +118,8 @@ class TOperationFrame {
   TExtBackupStatistic* stat_ = nullptr;
   int blocksSinceReport_ = 0;
   std::uint64_t lastReportTick_ = 0;
+  std::uint64_t refusedThreads_ = 0;  // refused starts when the run began
+  bool threadsNoted_ = false;
 };
 
 }  // namespace vx

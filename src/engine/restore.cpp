@@ -80,9 +80,13 @@ void TRestoreRun::Body() {
   tape_ = set_->Stream().IsTape();
   newMode_ = NewFileMode();
   frame_.StartBlockReports(stat);
-  if (engine_.ThreadsWanted() > 1)
+  if (engine_.ThreadsWanted() > 1) {
     writes_ = std::make_unique<TWriteBehind>(*folders_, newMode_,
                                              [this](TWriteJob& job) { Written(job); });
+    // Not one writer to be had: every file is written on this thread.
+    if (writes_->Writers() == 0) writes_.reset();
+  }
+  frame_.NoteRefusedThreads();
   try {
     for (const TDirRecord& r : engine_.fileList_) Treat(r);
     DrainWrites();
@@ -92,20 +96,32 @@ void TRestoreRun::Body() {
     throw;
   }
   writes_.reset();
+  FlushRestored();
   if (tape_ && engine_.EjectTape) set_->Stream().Destination()->Unload();
   set_->Close();
+}
+
+void TRestoreRun::FlushRestored() {
+  // The run reports its files restored only once they are on the disk, with
+  // their folders: one flush per file system written to, not one per file.
+  const int err = folders_->Flush();
+  if (err == 0) return;
+  NoteDiskFull(err);
+  frame_.CountError();
+  frame_.Log(engine_txt::kSyncFailedOpen + std::to_string(err) + engine_txt::kSyncFailedClose);
 }
 
 std::int64_t TRestoreRun::MarkSelection() {
   std::int64_t total = 0;
   for (TDirRecord& r : engine_.fileList_) {
     r.mark = engine_.SelectedForRestore(r.path) ? 0 : 1;
-    if (r.mark == 0) total += r.size;
+    if (r.mark == 0) total += r.fullSize;
   }
   return total;
 }
 
 void TRestoreRun::Treat(const TDirRecord& r) {
+  fileBytes_ = -1;
   if (r.mark == 1) {
     PassOver(r);
     return;
@@ -122,7 +138,7 @@ void TRestoreRun::Treat(const TDirRecord& r) {
   } else {
     Guarded(r, [&] { RestoreFile(r, plan); });
   }
-  frame_.FileRead(r);
+  frame_.FileRead(r, fileBytes_);
 }
 
 void TRestoreRun::Guarded(const TDirRecord& r, const std::function<void()>& restore) {
@@ -144,7 +160,7 @@ void TRestoreRun::PassOver(const TDirRecord& r) {
     return;
   }
   frame_.FileStarts(r);
-  set_->Reader().ReadFile(nullptr, [this] { frame_.BlockRead(); });
+  fileBytes_ = set_->Reader().ReadFile(nullptr, [this] { frame_.BlockRead(); });
 }
 
 void TRestoreRun::Failed(const TDirRecord& r, const char* open, const std::string& reason) {
@@ -170,7 +186,10 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan
   const TReadOnly readOnly = !engine_.RestoreAttributes ? TReadOnly::Keep
                              : (r.attr & faReadOnly)    ? TReadOnly::Set
                                                         : TReadOnly::Clear;
-  if (writes_ && static_cast<std::uint64_t>(r.size) <= TWriteBehind::kSmallFile) {
+  // The directory keeps the low 32 bits of the size: one of more than a
+  // small file's is a large file, but a small one may stand for 4 GiB more
+  // (a disk image of exactly 4 GiB says 0), which only the data tell.
+  if (writes_ && static_cast<std::uint32_t>(r.size) <= TWriteBehind::kSmallFile) {
     HandOver(r, plan, readOnly);
     return;
   }
@@ -178,31 +197,52 @@ void TRestoreRun::RestoreFile(const TDirRecord& r, const TVaultrex::TRestorePlan
   DrainWrites();
   TTargetFile out;
   out.Create(target, *folders_, readOnly, newMode_);
-  const TExtracted got = Extract(r, out);
+  TExtracted got{0, kCrcInit};
+  fileBytes_ = Extract(r, out, got);
+  Finish(r, plan, out, got);
+}
+
+void TRestoreRun::Finish(const TDirRecord& r, const TVaultrex::TRestorePlan& plan, TTargetFile& out,
+                         const TExtracted& got) {
+  CheckWritten(out, out.Ready());
   CheckSize(r, got.bytes);
   const bool crcMatches = CrcMatches(r, got.crc);
-  Committed(r, target, out, out.Commit(r.time, MayReplace(plan, crcMatches)), crcMatches);
+  Committed(r, plan.target, out, out.Commit(r.time, MayReplace(plan, crcMatches)), crcMatches);
 }
 
 void TRestoreRun::HandOver(const TDirRecord& r, const TVaultrex::TRestorePlan& plan,
                            TTargetFile::TReadOnly readOnly) {
   frame_.FileStarts(r);
   auto job = std::make_unique<TWriteJob>();
-  job->data.reserve(static_cast<std::size_t>(r.size));
-  std::uint32_t crc = kCrcInit;
-  bool tooLong = false;
-  set_->Reader().ReadFile(
+  job->data.reserve(static_cast<std::size_t>(static_cast<std::uint32_t>(r.size)));
+  TExtracted got{0, kCrcInit};
+  // Set once the data outgrow a small file: the file is then written here,
+  // as a large one, from what was gathered on.
+  std::unique_ptr<TTargetFile> out;
+  fileBytes_ = set_->Reader().ReadFile(
       [&](const std::uint8_t* raw, std::size_t n) {
-        // More than the directory says: read past, it fails anyway.
-        tooLong = tooLong || job->data.size() + n > TWriteBehind::kSmallFile;
-        if (tooLong) return false;
+        if (!out && job->data.size() + n > TWriteBehind::kSmallFile) {
+          // Reports keep the order of the files.
+          DrainWrites();
+          out = std::make_unique<TTargetFile>();
+          out->Create(plan.target, *folders_, readOnly, newMode_);
+          got = {0, kCrcInit};
+          if (!out->Ready() || !Put(*out, got, job->data.data(), job->data.size())) return false;
+          std::vector<std::uint8_t>().swap(job->data);
+        }
+        if (out) return Put(*out, got, raw, n);
         job->data.insert(job->data.end(), raw, raw + n);
-        crc = CrcUpdate(crc, raw, n);
+        got.bytes += static_cast<std::int64_t>(n);
+        got.crc = CrcUpdate(got.crc, raw, n);
         return true;
       },
       [this] { frame_.BlockRead(); });
-  if (tooLong) throw EVX_BackupReadError(engine_txt::kSizeDiffers);
-  CheckSize(r, static_cast<std::int64_t>(job->data.size()));
+  if (out) {
+    Finish(r, plan, *out, got);
+    return;
+  }
+  CheckSize(r, got.bytes);
+  const std::uint32_t crc = got.crc;
   job->record = &r;
   job->target = plan.target;
   job->readOnly = readOnly;
@@ -265,23 +305,27 @@ void TRestoreRun::CheckWritten(const TTargetFile& target, bool created) {
   if (target.WriteFailed()) throw EVX_FileWriteError(engine_txt::kWriteFailed);
 }
 
+bool TRestoreRun::Put(TTargetFile& target, TExtracted& got, const std::uint8_t* raw,
+                      std::size_t n) {
+  // Zeros are left holes: a restored disk image takes no more room than its
+  // data.
+  if (!target.WriteSparse(raw, n)) return false;
+  got.bytes += static_cast<std::int64_t>(n);
+  got.crc = CrcUpdate(got.crc, raw, n);
+  return true;
+}
+
 // Reads one file's data blocks into target; a target that could not be
-// created has its data read past.
-TRestoreRun::TExtracted TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target) {
+// created has its data read past.  Returns the bytes the data held.
+std::int64_t TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target, TExtracted& got) {
   frame_.FileStarts(r);
-  TExtracted got{0, kCrcInit};
   TBlockTaker take;
   if (target.Ready()) {
     take = [&got, &target](const std::uint8_t* raw, std::size_t n) {
-      if (!target.Write(raw, n)) return false;
-      got.bytes += static_cast<std::int64_t>(n);
-      got.crc = CrcUpdate(got.crc, raw, n);
-      return true;
+      return Put(target, got, raw, n);
     };
   }
-  set_->Reader().ReadFile(take, [this] { frame_.BlockRead(); });
-  CheckWritten(target, target.Ready());
-  return got;
+  return set_->Reader().ReadFile(take, [this] { frame_.BlockRead(); });
 }
 
 }  // namespace vx

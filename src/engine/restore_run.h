@@ -33,7 +33,9 @@ class TRestoreRun {
   // Runs a file's restore, counting and logging its failure.
   void Guarded(const TDirRecord& record, const std::function<void()>& restore);
   void RestoreFile(const TDirRecord& record, const TVaultrex::TRestorePlan& plan);
-  // A small file: read whole and handed to the writer thread.
+  // A file the directory gives a small size: read whole and handed to the
+  // writer threads, or, once its data prove it large (4 GiB more than the
+  // directory's 32 bits tell), written here.
   void HandOver(const TDirRecord& record, const TVaultrex::TRestorePlan& plan,
                 TTargetFile::TReadOnly readOnly);
   // What became of a handed-over file, on the caller's thread.
@@ -52,7 +54,16 @@ class TRestoreRun {
     std::int64_t bytes = 0;
     std::uint32_t crc = 0;
   };
-  TExtracted Extract(const TDirRecord& record, TTargetFile& target);
+  // Reads a file's data into target (read past when it is not ready);
+  // returns the bytes the data held.
+  std::int64_t Extract(const TDirRecord& record, TTargetFile& target, TExtracted& got);
+  // Writes n bytes of a file's data to target, counting them in got.
+  static bool Put(TTargetFile& target, TExtracted& got, const std::uint8_t* raw, std::size_t n);
+  // A file written here once its data are read: checked, named, reported.
+  void Finish(const TDirRecord& record, const TVaultrex::TRestorePlan& plan, TTargetFile& out,
+              const TExtracted& got);
+  // Makes what the run wrote durable; a failure fails the run.
+  void FlushRestored();
   // Counts and logs a failed file, after the reports of every file before.
   void Failed(const TDirRecord& record, const char* open, const std::string& reason);
   // Delivers what the writer thread has outstanding.
@@ -71,6 +82,7 @@ class TRestoreRun {
   bool tape_ = false;
   int skipCount_ = 0;
   bool targetDiskFull_ = false;  // a target failed for want of room
+  std::int64_t fileBytes_ = -1;  // the bytes the data of the file held (-1: not known)
 };
 
 }  // namespace vx

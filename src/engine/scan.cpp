@@ -27,6 +27,7 @@
 #include "platform/file_system.h"
 #include "platform/hooks.h"
 #include "platform/paths.h"
+#include "support/threads.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -275,8 +276,9 @@ void TFileScan::Checksums() {
     helpers.clear();
   };
   try {
+    // Helpers the system refuses are done without.
     for (std::size_t h = 1; h < threads; ++h) {
-      helpers.emplace_back([&work, &stop, &failure, &failureLock] {
+      const bool started = StartThread(helpers, [&work, &stop, &failure, &failureLock] {
         try {
           work([&stop] { return stop.load(std::memory_order_relaxed); });
         } catch (...) {
@@ -285,6 +287,7 @@ void TFileScan::Checksums() {
           stop = true;
         }
       });
+      if (!started) break;
     }
     bool asked = false;  // the caller's answer to "stop?"
     work([&stop, &asked] {

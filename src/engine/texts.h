@@ -45,6 +45,14 @@ inline constexpr char kShortPassword[] = "Krátke heslo (min. 8 znakov)";
 // New: "Záložnú sadu <set> práve používa iná úloha" (code 18).
 inline constexpr char kSetInUse1[] = "Záložnú sadu ";
 inline constexpr char kSetInUse2[] = " práve používa iná úloha";
+// New: the system refused some helper threads; the run goes on with fewer,
+// or on its own thread alone.
+inline constexpr char kFewerThreads[] =
+    "Upozornenie: systém nedovolil spustiť všetky vlákna, operácia pokračuje s menším počtom";
+// New: what was written could not be made durable on the disk; followed by
+// the error number and kSyncFailedClose.
+inline constexpr char kSyncFailedOpen[] = "Chyba I/O  (#";
+inline constexpr char kSyncFailedClose[] = ") počas zápisu na disk";
 
 // ---- Catalog -----------------------------------------------------------------
 inline constexpr char kCatalogNoSource[] = "Needs backup source to take backup stream from";

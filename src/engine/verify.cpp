@@ -135,11 +135,12 @@ void TVerifyRun::Body() {
   set_->ReadDirectory(engine_.fileList_);
   set_->CheckPassword(engine_.fileList_, engine_txt::kVerifyNoPassword);
   std::int64_t total = 0;
-  for (const TDirRecord& r : engine_.fileList_) total += r.size;
+  for (const TDirRecord& r : engine_.fileList_) total += r.fullSize;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, total);
   diskBytes_.resize(kBlockSize);
   frame_.StartBlockReports(stat);
+  frame_.NoteRefusedThreads();
   for (const TDirRecord& r : engine_.fileList_) VerifyFile(r);
   set_->Close();
 }
@@ -147,9 +148,10 @@ void TVerifyRun::Body() {
 void TVerifyRun::VerifyFile(const TDirRecord& r) {
   frame_.FileStarts(r);
   TVaultrex::TVerifyOutcome outcome = TVaultrex::TVerifyOutcome::Failed;
+  std::int64_t bytes = -1;
   try {
     TDiskComparison comparison(r.path, diskBytes_.data());
-    set_->Reader().ReadFile(
+    bytes = set_->Reader().ReadFile(
         [&comparison](const std::uint8_t* raw, std::size_t n) { return comparison.Next(raw, n); },
         [this] { frame_.BlockRead(); });
     // Data that a restore would refuse are no good copy, whatever the disk
@@ -176,7 +178,7 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
     }
   }
   if (engine_.OnFileVerified) engine_.OnFileVerified(r.path, outcome);
-  frame_.FileRead(r);
+  frame_.FileRead(r, bytes);
 }
 
 void TVerifyRun::Failed(const TDirRecord& r, const std::string& reason) {

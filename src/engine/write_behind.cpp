@@ -4,12 +4,15 @@
 #include <utility>
 
 #include "platform/date_time.h"
+#include "support/threads.h"
 
 namespace vx {
 
 TWriteBehind::TWriteBehind(TTargetFolders& folders, unsigned newMode, TDone done, unsigned writers)
     : folders_(folders), newMode_(newMode), done_(std::move(done)) {
-  for (unsigned i = 0; i < writers; ++i) threads_.emplace_back([this] { Work(); });
+  // Writers the system refuses are done without (see Writers()).
+  for (unsigned i = 0; i < writers && StartThread(threads_, [this] { Work(); }); ++i) {
+  }
 }
 
 TWriteBehind::~TWriteBehind() {

@@ -64,6 +64,9 @@ class TWriteBehind {
   void Push(std::unique_ptr<TWriteJob> job);
   // Waits for every job and delivers them.
   void Drain() { Deliver(0); }
+  // The writer threads started: none when the system refused every one
+  // (nothing may be handed over then).
+  unsigned Writers() const { return static_cast<unsigned>(threads_.size()); }
   // Whether a job for that target is not yet delivered.
   bool Holds(const std::string& target) const { return targets_.count(target) != 0; }
 

@@ -154,10 +154,44 @@ std::string RealPathOf(const std::string& path) {
 }
 
 bool ReplaceKeepingMode(const std::string& newFile, const std::string& target) {
+  TFd fd = OpenFd(newFile, O_RDONLY | O_NOFOLLOW);
+  if (!fd) return false;
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) ::chmod(newFile.c_str(), st.st_mode & 07777);
+  if (::stat(target.c_str(), &st) == 0) ::fchmod(fd.Get(), st.st_mode & 07777);
+  if (::fsync(fd.Get()) != 0 && errno != EINVAL && errno != EROFS) return false;
+  if (fd.Close() != 0) return false;
   return std::rename(newFile.c_str(), target.c_str()) == 0;
 }
+
+namespace {
+
+std::atomic<std::uint64_t> flushesIssued{0};
+std::atomic<int> flushFailure{0};
+
+// The failure a test asked for, counting the flush.
+int CountFlush() {
+  ++flushesIssued;
+  return flushFailure.load();
+}
+
+}  // namespace
+
+int FlushFolder(const std::string& folder) {
+  const TFd fd = OpenFd(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  if (!fd) return errno;
+  if (const int err = CountFlush(); err != 0) return err;
+  if (::fsync(fd.Get()) == 0 || errno == EINVAL || errno == EROFS) return 0;
+  return errno;
+}
+
+int FlushFileSystem(int fd) {
+  if (const int err = CountFlush(); err != 0) return err;
+  return ::syncfs(fd) == 0 ? 0 : errno;
+}
+
+std::uint64_t FlushesIssued() { return flushesIssued; }
+
+void FailFlushes(int err) { flushFailure = err; }
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
@@ -194,7 +228,27 @@ std::shared_ptr<const TFd> TTargetFolders::Open(std::string_view folder, int& er
   folder_.assign(folder);
   folderFd_ = std::make_shared<const TFd>(std::move(dir));
   folderCreated_ = created;
+  NoteFileSystem(folderFd_);
   return folderFd_;
+}
+
+void TTargetFolders::NoteFileSystem(const std::shared_ptr<const TFd>& folder) {
+  struct stat st {};
+  // A folder that cannot be looked at is flushed on its own account.
+  const dev_t dev = ::fstat(folder->Get(), &st) == 0 ? st.st_dev : 0;
+  for (const auto& [known, fd] : fileSystems_) {
+    if (known == dev && dev != 0) return;
+  }
+  fileSystems_.emplace_back(dev, folder);
+}
+
+int TTargetFolders::Flush() {
+  int first = 0;
+  for (const auto& [dev, fd] : fileSystems_) {
+    const int err = FlushFileSystem(fd->Get());
+    if (first == 0) first = err;
+  }
+  return first;
 }
 
 TTargetPlace TTargetFolders::Place(std::string_view target) {
@@ -325,11 +379,34 @@ bool TTargetFile::Write(const std::uint8_t* data, std::size_t n) {
   return false;
 }
 
+bool TTargetFile::WriteSparse(const std::uint8_t* data, std::size_t n) {
+  constexpr std::size_t kLeastHole = 4096;
+  if (n >= kLeastHole && data[0] == 0 && std::memcmp(data, data + 1, n - 1) == 0) {
+    hole_ += static_cast<off_t>(n);
+    return true;
+  }
+  if (hole_ > 0) {
+    if (::lseek(fd_.Get(), hole_, SEEK_CUR) < 0) {
+      err_ = errno;
+      writeFailed_ = true;
+      return false;
+    }
+    hole_ = 0;
+  }
+  return Write(data, n);
+}
+
 bool TTargetFile::Commit(double time, bool mayReplace) {
   return CommitAt(folders_->Times().ToUnix(DateTimeToDos(time)), mayReplace);
 }
 
 bool TTargetFile::CommitAt(std::int64_t unixTime, bool mayReplace) {
+  if (hole_ > 0) {
+    // Zeros at the end: the file reaches its size without blocks for them.
+    const off_t end = ::lseek(fd_.Get(), 0, SEEK_CUR);
+    if (end < 0 || ::ftruncate(fd_.Get(), end + hole_) != 0) return Fail(errno);
+    hole_ = 0;
+  }
   if (!modeSet_) ::fchmod(fd_.Get(), mode_);
   timespec times[2];
   times[0].tv_sec = static_cast<time_t>(unixTime);

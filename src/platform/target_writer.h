@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/date_time.h"
 #include "platform/fd.h"
@@ -37,8 +39,23 @@ bool PathEntryExists(const std::string& path);
 // The path with every link resolved; the path itself when that fails.
 std::string RealPathOf(const std::string& path);
 // Gives newFile the permission bits of target (when it exists) and renames
-// it over target; false when the rename fails.
+// it over target; false when the rename fails.  newFile (content and
+// permissions) reaches the disk before the rename; the folder's entry is
+// the caller's (FlushFolder).
 bool ReplaceKeepingMode(const std::string& newFile, const std::string& target);
+
+// Makes a folder's entries (a new, renamed or removed file) durable: 0 or
+// the errno.  A folder that cannot be flushed (EINVAL, EROFS: some network
+// and read-only file systems) counts as flushed.
+int FlushFolder(const std::string& folder);
+// Writes back everything the file system of the open file fd holds and
+// waits for it (syncfs): 0 or the errno of a write that failed since fd was
+// opened.
+int FlushFileSystem(int fd);
+// For tests: how many flushes the two above have issued so far, and an
+// errno every later one fails with (0: none, the default).
+std::uint64_t FlushesIssued();
+void FailFlushes(int err);
 // Removes a file; false when it could not.
 bool RemoveFile(const std::string& path);
 
@@ -76,6 +93,11 @@ class TTargetFolders {
   // The process's umask, read when the run starts.
   unsigned Umask() const { return umask_; }
 
+  // Makes everything written below the folders opened so far durable,
+  // files and folder entries: one flush (FlushFileSystem) per file system
+  // they lie on.  0 or the first errno.
+  int Flush();
+
   // The run's conversion of file times.
   TDosTimes& Times() { return times_; }
   // A private name for a new file, different on every call: a random part
@@ -96,8 +118,15 @@ class TTargetFolders {
   void LinkThroughProc() { linkByFd_ = 0; }
 
  private:
+  // Notes the file system of a folder just opened (for Flush).
+  void NoteFileSystem(const std::shared_ptr<const TFd>& folder);
+
   std::string root_;
   TFd rootFd_;
+  // A folder opened first on each file system written to: its descriptor
+  // was opened before anything was written there, so a flush through it
+  // reports every write of the run that failed.
+  std::vector<std::pair<dev_t, std::shared_ptr<const TFd>>> fileSystems_;
   std::string folder_;
   std::shared_ptr<const TFd> folderFd_;
   bool rootCreated_ = false;
@@ -141,6 +170,9 @@ class TTargetFile {
   bool WriteFailed() const { return writeFailed_; }
 
   bool Write(const std::uint8_t* data, std::size_t n);
+  // As Write, but a run of n zero bytes (4 KiB or more) is left a hole: the
+  // file reads the same and the file system stores nothing for it.
+  bool WriteSparse(const std::uint8_t* data, std::size_t n);
   // Gives the new file its time (a date-time) and renames it to the target.
   // A file or a link found there is replaced only when mayReplace is set
   // (else the failure is EEXIST with Existed()): a replaced file keeps its
@@ -175,6 +207,7 @@ class TTargetFile {
   mode_t mode_ = 0600;
   bool modeSet_ = false;  // the new file was created with mode_
   bool writeFailed_ = false;
+  off_t hole_ = 0;  // zero bytes after the last written, not yet in the file
 };
 
 }  // namespace vx

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace vx {
 namespace {
@@ -104,6 +105,47 @@ TEST_P(TargetWriter, TheTargetChangesOnlyAtCommit) {
     }
     EXPECT_EQ(Read(Path("old.txt")), c.expected);
     EXPECT_EQ(EntriesIn(dir_.string()), 1u);
+  }
+}
+
+// Blocks of zeros written sparse read back the same and take no room: a
+// hole inside, a hole at the end (made by the commit), a short run of zeros
+// that stays written.
+TEST_P(TargetWriter, ZeroBlocksBecomeHolesAndTheFileReadsTheSame) {
+  const std::string zeros(32768, '\0');
+  const std::string data = "data between";
+  struct TCase {
+    const char* name;
+    std::vector<std::string> pieces;
+    bool sparse;  // fewer blocks on the disk than the file's size needs
+  };
+  const TCase cases[] = {
+      {"hole inside", {data, zeros, zeros, data}, true},
+      {"hole at the end", {data, zeros, zeros, zeros}, true},
+      {"only zeros", {zeros, zeros}, true},
+      {"short zeros stay", {data, std::string(100, '\0'), data}, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTargetFolders folders;
+    Setup(folders);
+    TTargetFile file;
+    ASSERT_TRUE(file.Create(Path("sparse"), folders, kKeep, 0644));
+    std::string expected;
+    for (const std::string& piece : c.pieces) {
+      ASSERT_TRUE(
+          file.WriteSparse(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()));
+      expected += piece;
+    }
+    ASSERT_TRUE(file.Commit(45000.0));
+    EXPECT_EQ(Read(Path("sparse")), expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(Path("sparse").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::size_t>(st.st_size), expected.size());
+    if (c.sparse) {
+      EXPECT_LT(st.st_blocks * 512, 32768);
+    }
+    fs::remove(Path("sparse"));
   }
 }
 
