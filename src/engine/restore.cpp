@@ -97,6 +97,8 @@ void TRestoreRun::Body() {
   }
   writes_.reset();
   FlushRestored();
+  for (const std::string& path : folders_->TakeLeftoversRemoved())
+    frame_.Log(engine_txt::kRestoreLeftover + path);
   if (tape_ && engine_.EjectTape) set_->Stream().Destination()->Unload();
   set_->Close();
 }

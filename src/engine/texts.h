@@ -53,6 +53,9 @@ inline constexpr char kFewerThreads[] =
 // the error number and kSyncFailedClose.
 inline constexpr char kSyncFailedOpen[] = "Chyba I/O  (#";
 inline constexpr char kSyncFailedClose[] = ") počas zápisu na disk";
+// New: a private file a killed restore left in a folder it writes to,
+// removed; followed by its path.
+inline constexpr char kRestoreLeftover[] = "Odstránený zvyšok prerušenej obnovy: ";
 
 // ---- Catalog -----------------------------------------------------------------
 inline constexpr char kCatalogNoSource[] = "Needs backup source to take backup stream from";

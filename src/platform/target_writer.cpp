@@ -1,8 +1,10 @@
 // Writing files below a chosen folder.
 #include "platform/target_writer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -17,6 +19,8 @@
 #include <exception>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/date_time.h"
@@ -318,6 +322,48 @@ std::array<char, 32> FdPath(int fd) {
 
 }  // namespace
 
+void TTargetFolders::RemoveLeftovers(const TFd& folder) {
+  struct stat dirSt {};
+  if (::fstat(folder.Get(), &dirSt) != 0) return;
+  const std::lock_guard<std::mutex> lock(leftoverMutex_);
+  const std::pair<dev_t, ino_t> id{dirSt.st_dev, dirSt.st_ino};
+  if (std::find(cleaned_.begin(), cleaned_.end(), id) != cleaned_.end()) return;
+  cleaned_.push_back(id);
+  TFd listing = DupFd(folder);
+  if (!listing) return;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(listing.Get()), &::closedir);
+  if (!dir) return;
+  listing.Release();  // the folder stream closes it now
+  ::rewinddir(dir.get());
+  constexpr std::string_view kPrefix = ".vx-restore-";
+  // The folder's path for the log, as the kernel knows it.
+  std::array<char, 4097> real{};
+  const ssize_t n = ::readlink(FdPath(folder.Get()).data(), real.data(), real.size() - 1);
+  const std::string where =
+      n > 0 ? std::string(real.data(), static_cast<std::size_t>(n)) + "/" : "";
+  while (const dirent* e = ::readdir(dir.get())) {
+    const std::string_view name(e->d_name);
+    if (name.substr(0, kPrefix.size()) != kPrefix) continue;
+    const TFd file(
+        ::openat(folder.Get(), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer still has it
+    // Still the file that was locked: removed by name only then.
+    struct stat now {};
+    if (::fstatat(folder.Get(), e->d_name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_ino != st.st_ino || now.st_dev != st.st_dev)
+      continue;
+    if (::unlinkat(folder.Get(), e->d_name, 0) == 0) leftovers_.push_back(where + e->d_name);
+  }
+}
+
+std::vector<std::string> TTargetFolders::TakeLeftoversRemoved() {
+  const std::lock_guard<std::mutex> lock(leftoverMutex_);
+  return std::exchange(leftovers_, {});
+}
+
 bool TTargetFile::Create(const std::string& target, TTargetFolders& folders, TReadOnly readOnly,
                          unsigned newMode) {
   return Create(target, folders.Place(target), folders, readOnly, newMode);
@@ -357,12 +403,15 @@ bool TTargetFile::OpenTemporary(unsigned mode) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Fail(errno);
     folders_->UseNamedTemporaries();
   }
+  folders_->RemoveLeftovers(*dir_);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     if (!folders_->TemporaryName(attempt > 0, temp_)) return Fail(errno);
     const int fd = ::openat(dir_->Get(), temp_.data(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
+      // Held while the file is written: a later run's cleaning keeps it.
+      (void)::flock(fd, LOCK_EX | LOCK_NB);
       return true;
     }
     temp_[0] = '\0';

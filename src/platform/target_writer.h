@@ -117,6 +117,16 @@ class TTargetFolders {
   bool LinkByDescriptor() const { return linkByFd_ != 0; }
   void LinkThroughProc() { linkByFd_ = 0; }
 
+  // Where new files get private names, a run killed before their rename
+  // leaves them behind.  The first time a folder gets such a file, the stale
+  // ones in it are removed: regular files of this user named as this
+  // writer names them that no running writer holds locked (each holds its
+  // files locked while it writes them).  Callable from any thread.
+  void RemoveLeftovers(const TFd& folder);
+  // The paths removed so far (relative to the folders they were in, with
+  // the folder's device and inode), handed out once.
+  std::vector<std::string> TakeLeftoversRemoved();
+
  private:
   // Notes the file system of a folder just opened (for Flush).
   void NoteFileSystem(const std::shared_ptr<const TFd>& folder);
@@ -135,6 +145,9 @@ class TTargetFolders {
   std::atomic<int> nameless_{-1};  // -1: not yet known
   std::atomic<int> linkByFd_{-1};  // -1: not yet known
   TDosTimes times_;
+  std::mutex leftoverMutex_;  // guards the two below
+  std::vector<std::pair<dev_t, ino_t>> cleaned_;
+  std::vector<std::string> leftovers_;
   std::mutex nameMutex_;           // guards what follows
   std::array<char, 13> random_{};  // empty until drawn
   std::uint64_t count_ = 0;

@@ -5,7 +5,9 @@
 // for new files under a private name.
 #include "platform/target_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +113,36 @@ TEST_P(TargetWriter, TheTargetChangesOnlyAtCommit) {
 // Blocks of zeros written sparse read back the same and take no room: a
 // hole inside, a hole at the end (made by the commit), a short run of zeros
 // that stays written.
+// Private names left by a killed run are removed the first time a folder
+// gets a named new file: stale ones only, never one a running writer holds,
+// nor another file; files without a name leave nothing to remove.
+TEST_P(TargetWriter, StaleTemporariesOfAKilledRunAreRemovedOnce) {
+  Put(Path(".vx-restore-stale0000000-1"), "left by a killed run");
+  Put(Path(".vx-restore-held00000000-1"), "written by a running restore");
+  Put(Path(".vx-other"), "not ours");
+  const int held = ::open(Path(".vx-restore-held00000000-1").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  TTargetFolders folders;
+  Setup(folders);
+  const std::uint8_t data[] = {'n', 'e', 'w'};
+  for (const char* name : {"a.txt", "b.txt"}) {
+    TTargetFile file;
+    ASSERT_TRUE(file.Create(Path(name), folders, kKeep, 0644));
+    ASSERT_TRUE(file.Write(data, sizeof data));
+    ASSERT_TRUE(file.Commit(45000.0));
+  }
+  ::close(held);
+  const bool named = GetParam() == TNewFiles::Named;
+  EXPECT_EQ(fs::exists(Path(".vx-restore-stale0000000-1")), !named);
+  EXPECT_TRUE(fs::exists(Path(".vx-restore-held00000000-1")));
+  EXPECT_TRUE(fs::exists(Path(".vx-other")));
+  const std::vector<std::string> removed = folders.TakeLeftoversRemoved();
+  EXPECT_EQ(removed, named ? std::vector<std::string>{Path(".vx-restore-stale0000000-1")}
+                           : std::vector<std::string>{});
+  EXPECT_TRUE(folders.TakeLeftoversRemoved().empty());
+}
+
 TEST_P(TargetWriter, ZeroBlocksBecomeHolesAndTheFileReadsTheSame) {
   const std::string zeros(32768, '\0');
   const std::string data = "data between";
