@@ -76,7 +76,15 @@ TVaultrex::TRestorePlan TVaultrex::PlanRestore(const TDirRecord& r, bool lookAtD
     plan.refusal = PathRefusal(plan.target.substr(1));
   }
   plan.restore = plan.refusal.empty();
-  if (!plan.restore || (RestoreMode == RM_All && !lookAtDisk)) return plan;
+  if (!plan.restore || !lookAtDisk) {
+    if (RestoreMode == RM_All || !plan.restore) return plan;
+  } else if (!RedirectRestore && FolderWayRefused(ExtractFilePath(plan.target))) {
+    // What the run will refuse when it opens the folders (a look of the
+    // dry run's: the run itself finds it as it goes).
+    plan.refusal = engine_txt::kForeignLink;
+    plan.restore = false;
+    return plan;
+  }
   plan.exists = PathEntryExists(plan.target);
   if (RestoreMode == RM_All) return plan;
   if (!plan.exists) {

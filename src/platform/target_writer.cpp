@@ -124,6 +124,14 @@ TFd OpenBeneath(const TFd& rootFd, const std::string& rel) {
 
 }  // namespace
 
+bool FolderWayRefused(const std::string& folder) {
+  TFd dir;
+  bool refused = false;
+  bool created = false;
+  (void)EnterFolders(dir, folder, false, true, 0, refused, created);
+  return refused;
+}
+
 void SetLinkCheckedHook(std::function<void(const std::string& name)> hook) {
   linkCheckedHook = std::move(hook);
 }

@@ -29,6 +29,13 @@ namespace vx {
 // and before its text is read (nullptr: nothing is called).
 void SetLinkCheckedHook(std::function<void(const std::string& name)> hook);
 
+// Whether the way to `folder` (an absolute path) passes a folder link that
+// an in-place restore refuses to follow (one that belongs neither to root
+// nor to the user running it), found as the restore would find it but
+// without creating or opening anything for writing.  Missing folders end
+// the look: a restore makes them.
+bool FolderWayRefused(const std::string& folder);
+
 // The process's umask, read without changing it.
 unsigned ProcessUmask();
 // The permission bits a new file gets: 0666 less the process's umask.

@@ -258,6 +258,13 @@ TEST_F(RestoreTargets, FolderLinksOfOtherUsersAreNotFollowed) {
   ASSERT_EQ(::lchown((dir / "via/theirs").c_str(), 4242, 4242), 0);
   WriteArchive(dir / "set.arc",
                {{dir / "via/mine/ok.txt", "through my link"}, {dir / "via/theirs/evil.txt", "x"}});
+  // The dry run's plan says beforehand what the run does.
+  ASSERT_EQ(engine.Catalog(), 0);
+  const TVaultrex::TRestorePlan mine = engine.PlanRestore(engine.FileList()[0]);
+  const TVaultrex::TRestorePlan theirs = engine.PlanRestore(engine.FileList()[1]);
+  EXPECT_TRUE(mine.restore);
+  EXPECT_FALSE(theirs.restore);
+  EXPECT_EQ(theirs.refusal, "Cesta vedie cez odkaz na priečinok, ktorý nepatrí vám ani správcovi");
   EXPECT_EQ(engine.Restore(), 9);
   EXPECT_EQ(ReadFile(dir / "real/ok.txt"), "through my link");
   EXPECT_FALSE(fs::exists(dir / "planted-target/evil.txt"));
