@@ -1,6 +1,11 @@
 // Restore.  A file already on disk is never truncated for data that then
 // fail; data that changed during their backup never replace a file.
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "archive/errors.h"
@@ -11,6 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/locale.h"
 #include "support/path_names.h"
+#include "support/strings.h"
 #include "support/utils.h"
 
 namespace vx {
@@ -134,6 +140,11 @@ void TRestoreRun::Treat(const TDirRecord& r) {
     writes_->Drain();
     plan = engine_.PlanRestore(r, false);
   }
+  std::string twin;
+  if (plan.restore && !(twin = CaseTwin(plan.target)).empty()) {
+    plan.restore = false;
+    plan.refusal = engine_txt::kCaseTwin + twin;
+  }
   if (!plan.restore) {
     if (!plan.refusal.empty()) Failed(r, engine_txt::kRestoreErrorOpen, plan.refusal);
     PassOver(r);
@@ -169,6 +180,34 @@ void TRestoreRun::Failed(const TDirRecord& r, const char* open, const std::strin
   if (!inWritten_) DrainWrites();
   frame_.CountError();
   frame_.Log(open + reason + engine_txt::kRestoreErrorClose + r.path);
+}
+
+// Two stored names that differ only in letter case reach one file on a file
+// system that does not tell them apart (FAT, exFAT, a case-folding folder):
+// the second would silently replace the first.  Only a name whose folded
+// form this run has restored before is looked at on the disk: it is a twin
+// when its spelling reaches a file while its folder lists that file only
+// under another spelling.  Gives that spelling's path, "" when none.
+std::string TRestoreRun::CaseTwin(const std::string& target) {
+  const std::string folded = LowerAscii(target);
+  if (restoredNames_.insert(std::hash<std::string>{}(folded)).second) return {};
+  DrainWrites();  // an earlier spelling handed over is on the disk now
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = target.substr(0, slash + 1);
+  const std::string name = target.substr(slash + 1);
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0) return {};
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()),
+                                                &::closedir);
+  if (!dir) return {};
+  const std::string foldedName = LowerAscii(name);
+  std::string other;
+  while (const dirent* e = ::readdir(dir.get())) {
+    const std::string entry(e->d_name);
+    if (entry == name) return {};  // listed as itself: a file of its own
+    if (LowerAscii(entry) == foldedName) other = folder + entry;
+  }
+  return other;
 }
 
 void TRestoreRun::NoteDiskFull(int err) {

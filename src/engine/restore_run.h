@@ -5,6 +5,7 @@
 // their own while the next ones are read (see write_behind.h).
 #include <functional>
 #include <memory>
+#include <unordered_set>
 
 #include "archive/format.h"
 #include "engine/operation_frame.h"
@@ -66,6 +67,7 @@ class TRestoreRun {
   void FlushRestored();
   // Counts and logs a failed file, after the reports of every file before.
   void Failed(const TDirRecord& record, const char* open, const std::string& reason);
+  std::string CaseTwin(const std::string& target);
   // Delivers what the writer thread has outstanding.
   void DrainWrites() {
     if (writes_) writes_->Drain();
@@ -83,6 +85,9 @@ class TRestoreRun {
   int skipCount_ = 0;
   bool targetDiskFull_ = false;  // a target failed for want of room
   std::int64_t fileBytes_ = -1;  // the bytes the data of the file held (-1: not known)
+  // The folded (lower-case) targets restored so far, as hashes: where a
+  // name comes again only in other letter case, CaseTwin looks at the disk.
+  std::unordered_set<std::size_t> restoredNames_;
 };
 
 }  // namespace vx

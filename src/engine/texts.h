@@ -56,6 +56,10 @@ inline constexpr char kSyncFailedClose[] = ") počas zápisu na disk";
 // New: a private file a killed restore left in a folder it writes to,
 // removed; followed by its path.
 inline constexpr char kRestoreLeftover[] = "Odstránený zvyšok prerušenej obnovy: ";
+// New: a stored name that differs from one restored before only in letter
+// case, on a target that does not tell them apart; followed by that path.
+inline constexpr char kCaseTwin[] =
+    "Cieľ nerozlišuje veľké a malé písmená, názov by prepísal súbor ";
 
 // ---- Catalog -----------------------------------------------------------------
 inline constexpr char kCatalogNoSource[] = "Needs backup source to take backup stream from";

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "common/engine_fixture.h"
+#include "common/fat_mount.h"
 #include "common/named_case.h"
 #include "engine/vaultrex.h"
 #include "platform/file_system.h"
@@ -296,6 +297,33 @@ TEST_F(RestoreTargets, LinkSwappedAfterItsCheckIsNotFollowed) {
   EXPECT_EQ(code, 0);
   EXPECT_EQ(ReadFile(dir / "real/ok.txt"), "through my link");
   EXPECT_FALSE(fs::exists(dir / "planted-target/ok.txt"));
+}
+
+// Two stored names that differ only in letter case, restored where they are
+// one file (FAT): the second is a failed file with its reason, the first
+// keeps its content; where they are two files, both are restored.
+TEST_F(RestoreTargets, NamesDifferingOnlyInCaseAreNeverMerged) {
+  test::TFatMount fat;
+  if (!fat.Ready()) GTEST_SKIP() << "no FAT file system to restore to: " << fat.Error();
+  WriteArchive(dir / "set.arc", {{"/x/Case.txt", "first"}, {"/x/case.txt", "second"}});
+  struct TCase {
+    std::string to;
+    int code;
+    std::string lower;  // what x/case.txt reads afterwards
+  };
+  const TCase cases[] = {{fat.Path(), 9, "first"}, {dir / "plain", 0, "second"}};
+  for (const TCase& c : cases) {
+    UseLog(dir / "restore.log");
+    engine.RedirectRestore = true;
+    engine.RestoreTo = c.to;
+    EXPECT_EQ(engine.Restore(), c.code) << c.to;
+    EXPECT_EQ(ReadFile(c.to + "/x/Case.txt"), "first") << c.to;
+    EXPECT_EQ(ReadFile(c.to + "/x/case.txt"), c.lower) << c.to;
+    EXPECT_EQ(LogHas("Chyba (Cieľ nerozlišuje veľké a malé písmená, názov by prepísal súbor " +
+                     c.to + "/x/Case.txt) sa vyskytla počas obnovy /x/case.txt"),
+              c.code != 0)
+        << c.to;
+  }
 }
 
 // A target disk too small: the run ends with 2, and a file that stood there
