@@ -277,12 +277,8 @@ void TArchiveStream::CleanLeftovers() {
   }
   ::closedir(d);
   for (const std::string& n : names) {
-    const TFd fd(::openat(dir.Get(), n.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat st;
-    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-        !TryLock(fd.Get())) {
-      continue;
-    }
+    const TFd fd = LockUnusedFileOfMine(dir.Get(), n.c_str());
+    if (!fd) continue;
     if (span_) {
       const std::string first = stem + "001." + n.substr(n.size() - 6);
       if (first != n) {

@@ -76,17 +76,6 @@ bool FirstLineBegins(int fd, const std::vector<std::string>& marks) {
   return false;
 }
 
-// "NAME.NNN": the later volume of a split set.  Sets volumeOf to NAME.
-bool IsVolumeName(const std::string& name, std::string& volumeOf) {
-  const std::size_t n = name.size();
-  if (n < 5 || name[n - 4] != '.') return false;
-  for (std::size_t i = n - 3; i < n; ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-  }
-  volumeOf = name.substr(0, n - 4);
-  return true;
-}
-
 bool FirstVolumeIsSet(int dfd, const std::string& setName) {
   const TFd first(::openat(dfd, (setName + ".001").c_str(),
                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));

@@ -3,7 +3,6 @@
 #include <limits.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,16 +29,6 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// "<base>.NNN", the name of a volume of the split set `base`.
-bool IsVolumeName(const std::string& name, const std::string& base) {
-  if (name.size() != base.size() + 4 || name.compare(0, base.size(), base) != 0) return false;
-  if (name[base.size()] != '.') return false;
-  for (std::size_t i = base.size() + 1; i < name.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool LogNamesTheSet(const TVaultrex& e) {
@@ -49,7 +38,8 @@ bool LogNamesTheSet(const TVaultrex& e) {
   const std::string log = RealPlace(e.LogFileName);
   const std::string set = RealPlace(base);
   if (!e.SpanDisks) return log == set || SameFile(e.LogFileName, base);
-  if (IsVolumeName(log, set)) return true;
+  std::string volumeOf;
+  if (IsVolumeName(log, volumeOf) && volumeOf == set) return true;
   // A volume reached by another name (a link): the volumes present.
   for (int n = 1; n <= 999; ++n) {
     char suffix[8];

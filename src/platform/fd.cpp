@@ -1,6 +1,7 @@
 #include "platform/fd.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +104,15 @@ TOpenResult OpenRegularForReading(const std::string& path) {
   }
   r.status = TOpenStatus::kOpened;
   return r;
+}
+
+TFd LockUnusedFileOfMine(int dfd, const char* name) {
+  TFd fd(::openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat st {};
+  if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+      ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    return TFd();
+  return fd;
 }
 
 std::int64_t FdSize(int fd) {

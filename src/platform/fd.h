@@ -97,6 +97,13 @@ struct TOpenResult {
 // is in blocking mode.
 TOpenResult OpenRegularForReading(const std::string& path);
 
+// A leftover's check before it is removed: opens the entry `name` of the
+// folder dfd (no link followed, no blocking) when it is a regular file of
+// this user that no other open file holds locked (flock), and takes its
+// lock, so that no other run takes it while it is looked at and removed.
+// Empty otherwise.
+TFd LockUnusedFileOfMine(int dfd, const char* name);
+
 // The size of an open file now; -1 when it cannot be asked.
 std::int64_t FdSize(int fd);
 

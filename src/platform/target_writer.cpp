@@ -352,12 +352,9 @@ void TTargetFolders::RemoveLeftovers(const TFd& folder) {
   while (const dirent* e = ::readdir(dir.get())) {
     const std::string_view name(e->d_name);
     if (name.substr(0, kPrefix.size()) != kPrefix) continue;
-    const TFd file(
-        ::openat(folder.Get(), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const TFd file = LockUnusedFileOfMine(folder.Get(), e->d_name);  // not while a writer has it
     struct stat st {};
-    if (!file || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
-      continue;
-    if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer still has it
+    if (!file || ::fstat(file.Get(), &st) != 0) continue;
     // Still the file that was locked: removed by name only then.
     struct stat now {};
     if (::fstatat(folder.Get(), e->d_name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||

@@ -36,4 +36,14 @@ std::string WithoutTrailingSlashes(std::string path) {
   return path;
 }
 
+bool IsVolumeName(const std::string& path, std::string& setPath) {
+  const std::size_t n = path.size();
+  if (n < 5 || path[n - 4] != '.') return false;
+  for (std::size_t i = n - 3; i < n; ++i) {
+    if (path[i] < '0' || path[i] > '9') return false;
+  }
+  setPath = path.substr(0, n - 4);
+  return true;
+}
+
 }  // namespace vx

@@ -17,5 +17,8 @@ bool HasExtension(const std::string& path);
 std::string WithTrailingSlash(const std::string& path);
 // path without the "/" at its end; "/" itself stays.
 std::string WithoutTrailingSlashes(std::string path);
+// Whether path names a volume of a split set, "SET.NNN" (three digits);
+// setPath is then the path without ".NNN".
+bool IsVolumeName(const std::string& path, std::string& setPath);
 
 }  // namespace vx
