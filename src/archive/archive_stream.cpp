@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "archive/format.h"
 #include "archive/texts.h"
 #include "platform/fd.h"
+#include "platform/mount_points.h"
 #include "platform/paths.h"
 #include "support/path_names.h"
 
@@ -124,7 +126,27 @@ TArchiveStream::TArchiveStream(TStreamMode mode, const std::string& baseName, bo
       ::getrandom(setId_.data(), setId_.size(), 0) != static_cast<ssize_t>(setId_.size())) {
     throw EVX_CreateStreamError(kCannotCreate);
   }
+  if (mode_ == TStreamMode::Write) ApplyFileSizeLimit();
   OpenDiskVolume(true);
+}
+
+// The whole blocks (and a volume's trailer) that fit below the file system's
+// file-size limit.
+void TArchiveStream::ApplyFileSizeLimit() {
+  const std::uint64_t limit = FileSizeLimitOf(ExtractFilePath(baseName_));
+  if (limit == 0) return;
+  const auto block = static_cast<std::uint64_t>(kBlockSize);
+  const std::uint64_t room =
+      span_ ? limit - std::min<std::uint64_t>(limit, kVolumeTrailerSize) : limit;
+  const auto cap = static_cast<std::int64_t>(room / block * block);
+  if (!span_) {
+    fileCap_ = cap;
+  } else if (sizeLimit_ == 0) {
+    volumeCap_ = cap;
+  } else if (sizeLimit_ > cap) {
+    sizeLimit_ = cap;
+    volumeCap_ = cap;
+  }
 }
 
 TArchiveStream::TArchiveStream(TStreamMode mode, std::unique_ptr<TArchiveDestination> destination)
@@ -640,7 +662,13 @@ void TArchiveStream::DiskSend() {
   for (;;) {
     bool written = false;
     int error = 0;
-    if (fd_ >= 0 && (sizeLimit_ == 0 || bytesInVolume_ < sizeLimit_)) {
+    // A one-file set on a file system with a file-size limit ends before it
+    // passes the limit, with a message that says why.
+    if (fileCap_ > 0 && bytesInVolume_ >= fileCap_) {
+      throw EVX_BackupWriteError(std::string(kWriteIo) + ": " + baseName_ + ": " + kFatFileLimit);
+    }
+    const bool capped = volumeCap_ > 0 && sizeLimit_ == 0 && bytesInVolume_ >= volumeCap_;
+    if (fd_ >= 0 && !capped && (sizeLimit_ == 0 || bytesInVolume_ < sizeLimit_)) {
       const TIoResult r = WriteAll(fd_, buffer_.data(), kBlockSize);
       written = r.Complete();
       error = r.error;
@@ -661,9 +689,9 @@ void TArchiveStream::DiskSend() {
       throw EVX_BackupWriteError(std::string(kWriteIo) + ": " + tempName_ + ": " +
                                  std::strerror(EFBIG));
     }
-    if (fd_ >= 0 && DropOlderVolume()) continue;
+    if (!capped && fd_ >= 0 && DropOlderVolume()) continue;
     if (!span_) throw EVX_DiskFullError(kDiskFull);
-    NextWriteVolume();
+    NextWriteVolume(capped);
     WriteCarry();
   }
 }
@@ -671,8 +699,9 @@ void TArchiveStream::DiskSend() {
 // Ends the current volume and opens the next one for writing.  When nobody
 // can be asked, the cases that would otherwise repeat without end (the disk
 // was not changed, or a fresh volume cannot take a single block) end with the
-// disk-full error.
-void TArchiveStream::NextWriteVolume() {
+// disk-full error.  A volume ended at the file system's cap while the disk
+// still has room is followed on the same disk, without a question.
+void TArchiveStream::NextWriteVolume(bool sameDisk) {
   const bool freshVolumeFailed = fd_ >= 0 && bytesInVolume_ == 0;
   // A volume that cannot be flushed or closed is lost: the run ends with
   // the write error instead of going on as if it were safe.
@@ -683,6 +712,12 @@ void TArchiveStream::NextWriteVolume() {
   }
   ++volume_;
   for (;;) {
+    if (sameDisk) {
+      fd_ = CreateTempVolume();
+      if (fd_ < 0) throw EVX_CreateStreamError(kCannotOpenVolume);
+      bytesInVolume_ = 0;
+      return;
+    }
     TReaction answer = AW_IGNORE;
     const bool asked = ask_ ? ask_(volume_, answer) : false;
     if (answer == AW_ABORT) throw EVX_UserAbortion(kUserAbort);

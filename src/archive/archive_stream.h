@@ -110,6 +110,14 @@ class TArchiveStream {
   bool Committed() const { return committed_; }
   // Stale temporary files of this set removed when the stream opened.
   const std::vector<std::string>& Leftovers() const { return leftovers_; }
+  // Writing volumes to a file system with a file-size limit of its own
+  // (FAT: 4 GiB - 1): the most bytes a volume holds there, or 0.  A set of
+  // volumes cut at a bigger size, or at none, is cut at this one; without a
+  // size limit the volumes still go on changed disks when a disk is full,
+  // and each volume that reaches the cap is followed by the next one on the
+  // same disk without a question.  A one-file set that would pass the limit
+  // ends with a write error that says so.
+  std::int64_t VolumeCap() const { return volumeCap_; }
   // The operation failed: on disk, closes and removes what this stream
   // wrote (the temporary file, or the volumes still present that it
   // created), so that no partial set is left to read as complete and an
@@ -137,7 +145,8 @@ class TArchiveStream {
   void OpenDiskVolume(bool first);
   static bool HoldsWholeBlocks(int fd);
   void EraseTarget();
-  void NextWriteVolume();
+  void NextWriteVolume(bool sameDisk = false);
+  void ApplyFileSizeLimit();
   void NextReadVolume();
   void CloseDiskFile(bool flush);
   void RemoveWritten() noexcept;
@@ -155,6 +164,8 @@ class TArchiveStream {
   std::string baseName_;
   bool span_ = false;
   std::int64_t sizeLimit_ = 0;
+  std::int64_t volumeCap_ = 0;  // see VolumeCap()
+  std::int64_t fileCap_ = 0;    // a one-file set: the most whole blocks it may hold
   bool eraseTarget_ = false;
   TNextVolumeAsk ask_;
   int volume_ = 1;

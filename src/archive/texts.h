@@ -27,5 +27,10 @@ inline constexpr char kRecordMissing[] = "Lesefehler aus Stream";
 // New: a volume of another run (another set of the same name) where the next
 // volume of this set was expected; the volume's file name follows.
 inline constexpr char kForeignVolume[] = "Zväzok nepatrí k tejto zálohovej sade: ";
+// New: a one-file set would pass the biggest file a FAT file system holds;
+// follows "I/O chyba počas zápisu záložného súboru: NAME: ".
+inline constexpr char kFatFileLimit[] =
+    "súborový systém FAT neprijme súbor väčší ako 4 GiB - 1 bajt; rozdeľte zálohu na zväzky "
+    "(SpanDisks=1, napríklad MaxSplitSize=4000000000)";
 
 }  // namespace vx::txt::archive

@@ -6,6 +6,7 @@
 
 #include "archive/erase_target.h"
 #include "archive/errors.h"
+#include "archive/format.h"
 #include "engine/backup_run.h"
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
@@ -161,6 +162,11 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
   stream_ = v.OpenStream(TStreamMode::Write, baseName, v.MaxSplitSize);
   for (const std::string& name : stream_->Leftovers())
     frame_.Log(engine_txt::kLeftoverRemoved + name);
+  if (stream_->VolumeCap() > 0) {
+    frame_.Log(engine_txt::kFatVolumes1 +
+               std::to_string(stream_->VolumeCap() + kVolumeTrailerSize) +
+               engine_txt::kFatVolumes2);
+  }
   WriteArchiveHeader();
   WriteDirectory();
   TBackupDataPass pass(
@@ -241,8 +247,12 @@ void TBackupRun::Abandon() noexcept {
 void TBackupRun::LogFailure(int code) noexcept {
   try {
     const std::string& failure = engine_.lastFailure_;
+    // A write error that names its file and reason (a file-size limit) says
+    // them too.
     const bool refused =
-        (code == EVX_ParameterError::kCode || code == EVX_WrongPassword::kCode) && !failure.empty();
+        ((code == EVX_ParameterError::kCode || code == EVX_WrongPassword::kCode) &&
+         !failure.empty()) ||
+        (code == EVX_BackupWriteError::kCode && failure.find(": ") != std::string::npos);
     frame_.Log(engine_txt::kBackupEndedBy + TVaultrex::ErrorText(code) +
                (refused ? ": " + failure : std::string()));
   } catch (...) {

@@ -205,6 +205,10 @@ inline constexpr char kMarksNotStored[] =
 // New: a temporary file of an interrupted backup of this set, removed; the
 // file name follows.
 inline constexpr char kLeftoverRemoved[] = "Odstránený zvyšok prerušenej zálohy: ";
+// New: the destination's file system (FAT) holds no file of 4 GiB or more;
+// the volumes' size in bytes and kFatVolumes2 follow.
+inline constexpr char kFatVolumes1[] = "Cieľ je na súborovom systéme FAT: zväzky budú mať najviac ";
+inline constexpr char kFatVolumes2[] = " bajtov";
 
 // ---- Backup: the scan ----------------------------------------------------------
 inline constexpr char kScanCancelledAtStart[] = "Terminated by user during file scan";

@@ -1,7 +1,9 @@
 #include "platform/mount_points.h"
 
 #include <dirent.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +22,8 @@ namespace vx {
 namespace {
 
 using namespace txt::platform;
+
+std::uint64_t fatLimitForTests = 0;
 
 // Undoes the kernel's and fstab's octal escapes: "\040" is a blank.
 std::string Unescape(const std::string& field) {
@@ -125,6 +129,46 @@ std::vector<std::string> MountPointsOf(const std::string& mountinfo) {
   }
   return points;
 }
+
+std::string FileSystemTypeOf(const std::string& folder, const std::string& mountinfo) {
+  std::string type;
+  std::size_t best = 0;
+  std::istringstream in(mountinfo);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> f = Fields(line);
+    // The optional fields end with "-", followed by the type.
+    std::size_t dash = 5;
+    while (dash < f.size() && f[dash] != "-") ++dash;
+    if (dash + 1 >= f.size()) continue;
+    const std::string point = Unescape(f[4]);
+    const bool covers = point == "/" || folder == point ||
+                        (folder.compare(0, point.size(), point) == 0 &&
+                         folder.size() > point.size() && folder[point.size()] == '/');
+    // A later mount on the same point hides the earlier one.
+    if (covers && point.size() + 1 >= best) {
+      best = point.size() + 1;
+      type = f[dash + 1];
+    }
+  }
+  return type;
+}
+
+std::uint64_t FileSizeLimitOf(const std::string& folder) {
+  static constexpr std::uint64_t kFatLimit = 0xFFFFFFFFull;  // 4 GiB - 1
+  const std::uint64_t fatLimit = fatLimitForTests != 0 ? fatLimitForTests : kFatLimit;
+  struct statfs fs {};
+  if (::statfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return 0;
+  if (fs.f_type == MSDOS_SUPER_MAGIC) return fatLimit;
+  if (fs.f_type != FUSE_SUPER_MAGIC) return 0;
+  // Through FUSE only the mount table tells what is below.
+  char real[PATH_MAX];
+  if (::realpath(folder.empty() ? "." : folder.c_str(), real) == nullptr) return 0;
+  const std::string type = FileSystemTypeOf(real, ReadWhole("/proc/self/mountinfo"));
+  return type == "fuse.fusefat" || type == "fuse.vfat" || type == "fuse.msdos" ? fatLimit : 0;
+}
+
+void SetFatFileLimitForTests(std::uint64_t bytes) { fatLimitForTests = bytes; }
 
 std::vector<std::string> FstabMountPointsOf(const std::string& fstab) {
   std::vector<std::string> points;

@@ -2,6 +2,7 @@
 // Whether a backup's destination folder is where a disk should be mounted
 // but none is: creating the folder there, or writing into it, would fill the
 // disk the system runs from instead of the backup disk.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ TMountGap MountGapOf(const std::string& folder, const std::string& mountinfo,
 // one is created only when allowed, when its parent exists and the parent
 // is no mount point with nothing mounted.  Creates nothing.
 std::string DestinationRefusal(const std::string& folder, bool mayCreate);
+
+// The type of the file system a folder is on, by the mount whose point is
+// the longest one above (or at) the folder in a mountinfo text: "vfat",
+// "fuse.fusefat", "ext4" ...; "" when no mount covers it.  The folder is
+// absolute and normalised.
+std::string FileSystemTypeOf(const std::string& folder, const std::string& mountinfo);
+
+// The biggest file the file system of `folder` can hold, or 0 when it sets
+// no limit of its own that matters here: FAT (vfat, msdos, and FAT through
+// FUSE) holds files of at most 4 GiB - 1 bytes.
+std::uint64_t FileSizeLimitOf(const std::string& folder);
+
+// Tests stand a smaller limit in for FAT's, so that a FAT file system
+// mounted for a test reaches it with a few blocks; 0 restores the real one.
+void SetFatFileLimitForTests(std::uint64_t bytes);
 
 // DestinationRefusal, then creates the folder (one level, 0700) when it is
 // missing; "" on success, else why not.

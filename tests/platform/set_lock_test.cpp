@@ -170,5 +170,29 @@ TEST(MountPoints, FieldsAndEscapes) {
   EXPECT_EQ(FstabMountPointsOf(kFstab), (std::vector<std::string>{"/srv/up", "/srv/backup disk"}));
 }
 
+// The file system below a folder: the mount with the longest point above it,
+// the later of two on one point; names that only begin like a mount point
+// are not below it.
+TEST(MountPoints, FileSystemTypeOfAFolder) {
+  const std::string mountinfo = std::string(kMountinfo) +
+                                "44 42 0:43 / /mnt/mounted/fat rw - fuse.fusefat fusefat rw\n"
+                                "45 22 8:65 / /srv/twice rw - ext4 /dev/sde1 rw\n"
+                                "46 45 8:81 / /srv/twice rw - vfat /dev/sdf1 rw\n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"/home/eva", "ext4"},
+      {"/", "ext4"},
+      {"/media/eva/STICK", "vfat"},
+      {"/media/eva/STICK/backup", "vfat"},
+      {"/media/eva/STICKER", "ext4"},
+      {"/run/media/eva/My Disk/x", "exfat"},
+      {"/mnt/mounted/fat/sets", "fuse.fusefat"},
+      {"/mnt/mounted/fa", "ext4"},
+      {"/srv/twice/daily", "vfat"},
+  };
+  for (const auto& [folder, type] : cases)
+    EXPECT_EQ(FileSystemTypeOf(folder, mountinfo), type) << folder;
+  EXPECT_EQ(FileSystemTypeOf("/home", ""), "");
+}
+
 }  // namespace
 }  // namespace vx
