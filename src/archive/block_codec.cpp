@@ -2,10 +2,12 @@
 #include "archive/block_codec.h"
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +17,9 @@ namespace vx {
 namespace {
 
 constexpr std::size_t kMaxPadded = kBlockSize;  // 32768 is already a multiple of 8
+// Blocks up to this length that libdeflate cannot make shorter are given to
+// zlib as well (see EncodeInto).
+constexpr std::size_t kSecondOpinionMax = 64;
 
 std::size_t RoundUp8(std::size_t n) { return (n + 7) & ~static_cast<std::size_t>(7); }
 
@@ -26,6 +31,8 @@ struct TBlockCodec::State {
   // Compressors by level (created on first use, then kept: a libdeflate
   // compressor holds no stream state between calls, so nothing is reset).
   std::array<libdeflate_compressor*, 10> def{};
+  // zlib's deflate by level, for the second opinion on small blocks.
+  std::array<std::unique_ptr<z_stream>, 10> zlib{};
   libdeflate_decompressor* inf = nullptr;
   // Encode result: header + stored bytes (+ padding).
   std::vector<std::uint8_t> out = std::vector<std::uint8_t>(kBlockHeaderSize + kMaxPadded);
@@ -40,6 +47,27 @@ struct TBlockCodec::State {
     for (libdeflate_compressor* c : def)
       if (c != nullptr) libdeflate_free_compressor(c);
     if (inf != nullptr) libdeflate_free_decompressor(inf);
+    for (auto& z : zlib)
+      if (z) deflateEnd(z.get());
+  }
+
+  // zlib's stream for a block of n bytes at `level` into `into`, or 0 when it
+  // is not shorter than n (as compress2 would make it).
+  std::size_t ZlibShorter(const std::uint8_t* block, std::size_t n, int level, std::uint8_t* into) {
+    auto& z = zlib[static_cast<std::size_t>(level)];
+    if (!z) {
+      auto fresh = std::make_unique<z_stream>();
+      if (deflateInit(fresh.get(), level) != Z_OK) return 0;
+      z = std::move(fresh);
+    } else if (deflateReset(z.get()) != Z_OK) {
+      return 0;
+    }
+    z->next_in =
+        const_cast<Bytef*>(block);  // NOLINT(cppcoreguidelines-pro-type-const-cast): zlib's API
+    z->avail_in = static_cast<uInt>(n);
+    z->next_out = into;
+    z->avail_out = static_cast<uInt>(n - 1);
+    return deflate(z.get(), Z_FINISH) == Z_STREAM_END ? static_cast<std::size_t>(z->total_out) : 0;
   }
 
   libdeflate_compressor* Deflater(int level) {
@@ -172,6 +200,10 @@ std::size_t TBlockCodec::EncodeInto(const std::uint8_t* raw, std::size_t n, int 
     std::size_t len = 0;
     if (s_->packEveryBlock || !PlainlyIncompressible(raw, n, s_->slots.data()))
       len = libdeflate_zlib_compress(c, raw, n, stored, n - 1);
+    // On a few dozen bytes the fast levels of libdeflate find no string that
+    // zlib finds, and the block would stay raw though zlib makes it shorter:
+    // a small block that did not get shorter gets zlib's try too.
+    if (len == 0 && n <= kSecondOpinionMax) len = s_->ZlibShorter(raw, n, level, stored);
     if (len > 0) {
       packed = true;
       h.storedLength = static_cast<std::int32_t>(len);

@@ -292,6 +292,54 @@ TEST(BlockCodec, StoringRawLosesAtMostAFewBytesAgainstPacking) {
   EXPECT_EQ(len, packedLen);
 }
 
+// The format keeps a block raw only when packing it would not make it
+// shorter.  Whatever deflate the codec packs with, a block of 1 to 4,096
+// bytes that zlib at the same level makes shorter is stored packed and
+// shorter: short text, repeated pieces, runs, a small alphabet.
+TEST(BlockCodec, PacksEverySmallBlockZlibWouldShorten) {
+  const auto text = test::TextData(4096);
+  const auto noise = test::NoiseData(4096, 77);
+  const std::string sentence = "Hello world, hello world, hello you.\n#!/bin/sh\necho done\n";
+  std::vector<std::pair<const char*, std::vector<std::uint8_t>>> kinds = {
+      {"text", text},
+      {"noise", noise},
+      {"sentence", {}},
+      {"abc", {}},
+      {"run", {}},
+      {"four letters", {}},
+      {"noise every 7th byte", {}}};
+  for (std::size_t i = 0; i < 4096; ++i) {
+    kinds[2].second.push_back(static_cast<std::uint8_t>(sentence[i % sentence.size()]));
+    kinds[3].second.push_back(static_cast<std::uint8_t>("abc"[i % 3]));
+    kinds[4].second.push_back(0x20);
+    kinds[5].second.push_back(static_cast<std::uint8_t>('a' + noise[i] % 4));
+    kinds[6].second.push_back(i % 7 == 0 ? noise[i] : 'x');
+  }
+  TBlockCodec codec;
+  int zlibPacks = 0, zlibKeeps = 0;
+  for (int level : {1, 9}) {
+    for (const auto& [name, bytes] : kinds) {
+      for (std::size_t n = 1; n <= 4096; n += n < 300 ? 1 : 13) {
+        std::vector<std::uint8_t> ref(compressBound(n));
+        uLongf refLen = ref.size();
+        ASSERT_EQ(Z_OK, compress2(ref.data(), &refLen, bytes.data(), n, level));
+        std::size_t len = 0;
+        TBlockHeader h;
+        codec.Encode(bytes.data(), n, level, nullptr, len, &h);
+        if (refLen < n) {
+          ++zlibPacks;
+          EXPECT_EQ(h.compressed, 1) << name << ", " << n << " bytes, level " << level;
+          EXPECT_LT(h.storedLength, static_cast<std::int32_t>(n)) << name << ", " << n;
+        } else {
+          ++zlibKeeps;
+        }
+      }
+    }
+  }
+  EXPECT_GT(zlibPacks, 100) << "the table reaches both answers";
+  EXPECT_GT(zlibKeeps, 100);
+}
+
 TEST(BlockCodec, EncryptedBlocksArePaddedTo8) {
   TBlockCodec codec;
   TBlowFish cipher;
