@@ -535,9 +535,10 @@ int ScheduleRun(const std::vector<std::string>& args, TCliEnvironment& env) {
     ::closedir(d);
   }
   for (const auto& old : RunLogsToRemove(name, files, keep.value_or(30))) {
-    if (::unlink((dir + "/" + old).c_str()) != 0 && errno != ENOENT)
-      env.err << "vaultix-cli: cannot remove the old log " << dir << "/" << old << ": "
-              << std::strerror(errno) << "\n";
+    const std::string path = (fs::path(dir) / old).string();
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+      env.err << "vaultix-cli: cannot remove the old log " << path << ": " << std::strerror(errno)
+              << "\n";
   }
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -895,8 +896,8 @@ SCHEDULES
   ${XDG_STATE_HOME:-~/.local/state}/vaultix/logs/, keeps the machine from
   sleeping while it runs and, when a desktop session bus is there, shows a
   notification with its result and the log's path at its end (urgent when
-  the run failed or left files out). Its output is in the user journal:
-  journalctl --user -u vaultix-NAME. Timers run while the user is logged in;
+  the run failed or left files out). Its output goes to the user's
+  journal (unit vaultix-NAME.service). Timers run while the user is logged in;
   "loginctl enable-linger" lets them run without a login.
 )";
 }
