@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CPack builds two Debian packages from one build: vaultix-cli (the command
-# line; nothing of Qt in it nor below its Depends) and vaultix (the desktop
+# line; installing it pulls nothing of Qt) and vaultix (the desktop
 # program; Depends on vaultix-cli of the same version).  Each is unpacked
 # with dpkg-deb -x: its files are the ones it should hold and no other, its
 # program runs, its Depends names the package of every shared library the
@@ -102,14 +102,15 @@ if [ -n "$cli_deb" ]; then
   check_needed "$cli_deb" "$scratch/root-vaultix-cli/usr/bin/vaultix-cli"
   depends=$(dpkg-deb -f "$cli_deb" Depends)
   echo "vaultix-cli Depends: $depends"
-  # Neither the package nor anything below it pulls Qt or an X/GL stack.
-  names=$(tr ',|' '\n\n' <<<"$depends" | sed -E 's/^ *//; s/[ (:].*//' | sed '/^$/d')
-  if command -v apt-cache >/dev/null; then
-    below=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
-      --no-breaks --no-replaces --no-enhances $names 2>/dev/null | grep -v '^ ' | sort -u)
-    [ -n "$below" ] || fail "apt-cache found nothing below vaultix-cli's Depends"
-    gui=$(grep -iE '^(libqt|qt6|libx11|libxcb|libgl|libegl|libwayland|libfontconfig)' <<<"$below")
-    [ -z "$gui" ] || fail "vaultix-cli pulls: $(echo $gui)"
+  # Installed with apt-get on a machine that has nothing yet (an empty dpkg
+  # status), it pulls neither Qt nor an X, GL or Wayland stack.
+  if command -v apt-get >/dev/null; then
+    : >"$scratch/empty-status"
+    pulled=$(apt-get install --simulate -o Dir::State::status="$scratch/empty-status" \
+      "$cli_deb" 2>&1 | sed -n 's/^Inst \([^ ]*\).*/\1/p')
+    grep -qx vaultix-cli <<<"$pulled" || fail "apt-get would not install vaultix-cli: $pulled"
+    gui=$(grep -E '^(libqt|qt6|libx11|libxcb|libgl1|libglx|libegl|libgbm|mesa|libwayland|libfontconfig)' <<<"$pulled")
+    [ -z "$gui" ] || fail "installing vaultix-cli pulls: $(echo $gui)"
   fi
 fi
 
