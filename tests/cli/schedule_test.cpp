@@ -265,6 +265,7 @@ TEST_F(Schedules, SystemdAcceptsTheUnits) {
       SCOPED_TRACE(job + " " + c.when);
       std::vector<std::string> args = {"schedule", "--job", job};
       args.insert(args.end(), c.args.begin(), c.args.end());
+      args.emplace_back("--on-ac-power");  // every line the options add
       ASSERT_EQ(RunAt(odd / "vaultix-cli", args), 0) << Read("err");
       EXPECT_TRUE(Contains(ReadAbs(UnitFile(name, "service")), "vaultix-cli\" schedule-run"));
       EXPECT_EQ(SystemdVerify(name), "")
