@@ -260,19 +260,17 @@ std::vector<std::string> MissingIncludes(const std::string& job) {
 // run of the backup the service starts (job file, its settings, a date mode,
 // the password a run without a terminal needs, the archive-attribute store),
 // and every include entry's file or folder.  0 when it can run, else the
-// exit code the run would end with (99 for a missing include) and why.
+// exit code the run would end with (99 for a missing include); why holds
+// what the check said (the reason, or warnings).
 int CheckJobRuns(const std::string& job, std::string& why) {
   std::ostringstream out;
   std::ostringstream err;
   TCliEnvironment quiet{out, err, nullptr, false, false, 80, [] {}, nullptr, nullptr};
   const int code = RunCli({"backup", "--job", job, "--dry-run", "--quiet", "--no-log"}, quiet);
-  if (code != 0) {
-    why = err.str();
-    return code;
-  }
+  why = err.str();  // the reason, or the warnings of a run that can go
+  if (code != 0) return code;
   const std::vector<std::string> missing = MissingIncludes(job);
   if (missing.empty()) return 0;
-  why.clear();
   for (const auto& entry : missing)
     why += "vaultix-cli: include entry " + EscapeControls(entry) + ": no such file or folder\n";
   return 99;
@@ -392,6 +390,7 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
             << std::flush;
     return code;
   }
+  env.err << why << std::flush;
 
   std::string error;
   if (!MakeFolder(UserUnitDir(), 0755, error) || !MakeLogFolder(error) ||

@@ -209,8 +209,9 @@ TEST_F(Schedules, OptionsShapeTheUnits) {
 }
 
 // A job the scheduled run would refuse is not scheduled: the reason is
-// given, the exit code is the run's, and no unit is written.
-TEST_F(Schedules, RefusesAJobThatCannotRun) {
+// given, the exit code is the run's, and no unit is written.  A job that
+// can run is scheduled with the run's warnings.
+TEST_F(Schedules, ChecksTheJobAsItsRunWould) {
   struct TCase {
     const char* what;
     std::function<void(vx::TBackupPage&)> edit;
@@ -229,6 +230,12 @@ TEST_F(Schedules, RefusesAJobThatCannotRun) {
        99, "include entry " + Path("src/none.txt") + ": no such file or folder"},
       {"no password", [](vx::TBackupPage& p) { p.Encryption = true; }, 1, "Chýba heslo!!!"},
       {"broken marker", nullptr, 99, "Neplatný formát záložnej sady"},
+      {"password others can read",
+       [](vx::TBackupPage& p) {
+         p.Encryption = true;
+         p.Password = "long enough";
+       },
+       0, "holds a password and can be read by other users"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -239,14 +246,15 @@ TEST_F(Schedules, RefusesAJobThatCannotRun) {
       text.replace(text.find("[ID]"), 4, "[Id0]");
       Write("jobs/bad.sqt", text);
     }
+    fs::permissions(Path("jobs/bad.sqt"), fs::perms::others_read, fs::perm_options::add);
     const TCliRun r = RunS({"schedule", "--job", Path("jobs/bad.sqt"), "--daily", "02:00"});
     EXPECT_EQ(r.exitCode, c.code) << Show(r);
     EXPECT_TRUE(Contains(r.err, c.said)) << Show(r);
-    EXPECT_TRUE(
-        Contains(r.err, Path("jobs/bad.sqt") + " cannot run as it is; nothing was scheduled"))
+    EXPECT_EQ(Contains(r.err, Path("jobs/bad.sqt") + " cannot run as it is; nothing was scheduled"),
+              c.code != 0)
         << Show(r);
-    EXPECT_FALSE(fs::exists(UnitFile("bad", "service")));
-    EXPECT_FALSE(fs::exists(UnitFile("bad", "timer")));
+    EXPECT_EQ(fs::exists(UnitFile("bad", "service")), c.code == 0);
+    EXPECT_EQ(fs::exists(UnitFile("bad", "timer")), c.code == 0);
   }
 }
 
