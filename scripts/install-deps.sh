@@ -42,7 +42,7 @@ servers=(vsftpd tgt)
 
 packages=()
 for g in "${groups[@]}"; do
-  read -r -a more <<<"$(echo ${group_packages[$g]})"
+  read -r -d '' -a more <<<"${group_packages[$g]}" || true
   packages+=("${more[@]}")
 done
 if ((list)); then
