@@ -5,29 +5,50 @@
 #                                 redirected restore, printing the log summaries;
 #   ./run.sh <op> --set FILE ...  runs one vaultix-cli operation with these
 #                                 arguments and exits with its result code;
-#   ./run.sh package              builds the Debian package (CPack) into
-#                                 build/release/ and prints its name.
+#   ./run.sh package              builds the Debian packages vaultix-cli and
+#                                 vaultix (CPack) into build/release/ and
+#                                 prints their names.
 #   ./run.sh desktop [JOB.sqt]    starts the desktop program (a job file named
 #                                 after it is loaded and run up to "Štart!").
-# Installs what is missing on Debian 12 first (scripts/install-deps.sh).
+# Installs what building and running need on Debian 12 first
+# (scripts/install-deps.sh: the build group, Qt for package and desktop,
+# dpkg-dev for package); the test suite's tools and servers are ./test.sh's.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
+mode=cli
+case ${1-} in package | desktop) mode=$1 ;; esac
 # Build output goes to stderr, so that "./run.sh catalog ..." prints only
 # the catalog on stdout.
 {
-  bash scripts/install-deps.sh
-  cmake --preset release >/dev/null
-  cmake --build --preset release -j "$(nproc)"
+  case $mode in
+    cli) bash scripts/install-deps.sh build ;;
+    desktop) bash scripts/install-deps.sh build desktop ;;
+    package) bash scripts/install-deps.sh build desktop package ;;
+  esac
+  # The command line alone needs no Qt; the desktop program is built when
+  # Qt is there (always for package and desktop).
+  ui=OFF
+  if [ "$mode" != cli ] || dpkg-query -W -f='${Status}' qt6-base-dev 2>/dev/null | grep -q "ok installed"; then
+    ui=ON
+  fi
+  cmake --preset release -DVAULTIX_UI=$ui >/dev/null
+  if [ "$mode" = cli ]; then
+    cmake --build --preset release -j "$(nproc)" --target vaultix-cli
+  else
+    cmake --build --preset release -j "$(nproc)"
+  fi
 } >&2
 cli=$root/build/release/src/cli/vaultix-cli
 
-if [ "${1-}" = package ]; then
+if [ "$mode" = package ]; then
+  rm -f build/release/vaultix_*.deb build/release/vaultix-cli_*.deb
   cpack --preset release >&2
-  deb=$(ls -t build/release/vaultix_*.deb | head -n1)
-  dpkg-deb -f "$deb" Package Version Depends
-  echo "package: $root/$deb"
+  for deb in build/release/vaultix-cli_*.deb build/release/vaultix_*.deb; do
+    dpkg-deb -f "$deb" Package Version Depends
+    echo "package: $root/$deb"
+  done
   exit 0
 fi
 

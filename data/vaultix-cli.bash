@@ -29,7 +29,7 @@ _vaultix_cli() {
     --mode) mapfile -t COMPREPLY < <(compgen -W 'full incremental differential' -- "$cur"); return ;;
     --restore-mode) mapfile -t COMPREPLY < <(compgen -W 'all newer newer-and-new' -- "$cur"); return ;;
     --weekly) mapfile -t COMPREPLY < <(compgen -W 'mon tue wed thu fri sat sun' -- "$cur"); return ;;
-    --archive | --comment | --password-command | --daily | --name | --wait-lock) return ;;
+    --archive | --comment | --password-command | --daily | --name | --wait-lock | --keep-logs | --random-delay) return ;;
   esac
 
   local common='--set --quiet --destination --archive --wait-lock --help'
@@ -42,7 +42,7 @@ _vaultix_cli() {
     catalog) opts="$common --json" ;;
     comment) opts="$common --password-file --password-command" ;;
     delete) opts="$common $logging --dry-run --include --exclude --recurse" ;;
-    schedule) opts='--job --daily --weekly --name' ;;
+    schedule) opts='--job --daily --weekly --name --keep-logs --random-delay --on-ac-power' ;;
     schedules) return ;;
     unschedule)
       ((COMP_CWORD == 2)) || return

@@ -1,26 +1,91 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Vaultix needs to build and test; does nothing
-# when they are all present already.
+# Installs the Debian packages of the groups named (all groups when none is
+# named); does nothing when they are all present already.
+#   build    compiler, CMake and the libraries vaultix-cli links
+#   desktop  Qt 6, for the desktop program
+#   package  dpkg-dev, for the Debian packages (dpkg-shlibdeps)
+#   test     the test suite's tools and servers (FTP servers, iSCSI target,
+#            X server, image tools, clang-tidy, lintian, ...)
+# ./run.sh installs build (and desktop, package when asked for them); the
+# servers come only with test (./test.sh, .ci/run).  A server the test group
+# installs is neither started by the installation (a policy-rc.d answers
+# "no" while apt-get runs) nor left enabled (systemctl disable): the tests
+# start and stop their own instances.
+#   --list   print the packages of the groups, one a line, and install nothing
 set -euo pipefail
-packages=(
-  build-essential cmake ninja-build pkg-config git
-  zlib1g-dev libdeflate-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev clang-format clang-tidy
-  libiscsi-dev libiscsi-bin tgt
-  python3 python3-pyftpdlib vsftpd curl time
-  locales dosfstools fusefat fuse3
-  qt6-base-dev xvfb imagemagick xdotool x11-utils fonts-dejavu-core
-  dpkg-dev groff-base man-db systemd desktop-file-utils shared-mime-info
-  dbus-daemon dbus-bin libglib2.0-bin
+
+list=0
+groups=()
+for arg in "$@"; do
+  case $arg in
+    --list) list=1 ;;
+    build | desktop | package | test) groups+=("$arg") ;;
+    *) echo "install-deps.sh: unknown group '$arg' (build, desktop, package, test)" >&2; exit 64 ;;
+  esac
+done
+((${#groups[@]})) || groups=(build desktop package test)
+
+declare -A group_packages=(
+  [build]="build-essential cmake ninja-build pkg-config libdeflate-dev libsqlite3-dev libiscsi-dev"
+  [desktop]="qt6-base-dev"
+  [package]="dpkg-dev"
+  [test]="git zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev clang-format clang-tidy
+    libiscsi-bin tgt python3 python3-pyftpdlib vsftpd curl time
+    locales dosfstools fusefat fuse3
+    xvfb imagemagick xdotool x11-utils fonts-dejavu-core
+    groff-base man-db systemd desktop-file-utils shared-mime-info appstream lintian
+    dbus-daemon dbus-bin libglib2.0-bin"
 )
+# Packages of the test group that bring a system service along.
+servers=(vsftpd tgt)
+
+packages=()
+for g in "${groups[@]}"; do
+  read -r -d '' -a more <<<"${group_packages[$g]}" || true
+  packages+=("${more[@]}")
+done
+if ((list)); then
+  printf '%s\n' "${packages[@]}" | sort -u
+  exit 0
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
+((${#missing[@]})) || exit 0
+
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+policy=${VAULTIX_POLICY_RC_D:-/usr/sbin/policy-rc.d}
+own_policy=0
+if [ ! -e "$policy" ]; then
+  # 101: "action forbidden"; invoke-rc.d and deb-systemd-invoke start nothing.
+  printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+  own_policy=1
 fi
+remove_policy() {
+  if ((own_policy)); then "${sudo_cmd[@]}" rm -f "$policy"; fi
+}
+trap remove_policy EXIT
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
+
+# The servers installed just now stay off at boot too (one that was there
+# before is the machine owner's business).
+for server in "${servers[@]}"; do
+  [[ " ${missing[*]} " == *" $server "* ]] || continue
+  command -v systemctl >/dev/null || continue
+  if [ -d /run/systemd/system ]; then
+    "${sudo_cmd[@]}" systemctl disable --now "$server.service" || true
+  else
+    "${sudo_cmd[@]}" systemctl disable "$server.service" || true
+  fi
+  # The System V links, for a machine that boots without systemd.
+  if [ -x "/etc/init.d/$server" ] && command -v update-rc.d >/dev/null; then
+    "${sudo_cmd[@]}" update-rc.d "$server" disable >/dev/null 2>&1 || true
+  fi
+done

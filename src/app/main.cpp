@@ -3,16 +3,36 @@
 // the main window with the job file named as the first argument.
 #include <QApplication>
 #include <QStringList>
+#include <cstdio>
+#include <string_view>
 
 #include "platform/locale.h"
 #include "support/version.h"
 #include "ui/application.h"
 #include "ui/main_form.h"
 #include "ui/screenshots.h"
+#include "ui/settings.h"
+
+namespace {
+
+// vaultix --unregister: removes the menu entry and the job-file type the
+// program registered in the user's folders (see RegisterFileAssociation).
+int Unregister(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList removed;
+  QString error;
+  const bool ok = vx::ui::UnregisterFileAssociation(removed, error);
+  for (const QString& file : removed) std::printf("removed %s\n", qPrintable(file));
+  if (!ok) std::fprintf(stderr, "vaultix: cannot remove %s\n", qPrintable(error));
+  return ok ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   vx::ReadVersionInfo();
   vx::InitLocale();
+  if (argc == 2 && std::string_view(argv[1]) == "--unregister") return Unregister(argc, argv);
   QApplication app(argc, argv);
   vx::ui::SetApplicationTitle(QStringLiteral("Vaultix"));
   vx::ui::InstallEngineHooks();

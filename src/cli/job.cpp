@@ -40,6 +40,8 @@ std::string ConfigureFromJob(TVaultrex& engine, const TCliOptions& o) {
 
   switch (o.operation) {
     case TCliOperation::Backup:
+      // --log keeps a log also for a job that asks for none.
+      job.CreateLog = logged;
       try {
         ApplyBackupPage(engine, job, logName);
       } catch (const std::runtime_error& ex) {

@@ -23,6 +23,7 @@
 #include "cli/commands.h"
 #include "cli/texts.h"
 #include "engine/vaultrex.h"
+#include "engine/wizard_job.h"
 #include "platform/archive_bits.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
@@ -51,6 +52,7 @@ constexpr std::array<const char*, 7> kDays = {"Monday", "Tuesday",  "Wednesday",
 
 const char* const kScheduleUsage =
     "usage: vaultix-cli schedule --job FILE (--daily HH:MM | --weekly DAY HH:MM) [--name NAME]\n"
+    "                            [--keep-logs N] [--random-delay MINUTES] [--on-ac-power]\n"
     "       vaultix-cli schedules\n"
     "       vaultix-cli unschedule NAME\n";
 
@@ -190,7 +192,10 @@ std::string UnitPath(const std::string& name, const char* kind) {
 }
 
 std::string ResultPath(const std::string& name) { return ScheduleLogDir() + "/" + name + ".last"; }
-std::string LogPath(const std::string& name) { return ScheduleLogDir() + "/" + name + ".log"; }
+// The log of the run under way, from schedule-run to schedule-done.
+std::string CurrentPath(const std::string& name) {
+  return ScheduleLogDir() + "/" + name + ".current";
+}
 
 bool MakeFolder(const std::string& dir, mode_t mode, std::string& error) {
   if (DirectoryExists(dir)) return true;
@@ -221,12 +226,65 @@ int Failure(TCliEnvironment& env, const std::string& error) {
   return 99;
 }
 
+// A whole number from `low` to `high`.
+std::optional<int> ParseCount(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 6 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const int n = std::stoi(text);
+  if (n < low || n > high) return std::nullopt;
+  return n;
+}
+
+// Include entries of the job whose file or folder does not exist: a run
+// would back up nothing of them, night after night, without a word.
+std::vector<std::string> MissingIncludes(const std::string& job) {
+  std::vector<std::string> missing;
+  TBackupPage page;
+  try {
+    LoadJobFile(job, page);
+  } catch (const std::exception&) {
+    return missing;  // the dry run says what is wrong with the file
+  }
+  for (const auto& entry : page.Include) {
+    std::string path = entry;
+    StripRecursionMarker(path);
+    if (path.find_first_of("*?") != std::string::npos) path = ExtractFilePath(path);
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) missing.push_back(entry);
+  }
+  return missing;
+}
+
+// The checks the scheduled run makes, before any unit is written: the dry
+// run of the backup the service starts (job file, its settings, a date mode,
+// the password a run without a terminal needs, the archive-attribute store),
+// and every include entry's file or folder.  0 when it can run, else the
+// exit code the run would end with (99 for a missing include); why holds
+// what the check said (the reason, or warnings).
+int CheckJobRuns(const std::string& job, std::string& why) {
+  std::ostringstream out;
+  std::ostringstream err;
+  TCliEnvironment quiet{out, err, nullptr, false, false, 80, [] {}, nullptr, nullptr};
+  const int code = RunCli({"backup", "--job", job, "--dry-run", "--quiet", "--no-log"}, quiet);
+  why = err.str();  // the reason, or the warnings of a run that can go
+  if (code != 0) return code;
+  const std::vector<std::string> missing = MissingIncludes(job);
+  if (missing.empty()) return 0;
+  for (const auto& entry : missing)
+    why += "vaultix-cli: include entry " + EscapeControls(entry) + ": no such file or folder\n";
+  return 99;
+}
+
 // ---- schedule --------------------------------------------------------------
 
 int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
   std::string job;
   std::string name;
   std::optional<TScheduleWhen> when;
+  int keepLogs = 30;
+  int randomDelay = 10;
+  bool onAcPower = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string option = args[i];
     std::optional<std::string> inlineValue;
@@ -243,6 +301,16 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
       auto v = value();
       if (!v || v->empty()) return Usage(env, option + " needs a value");
       (option == "--job" ? job : name) = *v;
+    } else if (option == "--keep-logs" || option == "--random-delay") {
+      const bool keep = option == "--keep-logs";
+      auto v = value();
+      auto n = v ? ParseCount(*v, 0, keep ? 10000 : 1440) : std::nullopt;
+      if (!n)
+        return Usage(env, option + (keep ? " needs a number of logs, 0 (all) to 10000"
+                                         : " needs minutes, 0 (none) to 1440"));
+      (keep ? keepLogs : randomDelay) = *n;
+    } else if (option == "--on-ac-power" && !inlineValue) {
+      onAcPower = true;
     } else if (option == "--daily" || option == "--weekly") {
       if (when) return Usage(env, "give one of --daily and --weekly, once");
       TScheduleWhen w;
@@ -286,9 +354,15 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
                           "' (1 to 64 of A-Z a-z 0-9 _ - ., not starting with .)");
   }
 
-  TScheduleUnit unit{name,          absJob,
-                     *when,         ProgramPath(),
-                     LogPath(name), fs::path(ScheduleLogDir()).parent_path().string()};
+  TScheduleUnit unit;
+  unit.name = name;
+  unit.job = absJob;
+  unit.when = *when;
+  unit.program = ProgramPath();
+  unit.stateDir = fs::path(ScheduleLogDir()).parent_path().string();
+  unit.keepLogs = keepLogs;
+  unit.randomDelayMinutes = randomDelay;
+  unit.onAcPower = onAcPower;
   // A line break in a path would end its line in the unit file and let the
   // rest of the path stand as a setting of its own.
   if (HasControlCharacter(unit.stateDir))
@@ -296,9 +370,6 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
                    "the state folder's path (VAULTIX_STATE_DIR, XDG_STATE_HOME or HOME) "
                    "holds a control character: " +
                        EscapeControls(unit.stateDir));
-  if (HasControlCharacter(unit.logFile))
-    return Failure(
-        env, "the schedule's log path holds a control character: " + EscapeControls(unit.logFile));
   if (!StartableBySystemd(unit.program))
     return Failure(
         env, "systemd starts no program whose path holds a quote or a backslash: " + unit.program);
@@ -312,6 +383,14 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
       return Failure(env, "schedule " + name + " runs " + info.job +
                               "; give this one another name with --name, or unschedule it first");
   }
+  // A job that cannot run unattended is not scheduled to fail every night.
+  std::string why;
+  if (const int code = CheckJobRuns(absJob, why); code != 0) {
+    env.err << why << "vaultix-cli: " << absJob << " cannot run as it is; nothing was scheduled\n"
+            << std::flush;
+    return code;
+  }
+  env.err << why << std::flush;
 
   std::string error;
   if (!MakeFolder(UserUnitDir(), 0755, error) || !MakeLogFolder(error) ||
@@ -338,12 +417,28 @@ int Schedule(const std::vector<std::string>& args, TCliEnvironment& env) {
 
 // ---- schedules -------------------------------------------------------------
 
-std::string LastResult(const std::string& name) {
-  std::string text = ReadAll(ResultPath(name));
-  if (text.empty()) return "never run";
-  std::string line = text.substr(0, text.find('\n'));
-  std::replace(line.begin(), line.end(), '\t', ' ');
-  return line;
+// The last run's result (time, exit code, closing text) and its log, from
+// the record schedule-done keeps: "TIME\tSTATUS\tTEXT\tLOG".
+struct TLastRun {
+  std::string result = "never run";
+  std::string log = "-";
+};
+
+TLastRun LastRun(const std::string& name) {
+  TLastRun last;
+  const std::string text = ReadAll(ResultPath(name));
+  if (text.empty()) return last;
+  const std::vector<std::string> fields = [&] {
+    std::vector<std::string> f;
+    std::stringstream line(text.substr(0, text.find('\n')));
+    for (std::string part; std::getline(line, part, '\t');) f.push_back(part);
+    return f;
+  }();
+  last.result.clear();
+  for (std::size_t i = 0; i < fields.size() && i < 3; ++i)
+    last.result += (i == 0 ? "" : " ") + fields[i];
+  if (fields.size() > 3 && !fields[3].empty()) last.log = fields[3];
+  return last;
 }
 
 int ListSchedules(const std::vector<std::string>& args, TCliEnvironment& env) {
@@ -366,8 +461,9 @@ int ListSchedules(const std::vector<std::string>& args, TCliEnvironment& env) {
   for (const auto& name : names) {
     TUnitInfo info = ReadUnitInfo(UnitPath(name, "timer"), name);
     if (!info.ours) continue;
-    env.out << name << '\t' << info.when << '\t' << info.job << '\t' << LastResult(name) << '\t'
-            << LogPath(name) << '\n';
+    const TLastRun last = LastRun(name);
+    env.out << name << '\t' << info.when << '\t' << info.job << '\t' << last.result << '\t'
+            << last.log << '\n';
   }
   env.out << std::flush;
   return env.out ? 0 : 99;
@@ -401,9 +497,57 @@ int Unschedule(const std::vector<std::string>& args, TCliEnvironment& env) {
     }
   }
   ::unlink(ResultPath(name).c_str());  // the logs stay
+  ::unlink(CurrentPath(name).c_str());
   if (manager) Systemctl({"daemon-reload"}, true);
   env.out << std::flush;
   return 0;
+}
+
+// ---- schedule-run ----------------------------------------------------------
+
+// The service's run: the job's backup with a log of its own, after the
+// oldest logs beyond the number kept are removed.
+int ScheduleRun(const std::vector<std::string>& args, TCliEnvironment& env) {
+  if (args.size() < 2 || !ValidScheduleName(args[1]))
+    return Usage(env, "schedule-run needs a schedule name");
+  const std::string& name = args[1];
+  std::string job;
+  std::optional<int> keep;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--job" && i + 1 < args.size() && !args[i + 1].empty()) {
+      job = args[++i];
+    } else if (args[i] == "--keep-logs" && i + 1 < args.size()) {
+      keep = ParseCount(args[++i], 0, 10000);
+      if (!keep) return Usage(env, "--keep-logs needs a number of logs, 0 (all) to 10000");
+    } else {
+      return Usage(env, "unexpected argument '" + args[i] + "' for schedule-run");
+    }
+  }
+  if (job.empty()) return Usage(env, "schedule-run needs --job FILE");
+
+  std::string error;
+  if (!MakeLogFolder(error)) return Failure(env, error);
+  const std::string dir = ScheduleLogDir();
+  std::vector<std::string> files;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* entry = ::readdir(d)) files.emplace_back(entry->d_name);
+    ::closedir(d);
+  }
+  for (const auto& old : RunLogsToRemove(name, files, keep.value_or(30))) {
+    const std::string path = (fs::path(dir) / old).string();
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+      env.err << "vaultix-cli: cannot remove the old log " << path << ": " << std::strerror(errno)
+              << "\n";
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  const std::string log = dir + "/" + RunLogName(name, local, [&dir](const std::string& file) {
+                            struct stat st {};
+                            return ::lstat((dir + "/" + file).c_str(), &st) == 0;
+                          });
+  if (!WriteReplacing(CurrentPath(name), log + "\n", error)) return Failure(env, error);
+  return RunCli({"backup", "--job", job, "--quiet", "--log", log}, env);
 }
 
 // ---- schedule-done ---------------------------------------------------------
@@ -424,9 +568,13 @@ TRunResult ResultOfRun() {
   if (how == "exited" && !status.empty() &&
       std::all_of(status.begin(), status.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     const int code = std::atoi(status.c_str());
+    // A run that left files out finished, but is no success: the timer's
+    // unit fails with it and the notification is urgent.
     r.ok = code == 0;
     r.status = "exit " + status;
-    r.text = r.ok ? kBackupDone : kBackupStopped + " " + TVaultrex::ErrorText(code);
+    r.text = r.ok                   ? kBackupDone
+             : code == kPartialCode ? TVaultrex::ErrorText(code)
+                                    : kBackupStopped + " " + TVaultrex::ErrorText(code);
   } else if (how == "killed" || how == "dumped") {
     r.status = "signal " + status;
     r.text = kBackupStopped;
@@ -474,15 +622,20 @@ int ScheduleDone(const std::vector<std::string>& args, TCliEnvironment& env) {
   const std::string& name = args[1];
   if (!ValidScheduleName(name)) return Usage(env, "invalid schedule name '" + name + "'");
   TRunResult r = ResultOfRun();
+  // The log schedule-run started; none when the run never got that far.
+  std::string log = ReadAll(CurrentPath(name));
+  log = log.substr(0, log.find('\n'));
+  ::unlink(CurrentPath(name).c_str());
   char stamp[32] = "";
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   if (::localtime_r(&now, &local) != nullptr)
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  const std::string record = std::string(stamp) + '\t' + r.status + '\t' + r.text + '\n';
+  const std::string record =
+      std::string(stamp) + '\t' + r.status + '\t' + r.text + '\t' + log + '\n';
   std::string error;
   const bool kept = MakeLogFolder(error) && WriteReplacing(ResultPath(name), record, error);
-  Notify("Vaultix: " + name, r.text + "\nlog: " + LogPath(name), r.ok);
+  Notify("Vaultix: " + name, r.text + (log.empty() ? "" : "\nlog: " + log), r.ok);
   env.out << name << ": " << r.status << ": " << r.text << "\n" << std::flush;
   return kept ? 0 : Failure(env, error);
 }
@@ -525,6 +678,61 @@ std::string CalendarSpec(const TScheduleWhen& when) {
   if (when.weekly)
     calendar = std::string(kDays.at(static_cast<std::size_t>(when.weekday))).substr(0, 3) + " ";
   return calendar + "*-*-* " + TwoDigits(when.hour) + ":" + TwoDigits(when.minute) + ":00";
+}
+
+std::string RunLogName(const std::string& name, const std::tm& start,
+                       const std::function<bool(const std::string&)>& taken) {
+  char stamp[32] = "";
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H-%M-%S", &start);
+  const std::string base = name + " " + stamp;
+  std::string file = base + ".log";
+  for (int n = 2; taken(file); ++n) file = base + " (" + std::to_string(n) + ").log";
+  return file;
+}
+
+namespace {
+
+// The time stamp and number of a run log of schedule NAME ("(2)" is 2, none
+// is 1), so that they sort in the order the runs started.
+std::optional<std::pair<std::string, int>> RunLogKey(const std::string& name,
+                                                     const std::string& file) {
+  const std::string prefix = name + " ";
+  const std::string ext = ".log";
+  constexpr std::size_t kStamp = 19;  // YYYY-MM-DD HH-MM-SS
+  if (file.rfind(prefix, 0) != 0 || file.size() < prefix.size() + kStamp + ext.size() ||
+      file.compare(file.size() - ext.size(), ext.size(), ext) != 0)
+    return std::nullopt;
+  const std::string stamp = file.substr(prefix.size(), kStamp);
+  for (std::size_t i = 0; i < kStamp; ++i) {
+    const char want = i == 4 || i == 7 || i == 13 || i == 16 ? '-' : i == 10 ? ' ' : '0';
+    if (want == '0' ? (stamp[i] < '0' || stamp[i] > '9') : stamp[i] != want) return std::nullopt;
+  }
+  const std::string rest = file.substr(prefix.size() + kStamp);
+  if (rest == ext) return std::make_pair(stamp, 1);
+  // " (N).log"
+  if (rest.size() < 4 + ext.size() || rest.rfind(" (", 0) != 0 ||
+      rest[rest.size() - ext.size() - 1] != ')')
+    return std::nullopt;
+  const auto n = ParseCount(rest.substr(2, rest.size() - 3 - ext.size()), 2, 999999);
+  if (!n) return std::nullopt;
+  return std::make_pair(stamp, *n);
+}
+
+}  // namespace
+
+std::vector<std::string> RunLogsToRemove(const std::string& name,
+                                         const std::vector<std::string>& files, int keep) {
+  std::vector<std::pair<std::pair<std::string, int>, std::string>> logs;
+  for (const auto& file : files) {
+    if (auto key = RunLogKey(name, file)) logs.emplace_back(*key, file);
+  }
+  std::vector<std::string> remove;
+  if (keep <= 0 || logs.size() < static_cast<std::size_t>(keep)) return remove;
+  std::sort(logs.begin(), logs.end());
+  // The new run's log is one of the `keep`.
+  const std::size_t drop = logs.size() - static_cast<std::size_t>(keep) + 1;
+  for (std::size_t i = 0; i < drop; ++i) remove.push_back(logs[i].second);
+  return remove;
 }
 
 std::string ScheduleNameOf(const std::string& jobPath) {
@@ -587,17 +795,24 @@ std::string ServiceUnitText(const TScheduleUnit& u) {
   const std::string program = QuoteExecArg(u.program, true);
   std::ostringstream t;
   t << UnitHead(u) << "Description=Vaultix backup " << u.name << "\n"
-    << "Documentation=man:vaultix-cli(1)\n"
-    << "\n"
+    << "Documentation=man:vaultix-cli(1)\n";
+  // On battery the run is skipped (not failed); the next one comes as planned.
+  if (u.onAcPower) t << "ConditionACPower=true\n";
+  t << "\n"
     << "[Service]\n"
     << "Type=oneshot\n"
     << "Nice=10\n"
     << "IOSchedulingClass=idle\n"
     // The run keeps its archive attributes where runs by hand keep them,
     // whatever the user manager's environment says.
-    << "Environment=" << QuoteExecArg("VAULTIX_STATE_DIR=" + u.stateDir, true) << "\n"
-    << "ExecStart=" << program << " backup --job " << QuoteExecArg(u.job) << " --quiet --log "
-    << QuoteExecArg(u.logFile) << "\n"
+    << "Environment=" << QuoteExecArg("VAULTIX_STATE_DIR=" + u.stateDir, true)
+    << "\n"
+    // The machine neither sleeps nor shuts down in the middle of a run.
+    // Every exit code but 0 fails the unit, 16 (files left out) included.
+    << "ExecStart=systemd-inhibit --what=sleep:shutdown --who=Vaultix "
+    << QuoteExecArg("--why=Vaultix backup " + u.name) << " --mode=block " << program
+    << " schedule-run " << u.name << " --keep-logs " << u.keepLogs << " --job "
+    << QuoteExecArg(u.job) << "\n"
     << "ExecStopPost=" << program << " schedule-done " << u.name << "\n";
   return t.str();
 }
@@ -610,8 +825,10 @@ std::string TimerUnitText(const TScheduleUnit& u) {
     << "\n"
     << "[Timer]\n"
     << "OnCalendar=" << CalendarSpec(u.when) << "\n"
-    << "Persistent=true\n"
-    << "Unit=vaultix-" << u.name << ".service\n"
+    << "Persistent=true\n";
+  // Machines that all back up to one server do not all start at once.
+  if (u.randomDelayMinutes > 0) t << "RandomizedDelaySec=" << u.randomDelayMinutes << "min\n";
+  t << "Unit=vaultix-" << u.name << ".service\n"
     << "\n"
     << "[Install]\n"
     << "WantedBy=timers.target\n";
@@ -639,37 +856,48 @@ bool IsScheduleCommand(const std::vector<std::string>& args) {
     if (a == "--help" || a == "-h" || a == "--version") return false;
   }
   return args[0] == "schedule" || args[0] == "schedules" || args[0] == "unschedule" ||
-         args[0] == "schedule-done";
+         args[0] == "schedule-run" || args[0] == "schedule-done";
 }
 
 int RunScheduleCommand(const std::vector<std::string>& args, TCliEnvironment& env) {
   if (args[0] == "schedule") return Schedule(args, env);
   if (args[0] == "schedules") return ListSchedules(args, env);
   if (args[0] == "unschedule") return Unschedule(args, env);
+  if (args[0] == "schedule-run") return ScheduleRun(args, env);
   return ScheduleDone(args, env);
 }
 
 std::string ScheduleHelpText() {
   return R"(
 SCHEDULES
-  vaultix-cli schedule --job FILE --daily HH:MM [--name NAME]
-  vaultix-cli schedule --job FILE --weekly DAY HH:MM [--name NAME]
+  vaultix-cli schedule --job FILE --daily HH:MM [--name NAME] [OPTIONS]
+  vaultix-cli schedule --job FILE --weekly DAY HH:MM [--name NAME] [OPTIONS]
             Write a systemd user service and timer,
             ${XDG_CONFIG_HOME:-~/.config}/systemd/user/vaultix-NAME.service
-            and .timer, that run "vaultix-cli backup --job FILE --quiet"
-            every day (or every DAY, mon ... sun) at HH:MM; a run missed
-            while the computer was off happens at the next start. NAME is
-            the job file's name without extension unless given. The timer
-            is enabled when a user manager runs; otherwise the two
-            systemctl commands that enable it are printed.
+            and .timer, that back the job up every day (or every DAY,
+            mon ... sun) at HH:MM; a run missed while the computer was off
+            happens at the next start. NAME is the job file's name without
+            extension unless given. The job is checked first as a run
+            checks it (--dry-run) and refused, with the reason, when it
+            cannot run. The timer is enabled when a user manager runs;
+            otherwise the two systemctl commands that enable it are printed.
+  --keep-logs N         the run logs kept (default 30, 0 all)
+  --random-delay MINUTES
+                        start up to MINUTES later, at random (default 10,
+                        0 on the minute)
+  --on-ac-power         skip the run while the computer runs on battery
   vaultix-cli schedules
-            One line per schedule: name, when, job file, last result, log,
-            separated by TABs.
+            One line per schedule: name, when, job file, last result (time,
+            exit code, closing text), the last run's log, separated by TABs.
   vaultix-cli unschedule NAME
             Stop the timer and remove both unit files (the logs stay).
-  A scheduled run logs into ${XDG_STATE_HOME:-~/.local/state}/vaultix/logs/
-  NAME.log and, when a desktop session bus is there, shows a notification
-  with its result and the log's path at its end.
+  Each scheduled run writes its own log, "NAME YYYY-MM-DD HH-MM-SS.log" in
+  ${XDG_STATE_HOME:-~/.local/state}/vaultix/logs/, keeps the machine from
+  sleeping while it runs and, when a desktop session bus is there, shows a
+  notification with its result and the log's path at its end (urgent when
+  the run failed or left files out). Its output goes to the user's
+  journal (unit vaultix-NAME.service). Timers run while the user is logged in;
+  "loginctl enable-linger" lets them run without a login.
 )";
 }
 

@@ -1,17 +1,21 @@
 #pragma once
 // Scheduled backups: a systemd user service and timer per job file.
 //
-//   vaultix-cli schedule --job FILE --daily HH:MM [--name NAME]
-//   vaultix-cli schedule --job FILE --weekly DAY HH:MM [--name NAME]
+//   vaultix-cli schedule --job FILE --daily HH:MM [--name NAME] [OPTIONS]
+//   vaultix-cli schedule --job FILE --weekly DAY HH:MM [--name NAME] [OPTIONS]
 //   vaultix-cli schedules
 //   vaultix-cli unschedule NAME
+//   vaultix-cli schedule-run NAME --keep-logs N --job FILE   (the service's run)
 //   vaultix-cli schedule-done NAME   (run by the service after each run)
 //
 // The units are ${XDG_CONFIG_HOME:-~/.config}/systemd/user/vaultix-NAME.
-// {service,timer}; the service runs "vaultix-cli backup --job FILE --quiet"
-// with its log in the state folder's logs/NAME.log, and afterwards
+// {service,timer}; the service runs "schedule-run" under systemd-inhibit,
+// which backs the job up with a log of its own in the state folder's logs
+// ("NAME YYYY-MM-DD HH-MM-SS.log", the last N kept), and afterwards
 // "schedule-done", which keeps the result in logs/NAME.last and shows a
 // desktop notification when a session bus is there.
+#include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,10 +57,23 @@ struct TScheduleUnit {
   std::string name;  // NAME of vaultix-NAME.timer
   std::string job;   // absolute path of the job file
   TScheduleWhen when;
-  std::string program;   // absolute path of vaultix-cli
-  std::string logFile;   // absolute path of the run's log
-  std::string stateDir;  // absolute state folder (archive attributes, logs)
+  std::string program;          // absolute path of vaultix-cli
+  std::string stateDir;         // absolute state folder (archive attributes, logs)
+  int keepLogs = 30;            // run logs kept, 0 all
+  int randomDelayMinutes = 10;  // the timer's RandomizedDelaySec, 0 none
+  bool onAcPower = false;       // skip the run on battery
 };
+
+// The log of a scheduled run that starts at `start` (local time):
+// "NAME YYYY-MM-DD HH-MM-SS.log", or, when `taken` says that one exists,
+// "NAME YYYY-MM-DD HH-MM-SS (2).log" and so on.
+std::string RunLogName(const std::string& name, const std::tm& start,
+                       const std::function<bool(const std::string&)>& taken);
+// Of the file names in the logs folder, the run logs of schedule NAME to
+// remove before a new run so that `keep` remain with the new one, oldest
+// first; other files are never among them.  keep 0 keeps every log.
+std::vector<std::string> RunLogsToRemove(const std::string& name,
+                                         const std::vector<std::string>& files, int keep);
 
 // The texts of the two unit files.
 std::string ServiceUnitText(const TScheduleUnit& unit);

@@ -78,9 +78,74 @@ QString DesktopEntryFileName() {
          QStringLiteral("/applications/vaultix.desktop");
 }
 
+namespace {
+
+// What marks the files RegisterFileAssociation writes, so that
+// --unregister removes nothing else.  Files of older versions carry their
+// comment line instead.
+const QByteArray kDesktopMark = "X-Vaultix-Registered=true\n";
+const QByteArray kOldDesktopMark = "Comment=Zálohovanie údajov Vaultix\n";
+// (No double hyphen: XML comments cannot hold one.)
+const QByteArray kMimeMark =
+    "<!-- Registered by vaultix itself; its option unregister removes it. -->";
+const QByteArray kOldMimeMark = "<comment>Záložná sada</comment>";
+
+QString FindInDataDirs(const QString& below) {
+  QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
+  if (dirs.isEmpty()) dirs = QStringLiteral("/usr/local/share/:/usr/share/");
+  for (const QString& dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    if (!QDir::isAbsolutePath(dir)) continue;
+    QString path = QDir::cleanPath(dir + QLatin1Char('/') + below);
+    if (QFileInfo::exists(path)) return path;
+  }
+  return QString();
+}
+
+bool WrittenByUs(const QString& fileName, const QByteArray& mark, const QByteArray& oldMark) {
+  QFile f(fileName);
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  const QByteArray text = f.read(1 << 16);
+  return text.contains(mark) || text.contains(oldMark);
+}
+
+// Removes the file when this program wrote it; false when that failed.
+bool RemoveOurs(const QString& fileName, const QByteArray& mark, const QByteArray& oldMark,
+                QStringList& removed, QString& error) {
+  if (!QFileInfo::exists(fileName) || !WrittenByUs(fileName, mark, oldMark)) return true;
+  QFile f(fileName);
+  if (!f.remove()) {
+    error = fileName + QStringLiteral(": ") + f.errorString();
+    return false;
+  }
+  removed << fileName;
+  return true;
+}
+
+void RefreshDatabases() {
+  RunTool(QStringLiteral("update-mime-database"),
+          QFileInfo(QFileInfo(MimePackageFileName()).absolutePath()).absolutePath());
+  RunTool(QStringLiteral("update-desktop-database"),
+          QFileInfo(DesktopEntryFileName()).absolutePath());
+}
+
+}  // namespace
+
+QString PackagedMenuEntry() {
+  return FindInDataDirs(QStringLiteral("applications/vaultix.desktop"));
+}
+QString PackagedMimeType() { return FindInDataDirs(QStringLiteral("mime/packages/vaultix.xml")); }
+
+bool UnregisterFileAssociation(QStringList& removed, QString& error) {
+  const bool ok =
+      RemoveOurs(DesktopEntryFileName(), kDesktopMark, kOldDesktopMark, removed, error) &&
+      RemoveOurs(MimePackageFileName(), kMimeMark, kOldMimeMark, removed, error);
+  if (!removed.isEmpty()) RefreshDatabases();
+  return ok;
+}
+
 bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
   const QByteArray mime =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kMimeMark + "\n" +
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
       "  <mime-type type=\"" +
       kMimeType.toUtf8() +
@@ -113,20 +178,31 @@ bool RegisterFileAssociation(const QString& programPath, QWidget* parent) {
       "Terminal=false\n"
       "Categories=Utility;Archiving;\n"
       "MimeType=" +
-      kMimeType.toUtf8() + ";\n";
+      kMimeType.toUtf8() + ";\n" + kDesktopMark;
+  // What a package installed is used as it is: a copy of ours in the user's
+  // folders would hide it, and outlive its removal.
+  const bool packagedMime = !PackagedMimeType().isEmpty();
+  const bool packagedEntry = !PackagedMenuEntry().isEmpty();
+  QStringList removed;
   QString failed;
-  if (!WriteTextFile(MimePackageFileName(), mime))
+  bool ok = true;
+  if (packagedMime) {
+    ok = RemoveOurs(MimePackageFileName(), kMimeMark, kOldMimeMark, removed, failed);
+  } else if (!WriteTextFile(MimePackageFileName(), mime)) {
+    ok = false;
     failed = MimePackageFileName();
-  else if (!WriteTextFile(DesktopEntryFileName(), desktop))
+  }
+  if (ok && packagedEntry) {
+    ok = RemoveOurs(DesktopEntryFileName(), kDesktopMark, kOldDesktopMark, removed, failed);
+  } else if (ok && !WriteTextFile(DesktopEntryFileName(), desktop)) {
+    ok = false;
     failed = DesktopEntryFileName();
-  if (!failed.isEmpty()) {
+  }
+  if (!ok) {
     ShowError(parent, QStringLiteral("Unable to write to %1").arg(failed));
     return false;
   }
-  RunTool(QStringLiteral("update-mime-database"),
-          QFileInfo(QFileInfo(MimePackageFileName()).absolutePath()).absolutePath());
-  RunTool(QStringLiteral("update-desktop-database"),
-          QFileInfo(DesktopEntryFileName()).absolutePath());
+  if (!packagedMime || !packagedEntry || !removed.isEmpty()) RefreshDatabases();
   return true;
 }
 

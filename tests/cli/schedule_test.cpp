@@ -7,10 +7,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <regex>
 
 #include "cli/cli_fixture.h"
 #include "engine/vaultrex.h"
+#include "engine/wizard_job.h"
 
 namespace vxtest {
 namespace {
@@ -24,9 +28,22 @@ class Schedules : public CliFixture {
     CliFixture::SetUp();
     fs::create_directories(root_ / "bin");
     fs::create_directories(root_ / "jobs");
-    Write("jobs/docs.sqt", "[Job]\n");
-    Write("jobs/photos.sqt", "[Job]\n");
+    fs::create_directories(root_ / "arc");
+    WriteJob("jobs/docs.sqt");
+    WriteJob("jobs/photos.sqt");
     SetManager(TManager::Absent);
+  }
+
+  // A job that backs src/ up into arc/, changed by `edit`.
+  void WriteJob(const std::string& rel,
+                const std::function<void(vx::TBackupPage&)>& edit = nullptr) const {
+    vx::TBackupPage page;
+    page.Include = {Path("src") + "/*.* /S"};
+    page.Location = Path("arc");
+    page.BaseName = "JOB";
+    page.CreateLog = false;
+    if (edit) edit(page);
+    vx::SaveJobFile(Path(rel), page);
   }
 
   void SetManager(TManager manager) {
@@ -116,7 +133,7 @@ const std::vector<TWhenCase> kWhenCases = {
 };
 
 TEST_F(Schedules, UnitsRunTheJobWhenAsked) {
-  Write(kOddJob, "[Job]\n");
+  WriteJob(kOddJob);
   const std::string program = vx::QuoteExecArg(fs::canonical(CliBinary()).string(), true);
   for (const std::string& job : {Path("jobs/docs.sqt"), Path(kOddJob)}) {
     const std::string name = vx::ScheduleNameOf(job);
@@ -133,10 +150,19 @@ TEST_F(Schedules, UnitsRunTheJobWhenAsked) {
       EXPECT_TRUE(Contains(service, "\nEnvironment=\"VAULTIX_STATE_DIR=" + Path("state") + "\"\n"))
           << service;
       EXPECT_TRUE(Contains(timer, "\nWantedBy=timers.target\n")) << timer;
-      EXPECT_TRUE(Contains(service, "\nExecStart=" + program + " backup --job " +
-                                        vx::QuoteExecArg(job) + " --quiet --log " +
-                                        vx::QuoteExecArg(Path("state/logs/" + name + ".log"))))
+      // Under an inhibitor lock, so that the machine does not suspend
+      // in the middle of the run.
+      EXPECT_TRUE(Contains(service,
+                           "\nExecStart=systemd-inhibit --what=sleep:shutdown --who=Vaultix "
+                           "\"--why=Vaultix backup " +
+                               name + "\" --mode=block " + program + " schedule-run " + name +
+                               " --keep-logs 30 --job " + vx::QuoteExecArg(job) + "\n"))
           << service;
+      EXPECT_TRUE(Contains(service, "\nNice=10\nIOSchedulingClass=idle\n")) << service;
+      EXPECT_TRUE(Contains(timer, "\nRandomizedDelaySec=10min\n")) << timer;
+      EXPECT_FALSE(Contains(service, "ConditionACPower")) << service;
+      // Exit code 16 (files left out) must fail the unit like any other.
+      EXPECT_FALSE(Contains(service, "SuccessExitStatus")) << service;
       EXPECT_TRUE(Contains(service, "\nExecStopPost=" + program + " schedule-done " + name + "\n"))
           << service;
       // No user manager: the two commands to run are printed.
@@ -149,9 +175,92 @@ TEST_F(Schedules, UnitsRunTheJobWhenAsked) {
   }
 }
 
+// The options of schedule and the lines they put into the units.
+TEST_F(Schedules, OptionsShapeTheUnits) {
+  struct TCase {
+    std::vector<std::string> options;
+    std::vector<std::string> serviceHas, serviceLacks, timerHas, timerLacks;
+  };
+  const std::vector<TCase> cases = {
+      {{"--keep-logs", "5"}, {" --keep-logs 5 --job "}, {"ConditionACPower"}, {}, {}},
+      {{"--keep-logs=0"}, {" --keep-logs 0 --job "}, {}, {}, {}},
+      {{"--random-delay", "45"}, {}, {}, {"\nRandomizedDelaySec=45min\n"}, {}},
+      {{"--random-delay=0"}, {}, {}, {}, {"RandomizedDelaySec"}},
+      {{"--on-ac-power"},
+       {"\nDocumentation=man:vaultix-cli(1)\nConditionACPower=true\n"},
+       {},
+       {"\nRandomizedDelaySec=10min\n"},
+       {"ConditionACPower"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options.front());
+    std::vector<std::string> args = {"schedule", "--job", Path("jobs/docs.sqt"), "--daily",
+                                     "02:00"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const TCliRun r = RunS(args);
+    ASSERT_EQ(r.exitCode, 0) << Show(r);
+    const std::string service = ReadAbs(UnitFile("docs", "service"));
+    const std::string timer = ReadAbs(UnitFile("docs", "timer"));
+    for (const auto& part : c.serviceHas) EXPECT_TRUE(Contains(service, part)) << service;
+    for (const auto& part : c.serviceLacks) EXPECT_FALSE(Contains(service, part)) << service;
+    for (const auto& part : c.timerHas) EXPECT_TRUE(Contains(timer, part)) << timer;
+    for (const auto& part : c.timerLacks) EXPECT_FALSE(Contains(timer, part)) << timer;
+  }
+}
+
+// A job the scheduled run would refuse is not scheduled: the reason is
+// given, the exit code is the run's, and no unit is written.  A job that
+// can run is scheduled with the run's warnings.
+TEST_F(Schedules, ChecksTheJobAsItsRunWould) {
+  struct TCase {
+    const char* what;
+    std::function<void(vx::TBackupPage&)> edit;
+    int code;
+    std::string said;
+  };
+  const std::vector<TCase> cases = {
+      {"date mode", [](vx::TBackupPage& p) { p.Mode = 3; }, 1, "Neplatný dátum!"},
+      {"missing include",
+       [this](vx::TBackupPage& p) { p.Include.push_back(Path("gone") + "/*.* /S"); }, 99,
+       "include entry " + Path("gone") + "/*.* /S: no such file or folder"},
+      {"missing included file",
+       [this](vx::TBackupPage& p) {
+         p.Include = {Path("src/a.txt"), Path("src/none.txt")};
+       },
+       99, "include entry " + Path("src/none.txt") + ": no such file or folder"},
+      {"no password", [](vx::TBackupPage& p) { p.Encryption = true; }, 1, "Chýba heslo!!!"},
+      {"broken marker", nullptr, 99, "Neplatný formát záložnej sady"},
+      {"password others can read",
+       [](vx::TBackupPage& p) {
+         p.Encryption = true;
+         p.Password = "long enough";
+       },
+       0, "holds a password and can be read by other users"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteJob("jobs/bad.sqt", c.edit);
+    if (c.edit == nullptr) {
+      // The desktop program's mark is gone from the file's first section.
+      std::string text = Read("jobs/bad.sqt");
+      text.replace(text.find("[ID]"), 4, "[Id0]");
+      Write("jobs/bad.sqt", text);
+    }
+    fs::permissions(Path("jobs/bad.sqt"), fs::perms::others_read, fs::perm_options::add);
+    const TCliRun r = RunS({"schedule", "--job", Path("jobs/bad.sqt"), "--daily", "02:00"});
+    EXPECT_EQ(r.exitCode, c.code) << Show(r);
+    EXPECT_TRUE(Contains(r.err, c.said)) << Show(r);
+    EXPECT_EQ(Contains(r.err, Path("jobs/bad.sqt") + " cannot run as it is; nothing was scheduled"),
+              c.code != 0)
+        << Show(r);
+    EXPECT_EQ(fs::exists(UnitFile("bad", "service")), c.code == 0);
+    EXPECT_EQ(fs::exists(UnitFile("bad", "timer")), c.code == 0);
+  }
+}
+
 TEST_F(Schedules, SystemdAcceptsTheUnits) {
   if (!HaveSystemdAnalyze()) GTEST_SKIP() << "systemd-analyze is not installed (package systemd)";
-  Write(kOddJob, "[Job]\n");
+  WriteJob(kOddJob);
   // The program itself in a folder with odd characters that systemd allows
   // there: it must read the quoted path back exactly, or it finds no
   // executable.
@@ -164,8 +273,9 @@ TEST_F(Schedules, SystemdAcceptsTheUnits) {
       SCOPED_TRACE(job + " " + c.when);
       std::vector<std::string> args = {"schedule", "--job", job};
       args.insert(args.end(), c.args.begin(), c.args.end());
+      args.emplace_back("--on-ac-power");  // every line the options add
       ASSERT_EQ(RunAt(odd / "vaultix-cli", args), 0) << Read("err");
-      EXPECT_TRUE(Contains(ReadAbs(UnitFile(name, "service")), "vaultix-cli\" backup"));
+      EXPECT_TRUE(Contains(ReadAbs(UnitFile(name, "service")), "vaultix-cli\" schedule-run"));
       EXPECT_EQ(SystemdVerify(name), "")
           << ReadAbs(UnitFile(name, "service")) << ReadAbs(UnitFile(name, "timer"));
     }
@@ -189,7 +299,6 @@ TEST_F(Schedules, RefusesAProgramPathSystemdCannotStart) {
 // byte in it would break the unit's lines: refused, naming the value, and no
 // unit is written.
 TEST_F(Schedules, RefusesControlBytesInThePathsItWritesIntoUnits) {
-  Write("jobs/docs.sqt", "[ID]\n");
   for (const char* state : {"st\nate", "st\tate", "st\x1b[2Jate"}) {
     TCliCall call;
     call.args = {"schedule", "--job", Path("jobs/docs.sqt"), "--daily", "02:00"};
@@ -323,28 +432,47 @@ TEST_F(Schedules, ListShowsEachScheduleWithItsLastResultUntilRemoved) {
   TCliRun list = RunS({"schedules"});
   ASSERT_EQ(list.exitCode, 0) << Show(list);
   const std::vector<std::vector<std::string>> before = {
-      {"docs", "daily 02:30", Path("jobs/docs.sqt"), "never run", Path("state/logs/docs.log")},
-      {"photos", "weekly Sat 04:00", Path("jobs/photos.sqt"), "never run",
-       Path("state/logs/photos.log")}};
+      {"docs", "daily 02:30", Path("jobs/docs.sqt"), "never run", "-"},
+      {"photos", "weekly Sat 04:00", Path("jobs/photos.sqt"), "never run", "-"}};
   std::vector<std::vector<std::string>> rows;
   for (const auto& line : Lines(list.out)) rows.push_back(Fields(line));
   EXPECT_EQ(rows, before) << list.out;
 
-  // What systemd passes to ExecStopPost after a run.
-  TCliRun done =
-      RunS({"schedule-done", "docs"},
-           {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "0"}, {"SERVICE_RESULT", "success"}});
-  ASSERT_EQ(done.exitCode, 0) << Show(done);
-  done = RunS({"schedule-done", "photos"},
-              {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "7"}, {"SERVICE_RESULT", "exit-code"}});
+  // Two runs of docs as the service makes them, each followed by what
+  // systemd passes to ExecStopPost; photos never got as far as its run.
+  std::vector<std::string> logs;
+  for (int run = 0; run < 2; ++run) {
+    const TCliRun r =
+        RunS({"schedule-run", "docs", "--keep-logs", "30", "--job", Path("jobs/docs.sqt")});
+    ASSERT_EQ(r.exitCode, 0) << Show(r);
+    logs.push_back(Lines(Read("state/logs/docs.current")).at(0));
+    const TCliRun done =
+        RunS({"schedule-done", "docs"},
+             {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "0"}, {"SERVICE_RESULT", "success"}});
+    ASSERT_EQ(done.exitCode, 0) << Show(done);
+    EXPECT_FALSE(fs::exists(Path("state/logs/docs.current")));
+  }
+  const std::regex logName(
+      " [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}( \\(2\\))?\\.log");
+  ASSERT_NE(logs[0], logs[1]);
+  for (const auto& log : logs) {
+    EXPECT_EQ(log.rfind(Path("state/logs/docs "), 0), 0u) << log;
+    EXPECT_TRUE(std::regex_search(log, logName)) << log;
+    EXPECT_TRUE(Contains(ReadAbs(log), "Súbor ")) << log;  // the backup's own log
+  }
+  const TCliRun done =
+      RunS({"schedule-done", "photos"},
+           {{"EXIT_CODE", "exited"}, {"EXIT_STATUS", "7"}, {"SERVICE_RESULT", "exit-code"}});
   ASSERT_EQ(done.exitCode, 0) << Show(done);
   rows.clear();
   for (const auto& line : Lines(RunS({"schedules"}).out)) rows.push_back(Fields(line));
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(Contains(rows[0][3], " exit 0 Záloha dát je ukončená.")) << rows[0][3];
+  EXPECT_EQ(rows[0][4], logs[1]);
   EXPECT_TRUE(
       Contains(rows[1][3], " exit 7 Záloha dát bola prerušená. " + vx::TVaultrex::ErrorText(7)))
       << rows[1][3];
+  EXPECT_EQ(rows[1][4], "-");
 
   // Scheduling the same job again changes its time in place.
   ASSERT_EQ(RunS({"schedule", "--job", Path("jobs/docs.sqt"), "--daily", "05:15"}).exitCode, 0);
@@ -360,39 +488,134 @@ TEST_F(Schedules, ListShowsEachScheduleWithItsLastResultUntilRemoved) {
   EXPECT_TRUE(fs::exists(Path("state/logs/photos.last")));
 }
 
+// The names of a run's log, and which old logs go before a run.
+TEST(ScheduleRunLogs, NamesAndKeepsTheLastLogs) {
+  std::tm start{};
+  start.tm_year = 2026 - 1900;
+  start.tm_mon = 0;
+  start.tm_mday = 2;
+  start.tm_hour = 3;
+  start.tm_min = 4;
+  start.tm_sec = 5;
+  struct TNameCase {
+    std::vector<std::string> existing;
+    std::string name;
+  };
+  const std::vector<TNameCase> names = {
+      {{}, "docs 2026-01-02 03-04-05.log"},
+      {{"docs 2026-01-02 03-04-05.log"}, "docs 2026-01-02 03-04-05 (2).log"},
+      {{"docs 2026-01-02 03-04-05.log", "docs 2026-01-02 03-04-05 (2).log"},
+       "docs 2026-01-02 03-04-05 (3).log"},
+  };
+  for (const auto& c : names) {
+    EXPECT_EQ(vx::RunLogName("docs", start,
+                             [&c](const std::string& file) {
+                               return std::find(c.existing.begin(), c.existing.end(), file) !=
+                                      c.existing.end();
+                             }),
+              c.name);
+  }
+
+  const std::vector<std::string> files = {
+      "docs 2026-01-03 00-00-00.log",
+      "docs 2025-12-31 23-59-59.log",
+      "docs 2026-01-03 00-00-00 (10).log",
+      "docs 2026-01-03 00-00-00 (2).log",
+      "docs.last",
+      "docs.log",                          // the name of older versions' log
+      "docs-old 2020-01-01 00-00-00.log",  // another schedule
+      "docs 2020-01-01 00-00-00.txt",
+      "docs 2020-13-01 xx-00-00.log",
+      ".",
+  };
+  struct TKeepCase {
+    int keep;
+    std::vector<std::string> removed;
+  };
+  const std::vector<TKeepCase> keeps = {
+      {0, {}},
+      {5, {}},
+      {4, {"docs 2025-12-31 23-59-59.log"}},
+      {2,
+       {"docs 2025-12-31 23-59-59.log", "docs 2026-01-03 00-00-00.log",
+        "docs 2026-01-03 00-00-00 (2).log"}},
+      {1,
+       {"docs 2025-12-31 23-59-59.log", "docs 2026-01-03 00-00-00.log",
+        "docs 2026-01-03 00-00-00 (2).log", "docs 2026-01-03 00-00-00 (10).log"}},
+  };
+  for (const auto& c : keeps) {
+    EXPECT_EQ(vx::RunLogsToRemove("docs", files, c.keep), c.removed) << "keep " << c.keep;
+  }
+}
+
+// The run keeps the last logs: with --keep-logs 3 and three old logs, the
+// oldest goes, and files of other schedules stay.
+TEST_F(Schedules, RunRemovesTheOldestLogsBeyondTheNumberKept) {
+  for (const char* old : {"docs 2020-01-01 00-00-00.log", "docs 2020-01-02 00-00-00.log",
+                          "docs 2020-01-03 00-00-00.log", "photos 2019-01-01 00-00-00.log"}) {
+    Write(std::string("state/logs/") + old, "old\n");
+  }
+  const TCliRun r =
+      RunS({"schedule-run", "docs", "--keep-logs", "3", "--job", Path("jobs/docs.sqt")});
+  ASSERT_EQ(r.exitCode, 0) << Show(r);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(Path("state/logs")))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  const std::string current = fs::path(Lines(Read("state/logs/docs.current")).at(0)).filename();
+  const std::vector<std::string> want = {"docs 2020-01-02 00-00-00.log",
+                                         "docs 2020-01-03 00-00-00.log", current, "docs.current",
+                                         "photos 2019-01-01 00-00-00.log"};
+  EXPECT_EQ(left, want);
+}
+
 struct TNotifyCase {
-  std::string bus;        // DBUS_SESSION_BUS_ADDRESS
-  bool notifier = false;  // a notify-send on PATH
+  std::string bus;                                        // DBUS_SESSION_BUS_ADDRESS
+  bool notifier = false;                                  // a notify-send on PATH
+  std::vector<std::pair<std::string, std::string>> exit;  // what systemd passes
   bool notified = false;
+  std::string urgency, text;
 };
 
 TEST_F(Schedules, RunEndNotifiesOnlyWhenASessionBusIsThere) {
+  const std::string bus = "unix:path=/nonexistent/bus";
+  const std::pair<std::string, std::string> exited = {"EXIT_CODE", "exited"};
+  const std::string stopped = "Záloha dát bola prerušená.";
   const std::vector<TNotifyCase> cases = {
-      {"", true, false},                             // no bus
-      {"unix:path=/nonexistent/bus", true, true},    // a bus and a notifier
-      {"unix:path=/nonexistent/bus", false, false},  // a bus, no tool to reach it
+      {"", true, {{"EXIT_CODE", "killed"}, {"EXIT_STATUS", "TERM"}}, false, "", stopped},
+      {bus, true, {{"EXIT_CODE", "killed"}, {"EXIT_STATUS", "TERM"}}, true, "critical", stopped},
+      {bus, false, {{"EXIT_CODE", "killed"}, {"EXIT_STATUS", "TERM"}}, false, "", stopped},
+      {bus, true, {exited, {"EXIT_STATUS", "0"}}, true, "normal", "Záloha dát je ukončená."},
+      // Files left out: finished, but a failure all the same.
+      {bus,
+       true,
+       {exited, {"EXIT_STATUS", "16"}},
+       true,
+       "critical",
+       "Záloha dát je ukončená, niektoré položky neboli zálohované"},
   };
+  const std::string log = Path("state/logs/docs 2026-01-02 03-04-05.log");
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.bus + (c.notifier ? " with notify-send" : ""));
+    SCOPED_TRACE(c.bus + (c.notifier ? " with notify-send " : " ") + c.exit[1].second);
     fs::remove(Path("notify.log"));
     fs::remove(Path("bin/notify-send"));
     if (c.notifier) {
       WriteScript("bin/notify-send",
                   "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done >" + Path("notify.log") + "\n");
     }
-    TCliRun r = RunS(
-        {"schedule-done", "docs"},
-        {{"DBUS_SESSION_BUS_ADDRESS", c.bus}, {"EXIT_CODE", "killed"}, {"EXIT_STATUS", "TERM"}});
+    Write("state/logs/docs.current", log + "\n");
+    auto env = c.exit;
+    env.emplace_back("DBUS_SESSION_BUS_ADDRESS", c.bus);
+    TCliRun r = RunS({"schedule-done", "docs"}, env);
     EXPECT_EQ(r.exitCode, 0) << Show(r);
-    EXPECT_TRUE(
-        Contains(Read("state/logs/docs.last"), "\tsignal TERM\tZáloha dát bola prerušená."));
+    EXPECT_TRUE(Contains(Read("state/logs/docs.last"), "\t" + c.text + "\t" + log + "\n"))
+        << Read("state/logs/docs.last");
     EXPECT_EQ(fs::exists(Path("notify.log")), c.notified);
     if (c.notified) {
       const std::string said = Read("notify.log");
       EXPECT_TRUE(Contains(said, "\nVaultix: docs\n")) << said;
-      EXPECT_TRUE(Contains(said, "Záloha dát bola prerušená.\nlog: " + Path("state/logs/docs.log")))
-          << said;
-      EXPECT_TRUE(Contains(said, "--urgency=critical")) << said;
+      EXPECT_TRUE(Contains(said, c.text + "\nlog: " + log + "\n")) << said;
+      EXPECT_TRUE(Contains(said, "--urgency=" + c.urgency + "\n")) << said;
     }
   }
 }
@@ -406,6 +629,8 @@ TEST_F(Schedules, RunEndNotifiesThroughGdbusWithoutNotifySend) {
   // notification service (none serves it, so each call is answered with an
   // error, which the run must shrug off).
   fs::create_symlink("/usr/bin/gdbus", root_ / "bin/gdbus");
+  const std::string log = Path("state/logs/docs 2026-01-02 03-04-05.log");
+  Write("state/logs/docs.current", log + "\n");
   Write(
       "notify.sh",
       "dbus-monitor --session \"interface='org.freedesktop.Notifications'\" >monitor.out 2>&1 &\n"
@@ -427,7 +652,7 @@ TEST_F(Schedules, RunEndNotifiesThroughGdbusWithoutNotifySend) {
   EXPECT_TRUE(Contains(seen, "member=Notify")) << seen;
   EXPECT_TRUE(Contains(seen, "string \"Vaultix: docs\"")) << seen;
   EXPECT_TRUE(Contains(seen, "string \"Záloha dát bola prerušená. " + vx::TVaultrex::ErrorText(2) +
-                                 "\nlog: " + Path("state/logs/docs.log") + "\""))
+                                 "\nlog: " + log + "\""))
       << seen;
 }
 

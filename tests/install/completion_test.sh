@@ -25,8 +25,12 @@ expect() {  # expect "WANTED|WORDS" WORD...
   [ "$got" = "$want" ] || fail "'$*': got [$(echo $got)], want [$(echo $want)]"
 }
 
-mkdir -p "$scratch/jobs/sub dir"
-touch "$scratch/jobs/daily.sqt" "$scratch/jobs/daily.set" "$scratch/jobs/notes.txt"
+mkdir -p "$scratch/jobs/sub dir" "$scratch/arc"
+touch "$scratch/jobs/daily.set" "$scratch/jobs/notes.txt"
+# A job that can run (schedule refuses others): the desktop program's mark,
+# an include entry, a destination.
+printf '[ID]\nVelmora=1\n[Include]\nFiles0=%s/*.* /S\n[Where]\nLocation=%s/\n' \
+  "$scratch/jobs" "$scratch/arc" >"$scratch/jobs/daily.sqt"
 
 # words, "|" between ("" for none)            command line
 expect "backup"                       vaultix-cli ba
@@ -41,6 +45,8 @@ expect "none|quick|max"               vaultix-cli backup --compress ""
 expect "incremental"                  vaultix-cli backup --mode in
 expect "newer|newer-and-new"          vaultix-cli restore --restore-mode ne
 expect "--daily"                      vaultix-cli schedule --d
+expect "--keep-logs"                  vaultix-cli schedule --job x --daily 01:00 --k
+expect ""                             vaultix-cli schedule --random-delay ""
 expect "sat|sun"                      vaultix-cli schedule --job x --weekly s
 expect ""                             vaultix-cli backup --archive ""
 expect "$scratch/jobs/daily.sqt|$scratch/jobs/daily.set" vaultix-cli verify --set "$scratch/jobs/da"

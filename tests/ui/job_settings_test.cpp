@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QTreeWidget>
+#include <QXmlStreamReader>
 
 #include "support/version.h"
 #include "ui/main_form.h"
@@ -67,6 +68,10 @@ class JobSettingsTest : public QObject {
   void FileTypeIsRegisteredForTheLastProgram();
   void ProgramPathWithBlanksIsQuoted();
   void UnwritableFileTypeIsReported();
+  void RegistrationGivesWayToThePackage_data();
+  void RegistrationGivesWayToThePackage();
+  void UnregisterRemovesOnlyWhatTheProgramWrote_data();
+  void UnregisterRemovesOnlyWhatTheProgramWrote();
 };
 
 void JobSettingsTest::JobKeepsEveryControl_data() {
@@ -257,6 +262,107 @@ void JobSettingsTest::UnwritableFileTypeIsReported() {
   QCOMPARE(boxes.shown.size(), std::size_t{1});
   QVERIFY(boxes.shown[0].Text.contains(MimePackageFileName()));
   QCOMPARE(boxes.shown[0].Icon, TBoxIcon::Stop);
+}
+
+// Files in the private home: "entry" the user's menu entry, "mime" the
+// user's MIME file, "sys-entry" and "sys-mime" a package's in XDG_DATA_DIRS.
+// A value: "ours" (written by this program), "old" (written by a version
+// before the mark), "own" (the user's own file), "" none.
+struct TRegistrationFiles {
+  QString entry, mime;
+};
+
+const QByteArray kOldEntry =
+    "[Desktop Entry]\nType=Application\nName=Vaultix\nComment=Zálohovanie údajov Vaultix\n"
+    "Exec=/opt/vaultix %f\n";
+const QByteArray kOldMime =
+    "<?xml version=\"1.0\"?>\n<mime-info><mime-type type=\"application/x-vaultix-job\">"
+    "<comment>Záložná sada</comment></mime-type></mime-info>\n";
+const QByteArray kOwnEntry = "[Desktop Entry]\nType=Application\nName=My backup\nExec=my-vaultix\n";
+const QByteArray kOwnMime = "<?xml version=\"1.0\"?>\n<mime-info/>\n";
+
+void PutUserFiles(const TRegistrationFiles& files) {
+  if (files.entry == QLatin1String("ours") || files.mime == QLatin1String("ours"))
+    QVERIFY(RegisterFileAssociation(QStringLiteral("/opt/vaultix"), nullptr));
+  if (files.entry == QLatin1String("old")) WriteBytes(DesktopEntryFileName(), kOldEntry);
+  if (files.entry == QLatin1String("own")) WriteBytes(DesktopEntryFileName(), kOwnEntry);
+  if (files.mime == QLatin1String("old")) WriteBytes(MimePackageFileName(), kOldMime);
+  if (files.mime == QLatin1String("own")) WriteBytes(MimePackageFileName(), kOwnMime);
+}
+
+void JobSettingsTest::RegistrationGivesWayToThePackage_data() {
+  QTest::addColumn<bool>("sysEntry");    // a package installed the menu entry
+  QTest::addColumn<bool>("sysMime");     // ... the job-file type
+  QTest::addColumn<QString>("before");   // the user's files before: ours, old, own
+  QTest::addColumn<bool>("entryAfter");  // the user's menu entry exists afterwards
+  QTest::addColumn<bool>("mimeAfter");
+  QTest::newRow("no package") << false << false << "" << true << true;
+  QTest::newRow("package") << true << true << "" << false << false;
+  QTest::newRow("package, registered before") << true << true << "ours" << false << false;
+  QTest::newRow("package, older version's files") << true << true << "old" << false << false;
+  QTest::newRow("package, user's own files") << true << true << "own" << true << true;
+  QTest::newRow("package with the type only") << false << true << "" << true << false;
+  QTest::newRow("package with the entry only") << true << false << "" << false << true;
+}
+
+void JobSettingsTest::RegistrationGivesWayToThePackage() {
+  QFETCH(bool, sysEntry);
+  QFETCH(bool, sysMime);
+  QFETCH(QString, before);
+  QFETCH(bool, entryAfter);
+  QFETCH(bool, mimeAfter);
+  TPrivateHome home;
+  TBoxScript boxes;
+  PutUserFiles({before, before});
+  if (sysEntry)
+    WriteBytes(home.Path(QStringLiteral("system/applications/vaultix.desktop")), kOwnEntry);
+  if (sysMime) WriteBytes(home.Path(QStringLiteral("system/mime/packages/vaultix.xml")), kOwnMime);
+  QVERIFY(RegisterFileAssociation(QStringLiteral("/opt/two/vaultix"), nullptr));
+  QCOMPARE(QFileInfo::exists(DesktopEntryFileName()), entryAfter);
+  QCOMPARE(QFileInfo::exists(MimePackageFileName()), mimeAfter);
+  if (mimeAfter && before.isEmpty()) {
+    // Well-formed, or the desktop's MIME database refuses it.
+    QXmlStreamReader xml(ReadBytes(MimePackageFileName()));
+    while (!xml.atEnd()) xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+  }
+  // The user's own files are never touched.
+  if (before == QLatin1String("own") && sysEntry) {
+    QCOMPARE(ReadBytes(DesktopEntryFileName()), kOwnEntry);
+    QCOMPARE(ReadBytes(MimePackageFileName()), kOwnMime);
+  }
+  QVERIFY(boxes.shown.empty());
+}
+
+void JobSettingsTest::UnregisterRemovesOnlyWhatTheProgramWrote_data() {
+  QTest::addColumn<QString>("entry");
+  QTest::addColumn<QString>("mime");
+  QTest::addColumn<int>("removed");
+  QTest::newRow("registered") << "ours"
+                              << "ours" << 2;
+  QTest::newRow("older version's files") << "old"
+                                         << "old" << 2;
+  QTest::newRow("user's own files") << "own"
+                                    << "own" << 0;
+  QTest::newRow("own entry, our type") << "own"
+                                       << "ours" << 1;
+  QTest::newRow("nothing") << ""
+                           << "" << 0;
+}
+
+void JobSettingsTest::UnregisterRemovesOnlyWhatTheProgramWrote() {
+  QFETCH(QString, entry);
+  QFETCH(QString, mime);
+  QFETCH(int, removed);
+  TPrivateHome home;
+  PutUserFiles({entry, mime});
+  QStringList gone;
+  QString error;
+  QVERIFY2(UnregisterFileAssociation(gone, error), qPrintable(error));
+  QCOMPARE(gone.size(), removed);
+  QCOMPARE(QFileInfo::exists(DesktopEntryFileName()), entry == QLatin1String("own"));
+  QCOMPARE(QFileInfo::exists(MimePackageFileName()), mime == QLatin1String("own"));
+  if (entry == QLatin1String("own")) QCOMPARE(ReadBytes(DesktopEntryFileName()), kOwnEntry);
 }
 
 QTEST_MAIN(JobSettingsTest)

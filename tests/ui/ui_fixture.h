@@ -22,13 +22,15 @@ namespace vx::ui::test {
 class TPrivateHome {
  public:
   TPrivateHome() {
-    for (const char* v :
-         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "VAULTIX_STATE_DIR"})
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS",
+                          "XDG_STATE_HOME", "VAULTIX_STATE_DIR"})
       saved_.emplace_back(v, qgetenv(v));
     const QString root = dir_.path();
     qputenv("HOME", QFile::encodeName(root + QStringLiteral("/home")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
+    // The system's data folders, where a package installs: empty here.
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(root + QStringLiteral("/system")));
     qputenv("XDG_STATE_HOME", QFile::encodeName(root + QStringLiteral("/state")));
     qputenv("VAULTIX_STATE_DIR", QFile::encodeName(root + QStringLiteral("/vxstate")));
     QDir().mkpath(root + QStringLiteral("/home"));
