@@ -24,3 +24,27 @@ if ((${#missing[@]})); then
   "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
 fi
+
+# The desktop program's tests run under the Slovak locale as well as C, and the
+# screenshots are taken in it; English is the other language offered.
+wanted_locales=(sk_SK.UTF-8 en_US.UTF-8)
+have_locales=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+to_generate=()
+for l in "${wanted_locales[@]}"; do
+  short=$(printf '%s' "$l" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+  grep -qx "$short" <<<"$have_locales" || to_generate+=("$l")
+done
+if ((${#to_generate[@]})); then
+  echo "generating locales: ${to_generate[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  for l in "${to_generate[@]}"; do
+    # Uncomment the line when it is there, add it when it is not.
+    if grep -Eq "^#? *${l//./\\.} UTF-8" /etc/locale.gen; then
+      "${sudo_cmd[@]}" sed -i -E "s/^# *(${l//./\\.} UTF-8)/\\1/" /etc/locale.gen
+    else
+      echo "$l UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  "${sudo_cmd[@]}" locale-gen >/dev/null
+fi

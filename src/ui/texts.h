@@ -41,6 +41,14 @@ inline constexpr char kEndRestore[] = "Obnova dát ";
 inline constexpr char kEndVerify[] = "Kontrola dát ";
 inline constexpr char kEndAborted[] = "bola prerušená.";
 inline constexpr char kEndDone[] = "je ukončená.";
+// New: a backup that finished without some items of its selection says how
+// many, "Záloha dát je ukončená, 3 položky neboli zálohované.", with the
+// plural of the number (1; 2 to 4; 0 and 5 on), then where to read more.
+inline constexpr char kEndPartialHead[] = "Záloha dát je ukončená, ";
+inline constexpr char kNotTakenOne[] = " položka nebola zálohovaná.";
+inline constexpr char kNotTakenFew[] = " položky neboli zálohované.";
+inline constexpr char kNotTakenMany[] = " položiek nebolo zálohovaných.";
+inline constexpr char kPartialDetails[] = "Podrobnosti sú v logu.";
 
 // Status window: questions.
 inline constexpr char kAbortQuestion[] = "Kliknutím na Áno potvrdíte prerušenie operácie.";
