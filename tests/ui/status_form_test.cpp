@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -473,6 +474,100 @@ class StatusFormTest : public QObject {
       QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Stop));
       QCOMPARE(boxes.shown.back().Text, form.StatusText() + "\n\n" + ResultMessage(code));
     }
+  }
+
+  // One file of 256 blocks: the counters move while it is read, and an abort
+  // confirmed at its fourth block ends the run long before its last block.
+  // The clock steps a second at every reading, so the time moves too.
+  void aLargeFileMovesAndStopsPerBlock_data() {
+    QTest::addColumn<int>("abortAtBlock");  // 0: none
+    QTest::newRow("runs to the end") << 0;
+    QTest::newRow("abort at block 4") << 4;
+  }
+
+  void aLargeFileMovesAndStopsPerBlock() {
+    QFETCH(int, abortAtBlock);
+    constexpr int kBlock = 32768, kSize = 256 * kBlock;
+    const QString src = work_.path() + "/large-src-" + QString::number(abortAtBlock);
+    const QString dst = work_.path() + "/large-dst-" + QString::number(abortAtBlock);
+    WriteBytes(src + "/big.bin", Noise(kSize, 11));
+    TBoxScript boxes;
+    boxes.Answer(BB_Ok);   // first disk
+    boxes.Answer(BB_Yes);  // "really abort?"
+    TStatusForm form(&main_, 0, BackupOf(src, dst));
+    double now = kStart;
+    form.SetClock([&now] { return now += 1.0 / 86400.0; });
+    QSet<QString> bytes, percents, times;
+    std::int64_t lastDone = 0;
+    int blocks = 0;
+    auto inner = form.Engine().OnNextBlock;
+    form.Engine().OnNextBlock = [&](const std::string& f, std::int64_t done, std::int64_t total) {
+      inner(f, done, total);
+      ++blocks;
+      lastDone = done;
+      bytes << Label(form, "BytesProcessedLabel");
+      percents << Label(form, "PercentLabel");
+      times << Label(form, "TimeProcessedLabel");
+      if (blocks == abortAtBlock) form.findChild<QPushButton*>("AbortButton")->click();
+    };
+    RunToEnd(form);
+    if (abortAtBlock == 0) {
+      QCOMPARE(form.ResultCode(), 0);
+      QCOMPARE(blocks, 256);
+      QVERIFY2(bytes.size() >= 100, qPrintable(QStringList(bytes.values()).join('|')));
+      QVERIFY2(percents.size() >= 90, qPrintable(QStringList(percents.values()).join('|')));
+      QVERIFY(times.size() >= 200);
+      QVERIFY(bytes.contains(QStringLiteral("   4.0 M")));  // half way through the file
+      QVERIFY(percents.contains(QStringLiteral("50%")));
+      QCOMPARE(Label(form, "PercentLabel"), QStringLiteral("100%"));
+      QVERIFY(QFile::exists(dst + "/Backup.001"));
+    } else {
+      QCOMPARE(form.ResultCode(), 12);
+      QCOMPARE(form.StatusText(), QString::fromUtf8("Záloha dát bola prerušená."));
+      QVERIFY2(lastDone < kSize / 4, qPrintable(QString::number(lastDone)));
+      QVERIFY(!QFile::exists(dst + "/Backup.001"));
+    }
+  }
+
+  // A backup that left items out says how many, with the plural of the
+  // number, and ends at 100 % although the missing bytes were never read.
+  void aBackupThatLeftItemsOutSaysSo_data() {
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("end");
+    QTest::newRow("one") << 1
+                         << QString::fromUtf8(
+                                "Záloha dát je ukončená, 1 položka nebola zálohovaná.");
+    QTest::newRow("three") << 3
+                           << QString::fromUtf8(
+                                  "Záloha dát je ukončená, 3 položky neboli zálohované.");
+    QTest::newRow("five") << 5
+                          << QString::fromUtf8(
+                                 "Záloha dát je ukončená, 5 položiek nebolo zálohovaných.");
+  }
+
+  void aBackupThatLeftItemsOutSaysSo() {
+    QFETCH(int, removed);
+    QFETCH(QString, end);
+    const QString src = work_.path() + "/partial-src-" + QString::number(removed);
+    WriteBytes(src + "/kept.txt", "kept\n");
+    for (int i = 0; i < removed; ++i)
+      WriteBytes(src + "/gone" + QString::number(i) + ".bin", Noise(50000, i + 3));
+    vx::TWizardPages pages =
+        BackupOf(src, work_.path() + "/partial-dst-" + QString::number(removed));
+    pages.Backup.SkipLocks = true;  // a file that cannot be opened is left out without a question
+    TBoxScript boxes;
+    TStatusForm form(&main_, 0, pages);
+    auto inner = form.Engine().OnEndFileScan;
+    form.Engine().OnEndFileScan = [&](const std::string& dir, vx::TReaction& r) {
+      inner(dir, r);
+      for (int i = 0; i < removed; ++i) QFile::remove(src + "/gone" + QString::number(i) + ".bin");
+    };
+    RunToEnd(form);
+    QCOMPARE(form.ResultCode(), 16);
+    QCOMPARE(form.StatusText(), end);
+    QCOMPARE(boxes.shown.back().Text, end + QString::fromUtf8("\n\nPodrobnosti sú v logu."));
+    QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Warning));
+    QCOMPARE(Label(form, "PercentLabel"), QStringLiteral("100%"));
   }
 
   // Verify and restore of a set written here, through their pages.
