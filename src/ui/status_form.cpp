@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <optional>
 
+#include "archive/errors.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
@@ -288,6 +290,16 @@ void TStatusForm::AttachEvents() {
     QCoreApplication::processEvents();
   };
   e.OnNextDisk = [this](int diskNo, TReaction& r) { AskForMedium(diskNo, r); };
+  // A set whose header says it is encrypted, read without a password: the
+  // password is asked for before any data are read.  Cancelled, the run ends
+  // as one without a password (14).
+  e.OnPasswordNeeded = [this](std::string& key) {
+    const std::optional<QString> typed =
+        AskPassword({this, text::kPasswordAskCaption, text::kPasswordAsk});
+    if (!typed || typed->isEmpty()) return false;
+    key = typed->toStdString();
+    return true;
+  };
   e.OnCantOpenFile = [this](const std::string& f, TReaction& r) {
     AskFile(txt::kCantOpenFile, f, r);
   };
@@ -531,6 +543,12 @@ void TStatusForm::FinishOperation() {
   } else if (resultCode_ == kPartialCode) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Warning, BB_Ok);
+  } else if (resultCode_ == EVX_WrongPassword::kCode && operationKind_ != 0 &&
+             !vaultix_->LastFailure().empty()) {
+    // Reading: no password, or one the set's data do not decode with; the
+    // result text of 14 speaks of a backup password's length.
+    ShowBox(this, caption_, text + QStringLiteral("\n\n") + Q(vaultix_->LastFailure()),
+            TBoxIcon::Stop, BB_Ok);
   } else if (resultCode_ != 0) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Stop, BB_Ok);

@@ -124,6 +124,15 @@ inline const QString kNoLocation = QStringLiteral("Chýba nastavenie miesta pre 
 inline const QString kNoBaseName = QStringLiteral("Meno súboru zálohy nie je vyplnené!");
 inline const QString kBadBaseName = QStringLiteral("Meno súboru zálohy obsahuje neplatné znaky!");
 inline const QString kNoPassword = QStringLiteral("Chýba heslo pre zašifrovanie súborov! ");
+// New: the backup page's password checks when the page is left (a short
+// password has the result text of code 14), the confirmation field's caption
+// and the password asked for when a set to read turns out to be encrypted.
+inline const QString kPasswordLong = QStringLiteral("Heslo môže mať najviac 65 znakov!");
+inline const QString kPasswordMismatch = QStringLiteral("Heslo a jeho potvrdenie sa nezhodujú!");
+inline const QString kPasswordConfirm = QStringLiteral("Potvrdenie hesla");
+inline const QString kPasswordAskCaption = QStringLiteral("Zašifrovaná záložná sada");
+inline const QString kPasswordAsk =
+    QStringLiteral("Záložná sada je zašifrovaná.\nZadajte heslo pre odšifrovanie:");
 inline const QString kBadDate = QStringLiteral("Neplatný dátum!");
 inline const QString kNoRestoreSet = QStringLiteral("Nie je vybraná záložná sada!");
 inline const QString kNoRestoreFiles = QStringLiteral("Nie sú vybrané súbory na obnovenie!");

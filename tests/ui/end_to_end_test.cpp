@@ -114,6 +114,7 @@ void EndToEndTest::BackupVerifyRestoreTwoFiles() {
   Control<QRadioButton>(&form, QStringLiteral("BackupCompressionGroup2"))->click();
   Control<QCheckBox>(&form, QStringLiteral("BackupUseEncryptionCheck"))->click();
   Control<QLineEdit>(&form, QStringLiteral("BackupPasswordEdit"))->setText(password);
+  Control<QLineEdit>(&form, QStringLiteral("BackupPasswordConfirmEdit"))->setText(password);
   {
     TStatusWatch watch;
     Press(form, QStringLiteral("BackupHow"));

@@ -609,6 +609,85 @@ class StatusFormTest : public QObject {
     QVERIFY(!QFile::exists(back + src + "/b.bin"));  // not selected
   }
 
+  // An encrypted set read without a password: the window asks for it before
+  // any data are read; a wrong one, typed or given on the page, is reported
+  // as a wrong password, never as damaged data.
+  void encryptedSetAsksForItsPassword_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("onPage");
+    QTest::addColumn<QStringList>("typed");  // answers to the question; none left: cancelled
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("box");
+    const QString right = QString::fromUtf8("tajné heslo");
+    const QString wrong =
+        QString::fromUtf8("Nesprávne heslo - dáta zálohy sa ním nedajú dešifrovať");
+    QTest::newRow("verify, asked, right") << 2 << QString() << QStringList{right} << 1 << 0
+                                          << QString::fromUtf8("Kontrola dát je ukončená.");
+    QTest::newRow("restore, asked, right") << 1 << QString() << QStringList{right} << 1 << 0
+                                           << QString::fromUtf8("Obnova dát je ukončená.");
+    QTest::newRow("verify, asked, cancelled")
+        << 2 << QString() << QStringList{} << 1 << 14
+        << QString::fromUtf8("Kontrola dát bola prerušená.\n\nChýba heslo pre dešifrovanie");
+    QTest::newRow("restore, asked, cancelled")
+        << 1 << QString() << QStringList{} << 1 << 14
+        << QString::fromUtf8("Obnova dát bola prerušená.\n\nChýba heslo na dešifrovanie");
+    QTest::newRow("verify, asked, wrong")
+        << 2 << QString() << QStringList{"zlé heslo!"} << 1 << 14
+        << QString::fromUtf8("Kontrola dát bola prerušená.\n\n") + wrong;
+    QTest::newRow("verify, wrong on the page")
+        << 2 << QStringLiteral("zle heslo") << QStringList{} << 0 << 14
+        << QString::fromUtf8("Kontrola dát bola prerušená.\n\n") + wrong;
+    QTest::newRow("restore, wrong on the page")
+        << 1 << QStringLiteral("zle heslo") << QStringList{} << 0 << 14
+        << QString::fromUtf8("Obnova dát bola prerušená.\n\n") + wrong;
+  }
+
+  void encryptedSetAsksForItsPassword() {
+    QFETCH(int, kind);
+    QFETCH(QString, onPage);
+    QFETCH(QStringList, typed);
+    QFETCH(int, code);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_');
+    const QString src = work_.path() + "/enc-src-" + tag;
+    const QString dst = work_.path() + "/enc-dst-" + tag;
+    WriteBytes(src + "/a.txt", QByteArray(40000, 'a'));
+    WriteBytes(src + "/b.bin", Noise(70000, 9));
+    {
+      vx::TWizardPages pages = BackupOf(src, dst);
+      pages.Backup.Encryption = true;
+      pages.Backup.Password = "tajné heslo";
+      TBoxScript boxes;
+      TStatusForm backup(&main_, 0, pages);
+      RunToEnd(backup);
+      QCOMPARE(backup.ResultCode(), 0);
+    }
+    vx::TWizardPages pages;
+    pages.Verify.SetFile = (dst + "/Backup.001").toStdString();
+    pages.Verify.Password = onPage.toStdString();
+    pages.Restore.SetFile = pages.Verify.SetFile;
+    pages.Restore.Password = pages.Verify.Password;
+    pages.Restore.Selection = {(src + "/a.txt").toStdString(), (src + "/b.bin").toStdString()};
+    pages.Restore.Location = (work_.path() + "/enc-back-" + tag).toStdString();
+    TBoxScript boxes;
+    for (const QString& t : typed) boxes.passwords.push_back(t);
+    TStatusForm form(&main_, kind, pages);
+    RunToEnd(form);
+    QCOMPARE(form.ResultCode(), code);
+    QTEST(int(boxes.passwordAsks.size()), "asked");
+    if (!boxes.passwordAsks.empty()) {
+      QCOMPARE(boxes.passwordAsks[0].Caption, QString::fromUtf8("Zašifrovaná záložná sada"));
+      QCOMPARE(boxes.passwordAsks[0].Text,
+               QString::fromUtf8("Záložná sada je zašifrovaná.\nZadajte heslo pre odšifrovanie:"));
+    }
+    QTEST(boxes.shown.back().Text, "box");
+    if (kind == 1 && code == 0) {
+      QFile restored(QString::fromStdString(pages.Restore.Location) + src + "/b.bin");
+      QVERIFY(restored.open(QIODevice::ReadOnly));
+      QCOMPARE(restored.readAll(), Noise(70000, 9));
+    }
+  }
+
   void aDateThatDoesNotConvertFailsTheRun() {
     vx::TWizardPages pages = BackupOf(work_.path() + "/none", work_.path() + "/none-dst");
     pages.Backup.Mode = 3;
