@@ -529,10 +529,13 @@ void TStatusForm::FinishOperation() {
           ? PartialBackupText(vaultix_->NotTakenCount())
           : Text(head) + Text(!finished || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
   if (finished && !abortRequested_) {
-    // Files left out never count as read: the last report may stand at 2 %.
+    // Files left out never count as read: the last report may stand at 2 %,
+    // with their bytes and an hour still to go.
     lastPercent_ = 100;
     progressBar_->setValue(100);
     percentLabel_->setText(QStringLiteral("100%"));
+    bytesRemainingLabel_->setText(Q(FormatSize64(0)));
+    timeRemainingLabel_->setText(FormatClock(0.0));
   }
   SetStatus(text);
   if (partial) {

@@ -562,12 +562,23 @@ class StatusFormTest : public QObject {
       inner(dir, r);
       for (int i = 0; i < removed; ++i) QFile::remove(src + "/gone" + QString::number(i) + ".bin");
     };
-    RunToEnd(form);
+    const bool picture = removed == 3;
+    RunToEnd(form, [&] {
+      if (picture) SavePicture(form, "status-window-partial");
+    });
+    if (picture) {
+      QMessageBox box(QMessageBox::Warning, boxes.shown.back().Caption, boxes.shown.back().Text,
+                      QMessageBox::Ok, &form);
+      box.adjustSize();
+      SavePicture(box, "status-box-partial");
+    }
     QCOMPARE(form.ResultCode(), 16);
     QCOMPARE(form.StatusText(), end);
     QCOMPARE(boxes.shown.back().Text, end + QString::fromUtf8("\n\nPodrobnosti sú v logu."));
     QCOMPARE(int(boxes.shown.back().Icon), int(TBoxIcon::Warning));
     QCOMPARE(Label(form, "PercentLabel"), QStringLiteral("100%"));
+    QCOMPARE(Label(form, "BytesRemainingLabel"), QStringLiteral("     0"));
+    QCOMPARE(Label(form, "TimeRemainingLabel"), QStringLiteral("00:00:00"));
   }
 
   // Verify and restore of a set written here, through their pages.
