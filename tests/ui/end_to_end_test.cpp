@@ -127,17 +127,20 @@ void EndToEndTest::BackupVerifyRestoreTwoFiles() {
   // The data are packed and enciphered: no source text shows in the set.
   QVERIFY(!ReadBytes(set).contains(Content(50000, 1).left(64)));
 
-  // Verify from the Kontrola tab.
+  // Verify from the Kontrola tab, the password left empty: the encrypted set
+  // asks for it.
   form.SetActiveTab(TMainForm::VerifyTab);
   Control<QLineEdit>(&form, QStringLiteral("VerifySetEdit"))->setText(set);
-  Control<QLineEdit>(&form, QStringLiteral("VerifyPasswordEdit"))->setText(password);
   Press(form, QStringLiteral("VerifyHow"));
   {
+    boxes.passwords = {password};
     TStatusWatch watch;
     Press(form, QStringLiteral("VerifyHow"));
     QVERIFY(watch.run.seen);
     QCOMPARE(watch.run.result, 0);
     QCOMPARE(watch.run.status, QStringLiteral("Kontrola dát je ukončená."));
+    QCOMPARE(boxes.passwordAsks.size(), std::size_t{1});
+    QVERIFY(boxes.passwords.empty());
   }
 
   // Restore two ticked files from the Obnova tab into another folder.
