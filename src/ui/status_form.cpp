@@ -21,7 +21,6 @@
 #include <limits>
 #include <optional>
 
-#include "archive/errors.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
 #include "platform/hooks.h"
@@ -35,6 +34,9 @@
 namespace vx::ui {
 
 namespace {
+
+// The engine's code for a password that is missing, too short or wrong.
+constexpr int kWrongPasswordCode = 14;
 
 struct TBarSteps {
   int value;
@@ -546,7 +548,7 @@ void TStatusForm::FinishOperation() {
   } else if (resultCode_ == kPartialCode) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Warning, BB_Ok);
-  } else if (resultCode_ == EVX_WrongPassword::kCode && operationKind_ != 0 &&
+  } else if (resultCode_ == kWrongPasswordCode && operationKind_ != 0 &&
              !vaultix_->LastFailure().empty()) {
     // Reading: no password, or one the set's data do not decode with; the
     // result text of 14 speaks of a backup password's length.
