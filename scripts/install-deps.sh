@@ -50,11 +50,41 @@ if ((list)); then
   exit 0
 fi
 
+# The desktop program's tests run under the Slovak locale as well as C, and the
+# screenshots are taken in it; English is the other language offered.
+generate_locales() {
+  [[ " ${groups[*]} " == *" test "* ]] || return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  wanted_locales=(sk_SK.UTF-8 en_US.UTF-8)
+  have_locales=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+  to_generate=()
+  for l in "${wanted_locales[@]}"; do
+    short=$(printf '%s' "$l" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+    grep -qx "$short" <<<"$have_locales" || to_generate+=("$l")
+  done
+  if ((${#to_generate[@]})); then
+    echo "generating locales: ${to_generate[*]}"
+    for l in "${to_generate[@]}"; do
+      # Uncomment the line when it is there, add it when it is not.
+      if grep -Eq "^#? *${l//./\\.} UTF-8" /etc/locale.gen; then
+        "${sudo[@]}" sed -i -E "s/^# *(${l//./\\.} UTF-8)/\\1/" /etc/locale.gen
+      else
+        echo "$l UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+      fi
+    done
+    "${sudo[@]}" locale-gen >/dev/null
+  fi
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-((${#missing[@]})) || exit 0
+if ((${#missing[@]} == 0)); then
+  generate_locales
+  exit 0
+fi
 
 echo "installing: ${missing[*]}"
 sudo_cmd=()
@@ -89,3 +119,4 @@ for server in "${servers[@]}"; do
     "${sudo_cmd[@]}" update-rc.d "$server" disable >/dev/null 2>&1 || true
   fi
 done
+generate_locales

@@ -119,6 +119,8 @@ void TOperationFrame::StartBlockReports(TExtBackupStatistic& stat) {
 }
 
 void TOperationFrame::FileStarts(const TDirRecord& record) {
+  blocksOfFile_ = 0;
+  fileSize_ = record.fullSize;
   if (stat_ == nullptr) return;
   stat_->CurrentFile = record.path;
   stat_->CurrentFileSize = record.fullSize;
@@ -127,11 +129,20 @@ void TOperationFrame::FileStarts(const TDirRecord& record) {
 void TOperationFrame::BlockRead() {
   if (stat_ == nullptr) return;
   ++blocksSinceReport_;
+  ++blocksOfFile_;
   const std::uint64_t now = TickCountMs();
   if (blocksSinceReport_ < kBlocksPerReport && now - lastReportTick_ < kReportIntervalMs) return;
   blocksSinceReport_ = 0;
   lastReportTick_ = now;
-  Report(*stat_);
+  TExtBackupStatistic partial = *stat_;
+  partial.BytesWritten += std::min(blocksOfFile_ * static_cast<std::int64_t>(kBlockSize),
+                                   std::max<std::int64_t>(fileSize_, 0));
+  if (partial.TotalBytes > 0) {
+    partial.PercentDone = static_cast<std::int32_t>(
+        std::min<long>(100, std::lround(static_cast<double>(partial.BytesWritten) * 100.0 /
+                                        static_cast<double>(partial.TotalBytes))));
+  }
+  Report(partial);
 }
 
 void TOperationFrame::FileRead(const TDirRecord& record, std::int64_t bytes) {

@@ -85,6 +85,9 @@ class TOperationFrame {
   // After each data block: every kBlocksPerReport blocks or
   // kReportIntervalMs the statistics go out again, so that a stop request
   // ends the run at the next block instead of at the end of a big file.
+  // Such a report counts the current file's blocks so far (kBlockSize bytes
+  // each, at most its size) as done, so that the bytes and the percentage
+  // move during a big file; FileRead then counts the file's real size.
   void BlockRead();
   // After each file a reading operation treats: counts it as done and
   // reports progress.  bytes: what its data held (-1: not known, the
@@ -117,6 +120,8 @@ class TOperationFrame {
   std::string failure_;
   TExtBackupStatistic* stat_ = nullptr;
   int blocksSinceReport_ = 0;
+  std::int64_t blocksOfFile_ = 0;  // data blocks of the current file read so far
+  std::int64_t fileSize_ = 0;      // the current file's size in the directory
   std::uint64_t lastReportTick_ = 0;
   std::uint64_t refusedThreads_ = 0;  // refused starts when the run began
   bool threadsNoted_ = false;

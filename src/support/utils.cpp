@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -149,11 +150,16 @@ std::string FormatFloat(int width, int precision, double value) {
     const bool negative = std::signbit(value);
     // The exact decimal expansion of the double, then rounded on the digits
     // with halves going away from zero (printf would round them to even).
-    // 309 integer digits at most, a point and 100 fraction digits.
+    // 309 integer digits at most, a point and 100 fraction digits.  to_chars
+    // ignores the process's locale: the desktop toolkit sets LC_NUMERIC to
+    // the user's, where printf would write a comma.
     std::vector<char> buf(512);
-    const int n = std::snprintf(buf.data(), buf.size(), "%.*f", precision + 40, std::fabs(value));
-    std::string digits(buf.data(), static_cast<std::size_t>(n > 0 ? n : 0));
+    const std::to_chars_result r =
+        std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value),
+                      std::chars_format::fixed, precision + 40);
+    const std::string digits(buf.data(), r.ec == std::errc{} ? r.ptr : buf.data());
     const std::size_t point = digits.find('.');
+    if (point == std::string::npos) return FormatFloat(width, precision, 0.0);
     std::string intPart = digits.substr(0, point);
     std::string frac = digits.substr(point + 1);
     const bool roundUp = frac[static_cast<std::size_t>(precision)] >= '5';
@@ -174,7 +180,7 @@ std::string FormatFloat(int width, int precision, double value) {
     const std::size_t intLen = kept.size() - static_cast<std::size_t>(precision);
     out = kept.substr(0, intLen);
     if (precision > 0) {
-      out += DecimalSeparator();
+      out += '.';  // the same text in every locale, on screen and in logs
       out += kept.substr(intLen);
     }
     if (negative && kept.find_first_not_of('0') != std::string::npos) out.insert(out.begin(), '-');

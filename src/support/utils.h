@@ -37,8 +37,9 @@ std::uint32_t CalcFileCRC(const std::string& fileName);
 // Human-readable sizes, exactly as the status display and the log show them.
 std::string FormatSize(std::int32_t value);
 std::string FormatSize64(std::int64_t value);
-// printf-style "%W.Pf" with halves rounded away from zero and the locale's
-// decimal separator.
+// printf-style "%W.Pf" with halves rounded away from zero and a point as the
+// decimal separator, whatever the process's or the user's locale: a size or a
+// ratio reads the same on screen, in a log and in a script's output.
 std::string FormatFloat(int width, int precision, double value);
 // The decimal separator of the user's locale (LC_NUMERIC).
 char DecimalSeparator();

@@ -273,6 +273,7 @@ bool TMainForm::ValidatePage(const QString& page) {
       Fail(backupPassword_, text::kNoPassword);
       return false;
     }
+    if (backupPassword_->isEnabled() && !CheckBackupPassword(password)) return false;
     if (backupMode_->ItemIndex() == 3) {
       // The date is read exactly as the operation will read it.
       try {
@@ -402,8 +403,10 @@ void TMainForm::RestoreToOriginalCheckClick() {
 
 void TMainForm::BackupUseEncryptionCheckClick() {
   const bool on = backupEncrypt_->isChecked();
-  backupPassword_->setEnabled(on);
-  SetGreyed(backupPassword_, !on);
+  for (QLineEdit* e : {backupPassword_, backupPasswordConfirm_}) {
+    e->setEnabled(on);
+    SetGreyed(e, !on);
+  }
 }
 
 void TMainForm::BackupModeGroupClick() {
@@ -543,6 +546,7 @@ void TMainForm::WriteBackupPage(const TBackupPage& p) {
   backupLog_->setChecked(p.CreateLog);
   backupKeepFlags_->setChecked(p.KeepArchiveFlags);
   backupPassword_->setText(QString::fromStdString(p.Password));
+  backupPasswordConfirm_->setText(backupPassword_->text());  // a saved job's password is confirmed
   backupComment_->setText(QString::fromStdString(p.Comment));
   // The controls that depend on those just set.
   BackupToTapeCheckClick();

@@ -125,6 +125,7 @@ class TMainForm : public QMainWindow {
   void ApplicationActivated();
   void Timer1Timer();
   void Fail(QWidget* focus, const QString& message);
+  bool CheckBackupPassword(const QString& password);
 
   // Window-level controls.
   QTabWidget* mainPage_ = nullptr;
@@ -159,6 +160,7 @@ class TMainForm : public QMainWindow {
   QCheckBox* backupLog_ = nullptr;
   QCheckBox* backupKeepFlags_ = nullptr;
   QLineEdit* backupPassword_ = nullptr;
+  QLineEdit* backupPasswordConfirm_ = nullptr;  // typed again, compared when the page is left
   QLineEdit* backupComment_ = nullptr;
 
   // Restore pages.

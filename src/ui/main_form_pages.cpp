@@ -20,6 +20,7 @@
 #include "ui/main_form.h"
 #include "ui/main_form_util.h"
 #include "ui/restore_tree.h"
+#include "ui/texts.h"
 
 namespace vx::ui {
 namespace {
@@ -287,6 +288,8 @@ QWidget* TMainForm::BuildBackupHow() {
   for (int i = 0; i < 8; ++i) sg->addWidget(checks[i], i % 4, i / 4);
   backupPassword_ = MaskedEdit(page, "BackupPasswordEdit");
   backupPassword_->setEnabled(false);
+  backupPasswordConfirm_ = MaskedEdit(page, "BackupPasswordConfirmEdit");
+  backupPasswordConfirm_->setEnabled(false);
   backupComment_ = Edit(page, "BackupCommentEdit");
   backupComment_->setMaxLength(255);
 
@@ -300,6 +303,8 @@ QWidget* TMainForm::BuildBackupHow() {
   auto* pw = new QHBoxLayout;
   pw->addWidget(Caption(page, QStringLiteral("Heslo pre zašifrovanie"), backupPassword_));
   pw->addWidget(backupPassword_);
+  pw->addWidget(Caption(page, text::kPasswordConfirm, backupPasswordConfirm_));
+  pw->addWidget(backupPasswordConfirm_);
   grid->addLayout(pw, 2, 0, 1, 2);
   auto* cm = new QHBoxLayout;
   cm->addWidget(Caption(page, QStringLiteral("Komentár"), backupComment_));
@@ -554,6 +559,7 @@ void TMainForm::SetTabOrders() {
                                  backupLog_,
                                  backupKeepFlags_,
                                  backupPassword_,
+                                 backupPasswordConfirm_,
                                  backupComment_,
                                  restoreSet_,
                                  restoreSetButton_,
@@ -579,6 +585,25 @@ void TMainForm::SetTabOrders() {
                                  previousButton_,
                                  nextButton_};
   for (int i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+// The backup page's password when the page is left: the lengths the backup
+// accepts (in bytes, as the engine counts them) and the same text typed twice.
+bool TMainForm::CheckBackupPassword(const QString& password) {
+  const std::size_t bytes = static_cast<std::size_t>(password.toUtf8().size());
+  if (bytes < vx::kMinPasswordBytes) {
+    Fail(backupPassword_, txt::Text(txt::kResult14));
+    return false;
+  }
+  if (bytes > vx::kMaxPasswordBytes) {
+    Fail(backupPassword_, text::kPasswordLong);
+    return false;
+  }
+  if (TrimText(backupPasswordConfirm_->text()) != password) {
+    Fail(backupPasswordConfirm_, text::kPasswordMismatch);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vx::ui

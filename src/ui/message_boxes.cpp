@@ -1,5 +1,7 @@
 #include "ui/message_boxes.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -48,6 +50,13 @@ class TRealBoxes final : public TMessageBoxes {
     if (r.Buttons & BB_Abort) return BB_Abort;
     return BB_Ok;
   }
+  std::optional<QString> AskPassword(const TPasswordRequest& r) override {
+    bool ok = false;
+    const QString typed =
+        QInputDialog::getText(r.Parent, r.Caption, r.Text, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return typed;
+  }
 };
 
 TRealBoxes realBoxes;
@@ -60,6 +69,10 @@ TBoxButton ShowBox(const TBoxRequest& request) { return current->Show(request); 
 TBoxButton ShowBox(QWidget* parent, const QString& caption, const QString& text, TBoxIcon icon,
                    int buttons) {
   return ShowBox(TBoxRequest{parent, caption, text, icon, buttons});
+}
+
+std::optional<QString> AskPassword(const TPasswordRequest& request) {
+  return current->AskPassword(request);
 }
 
 TMessageBoxes* SetMessageBoxes(TMessageBoxes* boxes) {

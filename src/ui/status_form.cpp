@@ -19,9 +19,11 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <optional>
 
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
+#include "platform/hooks.h"
 #include "platform/paths.h"
 #include "support/utils.h"
 #include "support/version.h"
@@ -32,6 +34,9 @@
 namespace vx::ui {
 
 namespace {
+
+// The engine's code for a password that is missing, too short or wrong.
+constexpr int kWrongPasswordCode = 14;
 
 struct TBarSteps {
   int value;
@@ -211,6 +216,7 @@ TStatusForm::TStatusForm(QWidget* mainWindow, int operationKind, TWizardPages pa
 }
 
 TStatusForm::~TStatusForm() {
+  if (started_ && !operationDone_) SetStopRequestHook(nullptr);
   if (mainWindow_) mainWindow_->show();
 }
 
@@ -277,14 +283,25 @@ void TStatusForm::AttachEvents() {
   e.OnResetAttributes = [this](const TExtBackupStatistic& s, bool& cancel) {
     ResetAttributes(s, cancel);
   };
-  e.OnNextBlock = [this](const std::string&, std::int64_t done, std::int64_t total) {
+  e.OnNextBlock = [this](const std::string& file, std::int64_t done, std::int64_t total) {
     const TBarSteps steps = FileBarSteps(done, total);
     fileProgressBar_->setMinimum(0);
     fileProgressBar_->setMaximum(steps.maximum);
     fileProgressBar_->setValue(steps.value);
+    ShowBlockProgress(file, done);
     QCoreApplication::processEvents();
   };
   e.OnNextDisk = [this](int diskNo, TReaction& r) { AskForMedium(diskNo, r); };
+  // A set whose header says it is encrypted, read without a password: the
+  // password is asked for before any data are read.  Cancelled, the run ends
+  // as one without a password (14).
+  e.OnPasswordNeeded = [this](std::string& key) {
+    const std::optional<QString> typed =
+        AskPassword({this, text::kPasswordAskCaption, text::kPasswordAsk});
+    if (!typed || typed->isEmpty()) return false;
+    key = typed->toStdString();
+    return true;
+  };
   e.OnCantOpenFile = [this](const std::string& f, TReaction& r) {
     AskFile(txt::kCantOpenFile, f, r);
   };
@@ -306,6 +323,10 @@ void TStatusForm::Run() {
   abortRequested_ = false;
   operationDone_ = false;
   startTime_ = Now();
+  lastStat_ = TExtBackupStatistic{};
+  // The engine asks at every data block whether to stop: "Prerušiť" ends a
+  // large file within a block, not at its end.
+  SetStopRequestHook([this] { return abortRequested_; });
   switch (operationKind_) {
     case 1:
       caption_ = Text(txt::kStatusRestoreCaption);
@@ -385,6 +406,39 @@ void TStatusForm::ShowFileAndTitle(const TExtBackupStatistic& s, bool& cancel) {
 }
 
 void TStatusForm::ShowProgress(const TExtBackupStatistic& s, bool& cancel) {
+  lastStat_ = s;
+  ShowCounters(s);
+  const double ratio = s.BytesWritten != 0
+                           ? static_cast<double>(s.BytesRead) / static_cast<double>(s.BytesWritten)
+                           : 0.0;
+  compressionLabel_->setText(QStringLiteral("1:") + Q(FormatFloat(3, 1, ratio)));
+  ShowFileAndTitle(s, cancel);
+}
+
+// A backup reports its statistics after each file; within a file each block
+// moves the counters on from the last report by the bytes of the file read
+// so far.  The ratio waits for the file's end: the bytes written are not
+// known before.
+void TStatusForm::ShowBlockProgress(const std::string& file, std::int64_t doneOfFile) {
+  if (operationKind_ != 0 || operationDone_) return;
+  TExtBackupStatistic s = lastStat_;
+  if (s.TotalBytes == 0) {
+    // Before the first file's end the total is the scan's.
+    for (const TDirRecord& r : vaultix_->FileList()) s.TotalBytes += r.fullSize;
+  }
+  s.BytesRead += std::max<std::int64_t>(doneOfFile, 0);
+  if (s.TotalBytes > 0) {
+    const double percent =
+        static_cast<double>(s.BytesRead) * 100.0 / static_cast<double>(s.TotalBytes);
+    s.PercentDone = static_cast<std::int32_t>(std::clamp(std::nearbyint(percent), 0.0, 100.0));
+  }
+  s.CurrentFile = file;
+  ShowCounters(s);
+  bool cancel = false;  // the stop request reaches the engine through its hook
+  ShowFileAndTitle(s, cancel);
+}
+
+void TStatusForm::ShowCounters(const TExtBackupStatistic& s) {
   const std::int64_t processed = operationKind_ == 1 ? s.BytesWritten : s.BytesRead;
   bytesProcessedLabel_->setText(Q(FormatSize64(processed)));
   std::int64_t remaining = s.TotalBytes - processed;
@@ -404,11 +458,6 @@ void TStatusForm::ShowProgress(const TExtBackupStatistic& s, bool& cancel) {
   } else {
     speedLabel_->setText(QStringLiteral("0/min"));
   }
-  const double ratio = s.BytesWritten != 0
-                           ? static_cast<double>(s.BytesRead) / static_cast<double>(s.BytesWritten)
-                           : 0.0;
-  compressionLabel_->setText(QStringLiteral("1:") + Q(FormatFloat(3, 1, ratio)));
-  ShowFileAndTitle(s, cancel);
 }
 
 void TStatusForm::ResetAttributes(const TExtBackupStatistic& s, bool& cancel) {
@@ -451,7 +500,18 @@ void TStatusForm::AskFile(const char* question, const std::string& fileName, TRe
   }
 }
 
+// "Záloha dát je ukončená, 3 položky neboli zálohované.": the count with
+// the Slovak plural of its number.
+static QString PartialBackupText(int notTaken) {
+  const int n = std::max(notTaken, 0);
+  const char* tail = n == 1             ? txt::kNotTakenOne
+                     : n >= 2 && n <= 4 ? txt::kNotTakenFew
+                                        : txt::kNotTakenMany;
+  return Text(txt::kEndPartialHead) + QString::number(n) + Text(tail);
+}
+
 void TStatusForm::FinishOperation() {
+  SetStopRequestHook(nullptr);
   if (vaultix_->LogFileMode != LFM_NoLog && FileExists(vaultix_->LogFileName)) {
     viewLogButton_->show();
     viewLogButton_->setEnabled(true);
@@ -465,12 +525,35 @@ void TStatusForm::FinishOperation() {
                                            : txt::kEndBackup;
   // A run that left some items out has finished all the same.
   const bool finished = resultCode_ == 0 || resultCode_ == kPartialCode;
+  const bool partial = resultCode_ == kPartialCode && !abortRequested_;
   const QString text =
-      Text(head) + Text(!finished || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
+      partial && operationKind_ == 0
+          ? PartialBackupText(vaultix_->NotTakenCount())
+          : Text(head) + Text(!finished || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
+  if (finished && !abortRequested_) {
+    // Files left out never count as read: the last report may stand at 2 %,
+    // with their bytes and an hour still to go.
+    lastPercent_ = 100;
+    progressBar_->setValue(100);
+    percentLabel_->setText(QStringLiteral("100%"));
+    bytesRemainingLabel_->setText(Q(FormatSize64(0)));
+    timeRemainingLabel_->setText(FormatClock(0.0));
+  }
   SetStatus(text);
-  if (resultCode_ == kPartialCode) {
+  if (partial) {
+    ShowBox(this, caption_,
+            text + QStringLiteral("\n\n") +
+                (operationKind_ == 0 ? Text(txt::kPartialDetails) : ResultMessage(resultCode_)),
+            TBoxIcon::Warning, BB_Ok);
+  } else if (resultCode_ == kPartialCode) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Warning, BB_Ok);
+  } else if (resultCode_ == kWrongPasswordCode && operationKind_ != 0 &&
+             !vaultix_->LastFailure().empty()) {
+    // Reading: no password, or one the set's data do not decode with; the
+    // result text of 14 speaks of a backup password's length.
+    ShowBox(this, caption_, text + QStringLiteral("\n\n") + Q(vaultix_->LastFailure()),
+            TBoxIcon::Stop, BB_Ok);
   } else if (resultCode_ != 0) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Stop, BB_Ok);

@@ -73,6 +73,8 @@ class TStatusForm : public QDialog {
   void AttachEvents();
   void ResetAttributes(const TExtBackupStatistic& stat, bool& cancel);
   void ShowFileAndTitle(const TExtBackupStatistic& stat, bool& cancel);
+  void ShowCounters(const TExtBackupStatistic& stat);
+  void ShowBlockProgress(const std::string& file, std::int64_t doneOfFile);
   void AskForMedium(int diskNo, TReaction& reaction);
   void AskFile(const char* question, const std::string& fileName, TReaction& reaction);
   void SetStatus(const QString& text);
@@ -90,6 +92,7 @@ class TStatusForm : public QDialog {
   int resultCode_ = 0;
   double startTime_ = 0.0;
   int lastPercent_ = 0;
+  TExtBackupStatistic lastStat_;  // the engine's last statistics report of this run
   bool started_ = false;
   bool abortRequested_ = false;
   bool operationDone_ = false;

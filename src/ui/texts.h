@@ -41,6 +41,14 @@ inline constexpr char kEndRestore[] = "Obnova dát ";
 inline constexpr char kEndVerify[] = "Kontrola dát ";
 inline constexpr char kEndAborted[] = "bola prerušená.";
 inline constexpr char kEndDone[] = "je ukončená.";
+// New: a backup that finished without some items of its selection says how
+// many, "Záloha dát je ukončená, 3 položky neboli zálohované.", with the
+// plural of the number (1; 2 to 4; 0 and 5 on), then where to read more.
+inline constexpr char kEndPartialHead[] = "Záloha dát je ukončená, ";
+inline constexpr char kNotTakenOne[] = " položka nebola zálohovaná.";
+inline constexpr char kNotTakenFew[] = " položky neboli zálohované.";
+inline constexpr char kNotTakenMany[] = " položiek nebolo zálohovaných.";
+inline constexpr char kPartialDetails[] = "Podrobnosti sú v logu.";
 
 // Status window: questions.
 inline constexpr char kAbortQuestion[] = "Kliknutím na Áno potvrdíte prerušenie operácie.";
@@ -116,6 +124,15 @@ inline const QString kNoLocation = QStringLiteral("Chýba nastavenie miesta pre 
 inline const QString kNoBaseName = QStringLiteral("Meno súboru zálohy nie je vyplnené!");
 inline const QString kBadBaseName = QStringLiteral("Meno súboru zálohy obsahuje neplatné znaky!");
 inline const QString kNoPassword = QStringLiteral("Chýba heslo pre zašifrovanie súborov! ");
+// New: the backup page's password checks when the page is left (a short
+// password has the result text of code 14), the confirmation field's caption
+// and the password asked for when a set to read turns out to be encrypted.
+inline const QString kPasswordLong = QStringLiteral("Heslo môže mať najviac 65 znakov!");
+inline const QString kPasswordMismatch = QStringLiteral("Heslo a jeho potvrdenie sa nezhodujú!");
+inline const QString kPasswordConfirm = QStringLiteral("Potvrdenie hesla");
+inline const QString kPasswordAskCaption = QStringLiteral("Zašifrovaná záložná sada");
+inline const QString kPasswordAsk =
+    QStringLiteral("Záložná sada je zašifrovaná.\nZadajte heslo pre odšifrovanie:");
 inline const QString kBadDate = QStringLiteral("Neplatný dátum!");
 inline const QString kNoRestoreSet = QStringLiteral("Nie je vybraná záložná sada!");
 inline const QString kNoRestoreFiles = QStringLiteral("Nie sú vybrané súbory na obnovenie!");

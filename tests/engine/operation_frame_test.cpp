@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "archive/errors.h"
 #include "engine/read_set.h"
@@ -106,6 +108,67 @@ TEST(OperationFrame, CancelFromTheStatisticsEndsTheRunAsAnAbortion) {
   EXPECT_EQ(frame.Failure(), "Prerušené užívateľom");
   EXPECT_EQ(stat.FilesDone, 1);
   EXPECT_EQ(stat.PercentDone, 100);  // nothing to read: all is done
+}
+
+// During one big file of a reading run the reports between blocks count
+// the file's blocks so far: the bytes and the percentage move before the
+// file's end, and a cancel given there ends the run inside the file.
+TEST(OperationFrame, ReportsBetweenBlocksCountTheFileSoFar) {
+  constexpr std::int64_t kBlock = 32768;
+  constexpr int kBlocks = 100;
+  struct TCase {
+    int cancelAtReport;  // 0: never
+  };
+  for (const TCase c : {TCase{0}, TCase{2}}) {
+    TVaultrex engine;
+    engine.UseExtStatistic = true;
+    std::vector<TExtBackupStatistic> reports;
+    engine.OnExtStatistic = [&](const TExtBackupStatistic& s, bool& cancel) {
+      reports.push_back(s);
+      cancel = static_cast<int>(reports.size()) == c.cancelAtReport;
+    };
+    static constexpr int kAbortOnly[] = {12};
+    TOperationFrame frame(engine, {kAbortOnly});
+    TExtBackupStatistic stat;
+    TDirRecord small, big;
+    small.path = "/small";
+    small.fullSize = 1000;
+    big.path = "/big";
+    big.fullSize = kBlocks * kBlock - 5;  // the last block is not full
+    TOperationFrame::ResetStatistic(stat, small.fullSize + big.fullSize);
+    int blocksRead = 0;
+    const int code = frame.Run([&] {
+      frame.StartBlockReports(stat);
+      frame.FileStarts(small);
+      frame.FileRead(small);
+      frame.FileStarts(big);
+      for (int i = 0; i < kBlocks; ++i, ++blocksRead) frame.BlockRead();
+      frame.FileRead(big);
+    });
+    SCOPED_TRACE(c.cancelAtReport);
+    // Every 32 blocks at least, more often when a quarter second passes.
+    ASSERT_GE(reports.size(), c.cancelAtReport ? 2u : 5u);
+    std::int64_t last = small.fullSize;
+    for (std::size_t i = 1; i + (c.cancelAtReport ? 0 : 1) < reports.size(); ++i) {
+      const TExtBackupStatistic& r = reports[i];
+      const std::int64_t ofBig = r.BytesWritten - small.fullSize;
+      EXPECT_GT(r.BytesWritten, last);
+      EXPECT_EQ(ofBig % kBlock, 0);
+      EXPECT_LT(ofBig, big.fullSize);
+      EXPECT_EQ(r.PercentDone, std::lround(static_cast<double>(r.BytesWritten) * 100.0 /
+                                           static_cast<double>(stat.TotalBytes)));
+      EXPECT_EQ(r.CurrentFile, "/big");
+      last = r.BytesWritten;
+    }
+    if (c.cancelAtReport) {
+      EXPECT_EQ(code, 12);
+      EXPECT_LE(blocksRead, 2 * 32);
+    } else {
+      EXPECT_EQ(code, 0);
+      EXPECT_EQ(reports.back().BytesWritten, small.fullSize + big.fullSize);
+      EXPECT_EQ(reports.back().PercentDone, 100);
+    }
+  }
 }
 
 struct TSettingsCase {

@@ -59,11 +59,13 @@ class SlovakLocale : public ::testing::Test {
   TScopedEnv locPath{"LOCPATH", dir.path()};
 };
 
-TEST_F(SlovakLocale, DatesTimesAndDecimalsFollowTheUsersLocale) {
+// Dates follow the user's locale; sizes keep the decimal point, so that they
+// read the same in every locale, in logs and in scripts' output.
+TEST_F(SlovakLocale, DatesTimesFollowTheUsersLocaleSizesDoNot) {
   TScopedEnv lcAll("LC_ALL", "sk_SK.UTF-8");
   EXPECT_EQ(DecimalSeparator(), ',');
-  EXPECT_EQ(FormatSize(2304), "   2,3k");
-  EXPECT_EQ(FormatSize64(3145728), "   3,0 M");
+  EXPECT_EQ(FormatSize(2304), "   2.3k");
+  EXPECT_EQ(FormatSize64(3145728), "   3.0 M");
   EXPECT_EQ(DateSeparator(), '.');
   EXPECT_EQ(TimeSeparator(), ':');
   EXPECT_EQ(FormatDateTimeStamp(At(2026, 2, 3, 4, 5, 6)), "2026.02.03 04:05:06");

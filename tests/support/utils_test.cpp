@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdint>
 #include <ios>
 #include <random>
@@ -75,6 +76,20 @@ TEST(FormatFloat, RoundsHalvesAwayFromZero) {
   EXPECT_EQ(FormatFloat(0, 0, -0.4), "0");       // no "-0"
   EXPECT_EQ(FormatFloat(8, 3, 3.14159), "   3.142");
   EXPECT_EQ(DecimalSeparator(), '.');  // tests run with LC_ALL=C
+}
+
+// A program with a window gets the user's LC_NUMERIC from its toolkit; in a
+// locale with a decimal comma the numbers must come out the same.
+TEST(FormatFloat, SameTextWhateverTheProcessNumericLocale) {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "sk_SK.UTF-8")) GTEST_SKIP() << "sk_SK.UTF-8 is not installed";
+  const std::string texts[] = {FormatFloat(6, 1, 0.25), FormatFloat(4, 1, 364.1),
+                               FormatSize64(200000), FormatSize(2304)};
+  std::setlocale(LC_NUMERIC, before.c_str());
+  EXPECT_EQ(texts[0], "   0.3");
+  EXPECT_EQ(texts[1], "364.1");
+  EXPECT_EQ(texts[2], " 195.3 k");
+  EXPECT_EQ(texts[3], "   2.3k");
 }
 
 // A plain bitwise CRC register, independent of the zlib route.

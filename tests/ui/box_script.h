@@ -1,7 +1,10 @@
 #pragma once
 // Answers the desktop program's message boxes in tests: each box shown is
-// recorded, and answered with the next scripted button (or a default).
+// recorded, and answered with the next scripted button (or a default).  A
+// password question is answered with the next scripted password, or
+// cancelled when none is left.
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "ui/message_boxes.h"
@@ -28,7 +31,17 @@ class TBoxScript final : public TMessageBoxes {
     return b;
   }
 
+  std::optional<QString> AskPassword(const TPasswordRequest& request) override {
+    passwordAsks.push_back(request);
+    if (passwords.empty()) return std::nullopt;
+    const QString p = passwords.front();
+    passwords.pop_front();
+    return p;
+  }
+
   std::vector<TBoxRequest> shown;
+  std::vector<TPasswordRequest> passwordAsks;
+  std::deque<QString> passwords;
 
  private:
   TBoxButton fallback_;

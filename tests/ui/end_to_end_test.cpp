@@ -1,6 +1,7 @@
 // The wizard driven like a user would, with the real engine: back up a folder
 // (maximal compression, a password), verify the set, restore two ticked files
 // elsewhere and compare their bytes; abort a running backup.
+#include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 #include <functional>
 
+#include "engine/vaultrex.h"
 #include "support/version.h"
 #include "ui/main_form.h"
 #include "ui/restore_tree.h"
@@ -82,6 +84,9 @@ class EndToEndTest : public QObject {
   }
   void BackupVerifyRestoreTwoFiles();
   void AbortButtonStopsARunningBackup();
+  void JobWithoutEraseTargetKeepsTheFolder_data();
+  void JobWithoutEraseTargetKeepsTheFolder();
+  void AbortedRunAgainKeepsThePreviousSet();
 };
 
 void EndToEndTest::BackupVerifyRestoreTwoFiles() {
@@ -109,6 +114,7 @@ void EndToEndTest::BackupVerifyRestoreTwoFiles() {
   Control<QRadioButton>(&form, QStringLiteral("BackupCompressionGroup2"))->click();
   Control<QCheckBox>(&form, QStringLiteral("BackupUseEncryptionCheck"))->click();
   Control<QLineEdit>(&form, QStringLiteral("BackupPasswordEdit"))->setText(password);
+  Control<QLineEdit>(&form, QStringLiteral("BackupPasswordConfirmEdit"))->setText(password);
   {
     TStatusWatch watch;
     Press(form, QStringLiteral("BackupHow"));
@@ -121,17 +127,20 @@ void EndToEndTest::BackupVerifyRestoreTwoFiles() {
   // The data are packed and enciphered: no source text shows in the set.
   QVERIFY(!ReadBytes(set).contains(Content(50000, 1).left(64)));
 
-  // Verify from the Kontrola tab.
+  // Verify from the Kontrola tab, the password left empty: the encrypted set
+  // asks for it.
   form.SetActiveTab(TMainForm::VerifyTab);
   Control<QLineEdit>(&form, QStringLiteral("VerifySetEdit"))->setText(set);
-  Control<QLineEdit>(&form, QStringLiteral("VerifyPasswordEdit"))->setText(password);
   Press(form, QStringLiteral("VerifyHow"));
   {
+    boxes.passwords = {password};
     TStatusWatch watch;
     Press(form, QStringLiteral("VerifyHow"));
     QVERIFY(watch.run.seen);
     QCOMPARE(watch.run.result, 0);
     QCOMPARE(watch.run.status, QStringLiteral("Kontrola dát je ukončená."));
+    QCOMPARE(boxes.passwordAsks.size(), std::size_t{1});
+    QVERIFY(boxes.passwords.empty());
   }
 
   // Restore two ticked files from the Obnova tab into another folder.
@@ -207,6 +216,115 @@ void EndToEndTest::AbortButtonStopsARunningBackup() {
   QCOMPARE(boxes.shown.front().Buttons, BB_Yes | BB_No);
   // A backup that did not finish leaves no set behind.
   QVERIFY(!QFileInfo::exists(home.Home() + QStringLiteral("/zaloha/Backup.001")));
+}
+
+void EndToEndTest::JobWithoutEraseTargetKeepsTheFolder_data() {
+  QTest::addColumn<QString>("location");  // the job's Location line, "" for none
+  QTest::newRow("no location: the home folder") << QString();
+  QTest::newRow("a folder of its own") << QStringLiteral("zaloha/");
+}
+
+// A job file written by hand or by an older version may lack the key: it
+// never empties the folder the set goes to, which by default is home.  The
+// folder holds the user's files and an older set of another name, which an
+// erase step would take.
+void EndToEndTest::JobWithoutEraseTargetKeepsTheFolder() {
+  QFETCH(QString, location);
+  TPrivateHome home;
+  TBoxScript boxes;
+  TFileDialogScript dialogs;
+  const QString target =
+      home.Home() + QLatin1Char('/') + (location.isEmpty() ? QString() : location);
+  const QStringList foreign = {".bashrc", "dokumenty/list.odt", "praca.sqt", "Backup.txt"};
+  for (const QString& name : foreign)
+    WriteBytes(target + name, name.toUtf8() + QByteArrayLiteral(" patrí používateľovi\n"));
+  const QString source = home.Path(QStringLiteral("zdroj"));
+  WriteBytes(source + QStringLiteral("/a.txt"), Content(20000, 5));
+  const QString job = home.Path(QStringLiteral("ruka.sqt"));
+  for (const QByteArray& baseName : {QByteArrayLiteral("Stary"), QByteArrayLiteral("Backup")}) {
+    QByteArray text = "[ID]\nVelmora=1\n[Include]\nFiles0=" + source.toUtf8() +
+                      "/* /S\n[Where]\nBaseName=" + baseName + "\n";
+    if (!location.isEmpty()) text += "Location=" + target.toUtf8() + "\n";
+    text += "[How]\nMode=0\nCompression=1\nCreateLog=1\n";
+    WriteBytes(job, text);
+    TMainForm form;
+    form.show();
+    dialogs.answers = {job};
+    Control<QAction>(&form, QStringLiteral("FileOpen"))->trigger();
+    QVERIFY(!Control<QCheckBox>(&form, QStringLiteral("BackupEraseTargetCheck"))->isChecked());
+    Press(form, QStringLiteral("BackupExclude"));
+    Press(form, QStringLiteral("BackupWhere"));
+    QCOMPARE(Control<QLineEdit>(&form, QStringLiteral("BackupLocationEdit"))->text(), target);
+    Press(form, QStringLiteral("BackupHow"));
+    TStatusWatch watch;
+    Press(form, QStringLiteral("BackupHow"));
+    QVERIFY(watch.run.seen);
+    QCOMPARE(watch.run.result, 0);
+  }
+  QVERIFY(QFileInfo(target + QStringLiteral("Backup.001")).isFile());
+  QVERIFY(QFileInfo(target + QStringLiteral("Stary.001")).isFile());
+  for (const QString& name : foreign)
+    QCOMPARE(ReadBytes(target + name), name.toUtf8() + QByteArrayLiteral(" patrí používateľovi\n"));
+}
+
+// A second run of the same job, aborted in the middle of its data, leaves
+// the first set whole: it still verifies through the Kontrola tab.
+void EndToEndTest::AbortedRunAgainKeepsThePreviousSet() {
+  TPrivateHome home;
+  TBoxScript boxes;
+  TPathScript paths;
+  const QString source = home.Home() + QStringLiteral("/zdroj");
+  for (int i = 0; i < 6; ++i)
+    WriteBytes(source + QStringLiteral("/f%1.txt").arg(i), Content(400000, 20 + i));
+  const QString folder = home.Home() + QStringLiteral("/zaloha/");
+  QDir().mkpath(folder);
+  TMainForm form;
+  form.show();
+  paths.answers = {source + QStringLiteral("/* /S")};
+  form.AddEntry(Control<QTreeWidget>(&form, QStringLiteral("BackupIncludeTree")));
+  Press(form, QStringLiteral("BackupExclude"));
+  Press(form, QStringLiteral("BackupWhere"));
+  Control<QLineEdit>(&form, QStringLiteral("BackupLocationEdit"))->setText(folder);
+  Press(form, QStringLiteral("BackupHow"));
+  {
+    TStatusWatch watch;
+    Press(form, QStringLiteral("BackupHow"));
+    QCOMPARE(watch.run.result, 0);
+  }
+  const QString set = folder + QStringLiteral("Backup.001");
+  const QByteArray first = ReadBytes(set);
+  QVERIFY(!first.isEmpty());
+
+  // Again, with "Prerušiť" → "Áno" at the data's fifth block.
+  int blocks = 0;
+  {
+    TStatusWatch watch([&](TStatusForm& s) {
+      auto inner = s.Engine().OnNextBlock;
+      s.Engine().OnNextBlock = [&blocks, &boxes, &s, inner](const std::string& f, std::int64_t done,
+                                                            std::int64_t total) {
+        inner(f, done, total);
+        if (++blocks != 5) return;
+        boxes.Answer(BB_Yes);
+        Control<QPushButton>(&s, QStringLiteral("AbortButton"))->click();
+      };
+    });
+    Press(form, QStringLiteral("BackupHow"));
+    QVERIFY(watch.run.seen);
+    QCOMPARE(watch.run.result, 12);
+    QCOMPARE(watch.run.status, QStringLiteral("Záloha dát bola prerušená."));
+  }
+  QVERIFY(blocks >= 5);
+  QCOMPARE(ReadBytes(set), first);
+  QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"Backup.001"}));
+
+  form.SetActiveTab(TMainForm::VerifyTab);
+  Control<QLineEdit>(&form, QStringLiteral("VerifySetEdit"))->setText(set);
+  Press(form, QStringLiteral("VerifyHow"));
+  TStatusWatch watch;
+  Press(form, QStringLiteral("VerifyHow"));
+  QVERIFY(watch.run.seen);
+  QCOMPARE(watch.run.result, 0);
+  QCOMPARE(watch.run.status, QStringLiteral("Kontrola dát je ukončená."));
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -160,17 +160,50 @@ void WizardTest::PageChecks_data() {
       << "BackupHow" << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=  "} << L{}
       << false << text::kNoPassword << "BackupPasswordEdit";
   QTest::newRow("encryption with password")
-      << "BackupHow" << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajne"} << L{}
-      << true << ""
+      << "BackupHow"
+      << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajné heslo",
+                     "BackupPasswordConfirmEdit=tajné heslo"}
+      << L{} << true << ""
       << "";
+  QTest::newRow("password of 7 bytes")
+      << "BackupHow"
+      << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajneho",
+                     "BackupPasswordConfirmEdit=tajneho"}
+      << L{} << false << QString::fromUtf8("Heslo musí mať aspoň 8 znakov") << "BackupPasswordEdit";
+  QTest::newRow("password of 7 letters, 8 bytes")
+      << "BackupHow"
+      << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajného",
+                     "BackupPasswordConfirmEdit=tajného"}
+      << L{} << true << ""
+      << "";
+  QTest::newRow("password of 66 bytes")
+      << "BackupHow"
+      << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=" + QString(66, 'h'),
+                     "BackupPasswordConfirmEdit=" + QString(66, 'h')}
+      << L{} << false << QString::fromUtf8("Heslo môže mať najviac 65 znakov!")
+      << "BackupPasswordEdit";
+  QTest::newRow("confirmation differs")
+      << "BackupHow"
+      << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajné heslo",
+                     "BackupPasswordConfirmEdit=tajne heslo"}
+      << L{} << false << QString::fromUtf8("Heslo a jeho potvrdenie sa nezhodujú!")
+      << "BackupPasswordConfirmEdit";
+  QTest::newRow("confirmation empty")
+      << "BackupHow" << QStringList{"+BackupUseEncryptionCheck", "BackupPasswordEdit=tajné heslo"}
+      << L{} << false << QString::fromUtf8("Heslo a jeho potvrdenie sa nezhodujú!")
+      << "BackupPasswordConfirmEdit";
   QTest::newRow("date mode, date empty") << "BackupHow" << QStringList{"+BackupModeGroup3"} << L{}
                                          << false << text::kBadDate << "BackupSpecialDateEdit";
   QTest::newRow("date mode, no date")
       << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=zajtra"} << L{}
       << false << text::kBadDate << "BackupSpecialDateEdit";
+  // The suite runs in C and in sk_SK.UTF-8: the user's short date format.
+  const QString shortDate = qEnvironmentVariable("LC_ALL").startsWith(QLatin1String("sk_SK"))
+                                ? QStringLiteral("31.12.2026")
+                                : QStringLiteral("12/31/26");
   QTest::newRow("date mode, date in the short date format")
-      << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=12/31/26"} << L{}
-      << true << ""
+      << "BackupHow" << QStringList{"+BackupModeGroup3", "BackupSpecialDateEdit=" + shortDate}
+      << L{} << true << ""
       << "";
   QTest::newRow("restore set empty") << "RestoreFrom" << QStringList{"RestoreSetEdit=  "} << L{}
                                      << false << text::kNoRestoreSet << "RestoreSetEdit";
@@ -282,11 +315,13 @@ void WizardTest::DependentControls_data() {
       << QStringList{"RestoreLocationEdit", "RestoreLocationButton"}
       << QStringList{"RestoreLocationEdit"} << QStringList{};
   QTest::newRow("encryption on") << QStringList{"BackupUseEncryptionCheck"}
-                                 << QStringList{"BackupPasswordEdit"} << QStringList{}
-                                 << QStringList{} << QStringList{"BackupPasswordEdit"};
+                                 << QStringList{"BackupPasswordEdit", "BackupPasswordConfirmEdit"}
+                                 << QStringList{} << QStringList{}
+                                 << QStringList{"BackupPasswordEdit", "BackupPasswordConfirmEdit"};
   QTest::newRow("encryption on and off")
       << QStringList{"BackupUseEncryptionCheck", "BackupUseEncryptionCheck"} << QStringList{}
-      << QStringList{"BackupPasswordEdit"} << QStringList{"BackupPasswordEdit"} << QStringList{};
+      << QStringList{"BackupPasswordEdit", "BackupPasswordConfirmEdit"}
+      << QStringList{"BackupPasswordEdit", "BackupPasswordConfirmEdit"} << QStringList{};
   QTest::newRow("date mode") << QStringList{"BackupModeGroup3"}
                              << QStringList{"BackupSpecialDateEdit"} << QStringList{}
                              << QStringList{} << QStringList{"BackupSpecialDateEdit"};
