@@ -9,7 +9,7 @@ packages=(
   libiscsi-dev libiscsi-bin tgt
   python3 python3-pyftpdlib vsftpd curl time
   locales dosfstools fusefat fuse3
-  qt6-base-dev xvfb imagemagick xdotool x11-utils fonts-dejavu-core
+  qt6-base-dev qt6-translations-l10n xvfb imagemagick xdotool x11-utils fonts-dejavu-core
   dpkg-dev groff-base man-db systemd desktop-file-utils shared-mime-info
   dbus-daemon dbus-bin libglib2.0-bin
 )

@@ -2,9 +2,13 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "platform/hooks.h"
+#include "support/version.h"
 #include "ui/message_boxes.h"
+#include "ui/texts.h"
 
 namespace vx::ui {
 namespace {
@@ -56,6 +60,25 @@ void InstallEngineHooks() {
     if (b == BB_Abort) return TBoxAnswer::Abort;
     return TBoxAnswer::Closed;
   });
+}
+
+bool InstallQtTranslations(QCoreApplication& app) {
+  auto* qt = new QTranslator(&app);
+  if (!qt->load(QStringLiteral("qtbase_sk"),
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete qt;
+    return false;
+  }
+  return QCoreApplication::installTranslator(qt);
+}
+
+std::optional<std::string> InformationOption(const QStringList& arguments) {
+  if (arguments.size() != 1) return std::nullopt;
+  const QString& a = arguments.constFirst();
+  if (a == QLatin1String("--help") || a == QLatin1String("-h")) return text::kUsage.toStdString();
+  if (a == QLatin1String("--version"))
+    return "vaultix " + vx::VersionString(vx::VS_FileVersion) + "\n";
+  return std::nullopt;
 }
 
 }  // namespace vx::ui

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -86,10 +87,7 @@ std::pair<QString, bool> EntryKey(const QString& text) {
 
 TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) : QMainWindow() {
   setObjectName(QStringLiteral("MainForm"));
-  // Fixed border: minimise and the system menu only.
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  // A resizable window: the lists and the restore tree grow with it.
   BuildMenu();
 
   auto* central = new QWidget(this);
@@ -134,11 +132,12 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   all->addLayout(right, 1);
   setCentralWidget(central);
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
-  statusBar()->setSizeGripEnabled(false);
+  statusBar()->setSizeGripEnabled(true);
 
   animate_ = new QLabel(central);
   animate_->setObjectName(QStringLiteral("Animate"));
   animate_->setPixmap(style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(48, 48));
+  animate_->resize(48, 48);
   animate_->hide();
 
   timer1_ = new QTimer(this);
@@ -167,11 +166,20 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   if (!arguments.isEmpty()) startedWithJob_ = LoadJob(arguments.constFirst());
   UpdateWizardButtons();
   nextButton_->setFocus();
-  adjustSize();
-  setFixedSize(sizeHint().expandedTo(QSize(660, 500)));
-  animate_->setGeometry(296, 248, 48, 48);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // The window opens at its usual size where the screen has room for it and
+  // never below what its pages need; on a small or scaled screen (2x on
+  // 1280x900) it opens at the screen's size.
+  setMinimumSize(minimumSizeHint());
+  QSize size = sizeHint().expandedTo(QSize(660, 500));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    const QSize frame = QSize(16, 48);  // the window manager's border and title
+    size = size.boundedTo(room.size() - frame).expandedTo(minimumSize());
+    resize(size);
+    move(room.center() - rect().center());
+  } else {
+    resize(size);
+  }
   if (!programPath.isEmpty()) RegisterFileAssociation(programPath, this);
 }
 
@@ -340,6 +348,7 @@ void TMainForm::AddEntry(QTreeWidget* list) {
     }
   }
   auto* item = new QTreeWidgetItem(QStringList{answer});
+  item->setToolTip(0, answer);  // the whole path of an entry wider than the list
   SetNodeImage(item, vx::FileExists(answer.toStdString()) ? TI_File : TI_Folder);
   list->addTopLevelItem(item);
   list->setCurrentItem(item);
@@ -515,6 +524,7 @@ void TMainForm::WriteBackupPage(const TBackupPage& p) {
          ++i) {
       const QString t = QString::fromStdString(entries[i]);
       auto* item = new QTreeWidgetItem(QStringList{t});
+      item->setToolTip(0, t);
       const bool mask = t.contains(QLatin1Char('*')) || t.contains(QLatin1Char('?'));
       SetNodeImage(item, mask ? TI_Drive : TI_Folder);
       list->addTopLevelItem(item);
@@ -559,6 +569,13 @@ void TMainForm::showEvent(QShowEvent* event) {
   setWindowTitle(text::kMainCaption);
   SetApplicationTitle(text::kMainCaption);
   QMainWindow::showEvent(event);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The busy picture stays in the middle of the window.
+  animate_->move((centralWidget()->width() - animate_->width()) / 2,
+                 (centralWidget()->height() - animate_->height()) / 2);
 }
 
 void TMainForm::changeEvent(QEvent* event) {

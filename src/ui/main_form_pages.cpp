@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
@@ -67,6 +68,24 @@ QWidget* Page(const char* name) {
   auto* w = new QWidget;
   w->setObjectName(QString::fromLatin1(name));
   return w;
+}
+
+// A tab's pages scroll when the window is smaller than they are (a small or
+// scaled screen), so the window never has to be larger than the screen.
+class TPageScroll final : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  // The usual size shows the largest page whole.
+  QSize sizeHint() const override { return widget()->sizeHint(); }
+};
+
+QScrollArea* Scrolling(QWidget* sheet, QStackedWidget* stack) {
+  auto* area = new TPageScroll(sheet);
+  area->setObjectName(stack->objectName() + QStringLiteral("Scroll"));
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setWidget(stack);
+  return area;
 }
 
 QTreeWidget* EntryList(QWidget* parent, const char* name) {
@@ -325,7 +344,7 @@ QWidget* TMainForm::BuildBackupSheet() {
   titles_[BackupTab]->setObjectName(QStringLiteral("BackupTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[BackupTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 
@@ -443,7 +462,7 @@ QWidget* TMainForm::BuildRestoreSheet() {
   titles_[RestoreTab]->setObjectName(QStringLiteral("RestoreTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[RestoreTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 
@@ -517,7 +536,7 @@ QWidget* TMainForm::BuildVerifySheet() {
   titles_[VerifyTab]->setObjectName(QStringLiteral("VerifyTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[VerifyTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 

@@ -74,12 +74,7 @@ bool TMainForm::ReadSetInfo() {
         ShowBox(this, windowTitle(), message, TBoxIcon::Stop, BB_Ok);
       } else {
         ok = true;
-        if (restore) {
-          std::vector<std::string> paths;
-          paths.reserve(engine.FileList().size());
-          for (const auto& record : engine.FileList()) paths.push_back(record.path);
-          restoreTree_->Fill(paths);
-        }
+        if (restore) restoreTree_->Fill(engine.FileList());
         // The comment stored in the set's header and the time its first
         // volume was written.
         std::string stored;

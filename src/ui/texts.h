@@ -149,6 +149,22 @@ inline const QString kRegistryFailed = QStringLiteral("Unable to open/create reg
 inline const QString kHelpWindowPrefix = QStringLiteral("Window - ");
 inline const QString kHelpTopicPrefix = QStringLiteral("Heslo ID - ");
 inline const QString kHelpCopyHint = QStringLiteral("Stlačením OK sa skopíruje do schránky ID\n");
+
+// New: the restore tree's column headings.
+inline const QString kColumnName = QStringLiteral("Názov");
+inline const QString kColumnSize = QStringLiteral("Veľkosť");
+inline const QString kColumnDate = QStringLiteral("Dátum");
+
+// New: `vaultix --help`.
+inline const QString kUsage = QStringLiteral(
+    "Použitie: vaultix [SÚBOR.sqt]\n"
+    "Sprievodca zálohovaním, obnovou a kontrolou záložných sád.\n"
+    "SÚBOR.sqt  uložená záložná sada, ktorá sa otvorí a spustí\n"
+    "\n"
+    "  -h, --help     zobrazí tento text a skončí\n"
+    "      --version  zobrazí verziu programu a skončí\n"
+    "\n"
+    "Príkazový riadok: vaultix-cli --help\n");
 // ---- end of the main window's block -----------------------------------------
 
 }  // namespace vx::ui::text
