@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -163,7 +164,17 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   SetActiveTab(BackupTab);
   for (QStackedWidget* s : notebooks_) s->setCurrentIndex(0);
   MainPageChange();
+  // The set read last time stands in the set fields; the job opened or saved
+  // last time is offered in the Súbor menu.
+  const QString lastSet = LastSetFile();
+  if (!lastSet.isEmpty() && QFileInfo(lastSet).isFile()) {
+    restoreSet_->setText(lastSet);
+    verifySet_->setText(lastSet);
+  }
+  UpdateReopenItem();
   if (!arguments.isEmpty()) startedWithJob_ = LoadJob(arguments.constFirst());
+  if (!startedWithJob_ && reopenItem_->isEnabled())
+    statusBar()->showMessage(text::kLastJobHint + QFileInfo(LastJobFile()).fileName());
   UpdateWizardButtons();
   nextButton_->setFocus();
   // The window opens at its usual size where the screen has room for it and

@@ -9,6 +9,7 @@
 
 #include "engine/wizard_job.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -73,7 +74,11 @@ class TMainForm : public QMainWindow {
   // ---- Entries, job files, logs ----
   void AddEntry(QTreeWidget* list);
   bool LoadJob(const QString& fileName);  // empty: ask with the open dialog
-  void SaveJob(const QString& fileName);  // empty: ask with the save dialog
+  bool SaveJob(const QString& fileName);  // empty: ask with the save dialog
+  // The job file last opened or saved in this window (empty: none).
+  QString JobFile() const { return jobFile_; }
+  // Opens the job file remembered from an earlier start (Súbor menu).
+  void ReopenLastJob();
   bool ReadSetInfo();
   const QStringList& RestoreSelection() const;
   TRestoreTree* RestoreTreeView() const { return restoreTree_; }
@@ -126,6 +131,8 @@ class TMainForm : public QMainWindow {
   void ApplicationActivated();
   void Timer1Timer();
   void Fail(QWidget* focus, const QString& message);
+  void JobFileUsed(const QString& fileName);
+  void UpdateReopenItem();
 
   // Window-level controls.
   QTabWidget* mainPage_ = nullptr;
@@ -189,6 +196,8 @@ class TMainForm : public QMainWindow {
   QLabel* verifyDate_ = nullptr;
   QCheckBox* verifyLog_ = nullptr;
 
+  QAction* reopenItem_ = nullptr;
+  QString jobFile_;
   bool startedWithJob_ = false;
   bool activatedOnce_ = false;
   TOperationHook operationHook_;

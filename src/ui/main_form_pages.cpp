@@ -21,6 +21,7 @@
 #include "ui/main_form.h"
 #include "ui/main_form_util.h"
 #include "ui/restore_tree.h"
+#include "ui/texts.h"
 
 namespace vx::ui {
 namespace {
@@ -146,6 +147,8 @@ void TMainForm::BuildMenu() {
   item(file, "FileOpen", QStringLiteral("Otvoriť záložnú sadu"), [this] {
     LoadJob(QString());
   })->setShortcut(QKeySequence::Open);
+  reopenItem_ = item(file, "FileReopen", text::kReopenJob.trimmed(), [this] { ReopenLastJob(); });
+  reopenItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   item(file, "FileSave", QStringLiteral("Uložiť záložnú sadu"), [this] {
     SaveJob(QString());
   })->setShortcut(QKeySequence::Save);

@@ -27,6 +27,7 @@
 #include "support/version.h"
 #include "ui/log_view.h"
 #include "ui/message_boxes.h"
+#include "ui/notify.h"
 #include "ui/texts.h"
 
 namespace vx::ui {
@@ -468,6 +469,8 @@ void TStatusForm::FinishOperation() {
   const QString text =
       Text(head) + Text(!finished || abortRequested_ ? txt::kEndAborted : txt::kEndDone);
   SetStatus(text);
+  // Nobody sees the closing box of a minimised program: the desktop says it.
+  if (appMinimized_) NotifyDesktop(QStringLiteral("Vaultix"), text, finished && !abortRequested_);
   if (resultCode_ == kPartialCode) {
     ShowBox(this, caption_, text + QStringLiteral("\n\n") + ResultMessage(resultCode_),
             TBoxIcon::Warning, BB_Ok);

@@ -150,6 +150,12 @@ inline const QString kHelpWindowPrefix = QStringLiteral("Window - ");
 inline const QString kHelpTopicPrefix = QStringLiteral("Heslo ID - ");
 inline const QString kHelpCopyHint = QStringLiteral("Stlačením OK sa skopíruje do schránky ID\n");
 
+// New: a set file that is not there, and the job remembered between starts.
+inline const QString kSetFileMissing = QStringLiteral("Súbor neexistuje.");
+inline const QString kReopenJob = QStringLiteral("Znovu otvoriť ");
+inline const QString kLastJobHint =
+    QStringLiteral("Naposledy použitá záložná sada (Súbor - Znovu otvoriť): ");
+
 // New: the restore tree's column headings.
 inline const QString kColumnName = QStringLiteral("Názov");
 inline const QString kColumnSize = QStringLiteral("Veľkosť");
