@@ -62,14 +62,37 @@ void InstallEngineHooks() {
   });
 }
 
+namespace {
+
+// The Slovak catalog of Qt still files the standard buttons' texts ("&Yes",
+// "Cancel", …) under their older context QDialogButtonBox; Qt 6 asks for
+// them under QPlatformTheme.  This translator answers the new context from
+// the old one.
+class TButtonTexts final : public QTranslator {
+ public:
+  TButtonTexts(const QTranslator& catalog, QObject* parent)
+      : QTranslator(parent), catalog_(catalog) {}
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* sourceText, const char* disambiguation,
+                    int n) const override {
+    if (qstrcmp(context, "QPlatformTheme") != 0) return {};
+    return catalog_.translate("QDialogButtonBox", sourceText, disambiguation, n);
+  }
+
+ private:
+  const QTranslator& catalog_;
+};
+
+}  // namespace
+
 bool InstallQtTranslations(QCoreApplication& app) {
   auto* qt = new QTranslator(&app);
-  if (!qt->load(QStringLiteral("qtbase_sk"),
-                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+  if (!qt->load(QStringLiteral("qtbase_sk"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     delete qt;
     return false;
   }
-  return QCoreApplication::installTranslator(qt);
+  if (!QCoreApplication::installTranslator(qt)) return false;
+  return QCoreApplication::installTranslator(new TButtonTexts(*qt, qt));
 }
 
 std::optional<std::string> InformationOption(const QStringList& arguments) {

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QKeyEvent>
 #include <QMap>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 

@@ -79,6 +79,9 @@ class TMainForm : public QMainWindow {
   QString JobFile() const { return jobFile_; }
   // Opens the job file remembered from an earlier start (Súbor menu).
   void ReopenLastJob();
+  // "Plánovať…": saves the job (to its file, or asks for one) and opens the
+  // schedule dialog for it.
+  void ScheduleJob();
   bool ReadSetInfo();
   const QStringList& RestoreSelection() const;
   TRestoreTree* RestoreTreeView() const { return restoreTree_; }

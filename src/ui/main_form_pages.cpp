@@ -153,6 +153,8 @@ void TMainForm::BuildMenu() {
     SaveJob(QString());
   })->setShortcut(QKeySequence::Save);
   file->addSeparator();
+  item(file, "FileSchedule", text::kScheduleItem, [this] { ScheduleJob(); });
+  file->addSeparator();
   item(file, "ZobraziLOGsbor1", QStringLiteral("Zobraziť LOG súbor ..."), [this] {
     ViewLogs();
   })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));

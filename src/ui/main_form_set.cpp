@@ -22,6 +22,7 @@
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/restore_tree.h"
+#include "ui/schedule_dialog.h"
 #include "ui/settings.h"
 #include "ui/texts.h"
 
@@ -172,6 +173,13 @@ void TMainForm::UpdateReopenItem() {
   reopenItem_->setText(there ? text::kReopenJob + QFileInfo(last).fileName()
                              : text::kReopenJob.trimmed());
   reopenItem_->setToolTip(there ? last : QString());
+}
+
+void TMainForm::ScheduleJob() {
+  // The schedule runs the job file: what the pages show now is saved first.
+  if (!SaveJob(jobFile_)) return;
+  TScheduleDialog dialog(jobFile_, this);
+  dialog.exec();
 }
 
 void TMainForm::ReopenLastJob() {

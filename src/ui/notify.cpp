@@ -50,14 +50,14 @@ void NotifyDesktop(const QString& summary, const QString& body, bool ok) {
   // Notify(app, replaces id, icon, summary, body, actions, hints, timeout);
   // "--" keeps the timeout -1 from being read as an option.
   QProcess::startDetached(
-      gdbus, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--timeout=10"),
-              QStringLiteral("--dest"), QStringLiteral("org.freedesktop.Notifications"),
-              QStringLiteral("--object-path"), QStringLiteral("/org/freedesktop/Notifications"),
-              QStringLiteral("--method"), QStringLiteral("org.freedesktop.Notifications.Notify"),
-              QStringLiteral("--"), GVariantString(QStringLiteral("Vaultix")), QStringLiteral("0"),
-              GVariantString(QStringLiteral("vaultix")), GVariantString(summary),
-              GVariantString(body), QStringLiteral("[]"), QStringLiteral("{}"),
-              QStringLiteral("-1")});
+      gdbus,
+      {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--timeout=10"),
+       QStringLiteral("--dest"), QStringLiteral("org.freedesktop.Notifications"),
+       QStringLiteral("--object-path"), QStringLiteral("/org/freedesktop/Notifications"),
+       QStringLiteral("--method"), QStringLiteral("org.freedesktop.Notifications.Notify"),
+       QStringLiteral("--"), GVariantString(QStringLiteral("Vaultix")), QStringLiteral("0"),
+       GVariantString(QStringLiteral("vaultix")), GVariantString(summary), GVariantString(body),
+       QStringLiteral("[]"), QStringLiteral("{}"), QStringLiteral("-1")});
 }
 
 }  // namespace vx::ui

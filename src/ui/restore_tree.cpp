@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QHeaderView>
-#include <QLocale>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMap>
 #include <QMouseEvent>
 #include <QStyle>
@@ -220,7 +220,8 @@ void TRestoreTree::FillEntries(const std::vector<TEntry>& entries) {
     // A long name is cut at the column's edge: the tooltip gives the whole path.
     file->setToolTip(RC_Name, e.path);
     if (e.size >= 0) {
-      file->setText(RC_Size, locale.formattedDataSize(e.size, 1, QLocale::DataSizeTraditionalFormat));
+      file->setText(RC_Size,
+                    locale.formattedDataSize(e.size, 1, QLocale::DataSizeTraditionalFormat));
       file->setTextAlignment(RC_Size, Qt::AlignRight | Qt::AlignVCenter);
     }
     file->setText(RC_Date, DateText(e.time));
@@ -293,7 +294,8 @@ void TRestoreTree::UpdateFolderBoxes() {
       ticked += t;
     }
     Qt::CheckState box = Qt::Unchecked;
-    if (State(n) == TI_Checked) box = files > 0 && ticked == files ? Qt::Checked : Qt::PartiallyChecked;
+    if (State(n) == TI_Checked)
+      box = files > 0 && ticked == files ? Qt::Checked : Qt::PartiallyChecked;
     n->setData(0, Qt::CheckStateRole, box);
     return std::pair<int, int>{files, ticked};
   };
