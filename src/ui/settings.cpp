@@ -94,7 +94,7 @@ void RememberLastSet(const QString& fileName) {
 }
 
 QString JobDialogFolder() {
-  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   // A missing desktop folder would stand in the dialog's name field.
   if (!desktop.isEmpty() && QFileInfo(desktop).isDir()) return desktop;
   return QDir::homePath();
