@@ -181,7 +181,12 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   // never below what its pages need; on a small or scaled screen (2x on
   // 1280x900) it opens at the screen's size.
   setMinimumSize(minimumSizeHint());
+  // The usual size shows the largest page whole.
+  for (QStackedWidget* s : notebooks_)
+    for (int i = 0; i < s->count(); ++i)
+      s->widget(i)->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   QSize size = sizeHint().expandedTo(QSize(660, 500));
+  UpdateWizardButtons();
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect room = screen->availableGeometry();
     const QSize frame = QSize(16, 48);  // the window manager's border and title
@@ -220,6 +225,14 @@ void TMainForm::MainPageChange() {
 void TMainForm::UpdateWizardButtons() {
   QStackedWidget* stack = notebooks_[ActiveTab()];
   const int index = stack->currentIndex();
+  // Only the page in sight counts for the tab's size: a short page does not
+  // scroll because a taller one is hidden behind it.
+  for (QStackedWidget* s : notebooks_) {
+    for (int i = 0; i < s->count(); ++i) {
+      const auto policy = i == s->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+      s->widget(i)->setSizePolicy(policy, policy);
+    }
+  }
   previousButton_->setEnabled(index > 0);
   nextButton_->setText(index == stack->count() - 1 ? text::kStart : text::kNext);
   titles_[BackupTab]->setText(text::kBackupHeadings[notebooks_[BackupTab]->currentIndex()]);
