@@ -85,7 +85,13 @@ bool TMainForm::ReadSetInfo() {
       } else {
         ok = true;
         if (!engine.BackupToTape && !engine.BackupToFTP) RememberLastSet(typed);
-        if (restore) restoreTree_->Fill(engine.FileList());
+        if (restore) {
+          std::vector<TStoredEntry> entries;
+          entries.reserve(engine.FileList().size());
+          for (const auto& record : engine.FileList())
+            entries.push_back({QString::fromStdString(record.path), record.fullSize, record.time});
+          restoreTree_->Fill(entries);
+        }
         // The comment stored in the set's header and the time its first
         // volume was written.
         std::string stored;

@@ -174,21 +174,13 @@ void TRestoreTree::Clear() {
 }
 
 void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
-  std::vector<TEntry> entries;
+  std::vector<TStoredEntry> entries;
   entries.reserve(storedPaths.size());
   for (const std::string& s : storedPaths) entries.push_back({QString::fromStdString(s)});
-  FillEntries(entries);
+  Fill(entries);
 }
 
-void TRestoreTree::Fill(const std::vector<vx::TDirRecord>& records) {
-  std::vector<TEntry> entries;
-  entries.reserve(records.size());
-  for (const vx::TDirRecord& r : records)
-    entries.push_back({QString::fromStdString(r.path), r.fullSize, r.time});
-  FillEntries(entries);
-}
-
-void TRestoreTree::FillEntries(const std::vector<TEntry>& entries) {
+void TRestoreTree::Fill(const std::vector<TStoredEntry>& entries) {
   Clear();
   // The distinct folders, each looked up once (Windows paths without regard
   // to letter case, Linux paths exactly).
@@ -196,8 +188,8 @@ void TRestoreTree::FillEntries(const std::vector<TEntry>& entries) {
   auto keyOf = [](const QString& folder) {
     return CaseOf(folder) == Qt::CaseSensitive ? folder : folder.toLower();
   };
-  for (const TEntry& e : entries) {
-    const QString folder = StoredFolderPart(e.path);
+  for (const TStoredEntry& e : entries) {
+    const QString folder = StoredFolderPart(e.Path);
     if (!folder.isEmpty() && !folders.contains(keyOf(folder)))
       folders.insert(keyOf(folder), folder);
   }
@@ -209,22 +201,22 @@ void TRestoreTree::FillEntries(const std::vector<TEntry>& entries) {
   QString previous;
   bool first = true;
   const QLocale locale;
-  for (const TEntry& e : entries) {
-    const QString folder = StoredFolderPart(e.path);
+  for (const TStoredEntry& e : entries) {
+    const QString folder = StoredFolderPart(e.Path);
     if (first || folder != previous) {
       parent = folder.isEmpty() ? nullptr : nodes.value(keyOf(folder));
       previous = folder;
       first = false;
     }
-    QTreeWidgetItem* file = AddNode(parent, e.path.mid(folder.size()), TI_File);
+    QTreeWidgetItem* file = AddNode(parent, e.Path.mid(folder.size()), TI_File);
     // A long name is cut at the column's edge: the tooltip gives the whole path.
-    file->setToolTip(RC_Name, e.path);
-    if (e.size >= 0) {
+    file->setToolTip(RC_Name, e.Path);
+    if (e.Size >= 0) {
       file->setText(RC_Size,
-                    locale.formattedDataSize(e.size, 1, QLocale::DataSizeTraditionalFormat));
+                    locale.formattedDataSize(e.Size, 1, QLocale::DataSizeTraditionalFormat));
       file->setTextAlignment(RC_Size, Qt::AlignRight | Qt::AlignVCenter);
     }
-    file->setText(RC_Date, DateText(e.time));
+    file->setText(RC_Date, DateText(e.Time));
   }
   ExpandToFirstFiles();
 }

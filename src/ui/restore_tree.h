@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "archive/format.h"
-
 namespace vx::ui {
 
 // Image indexes of the trees (the main window's image list).
@@ -18,6 +16,13 @@ inline constexpr int kImageRole = Qt::UserRole + 1;
 inline constexpr int kStateRole = Qt::UserRole + 2;
 // The tree's columns.
 enum TRestoreColumn { RC_Name = 0, RC_Size = 1, RC_Date = 2 };
+
+// A stored file as the set's catalog gives it.
+struct TStoredEntry {
+  QString Path;
+  qint64 Size = -1;  // -1: not known
+  double Time = 0;   // days since 1899-12-30, local time; 0: not known
+};
 
 // A tree node's image shown as an icon; the image index kept for readers.
 void SetNodeImage(QTreeWidgetItem* item, int image);
@@ -32,7 +37,7 @@ class TRestoreTree : public QTreeWidget {
   // the first level that holds a file.
   void Fill(const std::vector<std::string>& storedPaths);
   // The same from a set's catalog, with each file's size and date.
-  void Fill(const std::vector<vx::TDirRecord>& records);
+  void Fill(const std::vector<TStoredEntry>& entries);
   void Clear();
 
   // The node of a folder path (ending in the separator), created with its
@@ -64,12 +69,6 @@ class TRestoreTree : public QTreeWidget {
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
-  struct TEntry {
-    QString path;
-    qint64 size = -1;  // -1: not known
-    double time = 0;   // 0: not known
-  };
-  void FillEntries(const std::vector<TEntry>& entries);
   void ExpandToFirstFiles();
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& text, int image);
   void Select(const QString& path, bool checked);
