@@ -27,7 +27,7 @@ done
 
 declare -A group_packages=(
   [build]="build-essential cmake ninja-build pkg-config libdeflate-dev libsqlite3-dev libiscsi-dev"
-  [desktop]="qt6-base-dev"
+  [desktop]="qt6-base-dev qt6-translations-l10n"
   [package]="dpkg-dev"
   [test]="git zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy

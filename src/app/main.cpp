@@ -1,7 +1,9 @@
-// vaultix: the desktop program.  Start-up: version strings, the locale, the
-// application and its title, the engine's hooks into the window system, and
-// the main window with the job file named as the first argument.
+// vaultix: the desktop program.  Start-up: --help and --version for the
+// terminal, version strings, the locale, the application, Qt's own Slovak
+// texts, its title, the engine's hooks into the window system, and the main
+// window with the job file named as the first argument.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
 #include <string_view>
@@ -31,9 +33,20 @@ int Unregister(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   vx::ReadVersionInfo();
+  // Answered before a window system is needed, like any other program.
+  QStringList plain;
+  for (int i = 1; i < argc; ++i) plain << QString::fromLocal8Bit(argv[i]);
+  if (const auto info = vx::ui::InformationOption(plain)) {
+    std::fputs(info->c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   vx::InitLocale();
   if (argc == 2 && std::string_view(argv[1]) == "--unregister") return Unregister(argc, argv);
   QApplication app(argc, argv);
+  // The task bar's name; the window's own caption stays as it is.
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Vaultix"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("vaultix"));
+  vx::ui::InstallQtTranslations(app);
   vx::ui::SetApplicationTitle(QStringLiteral("Vaultix"));
   vx::ui::InstallEngineHooks();
   QStringList args = QCoreApplication::arguments().mid(1);

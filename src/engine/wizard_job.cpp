@@ -166,6 +166,11 @@ void ApplyBackupPage(TVaultrex& e, const TBackupPage& page, const std::string& l
   e.BackupToFTP = page.Ftp.Enabled;
   e.FTPConnection = ConnectionOf(page.Ftp);
   e.MaxSplitSize = SplitSizeOf(page.SegmentSizeKB);
+  // Volumes of a set split by size all go to the one folder: there is no
+  // medium to change, so neither the first nor any further one is asked for.
+  const bool splitOnDisk = !page.ToTape && !page.Ftp.Enabled && e.MaxSplitSize > 0;
+  e.AskForFirstDisk = !splitOnDisk;
+  e.AskForNextDisk = !splitOnDisk;
   e.Comment = page.Comment;
   e.CompressData = page.Compression >= 0 && page.Compression <= 2
                        ? static_cast<TCompressData>(page.Compression)

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QMap>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -125,8 +127,13 @@ THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
   browser_ = new QTextBrowser(this);
   browser_->setObjectName(QStringLiteral("HelpBrowser"));
   browser_->setOpenLinks(false);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  buttons->setObjectName(QStringLiteral("HelpButtons"));
+  buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("HelpCloseButton"));
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* l = new QVBoxLayout(this);
   l->addWidget(browser_);
+  l->addWidget(buttons);
   resize(480, 360);
   connect(browser_, &QTextBrowser::anchorClicked, this,
           [this](const QUrl& url) { ShowTopic(url.fragment()); });
@@ -172,10 +179,23 @@ void THelpKeyHandler::HelpKey(bool ctrlShift) {
       QApplication::clipboard()->setText(topic);
     return;
   }
-  if (!help_) help_ = new THelpWindow(main_);
-  help_->ShowTopic(topic);
-  help_->show();
-  help_->raise();
+  // A modal window (the status window, the selection dialog) blocks every
+  // window but its own: the help opens over it, as its child, so that it
+  // stands in front and can be scrolled and closed.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == nullptr) owner = main_;
+  THelpWindow* window = help_.data();
+  if (window == nullptr) {
+    window = new THelpWindow(owner);
+    help_ = window;
+  } else if (window->parentWidget() != owner) {
+    window->hide();
+    window->setParent(owner, window->windowFlags());
+  }
+  window->ShowTopic(topic);
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 bool THelpKeyHandler::eventFilter(QObject* watched, QEvent* event) {

@@ -3,6 +3,7 @@
 // window; Ctrl+Shift+F1 shows the topic's name and copies it to the clipboard.
 #include <QDialog>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 
@@ -43,7 +44,7 @@ class THelpKeyHandler : public QObject {
   void TopicFor(QWidget* active, QString& topic, QString& windowText) const;
   // What F1 does (ctrlShift: the topic box instead of the help).
   void HelpKey(bool ctrlShift);
-  THelpWindow* HelpWindow() const { return help_; }
+  THelpWindow* HelpWindow() const { return help_.data(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -51,7 +52,8 @@ class THelpKeyHandler : public QObject {
  private:
   QWidget* main_;
   std::function<QString()> currentPage_;
-  THelpWindow* help_ = nullptr;
+  // Owned by the window it was opened over: gone when that window is.
+  QPointer<THelpWindow> help_;
 };
 
 }  // namespace vx::ui

@@ -6,12 +6,14 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -86,10 +88,7 @@ std::pair<QString, bool> EntryKey(const QString& text) {
 
 TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) : QMainWindow() {
   setObjectName(QStringLiteral("MainForm"));
-  // Fixed border: minimise and the system menu only.
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  // A resizable window: the lists and the restore tree grow with it.
   BuildMenu();
 
   auto* central = new QWidget(this);
@@ -134,11 +133,12 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   all->addLayout(right, 1);
   setCentralWidget(central);
   statusBar()->setObjectName(QStringLiteral("StatusBar"));
-  statusBar()->setSizeGripEnabled(false);
+  statusBar()->setSizeGripEnabled(true);
 
   animate_ = new QLabel(central);
   animate_->setObjectName(QStringLiteral("Animate"));
   animate_->setPixmap(style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(48, 48));
+  animate_->resize(48, 48);
   animate_->hide();
 
   timer1_ = new QTimer(this);
@@ -164,14 +164,38 @@ TMainForm::TMainForm(const QStringList& arguments, const QString& programPath) :
   SetActiveTab(BackupTab);
   for (QStackedWidget* s : notebooks_) s->setCurrentIndex(0);
   MainPageChange();
+  // The set read last time stands in the set fields; the job opened or saved
+  // last time is offered in the Súbor menu.
+  const QString lastSet = LastSetFile();
+  if (!lastSet.isEmpty() && QFileInfo(lastSet).isFile()) {
+    restoreSet_->setText(lastSet);
+    verifySet_->setText(lastSet);
+  }
+  UpdateReopenItem();
   if (!arguments.isEmpty()) startedWithJob_ = LoadJob(arguments.constFirst());
+  if (!startedWithJob_ && reopenItem_->isEnabled())
+    statusBar()->showMessage(text::kLastJobHint + QFileInfo(LastJobFile()).fileName());
   UpdateWizardButtons();
   nextButton_->setFocus();
-  adjustSize();
-  setFixedSize(sizeHint().expandedTo(QSize(660, 500)));
-  animate_->setGeometry(296, 248, 48, 48);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // The window opens at its usual size where the screen has room for it and
+  // never below what its pages need; on a small or scaled screen (2x on
+  // 1280x900) it opens at the screen's size.
+  setMinimumSize(minimumSizeHint());
+  // The usual size shows the largest page whole.
+  for (QStackedWidget* s : notebooks_)
+    for (int i = 0; i < s->count(); ++i)
+      s->widget(i)->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  QSize size = sizeHint().expandedTo(QSize(660, 500));
+  UpdateWizardButtons();
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    const QSize frame = QSize(16, 48);  // the window manager's border and title
+    size = size.boundedTo(room.size() - frame).expandedTo(minimumSize());
+    resize(size);
+    move(room.center() - rect().center());
+  } else {
+    resize(size);
+  }
   if (!programPath.isEmpty()) RegisterFileAssociation(programPath, this);
 }
 
@@ -201,6 +225,14 @@ void TMainForm::MainPageChange() {
 void TMainForm::UpdateWizardButtons() {
   QStackedWidget* stack = notebooks_[ActiveTab()];
   const int index = stack->currentIndex();
+  // Only the page in sight counts for the tab's size: a short page does not
+  // scroll because a taller one is hidden behind it.
+  for (QStackedWidget* s : notebooks_) {
+    for (int i = 0; i < s->count(); ++i) {
+      const auto policy = i == s->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+      s->widget(i)->setSizePolicy(policy, policy);
+    }
+  }
   previousButton_->setEnabled(index > 0);
   nextButton_->setText(index == stack->count() - 1 ? text::kStart : text::kNext);
   titles_[BackupTab]->setText(text::kBackupHeadings[notebooks_[BackupTab]->currentIndex()]);
@@ -341,6 +373,7 @@ void TMainForm::AddEntry(QTreeWidget* list) {
     }
   }
   auto* item = new QTreeWidgetItem(QStringList{answer});
+  item->setToolTip(0, answer);  // the whole path of an entry wider than the list
   SetNodeImage(item, vx::FileExists(answer.toStdString()) ? TI_File : TI_Folder);
   list->addTopLevelItem(item);
   list->setCurrentItem(item);
@@ -518,6 +551,7 @@ void TMainForm::WriteBackupPage(const TBackupPage& p) {
          ++i) {
       const QString t = QString::fromStdString(entries[i]);
       auto* item = new QTreeWidgetItem(QStringList{t});
+      item->setToolTip(0, t);
       const bool mask = t.contains(QLatin1Char('*')) || t.contains(QLatin1Char('?'));
       SetNodeImage(item, mask ? TI_Drive : TI_Folder);
       list->addTopLevelItem(item);
@@ -563,6 +597,13 @@ void TMainForm::showEvent(QShowEvent* event) {
   setWindowTitle(text::kMainCaption);
   SetApplicationTitle(text::kMainCaption);
   QMainWindow::showEvent(event);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The busy picture stays in the middle of the window.
+  animate_->move((centralWidget()->width() - animate_->width()) / 2,
+                 (centralWidget()->height() - animate_->height()) / 2);
 }
 
 void TMainForm::changeEvent(QEvent* event) {

@@ -9,6 +9,7 @@
 
 #include "engine/wizard_job.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -73,7 +74,14 @@ class TMainForm : public QMainWindow {
   // ---- Entries, job files, logs ----
   void AddEntry(QTreeWidget* list);
   bool LoadJob(const QString& fileName);  // empty: ask with the open dialog
-  void SaveJob(const QString& fileName);  // empty: ask with the save dialog
+  bool SaveJob(const QString& fileName);  // empty: ask with the save dialog
+  // The job file last opened or saved in this window (empty: none).
+  QString JobFile() const { return jobFile_; }
+  // Opens the job file remembered from an earlier start (Súbor menu).
+  void ReopenLastJob();
+  // "Plánovať…": saves the job (to its file, or asks for one) and opens the
+  // schedule dialog for it.
+  void ScheduleJob();
   bool ReadSetInfo();
   const QStringList& RestoreSelection() const;
   TRestoreTree* RestoreTreeView() const { return restoreTree_; }
@@ -88,6 +96,7 @@ class TMainForm : public QMainWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -126,6 +135,8 @@ class TMainForm : public QMainWindow {
   void Timer1Timer();
   void Fail(QWidget* focus, const QString& message);
   bool CheckBackupPassword(const QString& password);
+  void JobFileUsed(const QString& fileName);
+  void UpdateReopenItem();
 
   // Window-level controls.
   QTabWidget* mainPage_ = nullptr;
@@ -190,6 +201,8 @@ class TMainForm : public QMainWindow {
   QLabel* verifyDate_ = nullptr;
   QCheckBox* verifyLog_ = nullptr;
 
+  QAction* reopenItem_ = nullptr;
+  QString jobFile_;
   bool startedWithJob_ = false;
   bool activatedOnce_ = false;
   TOperationHook operationHook_;

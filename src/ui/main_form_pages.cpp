@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
@@ -70,6 +71,24 @@ QWidget* Page(const char* name) {
   return w;
 }
 
+// A tab's pages scroll when the window is smaller than they are (a small or
+// scaled screen), so the window never has to be larger than the screen.
+class TPageScroll final : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  // The usual size shows the largest page whole.
+  QSize sizeHint() const override { return widget()->sizeHint(); }
+};
+
+QScrollArea* Scrolling(QWidget* sheet, QStackedWidget* stack) {
+  auto* area = new TPageScroll(sheet);
+  area->setObjectName(stack->objectName() + QStringLiteral("Scroll"));
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setWidget(stack);
+  return area;
+}
+
 QTreeWidget* EntryList(QWidget* parent, const char* name) {
   auto* t = new QTreeWidget(parent);
   t->setObjectName(QString::fromLatin1(name));
@@ -128,9 +147,13 @@ void TMainForm::BuildMenu() {
   item(file, "FileOpen", QStringLiteral("Otvoriť záložnú sadu"), [this] {
     LoadJob(QString());
   })->setShortcut(QKeySequence::Open);
+  reopenItem_ = item(file, "FileReopen", text::kReopenJob.trimmed(), [this] { ReopenLastJob(); });
+  reopenItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   item(file, "FileSave", QStringLiteral("Uložiť záložnú sadu"), [this] {
     SaveJob(QString());
   })->setShortcut(QKeySequence::Save);
+  file->addSeparator();
+  item(file, "FileSchedule", text::kScheduleItem, [this] { ScheduleJob(); });
   file->addSeparator();
   item(file, "ZobraziLOGsbor1", QStringLiteral("Zobraziť LOG súbor ..."), [this] {
     ViewLogs();
@@ -330,7 +353,7 @@ QWidget* TMainForm::BuildBackupSheet() {
   titles_[BackupTab]->setObjectName(QStringLiteral("BackupTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[BackupTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 
@@ -448,7 +471,7 @@ QWidget* TMainForm::BuildRestoreSheet() {
   titles_[RestoreTab]->setObjectName(QStringLiteral("RestoreTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[RestoreTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 
@@ -522,7 +545,7 @@ QWidget* TMainForm::BuildVerifySheet() {
   titles_[VerifyTab]->setObjectName(QStringLiteral("VerifyTitleLabel"));
   auto* l = new QVBoxLayout(sheet);
   l->addWidget(titles_[VerifyTab]);
-  l->addWidget(stack, 1);
+  l->addWidget(Scrolling(sheet, stack), 1);
   return sheet;
 }
 

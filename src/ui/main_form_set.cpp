@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
@@ -21,6 +22,8 @@
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/restore_tree.h"
+#include "ui/schedule_dialog.h"
+#include "ui/settings.h"
 #include "ui/texts.h"
 
 namespace vx::ui {
@@ -51,7 +54,14 @@ bool TMainForm::ReadSetInfo() {
   if (restore) restoreTree_->Clear();
 
   bool ok = false;
-  {
+  const QString typed = setEdit->text();
+  if (!tape->isChecked() && !ftp.Check->isChecked() && !QFileInfo(typed).isFile()) {
+    // A mistyped name: no medium to ask for, the file is not there.
+    ShowBox(this, windowTitle(),
+            text::kCannotRead + QStringLiteral(" for,\n") + typed + QStringLiteral("\n\n") +
+                text::kSetFileMissing,
+            TBoxIcon::Stop, BB_Ok);
+  } else {
     vx::TVaultrex engine;
     engine.SpanDisks = true;
     engine.EncryptData = !password->text().isEmpty();
@@ -74,11 +84,13 @@ bool TMainForm::ReadSetInfo() {
         ShowBox(this, windowTitle(), message, TBoxIcon::Stop, BB_Ok);
       } else {
         ok = true;
+        if (!engine.BackupToTape && !engine.BackupToFTP) RememberLastSet(typed);
         if (restore) {
-          std::vector<std::string> paths;
-          paths.reserve(engine.FileList().size());
-          for (const auto& record : engine.FileList()) paths.push_back(record.path);
-          restoreTree_->Fill(paths);
+          std::vector<TStoredEntry> entries;
+          entries.reserve(engine.FileList().size());
+          for (const auto& record : engine.FileList())
+            entries.push_back({QString::fromStdString(record.path), record.fullSize, record.time});
+          restoreTree_->Fill(entries);
         }
         // The comment stored in the set's header and the time its first
         // volume was written.
@@ -109,6 +121,7 @@ bool TMainForm::LoadJob(const QString& fileName) {
   if (name.isEmpty()) {
     TFileDialogRequest r;
     r.Caption = text::kJobOpenTitle;
+    r.Folder = JobDialogFolder();  // where the save dialog saves
     r.FileName = QStringLiteral("*.sqt");
     r.Filter = text::kJobFilter;
     r.DefaultSuffix = QStringLiteral("sqt");
@@ -123,29 +136,61 @@ bool TMainForm::LoadJob(const QString& fileName) {
     return false;
   }
   WriteBackupPage(page);
+  JobFileUsed(name);
   UpdateWizardButtons();
   return true;
 }
 
-void TMainForm::SaveJob(const QString& fileName) {
+bool TMainForm::SaveJob(const QString& fileName) {
   QString name = fileName;
   if (name.isEmpty()) {
     TFileDialogRequest r;
     r.Save = true;
     r.Caption = text::kJobSaveTitle;
-    r.Folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    r.Folder = JobDialogFolder();
     r.Filter = text::kJobFilter;
     r.DefaultSuffix = QStringLiteral("sqt");
     name = AskFileName(this, r);
-    if (name.isEmpty()) return;
+    if (name.isEmpty()) return false;
   }
+  bool saved = false;
   try {
     vx::SaveJobFile(QFile::encodeName(name).toStdString(), ReadBackupPage());
+    JobFileUsed(name);
+    saved = true;
   } catch (const std::exception& e) {
     // A job that was not written is never reported as saved.
     ShowError(this, QString::fromStdString(e.what()));
   }
   UpdateWizardButtons();
+  return saved;
+}
+
+void TMainForm::JobFileUsed(const QString& fileName) {
+  jobFile_ = QFileInfo(fileName).absoluteFilePath();
+  RememberLastJob(jobFile_);
+  UpdateReopenItem();
+}
+
+void TMainForm::UpdateReopenItem() {
+  const QString last = LastJobFile();
+  const bool there = !last.isEmpty() && QFileInfo(last).isFile();
+  reopenItem_->setEnabled(there);
+  reopenItem_->setText(there ? text::kReopenJob + QFileInfo(last).fileName()
+                             : text::kReopenJob.trimmed());
+  reopenItem_->setToolTip(there ? last : QString());
+}
+
+void TMainForm::ScheduleJob() {
+  // The schedule runs the job file: what the pages show now is saved first.
+  if (!SaveJob(jobFile_)) return;
+  TScheduleDialog dialog(jobFile_, this);
+  dialog.exec();
+}
+
+void TMainForm::ReopenLastJob() {
+  const QString last = LastJobFile();
+  if (!last.isEmpty()) LoadJob(last);
 }
 
 }  // namespace vx::ui

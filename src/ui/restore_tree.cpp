@@ -1,13 +1,17 @@
 #include "ui/restore_tree.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMap>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <algorithm>
+#include <cmath>
+#include <functional>
 
 #include "ui/texts.h"
 
@@ -43,6 +47,17 @@ QIcon ImageIcon(int image) {
   }
 }
 
+// A stored date (days since 1899-12-30, local time) in the locale's short
+// date and time; empty for none.
+QString DateText(double time) {
+  if (time <= 0) return {};
+  const double days = std::floor(time);
+  const auto ms = static_cast<int>(std::llround((time - days) * 86400000.0)) % 86400000;
+  const QDateTime at(QDate(1899, 12, 30).addDays(static_cast<qint64>(days)),
+                     QTime::fromMSecsSinceStartOfDay(ms));
+  return QLocale().toString(at, QLocale::ShortFormat);
+}
+
 }  // namespace
 
 void SetNodeImage(QTreeWidgetItem* item, int image) {
@@ -59,8 +74,12 @@ QString StoredFolderPart(const QString& path) {
 
 TRestoreTree::TRestoreTree(QWidget* parent) : QTreeWidget(parent) {
   setObjectName(QStringLiteral("RestoreTree"));
-  setHeaderHidden(true);
-  setColumnCount(1);
+  setColumnCount(3);
+  setHeaderLabels({text::kColumnName, text::kColumnSize, text::kColumnDate});
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(RC_Name, QHeaderView::Stretch);
+  header()->setSectionResizeMode(RC_Size, QHeaderView::ResizeToContents);
+  header()->setSectionResizeMode(RC_Date, QHeaderView::ResizeToContents);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -155,6 +174,13 @@ void TRestoreTree::Clear() {
 }
 
 void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
+  std::vector<TStoredEntry> entries;
+  entries.reserve(storedPaths.size());
+  for (const std::string& s : storedPaths) entries.push_back({QString::fromStdString(s)});
+  Fill(entries);
+}
+
+void TRestoreTree::Fill(const std::vector<TStoredEntry>& entries) {
   Clear();
   // The distinct folders, each looked up once (Windows paths without regard
   // to letter case, Linux paths exactly).
@@ -162,11 +188,8 @@ void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
   auto keyOf = [](const QString& folder) {
     return CaseOf(folder) == Qt::CaseSensitive ? folder : folder.toLower();
   };
-  QVector<QString> paths;
-  paths.reserve(static_cast<int>(storedPaths.size()));
-  for (const std::string& s : storedPaths) {
-    paths.push_back(QString::fromStdString(s));
-    const QString folder = StoredFolderPart(paths.back());
+  for (const TStoredEntry& e : entries) {
+    const QString folder = StoredFolderPart(e.Path);
     if (!folder.isEmpty() && !folders.contains(keyOf(folder)))
       folders.insert(keyOf(folder), folder);
   }
@@ -177,14 +200,43 @@ void TRestoreTree::Fill(const std::vector<std::string>& storedPaths) {
   QTreeWidgetItem* parent = nullptr;
   QString previous;
   bool first = true;
-  for (const QString& p : paths) {
-    const QString folder = StoredFolderPart(p);
+  const QLocale locale;
+  for (const TStoredEntry& e : entries) {
+    const QString folder = StoredFolderPart(e.Path);
     if (first || folder != previous) {
       parent = folder.isEmpty() ? nullptr : nodes.value(keyOf(folder));
       previous = folder;
       first = false;
     }
-    AddNode(parent, p.mid(folder.size()), TI_File);
+    QTreeWidgetItem* file = AddNode(parent, e.Path.mid(folder.size()), TI_File);
+    // A long name is cut at the column's edge: the tooltip gives the whole path.
+    file->setToolTip(RC_Name, e.Path);
+    if (e.Size >= 0) {
+      file->setText(RC_Size,
+                    locale.formattedDataSize(e.Size, 1, QLocale::DataSizeTraditionalFormat));
+      file->setTextAlignment(RC_Size, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    file->setText(RC_Date, DateText(e.Time));
+  }
+  ExpandToFirstFiles();
+}
+
+// Every folder above the shallowest file is opened, so that the first files
+// are in sight without opening the folders leading to them one by one.
+void TRestoreTree::ExpandToFirstFiles() {
+  QList<QTreeWidgetItem*> level;
+  for (int i = 0; i < topLevelItemCount(); ++i) level << topLevelItem(i);
+  while (!level.isEmpty()) {
+    const bool holdsFile = std::any_of(level.cbegin(), level.cend(), [](const QTreeWidgetItem* n) {
+      return n->data(0, kImageRole).toInt() == TI_File;
+    });
+    if (holdsFile) return;
+    QList<QTreeWidgetItem*> next;
+    for (QTreeWidgetItem* n : level) {
+      n->setExpanded(true);
+      for (int i = 0; i < n->childCount(); ++i) next << n->child(i);
+    }
+    level = next;
   }
 }
 
@@ -216,8 +268,30 @@ void TRestoreTree::ToggleRestoreNode() {
   SetSubtreeState(node, checked);
   if (checked)
     for (QTreeWidgetItem* p = node->parent(); p; p = p->parent()) SetState(p, TI_Checked);
+  UpdateFolderBoxes();
   QApplication::restoreOverrideCursor();
   emit Busy(QString());
+}
+
+void TRestoreTree::UpdateFolderBoxes() {
+  // Counts the files below a node and the ticked ones; sets the folders' boxes.
+  std::function<std::pair<int, int>(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* n) {
+    if (n->data(0, kImageRole).toInt() == TI_File)
+      return std::pair<int, int>{1, State(n) == TI_Checked ? 1 : 0};
+    int files = 0;
+    int ticked = 0;
+    for (int i = 0; i < n->childCount(); ++i) {
+      const auto [f, t] = walk(n->child(i));
+      files += f;
+      ticked += t;
+    }
+    Qt::CheckState box = Qt::Unchecked;
+    if (State(n) == TI_Checked)
+      box = files > 0 && ticked == files ? Qt::Checked : Qt::PartiallyChecked;
+    n->setData(0, Qt::CheckStateRole, box);
+    return std::pair<int, int>{files, ticked};
+  };
+  for (int i = 0; i < topLevelItemCount(); ++i) walk(topLevelItem(i));
 }
 
 void TRestoreTree::keyPressEvent(QKeyEvent* event) {
@@ -235,7 +309,7 @@ void TRestoreTree::mousePressEvent(QMouseEvent* event) {
   if (!item) return;
   QStyleOptionViewItem option;
   initViewItemOption(&option);
-  option.rect = visualItemRect(item);
+  option.rect = visualRect(indexFromItem(item, RC_Name));
   option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration;
   option.decorationSize = iconSize().isValid() ? iconSize() : QSize(16, 16);
   const QRect box = style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);

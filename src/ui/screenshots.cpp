@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QStackedWidget>
@@ -11,10 +13,13 @@
 #include <QWidget>
 #include <functional>
 
+#include "engine/vaultrex.h"
 #include "ui/help.h"
 #include "ui/log_view.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
+#include "ui/restore_tree.h"
+#include "ui/schedule_dialog.h"
 #include "ui/selection_dialog.h"
 #include "ui/settings.h"
 #include "ui/status_form.h"
@@ -90,19 +95,32 @@ class TAutoBoxes final : public TMessageBoxes {
   int shown_ = 0;
 };
 
-// A small backup of a folder in the home folder, shown in the status window
-// when it has ended.
-bool GrabStatusWindow(TMainForm& form, const QString& folder) {
+// A small backup of folders in the home folder, with its log, shown in the
+// status window when it has ended; logFile and setFile name what it wrote.
+bool GrabStatusWindow(TMainForm& form, const QString& folder, QString& logFile, QString& setFile) {
   const QString home = QDir::homePath();
   const QString source = home + QStringLiteral("/Dokumenty");
-  QDir().mkpath(source);
-  QFile f(source + QStringLiteral("/správa.txt"));
-  if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(200000, 'v'));
-  f.close();
+  const struct {
+    const char* name;
+    int size;
+  } files[] = {{"/správa.txt", 200000},
+               {"/Faktúry/2026/január.odt", 48000},
+               {"/Faktúry/2026/február.odt", 51000},
+               {"/Faktúry/prehľad.ods", 23000},
+               {"/Fotky/dovolenka.jpg", 1500000}};
+  for (const auto& file : files) {
+    const QString path = source + QString::fromUtf8(file.name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(file.size, 'v'));
+  }
   QDir().mkpath(home + QStringLiteral("/zaloha"));
   TWizardPages pages = form.ReadPages();
   pages.Backup.Include = {(source + QStringLiteral("/* /S")).toStdString()};
   pages.Backup.Location = (home + QStringLiteral("/zaloha/")).toStdString();
+  pages.Backup.CreateLog = true;
+  pages.Backup.Comment = "Týždenná záloha dokumentov";
+  setFile = home + QStringLiteral("/zaloha/Backup.001");
   TStatusForm status(&form, 0, pages);
   bool saved = false;
   QElapsedTimer waited;
@@ -117,6 +135,7 @@ bool GrabStatusWindow(TMainForm& form, const QString& folder) {
   });
   poll.start(100);
   status.exec();
+  logFile = QString::fromStdString(status.Engine().LogFileName);
   return saved;
 }
 
@@ -164,21 +183,40 @@ int RenderScreenshots(const QString& folder) {
   boxes.captureAs = QStringLiteral("about-box");
   ShowAboutBox(&form);
   if (boxes.saved != 1) ++failures;
-  // A short log to look at.
-  const QString log = QDir(folder).filePath(QStringLiteral("sample.LOG"));
-  {
-    QFile f(log);
-    if (f.open(QIODevice::WriteOnly))
-      f.write(
-          "Záloha začatá\nSúbor /home/eva/dokumenty/správa.odt zazálohovaný OK\n"
-          "Záloha skončená\n");
-  }
-  if (!GrabModal(folder, QStringLiteral("log-viewer"), [&] { ShowLogViewer(&form, log); }))
-    ++failures;
-  QFile::remove(log);
   boxes.captureAs = QStringLiteral("status-box");
   boxes.keepCapturing = true;
-  if (!GrabStatusWindow(form, folder) || boxes.saved < 2) ++failures;
+  QString log;
+  QString set;
+  if (!GrabStatusWindow(form, folder, log, set) || boxes.saved < 2) ++failures;
+  boxes.captureAs.clear();
+  boxes.keepCapturing = false;
+  // The log of that backup in the log viewer.
+  if (!GrabModal(folder, QStringLiteral("log-viewer"), [&] { ShowLogViewer(&form, log); }))
+    ++failures;
+  // Its set in the restore tree, one folder partly ticked.
+  form.SetActiveTab(TMainForm::RestoreTab);
+  form.Notebook(TMainForm::RestoreTab)->setCurrentIndex(0);
+  form.findChild<QLineEdit*>(QStringLiteral("RestoreSetEdit"))->setText(set);
+  form.PreviousNextClick(true);
+  TRestoreTree* tree = form.RestoreTreeView();
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+    if ((*it)->text(0) == QStringLiteral("január.odt")) {
+      tree->setCurrentItem(*it);
+      tree->ToggleRestoreNode();
+    }
+  }
+  if (!Save(&form, folder, QStringLiteral("restore-2-RestoreWhat"))) ++failures;
+  // The schedule dialog of a saved job.
+  const QString job = QDir::homePath() + QStringLiteral("/dokumenty.sqt");
+  form.SaveJob(job);
+  {
+    TScheduleDialog schedule(job, &form);
+    schedule.show();
+    if (!Save(&schedule, folder, QStringLiteral("schedule-dialog"))) ++failures;
+  }
+  // The main window made larger: the lists grow with it.
+  form.resize(form.size() + QSize(240, 160));
+  if (!Save(&form, folder, QStringLiteral("restore-2-RestoreWhat-larger"))) ++failures;
   SetMessageBoxes(previous);
   return failures == 0 ? 0 : 1;
 }

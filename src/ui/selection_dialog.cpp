@@ -293,7 +293,7 @@ TSelectionForm::TSelectionForm(TSelectionMode mode, QWidget* parent)
   buttons->addWidget(ok_);
   buttons->addWidget(cancel);
   grid->addLayout(buttons, 5, 1);
-  setFixedSize(620, 440);
+  resize(620, 440);  // resizable: the lists grow with it
 
   // Per mode: caption, label, file list and the include box.
   const auto& look = kModes[mode_ <= SM_RestoreTarget ? mode_ : 0];
@@ -316,6 +316,11 @@ TSelectionForm::TSelectionForm(TSelectionMode mode, QWidget* parent)
           [this](const QModelIndex& i) { FolderChanged(folderModel_->filePath(i)); });
   connect(files_, &QListView::clicked, this,
           [this](const QModelIndex& i) { FileChosen(fileModel_->filePath(i)); });
+  // A double-click picks the file: as a click on it and then OK.
+  connect(files_, &QListView::doubleClicked, this, [this](const QModelIndex& i) {
+    FileChosen(fileModel_->filePath(i));
+    accept();
+  });
   connect(drives_, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (!switchingDrive_) DriveChanged(i);
   });

@@ -68,6 +68,38 @@ bool RecordProgramPath(const QString& programPath, const QString& caption, QWidg
   return ok;
 }
 
+namespace {
+
+QString ReadSetting(const QString& key) {
+  QSettings s(SettingsFileName(), QSettings::IniFormat);
+  return s.value(key).toString();
+}
+
+void WriteSetting(const QString& key, const QString& value) {
+  if (!QDir().mkpath(QFileInfo(SettingsFileName()).absolutePath())) return;
+  QSettings s(SettingsFileName(), QSettings::IniFormat);
+  s.setValue(key, value);
+  s.sync();
+}
+
+}  // namespace
+
+QString LastJobFile() { return ReadSetting(QStringLiteral("LastJob")); }
+void RememberLastJob(const QString& fileName) {
+  WriteSetting(QStringLiteral("LastJob"), QFileInfo(fileName).absoluteFilePath());
+}
+QString LastSetFile() { return ReadSetting(QStringLiteral("LastSet")); }
+void RememberLastSet(const QString& fileName) {
+  WriteSetting(QStringLiteral("LastSet"), QFileInfo(fileName).absoluteFilePath());
+}
+
+QString JobDialogFolder() {
+  QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  // A missing desktop folder would stand in the dialog's name field.
+  if (!desktop.isEmpty() && QFileInfo(desktop).isDir()) return desktop;
+  return QDir::homePath();
+}
+
 QString MimePackageFileName() {
   return XdgFolder("XDG_DATA_HOME", QStringLiteral(".local/share")) +
          QStringLiteral("/mime/packages/vaultix-job.xml");

@@ -15,6 +15,18 @@ QString SettingsFileName();
 // caption and returns false (start-up goes on).
 bool RecordProgramPath(const QString& programPath, const QString& caption, QWidget* parent);
 
+// The last job file opened or saved (key LastJob) and the last set read on
+// the restore or verify tab (key LastSet), kept in the same file between
+// starts; empty when none was kept.  Writing them is best effort.
+QString LastJobFile();
+void RememberLastJob(const QString& fileName);
+QString LastSetFile();
+void RememberLastSet(const QString& fileName);
+
+// The folder the job-file dialogs start in: the XDG desktop folder when it
+// exists, else the home folder.
+QString JobDialogFolder();
+
 // Declares *.sqt as a MIME type (${XDG_DATA_HOME:-~/.local/share}/mime/packages)
 // and a .desktop entry that opens it with programPath (…/applications), then
 // refreshes the desktop's databases when their tools exist.  Each of the two

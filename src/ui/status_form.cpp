@@ -29,6 +29,7 @@
 #include "support/version.h"
 #include "ui/log_view.h"
 #include "ui/message_boxes.h"
+#include "ui/notify.h"
 #include "ui/texts.h"
 
 namespace vx::ui {
@@ -540,6 +541,8 @@ void TStatusForm::FinishOperation() {
     timeRemainingLabel_->setText(FormatClock(0.0));
   }
   SetStatus(text);
+  // Nobody sees the closing box of a minimised program: the desktop says it.
+  if (appMinimized_) NotifyDesktop(QStringLiteral("Vaultix"), text, finished && !abortRequested_);
   if (partial) {
     ShowBox(this, caption_,
             text + QStringLiteral("\n\n") +

@@ -166,6 +166,56 @@ inline const QString kRegistryFailed = QStringLiteral("Unable to open/create reg
 inline const QString kHelpWindowPrefix = QStringLiteral("Window - ");
 inline const QString kHelpTopicPrefix = QStringLiteral("Heslo ID - ");
 inline const QString kHelpCopyHint = QStringLiteral("Stlačením OK sa skopíruje do schránky ID\n");
+
+// New: a set file that is not there, and the job remembered between starts.
+inline const QString kSetFileMissing = QStringLiteral("Súbor neexistuje.");
+inline const QString kReopenJob = QStringLiteral("Znovu otvoriť ");
+inline const QString kLastJobHint =
+    QStringLiteral("Naposledy použitá záložná sada (Súbor - Znovu otvoriť): ");
+
+// New: scheduling a job from the window.
+inline const QString kScheduleItem = QStringLiteral("Plánovať…");
+inline const QString kScheduleCaption = QStringLiteral("Plánovanie zálohy");
+inline const QString kScheduleJob = QStringLiteral("Záložná sada: ");
+inline const QString kScheduleDaily = QStringLiteral("Denne");
+inline const QString kScheduleWeekly = QStringLiteral("Týždenne");
+inline const QString kScheduleAt = QStringLiteral("Čas:");
+inline const QString kScheduleDay = QStringLiteral("Deň:");
+inline const QString kScheduleDays[7] = {QStringLiteral("pondelok"), QStringLiteral("utorok"),
+                                         QStringLiteral("streda"),   QStringLiteral("štvrtok"),
+                                         QStringLiteral("piatok"),   QStringLiteral("sobota"),
+                                         QStringLiteral("nedeľa")};
+inline const QString kScheduleEveryDay = QStringLiteral("denne o ");
+inline const QString kScheduleEveryWeekday[7] = {
+    QStringLiteral("každý pondelok o "), QStringLiteral("každý utorok o "),
+    QStringLiteral("každú stredu o "),   QStringLiteral("každý štvrtok o "),
+    QStringLiteral("každý piatok o "),   QStringLiteral("každú sobotu o "),
+    QStringLiteral("každú nedeľu o ")};
+inline const QString kScheduled = QStringLiteral("Naplánované: ");
+inline const QString kNotScheduled = QStringLiteral("Záloha nie je naplánovaná.");
+inline const QString kNextRun = QStringLiteral("Ďalšie spustenie: ");
+inline const QString kLastRun = QStringLiteral("Posledné spustenie: ");
+inline const QString kScheduleButton = QStringLiteral("Naplánovať");
+inline const QString kUnscheduleButton = QStringLiteral("Zrušiť plánovanie");
+inline const QString kCloseButton = QStringLiteral("Zavrieť");
+inline const QString kNoCli = QStringLiteral("Program vaultix-cli sa nenašiel.");
+inline const QString kScheduleFailed = QStringLiteral("Plánovanie zlyhalo:\n\n");
+
+// New: the restore tree's column headings.
+inline const QString kColumnName = QStringLiteral("Názov");
+inline const QString kColumnSize = QStringLiteral("Veľkosť");
+inline const QString kColumnDate = QStringLiteral("Dátum");
+
+// New: `vaultix --help`.
+inline const QString kUsage = QStringLiteral(
+    "Použitie: vaultix [SÚBOR.sqt]\n"
+    "Sprievodca zálohovaním, obnovou a kontrolou záložných sád.\n"
+    "SÚBOR.sqt  uložená záložná sada, ktorá sa otvorí a spustí\n"
+    "\n"
+    "  -h, --help     zobrazí tento text a skončí\n"
+    "      --version  zobrazí verziu programu a skončí\n"
+    "\n"
+    "Príkazový riadok: vaultix-cli --help\n");
 // ---- end of the main window's block -----------------------------------------
 
 }  // namespace vx::ui::text

@@ -76,12 +76,17 @@ class RestoreTreeTest : public QObject {
   void TickingAFileTicksItsAncestors();
   void SpaceWithoutASelectedNodeDoesNothing();
   void ClickOnTheBoxTicksClickOnTheTextDoesNot();
+  void OpensDownToTheFirstFiles_data();
+  void OpensDownToTheFirstFiles();
+  void FolderBoxesShowPartialTicks_data();
+  void FolderBoxesShowPartialTicks();
   void initTestCase() { vx::ReadVersionInfo(); }
   void ReadsARealSet_data();
   void ReadsARealSet();
+  void SizeAndDateColumnsOfARealSet();
   void ReadingTwiceGivesTheSameUntickedTree();
   void ReadingAVerifySetBuildsNoTree();
-  void MissingFirstVolumeIsAskedFor();
+  void MistypedSetNameSaysTheFileIsMissing();
   void SetNameTheEngineRefuses();
   void FailureMessage_data();
   void FailureMessage();
@@ -220,6 +225,74 @@ void RestoreTreeTest::ClickOnTheBoxTicksClickOnTheTextDoesNot() {
   QCOMPARE(t.Selection(), QStringList({"/a.txt"}));
 }
 
+// The opened folders in tree order, as "a/b" below the root node.
+QStringList Expanded(const QTreeWidget& tree) {
+  QStringList out;
+  for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(&tree)); *it; ++it) {
+    if (!(*it)->isExpanded()) continue;
+    QStringList names;
+    for (const QTreeWidgetItem* n = *it; n; n = n->parent()) names.prepend(n->text(0));
+    out << names.join(QLatin1Char('|'));
+  }
+  return out;
+}
+
+void RestoreTreeTest::OpensDownToTheFirstFiles_data() {
+  QTest::addColumn<QStringList>("stored");
+  QTest::addColumn<QStringList>("expanded");
+  QTest::newRow("files deep below one chain")
+      << QStringList{"/home/eva/docs/a.txt", "/home/eva/docs/b.txt"}
+      << QStringList{"/", "/|home", "/|home|eva", "/|home|eva|docs"};
+  QTest::newRow("the shallowest file decides for every branch")
+      << QStringList{"/home/eva/deep/er/x", "/srv/y", "/srv/z/w"}
+      << QStringList{"/", "/|home", "/|srv"};
+  QTest::newRow("a file in the root opens nothing below it")
+      << QStringList{"/top.txt", "/a/b/c.txt"} << QStringList{"/"};
+  QTest::newRow("windows drives") << QStringList{"C:\\DATA\\A.DOC", "D:\\X\\Y\\B.DOC"}
+                                  << QStringList{"(C:)", "(C:)|DATA", "(D:)", "(D:)|X"};
+}
+
+void RestoreTreeTest::OpensDownToTheFirstFiles() {
+  QFETCH(QStringList, stored);
+  QFETCH(QStringList, expanded);
+  TRestoreTree t;
+  t.Fill(Std(stored));
+  QCOMPARE(Expanded(t), expanded);
+}
+
+void RestoreTreeTest::FolderBoxesShowPartialTicks_data() {
+  QTest::addColumn<QList<QStringList>>("ticks");  // nodes toggled in turn
+  QTest::addColumn<QStringList>("boxes");         // "/|a": 0 none, 1 partly, 2 all
+  QTest::newRow("nothing ticked") << QList<QStringList>{}
+                                  << QStringList{"/ 0", "/|a 0", "/|a|x 0", "/|b 0"};
+  QTest::newRow("one file of two in a folder") << QList<QStringList>{{"/", "a", "x", "1"}}
+                                               << QStringList{"/ 1", "/|a 1", "/|a|x 1", "/|b 0"};
+  QTest::newRow("every file of a folder")
+      << QList<QStringList>{{"/", "a", "x", "1"}, {"/", "a", "x", "2"}}
+      << QStringList{"/ 1", "/|a 1", "/|a|x 2", "/|b 0"};
+  QTest::newRow("a whole folder, then one file of it off")
+      << QList<QStringList>{{"/", "a"}, {"/", "a", "3"}}
+      << QStringList{"/ 1", "/|a 1", "/|a|x 2", "/|b 0"};
+  QTest::newRow("everything") << QList<QStringList>{{"/"}}
+                              << QStringList{"/ 2", "/|a 2", "/|a|x 2", "/|b 2"};
+  QTest::newRow("everything, then off again")
+      << QList<QStringList>{{"/"}, {"/"}} << QStringList{"/ 0", "/|a 0", "/|a|x 0", "/|b 0"};
+}
+
+void RestoreTreeTest::FolderBoxesShowPartialTicks() {
+  QFETCH(QList<QStringList>, ticks);
+  QFETCH(QStringList, boxes);
+  TRestoreTree t;
+  t.Fill(Std({"/a/x/1", "/a/x/2", "/a/3", "/b/4"}));
+  for (const QStringList& node : ticks) Toggle(t, Find(t, node));
+  QStringList got;
+  for (const QString folder : {"/", "/|a", "/|a|x", "/|b"}) {
+    const auto state = Find(t, folder.split(QLatin1Char('|')))->checkState(0);
+    got << folder + QLatin1Char(' ') + QString::number(int(state));
+  }
+  QCOMPARE(got, boxes);
+}
+
 // ---- Real sets ------------------------------------------------------------------
 
 void RestoreTreeTest::ReadsARealSet_data() {
@@ -272,6 +345,40 @@ void RestoreTreeTest::ReadsARealSet() {
   QCOMPARE(form.CurrentPageName(), QStringLiteral("RestoreHow"));
 }
 
+// The columns of a set read from disk: the stored size and time of each
+// file, in the user's (here Slovak) format; nothing for folders; the whole
+// stored path as a file's tooltip.
+void RestoreTreeTest::SizeAndDateColumnsOfARealSet() {
+  TPrivateHome home;
+  TBoxScript boxes;
+  QLocale::setDefault(QLocale(QLocale::Slovak, QLocale::Slovakia));
+  const std::string base = home.Path(QStringLiteral("SET")).toStdString();
+  vx::test::WriteArchive(base,
+                         {{"/data/velky.bin", std::string(3 * 1024 * 1024 / 2, 'x')},
+                          {"/data/maly.txt", std::string(2560, 'y')}},
+                         0, "", "", kOneVolume);
+  TMainForm form;
+  form.SetActiveTab(TMainForm::RestoreTab);
+  Control<QLineEdit>(&form, QStringLiteral("RestoreSetEdit"))
+      ->setText(QString::fromStdString(base) + QStringLiteral(".001"));
+  const bool read = form.ReadSetInfo();
+  QLocale::setDefault(QLocale::c());
+  QVERIFY(read);
+  TRestoreTree& t = *form.RestoreTreeView();
+  QCOMPARE(t.headerItem()->text(1), QStringLiteral("Veľkosť"));
+  QCOMPARE(t.headerItem()->text(2), QStringLiteral("Dátum"));
+  QTreeWidgetItem* big = Find(t, {"/", "data", "velky.bin"});
+  QTreeWidgetItem* small = Find(t, {"/", "data", "maly.txt"});
+  QCOMPARE(big->text(1), QStringLiteral("1,5 MB"));
+  QCOMPARE(small->text(1), QStringLiteral("2,5 kB"));
+  QCOMPARE(big->text(2), QStringLiteral("14. 3. 2024 10:20"));
+  QCOMPARE(big->toolTip(0), QStringLiteral("/data/velky.bin"));
+  QTreeWidgetItem* folder = Find(t, {"/", "data"});
+  QVERIFY(folder->text(1).isEmpty() && folder->text(2).isEmpty());
+  QVERIFY(folder->isExpanded());
+  QVERIFY(boxes.shown.empty());
+}
+
 void RestoreTreeTest::ReadingTwiceGivesTheSameUntickedTree() {
   TPrivateHome home;
   TBoxScript boxes;
@@ -311,7 +418,9 @@ void RestoreTreeTest::ReadingAVerifySetBuildsNoTree() {
   QVERIFY(boxes.shown.empty());
 }
 
-void RestoreTreeTest::MissingFirstVolumeIsAskedFor() {
+// A set name that names no file is reported as such at once: there is no
+// medium to ask for.
+void RestoreTreeTest::MistypedSetNameSaysTheFileIsMissing() {
   TPrivateHome home;
   TBoxScript boxes;
   boxes.Answer(BB_Abort);
@@ -323,10 +432,12 @@ void RestoreTreeTest::MissingFirstVolumeIsAskedFor() {
   vx::SetQuestionBoxHook(nullptr);
   vx::SetProcessMessagesHook(nullptr);
   QVERIFY(!read);
-  QCOMPARE(boxes.shown.size(), std::size_t{2});
-  QCOMPARE(boxes.shown[0].Buttons, BB_Ok | BB_Abort);  // the engine's own question
-  QCOMPARE(boxes.shown[1].Text,
-           text::kCannotRead + " for,\n" + home.Path("NONE.001") + "\n\n" + ResultMessage(99));
+  QCOMPARE(boxes.shown.size(), std::size_t{1});
+  QCOMPARE(boxes.shown[0].Text, QStringLiteral("Nie je možné načítať informácie o záložnej sade! "
+                                               "for,\n") +
+                                    home.Path("NONE.001") +
+                                    QStringLiteral("\n\nSúbor neexistuje."));
+  QCOMPARE(boxes.shown[0].Icon, TBoxIcon::Stop);
 }
 
 void RestoreTreeTest::SetNameTheEngineRefuses() {
@@ -334,6 +445,7 @@ void RestoreTreeTest::SetNameTheEngineRefuses() {
   TBoxScript boxes;
   TMainForm form;
   form.SetActiveTab(TMainForm::VerifyTab);
+  WriteBytes(home.Path("a.b.001"), "x");
   Control<QLineEdit>(&form, QStringLiteral("VerifySetEdit"))->setText(home.Path("a.b.001"));
   form.PreviousNextClick(true);
   QCOMPARE(form.CurrentPageName(), QStringLiteral("VerifyWhat"));

@@ -1,6 +1,7 @@
 // The selection dialog and the path checks the pages use.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -36,7 +37,44 @@ class SelectionTest : public QObject {
   void OkChecks();
   void DriveNotReady_data();
   void DriveNotReady();
+  void DoubleClickPicksAFile_data();
+  void DoubleClickPicksAFile();
 };
+
+// A double-click on a file in the file list is a click on it and OK: the
+// dialog closes with that file, after OK's own check.
+void SelectionTest::DoubleClickPicksAFile_data() {
+  QTest::addColumn<int>("mode");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("result");  // empty: the dialog stays open
+  QTest::newRow("a set's first volume") << int(SM_ArchiveSet) << "SET.001"
+                                        << "$HOME/SET.001";
+  QTest::newRow("one file to back up") << int(SM_Files) << "list.txt"
+                                       << "$HOME/list.txt";
+}
+
+void SelectionTest::DoubleClickPicksAFile() {
+  QFETCH(int, mode);
+  QFETCH(QString, file);
+  QFETCH(QString, result);
+  TPrivateHome home;
+  WriteBytes(home.Home() + QStringLiteral("/SET.001"), "x");
+  WriteBytes(home.Home() + QStringLiteral("/list.txt"), "y");
+  TBoxScript boxes;
+  TSelectionForm form(static_cast<TSelectionMode>(mode));
+  form.StartAt(home.Home() + QLatin1Char('/'));
+  form.show();
+  auto* list = Control<QListView>(&form, QStringLiteral("FileListBox"));
+  auto* model = qobject_cast<QFileSystemModel*>(list->model());
+  QVERIFY(model);
+  const QModelIndex index = model->index(home.Home() + QLatin1Char('/') + file);
+  QVERIFY(index.isValid());
+  emit list->doubleClicked(index);
+  QCOMPARE(form.result(), int(QDialog::Accepted));
+  QVERIFY(!form.isVisible());
+  QCOMPARE(form.Result(), result.replace(QStringLiteral("$HOME"), home.Home()));
+  QVERIFY(boxes.shown.empty());
+}
 
 void SelectionTest::IsValidFileNameRejectsNineCharacters_data() {
   QTest::addColumn<QString>("name");
