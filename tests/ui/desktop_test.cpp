@@ -376,7 +376,13 @@ class DesktopTest : public QObject {
     TBoxScript boxes;
     const QString job = home.Home() + QStringLiteral("/tyzdenna.sqt");
     {
+      // A job that can run: schedule refuses one that would take nothing.
+      WriteBytes(home.Path(QStringLiteral("src/a.txt")), "obsah");
       TMainForm form;
+      vx::TBackupPage page = form.ReadBackupPage();
+      page.Include = {(home.Path(QStringLiteral("src")) + "/*.* /S").toStdString()};
+      page.Location = (home.Path(QStringLiteral("dst")) + "/").toStdString();
+      form.WriteBackupPage(page);
       QVERIFY(form.SaveJob(job));
     }
     TScheduleDialog dialog(job);
@@ -393,7 +399,8 @@ class DesktopTest : public QObject {
                 .startsWith(QStringLiteral("Ďalšie spustenie: streda ")));
     Control<QPushButton>(&dialog, QStringLiteral("ScheduleButton"))->click();
     QVERIFY2(boxes.shown.size() == 1, boxes.shown.empty() ? "" : qPrintable(boxes.shown[0].Text));
-    QVERIFY(boxes.shown[0].Text.startsWith(QStringLiteral("Naplánované: každú stredu o 03:15\n")));
+    QVERIFY2(boxes.shown[0].Text.startsWith(QStringLiteral("Naplánované: každú stredu o 03:15\n")),
+             qPrintable(boxes.shown[0].Text));
     const QString timer = home.Path(QStringLiteral("config/systemd/user/vaultix-tyzdenna.timer"));
     QVERIFY(ReadBytes(timer).contains("OnCalendar=Wed *-*-* 03:15:00"));
     QVERIFY(dialog.Current());
