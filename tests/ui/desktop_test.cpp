@@ -65,26 +65,14 @@ int RunToEnd(TStatusForm& form) {
 class TNoUserManager {
  public:
   explicit TNoUserManager(const QString& runtime) {
-    for (const char* v : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "VAULTIX_CLI"})
-      saved_.emplace_back(v, qgetenv(v));
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QDir().mkpath(runtime);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     qputenv("VAULTIX_CLI", QFile::encodeName(kCli));
   }
-  ~TNoUserManager() {
-    for (const auto& [name, value] : saved_) {
-      if (value.isNull())
-        qunsetenv(name);
-      else
-        qputenv(name, value);
-    }
-  }
-  TNoUserManager(const TNoUserManager&) = delete;
-  TNoUserManager& operator=(const TNoUserManager&) = delete;
 
  private:
-  std::vector<std::pair<const char*, QByteArray>> saved_;
+  TSavedEnvironment saved_{{"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "VAULTIX_CLI"}};
 };
 
 }  // namespace

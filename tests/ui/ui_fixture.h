@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
+#include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "ui/application.h"
 #include "ui/box_script.h"
@@ -17,14 +19,32 @@
 
 namespace vx::ui::test {
 
+// Environment variables as they were, put back by the destructor.
+class TSavedEnvironment {
+ public:
+  explicit TSavedEnvironment(std::initializer_list<const char*> names) {
+    for (const char* v : names) saved_.emplace_back(v, qgetenv(v));
+  }
+  ~TSavedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value.isNull())
+        qunsetenv(name);
+      else
+        qputenv(name, value);
+    }
+  }
+  TSavedEnvironment(const TSavedEnvironment&) = delete;
+  TSavedEnvironment& operator=(const TSavedEnvironment&) = delete;
+
+ private:
+  std::vector<std::pair<const char*, QByteArray>> saved_;
+};
+
 // Points HOME and the XDG folders at a private folder for the life of the
 // object, so that nothing of the user's is read or written.
 class TPrivateHome {
  public:
   TPrivateHome() {
-    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS",
-                          "XDG_STATE_HOME", "VAULTIX_STATE_DIR"})
-      saved_.emplace_back(v, qgetenv(v));
     const QString root = dir_.path();
     qputenv("HOME", QFile::encodeName(root + QStringLiteral("/home")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
@@ -35,23 +55,14 @@ class TPrivateHome {
     qputenv("VAULTIX_STATE_DIR", QFile::encodeName(root + QStringLiteral("/vxstate")));
     QDir().mkpath(root + QStringLiteral("/home"));
   }
-  ~TPrivateHome() {
-    for (const auto& [name, value] : saved_) {
-      if (value.isNull())
-        qunsetenv(name);
-      else
-        qputenv(name, value);
-    }
-  }
-  TPrivateHome(const TPrivateHome&) = delete;
-  TPrivateHome& operator=(const TPrivateHome&) = delete;
 
   QString Path(const QString& below) const { return dir_.path() + QLatin1Char('/') + below; }
   QString Home() const { return Path(QStringLiteral("home")); }
 
  private:
+  TSavedEnvironment saved_{{"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS",
+                            "XDG_STATE_HOME", "VAULTIX_STATE_DIR"}};
   QTemporaryDir dir_;
-  std::vector<std::pair<const char*, QByteArray>> saved_;
 };
 
 // Answers the selection dialog with scripted texts (empty when none is left)
