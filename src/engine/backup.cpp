@@ -7,6 +7,7 @@
 #include "archive/erase_target.h"
 #include "archive/errors.h"
 #include "engine/backup_run.h"
+#include "engine/metadata.h"
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
@@ -161,6 +162,14 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
   stream_ = v.OpenStream(TStreamMode::Write, baseName, v.MaxSplitSize);
   for (const std::string& name : stream_->Leftovers())
     frame_.Log(engine_txt::kLeftoverRemoved + name);
+  if (v.StoreMetadata) {
+    metaBytes_ = EncodeMetaTable(BuildMetaTable(v.fileList_, v.scanExtras_, v.StoreXattrs));
+    metaRecord_.path = kMetaTablePath;
+    metaRecord_.fullSize = static_cast<std::int64_t>(metaBytes_.size());
+    metaRecord_.size = static_cast<std::int32_t>(metaBytes_.size());
+    metaRecord_.crc = v.NoFileCRCs ? 0 : CrcUpdate(kCrcInit, metaBytes_.data(), metaBytes_.size());
+    metaRecord_.time = NowDateTime();
+  }
   WriteArchiveHeader();
   WriteDirectory();
   TBackupDataPass pass(
@@ -172,6 +181,7 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
   // The scan's checksum helpers and the packing threads are started by now.
   frame_.NoteRefusedThreads();
   pass.Run();
+  if (v.StoreMetadata) pass.StoreExtra(metaBytes_);
   // The archive is complete on its medium before any attribute is reset: a
   // failure writing the last block must not mark files as backed up.  First
   // every byte is made durable under the temporary names, then the set takes
@@ -211,7 +221,8 @@ void TBackupRun::WriteArchiveHeader() {
 void TBackupRun::WriteDirectory() {
   const std::vector<TDirRecord>& records = engine_.fileList_;
   std::uint8_t count[kCountSize];
-  EncodeCount(static_cast<std::int32_t>(records.size()), count);
+  const bool meta = !metaRecord_.path.empty();
+  EncodeCount(static_cast<std::int32_t>(records.size() + (meta ? 1 : 0)), count);
   stream_->WriteBytes(count, kCountSize);
   std::int64_t total = 0;
   std::uint8_t bytes[kRecordSize];
@@ -219,6 +230,12 @@ void TBackupRun::WriteDirectory() {
     EncodeRecord(r, bytes);
     stream_->WriteBytes(bytes, kRecordSize);
     total += r.fullSize;
+  }
+  // The metadata table comes last: a reader that does not know it finds
+  // every file where it always was.
+  if (meta) {
+    EncodeRecord(metaRecord_, bytes);
+    stream_->WriteBytes(bytes, kRecordSize);
   }
   stream_->Statistic.TotalBytes = total;
 }

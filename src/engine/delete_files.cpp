@@ -6,6 +6,7 @@
 
 #include "archive/errors.h"
 #include "engine/delete_run.h"
+#include "engine/metadata.h"
 #include "engine/read_set.h"
 #include "engine/selection.h"
 #include "engine/texts.h"
@@ -112,7 +113,11 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   std::vector<TDirRecord> kept;
   std::int64_t total = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    stays[i] = engine_.KeptByDelete(files[i].path);
+    // The metadata table names files by their place in the directory,
+    // which the deletion changes: it does not stay (a wrong table would
+    // give one file's mode and owner to another).
+    stays[i] = !IsMetaTableRecord(files[i]) && engine_.KeptByDelete(files[i].path);
+    if (IsMetaTableRecord(files[i])) frame_.Log(engine_txt::kMetaTableDropped);
     if (stays[i]) kept.push_back(files[i]);
     total += files[i].fullSize;
   }

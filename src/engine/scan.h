@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/meta_table.h"
 #include "platform/file_system.h"
 #include "support/reaction.h"
 
@@ -27,7 +28,8 @@ struct TScanTarget {
   int& notTaken;  // items of the selection left out (folders, paths too long)
   int& errors;
   int& warnings;
-  TReaction& answer;  // the answer the scan's questions left
+  std::vector<TMetaEntry>& extras;  // what the metadata table holds besides files
+  TReaction& answer;                // the answer the scan's questions left
   std::function<void(const std::string&)> log;
   std::function<void()> letMessagesRun;
 };
@@ -51,6 +53,11 @@ class TFileScan {
   bool Ask(const std::function<void(const std::string&, TReaction&)>& event,
            const std::string& name);
   void TakeFile(const std::string& folder, const TSearchRec& rec, int& count);
+  // The metadata table's items: a folder scanned, a link or special file
+  // listed in it; the second names of hard links moved out of the list.
+  void TakeFolder(const std::string& folder);
+  void TakeOther(const std::string& folder, const TSearchRec& rec);
+  void SeparateHardLinks();
   void Checksums();
   void FolderNotRead(const std::string& folder, int error);
   void PathTooLong(const std::string& path);
