@@ -1,5 +1,6 @@
 // The backup run: checks, scan, archive header and directory, the data of
 // every file, and the way out of a failed run.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -163,12 +164,16 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
   for (const std::string& name : stream_->Leftovers())
     frame_.Log(engine_txt::kLeftoverRemoved + name);
   if (v.StoreMetadata) {
-    metaBytes_ = EncodeMetaTable(BuildMetaTable(v.fileList_, v.scanExtras_, v.StoreXattrs));
+    const TMetaTable table = BuildMetaTable(v.fileList_, v.scanExtras_, v.StoreXattrs);
+    metaBytes_ = EncodeMetaTable(table);
     metaRecord_.path = kMetaTablePath;
     metaRecord_.fullSize = static_cast<std::int64_t>(metaBytes_.size());
     metaRecord_.size = static_cast<std::int32_t>(metaBytes_.size());
     metaRecord_.crc = v.NoFileCRCs ? 0 : CrcUpdate(kCrcInit, metaBytes_.data(), metaBytes_.size());
-    metaRecord_.time = NowDateTime();
+    // The newest time the table holds: the same files give the same set.
+    std::int64_t newest = 0;
+    for (const TMetaEntry& e : table.entries) newest = std::max(newest, e.mtimeNs);
+    metaRecord_.time = DosToDateTime(UnixToDos(newest / 1'000'000'000));
   }
   WriteArchiveHeader();
   WriteDirectory();

@@ -57,7 +57,7 @@ class TBackupRun {
   // The metadata table, stored as the set's last entry (empty: none).
   std::vector<std::uint8_t> metaBytes_;
   TDirRecord metaRecord_;
-  std::int64_t startNs_ = 0;     // monotonic clock when the archive header was written
+  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
   double startTime_ = 0.0;
 };
 

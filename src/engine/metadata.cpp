@@ -21,6 +21,7 @@ namespace vx {
 namespace {
 
 constexpr std::uint32_t kSetIdBits = 06000;
+constexpr std::uint32_t kNoId = 0xFFFFFFFF;
 
 // Names of ids, each looked up once.
 class TNames {
@@ -250,7 +251,11 @@ class TApplier {
       t_.warn(item.target, engine_txt::kMetaMode, SystemReason(errno));
       return;
     }
-    if (now.uid != uid || now.gid != gid) {
+    // -1 means "no change" to the system: an owner no backup can record.
+    if (uid == kNoId || gid == kNoId) {
+      ownerKept = false;
+      t_.warn(item.target, engine_txt::kMetaOwner, engine_txt::kMetaBadOwner);
+    } else if (now.uid != uid || now.gid != gid) {
       if (!root_ && (now.uid != uid || !InGroup(gid))) {
         ownerKept = false;
         t_.warn(item.target, engine_txt::kMetaOwner, engine_txt::kMetaNotOwner);

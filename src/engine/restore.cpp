@@ -420,13 +420,13 @@ void TRestoreRun::ApplyMetadata(const TDirRecord& r) {
     MetaWarning(engine_txt::kMetaTableRefused + error);
     return;
   }
-  ApplyMetaTable(table, TMetaApplyTarget{engine_, restored_, *folders_,
-                                         [this](const std::string& path, const char* what,
-                                                const std::string& reason) {
-                                           MetaWarning(engine_txt::kWarning + path +
-                                                       engine_txt::kMetaNotApplied + what + ": " +
-                                                       reason);
-                                         }});
+  ApplyMetaTable(table,
+                 TMetaApplyTarget{
+                     engine_, restored_, *folders_,
+                     [this](const std::string& path, const char* what, const std::string& reason) {
+                       MetaWarning(engine_txt::kWarning + path + engine_txt::kMetaNotApplied +
+                                   what + ": " + reason);
+                     }});
 }
 
 }  // namespace vx

@@ -420,10 +420,11 @@ void TFileScan::PathTooLong(const std::string& path) {
 }
 
 void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
-  TFileScan scan(*this, bits,
-                 TScanTarget{fileList_, leftOut_, foldersNotRead_, notTaken_, errors_, warnings_,
-                             scanExtras_, scanAnswer_, [this](const std::string& line) { WriteLog(line); },
-                             [this] { LetMessagesRun(); }});
+  TFileScan scan(
+      *this, bits,
+      TScanTarget{fileList_, leftOut_, foldersNotRead_, notTaken_, errors_, warnings_, scanExtras_,
+                  scanAnswer_, [this](const std::string& line) { WriteLog(line); },
+                  [this] { LetMessagesRun(); }});
   scan.Run();
 }
 

@@ -312,6 +312,7 @@ inline constexpr char kMetaHardLink[] = "pevný odkaz";
 inline constexpr char kMetaFolder[] = "priečinok";
 inline constexpr char kMetaSpecial[] = "špeciálny súbor";
 inline constexpr char kMetaNeedsRoot[] = "vytvoriť ho môže len správca (root)";
+inline constexpr char kMetaBadOwner[] = "neplatný vlastník";
 inline constexpr char kMetaNotOwner[] = "zmeniť vlastníka môže len správca (root)";
 inline constexpr char kMetaSetIdDropped[] =
     "bity setuid/setgid vynechané, súbor patril inému používateľovi";

@@ -136,7 +136,8 @@ void TVerifyRun::Body() {
   set_->ReadDirectory(engine_.fileList_);
   set_->CheckPassword(engine_.fileList_, engine_txt::kVerifyNoPassword);
   std::int64_t total = 0;
-  for (const TDirRecord& r : engine_.fileList_) total += r.fullSize;
+  for (const TDirRecord& r : engine_.fileList_)
+    if (!IsMetaTableRecord(r)) total += r.fullSize;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, total);
   diskBytes_.resize(kBlockSize);

@@ -210,8 +210,8 @@ int MakeNodeAt(int dir, const std::string& name, std::uint32_t mode, std::uint64
   if (::mknodat(dir, name.c_str(), type | 0600, static_cast<dev_t>(rdev)) == 0) return 0;
   if (errno != EEXIST) return errno;
   struct stat st {};
-  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && (st.st_mode & S_IFMT) == type &&
-      st.st_rdev == static_cast<dev_t>(rdev))
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (st.st_mode & S_IFMT) == type && st.st_rdev == static_cast<dev_t>(rdev))
     return 0;
   if (const int err = ClearWay(dir, name)) return err;
   return Errno(::mknodat(dir, name.c_str(), type | 0600, static_cast<dev_t>(rdev)));

@@ -78,7 +78,8 @@ std::string Xattrs(const std::string& path) {
     char value[4096];
     const ssize_t v = ::lgetxattr(path.c_str(), names + at, value, sizeof value);
     std::string text = std::string(names + at) + "=";
-    for (ssize_t k = 0; k < v; ++k) text += std::to_string(static_cast<unsigned char>(value[k])) + ".";
+    for (ssize_t k = 0; k < v; ++k)
+      text += std::to_string(static_cast<unsigned char>(value[k])) + ".";
     list.push_back(text);
   }
   std::sort(list.begin(), list.end());
@@ -137,8 +138,11 @@ std::string AccessAcl() {
     for (int i = 0; i < n; ++i) acl.push_back(static_cast<char>(v >> (8 * i)));
   };
   put(2, 4);
-  const std::uint32_t entries[][3] = {{0x01, 7, 0xFFFFFFFF}, {0x02, 5, 4321}, {0x04, 5, 0xFFFFFFFF},
-                                      {0x10, 5, 0xFFFFFFFF}, {0x20, 0, 0xFFFFFFFF}};
+  const std::uint32_t entries[][3] = {{0x01, 7, 0xFFFFFFFF},
+                                      {0x02, 5, 4321},
+                                      {0x04, 5, 0xFFFFFFFF},
+                                      {0x10, 5, 0xFFFFFFFF},
+                                      {0x20, 0, 0xFFFFFFFF}};
   for (const auto& e : entries) {
     put(e[0], 2);
     put(e[1], 2);
@@ -190,6 +194,39 @@ void MakeTree(const std::string& root, bool asRoot) {
   for (const std::string& rel : all) SetTime(rel.empty() ? root : at(rel), ns += 1'000'000'123);
 }
 
+// Runs body in a child process that has become the ordinary user `nobody`
+// (the folders given are handed to it first); gives what body gave, or why
+// it could not run.
+std::string AsOrdinaryUser(const std::vector<std::string>& folders,
+                           const std::function<std::string()>& body) {
+  for (const std::string& p : folders)
+    if (::chown(p.c_str(), kNobody, kNobody) != 0) return "cannot hand over " + p;
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child < 0) return "no child process";
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    std::string result;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      result = "could not become the ordinary user";
+    else
+      result = body();
+    const ssize_t n = ::write(pipeFds[1], result.data(), result.size());
+    ::_exit(n == static_cast<ssize_t>(result.size()) ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    result.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) result += "\nthe child process failed";
+  return result;
+}
+
 enum class TWhere { InPlace, Redirected, Flat };
 
 struct RoundTripCase {
@@ -210,7 +247,8 @@ class MetadataRoundTrip : public TEngineTest, public ::testing::WithParamInterfa
     const std::map<std::string, TItem> before = Snapshot(src.path());
     engine.AddToIncludes(src / "*");
     engine.RecurseSubDir = true;
-    if (const int code = engine.Backup(); code != 0) failures << "backup ended with " << code << "\n";
+    if (const int code = engine.Backup(); code != 0)
+      failures << "backup ended with " << code << "\n";
 
     std::string top = src.path();
     engine.IncludeNames = {"*"};
@@ -248,13 +286,15 @@ class MetadataRoundTrip : public TEngineTest, public ::testing::WithParamInterfa
     if (restored != wantCode) failures << "restore ended with " << restored << "\n";
     if (!asRoot) {
       const std::string fifo = (c.where == TWhere::Flat ? top + "/fifo" : top + "/fifo");
-      const std::string line = "Upozornenie :" + fifo +
-                               " - neobnovené: špeciálny súbor: vytvoriť ho môže len správca (root)";
+      const std::string line =
+          "Upozornenie :" + fifo +
+          " - neobnovené: špeciálny súbor: vytvoriť ho môže len správca (root)";
       if (!LogHas(line)) failures << "no warning line: " << line << "\n";
     }
     if (asRoot && c.where == TWhere::InPlace) {
       engine.LogFileMode = LFM_NoLog;
-      if (const int code = engine.Verify(); code != 0) failures << "verify ended with " << code << "\n";
+      if (const int code = engine.Verify(); code != 0)
+        failures << "verify ended with " << code << "\n";
     }
     return failures.str();
   }
@@ -262,38 +302,11 @@ class MetadataRoundTrip : public TEngineTest, public ::testing::WithParamInterfa
 
 TEST_P(MetadataRoundTrip, RestoredItemsEqualTheOriginals) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root (to make devices, and to become another user)";
-  if (GetParam().asRoot) {
+  if (GetParam().asRoot)
     EXPECT_EQ(Run(true), "");
-    return;
-  }
-  // An ordinary user: a child process that has given up root.
-  for (const std::string& p : {dir.path(), src.path(), state.path()})
-    ASSERT_EQ(::chown(p.c_str(), kNobody, kNobody), 0);
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    std::string result;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-      result = "could not become the ordinary user";
-    else
-      result = Run(false);
-    if (result.empty()) result = "OK";
-    const ssize_t n = ::write(pipeFds[1], result.data(), result.size());
-    ::_exit(n == static_cast<ssize_t>(result.size()) ? 0 : 1);
-  }
-  ::close(pipeFds[1]);
-  std::string result;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-    result.append(buffer, static_cast<std::size_t>(n));
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(result, "OK");
+  else
+    EXPECT_EQ(AsOrdinaryUser({dir.path(), src.path(), state.path()}, [this] { return Run(false); }),
+              "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -304,6 +317,178 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"InPlaceAsUser", TWhere::InPlace, false},
                       RoundTripCase{"RedirectedAsUser", TWhere::Redirected, false},
                       RoundTripCase{"FlatAsUser", TWhere::Flat, false}),
+    vx::test::TCaseName());
+
+}  // namespace
+}  // namespace vx
+
+namespace vx {
+namespace {
+
+// A set written by hand: files and, last, a metadata table.
+struct HostileCase {
+  const char* name;
+  bool asRoot;
+  // The table for a set of the files "/x/f" and "/x/g" (indices 0 and 1).
+  std::function<TMetaTable()> table;
+  // What the restore folder holds before the restore (relative to it).
+  std::function<void(const std::string& out, const std::string& outside)> before;
+  int code;             // the restore's
+  const char* warning;  // the log line after "Upozornenie :" (+ out when it starts with "/")
+  // What must hold afterwards ("" when it does).
+  std::function<std::string(const std::string& out, const std::string& outside)> check;
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+TMetaEntry FileEntry(std::uint32_t index, std::uint16_t mode, std::uint32_t uid) {
+  TMetaEntry e;
+  e.kind = TMetaKind::File;
+  e.index = index;
+  e.mode = mode;
+  e.uid = uid;
+  e.gid = uid;
+  e.mtimeNs = 1'000'000'000'000'000'000;
+  return e;
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+class MetadataHostile : public TEngineTest, public ::testing::WithParamInterface<HostileCase> {
+ protected:
+  std::string Run() {
+    const HostileCase& c = GetParam();
+    const std::string out = dir / "out/x";
+    const std::string outside = dir / "outside";
+    WriteFile(outside + "/secret", "keep");
+    c.before(out, outside);
+    RestoreEverythingTo();
+    UseLog(dir / "restore.log");
+    std::ostringstream failures;
+    if (const int code = engine.Restore(); code != c.code)
+      failures << "restore ended with " << code << "\n";
+    if (c.warning != nullptr) {
+      const std::string line =
+          std::string("Upozornenie :") + (c.warning[0] == '/' ? out : "") + c.warning;
+      if (!LogHas(line)) failures << "no log line: " << line << "\n";
+    }
+    if (ReadFile(outside + "/secret") != "keep") failures << "a file outside was changed\n";
+    failures << c.check(out, outside);
+    return failures.str();
+  }
+};
+
+TEST_P(MetadataHostile, IsRefusedOrNeutralisedWithAWarning) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (to become another user)";
+  const HostileCase& c = GetParam();
+  const std::vector<std::uint8_t> table = EncodeMetaTable(c.table());
+  WriteArchive(
+      Archive(),
+      {{"/x/f", "f"}, {"/x/g", "g"}, {kMetaTablePath, std::string(table.begin(), table.end())}});
+  if (c.asRoot)
+    EXPECT_EQ(Run(), "");
+  else
+    EXPECT_EQ(AsOrdinaryUser({dir.path(), state.path(), Archive()}, [this] { return Run(); }), "");
+}
+
+const auto kNothingBefore = [](const std::string&, const std::string&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, MetadataHostile,
+    ::testing::Values(
+        HostileCase{"LinkLeadingOutside", true,
+                    [] {
+                      TMetaTable t;
+                      TMetaEntry link = FileEntry(0, 0777, 0);
+                      link.kind = TMetaKind::Symlink;
+                      link.path = "/x/escape";
+                      link.target = "../../outside";
+                      t.entries = {link};
+                      return t;
+                    },
+                    kNothingBefore, kPartialCode,
+                    "/escape - neobnovené: symbolický odkaz: odkaz vedie mimo cieľového priečinka",
+                    [](const std::string& out, const std::string&) {
+                      return fs::symlink_status(out + "/escape").type() == fs::file_type::not_found
+                                 ? ""
+                                 : "the link was made\n";
+                    }},
+        HostileCase{"AbsurdOwner", true,
+                    [] {
+                      TMetaTable t;
+                      t.entries = {FileEntry(0, 0644, 0xFFFFFFFF)};
+                      return t;
+                    },
+                    kNothingBefore, kPartialCode, "/f - neobnovené: vlastník: neplatný vlastník",
+                    [](const std::string& out, const std::string&) {
+                      struct stat st {};
+                      ::lstat((out + "/f").c_str(), &st);
+                      return st.st_uid == 0 && (st.st_mode & 07777) == 0644
+                                 ? std::string()
+                                 : "owner or mode not as expected\n";
+                    }},
+        HostileCase{"SetuidOnAFileOfAnotherUser", false,
+                    [] {
+                      TMetaTable t;
+                      t.entries = {FileEntry(0, 04755, 4321), FileEntry(1, 02755, kNobody)};
+                      return t;
+                    },
+                    kNothingBefore, kPartialCode,
+                    "/f - neobnovené: prístupové práva: bity setuid/setgid vynechané, súbor "
+                    "patril inému používateľovi",
+                    [](const std::string& out, const std::string&) {
+                      std::string bad;
+                      if (ModeOf(out + "/f") != 0755) bad += "f keeps a set-id bit\n";
+                      if (ModeOf(out + "/g") != 02755) bad += "g lost its own set-id bit\n";
+                      return bad;
+                    }},
+        HostileCase{"IndexOutsideTheDirectory", true,
+                    [] {
+                      TMetaTable t;
+                      t.entries = {FileEntry(0, 0644, 0), FileEntry(2, 0644, 0)};
+                      return t;
+                    },
+                    kNothingBefore, kPartialCode,
+                    "tabuľka metadát zálohy je poškodená, metadáta sa neobnovia: directory index "
+                    "outside the directory",
+                    [](const std::string& out, const std::string&) {
+                      // Nothing of it applied: the files stay private.
+                      return ModeOf(out + "/f") == 0600 ? "" : "f is not private\n";
+                    }},
+        HostileCase{"LinksAtTheTargetsLeadingOutside", true,
+                    [] {
+                      TMetaTable t;
+                      TMetaEntry link = FileEntry(0, 0777, 0);
+                      link.kind = TMetaKind::Symlink;
+                      link.path = "/x/l";
+                      link.target = "f";
+                      TMetaEntry special = FileEntry(0, 0600, 0);
+                      special.kind = TMetaKind::Socket;
+                      special.path = "/x/s";
+                      t.entries = {FileEntry(0, 0640, 0), link, special};
+                      return t;
+                    },
+                    [](const std::string& out, const std::string& outside) {
+                      fs::create_directories(out);
+                      fs::create_symlink(outside + "/secret", out + "/f");
+                      fs::create_symlink(outside + "/secret", out + "/l");
+                      fs::create_symlink(outside + "/secret", out + "/s");
+                      ::chmod((outside + "/secret").c_str(), 0644);
+                    },
+                    0, nullptr,
+                    [](const std::string& out, const std::string& outside) {
+                      std::string bad;
+                      if (ModeOf(out + "/f") != 0640 ||
+                          !fs::is_regular_file(fs::symlink_status(out + "/f")))
+                        bad += "f is not the restored file\n";
+                      if (fs::read_symlink(out + "/l") != "f") bad += "l is not the stored link\n";
+                      if (!fs::is_socket(fs::symlink_status(out + "/s"))) bad += "s is no socket\n";
+                      if (ModeOf(outside + "/secret") != 0644)
+                        bad += "the outside file's mode changed\n";
+                      return bad;
+                    }}),
     vx::test::TCaseName());
 
 }  // namespace
