@@ -2,7 +2,9 @@
 // JSON lines of catalog and verify.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "cli/cli_fixture.h"
@@ -168,27 +170,31 @@ TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
   ASSERT_EQ(lines.size(), 4u) << same.out;
   EXPECT_EQ(lines[3],
             "{\"summary\":true,\"files\":3,\"ok\":3,\"missing\":0,\"different\":0,"
-            "\"failed\":0,\"exit\":0}");
+            "\"failed\":0,\"mode_differs\":0,\"owner_differs\":0,\"link_differs\":0,"
+            "\"time_differs\":0,\"exit\":0}");
 
   Write("src/sub/b.txt", "changed");
   fs::remove(Path("src/a.txt"));
+  // Times of their own: the change shows whatever the clock's grain.
+  const auto then = fs::file_time_type(std::chrono::hours(24 * 365 * 30));
+  fs::last_write_time(Path("src/sub/b.txt"), then);
+  fs::last_write_time(Path("src"), then);
   TCliRun changed = RunWith({"verify", "--json", "--quiet"});
   EXPECT_EQ(changed.exitCode, 98) << Show(changed);
   lines = Lines(changed.out);
-  ASSERT_EQ(lines.size(), 4u) << changed.out;
-  const std::map<std::string, std::string> expected = {{Path("src/a.txt"), "missing"},
-                                                       {Path("src/sub/b.txt"), "different"},
-                                                       {Path("src/sub/c.bin"), "ok"}};
-  for (std::size_t i = 0; i < 3; ++i) {
-    bool found = false;
-    for (const auto& [path, result] : expected) {
-      if (lines[i] == "{\"path\":\"" + path + "\",\"result\":\"" + result + "\"}") found = true;
-    }
-    EXPECT_TRUE(found) << lines[i];
-  }
-  EXPECT_EQ(lines[3],
+  ASSERT_EQ(lines.size(), 6u) << changed.out;
+  // The content's outcome of each file, then each metadata difference.
+  const std::set<std::string> expected = {
+      "{\"path\":\"" + Path("src/a.txt") + "\",\"result\":\"missing\"}",
+      "{\"path\":\"" + Path("src/sub/b.txt") + "\",\"result\":\"different\"}",
+      "{\"path\":\"" + Path("src/sub/c.bin") + "\",\"result\":\"ok\"}",
+      "{\"path\":\"" + Path("src/sub/b.txt") + "\",\"metadata\":\"time\"}",
+      "{\"path\":\"" + Path("src") + "\",\"metadata\":\"time\"}"};
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.begin() + 5), expected);
+  EXPECT_EQ(lines[5],
             "{\"summary\":true,\"files\":3,\"ok\":1,\"missing\":1,\"different\":1,"
-            "\"failed\":0,\"exit\":98}");
+            "\"failed\":0,\"mode_differs\":0,\"owner_differs\":0,\"link_differs\":0,"
+            "\"time_differs\":2,\"exit\":98}");
 }
 
 }  // namespace

@@ -493,3 +493,150 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace vx
+
+namespace vx {
+namespace {
+
+struct VerifyCase {
+  const char* name;
+  std::function<void(const std::string& src)> change;
+  std::vector<std::pair<std::string, TVaultrex::TMetaDifference>> expected;  // paths below src
+};
+void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
+
+class MetadataVerify : public TEngineTest, public ::testing::WithParamInterface<VerifyCase> {};
+
+// Each kind of difference is reported once, for the item that has it.
+TEST_P(MetadataVerify, ReportsEachKindOfDifference) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (to give a file away)";
+  const VerifyCase& c = GetParam();
+  WriteFile(src / "f", "f");
+  ::chmod((src / "f").c_str(), 0644);
+  fs::create_symlink("f", src / "l");
+  for (const std::string& p : {src / "f", src / "l", src.path()})
+    SetTime(p, 1'500'000'000'000'000'007);
+  engine.AddToIncludes(src / "*");
+  ASSERT_EQ(engine.Backup(), 0);
+  c.change(src.path());
+  std::vector<std::pair<std::string, TVaultrex::TMetaDifference>> reported;
+  engine.OnMetadataDiffers = [&](const std::string& path, TVaultrex::TMetaDifference what) {
+    reported.emplace_back(path, what);
+  };
+  EXPECT_EQ(engine.Verify(), c.expected.empty() ? 0 : 98);
+  std::vector<std::pair<std::string, TVaultrex::TMetaDifference>> expected;
+  for (const auto& [rel, what] : c.expected) expected.emplace_back(src / rel, what);
+  EXPECT_EQ(reported, expected);
+}
+
+using TWhat = TVaultrex::TMetaDifference;
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, MetadataVerify,
+    ::testing::Values(VerifyCase{"Nothing", [](const std::string&) {}, {}},
+                      VerifyCase{"Mode",
+                                 [](const std::string& s) { ::chmod((s + "/f").c_str(), 0600); },
+                                 {{"f", TWhat::Mode}}},
+                      VerifyCase{"Owner",
+                                 [](const std::string& s) {
+                                   if (::lchown((s + "/f").c_str(), 4321, 4321) != 0) std::abort();
+                                 },
+                                 {{"f", TWhat::Owner}}},
+                      VerifyCase{"LinkText",
+                                 [](const std::string& s) {
+                                   fs::remove(s + "/l");
+                                   fs::create_symlink("elsewhere", s + "/l");
+                                   SetTime(s + "/l", 1'500'000'000'000'000'007);
+                                   SetTime(s, 1'500'000'000'000'000'007);
+                                 },
+                                 {{"l", TWhat::Link}}},
+                      VerifyCase{"Time",
+                                 [](const std::string& s) {
+                                   SetTime(s + "/f", 1'500'000'000'000'000'008);
+                                 },
+                                 {{"f", TWhat::Time}}}),
+    vx::test::TCaseName());
+
+// A restored file is never readable by another user, not even while it is
+// written: every file the restore holds open below its folder is private.
+class MetadataRestore : public TEngineTest {};
+
+TEST_F(MetadataRestore, FilesArePrivateWhileTheyAreWritten) {
+  WriteFile(src / "big.bin", NoiseBytes(100 * kBlockSize, 5));
+  ::chmod((src / "big.bin").c_str(), 0644);
+  engine.AddToIncludes(src / "big.bin");
+  ASSERT_EQ(engine.Backup(), 0);
+  RestoreEverythingTo();
+  engine.BackupThreads = 1;
+  engine.UseExtStatistic = true;
+  const std::string out = dir / "out";
+  std::vector<unsigned> modes;  // of the restored files open at each report
+  engine.OnExtStatistic = [&](const TExtBackupStatistic&, bool&) {
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      const std::string target = fs::read_symlink(e.path(), ec).string();
+      if (ec || target.rfind(out, 0) != 0) continue;
+      struct stat st {};
+      if (::fstat(std::stoi(e.path().filename().string()), &st) == 0 && S_ISREG(st.st_mode))
+        modes.push_back(st.st_mode & 07777);
+    }
+  };
+  ASSERT_EQ(engine.Restore(), 0);
+  ASSERT_FALSE(modes.empty()) << "no report came while the file was written";
+  for (const unsigned mode : modes) EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
+  struct stat st {};
+  ASSERT_EQ(::stat((out + src.path() + "/big.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);  // its own mode once whole
+}
+
+struct PlainSetCase {
+  const char* name;
+  // Writes the set of one file "<src>/a.txt" holding "a".
+  std::function<void(TEngineTest& t, TVaultrex& engine, const std::string& src)> write;
+};
+void PrintTo(const PlainSetCase& c, std::ostream* os) { *os << c.name; }
+
+class SetsWithoutTheTable : public TEngineTest,
+                            public ::testing::WithParamInterface<PlainSetCase> {};
+
+// Sets written before the table existed, or without it, restore as they
+// always did: the file gets the mode a new file gets, and nothing else is
+// made.
+TEST_P(SetsWithoutTheTable, RestoreAsBefore) {
+  GetParam().write(*this, engine, src.path());
+  RestoreEverythingTo();
+  ASSERT_EQ(engine.Restore(), 0);
+  const std::string folder = dir / ("out" + src.path());
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "a");
+  struct stat st {};
+  ASSERT_EQ(::stat((folder + "/a.txt").c_str(), &st), 0);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+  EXPECT_FALSE(fs::exists(dir / "out/.vaultix-metadata"));
+  EXPECT_EQ(std::vector<std::string>{"out"}, [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.is_directory()) names.push_back(e.path().filename());
+    return names;
+  }());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, SetsWithoutTheTable,
+    ::testing::Values(
+        PlainSetCase{"WrittenByAnEarlierVersion",
+                     [](TEngineTest&, TVaultrex& e, const std::string& s) {
+                       WriteArchive(e.BackupDestination + "/set.arc", {{s + "/a.txt", "a"}});
+                     }},
+        PlainSetCase{"WrittenWithoutTheTable",
+                     [](TEngineTest&, TVaultrex& e, const std::string& s) {
+                       WriteFile(s + "/a.txt", "a");
+                       ::chmod((s + "/a.txt").c_str(), 0600);
+                       e.AddToIncludes(s + "/a.txt");
+                       e.StoreMetadata = false;
+                       if (e.Backup() != 0) std::abort();
+                       e.StoreMetadata = true;
+                     }}),
+    vx::test::TCaseName());
+
+}  // namespace
+}  // namespace vx
