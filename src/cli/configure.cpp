@@ -310,7 +310,7 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   if (o.recurse) engine.RecurseSubDir = true;
   if (o.noXattrs) engine.StoreXattrs = false;
   if (o.noMetadata) engine.StoreMetadata = false;
-  if (o.dereference) engine.FollowLinks = true;
+  if (o.followLinks) engine.FollowLinks = true;
   switch (o.operation) {
     case TCliOperation::Backup:
       if (oneOff) engine.BackupHiddenSysFiles = !o.noHidden;

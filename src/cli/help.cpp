@@ -136,7 +136,7 @@ OPTIONS
                         capabilities) out; restore: do not apply them
   --no-metadata         backup: no metadata table (modes, owners, links);
                         restore, verify: ignore it
-  --dereference         backup: take a link to a file as that file
+  --follow-links        backup: take a link to a file as that file
   --mkdir               backup: create the destination folder when it is
                         missing (a one-off run creates nothing without it;
                         with --set or --job it is created anyway), only when

@@ -196,10 +196,10 @@ const std::map<std::string, TOptionSpec>& Options() {
           o.noMetadata = true;
           return std::string();
         }}},
-      {"--dereference",
+      {"--follow-links",
        {false, Bit(Op::Backup),
         [](TCliOptions& o, const std::string&) {
-          o.dereference = true;
+          o.followLinks = true;
           return std::string();
         }}},
       {"--flat",

@@ -46,7 +46,7 @@ struct TCliOptions {
   bool flat = false;                        // --flat
   bool noXattrs = false;                    // --no-xattrs
   bool noMetadata = false;                  // --no-metadata
-  bool dereference = false;                 // --dereference
+  bool followLinks = false;                 // --follow-links
   std::optional<TRestoreMode> restoreMode;  // --restore-mode all|newer|newer-and-new
   bool restoreAttributes = false;           // --attributes
 
