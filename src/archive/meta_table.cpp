@@ -208,7 +208,9 @@ std::vector<std::uint8_t> EncodeMetaTable(const TMetaTable& table) {
     }
   }
   std::vector<std::uint8_t>& out = w.Out();
-  w.U32(CrcUpdate(kCrcInit, out.data(), out.size()));
+  // Inverted: the register over a message followed by its own register is
+  // always 0, which a directory record reads as "no checksum".
+  w.U32(~CrcUpdate(kCrcInit, out.data(), out.size()));
   return std::move(out);
 }
 
@@ -222,7 +224,7 @@ bool DecodeMetaTable(const std::uint8_t* data, std::size_t size, std::size_t rec
   }
   const std::size_t body = size - kCheckSize;
   TReader check(data + body, kCheckSize);
-  if (check.U32() != CrcUpdate(kCrcInit, data, body)) {
+  if (check.U32() != ~CrcUpdate(kCrcInit, data, body)) {
     error = "checksum differs";
     return false;
   }

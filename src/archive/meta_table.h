@@ -18,7 +18,7 @@
 //     kind Symlink:    u16 length, link text
 //     kinds Char/BlockDevice: u64 device number
 //     [u16 count, per attribute: u8 length, name, u32 length, value]
-//   u32 checksum (the archive's CRC) of every byte before it
+//   u32 checksum: the archive's CRC of every byte before it, inverted
 #include <cstddef>
 #include <cstdint>
 #include <map>

@@ -111,6 +111,7 @@ void TFileScan::Run() {
   }
   t_.files.clear();
   t_.extras.clear();
+  foldersTaken_.clear();
   // The archive-bit look-ups of the whole scan share read transactions.
   TArchiveBitLookups lookups(bits_);
 
@@ -265,7 +266,8 @@ void TFileScan::TakeFolder(const std::string& folder) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   TNodeMeta node;
-  if (path == "/" || !ReadNodeMeta(path, node) || !S_ISDIR(node.mode)) return;
+  if (path == "/" || !foldersTaken_.insert(path).second) return;
+  if (!ReadNodeMeta(path, node) || !S_ISDIR(node.mode)) return;
   t_.extras.push_back(MetaEntryOf(TMetaKind::Folder, node));
   t_.extras.back().path = std::move(path);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/format.h"
@@ -65,6 +66,7 @@ class TFileScan {
   const TVaultrex& s_;
   TArchiveBitStore& bits_;
   TScanTarget t_;
+  std::unordered_set<std::string> foldersTaken_;  // each folder is in the table once
 };
 
 // The checksum of a file's content as the directory records it (kCrcInit for

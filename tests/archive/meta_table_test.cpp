@@ -51,6 +51,8 @@ TEST(MetaTable, EveryKindComesBackAndAnyChangedByteIsRefused) {
   const std::vector<std::uint8_t> bytes = EncodeMetaTable(table);
   ASSERT_GE(bytes.size(), 8u);
   EXPECT_EQ(0, std::memcmp(bytes.data(), "VXMT\x01\x00\x00\x00", 8));
+  // The directory's checksum of the whole table is a real one (0 means none).
+  EXPECT_NE(CrcUpdate(kCrcInit, bytes.data(), bytes.size()), 0u);
 
   TMetaTable back;
   std::string error;
@@ -88,7 +90,7 @@ class TBytes {
   }
   std::vector<std::uint8_t> Closed() const {
     std::vector<std::uint8_t> out = bytes_;
-    const std::uint32_t crc = CrcUpdate(kCrcInit, out.data(), out.size());
+    const std::uint32_t crc = ~CrcUpdate(kCrcInit, out.data(), out.size());
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
     return out;
   }
