@@ -315,7 +315,7 @@ TMetaTable BuildMetaTable(const std::vector<TDirRecord>& files,
   for (std::size_t i = 0; i < files.size(); ++i) {
     TMetaEntry& e = table.entries.emplace_back(MetaEntryOf(TMetaKind::File, files[i].node));
     e.index = static_cast<std::uint32_t>(i);
-    if (xattrs) AddXattrs(files[i].path, e);
+    if (xattrs && files[i].node.xattrs) AddXattrs(files[i].path, e);
   }
   for (const TMetaEntry& extra : extras) {
     TMetaEntry& e = table.entries.emplace_back(extra);

@@ -56,7 +56,7 @@ std::string TrimRightBlanks(const std::string& s) {
 }  // namespace
 
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
-                      const std::function<bool()>& stop, bool& stopped) {
+                      const std::function<bool()>& stop, bool& stopped, bool* xattrs) {
   constexpr std::size_t kCrcBuffer = std::size_t{256} * 1024;
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
@@ -66,6 +66,7 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
   // needs asking for (one open, one read, one close for a small file).
   const TFd fd = OpenFd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (!fd) return reg;
+  if (xattrs != nullptr) *xattrs = HasXattrs(fd.Get());
   if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kCrcBuffer);
   while (limit > 0) {
     if (stop()) {
@@ -343,12 +344,17 @@ void TFileScan::Checksums() {
   std::atomic<bool> stop{false};
   std::mutex failureLock;
   std::exception_ptr failure;  // the first of a helper thread; set before `stop`
-  const auto work = [&files, &next, &stop](const std::function<bool()>& stopHere) {
+  // The metadata table asks each file for its extended attributes: here on
+  // the descriptor already open, so that a file without any costs no look-up
+  // by path later.
+  const bool xattrs = s_.StoreMetadata && s_.StoreXattrs;
+  const auto work = [&files, &next, &stop, xattrs](const std::function<bool()>& stopHere) {
     for (;;) {
       const std::size_t i = next.fetch_add(1);
       if (i >= files.size() || stopHere()) return;
       bool stopped = false;
-      files[i].crc = FileCrc(files[i].path, files[i].fullSize, stopHere, stopped);
+      files[i].crc = FileCrc(files[i].path, files[i].fullSize, stopHere, stopped,
+                             xattrs ? &files[i].node.xattrs : nullptr);
       if (stopped) return;
     }
   };

@@ -72,9 +72,10 @@ class TFileScan {
 // The checksum of a file's content as the directory records it (kCrcInit for
 // an empty or unopenable file), reading at most `limit` bytes, the size the
 // folder listing saw.  `stop` is asked before each piece is read; `stopped`
-// is set when it said yes.
+// is set when it said yes.  `xattrs`, when given, is cleared when the open
+// file has no extended attributes.
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
-                      const std::function<bool()>& stop, bool& stopped);
+                      const std::function<bool()>& stop, bool& stopped, bool* xattrs = nullptr);
 
 // How many threads compute the scan's checksums: BackupThreads, else
 // $VAULTIX_BACKUP_THREADS, else the number of processors; 1 to 8.

@@ -69,6 +69,8 @@ TNodeMeta NodeMetaOf(const struct stat& st) {
   return m;
 }
 
+bool HasXattrs(int fd) { return ::flistxattr(fd, nullptr, 0) != 0; }
+
 bool ReadNodeMeta(const std::string& path, TNodeMeta& meta) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;

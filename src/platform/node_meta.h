@@ -22,7 +22,15 @@ struct TNodeMeta {
   std::uint64_t dev = 0;
   std::uint64_t ino = 0;
   std::uint32_t nlink = 0;
+  // Whether the file may have extended attributes: cleared by whoever
+  // learnt on an open descriptor that it has none (a cheaper question than
+  // one by path).
+  bool xattrs = true;
 };
+
+// Whether the open file has extended attributes (true when that cannot be
+// told).
+bool HasXattrs(int fd);
 
 TNodeMeta NodeMetaOf(const struct stat& st);
 // lstat of path; false (errno set) when it fails.
