@@ -36,10 +36,10 @@ _vaultix_cli() {
   local logging='--log --append-log --no-log'
   local opts
   case $op in
-    backup) opts="$common $logging --dry-run --password-file --password-command --encrypt --include --exclude --recurse --no-hidden --ignore-missing --comment --compress --mode --mkdir" ;;
-    restore) opts="$common $logging --dry-run --password-file --password-command --include --recurse --all --restore-to --flat --restore-mode --attributes" ;;
-    verify) opts="$common $logging --password-file --password-command --json" ;;
-    catalog) opts="$common --json" ;;
+    backup) opts="$common $logging --dry-run --password-file --password-command --encrypt --include --exclude --recurse --no-hidden --ignore-missing --comment --compress --mode --mkdir --no-xattrs --no-metadata --follow-links" ;;
+    restore) opts="$common $logging --dry-run --password-file --password-command --include --recurse --all --restore-to --flat --restore-mode --attributes --no-xattrs --no-metadata" ;;
+    verify) opts="$common $logging --password-file --password-command --json --no-metadata" ;;
+    catalog) opts="$common --json --all" ;;
     comment) opts="$common --password-file --password-command" ;;
     delete) opts="$common $logging --dry-run --include --exclude --recurse" ;;
     schedule) opts='--job --daily --weekly --name --keep-logs --random-delay --on-ac-power' ;;

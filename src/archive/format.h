@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/node_meta.h"
+
 namespace vx {
 
 inline constexpr std::uint32_t kArchiveMagic = 0x7ABBCCDDu;
@@ -35,6 +37,9 @@ struct TDirRecord {
   // Not stored: the whole size in 64 bits (the scan's; for a record read
   // from an archive, the stored field taken as unsigned).
   std::int64_t fullSize = 0;
+  // Not stored here: what the scan's stat said of the file (its mode,
+  // owner, times, inode), for the set's metadata table.
+  TNodeMeta node{};
 };
 
 struct TBlockHeader {

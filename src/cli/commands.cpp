@@ -385,6 +385,11 @@ int RunCli(const std::vector<std::string>& args, TCliEnvironment& env) {
       ctx.ClearLine();
       env.out << FormatVerifyJson(path, outcome) << '\n' << std::flush;
     };
+    engine.OnMetadataDiffers = [&](const std::string& path, TVaultrex::TMetaDifference what) {
+      tally.Count(what);
+      ctx.ClearLine();
+      env.out << FormatMetaDifferenceJson(path, what) << '\n' << std::flush;
+    };
   }
 
   int code = 99;

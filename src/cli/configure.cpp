@@ -308,6 +308,9 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   const TOneOffSelection given =
       oneOff ? OneOffSelection(o) : TOneOffSelection{o.includes, o.excludes};
   if (o.recurse) engine.RecurseSubDir = true;
+  if (o.noXattrs) engine.StoreXattrs = false;
+  if (o.noMetadata) engine.StoreMetadata = false;
+  if (o.followLinks) engine.FollowLinks = true;
   switch (o.operation) {
     case TCliOperation::Backup:
       if (oneOff) engine.BackupHiddenSysFiles = !o.noHidden;
@@ -317,6 +320,9 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
       if (o.comment) engine.Comment = *o.comment;
       if (o.compress) engine.CompressData = *o.compress;
       if (o.backupMode) engine.BackupMode = *o.backupMode;
+      break;
+    case TCliOperation::Catalog:
+      if (o.all) engine.CatalogAll = true;
       break;
     case TCliOperation::Restore:
       if (o.all) {
@@ -341,7 +347,6 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
       }
       break;
     case TCliOperation::Verify:
-    case TCliOperation::Catalog:
     case TCliOperation::Comment:
       break;
   }

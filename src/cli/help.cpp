@@ -121,7 +121,8 @@ OPTIONS
   --ignore-missing      backup without --set and --job: go on without the
                         include paths that do not exist
   --recurse             RecurseSubDir on (every entry descends)
-  --all                 restore: select every file of the archive
+  --all                 restore: select every file of the archive; catalog:
+                        list the set's metadata table too
   --comment TEXT        backup: comment stored in the archive
   --compress none|quick|max            backup: block compression
   --mode full|incremental|differential backup: which files are taken
@@ -131,6 +132,11 @@ OPTIONS
                         restore: all files, only files newer than on disk,
                         or newer and missing files
   --attributes          restore: give files their stored attributes
+  --no-xattrs           backup: leave extended attributes (ACLs,
+                        capabilities) out; restore: do not apply them
+  --no-metadata         backup: no metadata table (modes, owners, links);
+                        restore, verify: ignore it
+  --follow-links        backup: take a link to a file as that file
   --mkdir               backup: create the destination folder when it is
                         missing (a one-off run creates nothing without it;
                         with --set or --job it is created anyway), only when
@@ -199,6 +205,9 @@ SET FILE
   FlatRestore           Boolean: restore without the stored folders
   RestoreMode           0 all, 1 newer, 2 newer and new
   RestoreAttributes     Boolean
+  StoreMetadata         Boolean: the metadata table (default on)
+  StoreXattrs           Boolean: extended attributes in it (default on)
+  FollowLinks           Boolean: take a link to a file as that file
   Read only by vaultix-cli:
   MaxSplitSize          integer: bytes per volume with SpanDisks (0 = until
                         the medium is full)

@@ -146,12 +146,55 @@ void TVerifyTally::Count(TVaultrex::TVerifyOutcome outcome) {
   }
 }
 
+namespace {
+
+const char* MetaDifferenceName(TVaultrex::TMetaDifference what) {
+  switch (what) {
+    case TVaultrex::TMetaDifference::Mode:
+      return "mode";
+    case TVaultrex::TMetaDifference::Owner:
+      return "owner";
+    case TVaultrex::TMetaDifference::Link:
+      return "link";
+    case TVaultrex::TMetaDifference::Time:
+      return "time";
+  }
+  return "mode";
+}
+
+}  // namespace
+
+std::string FormatMetaDifferenceJson(const std::string& path, TVaultrex::TMetaDifference what) {
+  return "{" + PathFields(path) + ",\"metadata\":\"" + MetaDifferenceName(what) + "\"}";
+}
+
+void TVerifyTally::Count(TVaultrex::TMetaDifference what) {
+  switch (what) {
+    case TVaultrex::TMetaDifference::Mode:
+      ++mode;
+      break;
+    case TVaultrex::TMetaDifference::Owner:
+      ++owner;
+      break;
+    case TVaultrex::TMetaDifference::Link:
+      ++link;
+      break;
+    case TVaultrex::TMetaDifference::Time:
+      ++time;
+      break;
+  }
+}
+
 std::string FormatVerifySummary(const TVerifyTally& t, int exitCode) {
   return "{\"summary\":true,\"files\":" +
          std::to_string(t.ok + t.missing + t.different + t.failed) +
          ",\"ok\":" + std::to_string(t.ok) + ",\"missing\":" + std::to_string(t.missing) +
          ",\"different\":" + std::to_string(t.different) +
-         ",\"failed\":" + std::to_string(t.failed) + ",\"exit\":" + std::to_string(exitCode) + "}";
+         ",\"failed\":" + std::to_string(t.failed) + ",\"mode_differs\":" + std::to_string(t.mode) +
+         ",\"owner_differs\":" + std::to_string(t.owner) +
+         ",\"link_differs\":" + std::to_string(t.link) +
+         ",\"time_differs\":" + std::to_string(t.time) + ",\"exit\":" + std::to_string(exitCode) +
+         "}";
 }
 
 }  // namespace vx

@@ -25,12 +25,20 @@ std::string FormatCatalogJson(const TDirRecord& record);
 // as above).
 std::string FormatVerifyJson(const std::string& path, TVaultrex::TVerifyOutcome outcome);
 
-// The last line of `verify --json`: how many files had each outcome and the
-// run's exit code: {"summary":true,"files":N,"ok":N,"missing":N,
-// "different":N,"failed":N,"exit":N}.
+// {"path":"...","metadata":"mode"|"owner"|"link"|"time"}: an item whose
+// metadata differ from the set's (one line per kind).
+std::string FormatMetaDifferenceJson(const std::string& path, TVaultrex::TMetaDifference what);
+
+// The last line of `verify --json`: how many files had each outcome, how
+// many items differ in each kind of metadata, and the run's exit code:
+// {"summary":true,"files":N,"ok":N,"missing":N,"different":N,"failed":N,
+// "mode_differs":N,"owner_differs":N,"link_differs":N,"time_differs":N,
+// "exit":N}.
 struct TVerifyTally {
   int ok = 0, missing = 0, different = 0, failed = 0;
+  int mode = 0, owner = 0, link = 0, time = 0;
   void Count(TVaultrex::TVerifyOutcome outcome);
+  void Count(TVaultrex::TMetaDifference what);
 };
 std::string FormatVerifySummary(const TVerifyTally& tally, int exitCode);
 

@@ -119,7 +119,7 @@ const std::map<std::string, TOptionSpec>& Options() {
           return BlankEntry(v) ? std::string("--exclude needs a file, folder or mask") : "";
         }}},
       {"--all",
-       {false, Bit(Op::Restore),
+       {false, Bit(Op::Restore) | Bit(Op::Catalog),
         [](TCliOptions& o, const std::string&) {
           o.all = true;
           return std::string();
@@ -183,6 +183,24 @@ const std::map<std::string, TOptionSpec>& Options() {
         [](TCliOptions& o, const std::string& v) {
           o.restoreTo = v;
           return std::string(v.empty() ? "--restore-to needs a folder" : "");
+        }}},
+      {"--no-xattrs",
+       {false, Bit(Op::Backup) | Bit(Op::Restore),
+        [](TCliOptions& o, const std::string&) {
+          o.noXattrs = true;
+          return std::string();
+        }}},
+      {"--no-metadata",
+       {false, Bit(Op::Backup) | Bit(Op::Restore) | Bit(Op::Verify),
+        [](TCliOptions& o, const std::string&) {
+          o.noMetadata = true;
+          return std::string();
+        }}},
+      {"--follow-links",
+       {false, Bit(Op::Backup),
+        [](TCliOptions& o, const std::string&) {
+          o.followLinks = true;
+          return std::string();
         }}},
       {"--flat",
        {false, Bit(Op::Restore),

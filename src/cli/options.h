@@ -44,6 +44,9 @@ struct TCliOptions {
 
   std::optional<std::string> restoreTo;     // --restore-to DIR
   bool flat = false;                        // --flat
+  bool noXattrs = false;                    // --no-xattrs
+  bool noMetadata = false;                  // --no-metadata
+  bool followLinks = false;                 // --follow-links
   std::optional<TRestoreMode> restoreMode;  // --restore-mode all|newer|newer-and-new
   bool restoreAttributes = false;           // --attributes
 

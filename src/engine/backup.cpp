@@ -1,5 +1,6 @@
 // The backup run: checks, scan, archive header and directory, the data of
 // every file, and the way out of a failed run.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -8,6 +9,7 @@
 #include "archive/errors.h"
 #include "archive/format.h"
 #include "engine/backup_run.h"
+#include "engine/metadata.h"
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
@@ -167,6 +169,18 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
                std::to_string(stream_->VolumeCap() + kVolumeTrailerSize) +
                engine_txt::kFatVolumes2);
   }
+  if (v.StoreMetadata) {
+    const TMetaTable table = BuildMetaTable(v.fileList_, v.scanExtras_, v.StoreXattrs);
+    metaBytes_ = EncodeMetaTable(table);
+    metaRecord_.path = kMetaTablePath;
+    metaRecord_.fullSize = static_cast<std::int64_t>(metaBytes_.size());
+    metaRecord_.size = static_cast<std::int32_t>(metaBytes_.size());
+    metaRecord_.crc = v.NoFileCRCs ? 0 : CrcUpdate(kCrcInit, metaBytes_.data(), metaBytes_.size());
+    // The newest time the table holds: the same files give the same set.
+    std::int64_t newest = 0;
+    for (const TMetaEntry& e : table.entries) newest = std::max(newest, e.mtimeNs);
+    metaRecord_.time = DosToDateTime(UnixToDos(newest / 1'000'000'000));
+  }
   WriteArchiveHeader();
   WriteDirectory();
   TBackupDataPass pass(
@@ -178,6 +192,7 @@ void TBackupRun::WriteSet(TArchiveBitStore& bits) {
   // The scan's checksum helpers and the packing threads are started by now.
   frame_.NoteRefusedThreads();
   pass.Run();
+  if (v.StoreMetadata) pass.StoreExtra(metaBytes_);
   // The archive is complete on its medium before any attribute is reset: a
   // failure writing the last block must not mark files as backed up.  First
   // every byte is made durable under the temporary names, then the set takes
@@ -217,7 +232,8 @@ void TBackupRun::WriteArchiveHeader() {
 void TBackupRun::WriteDirectory() {
   const std::vector<TDirRecord>& records = engine_.fileList_;
   std::uint8_t count[kCountSize];
-  EncodeCount(static_cast<std::int32_t>(records.size()), count);
+  const bool meta = !metaRecord_.path.empty();
+  EncodeCount(static_cast<std::int32_t>(records.size() + (meta ? 1 : 0)), count);
   stream_->WriteBytes(count, kCountSize);
   std::int64_t total = 0;
   std::uint8_t bytes[kRecordSize];
@@ -225,6 +241,12 @@ void TBackupRun::WriteDirectory() {
     EncodeRecord(r, bytes);
     stream_->WriteBytes(bytes, kRecordSize);
     total += r.fullSize;
+  }
+  // The metadata table comes last: a reader that does not know it finds
+  // every file where it always was.
+  if (meta) {
+    EncodeRecord(metaRecord_, bytes);
+    stream_->WriteBytes(bytes, kRecordSize);
   }
   stream_->Statistic.TotalBytes = total;
 }

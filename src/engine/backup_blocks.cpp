@@ -1,7 +1,9 @@
 // The writing side of the backup's data pass, on the caller's thread: the
 // encoded blocks taken back from the pipeline in order and put on the
 // medium, and each file's end with its checks, log line and statistics.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "archive/errors.h"
@@ -54,6 +56,23 @@ void TBackupDataPass::Store(const TBlockPipeline::TJob& job) {
   t_.letMessagesRun();
   storedOfFile_ += static_cast<std::int64_t>(job.rawLength);
   if (s_.OnNextBlock) s_.OnNextBlock(rec.path, storedOfFile_, rec.fullSize);
+}
+
+void TBackupDataPass::StoreExtra(const std::vector<std::uint8_t>& bytes) {
+  Drain();
+  for (std::size_t at = 0; at < bytes.size();) {
+    TBlockPipeline::TJob* job = pipeline_->Free();
+    const std::size_t n = std::min(kBlockSize, bytes.size() - at);
+    std::memcpy(job->raw.data(), bytes.data() + at, n);
+    job->rawLength = n;
+    pipeline_->Submit(false, 0);
+    const TBlockPipeline::TJob* done = pipeline_->Oldest(true);
+    if (done->error) std::rethrow_exception(done->error);
+    t_.stream.WriteBytes(done->encoded.data(), done->encodedLength);
+    pipeline_->Release();
+    at += n;
+  }
+  EndFileData();
 }
 
 // The end of a file's data; on tape it also ends the transfer block and

@@ -72,6 +72,9 @@ class TBackupDataPass {
   // none merely vanished) ends it too, with the code of the first failure:
   // such a set must not replace an older one.
   void Run();
+  // After Run: bytes that are no file of the list (the metadata table),
+  // stored as the data of one more file, encoded as every file is.
+  void StoreExtra(const std::vector<std::uint8_t>& bytes);
 
  private:
   // A file's end, passed through the pipeline in its place.

@@ -54,7 +54,10 @@ class TBackupRun {
   std::vector<TDataOutcome> outcomes_;
   bool verifyFailed_ = false;    // a file of this run failed its verification
   bool foreignFailure_ = false;  // the run ended by something else than an engine error
-  std::int64_t startNs_ = 0;     // monotonic clock when the archive header was written
+  // The metadata table, stored as the set's last entry (empty: none).
+  std::vector<std::uint8_t> metaBytes_;
+  TDirRecord metaRecord_;
+  std::int64_t startNs_ = 0;  // monotonic clock when the archive header was written
   double startTime_ = 0.0;
 };
 

@@ -1,6 +1,7 @@
 // Catalog and RetrieveComment.
 #include "archive/errors.h"
 #include "engine/catalog_run.h"
+#include "engine/metadata.h"
 #include "engine/operation_frame.h"
 #include "engine/read_set.h"
 #include "engine/texts.h"
@@ -29,6 +30,8 @@ int TCatalogRun::Catalog() {
     set.Open({engine_txt::kCatalogCutHeader, engine_txt::kCatalogForeign});
     set.ReadDirectory(engine_.fileList_);
     set.Close();
+    // The metadata table is the set's, not a file of the user's.
+    if (!engine_.CatalogAll) std::erase_if(engine_.fileList_, IsMetaTableRecord);
   });
   return frame.Finish(result);
 }

@@ -6,6 +6,7 @@
 
 #include "archive/errors.h"
 #include "engine/delete_run.h"
+#include "engine/metadata.h"
 #include "engine/read_set.h"
 #include "engine/selection.h"
 #include "engine/texts.h"
@@ -112,9 +113,13 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   std::vector<TDirRecord> kept;
   std::int64_t total = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    stays[i] = engine_.KeptByDelete(files[i].path);
+    // The metadata table names files by their place in the directory,
+    // which the deletion changes: it does not stay (a wrong table would
+    // give one file's mode and owner to another).
+    stays[i] = !IsMetaTableRecord(files[i]) && engine_.KeptByDelete(files[i].path);
+    if (IsMetaTableRecord(files[i])) frame_.Log(engine_txt::kMetaTableDropped);
     if (stays[i]) kept.push_back(files[i]);
-    total += files[i].fullSize;
+    if (!IsMetaTableRecord(files[i])) total += files[i].fullSize;
   }
   WriteDirectory(out, kept);
   // Progress goes out per file and between blocks, so that a stop request
@@ -125,8 +130,11 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
   const TDataTexts texts{engine_txt::kDeleteCutData, engine_txt::kDeleteCutData};
   for (std::size_t i = 0; i < files.size(); ++i) {
     const bool keep = stays[i];
-    frame_.Log(files[i].path + (keep ? engine_txt::kDeleteKept : engine_txt::kDeleteDeleted));
-    frame_.FileStarts(files[i]);
+    const bool table = IsMetaTableRecord(files[i]);
+    if (!table) {
+      frame_.Log(files[i].path + (keep ? engine_txt::kDeleteKept : engine_txt::kDeleteDeleted));
+      frame_.FileStarts(files[i]);
+    }
     std::int64_t bytes = 0;  // the file's own size: its directory size is 32 bits
     set.Reader().CopyFile(
         [&out, keep, &bytes](const std::uint8_t* head, const std::uint8_t* stored, std::size_t n) {
@@ -136,7 +144,7 @@ std::vector<TDirRecord> TDeleteRun::CopyKept(TReadSet& set, TArchiveStream& out)
           if (n > 0) out.WriteBytes(stored, n);
         },
         [this] { frame_.BlockRead(); }, texts);
-    frame_.FileRead(files[i], bytes);
+    if (!table) frame_.FileRead(files[i], bytes);
   }
   return kept;
 }

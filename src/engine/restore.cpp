@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive/errors.h"
+#include "engine/metadata.h"
 #include "engine/restore_run.h"
 #include "engine/stored_check.h"
 #include "engine/texts.h"
@@ -50,6 +51,9 @@ int TRestoreRun::Run() {
   set_.reset();
   // A selected file that did not come back whole fails the run.
   if (result == 0 && frame_.Errors() > 0) result = targetDiskFull_ ? 2 : 9;
+  // Metadata that could not be applied: the files are there, not all as
+  // they were.
+  if (result == 0 && metaWarnings_ > 0) result = kPartialCode;
   frame_.LogEnd(result, engine_txt::kRestoreDone + Now());
   return frame_.Finish(result);
 }
@@ -78,13 +82,18 @@ void TRestoreRun::Body() {
   set_->ReadDirectory(engine_.fileList_);
   set_->CheckPassword(engine_.fileList_, engine_txt::kRestoreNoPassword);
   engine_.Comment = set_->Header().comment;
+  applyMeta_ = engine_.StoreMetadata && !engine_.fileList_.empty() &&
+               IsMetaTableRecord(engine_.fileList_.back());
+  restored_.assign(applyMeta_ ? engine_.fileList_.size() : 0, std::string());
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, MarkSelection());
   engine_.RestoreTo = WithTrailingSlash(engine_.RestoreTo);
   folders_ =
       std::make_unique<TTargetFolders>(engine_.RedirectRestore ? engine_.RestoreTo : std::string());
   tape_ = set_->Stream().IsTape();
-  newMode_ = NewFileMode();
+  // With a metadata table every file is created private and gets its own
+  // mode from the table once the run has written it.
+  newMode_ = applyMeta_ ? (NewFileMode() & 0600u) : NewFileMode();
   frame_.StartBlockReports(stat);
   if (engine_.ThreadsWanted() > 1) {
     writes_ = std::make_unique<TWriteBehind>(*folders_, newMode_,
@@ -122,7 +131,8 @@ void TRestoreRun::FlushRestored() {
 std::int64_t TRestoreRun::MarkSelection() {
   std::int64_t total = 0;
   for (TDirRecord& r : engine_.fileList_) {
-    r.mark = engine_.SelectedForRestore(r.path) ? 0 : 1;
+    // The metadata table is never restored as a file.
+    r.mark = !IsMetaTableRecord(r) && engine_.SelectedForRestore(r.path) ? 0 : 1;
     if (r.mark == 0) total += r.fullSize;
   }
   return total;
@@ -130,6 +140,10 @@ std::int64_t TRestoreRun::MarkSelection() {
 
 void TRestoreRun::Treat(const TDirRecord& r) {
   fileBytes_ = -1;
+  if (applyMeta_ && &r == &engine_.fileList_.back()) {
+    ApplyMetadata(r);
+    return;
+  }
   if (r.mark == 1) {
     PassOver(r);
     return;
@@ -334,6 +348,7 @@ void TRestoreRun::Committed(const TDirRecord& r, const std::string& target, cons
     throw EVX_FileWriteError(IoError(out.Error()));
   }
   if (engine_.RestoreAttributes) SetFileAttributes(target, r.attr);
+  if (applyMeta_) restored_[static_cast<std::size_t>(&r - engine_.fileList_.data())] = target;
   if (!crcMatches) throw EVX_CRCError(engine_txt::kCrcDiffers);
   if (frame_.Logging()) frame_.Log(r.path + engine_txt::kRestoredTo + target);
 }
@@ -367,6 +382,51 @@ std::int64_t TRestoreRun::Extract(const TDirRecord& r, TTargetFile& target, TExt
     };
   }
   return set_->Reader().ReadFile(take, [this] { frame_.BlockRead(); });
+}
+
+void TRestoreRun::MetaWarning(const std::string& line) {
+  ++engine_.warnings_;
+  ++metaWarnings_;
+  frame_.Log(line);
+}
+
+void TRestoreRun::ApplyMetadata(const TDirRecord& r) {
+  // Every file before it is on the disk and reported.
+  DrainWrites();
+  if (tape_) {
+    if (skipCount_ > 0) {
+      set_->Stream().Destination()->SkipFilemarks(skipCount_);
+      set_->Stream().FlushToBlockEnd();
+    }
+    skipCount_ = 1;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t crc = kCrcInit;
+  set_->Reader().ReadFile(
+      [&bytes, &crc](const std::uint8_t* raw, std::size_t n) {
+        bytes.insert(bytes.end(), raw, raw + n);
+        crc = CrcUpdate(crc, raw, n);
+        return true;
+      },
+      [this] { frame_.BlockRead(); });
+  TMetaTable table;
+  std::string error;
+  if (!SizeMatches(r, static_cast<std::int64_t>(bytes.size())) || !CrcMatches(r, crc)) {
+    error = engine_txt::kCrcDiffers;
+  } else {
+    DecodeMetaTable(bytes.data(), bytes.size(), engine_.fileList_.size() - 1, table, error);
+  }
+  if (!error.empty()) {
+    MetaWarning(engine_txt::kMetaTableRefused + error);
+    return;
+  }
+  ApplyMetaTable(table,
+                 TMetaApplyTarget{
+                     engine_, restored_, *folders_,
+                     [this](const std::string& path, const char* what, const std::string& reason) {
+                       MetaWarning(engine_txt::kWarning + path + engine_txt::kMetaNotApplied +
+                                   what + ": " + reason);
+                     }});
 }
 
 }  // namespace vx

@@ -73,6 +73,10 @@ class TRestoreRun {
     if (writes_) writes_->Drain();
   }
   void NoteDiskFull(int err);
+  // The metadata table (the set's last entry): read, then applied to what
+  // this run restored.
+  void ApplyMetadata(const TDirRecord& record);
+  void MetaWarning(const std::string& line);
 
   TVaultrex& engine_;
   TOperationFrame frame_;
@@ -88,6 +92,11 @@ class TRestoreRun {
   // The folded (lower-case) targets restored so far, as hashes: where a
   // name comes again only in other letter case, CaseTwin looks at the disk.
   std::unordered_set<std::size_t> restoredNames_;
+  // The set holds a metadata table and this run applies it.
+  bool applyMeta_ = false;
+  // Per directory index: where the file was restored ("" when it was not).
+  std::vector<std::string> restored_;
+  int metaWarnings_ = 0;
 };
 
 }  // namespace vx

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,7 @@
 
 #include "archive/block_codec.h"
 #include "archive/errors.h"
+#include "engine/metadata.h"
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/archive_bits.h"
@@ -26,6 +28,7 @@
 #include "platform/fd.h"
 #include "platform/file_system.h"
 #include "platform/hooks.h"
+#include "platform/node_meta.h"
 #include "platform/paths.h"
 #include "support/threads.h"
 #include "support/utils.h"
@@ -53,7 +56,7 @@ std::string TrimRightBlanks(const std::string& s) {
 }  // namespace
 
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
-                      const std::function<bool()>& stop, bool& stopped) {
+                      const std::function<bool()>& stop, bool& stopped, bool* xattrs) {
   constexpr std::size_t kCrcBuffer = std::size_t{256} * 1024;
   thread_local std::unique_ptr<std::uint8_t[]> buffer;
   std::uint32_t reg = kCrcInit;
@@ -63,6 +66,7 @@ std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
   // needs asking for (one open, one read, one close for a small file).
   const TFd fd = OpenFd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (!fd) return reg;
+  if (xattrs != nullptr) *xattrs = HasXattrs(fd.Get());
   if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kCrcBuffer);
   while (limit > 0) {
     if (stop()) {
@@ -107,6 +111,8 @@ void TFileScan::Run() {
     if (t_.answer == AW_ABORT) throw EVX_UserAbortion(engine_txt::kScanCancelledAtStart);
   }
   t_.files.clear();
+  t_.extras.clear();
+  foldersTaken_.clear();
   // The archive-bit look-ups of the whole scan share read transactions.
   TArchiveBitLookups lookups(bits_);
 
@@ -136,7 +142,11 @@ void TFileScan::Run() {
     std::erase_if(t_.files, [&](const TDirRecord& r) {
       return TVaultrex::MatchExclude(entry, r.path, recurse);
     });
+    std::erase_if(t_.extras, [&](const TMetaEntry& e) {
+      return TVaultrex::MatchExclude(entry, e.path, recurse);
+    });
   }
+  if (s_.StoreMetadata) SeparateHardLinks();
 
   Checksums();
 
@@ -168,6 +178,7 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse, bool listed) {
   const bool whole = FindFiles(
       folder, mask, [&found](const TSearchRec& rec) { found.push_back(rec); }, &error);
   if (!whole) FolderNotRead(folder, error);
+  if (s_.StoreMetadata) TakeFolder(folder);
 
   int count = 0;
   for (const TSearchRec& rec : found) {
@@ -177,9 +188,13 @@ int TFileScan::ScanFolder(const std::string& entry, bool recurse, bool listed) {
       throw EVX_UserAbortion(engine_txt::kScanCancelled);
     }
     t_.letMessagesRun();
-    // Devices, FIFOs, sockets and links that lead nowhere are never taken:
-    // reading a FIFO would hang.  They are not counted as left out either.
-    if (rec.attr & faSysFile) continue;
+    // Devices, FIFOs, sockets and links that lead nowhere are never read:
+    // reading a FIFO would hang.  They are not counted as left out either;
+    // the metadata table records them, and links as links.
+    if ((rec.attr & faSysFile) || (rec.link && s_.StoreMetadata && !s_.FollowLinks)) {
+      if (s_.StoreMetadata) TakeOther(folder, rec);
+      continue;
+    }
     TakeFile(folder, rec, count);
   }
 
@@ -241,7 +256,76 @@ void TFileScan::TakeFile(const std::string& folder, const TSearchRec& rec, int& 
   r.time = time;
   r.mark = 0;
   r.crc = 0;  // the checksum pass after the listing fills it in
+  r.node = rec.node;
   ++count;
+}
+
+// A folder the scan went into, as the table keeps it (its own stat: the
+// listing gives none of the folder itself).  One that is reached through a
+// link is no folder of the set.
+void TFileScan::TakeFolder(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  TNodeMeta node;
+  if (path == "/" || !foldersTaken_.insert(path).second) return;
+  if (!ReadNodeMeta(path, node) || !S_ISDIR(node.mode)) return;
+  t_.extras.push_back(MetaEntryOf(TMetaKind::Folder, node));
+  t_.extras.back().path = std::move(path);
+}
+
+// A link or a special file listed in a folder: kept in the table only (its
+// link text read here, the link never followed).  Hidden ones follow the
+// rule of files.
+void TFileScan::TakeOther(const std::string& folder, const TSearchRec& rec) {
+  if ((rec.attr & faHidden) && !s_.BackupHiddenSysFiles) return;
+  const TNodeMeta& node = rec.link ? rec.linkNode : rec.node;
+  TMetaKind kind = TMetaKind::Fifo;
+  switch (node.mode & S_IFMT) {
+    case S_IFLNK:
+      kind = TMetaKind::Symlink;
+      break;
+    case S_IFIFO:
+      kind = TMetaKind::Fifo;
+      break;
+    case S_IFSOCK:
+      kind = TMetaKind::Socket;
+      break;
+    case S_IFCHR:
+      kind = TMetaKind::CharDevice;
+      break;
+    case S_IFBLK:
+      kind = TMetaKind::BlockDevice;
+      break;
+    default:
+      return;  // gone or changed since it was listed
+  }
+  TMetaEntry e = MetaEntryOf(kind, node);
+  e.path = folder + rec.name;
+  if (kind == TMetaKind::Symlink && (!ReadLinkText(e.path, e.target) || e.target.empty())) return;
+  t_.extras.push_back(std::move(e));
+}
+
+// A file with more than one name is stored once: each later name of the
+// same inode leaves the list and becomes a hard link to the first.
+void TFileScan::SeparateHardLinks() {
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::uint32_t> first;
+  std::vector<TDirRecord> kept;
+  kept.reserve(t_.files.size());
+  for (TDirRecord& r : t_.files) {
+    if (r.node.nlink > 1) {
+      const auto key = std::make_pair(r.node.dev, r.node.ino);
+      const auto [at, added] = first.emplace(key, static_cast<std::uint32_t>(kept.size()));
+      if (!added) {
+        TMetaEntry e = MetaEntryOf(TMetaKind::HardLink, r.node);
+        e.index = at->second;
+        e.path = std::move(r.path);
+        t_.extras.push_back(std::move(e));
+        continue;
+      }
+    }
+    kept.push_back(std::move(r));
+  }
+  t_.files = std::move(kept);
 }
 
 // The checksum of every file kept, once the listing and the exclude entries
@@ -260,12 +344,17 @@ void TFileScan::Checksums() {
   std::atomic<bool> stop{false};
   std::mutex failureLock;
   std::exception_ptr failure;  // the first of a helper thread; set before `stop`
-  const auto work = [&files, &next, &stop](const std::function<bool()>& stopHere) {
+  // The metadata table asks each file for its extended attributes: here on
+  // the descriptor already open, so that a file without any costs no look-up
+  // by path later.
+  const bool xattrs = s_.StoreMetadata && s_.StoreXattrs;
+  const auto work = [&files, &next, &stop, xattrs](const std::function<bool()>& stopHere) {
     for (;;) {
       const std::size_t i = next.fetch_add(1);
       if (i >= files.size() || stopHere()) return;
       bool stopped = false;
-      files[i].crc = FileCrc(files[i].path, files[i].fullSize, stopHere, stopped);
+      files[i].crc = FileCrc(files[i].path, files[i].fullSize, stopHere, stopped,
+                             xattrs ? &files[i].node.xattrs : nullptr);
       if (stopped) return;
     }
   };
@@ -339,10 +428,11 @@ void TFileScan::PathTooLong(const std::string& path) {
 }
 
 void TVaultrex::ScanFiles(TArchiveBitStore& bits) {
-  TFileScan scan(*this, bits,
-                 TScanTarget{fileList_, leftOut_, foldersNotRead_, notTaken_, errors_, warnings_,
-                             scanAnswer_, [this](const std::string& line) { WriteLog(line); },
-                             [this] { LetMessagesRun(); }});
+  TFileScan scan(
+      *this, bits,
+      TScanTarget{fileList_, leftOut_, foldersNotRead_, notTaken_, errors_, warnings_, scanExtras_,
+                  scanAnswer_, [this](const std::string& line) { WriteLog(line); },
+                  [this] { LetMessagesRun(); }});
   scan.Run();
 }
 

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/meta_table.h"
 #include "platform/file_system.h"
 #include "support/reaction.h"
 
@@ -27,7 +29,8 @@ struct TScanTarget {
   int& notTaken;  // items of the selection left out (folders, paths too long)
   int& errors;
   int& warnings;
-  TReaction& answer;  // the answer the scan's questions left
+  std::vector<TMetaEntry>& extras;  // what the metadata table holds besides files
+  TReaction& answer;                // the answer the scan's questions left
   std::function<void(const std::string&)> log;
   std::function<void()> letMessagesRun;
 };
@@ -51,6 +54,11 @@ class TFileScan {
   bool Ask(const std::function<void(const std::string&, TReaction&)>& event,
            const std::string& name);
   void TakeFile(const std::string& folder, const TSearchRec& rec, int& count);
+  // The metadata table's items: a folder scanned, a link or special file
+  // listed in it; the second names of hard links moved out of the list.
+  void TakeFolder(const std::string& folder);
+  void TakeOther(const std::string& folder, const TSearchRec& rec);
+  void SeparateHardLinks();
   void Checksums();
   void FolderNotRead(const std::string& folder, int error);
   void PathTooLong(const std::string& path);
@@ -58,14 +66,16 @@ class TFileScan {
   const TVaultrex& s_;
   TArchiveBitStore& bits_;
   TScanTarget t_;
+  std::unordered_set<std::string> foldersTaken_;  // each folder is in the table once
 };
 
 // The checksum of a file's content as the directory records it (kCrcInit for
 // an empty or unopenable file), reading at most `limit` bytes, the size the
 // folder listing saw.  `stop` is asked before each piece is read; `stopped`
-// is set when it said yes.
+// is set when it said yes.  `xattrs`, when given, is cleared when the open
+// file has no extended attributes.
 std::uint32_t FileCrc(const std::string& path, std::int64_t limit,
-                      const std::function<bool()>& stop, bool& stopped);
+                      const std::function<bool()>& stop, bool& stopped, bool* xattrs = nullptr);
 
 // How many threads compute the scan's checksums: BackupThreads, else
 // $VAULTIX_BACKUP_THREADS, else the number of processors; 1 to 8.

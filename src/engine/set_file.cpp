@@ -38,7 +38,9 @@ constexpr const char* kIntegerKeys[] = {"LogFileMode",         "EncryptData",
                                         "KeepArchiveFlags",    "AskForFirstDisk",
                                         "TapeFileMarks",       "EjectTape",
                                         "RedirectRestore",     "FlatRestore",
-                                        "RestoreMode",         "RestoreAttributes"};
+                                        "RestoreMode",         "RestoreAttributes",
+                                        "StoreMetadata",       "StoreXattrs",
+                                        "FollowLinks"};
 constexpr const char* kTextKeys[] = {"LogFileName",       "EncryptKey",      "Comment",
                                      "Messages",          "IncludeNames",    "ExcludeNames",
                                      "BackupDestination", "ArchiveBaseName", "FTP_Hostname",
@@ -268,6 +270,10 @@ void TVaultrex::SaveSet(const std::string& fileName) {
   w.Bool("FlatRestore", FlatRestore);
   w.Int("RestoreMode", RestoreMode);
   w.Bool("RestoreAttributes", RestoreAttributes);
+  // Written only when not at their defaults: set files stay as they were.
+  if (!StoreMetadata) w.Bool("StoreMetadata", false);
+  if (!StoreXattrs) w.Bool("StoreXattrs", false);
+  if (FollowLinks) w.Bool("FollowLinks", true);
 }
 
 void TVaultrex::LoadSet(const std::string& fileName) {
@@ -336,6 +342,9 @@ void TVaultrex::LoadSet(const std::string& fileName) {
   FlatRestore = r.Bool("FlatRestore", false);
   RestoreMode = static_cast<TRestoreMode>(r.Int("RestoreMode", 0));
   RestoreAttributes = r.Bool("RestoreAttributes", false);
+  StoreMetadata = r.Bool("StoreMetadata", true);
+  StoreXattrs = r.Bool("StoreXattrs", true);
+  FollowLinks = r.Bool("FollowLinks", false);
 }
 
 }  // namespace vx

@@ -304,4 +304,33 @@ inline constexpr char kNotAnInteger[] = " (nie je celé číslo v rozsahu)";
 // "Neplatná hodnota nastavenia <key>: chybná escape sekvencia <group>"
 inline constexpr char kBadEscape[] = ": chybná escape sekvencia ";
 
+// ---- Linux metadata (added with this version) -------------------------------
+// "Upozornenie :" + path + kMetaNotApplied + what + ": " + reason
+inline constexpr char kMetaNotApplied[] = " - neobnovené: ";
+inline constexpr char kMetaOwner[] = "vlastník";
+inline constexpr char kMetaMode[] = "prístupové práva";
+inline constexpr char kMetaTimes[] = "čas";
+inline constexpr char kMetaXattrs[] = "rozšírené atribúty";
+inline constexpr char kMetaLink[] = "symbolický odkaz";
+inline constexpr char kMetaHardLink[] = "pevný odkaz";
+inline constexpr char kMetaFolder[] = "priečinok";
+inline constexpr char kMetaSpecial[] = "špeciálny súbor";
+inline constexpr char kMetaNeedsRoot[] = "vytvoriť ho môže len správca (root)";
+inline constexpr char kMetaBadOwner[] = "neplatný vlastník";
+inline constexpr char kMetaNotOwner[] = "zmeniť vlastníka môže len správca (root)";
+inline constexpr char kMetaSetIdDropped[] =
+    "bity setuid/setgid vynechané, súbor patril inému používateľovi";
+inline constexpr char kMetaLinkOutside[] = "odkaz vedie mimo cieľového priečinka";
+inline constexpr char kMetaFirstName[] = "prvé meno súboru nebolo obnovené";
+// Followed by the parser's reason.
+inline constexpr char kMetaTableRefused[] =
+    "Upozornenie :tabuľka metadát zálohy je poškodená, metadáta sa neobnovia: ";
+inline constexpr char kMetaTableDropped[] =
+    "Upozornenie :tabuľka metadát (práva, vlastníci, odkazy) v zálohe nezostáva";
+// Verify: path + one of these.
+inline constexpr char kVerifyModeDiffers[] = " rozdiel v prístupových právach";
+inline constexpr char kVerifyOwnerDiffers[] = " rozdiel vo vlastníkovi";
+inline constexpr char kVerifyLinkDiffers[] = " rozdiel v cieli symbolického odkazu";
+inline constexpr char kVerifyTimeDiffers[] = " rozdiel v čase zmeny";
+
 }  // namespace vx::engine_txt

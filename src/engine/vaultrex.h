@@ -13,6 +13,7 @@
 #include "archive/block_codec.h"
 #include "archive/crypto.h"
 #include "archive/format.h"
+#include "archive/meta_table.h"
 #include "engine/types.h"
 #include "platform/archive_bits.h"
 #include "platform/file_system.h"
@@ -93,6 +94,10 @@ class TVaultrex {
   // with its stored path and the outcome.
   enum class TVerifyOutcome { Same, Missing, Different, Failed };
   std::function<void(const std::string& path, TVerifyOutcome outcome)> OnFileVerified;
+  // Optional: Verify reports each difference of an item's metadata (the
+  // set's metadata table against the disk), once per kind.
+  enum class TMetaDifference { Mode, Owner, Link, Time };
+  std::function<void(const std::string& path, TMetaDifference what)> OnMetadataDiffers;
   // Optional: asked once when a restore or verify finds the set encrypted
   // and EncryptKey empty; gives the password, false when there is none.
   std::function<bool(std::string& key)> OnPasswordNeeded;
@@ -116,6 +121,20 @@ class TVaultrex {
   // see platform/mount_points.h).  A folder that cannot be used ends the
   // backup with 7.
   bool CreateDestination = true;
+  // The set's Linux metadata table (archive/meta_table.h): a backup records
+  // modes, owners, exact times, links as links, folders, hard links and
+  // special files, and restore applies them.  Off: a set as before, where
+  // a link to a regular file is taken as that file.
+  bool StoreMetadata = true;
+  // Extended attributes (POSIX ACLs and security.capability included) in
+  // that table: off leaves them out of the backup and does not apply them
+  // on restore.
+  bool StoreXattrs = true;
+  // A backup takes a symbolic link to a regular file as that file instead
+  // of recording the link.
+  bool FollowLinks = false;
+  // Catalog keeps the metadata table's own entry in FileList().
+  bool CatalogAll = false;
   // BackupThreads, or when 0 $VAULTIX_BACKUP_THREADS, else the number of
   // processors.
   int ThreadsWanted() const;
@@ -231,6 +250,9 @@ class TVaultrex {
   void LetMessagesRun();
 
   std::vector<TDirRecord> fileList_;
+  // The scan's items without a directory record (folders, links, second
+  // names of hard links, special files), for the metadata table.
+  std::vector<TMetaEntry> scanExtras_;
   int errors_ = 0;
   int warnings_ = 0;
   int leftOut_ = 0;

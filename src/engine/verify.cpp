@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "archive/errors.h"
+#include "engine/metadata.h"
 #include "engine/stored_check.h"
 #include "engine/texts.h"
 #include "engine/verify_run.h"
@@ -135,13 +136,21 @@ void TVerifyRun::Body() {
   set_->ReadDirectory(engine_.fileList_);
   set_->CheckPassword(engine_.fileList_, engine_txt::kVerifyNoPassword);
   std::int64_t total = 0;
-  for (const TDirRecord& r : engine_.fileList_) total += r.fullSize;
+  for (const TDirRecord& r : engine_.fileList_)
+    if (!IsMetaTableRecord(r)) total += r.fullSize;
   TExtBackupStatistic& stat = set_->Stream().Statistic;
   TOperationFrame::ResetStatistic(stat, total);
   diskBytes_.resize(kBlockSize);
   frame_.StartBlockReports(stat);
   frame_.NoteRefusedThreads();
-  for (const TDirRecord& r : engine_.fileList_) VerifyFile(r);
+  const bool meta = engine_.StoreMetadata && !engine_.fileList_.empty() &&
+                    IsMetaTableRecord(engine_.fileList_.back());
+  for (const TDirRecord& r : engine_.fileList_) {
+    if (meta && &r == &engine_.fileList_.back())
+      VerifyMetadata(r);
+    else
+      VerifyFile(r);
+  }
   set_->Close();
 }
 
@@ -179,6 +188,57 @@ void TVerifyRun::VerifyFile(const TDirRecord& r) {
   }
   if (engine_.OnFileVerified) engine_.OnFileVerified(r.path, outcome);
   frame_.FileRead(r, bytes);
+}
+
+void TVerifyRun::VerifyMetadata(const TDirRecord& r) {
+  std::vector<std::uint8_t> bytes;
+  TUnpacked unpacked;
+  set_->Reader().ReadFile(
+      [&bytes, &unpacked](const std::uint8_t* raw, std::size_t n) {
+        bytes.insert(bytes.end(), raw, raw + n);
+        unpacked.Add(raw, n);
+        return true;
+      },
+      [this] { frame_.BlockRead(); });
+  std::string error;
+  TMetaTable table;
+  if (!SizeMatches(r, unpacked.bytes)) {
+    error = engine_txt::kSizeDiffers;
+  } else if (!CrcMatches(r, unpacked.crc, engine_.NoFileCRCs)) {
+    error = engine_txt::kCrcDiffers;
+  } else {
+    DecodeMetaTable(bytes.data(), bytes.size(), engine_.fileList_.size() - 1, table, error);
+  }
+  if (!error.empty()) {
+    Failed(r, error);
+    return;
+  }
+  using TWhat = TVaultrex::TMetaDifference;
+  const auto differs = [this](const std::string& path, const char* text, int& count, TWhat what) {
+    ++count;
+    if (engine_.OnMetadataDiffers) engine_.OnMetadataDiffers(path, what);
+    failed_ = true;
+    frame_.CountError();
+    frame_.Log(path + text);
+  };
+  for (const TMetaEntry& e : table.entries) {
+    const std::string& path = e.kind == TMetaKind::File ? engine_.fileList_[e.index].path : e.path;
+    const TMetaDifferences d = CompareMeta(e, path);
+    // A missing file is reported by its content's comparison.
+    if (d.missing) {
+      if (e.kind != TMetaKind::File) {
+        ++missing_;
+        failed_ = true;
+        frame_.CountError();
+        frame_.Log(path + engine_txt::kVerifyMissing);
+      }
+      continue;
+    }
+    if (d.mode) differs(path, engine_txt::kVerifyModeDiffers, modeDiffers_, TWhat::Mode);
+    if (d.owner) differs(path, engine_txt::kVerifyOwnerDiffers, ownerDiffers_, TWhat::Owner);
+    if (d.link) differs(path, engine_txt::kVerifyLinkDiffers, linkDiffers_, TWhat::Link);
+    if (d.time) differs(path, engine_txt::kVerifyTimeDiffers, timeDiffers_, TWhat::Time);
+  }
 }
 
 void TVerifyRun::Failed(const TDirRecord& r, const std::string& reason) {

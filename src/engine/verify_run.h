@@ -21,6 +21,9 @@ class TVerifyRun {
  private:
   void Body();
   void VerifyFile(const TDirRecord& record);
+  // The metadata table (the set's last entry) against the disk: each item's
+  // mode, owner, link text and modification time.
+  void VerifyMetadata(const TDirRecord& record);
   // Logs and counts a file whose stored data cannot be trusted.
   void Failed(const TDirRecord& record, const std::string& reason);
   // Counts and logs a comparison's code; gives the outcome reported.
@@ -35,6 +38,11 @@ class TVerifyRun {
   int missing_ = 0;
   int different_ = 0;
   int other_ = 0;
+  // Items whose metadata differ, per kind.
+  int modeDiffers_ = 0;
+  int ownerDiffers_ = 0;
+  int linkDiffers_ = 0;
+  int timeDiffers_ = 0;
   bool failed_ = false;
 };
 

@@ -97,10 +97,11 @@ std::string LastComponent(const std::string& path) {
 // with what is reported (the target of a link to a regular file, the entry
 // itself otherwise).  Returns false when the entry vanished.
 bool Classify(int dirFd, const char* name, const std::string& shownName, struct stat& st,
-              std::uint32_t& attr) {
+              std::uint32_t& attr, struct stat* own = nullptr) {
   if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   attr = 0;
   if (S_ISLNK(st.st_mode)) {
+    if (own != nullptr) *own = st;
     struct stat target {};
     if (::fstatat(dirFd, name, &target, 0) == 0 && S_ISREG(target.st_mode)) {
       st = target;
@@ -148,8 +149,9 @@ bool FindFiles(const std::string& folder, const std::string& mask,
     if (name == "." || name == "..") continue;
     if (!MatchSearchMask(mask, name)) continue;
     struct stat st {};
+    struct stat own {};
     std::uint32_t attr = 0;
-    if (!Classify(fd, e->d_name, name, st, attr)) {
+    if (!Classify(fd, e->d_name, name, st, attr, &own)) {
       // Listed but not to be examined (a folder without the x bit).
       if (errno == EACCES) {
         whole = false;
@@ -164,6 +166,9 @@ bool FindFiles(const std::string& folder, const std::string& mask,
     rec.size = (attr & faSysFile) ? 0 : static_cast<std::int64_t>(st.st_size);
     rec.dosTime = UnixToDos(st.st_mtim.tv_sec);
     FillStamp(st, rec.stamp);
+    rec.node = NodeMetaOf(st);
+    rec.link = S_ISLNK(own.st_mode);
+    if (rec.link) rec.linkNode = NodeMetaOf(own);
     fn(rec);
   }
   return whole;

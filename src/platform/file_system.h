@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/node_meta.h"
+
 namespace vx {
 
 // Attribute bits as the archive stores them.
@@ -33,6 +35,12 @@ struct TSearchRec {
   std::uint32_t attr = 0;     // faReadOnly/faHidden/faSysFile/faDirectory (faArchive not included)
   std::uint32_t dosTime = 0;  // last write, local DOS date-time
   TFileStamp stamp;
+  // What the search's stat said of the item reported (the target of a link
+  // to a regular file), and whether the entry is a symbolic link; then
+  // `linkNode` is the link's own.
+  TNodeMeta node;
+  bool link = false;
+  TNodeMeta linkNode;
 };
 
 // Include-mask match as the directory search does it: case-insensitive, "*"

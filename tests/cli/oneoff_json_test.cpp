@@ -1,8 +1,11 @@
 // Runs without a set file (the engine's defaults plus the options), and the
 // JSON lines of catalog and verify.
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "cli/cli_fixture.h"
@@ -168,28 +171,86 @@ TEST_F(CliOneOff, VerifyJsonGivesEachOutcomeAndASummary) {
   ASSERT_EQ(lines.size(), 4u) << same.out;
   EXPECT_EQ(lines[3],
             "{\"summary\":true,\"files\":3,\"ok\":3,\"missing\":0,\"different\":0,"
-            "\"failed\":0,\"exit\":0}");
+            "\"failed\":0,\"mode_differs\":0,\"owner_differs\":0,\"link_differs\":0,"
+            "\"time_differs\":0,\"exit\":0}");
 
   Write("src/sub/b.txt", "changed");
   fs::remove(Path("src/a.txt"));
+  // Times of their own: the change shows whatever the clock's grain.
+  const auto then = fs::file_time_type(std::chrono::hours(24 * 365 * 30));
+  fs::last_write_time(Path("src/sub/b.txt"), then);
+  fs::last_write_time(Path("src"), then);
   TCliRun changed = RunWith({"verify", "--json", "--quiet"});
   EXPECT_EQ(changed.exitCode, 98) << Show(changed);
   lines = Lines(changed.out);
-  ASSERT_EQ(lines.size(), 4u) << changed.out;
-  const std::map<std::string, std::string> expected = {{Path("src/a.txt"), "missing"},
-                                                       {Path("src/sub/b.txt"), "different"},
-                                                       {Path("src/sub/c.bin"), "ok"}};
-  for (std::size_t i = 0; i < 3; ++i) {
-    bool found = false;
-    for (const auto& [path, result] : expected) {
-      if (lines[i] == "{\"path\":\"" + path + "\",\"result\":\"" + result + "\"}") found = true;
-    }
-    EXPECT_TRUE(found) << lines[i];
-  }
-  EXPECT_EQ(lines[3],
+  ASSERT_EQ(lines.size(), 6u) << changed.out;
+  // The content's outcome of each file, then each metadata difference.
+  const std::set<std::string> expected = {
+      "{\"path\":\"" + Path("src/a.txt") + "\",\"result\":\"missing\"}",
+      "{\"path\":\"" + Path("src/sub/b.txt") + "\",\"result\":\"different\"}",
+      "{\"path\":\"" + Path("src/sub/c.bin") + "\",\"result\":\"ok\"}",
+      "{\"path\":\"" + Path("src/sub/b.txt") + "\",\"metadata\":\"time\"}",
+      "{\"path\":\"" + Path("src") + "\",\"metadata\":\"time\"}"};
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.begin() + 5), expected);
+  EXPECT_EQ(lines[5],
             "{\"summary\":true,\"files\":3,\"ok\":1,\"missing\":1,\"different\":1,"
-            "\"failed\":0,\"exit\":98}");
+            "\"failed\":0,\"mode_differs\":0,\"owner_differs\":0,\"link_differs\":0,"
+            "\"time_differs\":2,\"exit\":98}");
 }
+
+// The metadata table's options as the command line gives them.
+struct MetaOptionCase {
+  const char* name;
+  std::vector<std::string> backup;   // options after "backup"
+  std::vector<std::string> restore;  // options after "restore"
+  bool catalogAll;                   // catalog --all
+  std::size_t catalogLines;
+  bool tableListed;  // the table's entry is one of the catalog's lines
+  bool linkIsLink;   // src/l comes back as a symbolic link
+  bool xattrBack;    // src/a.txt comes back with user.note
+};
+void PrintTo(const MetaOptionCase& c, std::ostream* os) { *os << c.name; }
+
+class CliMetadataOptions : public CliOneOff,
+                           public ::testing::WithParamInterface<MetaOptionCase> {};
+
+TEST_P(CliMetadataOptions, DecideWhatIsStoredListedAndApplied) {
+  const MetaOptionCase& c = GetParam();
+  fs::create_directories(root_ / "arc");
+  fs::create_symlink("a.txt", Path("src/l"));
+  ASSERT_EQ(::setxattr(Path("src/a.txt").c_str(), "user.note", "n", 1, 0), 0);
+  std::vector<std::string> backup = {"backup", "--include", Path("src") + "/* /S", "--quiet"};
+  backup.insert(backup.end(), c.backup.begin(), c.backup.end());
+  TCliRun b = RunWith(backup);
+  ASSERT_EQ(b.exitCode, 0) << Show(b);
+
+  TCliRun cat = RunWith(c.catalogAll ? std::vector<std::string>{"catalog", "--all"}
+                                     : std::vector<std::string>{"catalog"});
+  ASSERT_EQ(cat.exitCode, 0) << Show(cat);
+  EXPECT_EQ(Lines(cat.out).size(), c.catalogLines) << cat.out;
+  EXPECT_EQ(Has(cat.out, "/.vaultix-metadata/linux.meta"), c.tableListed) << cat.out;
+
+  std::vector<std::string> restore = {"restore", "--all", "--restore-to", Path("out"), "--quiet"};
+  restore.insert(restore.end(), c.restore.begin(), c.restore.end());
+  TCliRun r = RunWith(restore);
+  ASSERT_EQ(r.exitCode, 0) << Show(r);
+  const std::string back = Path("out") + Path("src");
+  EXPECT_EQ(fs::is_symlink(back + "/l"), c.linkIsLink);
+  char value[8];
+  EXPECT_EQ(::getxattr((back + "/a.txt").c_str(), "user.note", value, sizeof value) == 1,
+            c.xattrBack);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CliMetadataOptions,
+    ::testing::Values(
+        MetaOptionCase{"Default", {}, {}, false, 3, false, true, true},
+        MetaOptionCase{"CatalogAll", {}, {}, true, 4, true, true, true},
+        MetaOptionCase{"NoMetadata", {"--no-metadata"}, {}, true, 4, false, false, false},
+        MetaOptionCase{"FollowLinks", {"--follow-links"}, {}, false, 4, false, false, true},
+        MetaOptionCase{"BackupWithoutXattrs", {"--no-xattrs"}, {}, false, 3, false, true, false},
+        MetaOptionCase{"RestoreWithoutXattrs", {}, {"--no-xattrs"}, false, 3, false, true, false}),
+    vx::test::TCaseName());
 
 }  // namespace
 }  // namespace vxtest

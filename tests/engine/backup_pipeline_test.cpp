@@ -349,6 +349,11 @@ class PipelineEndings : public ::testing::TestWithParam<TEnding> {
     v.ArchiveBaseName = "set.arc";
     v.LogFileMode = LFM_CreateNew;
     v.LogFileName = logs / ("run" + std::to_string(threads) + ".log");
+    // The first run changes the folder (the file made unreadable becomes a
+    // link to /proc/self/mem): the second run's metadata table would record
+    // other times, and its set would differ in size.  The pipeline alone is
+    // compared here, on sets as they were before the table.
+    v.StoreMetadata = false;
     Watch(v, seen);
     GetParam().arm(v, src.path());
     seen.code = v.Backup();
