@@ -76,10 +76,12 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
   }
 }
 
-// A folder whose file system cannot sync folders (EINVAL) counts as synced.
+// A folder that cannot be opened for reading (EACCES: a folder this user may
+// write but not list) or whose file system cannot sync folders (EINVAL)
+// counts as synced: the file was replaced all the same.
 bool SyncFolder(const std::string& folder) {
   const TFd dfd = OpenFd(folder, O_RDONLY | O_DIRECTORY);
-  if (!dfd) return false;
+  if (!dfd) return errno == EACCES;
   return ::fsync(dfd.Get()) == 0 || errno == EINVAL;
 }
 
