@@ -22,8 +22,8 @@ namespace {
 
 constexpr const char* kSection = "VAULTRex";
 
-std::optional<std::int64_t> ReadInteger(const std::string& setFile, const char* key) {
-  std::string raw = GetProfileString(setFile, kSection, key, "");
+std::optional<std::int64_t> ReadInteger(const TProfile& set, const char* key) {
+  std::string raw = set.Get(kSection, key, "");
   if (Trim(raw, kWhiteSpace).empty()) return std::nullopt;
   auto value = ParseSetInteger(raw);
   if (!value) {
@@ -32,8 +32,8 @@ std::optional<std::int64_t> ReadInteger(const std::string& setFile, const char* 
   return value;
 }
 
-std::optional<bool> ReadBoolean(const std::string& setFile, const char* key) {
-  auto value = ReadInteger(setFile, key);
+std::optional<bool> ReadBoolean(const TProfile& set, const char* key) {
+  auto value = ReadInteger(set, key);
   if (!value) return std::nullopt;
   return *value != 0;
 }
@@ -199,15 +199,15 @@ std::optional<std::int64_t> ParseSetInteger(const std::string& text) {
   return ParseIniInteger(text);
 }
 
-TSetExtras ReadSetExtras(const std::string& setFile) {
+TSetExtras ReadSetExtras(const TProfile& set) {
   TSetExtras extras;
-  extras.maxSplitSize = ReadInteger(setFile, "MaxSplitSize");
+  extras.maxSplitSize = ReadInteger(set, "MaxSplitSize");
   if (extras.maxSplitSize && *extras.maxSplitSize < 0) {
     throw ECliSetting("set file: MaxSplitSize must not be negative");
   }
-  extras.noFileCRCs = ReadBoolean(setFile, "NoFileCRCs");
-  extras.askForNextDisk = ReadBoolean(setFile, "AskForNextDisk");
-  extras.useExtStatistic = ReadBoolean(setFile, "UseExtStatistic");
+  extras.noFileCRCs = ReadBoolean(set, "NoFileCRCs");
+  extras.askForNextDisk = ReadBoolean(set, "AskForNextDisk");
+  extras.useExtStatistic = ReadBoolean(set, "UseExtStatistic");
   return extras;
 }
 
@@ -237,12 +237,15 @@ std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& o) {
   // Without a set file the engine's own defaults stand, and the options
   // below say the rest.
   if (!o.setFile.empty()) {
-    engine.LoadSet(o.setFile);
+    // Read once: the engine's keys and the command line's own come from
+    // the same copy of the file.
+    const TProfile set = ReadSetFile(o.setFile);
+    engine.LoadSet(set);
     if (!engine.EncryptKey.empty() && ReadableByOthers(o.setFile)) {
       warnings += "warning: set file " + o.setFile +
                   " holds a password and can be read by other users (chmod 600 it)\n";
     }
-    const TSetExtras extras = ReadSetExtras(o.setFile);
+    const TSetExtras extras = ReadSetExtras(set);
     if (extras.maxSplitSize) engine.MaxSplitSize = *extras.maxSplitSize;
     if (extras.noFileCRCs) engine.NoFileCRCs = *extras.noFileCRCs;
     if (extras.askForNextDisk) engine.AskForNextDisk = *extras.askForNextDisk;

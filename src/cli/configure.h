@@ -38,9 +38,9 @@ struct TSetExtras {
 // allowed; anything else (or an out-of-range value) is no number.
 std::optional<std::int64_t> ParseSetInteger(const std::string& text);
 
-// Throws ECliSetting for a value that is present but not a number, and for a
-// negative MaxSplitSize.
-TSetExtras ReadSetExtras(const std::string& setFile);
+// From a set file read with ReadSetFile.  Throws ECliSetting for a value
+// that is present but not a number, and for a negative MaxSplitSize.
+TSetExtras ReadSetExtras(const TProfile& set);
 
 // The first line of the password file, without its line break.  Throws
 // ECliSetting when the file cannot be read.  Sets `looseMode` when others
@@ -70,8 +70,9 @@ struct TOneOffSelection {
 };
 TOneOffSelection OneOffSelection(const TCliOptions& options);
 
-// LoadSet (its std::runtime_error passes through), the extras, then the
-// options.  Returns warnings meant for stderr (empty when none).
+// The set file read once (ReadSetFile and LoadSet: their std::runtime_error
+// passes through), the extras from the same copy, then the options.  Returns warnings meant for
+// stderr (empty when none).
 std::string ConfigureEngine(TVaultrex& engine, const TCliOptions& options);
 
 }  // namespace vx

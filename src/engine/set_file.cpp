@@ -13,8 +13,8 @@
 #include "engine/texts.h"
 #include "engine/vaultrex.h"
 #include "platform/date_time.h"
-#include "platform/fd.h"
 #include "platform/locale.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "support/strings.h"
 
@@ -132,10 +132,9 @@ std::optional<std::int64_t> ParseSetFileInt(const std::string& text) {
 
 class TSetWriter {
  public:
-  explicit TSetWriter(const std::string& file) : file_(file) {}
+  TSetWriter(TProfile& set, const std::string& file) : set_(set), file_(file) {}
   void Raw(const char* key, const std::string& value) {
-    if (!WriteProfileString(file_, kSection, key, value))
-      throw std::runtime_error("Unable to write to " + file_);
+    if (!set_.Set(kSection, key, value)) throw std::runtime_error("Unable to write to " + file_);
   }
   void Text(const char* key, const std::string& value) { Raw(key, EscapeText(value)); }
   void Int(const char* key, std::int64_t value) { Raw(key, std::to_string(value)); }
@@ -144,17 +143,18 @@ class TSetWriter {
   void Date(const char* key, double value) { Text(key, FormatDateTimeStamp(value)); }
 
  private:
-  std::string file_;
+  TProfile& set_;
+  const std::string& file_;
 };
 
 class TSetReader {
  public:
-  explicit TSetReader(const std::string& file) : file_(file) {}
+  explicit TSetReader(const TProfile& set) : set_(set) {}
   std::string Text(const char* key, const std::string& def) {
-    return UnescapeText(GetProfileString(file_, kSection, key, EscapeText(def), 2048));
+    return UnescapeText(set_.Get(kSection, key, EscapeText(def), 2048));
   }
   std::int64_t Int(const char* key, std::int64_t def) {
-    const std::string text = GetProfileString(file_, kSection, key, std::to_string(def), 2048);
+    const std::string text = set_.Get(kSection, key, std::to_string(def), 2048);
     return ParseSetFileInt(text).value_or(def);
   }
   bool Bool(const char* key, bool def) { return Int(key, def ? 1 : 0) != 0; }
@@ -203,7 +203,7 @@ class TSetReader {
   // (as a text that is no number is) it would turn a typing error into a
   // different setting.
   void CheckInteger(const char* key) {
-    const std::string raw = GetProfileString(file_, kSection, key, "", 2048);
+    const std::string raw = set_.Get(kSection, key, "", 2048);
     if (!LooksLikeInteger(raw) || ParseSetFileInt(raw)) return;
     throw EVX_ParameterError(std::string(engine_txt::kBadSetting) + key + "=" + raw +
                              engine_txt::kNotAnInteger);
@@ -211,7 +211,7 @@ class TSetReader {
   // A group's two digits must be hexadecimal digits (a lower-case one still
   // reads as 0); anything else would come back as a byte nobody wrote.
   void CheckEscapes(const char* key) {
-    const std::string raw = GetProfileString(file_, kSection, key, "", 2048);
+    const std::string raw = set_.Get(kSection, key, "", 2048);
     for (std::size_t i = 0; i + 3 < raw.size(); ++i) {
       if (raw[i] != '\\') continue;
       if (!std::isxdigit(static_cast<unsigned char>(raw[i + 2])) ||
@@ -224,13 +224,39 @@ class TSetReader {
   }
 
  private:
-  std::string file_;
+  const TProfile& set_;
 };
 
 }  // namespace
 
+TProfile ReadSetFile(const std::string& fileName) {
+  // Only a regular file is read: a FIFO or a pipe would wait for ever.
+  TProfile set;
+  switch (set.Load(fileName)) {
+    case TProfileLoad::kLoaded:
+      return set;
+    case TProfileLoad::kNotRegular:
+      throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
+    case TProfileLoad::kTooBig:
+      throw std::runtime_error("Vadný formát súboru");
+    case TProfileLoad::kOpenFailed:
+    case TProfileLoad::kReadFailed:
+      break;
+  }
+  if (set.LoadError() == ENOENT || set.LoadError() == ENOTDIR) {
+    throw std::runtime_error("Súbor " + fileName + " neexistuje");
+  }
+  throw std::runtime_error("Súbor " + fileName +
+                           " nemožno čítať: " + std::strerror(set.LoadError()));
+}
+
 void TVaultrex::SaveSet(const std::string& fileName) {
-  TSetWriter w(fileName);
+  // The file's other keys and sections stay; it is written once, as a whole.
+  TProfile set;
+  if (set.Load(fileName) != TProfileLoad::kLoaded && FileExists(fileName)) {
+    throw std::runtime_error("Unable to write to " + fileName);
+  }
+  TSetWriter w(set, fileName);
   w.Int("Magicnumber", kSetMagic);
   w.Date("Created", NowDateTime());
   w.Int("LogFileMode", LogFileMode);
@@ -274,22 +300,13 @@ void TVaultrex::SaveSet(const std::string& fileName) {
   if (!StoreMetadata) w.Bool("StoreMetadata", false);
   if (!StoreXattrs) w.Bool("StoreXattrs", false);
   if (FollowLinks) w.Bool("FollowLinks", true);
+  if (!set.Save(fileName)) throw std::runtime_error("Unable to write to " + fileName);
 }
 
-void TVaultrex::LoadSet(const std::string& fileName) {
-  // Only a regular file is read: a FIFO or a pipe would wait for ever.
-  const TOpenResult opened = OpenRegularForReading(fileName);
-  if (opened.status == TOpenStatus::kNotRegular) {
-    throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
-  }
-  if (opened.status != TOpenStatus::kOpened) {
-    if (opened.error == ENOENT || opened.error == ENOTDIR) {
-      throw std::runtime_error("Súbor " + fileName + " neexistuje");
-    }
-    throw std::runtime_error("Súbor " + fileName +
-                             " nemožno čítať: " + std::strerror(opened.error));
-  }
-  TSetReader r(fileName);
+void TVaultrex::LoadSet(const std::string& fileName) { LoadSet(ReadSetFile(fileName)); }
+
+void TVaultrex::LoadSet(const TProfile& set) {
+  TSetReader r(set);
   // Nothing changes unless the file is a set file whose values can be used.
   if (r.Int("Magicnumber", -1) != kSetMagic) throw std::runtime_error("Vadný formát súboru");
   for (const char* key : kIntegerKeys) r.CheckInteger(key);

@@ -17,6 +17,7 @@
 #include "engine/types.h"
 #include "platform/archive_bits.h"
 #include "platform/file_system.h"
+#include "platform/profile.h"
 #include "platform/set_lock.h"
 #include "support/log_file.h"
 
@@ -29,6 +30,11 @@ bool HasFileExtension(const std::string& path);
 // Throws EVX_ParameterError when emptying the folder of baseName would take
 // the system's root or a file of `files` (backup.cpp).
 void CheckEraseTarget(const std::string& baseName, const std::vector<TDirRecord>& files);
+
+// A set file read once into memory (set_file.cpp).  Throws
+// std::runtime_error as LoadSet does for a file that is missing, no regular
+// file, unreadable or beyond the size of any profile file.
+TProfile ReadSetFile(const std::string& fileName);
 
 class TVaultrex {
  public:
@@ -148,6 +154,9 @@ class TVaultrex {
   int DeleteFiles();
   void SaveSet(const std::string& fileName);  // throws std::runtime_error "Unable to write to %s"
   void LoadSet(const std::string& fileName);  // throws std::runtime_error "Vadný formát súboru"
+  // The same from a set file already read with ReadSetFile (for callers
+  // that read keys of their own from it too).
+  void LoadSet(const TProfile& set);
 
   // ---- Dry runs: the selections of the real runs; nothing is written ----
   // The backup's scan (FileList() then holds the files it takes) and the

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,29 +76,29 @@ const std::string& MarkerKey() {
 }
 
 // A job file's integer: decimal text, anything else is the default.
-int ReadJobInt(const std::string& file, const char* section, const char* key, int def) {
-  const auto v = ParseDecimal(GetProfileString(file, section, key, ""));
+int ReadJobInt(const TProfile& job, const char* section, const char* key, int def) {
+  const auto v = ParseDecimal(job.Get(section, key, ""));
   if (!v || *v < std::numeric_limits<int>::min() || *v > std::numeric_limits<int>::max())
     return def;
   return static_cast<int>(*v);
 }
 
-bool ReadJobBool(const std::string& file, const char* section, const char* key, bool def) {
-  const auto v = ParseDecimal(GetProfileString(file, section, key, ""));
+bool ReadJobBool(const TProfile& job, const char* section, const char* key, bool def) {
+  const auto v = ParseDecimal(job.Get(section, key, ""));
   return v ? *v != 0 : def;
 }
 
 // An item index of a radio group; a value outside its items is the default.
-int ReadJobItem(const std::string& file, const char* section, const char* key, int count, int def) {
-  const int v = ReadJobInt(file, section, key, def);
+int ReadJobItem(const TProfile& job, const char* section, const char* key, int count, int def) {
+  const int v = ReadJobInt(job, section, key, def);
   return v >= 0 && v < count ? v : def;
 }
 
 // The values of a list section, in file order: everything after the first
 // "=" of each line (a line without "=" holds no entry).
-std::vector<std::string> ReadJobList(const std::string& file, const char* section) {
+std::vector<std::string> ReadJobList(const TProfile& job, const char* section) {
   std::vector<std::string> out;
-  for (const auto& line : GetProfileSection(file, section)) {
+  for (const auto& line : job.Section(section)) {
     const auto eq = line.find('=');
     if (eq != std::string::npos) out.push_back(line.substr(eq + 1));
   }
@@ -240,22 +241,27 @@ std::string RunLogFolder() {
 }
 
 void LoadJobFile(const std::string& fileName, TBackupPage& page) {
-  if (!FileExists(fileName)) {
+  TProfile f;
+  const TProfileLoad loaded = f.Load(fileName);
+  const bool missing = (loaded == TProfileLoad::kOpenFailed &&
+                        (f.LoadError() == ENOENT || f.LoadError() == ENOTDIR)) ||
+                       (loaded == TProfileLoad::kNotRegular && DirectoryExists(fileName));
+  if (missing) {
     throw std::runtime_error(fileName + "\nSúbor nenájdený.\n" + "Nesprávna cesta k súboru");
   }
   // A FIFO would wait for a writer for ever, a device would never end.
-  if (!IsRegularFile(fileName)) {
+  if (loaded == TProfileLoad::kNotRegular) {
     throw std::runtime_error("Súbor " + fileName + " nie je obyčajný súbor");
   }
-  if (!ReadJobBool(fileName, "ID", MarkerKey().c_str(), false)) {
+  // A file that cannot be read holds no marker either.
+  if (!ReadJobBool(f, "ID", MarkerKey().c_str(), false)) {
     throw std::runtime_error(fileName + "\nNeplatný formát záložnej sady");
   }
-  for (auto& x : ReadJobList(fileName, "Include")) page.Include.push_back(std::move(x));
-  for (auto& x : ReadJobList(fileName, "Exclude")) page.Exclude.push_back(std::move(x));
-  const std::string& f = fileName;
+  for (auto& x : ReadJobList(f, "Include")) page.Include.push_back(std::move(x));
+  for (auto& x : ReadJobList(f, "Exclude")) page.Exclude.push_back(std::move(x));
   page.ToTape = ReadJobBool(f, "Where", "BackupToTape", false);
-  page.Location = GetProfileString(f, "Where", "Location", HomeFolder());
-  page.BaseName = GetProfileString(f, "Where", "BaseName", "Backup");
+  page.Location = f.Get("Where", "Location", HomeFolder());
+  page.BaseName = f.Get("Where", "BaseName", "Backup");
   page.Mode = ReadJobItem(f, "How", "Mode", 4, 0);
   page.Compression = ReadJobItem(f, "How", "Compression", 3, 1);
   page.OpenFiles = ReadJobBool(f, "How", "BackupOpenFiles", true);
@@ -266,30 +272,32 @@ void LoadJobFile(const std::string& fileName, TBackupPage& page) {
   page.Encryption = ReadJobBool(f, "How", "Encryption", false);
   page.Verify = ReadJobBool(f, "How", "Verify", false);
   page.CreateLog = ReadJobBool(f, "How", "CreateLog", false);
-  page.Password = GetProfileString(f, "How", "Password", "");
-  page.Comment = GetProfileString(f, "How", "Comment", "Backup");
+  page.Password = f.Get("How", "Password", "");
+  page.Comment = f.Get("How", "Comment", "Backup");
 }
 
 void SaveJobFile(const std::string& fileName, const TBackupPage& page) {
-  bool ok = true;
+  // The file's other sections stay; it is written once, as a whole.
+  TProfile job;
+  bool ok = job.Load(fileName) == TProfileLoad::kLoaded || !FileExists(fileName);
   auto put = [&](const char* section, const std::string& key, const std::string& value) {
-    ok = WriteProfileString(fileName, section, key, value) && ok;
+    ok = job.Set(section, key, value) && ok;
   };
   auto flag = [](bool b) { return std::string(b ? "1" : "0"); };
   auto list = [&](const char* section, const std::vector<std::string>& entries) {
-    ok = EraseProfileSection(fileName, section) && ok;
+    job.EraseSection(section);
     for (std::size_t i = 0; i < entries.size(); ++i)
       put(section, "Files" + std::to_string(i), entries[i]);
   };
-  ok = EraseProfileSection(fileName, "ID") && ok;
+  job.EraseSection("ID");
   put("ID", MarkerKey(), "1");
   list("Include", page.Include);
   list("Exclude", page.Exclude);
-  ok = EraseProfileSection(fileName, "Where") && ok;
+  job.EraseSection("Where");
   put("Where", "BackupToTape", flag(page.ToTape));
   put("Where", "Location", page.Location);
   put("Where", "BaseName", page.BaseName);
-  ok = EraseProfileSection(fileName, "How") && ok;
+  job.EraseSection("How");
   put("How", "Mode", std::to_string(page.Mode));
   put("How", "Compression", std::to_string(page.Compression));
   put("How", "BackupOpenFiles", flag(page.OpenFiles));
@@ -301,7 +309,7 @@ void SaveJobFile(const std::string& fileName, const TBackupPage& page) {
   put("How", "CreateLog", flag(page.CreateLog));
   put("How", "Password", page.Password);
   put("How", "Comment", page.Comment);
-  if (!ok) throw std::runtime_error(fileName + "\nSúbor sa nedá zapísať.");
+  if (!ok || !job.Save(fileName)) throw std::runtime_error(fileName + "\nSúbor sa nedá zapísať.");
 }
 
 }  // namespace vx

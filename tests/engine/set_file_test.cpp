@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 
 #include "archive/errors.h"
 #include "common/engine_fixture.h"
 #include "common/error_of.h"
 #include "engine/vaultrex.h"
+#include "engine/wizard_job.h"
 #include "platform/profile.h"
 
 namespace vx {
@@ -254,6 +257,54 @@ TEST_F(SetFileTest, SpecialModeNeedsAValidDate) {
     Put("SpecialBackupDate", bad);
     EXPECT_THROW(b.LoadSet(Set()), EVX_ParameterError) << bad;
   }
+}
+
+// A save loads the file once and stores it once as a whole, however many
+// keys and entries it writes: one synced temporary file, one rename, one
+// sync of the folder.
+TEST_F(SetFileTest, ASaveStoresTheFileOnce) {
+  struct TCase {
+    const char* name;
+    std::string file;
+    std::string before;
+    std::function<void(const std::string&)> save;
+    std::string kept;  // a line of the old file that must stay
+  };
+  const TCase cases[] = {
+      {"job file with 1,000 entries", dir / "big.sqt", "[Mine]\nkeep=1\n[Include]\nFiles0=/old\n",
+       [](const std::string& file) {
+         TBackupPage page;
+         for (int i = 0; i < 1000; ++i) page.Include.push_back("/data/" + std::to_string(i));
+         SaveJobFile(file, page);
+       },
+       "keep=1"},
+      {"set file", Set(), "[VAULTRex]\nMaxSplitSize=1440\n[Other]\nx=1\n",
+       [](const std::string& file) {
+         TVaultrex engine;
+         for (int i = 0; i < 1000; ++i) engine.IncludeNames.push_back("/data/" + std::to_string(i));
+         engine.SaveSet(file);
+       },
+       "MaxSplitSize=1440"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(c.file, c.before);
+    std::map<TProfileSaveStep, int> counts;
+    SetProfileSaveHook([&counts](TProfileSaveStep step, const std::string&) { ++counts[step]; });
+    c.save(c.file);
+    SetProfileSaveHook(nullptr);
+    const std::map<TProfileSaveStep, int> once = {{TProfileSaveStep::kTempWritten, 1},
+                                                  {TProfileSaveStep::kTempSynced, 1},
+                                                  {TProfileSaveStep::kRenamed, 1},
+                                                  {TProfileSaveStep::kFolderSynced, 1}};
+    EXPECT_EQ(counts, once);
+    EXPECT_TRUE(FileHasLine(c.file, c.kept));
+  }
+  TBackupPage loaded;
+  loaded.Include.clear();
+  LoadJobFile(dir / "big.sqt", loaded);
+  ASSERT_EQ(loaded.Include.size(), 1000u);
+  EXPECT_EQ(loaded.Include.back(), "/data/999");
 }
 
 }  // namespace
